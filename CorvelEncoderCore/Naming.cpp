@@ -1,0 +1,171 @@
+#include "CorvelEncoderCore/Naming.h"
+
+#include "CorvelEncoderCore/CorvelIdentity.h"
+#include "CorvelEncoderCore/FrameMath.h"
+#include "CorvelEncoderCore/TextRules.h"
+
+#include <QTextBoundaryFinder>
+
+namespace corvel {
+
+namespace {
+
+constexpr qsizetype kMaxNameCharacters = 120;
+
+bool isForbidden(char32_t c)
+{
+    switch (c) {
+    case u'/':
+    case u':':
+    case u'\\':
+    case u'?':
+    case u'%':
+    case u'*':
+    case u'|':
+    case u'"':
+    case u'<':
+    case u'>':
+        return true;
+    default:
+        break;
+    }
+    const QChar::Category category = QChar::category(c);
+    return category == QChar::Other_Control || category == QChar::Other_Format || isNewline(c);
+}
+
+// The first `count` grapheme clusters of `text`, or all of it when shorter; nullopt when
+// the text has no more than `count`.
+std::optional<QString> truncatedToCharacters(const QString& text, qsizetype count)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype seen = 0;
+    qsizetype cut = -1;
+    while (finder.toNextBoundary() != -1) {
+        ++seen;
+        if (seen == count)
+            cut = finder.position();
+        if (seen > count)
+            return text.left(cut);
+    }
+    return std::nullopt;
+}
+
+QString withoutLastExtension(QStringView fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    return (dot < 0 ? fileName : fileName.first(dot)).toString();
+}
+
+} // namespace
+
+const QSet<QString>& videoExtensions()
+{
+    static const QSet<QString> extensions{
+        QStringLiteral("mov"),  QStringLiteral("mp4"),  QStringLiteral("m4v"),
+        QStringLiteral("mts"),  QStringLiteral("m2ts"), QStringLiteral("avi"),
+        QStringLiteral("mpg"),  QStringLiteral("mpeg"), QStringLiteral("mxf"),
+        QStringLiteral("dv"),   QStringLiteral("3gp"),  QStringLiteral("3g2"),
+    };
+    return extensions;
+}
+
+QString renderName(QStringView pattern, const NameContext& context)
+{
+    QString text = trimmedText(pattern);
+    if (text.isEmpty())
+        text = QStringLiteral("{name}");
+    // Each replacement runs over the whole text, values of earlier tokens included.
+    text.replace(QLatin1StringView("{name}"), context.name);
+    text.replace(QLatin1StringView("{preset}"), context.preset);
+    text.replace(QLatin1StringView("{codec}"), context.codec);
+    text.replace(QLatin1StringView("{resolution}"), context.resolution);
+    text.replace(QLatin1StringView("{date}"), context.date);
+    return sanitizeFilename(text);
+}
+
+QString sanitizeFilename(QStringView text)
+{
+    QList<uint> scalars = text.toUcs4();
+    for (uint& c : scalars) {
+        if (isForbidden(c))
+            c = u'-';
+    }
+    QString cleaned =
+        QString::fromUcs4(reinterpret_cast<const char32_t*>(scalars.constData()), scalars.size());
+    while (cleaned.contains(QLatin1StringView("--")))
+        cleaned.replace(QLatin1StringView("--"), QLatin1StringView("-"));
+    cleaned = trimmedOf(trimmedText(cleaned), u".");
+    if (cleaned.isEmpty() || cleaned == u"-")
+        return QStringLiteral("Untitled");
+    if (const auto cut = truncatedToCharacters(cleaned, kMaxNameCharacters)) {
+        cleaned = trimmedOf(*cut, u" .-");
+        if (cleaned.isEmpty())
+            return QStringLiteral("Untitled");
+    }
+    return cleaned;
+}
+
+QString dateStamp(const QDateTime& date, const QTimeZone& timeZone)
+{
+    return date.toTimeZone(timeZone).date().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString outputFilename(QStringView sourceFileName, const JobSettings& settings, PixelSize pixels,
+                       const QString& date)
+{
+    const NameContext context{
+        withoutLastExtension(sourceFileName),
+        settings.presetName,
+        fileToken(settings.body.codec),
+        formatPixels(pixels, u"x"),
+        date,
+    };
+    return renderName(settings.body.namingPattern, context) + u'.' +
+           containerExtension(settings.body.codec, settings.body.audio);
+}
+
+QString uniqueFileURL(const QString& directory, const QString& base, QStringView ext,
+                      const std::function<bool(const QString&)>& fileExists)
+{
+    const QString e = trimmedOf(ext, u".");
+    const QString b = base.isEmpty() ? QStringLiteral("Untitled") : base;
+    QString folder = directory;
+    if (!folder.endsWith(u'/'))
+        folder.append(u'/');
+    auto pathFor = [&](const QString& name) { return folder + name + u'.' + e; };
+
+    const QString first = pathFor(b);
+    if (!fileExists(first))
+        return first;
+    for (int n = 2; n <= 9999; ++n) {
+        const QString candidate = pathFor(b + u'-' + QString::number(n));
+        if (!fileExists(candidate))
+            return candidate;
+    }
+    return pathFor(b + u'-' + uuidString(QUuid::createUuid()));
+}
+
+bool isVideoFilePath(QStringView path)
+{
+    const QStringView fileName = path.sliced(path.lastIndexOf(u'/') + 1);
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    if (dot < 0)
+        return false;
+    return videoExtensions().contains(fileName.sliced(dot + 1).toString().toLower());
+}
+
+std::optional<QString> senderDisplayName(const std::optional<QString>& sender)
+{
+    if (!sender)
+        return std::nullopt;
+    const QString trimmed = trimmedText(*sender);
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    const QString lower = trimmed.toLower();
+    if (lower == QString(CorvelIdentity::briskBundleID).toLower() || lower == u"corvel brisk" ||
+        lower == u"corvelbrisk" || lower.contains(u"brisk"))
+        return QString(CorvelIdentity::briskName);
+    return trimmed;
+}
+
+} // namespace corvel
