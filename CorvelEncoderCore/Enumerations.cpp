@@ -72,8 +72,7 @@ const auto& rowOf(const Rows& rows, E value)
 }
 
 template <class Rows>
-auto findRaw(const Rows& rows, QStringView text)
-    -> std::optional<decltype(rows[0].value)>
+auto findRaw(const Rows& rows, QStringView text) -> std::optional<decltype(rows[0].value)>
 {
     for (const auto& row : rows) {
         if (text == QLatin1StringView(row.raw))
@@ -93,11 +92,26 @@ auto allOf(const Rows& rows)
 
 } // namespace
 
-QString rawValue(Codec codec) { return QString::fromLatin1(rowOf(kCodecRows, codec).raw); }
-QString rawValue(ResolutionMode mode) { return QString::fromLatin1(rowOf(kResolutionRows, mode).raw); }
-QString rawValue(AudioMode mode) { return QString::fromLatin1(rowOf(kAudioRows, mode).raw); }
-QString rawValue(QualityTier tier) { return QString::fromLatin1(rowOf(kQualityRows, tier).raw); }
-QString rawValue(JobStatus status) { return QString::fromLatin1(rowOf(kStatusRows, status).raw); }
+QString rawValue(Codec codec)
+{
+    return QString::fromLatin1(rowOf(kCodecRows, codec).raw);
+}
+QString rawValue(ResolutionMode mode)
+{
+    return QString::fromLatin1(rowOf(kResolutionRows, mode).raw);
+}
+QString rawValue(AudioMode mode)
+{
+    return QString::fromLatin1(rowOf(kAudioRows, mode).raw);
+}
+QString rawValue(QualityTier tier)
+{
+    return QString::fromLatin1(rowOf(kQualityRows, tier).raw);
+}
+QString rawValue(JobStatus status)
+{
+    return QString::fromLatin1(rowOf(kStatusRows, status).raw);
+}
 
 template <>
 std::optional<Codec> fromRawValue<Codec>(QStringView text)
@@ -129,14 +143,35 @@ QString displayName(Codec codec)
 {
     return QString::fromLatin1(rowOf(kCodecRows, codec).displayName);
 }
-QString fileToken(Codec codec) { return QString::fromLatin1(rowOf(kCodecRows, codec).fileToken); }
-bool usesBitrate(Codec codec) { return rowOf(kCodecRows, codec).usesBitrate; }
-bool keepsAlpha(Codec codec) { return rowOf(kCodecRows, codec).keepsAlpha; }
+QString fileToken(Codec codec)
+{
+    return QString::fromLatin1(rowOf(kCodecRows, codec).fileToken);
+}
+bool usesBitrate(Codec codec)
+{
+    return rowOf(kCodecRows, codec).usesBitrate;
+}
+bool keepsAlpha(Codec codec)
+{
+    return rowOf(kCodecRows, codec).keepsAlpha;
+}
 
-QString label(ResolutionMode mode) { return QString::fromLatin1(rowOf(kResolutionRows, mode).label); }
-QString label(AudioMode mode) { return QString::fromLatin1(rowOf(kAudioRows, mode).label); }
-QString label(QualityTier tier) { return QString::fromLatin1(rowOf(kQualityRows, tier).label); }
-QString label(JobStatus status) { return QString::fromLatin1(rowOf(kStatusRows, status).label); }
+QString label(ResolutionMode mode)
+{
+    return QString::fromLatin1(rowOf(kResolutionRows, mode).label);
+}
+QString label(AudioMode mode)
+{
+    return QString::fromLatin1(rowOf(kAudioRows, mode).label);
+}
+QString label(QualityTier tier)
+{
+    return QString::fromLatin1(rowOf(kQualityRows, tier).label);
+}
+QString label(JobStatus status)
+{
+    return QString::fromLatin1(rowOf(kStatusRows, status).label);
+}
 
 const QList<Codec>& allCodecs()
 {

@@ -9,7 +9,8 @@
 
 namespace corvel {
 
-enum class Codec {
+enum class Codec
+{
     proRes422Proxy,
     proRes422LT,
     proRes422,
@@ -20,13 +21,38 @@ enum class Codec {
     hevcWithAlpha,
 };
 
-enum class ResolutionMode { source, uhd4k, hd1080, hd720, custom };
+enum class ResolutionMode
+{
+    source,
+    uhd4k,
+    hd1080,
+    hd720,
+    custom
+};
 
-enum class AudioMode { aac, pcm };
+enum class AudioMode
+{
+    aac,
+    pcm
+};
 
-enum class QualityTier { low, medium, high, veryHigh };
+enum class QualityTier
+{
+    low,
+    medium,
+    high,
+    veryHigh
+};
 
-enum class JobStatus { queued, encoding, paused, completed, failed, cancelled };
+enum class JobStatus
+{
+    queued,
+    encoding,
+    paused,
+    completed,
+    failed,
+    cancelled
+};
 
 // Raw values are the JSON forms; they are matched exactly and case-sensitively.
 QString rawValue(Codec codec);

@@ -15,12 +15,15 @@ struct StandardDuration
 };
 
 constexpr StandardDuration kStandardDurations[] = {
-    {23.976, 1001, 24000}, {24, 1, 24}, {25, 1, 25},       {29.97, 1001, 30000}, {30, 1, 30},
+    {23.976, 1001, 24000}, {24, 1, 24}, {25, 1, 25},          {29.97, 1001, 30000}, {30, 1, 30},
     {48, 1, 48},           {50, 1, 50}, {59.94, 1001, 60000}, {60, 1, 60},
 };
 
 // A dimension below 3 counts as 2 everywhere in the size rules.
-int64_t atLeastTwo(int64_t v) { return v < 3 ? 2 : v; }
+int64_t atLeastTwo(int64_t v)
+{
+    return v < 3 ? 2 : v;
+}
 
 // Rounds half away from zero into an int64, saturating rather than overflowing.
 int64_t roundToInt64(double v)
@@ -32,7 +35,10 @@ int64_t roundToInt64(double v)
 }
 
 // Rates at most 1 (and NaN) become 1; above 120 become 120.
-double limitedRate(double fps) { return !(fps > 1) ? 1.0 : std::min(fps, kMaxFrameRate); }
+double limitedRate(double fps)
+{
+    return !(fps > 1) ? 1.0 : std::min(fps, kMaxFrameRate);
+}
 
 } // namespace
 
@@ -67,10 +73,17 @@ PixelSize fittedSize(PixelSize source, ResolutionMode mode, PixelSize custom)
     const PixelSize src{atLeastTwo(source.width), atLeastTwo(source.height)};
     PixelSize box;
     switch (mode) {
-    case ResolutionMode::source: return evenSize(src);
-    case ResolutionMode::uhd4k: box = {3840, 2160}; break;
-    case ResolutionMode::hd1080: box = {1920, 1080}; break;
-    case ResolutionMode::hd720: box = {1280, 720}; break;
+    case ResolutionMode::source:
+        return evenSize(src);
+    case ResolutionMode::uhd4k:
+        box = {3840, 2160};
+        break;
+    case ResolutionMode::hd1080:
+        box = {1920, 1080};
+        break;
+    case ResolutionMode::hd720:
+        box = {1280, 720};
+        break;
     case ResolutionMode::custom:
         box = {std::clamp(custom.width, kMinCustomBox, kMaxDimension),
                std::clamp(custom.height, kMinCustomBox, kMaxDimension)};
@@ -78,8 +91,8 @@ PixelSize fittedSize(PixelSize source, ResolutionMode mode, PixelSize custom)
     }
     const double sw = static_cast<double>(src.width);
     const double sh = static_cast<double>(src.height);
-    const double scale = std::min(static_cast<double>(box.width) / sw,
-                                  static_cast<double>(box.height) / sh);
+    const double scale =
+        std::min(static_cast<double>(box.width) / sw, static_cast<double>(box.height) / sh);
     return evenSize({roundToInt64(sw * scale), roundToInt64(sh * scale)});
 }
 

@@ -29,8 +29,8 @@ public:
     ObjectReader(const QJsonValue& value, const char* what)
     {
         if (!value.isObject())
-            m_error = DecodeError{QStringLiteral("Expected an object for %1.")
-                                      .arg(QLatin1StringView(what))};
+            m_error = DecodeError{
+                QStringLiteral("Expected an object for %1.").arg(QLatin1StringView(what))};
         else
             m_object = value.toObject();
     }
@@ -329,7 +329,9 @@ template <>
 Decoded<SourceInfo> fromJson<SourceInfo>(const QJsonValue& value)
 {
     ObjectReader r(value, "SourceInfo");
-    auto key = [&](const char* name) { return r.required(QString::fromLatin1(name)); };
+    auto key = [&](const char* name) {
+        return r.required(QString::fromLatin1(name));
+    };
     SourceInfo info;
     info.width = r.integer(key("width"), QStringLiteral("width"));
     info.height = r.integer(key("height"), QStringLiteral("height"));
@@ -347,10 +349,13 @@ template <>
 Decoded<PresetBody> fromJson<PresetBody>(const QJsonValue& value)
 {
     ObjectReader r(value, "PresetBody");
-    auto key = [&](const char* name) { return r.required(QString::fromLatin1(name)); };
+    auto key = [&](const char* name) {
+        return r.required(QString::fromLatin1(name));
+    };
     PresetBody body;
     body.codec = r.enumeration<Codec>(key("codec"), QStringLiteral("codec"));
-    body.resolution = r.enumeration<ResolutionMode>(key("resolution"), QStringLiteral("resolution"));
+    body.resolution =
+        r.enumeration<ResolutionMode>(key("resolution"), QStringLiteral("resolution"));
     body.customWidth = r.integer(key("customWidth"), QStringLiteral("customWidth"));
     body.customHeight = r.integer(key("customHeight"), QStringLiteral("customHeight"));
     body.frameRate = r.record<FrameRateMode>(key("frameRate"), QStringLiteral("frameRate"));
@@ -369,7 +374,9 @@ template <>
 Decoded<JobSettings> fromJson<JobSettings>(const QJsonValue& value)
 {
     ObjectReader r(value, "JobSettings");
-    auto key = [&](const char* name) { return r.required(QString::fromLatin1(name)); };
+    auto key = [&](const char* name) {
+        return r.required(QString::fromLatin1(name));
+    };
     JobSettings settings;
     settings.presetID = r.string(key("presetID"), QStringLiteral("presetID"));
     settings.presetName = r.string(key("presetName"), QStringLiteral("presetName"));
@@ -398,8 +405,12 @@ template <>
 Decoded<EncodingJob> fromJson<EncodingJob>(const QJsonValue& value)
 {
     ObjectReader r(value, "EncodingJob");
-    auto key = [&](const char* name) { return r.required(QString::fromLatin1(name)); };
-    auto optionalKey = [&](const char* name) { return r.optional(QString::fromLatin1(name)); };
+    auto key = [&](const char* name) {
+        return r.required(QString::fromLatin1(name));
+    };
+    auto optionalKey = [&](const char* name) {
+        return r.optional(QString::fromLatin1(name));
+    };
     EncodingJob job;
     job.id = r.uuid(key("id"), QStringLiteral("id"));
     job.sourcePath = r.string(key("sourcePath"), QStringLiteral("sourcePath"));
@@ -424,14 +435,20 @@ Decoded<EncodingJob> fromJson<EncodingJob>(const QJsonValue& value)
     return job;
 }
 
-QByteArray encodeJobs(const QList<EncodingJob>& jobs) { return encodeArray(jobs); }
+QByteArray encodeJobs(const QList<EncodingJob>& jobs)
+{
+    return encodeArray(jobs);
+}
 
 Decoded<QList<EncodingJob>> decodeJobs(const QByteArray& data)
 {
     return decodeArray<EncodingJob>(data);
 }
 
-QByteArray encodePresets(const QList<SavedPreset>& presets) { return encodeArray(presets); }
+QByteArray encodePresets(const QList<SavedPreset>& presets)
+{
+    return encodeArray(presets);
+}
 
 Decoded<QList<SavedPreset>> decodePresets(const QByteArray& data)
 {

@@ -61,10 +61,10 @@ QString withoutLastExtension(QStringView fileName)
 const QSet<QString>& videoExtensions()
 {
     static const QSet<QString> extensions{
-        QStringLiteral("mov"),  QStringLiteral("mp4"),  QStringLiteral("m4v"),
-        QStringLiteral("mts"),  QStringLiteral("m2ts"), QStringLiteral("avi"),
-        QStringLiteral("mpg"),  QStringLiteral("mpeg"), QStringLiteral("mxf"),
-        QStringLiteral("dv"),   QStringLiteral("3gp"),  QStringLiteral("3g2"),
+        QStringLiteral("mov"), QStringLiteral("mp4"),  QStringLiteral("m4v"),
+        QStringLiteral("mts"), QStringLiteral("m2ts"), QStringLiteral("avi"),
+        QStringLiteral("mpg"), QStringLiteral("mpeg"), QStringLiteral("mxf"),
+        QStringLiteral("dv"),  QStringLiteral("3gp"),  QStringLiteral("3g2"),
     };
     return extensions;
 }
@@ -132,7 +132,9 @@ QString uniqueFileURL(const QString& directory, const QString& base, QStringView
     QString folder = directory;
     if (!folder.endsWith(u'/'))
         folder.append(u'/');
-    auto pathFor = [&](const QString& name) { return folder + name + u'.' + e; };
+    auto pathFor = [&](const QString& name) {
+        return folder + name + u'.' + e;
+    };
 
     const QString first = pathFor(b);
     if (!fileExists(first))

@@ -74,7 +74,10 @@ const SavedPreset* savedForStoredID(QStringView id, const QList<SavedPreset>& sa
     return savedWithUUID(id.sliced(kCustomPresetPrefix.size()), saved);
 }
 
-double roundedHalfAway(double value) { return std::round(value); }
+double roundedHalfAway(double value)
+{
+    return std::round(value);
+}
 
 } // namespace
 
@@ -193,10 +196,18 @@ double suggestedBitrateMbps(int64_t width, int64_t height, double fps, Codec cod
     const double h = height < 3 ? 2.0 : static_cast<double>(height);
     double bitsPerPixel = 0.4;
     switch (tier) {
-    case QualityTier::low: bitsPerPixel = 0.12; break;
-    case QualityTier::medium: bitsPerPixel = 0.22; break;
-    case QualityTier::high: bitsPerPixel = 0.4; break;
-    case QualityTier::veryHigh: bitsPerPixel = 0.65; break;
+    case QualityTier::low:
+        bitsPerPixel = 0.12;
+        break;
+    case QualityTier::medium:
+        bitsPerPixel = 0.22;
+        break;
+    case QualityTier::high:
+        bitsPerPixel = 0.4;
+        break;
+    case QualityTier::veryHigh:
+        bitsPerPixel = 0.65;
+        break;
     }
     if (codec == Codec::hevc || codec == Codec::hevcWithAlpha)
         bitsPerPixel *= 0.62;

@@ -85,7 +85,7 @@ struct SavedPreset
 struct EncodingJob
 {
     QUuid id;
-    QString sourcePath; // absolute
+    QString sourcePath;                   // absolute
     std::optional<SourceInfo> sourceInfo; // absent until probing has succeeded
     bool probing = false;
     JobSettings settings;

@@ -10,9 +10,16 @@ namespace corvel {
 class EncodeFailure
 {
 public:
-    enum class Kind { message, cancelled };
+    enum class Kind
+    {
+        message,
+        cancelled
+    };
 
-    static EncodeFailure message(QString text) { return EncodeFailure(Kind::message, std::move(text)); }
+    static EncodeFailure message(QString text)
+    {
+        return EncodeFailure(Kind::message, std::move(text));
+    }
     static EncodeFailure cancelled() { return EncodeFailure(Kind::cancelled, {}); }
 
     Kind kind() const { return m_kind; }

@@ -1,0 +1,250 @@
+#include "CorvelEncoderCore/JsonCoding.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+namespace corvel {
+namespace {
+
+const char* const kExampleJob =
+    R"({"id":"0B7E4C22-5D1F-4C36-9A64-1F0E2D3C4B5A","sourcePath":"/Users/editor/Movies/clip.mov",)"
+    R"("sourceInfo":{"width":1920,"height":1080,"frameRate":23.976,"duration":12.5,"hasAudio":true,)"
+    R"("hasAlpha":false,"videoCodec":"H.264"},"probing":false,)"
+    R"("settings":{"presetID":"prores-422-hq","presetName":"ProRes 422 HQ","body":{"codec":"proRes422HQ",)"
+    R"("resolution":"source","customWidth":1920,"customHeight":1080,"frameRate":{"source":{}},"audio":"pcm",)"
+    R"("bitrateMbps":20,"bitrateFollowsQuality":false,"quality":"high","namingPattern":"{name}_{codec}"},)"
+    R"("outputDirectory":"/Users/editor/Movies","revealWhenDone":false},)"
+    R"("status":"queued","progress":0,"addedAt":786000000.5})";
+
+QJsonObject parseObject(const char* text)
+{
+    return QJsonDocument::fromJson(QByteArray(text)).object();
+}
+
+EncodingJob sampleJob()
+{
+    EncodingJob job;
+    job.id = QUuid::createUuid();
+    job.sourcePath = QStringLiteral("/home/ed/Videos/Scène 1.mov");
+    job.probing = true;
+    job.settings.presetID = QStringLiteral("h264");
+    job.settings.presetName = QStringLiteral("H.264");
+    job.settings.body.codec = Codec::h264;
+    job.settings.body.resolution = ResolutionMode::custom;
+    job.settings.body.customWidth = 1000;
+    job.settings.body.customHeight = 562;
+    job.settings.body.frameRate = FrameRateMode::exact(29.97);
+    job.settings.body.audio = AudioMode::aac;
+    job.settings.body.bitrateMbps = 13.7;
+    job.settings.body.quality = QualityTier::veryHigh;
+    job.settings.outputDirectory = QStringLiteral("/tmp/out");
+    job.settings.revealWhenDone = true;
+    job.status = JobStatus::encoding;
+    job.progress = 0.25;
+    job.addedAt = QDateTime::fromMSecsSinceEpoch(1'780'000'000'123, Qt::UTC);
+    return job;
+}
+
+TEST(JsonCoding, ExampleJobReadsAndWritesBackEqual)
+{
+    const auto job = fromJson<EncodingJob>(parseObject(kExampleJob));
+    ASSERT_TRUE(job) << job.error().message.toStdString();
+    EXPECT_EQ(uuidString(job->id), u"0B7E4C22-5D1F-4C36-9A64-1F0E2D3C4B5A");
+    ASSERT_TRUE(job->sourceInfo);
+    EXPECT_EQ(job->sourceInfo->frameRate, 23.976);
+    EXPECT_EQ(job->settings.body.codec, Codec::proRes422HQ);
+    EXPECT_FALSE(job->settings.body.bitrateFollowsQuality);
+    EXPECT_EQ(secondsSinceReferenceDate(job->addedAt), 786000000.5);
+    EXPECT_FALSE(job->etaSeconds || job->errorMessage || job->outputPath || job->hardwareEncoder);
+
+    // Written back, it holds the same keys and values as the example.
+    EXPECT_EQ(toJson(*job), parseObject(kExampleJob));
+    const auto again = fromJson<EncodingJob>(toJson(*job));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(*again, *job);
+}
+
+TEST(JsonCoding, QueueRoundTripsWithAndWithoutOptionalFields)
+{
+    EncodingJob bare = sampleJob();
+    EncodingJob full = sampleJob();
+    full.sourceInfo =
+        SourceInfo{3840, 2160, 59.94, 3600.25, false, true, QStringLiteral("ProRes 4444")};
+    full.etaSeconds = 42.5;
+    full.errorMessage = QStringLiteral("The source file is missing.");
+    full.outputPath = QStringLiteral("/tmp/out/Scène 1_H264.mp4");
+    full.hardwareEncoder = false;
+    full.settings.body.frameRate = FrameRateMode::source();
+
+    const QByteArray bytes = encodeJobs({bare, full});
+    const auto decoded = decodeJobs(bytes);
+    ASSERT_TRUE(decoded) << decoded.error().message.toStdString();
+    ASSERT_EQ(decoded->size(), 2);
+    EXPECT_EQ(decoded->at(0), bare);
+    EXPECT_EQ(decoded->at(1), full);
+
+    // Compact, upper-case UUIDs, and the five optional keys left out when empty.
+    EXPECT_FALSE(bytes.contains('\n'));
+    const QJsonArray array = QJsonDocument::fromJson(bytes).array();
+    const QJsonObject first = array.at(0).toObject();
+    for (const char* key :
+         {"sourceInfo", "etaSeconds", "errorMessage", "outputPath", "hardwareEncoder"}) {
+        SCOPED_TRACE(key);
+        EXPECT_FALSE(first.contains(QLatin1StringView(key)));
+        EXPECT_TRUE(array.at(1).toObject().contains(QLatin1StringView(key)));
+    }
+    EXPECT_EQ(first.value(u"id").toString(), uuidString(bare.id));
+    EXPECT_EQ(first.value(u"id").toString(), first.value(u"id").toString().toUpper());
+    EXPECT_EQ(first.value(u"settings").toObject().value(u"body").toObject().value(u"frameRate"),
+              QJsonValue(parseObject(R"({"exact":{"_0":29.97}})")));
+}
+
+TEST(JsonCoding, SavedPresetsRoundTrip)
+{
+    SavedPreset preset{QUuid::createUuid(), QStringLiteral("Grade Réf"), PresetBody::standard()};
+    preset.body.frameRate = FrameRateMode::exact(12.5);
+    const auto decoded = decodePresets(encodePresets({preset}));
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->size(), 1);
+    EXPECT_EQ(decoded->front(), preset);
+}
+
+TEST(JsonCoding, FrameRateModeNeedsExactlyOneKnownKey)
+{
+    struct Row
+    {
+        const char* json;
+        std::optional<FrameRateMode> expected;
+    };
+    const Row rows[] = {
+        {R"({"exact":{"_0":30}})", FrameRateMode::exact(30.0)},
+        {R"({"source":{}})", FrameRateMode::source()},
+        {R"({"source":{},"other":1})", FrameRateMode::source()},
+        {R"({"source":{},"exact":{"_0":30}})", std::nullopt},
+        {R"({})", std::nullopt},
+        {R"({"variable":{}})", std::nullopt},
+        {R"({"exact":{}})", std::nullopt},
+        {R"({"exact":{"_0":"30"}})", std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.json);
+        const auto mode = fromJson<FrameRateMode>(parseObject(row.json));
+        ASSERT_EQ(mode.has_value(), row.expected.has_value());
+        if (mode)
+            EXPECT_EQ(*mode, *row.expected);
+    }
+    const auto both = fromJson<FrameRateMode>(parseObject(R"({"source":{},"exact":{"_0":30}})"));
+    EXPECT_EQ(both.error().message, u"Invalid number of keys found, expected one.");
+    EXPECT_EQ(fromJson<FrameRateMode>(parseObject("{}")).error().message,
+              u"Invalid number of keys found, expected one.");
+}
+
+TEST(JsonCoding, BrokenRecordsFailToDecode)
+{
+    // Each row edits the example job into something that must not decode.
+    struct Row
+    {
+        const char* what;
+        std::function<void(QJsonObject&)> edit;
+    };
+    auto editBody = [](const std::function<void(QJsonObject&)>& f) {
+        return [f](QJsonObject& job) {
+            QJsonObject settings = job.value(u"settings").toObject();
+            QJsonObject body = settings.value(u"body").toObject();
+            f(body);
+            settings.insert(u"body", body);
+            job.insert(u"settings", settings);
+        };
+    };
+    const Row rows[] = {
+        {"missing id",
+         [](QJsonObject& j) {
+             j.remove(u"id");
+         }},
+        {"null status",
+         [](QJsonObject& j) {
+             j.insert(u"status", QJsonValue::Null);
+         }},
+        {"unknown status",
+         [](QJsonObject& j) {
+             j.insert(u"status", u"done"_qs);
+         }},
+        {"bad uuid",
+         [](QJsonObject& j) {
+             j.insert(u"id", u"not-a-uuid"_qs);
+         }},
+        {"braced uuid",
+         [](QJsonObject& j) {
+             j.insert(u"id", u"{0B7E4C22-5D1F-4C36-9A64-1F0E2D3C4B5A}"_qs);
+         }},
+        {"progress as string",
+         [](QJsonObject& j) {
+             j.insert(u"progress", u"0"_qs);
+         }},
+        {"probing as number",
+         [](QJsonObject& j) {
+             j.insert(u"probing", 0);
+         }},
+        {"addedAt missing",
+         [](QJsonObject& j) {
+             j.remove(u"addedAt");
+         }},
+        {"optional of wrong type",
+         [](QJsonObject& j) {
+             j.insert(u"etaSeconds", u"5"_qs);
+         }},
+        {"sourceInfo incomplete",
+         [](QJsonObject& j) {
+             QJsonObject info = j.value(u"sourceInfo").toObject();
+             info.remove(u"videoCodec");
+             j.insert(u"sourceInfo", info);
+         }},
+        {"no bitrateFollowsQuality",
+         editBody([](QJsonObject& b) { b.remove(u"bitrateFollowsQuality"); })},
+        {"codec in other case",
+         editBody([](QJsonObject& b) { b.insert(u"codec", u"ProRes422HQ"_qs); })},
+        {"fractional width", editBody([](QJsonObject& b) { b.insert(u"customWidth", 1920.5); })},
+        {"frame rate both", editBody([](QJsonObject& b) {
+             b.insert(u"frameRate", QJsonObject{{u"source"_qs, QJsonObject()},
+                                                {u"exact"_qs, QJsonObject{{u"_0"_qs, 24}}}});
+         })},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QJsonObject job = parseObject(kExampleJob);
+        row.edit(job);
+        EXPECT_FALSE(fromJson<EncodingJob>(job));
+    }
+    // Absent and null optional keys both mean "no value"; unknown keys are ignored.
+    QJsonObject job = parseObject(kExampleJob);
+    job.insert(u"outputPath", QJsonValue::Null);
+    job.insert(u"somethingNew", 1);
+    const auto decoded = fromJson<EncodingJob>(job);
+    ASSERT_TRUE(decoded);
+    EXPECT_FALSE(decoded->outputPath);
+}
+
+TEST(JsonCoding, WholeFilesFailOnAnyBadEntry)
+{
+    EXPECT_FALSE(decodeJobs("not json"));
+    EXPECT_FALSE(decodeJobs("{}"));
+    EXPECT_FALSE(decodeJobs(QByteArray("[") + kExampleJob + R"(,{"id":1}])"));
+    const auto empty = decodeJobs("[]");
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->isEmpty());
+}
+
+TEST(JsonCoding, ReferenceDateSecondsConvert)
+{
+    EXPECT_EQ(secondsSinceReferenceDate(QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC)), 0.0);
+    EXPECT_EQ(dateFromReferenceSeconds(786000000.5),
+              QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(786000000500));
+    // Garbage never throws or wraps around.
+    EXPECT_TRUE(dateFromReferenceSeconds(std::numeric_limits<double>::infinity()).isValid());
+    EXPECT_TRUE(dateFromReferenceSeconds(1e300).isValid());
+}
+
+} // namespace
+} // namespace corvel

@@ -1,0 +1,187 @@
+#include "CorvelEncoderCore/CorvelIdentity.h"
+#include "CorvelEncoderCore/Naming.h"
+
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+namespace corvel {
+namespace {
+
+NameContext context(const char* name)
+{
+    return {QString::fromUtf8(name), QStringLiteral("ProRes 422 HQ"), QStringLiteral("ProRes422HQ"),
+            QStringLiteral("1920x1080"), QStringLiteral("2026-03-07")};
+}
+
+TEST(Naming, SanitizeFilename)
+{
+    struct Row
+    {
+        QString in;
+        QString out;
+    };
+    const QString letters200(200, u'a');
+    const Row rows[] = {
+        {u"a/b:c"_qs, u"a-b-c"_qs},
+        {u"Scene 1 -- take *2*"_qs, u"Scene 1 - take -2-"_qs},
+        {u"..hidden.."_qs, u"hidden"_qs},
+        {u"???"_qs, u"Untitled"_qs},
+        {u""_qs, u"Untitled"_qs},
+        {u"   "_qs, u"Untitled"_qs},
+        {u"-"_qs, u"Untitled"_qs},
+        {u"line\nbreak\ttab"_qs, u"line-break-tab"_qs},
+        {u"zero\u200Bwidth"_qs, u"zero-width"_qs}, // a format character (Cf)
+        {u"back\\slash|pipe\"q<a>%"_qs, u"back-slash-pipe-q-a-"_qs},
+        {u". spaced ."_qs, u" spaced "_qs}, // whitespace uncovered by the period trim stays
+        {u"  padded  "_qs, u"padded"_qs},
+        {u"Scène 😀"_qs, u"Scène 😀"_qs},
+        {letters200, QString(120, u'a')},
+        {QString(117, u'a') + u" - tail"_qs, QString(117, u'a')},
+        {QString(119, u'.') + u"ab"_qs, u"ab"_qs},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.in.toStdString());
+        EXPECT_EQ(sanitizeFilename(row.in), row.out);
+    }
+}
+
+TEST(Naming, SanitizeCountsUserPerceivedCharacters)
+{
+    // 130 "e + combining acute" pairs: 260 UTF-16 units but 130 characters, cut to 120 pairs.
+    QString accented;
+    for (int i = 0; i < 130; ++i)
+        accented += u"e\u0301"_qs;
+    const QString cut = sanitizeFilename(accented);
+    EXPECT_EQ(cut.size(), 240);
+    EXPECT_TRUE(cut.endsWith(u"e\u0301"));
+
+    // Emoji outside the BMP are never split into half surrogates.
+    QString emoji;
+    for (int i = 0; i < 121; ++i)
+        emoji += u"😀"_qs;
+    EXPECT_EQ(sanitizeFilename(emoji).size(), 240);
+
+    // Exactly 120 characters are kept whole, trailing hyphen included.
+    const QString exact = QString(119, u'b') + u"-"_qs;
+    EXPECT_EQ(sanitizeFilename(exact), exact);
+}
+
+TEST(Naming, RenderName)
+{
+    EXPECT_EQ(renderName(u"   ", context("clip")), u"clip");
+    EXPECT_EQ(renderName(u"{name}", context("report.final")), u"report.final");
+    EXPECT_EQ(renderName(u"{date}", context("clip")), u"2026-03-07");
+    EXPECT_EQ(renderName(u"{name}_{codec}_{resolution}", context("clip")),
+              u"clip_ProRes422HQ_1920x1080");
+    EXPECT_EQ(renderName(u"{Name} {time}", context("clip")), u"{Name} {time}");
+    // Tokens inside an earlier substituted value are replaced too.
+    EXPECT_EQ(renderName(u"{name}", context("my{date}clip")), u"my2026-03-07clip");
+    EXPECT_EQ(renderName(u"{preset}/{name}", context("a:b")), u"ProRes 422 HQ-a-b");
+}
+
+TEST(Naming, OutputFilename)
+{
+    JobSettings settings;
+    settings.presetName = QStringLiteral("ProRes 422 HQ");
+    settings.body = PresetBody::standard();
+    settings.body.namingPattern = QStringLiteral("{name}_{codec}_{resolution}");
+    EXPECT_EQ(outputFilename(u"clip.mov", settings, {1920, 1080}, u"2026-03-07"_qs),
+              u"clip_ProRes422HQ_1920x1080.mov");
+
+    settings.body.namingPattern = QStringLiteral("{name} ({preset}) {date}");
+    EXPECT_EQ(outputFilename(u"clip.mov", settings, {1920, 1080}, u"2026-03-07"_qs),
+              u"clip (ProRes 422 HQ) 2026-03-07.mov");
+
+    settings.body.namingPattern = QStringLiteral("{name}");
+    settings.body.codec = Codec::h264;
+    settings.body.audio = AudioMode::aac;
+    EXPECT_EQ(outputFilename(u"take.final.mov", settings, {2, 2}, u"x"_qs), u"take.final.mp4");
+    EXPECT_EQ(outputFilename(u"README", settings, {2, 2}, u"x"_qs), u"README.mp4");
+    settings.body.namingPattern = QStringLiteral("{date}");
+    EXPECT_EQ(outputFilename(u"a.mov", settings, {2, 2}, u"2026-03-07"_qs), u"2026-03-07.mp4");
+}
+
+TEST(Naming, DateStampUsesTheGivenZone)
+{
+    const QDateTime instant(QDate(2026, 3, 7), QTime(23, 30), Qt::UTC);
+    EXPECT_EQ(dateStamp(instant, QTimeZone::utc()), u"2026-03-07");
+    EXPECT_EQ(dateStamp(instant, QTimeZone(3600)), u"2026-03-08");
+    EXPECT_EQ(dateStamp(instant, QTimeZone(-12 * 3600)), u"2026-03-07");
+}
+
+TEST(Naming, UniqueFileURL)
+{
+    QSet<QString> existing;
+    QStringList asked;
+    auto exists = [&](const QString& path) {
+        asked << path;
+        return existing.contains(path);
+    };
+
+    EXPECT_EQ(uniqueFileURL(u"/out"_qs, u""_qs, u"mov", exists), u"/out/Untitled.mov");
+    EXPECT_EQ(uniqueFileURL(u"/out/"_qs, u"clip"_qs, u".mov.", exists), u"/out/clip.mov");
+
+    existing = {u"/out/clip.mov"_qs, u"/out/clip-2.mov"_qs};
+    EXPECT_EQ(uniqueFileURL(u"/out"_qs, u"clip"_qs, u"mov", exists), u"/out/clip-3.mov");
+
+    // When every numbered name is taken, a UUID name is returned without asking again.
+    asked.clear();
+    const QString last = uniqueFileURL(u"/out"_qs, u"clip"_qs, u"mov",
+                                       [&](const QString& p) { return exists(p) || true; });
+    EXPECT_EQ(asked.size(), 9999);
+    EXPECT_EQ(asked.last(), u"/out/clip-9999.mov");
+    ASSERT_TRUE(last.startsWith(u"/out/clip-"));
+    const QString uuid = last.mid(10, 36);
+    EXPECT_FALSE(QUuid::fromString(uuid).isNull());
+    EXPECT_EQ(uuid, uuid.toUpper());
+    EXPECT_TRUE(last.endsWith(u".mov"));
+}
+
+TEST(Naming, IsVideoFilePath)
+{
+    const std::pair<const char*, bool> rows[] = {
+        {"CLIP.MOV", true},
+        {"/x/a.M2TS", true},
+        {"a.mxf", true},
+        {"a.3g2", true},
+        {"a.mkv", false},
+        {"a.webm", false},
+        {"noextension", false},
+        {"/dir.mov/file", false},
+        {"/x/.mov", true},
+        {"a.mov.txt", false},
+        {"", false},
+    };
+    for (const auto& [path, video] : rows) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(isVideoFilePath(QString::fromUtf8(path)), video);
+    }
+}
+
+TEST(Naming, SenderDisplayName)
+{
+    const std::pair<std::optional<QString>, std::optional<QString>> rows[] = {
+        {std::nullopt, std::nullopt},
+        {u"   "_qs, std::nullopt},
+        {u" Brisk Pro "_qs, u"Corvel Brisk"_qs},
+        {u"studio.corvel.BRISK"_qs, u"Corvel Brisk"_qs},
+        {u"CorvelBrisk"_qs, u"Corvel Brisk"_qs},
+        {u"Web Cutter"_qs, u"Web Cutter"_qs},
+        {u"\n Web Cutter\t"_qs, u"Web Cutter"_qs},
+    };
+    for (const auto& [sender, expected] : rows) {
+        SCOPED_TRACE(sender.value_or(u"<none>"_qs).toStdString());
+        EXPECT_EQ(senderDisplayName(sender), expected);
+    }
+}
+
+TEST(Naming, Identity)
+{
+    EXPECT_EQ(CorvelIdentity::jobType, QString(CorvelIdentity::bundleID) + u".job"_qs);
+    EXPECT_EQ(CorvelIdentity::encoderTag,
+              QString(CorvelIdentity::appName) + u' ' + QString(CorvelIdentity::version));
+}
+
+} // namespace
+} // namespace corvel

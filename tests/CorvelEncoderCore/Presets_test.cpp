@@ -1,0 +1,215 @@
+#include "CorvelEncoderCore/Presets.h"
+
+#include <gtest/gtest.h>
+
+namespace corvel {
+namespace {
+
+SavedPreset saved(const char* uuid, const char* name)
+{
+    return {QUuid::fromString(QLatin1StringView(uuid)), QString::fromUtf8(name),
+            PresetBody::standard()};
+}
+
+TEST(Presets, BuiltinTable)
+{
+    const auto& all = BuiltinPreset::all();
+    ASSERT_EQ(all.size(), 8);
+    QStringList ids;
+    for (const BuiltinPreset& preset : all) {
+        ids << preset.id;
+        SCOPED_TRACE(preset.id.toStdString());
+        EXPECT_EQ(preset.body.bitrateFollowsQuality, usesBitrate(preset.body.codec));
+        EXPECT_EQ(preset.body.audio,
+                  usesBitrate(preset.body.codec) ? AudioMode::aac : AudioMode::pcm);
+        EXPECT_EQ(preset.body.namingPattern, u"{name}_{codec}");
+        EXPECT_EQ(preset.body.bitrateMbps, 20.0);
+    }
+    EXPECT_EQ(ids, QStringList({"prores-proxy", "prores-lt", "prores-422", "prores-422-hq",
+                                "prores-4444", "h264", "hevc", "hevc-alpha"}));
+    EXPECT_EQ(BuiltinPreset::matching(u"h264")->detail,
+              u"Delivery, hardware encoder when the machine allows it");
+}
+
+TEST(Presets, FoldKeepsLettersMarksAndDigits)
+{
+    EXPECT_EQ(foldPresetKey(u"ProRes 422 HQ"), u"prores422hq");
+    EXPECT_EQ(foldPresetKey(u"H.264"), u"h264");
+    EXPECT_EQ(foldPresetKey(u"ProRes 4444 (Alpha)"), u"prores4444alpha");
+    EXPECT_EQ(foldPresetKey(u"Réf_β-2"), u"réfβ2");
+    EXPECT_EQ(foldPresetKey(u""), u"");
+}
+
+TEST(Presets, ResolvePresetID)
+{
+    const QList<SavedPreset> presets{
+        saved("5A1B2C3D-0000-4000-8000-00000000000A", "hevc"),
+        saved("5A1B2C3D-0000-4000-8000-00000000000B", "Grade Réf"),
+        saved("5A1B2C3D-0000-4000-8000-00000000000C", "x265"),
+    };
+    struct Row
+    {
+        const char* raw;
+        const char* expected; // nullptr: no value
+        bool withSaved = true;
+    };
+    const Row rows[] = {
+        {"  ProRes 422 HQ ", "prores-422-hq"},
+        {"prores-422-hq", "prores-422-hq"},
+        {"AVC", "h264"},
+        {"prores_hq", "prores-422-hq"},
+        {"HEVC with Alpha", "hevc-alpha"},
+        {"ProRes 4444 (Alpha)", "prores-4444"},
+        {"proxy", "prores-proxy"},
+        {"h265alpha", "hevc-alpha"},
+        {"hevc", "hevc"}, // the saved preset of that name never wins
+        {"x265", nullptr, false},
+        {"x265", "custom:5A1B2C3D-0000-4000-8000-00000000000C"},
+        {"grade ref", "custom:5A1B2C3D-0000-4000-8000-00000000000B"},
+        {"GRADE RÉF", "custom:5A1B2C3D-0000-4000-8000-00000000000B"},
+        {"5a1b2c3d-0000-4000-8000-00000000000b", "custom:5A1B2C3D-0000-4000-8000-00000000000B"},
+        {"custom:5a1b2c3d-0000-4000-8000-00000000000b",
+         "custom:5A1B2C3D-0000-4000-8000-00000000000B"},
+        {"CUSTOM:5A1B2C3D-0000-4000-8000-00000000000B",
+         "custom:5A1B2C3D-0000-4000-8000-00000000000B"},
+        {"custom:5A1B2C3D-0000-4000-8000-0000000000FF", nullptr},
+        {"", nullptr},
+        {"Grade", nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.raw);
+        const auto id = resolvePresetID(QString::fromUtf8(row.raw),
+                                        row.withSaved ? presets : QList<SavedPreset>{});
+        if (row.expected)
+            EXPECT_EQ(id, QString::fromUtf8(row.expected));
+        else
+            EXPECT_FALSE(id) << id->toStdString();
+    }
+}
+
+TEST(Presets, LookupsTakeStoredIdentitiesOnly)
+{
+    SavedPreset preset = saved("5A1B2C3D-0000-4000-8000-00000000000B", "Grade Réf");
+    preset.body.codec = Codec::hevc;
+    const QList<SavedPreset> presets{preset};
+    const QString stored = QStringLiteral("custom:5A1B2C3D-0000-4000-8000-00000000000B");
+
+    EXPECT_EQ(presetBody(stored, presets)->codec, Codec::hevc);
+    EXPECT_EQ(presetBody(stored.toLower(), presets)->codec, Codec::hevc); // UUID ignores case
+    EXPECT_EQ(presetDisplayName(stored, presets), u"Grade Réf");
+    EXPECT_FALSE(presetBody(u"Custom:5A1B2C3D-0000-4000-8000-00000000000B", presets));
+    EXPECT_FALSE(presetBody(u"prores-422-hq ", presets));
+    EXPECT_FALSE(presetBody(u"ProRes 422 HQ", presets));
+    EXPECT_EQ(presetBody(u"hevc-alpha", {})->codec, Codec::hevcWithAlpha);
+    EXPECT_EQ(presetDisplayName(u"prores-4444", {}), u"ProRes 4444 (Alpha)");
+}
+
+TEST(Presets, SamePresetChoices)
+{
+    const PresetBody base = [] {
+        PresetBody b = PresetBody::standard();
+        b.bitrateFollowsQuality = false;
+        b.bitrateMbps = 10.0;
+        return b;
+    }();
+    struct Row
+    {
+        const char* what;
+        std::function<void(PresetBody&)> edit;
+        bool same;
+    };
+    const Row rows[] = {
+        {"identical", [](PresetBody&) {}, true},
+        {"custom width outside custom mode", [](PresetBody& b) { b.customWidth = 1280; }, true},
+        {"custom width in custom mode",
+         [](PresetBody& b) {
+             b.resolution = ResolutionMode::custom;
+             b.customWidth = 1280;
+         },
+         false},
+        {"bitrate 10.04", [](PresetBody& b) { b.bitrateMbps = 10.04; }, true},
+        {"bitrate 10.05", [](PresetBody& b) { b.bitrateMbps = 10.05; }, false},
+        {"bitrate ignored when following",
+         [](PresetBody& b) {
+             b.bitrateFollowsQuality = true;
+             b.bitrateMbps = 99;
+         },
+         false}, // follows-quality differs from the base
+        {"codec", [](PresetBody& b) { b.codec = Codec::proRes422; }, false},
+        {"frame rate", [](PresetBody& b) { b.frameRate = FrameRateMode::exact(24); }, false},
+        {"audio", [](PresetBody& b) { b.audio = AudioMode::aac; }, false},
+        {"pattern", [](PresetBody& b) { b.namingPattern = QStringLiteral("{name}"); }, false},
+        {"quality", [](PresetBody& b) { b.quality = QualityTier::low; }, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        PresetBody other = base;
+        row.edit(other);
+        EXPECT_EQ(samePresetChoices(base, other), row.same);
+        EXPECT_EQ(samePresetChoices(other, base), row.same);
+    }
+    PresetBody a = PresetBody::standard();
+    PresetBody b = a;
+    b.bitrateMbps = 99;
+    EXPECT_TRUE(samePresetChoices(a, b)) << "bitrates are ignored when both follow quality";
+}
+
+TEST(Presets, SuggestedBitrateWorkedValues)
+{
+    struct Row
+    {
+        int64_t w, h;
+        double fps;
+        Codec codec;
+        QualityTier tier;
+        double mbps;
+    };
+    const Row rows[] = {
+        {1920, 1080, 24, Codec::h264, QualityTier::high, 19.9},
+        {1920, 1080, 24, Codec::hevc, QualityTier::high, 12.3},
+        {1920, 1080, 24, Codec::hevcWithAlpha, QualityTier::high, 15.4},
+        {1920, 1080, 29.97, Codec::h264, QualityTier::medium, 13.7},
+        {1280, 720, 30, Codec::h264, QualityTier::low, 3.3},
+        {640, 360, 25, Codec::hevc, QualityTier::low, 0.5},
+        {3840, 2160, 60, Codec::h264, QualityTier::veryHigh, 200.0},
+        {0, -5, 0, Codec::h264, QualityTier::veryHigh, 0.5},
+        {1920, 1080, std::nan(""), Codec::h264, QualityTier::high, 0.8},
+        {1920, 1080, 1000, Codec::h264, QualityTier::low, 29.9}, // rate capped at 120
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.w << "x" << row.h << "@" << row.fps);
+        EXPECT_DOUBLE_EQ(suggestedBitrateMbps(row.w, row.h, row.fps, row.codec, row.tier),
+                         row.mbps);
+    }
+}
+
+TEST(Presets, AutomaticBitrate)
+{
+    PresetBody body = BuiltinPreset::matching(u"h264")->body;
+    body.resolution = ResolutionMode::hd720;
+    EXPECT_EQ(automaticBitrateMbps(body, std::nullopt, std::nullopt),
+              suggestedBitrateMbps(1280, 720, 24, Codec::h264, QualityTier::high));
+
+    body.resolution = ResolutionMode::source;
+    body.frameRate = FrameRateMode::exact(240);
+    EXPECT_EQ(automaticBitrateMbps(body, PixelSize{640, 360}, 25.0),
+              suggestedBitrateMbps(640, 360, 120, Codec::h264, QualityTier::high));
+
+    body.bitrateFollowsQuality = false;
+    EXPECT_FALSE(automaticBitrateMbps(body, std::nullopt, std::nullopt));
+    for (const BuiltinPreset& preset : BuiltinPreset::all()) {
+        PresetBody proRes = preset.body;
+        proRes.bitrateFollowsQuality = true;
+        EXPECT_EQ(automaticBitrateMbps(proRes, std::nullopt, 24.0).has_value(),
+                  usesBitrate(proRes.codec));
+    }
+}
+
+TEST(Presets, NamingPatternsInMenuOrder)
+{
+    EXPECT_EQ(namingPatterns(), QList<QString>({"{name}", "{name}_{codec}", "{name}_{preset}",
+                                                "{name}_{resolution}", "{name}_{codec}_{date}"}));
+}
+
+} // namespace
+} // namespace corvel
