@@ -1,0 +1,116 @@
+#include "CorvelEncoder/WatchRules.h"
+
+#include "CorvelEncoder/IntakeFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <cmath>
+
+#include <sys/stat.h>
+
+namespace corvel {
+
+namespace {
+
+struct FileStamp
+{
+    int64_t size;
+    double stamp;
+};
+
+std::optional<FileStamp> readStamp(const QString& path)
+{
+    // stat() rather than QFileInfo: a rewrite within the same millisecond must still change
+    // the identity, and the file system keeps nanoseconds.
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    const double stamp =
+        static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 1e9;
+    return FileStamp{static_cast<int64_t>(st.st_size), stamp};
+}
+
+} // namespace
+
+QString standardizedPath(const QString& path)
+{
+    if (path.isEmpty())
+        return path;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
+}
+
+QString watchStampText(double secondsSince1970)
+{
+    QString text = QString::number(secondsSince1970, 'f', QLocale::FloatingPointShortest);
+    if (std::isfinite(secondsSince1970) && !text.contains(u'.'))
+        text += QStringLiteral(".0");
+    return text;
+}
+
+std::optional<QString> watchIdentity(const QString& path)
+{
+    const auto stamp = readStamp(path);
+    if (!stamp)
+        return std::nullopt;
+    return standardizedPath(path) + u'|' + QString::number(stamp->size) + u'|' +
+           watchStampText(stamp->stamp);
+}
+
+void rememberWatch(QStringList& keys, const QString& key)
+{
+    keys.removeAll(key);
+    keys.append(key);
+    if (keys.size() > kMaxRememberedWatchKeys)
+        keys.remove(0, keys.size() - kMaxRememberedWatchKeys);
+}
+
+void forgetWatchFolder(QStringList& keys, const QString& watchFolder)
+{
+    const QString folder = standardizedPath(watchFolder);
+    keys.removeIf([&](const QString& key) {
+        return key.startsWith(folder + u'/') || key.startsWith(folder + u'|');
+    });
+}
+
+QString resolvedWatchOutput(const QString& watchFolder, const QString& watchOutputDirectory,
+                            const QString& defaultOutputDirectory)
+{
+    QString out = watchOutputDirectory;
+    if (out.isEmpty() && !watchFolder.isEmpty())
+        out = QDir(watchFolder).filePath(kWatchOutputFolderName);
+    if (out.isEmpty())
+        return defaultOutputDirectory;
+    const QString standardOut = standardizedPath(out);
+    if (!watchFolder.isEmpty()) {
+        const QString standardFolder = standardizedPath(watchFolder);
+        if (standardOut == standardFolder)
+            return QDir(standardFolder).filePath(kWatchOutputFolderName);
+    }
+    return standardOut;
+}
+
+bool isInsideFolder(const QString& path, const QString& folder)
+{
+    if (folder.isEmpty())
+        return false;
+    const QString base = folder.endsWith(u'/') ? folder.chopped(1) : folder;
+    return path == base || path.startsWith(base + u'/');
+}
+
+bool WatchSightings::isStable(const QString& path, const QDateTime& now)
+{
+    const auto stamp = readStamp(path);
+    if (!stamp)
+        return false;
+    const auto it = m_sightings.constFind(path);
+    if (it != m_sightings.constEnd() && it->size == stamp->size && it->stamp == stamp->stamp)
+        return it->since.msecsTo(now) >= kWatchStableMs;
+    m_sightings.insert(path, Sighting{stamp->size, stamp->stamp, now});
+    return false;
+}
+
+} // namespace corvel

@@ -1,0 +1,235 @@
+#include "CorvelEncoder/IncomingOpener.h"
+#include "CorvelEncoder/IntakeFiles.h"
+#include "CorvelEncoder/SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace corvel {
+namespace {
+
+bool spinUntil(const std::function<bool()>& done, int msecs = 3000)
+{
+    QDeadlineTimer deadline(msecs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+void touch(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+}
+
+TEST(Intake, CommandLineURLs)
+{
+    const QStringList arguments{
+        "/usr/bin/corvel-encoder",
+        "-platform",
+        "clip.mov",
+        "~/Videos/a b.mov",
+        "/abs/c.mov",
+        "CorvelEncoder://enqueue?path=/x.corveljob",
+        "corvelencoder://bad url with spaces%zz",
+        "--flag",
+    };
+    const QList<QUrl> urls = commandLineURLs(arguments, QStringLiteral("/work/dir"));
+    ASSERT_EQ(urls.size(), 5);
+    EXPECT_EQ(urls[0], QUrl::fromLocalFile("/work/dir/clip.mov"));
+    EXPECT_EQ(urls[1], QUrl::fromLocalFile(QDir::homePath() + "/Videos/a b.mov"));
+    EXPECT_EQ(urls[2], QUrl::fromLocalFile("/abs/c.mov"));
+    EXPECT_EQ(urls[3].scheme(), u"corvelencoder");
+    EXPECT_EQ(urls[3].query(), u"path=/x.corveljob");
+    // A link that does not parse is taken as a file name, which intake later ignores.
+    EXPECT_TRUE(urls[4].isLocalFile());
+}
+
+TEST(Intake, CollectFilesWalksFiveLevelsAndSkipsHiddenAndOutput)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    QString deep = root;
+    QSet<QString> expected;
+    for (int level = 0; level <= 7; ++level) {
+        touch(deep + "/level" + QString::number(level) + ".mov");
+        if (level <= 5)
+            expected.insert(deep + "/level" + QString::number(level) + ".mov");
+        deep += "/sub" + QString::number(level);
+    }
+    touch(root + "/.hidden.mov");
+    touch(root + "/.hiddenFolder/inside.mov");
+    touch(root + "/Corvel Output/done.mov");
+    touch(root + "/sub0/Corvel Output/done.mov");
+    touch(root + "/notes.txt");
+    expected.insert(root + "/notes.txt");
+
+    const QStringList files = collectFiles(root);
+    EXPECT_EQ(QSet<QString>(files.begin(), files.end()), expected);
+    EXPECT_EQ(files.size(), expected.size());
+    EXPECT_TRUE(collectFiles(root + "/missing").isEmpty());
+}
+
+TEST(Intake, IncomingOpenerHoldsURLsUntilAHandlerExists)
+{
+    IncomingOpener opener;
+    opener.receive({QUrl::fromLocalFile("/a.mov")});
+    opener.receive({QUrl::fromLocalFile("/b.mov")});
+
+    QObject context;
+    QList<QUrl> delivered;
+    const QList<QUrl> pending =
+        opener.install(&context, [&](const QList<QUrl>& urls) { delivered += urls; });
+    EXPECT_EQ(pending, (QList<QUrl>{QUrl::fromLocalFile("/a.mov"), QUrl::fromLocalFile("/b.mov")}));
+
+    // Later URLs go to the handler through the event loop, never inside receive().
+    opener.receive({QUrl::fromLocalFile("/c.mov")});
+    EXPECT_TRUE(delivered.isEmpty());
+    ASSERT_TRUE(spinUntil([&] { return !delivered.isEmpty(); }));
+    EXPECT_EQ(delivered, QList<QUrl>{QUrl::fromLocalFile("/c.mov")});
+
+    opener.uninstall(&context);
+    opener.receive({QUrl::fromLocalFile("/d.mov")});
+    EXPECT_EQ(opener.install(&context, [](const QList<QUrl>&) {}),
+              QList<QUrl>{QUrl::fromLocalFile("/d.mov")});
+}
+
+TEST(Intake, IncomingOpenerLosesNothingAcrossThreads)
+{
+    IncomingOpener opener;
+    QObject context;
+    std::atomic<bool> go{false};
+    constexpr int kPerThread = 500;
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 4; ++t) {
+        senders.emplace_back([&, t] {
+            while (!go)
+                std::this_thread::yield();
+            for (int i = 0; i < kPerThread; ++i)
+                opener.receive({QUrl::fromLocalFile(QStringLiteral("/%1/%2.mov").arg(t).arg(i))});
+        });
+    }
+    QList<QUrl> delivered;
+    go = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    delivered += opener.install(&context, [&](const QList<QUrl>& urls) { delivered += urls; });
+    for (auto& sender : senders)
+        sender.join();
+    ASSERT_TRUE(spinUntil([&] { return delivered.size() >= 4 * kPerThread; }));
+    spinUntil([] { return false; }, 50);
+    EXPECT_EQ(delivered.size(), 4 * kPerThread);
+    EXPECT_EQ(QSet<QUrl>(delivered.begin(), delivered.end()).size(), 4 * kPerThread);
+}
+
+// A second launch runs in another thread here, standing in for another process.
+SingleInstance::Role claimFromOtherThread(const QString& socket, const QList<QUrl>& urls,
+                                          QList<QUrl>* received, bool* gotSignal,
+                                          SingleInstance& primary)
+{
+    std::atomic<bool> finished{false};
+    SingleInstance::Role role = SingleInstance::Role::unavailable;
+    std::thread second([&] {
+        SingleInstance other(socket);
+        role = other.claim(urls, 3000);
+        finished = true;
+    });
+    QObject::connect(&primary, &SingleInstance::urlsReceived, &primary,
+                     [received, gotSignal](const QList<QUrl>& got) {
+                         *received = got;
+                         *gotSignal = true;
+                     });
+    spinUntil([&] { return finished.load(); }, 5000);
+    second.join();
+    return role;
+}
+
+TEST(Intake, SecondLaunchHandsItsURLsToTheFirst)
+{
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("instance.socket");
+    SingleInstance first(socket);
+    ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
+
+    const QList<QUrl> urls{QUrl::fromLocalFile("/footage/Scène 1.mov"),
+                           QUrl("corvelencoder://enqueue?source=/a.mov&preset=H.264+Fast")};
+    QList<QUrl> received;
+    bool gotSignal = false;
+    EXPECT_EQ(claimFromOtherThread(socket, urls, &received, &gotSignal, first),
+              SingleInstance::Role::forwarded);
+    ASSERT_TRUE(spinUntil([&] { return gotSignal; }));
+    EXPECT_EQ(received, urls);
+    // Only the user may connect.
+    EXPECT_EQ(QFileInfo(socket).permissions() &
+                  (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup),
+              QFile::Permissions());
+}
+
+TEST(Intake, StaleSocketDoesNotBlockTheNextStart)
+{
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("stale.socket");
+    {
+        // A socket file nobody listens on, as a crashed instance leaves behind.
+        QLocalServer crashed;
+        crashed.setSocketOptions(QLocalServer::UserAccessOption);
+        ASSERT_TRUE(crashed.listen(socket));
+        crashed.close();
+        touch(socket);
+    }
+    ASSERT_TRUE(QFile::exists(socket));
+    SingleInstance next(socket);
+    EXPECT_EQ(next.claim({QUrl::fromLocalFile("/a.mov")}), SingleInstance::Role::primary);
+}
+
+TEST(Intake, ListenerDropsMalformedAndOversizedMessages)
+{
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("guard.socket");
+    SingleInstance first(socket);
+    ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
+    bool gotSignal = false;
+    QObject::connect(&first, &SingleInstance::urlsReceived, &first,
+                     [&](const QList<QUrl>&) { gotSignal = true; });
+
+    const QByteArray messages[] = {
+        QByteArray("\x00\x00\x00\x05[1,2]", 9),        // not strings
+        QByteArray("\x00\x00\x00\x03{}x", 7),          // not an array
+        QByteArray("\x7f\xff\xff\xff", 4) + "[\"a\"]", // claims an enormous length
+    };
+    for (const QByteArray& message : messages) {
+        std::atomic<bool> closed{false};
+        std::thread peer([&] {
+            QLocalSocket client;
+            client.connectToServer(socket);
+            if (client.waitForConnected(2000)) {
+                client.write(message);
+                client.waitForBytesWritten(2000);
+                // The listener must hang up without answering.
+                client.waitForReadyRead(1500);
+                closed = client.bytesAvailable() == 0;
+            }
+        });
+        spinUntil([] { return false; }, 300);
+        peer.join();
+        EXPECT_TRUE(closed.load());
+    }
+    EXPECT_FALSE(gotSignal);
+}
+
+} // namespace
+} // namespace corvel
