@@ -1,0 +1,198 @@
+#include "CorvelEncoder/engine/EncodePlan.h"
+
+#include "CorvelEncoderCore/Naming.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTimeZone>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+namespace corvel {
+
+VideoSettings videoSettings(Codec codec, int width, int height, double fps, double bitrateMbps,
+                            const ColorTags& color, bool hardware)
+{
+    VideoSettings s;
+    s.codec = codec;
+    s.width = width;
+    s.height = height;
+    s.fps = fps;
+    s.frameDuration = rationalFrameDuration(fps);
+    s.color = color;
+    s.hardware = hardware;
+    if (usesBitrate(codec)) {
+        const double bits = bitrateMbps * 1'000'000.0;
+        const int64_t truncated = std::isfinite(bits) && bits < 9.0e18 && bits > 0
+                                      ? static_cast<int64_t>(bits)
+                                      : (bits >= 9.0e18 ? INT64_MAX : 0);
+        s.averageBitRate = truncated > 100'000 ? truncated : 100'000;
+        const int64_t interval = std::llround(2.0 * fps);
+        s.maxKeyFrameInterval = static_cast<int>(std::clamp<int64_t>(interval, 1, 1'000'000));
+        s.allowFrameReordering = true;
+        s.highProfile = codec == Codec::h264;
+    }
+    return s;
+}
+
+AudioSettings pcmSettings(double sampleRate, int channels, int depth)
+{
+    return {AudioFormat::pcm, static_cast<int>(std::lround(sampleRate)), channels, depth, 0};
+}
+
+AudioSettings aacSettings(double sampleRate, int channels, QualityTier tier)
+{
+    const int position = static_cast<int>(allQualityTiers().indexOf(tier));
+    return {AudioFormat::aac, static_cast<int>(std::lround(sampleRate)), channels, 16,
+            128'000 + 64'000 * std::max(position, 0)};
+}
+
+const char* avCodec(Codec codec)
+{
+    switch (codec) {
+    case Codec::proRes422Proxy:
+    case Codec::proRes422LT:
+    case Codec::proRes422:
+    case Codec::proRes422HQ:
+    case Codec::proRes4444:
+        return "prores";
+    case Codec::h264:
+        return "h264";
+    case Codec::hevc:
+    case Codec::hevcWithAlpha:
+        return "hevc";
+    }
+    return "prores";
+}
+
+QList<AudioCandidate> audioCandidates(AudioMode mode, const AudioTags& source, QualityTier tier)
+{
+    QList<AudioCandidate> list;
+    if (mode == AudioMode::pcm) {
+        const int c = std::clamp(source.channels, 1, 8);
+        const double r =
+            source.sampleRate >= 8000 && source.sampleRate <= 192000 ? source.sampleRate : 48000;
+        for (const AudioSettings& pcm : {pcmSettings(r, c, 24), pcmSettings(r, c, 16),
+                                         pcmSettings(48000, std::clamp(source.channels, 1, 2), 16)})
+            list.append({pcm, pcm});
+    } else {
+        const int a = source.channels >= 2 ? 2 : 1;
+        for (const double rate : {48000.0, source.sampleRate})
+            list.append({pcmSettings(rate, a, 16), aacSettings(rate, a, tier)});
+    }
+    return list;
+}
+
+OutputNames& OutputNames::shared()
+{
+    static OutputNames names;
+    return names;
+}
+
+QString OutputNames::reserve(const QString& directory, const QString& base, const QString& ext)
+{
+    std::lock_guard lock(m_mutex);
+    const QString path = uniqueFileURL(directory, base, ext, [this](const QString& candidate) {
+        return QFileInfo::exists(candidate) || m_reserved.contains(candidate);
+    });
+    m_reserved.insert(path);
+    return path;
+}
+
+void OutputNames::release(const QString& path)
+{
+    std::lock_guard lock(m_mutex);
+    m_reserved.remove(path);
+}
+
+bool OutputNames::isReserved(const QString& path) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_reserved.contains(path);
+}
+
+namespace {
+
+QString standardised(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    if (!canonical.isEmpty())
+        return canonical;
+    // Not on disk yet: resolve the folder and keep the name.
+    const QString folder = info.absoluteDir().canonicalPath();
+    return QDir::cleanPath((folder.isEmpty() ? info.absolutePath() : folder) + u'/' +
+                           info.fileName());
+}
+
+QString sentence(const std::string& text)
+{
+    QString s = QString::fromLocal8Bit(text.c_str()).trimmed();
+    if (s.isEmpty())
+        return s;
+    s[0] = s[0].toUpper();
+    return s.endsWith(u'.') ? s : s + u'.';
+}
+
+} // namespace
+
+std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
+                                                  const JobSettings& settings,
+                                                  const QString& sourcePath, const QDateTime& now)
+{
+    const PresetBody& body = settings.body;
+    EncodePlan plan;
+    plan.renderSize = fittedSize({media.info.width, media.info.height}, body.resolution,
+                                 {body.customWidth, body.customHeight});
+    plan.fps = resolvedFrameRate(body.frameRate, media.info.frameRate);
+    plan.frameDuration = rationalFrameDuration(plan.fps);
+
+    const QString folder = QDir::cleanPath(settings.outputDirectory);
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), ec);
+    if (ec || !QFileInfo(folder).isDir()) {
+        const QString reason =
+            ec ? sentence(ec.message()) : QStringLiteral("The path is not a folder.");
+        return std::unexpected(EncodeFailure::message(
+            QStringLiteral("Could not create the output folder. ") + reason));
+    }
+
+    const QString name = outputFilename(QFileInfo(sourcePath).fileName(), settings, plan.renderSize,
+                                        dateStamp(now, QTimeZone::systemTimeZone()));
+    const int dot = static_cast<int>(name.lastIndexOf(u'.'));
+    const QString base = dot > 0 ? name.left(dot) : name;
+    const QString ext = dot > 0 ? name.mid(dot + 1) : QString();
+    plan.outputPath = OutputNames::shared().reserve(QDir(folder).absolutePath(), base, ext);
+
+    if (standardised(plan.outputPath) == standardised(sourcePath)) {
+        OutputNames::shared().release(plan.outputPath);
+        return std::unexpected(
+            EncodeFailure::message(QStringLiteral("Refusing to overwrite the source file.")));
+    }
+
+    plan.quarterTurns = media.quarterTurns;
+    const QString bt709 = QStringLiteral("bt709");
+    plan.color.primaries = media.color.primaries.value_or(bt709);
+    plan.color.transfer = media.color.transfer.value_or(bt709);
+    plan.color.matrix = media.color.matrix.value_or(bt709);
+
+    QStringList notes;
+    if (body.frameRate.isSource() && media.info.frameRate < 1)
+        notes << QStringLiteral("Frame rate was missing, using 24 fps.");
+    if (media.info.hasAlpha && !keepsAlpha(body.codec))
+        notes << QStringLiteral("Alpha will not be kept.");
+
+    const QString audioLabel = media.audio ? label(body.audio) : QStringLiteral("no audio");
+    const QString mainLine = displayName(body.codec) + QStringLiteral("  ") +
+                             formatPixels(plan.renderSize, u"×") + QStringLiteral("  ") +
+                             formatFPS(plan.fps) + QStringLiteral(" fps  ") + audioLabel +
+                             QStringLiteral("  →  ") + QFileInfo(plan.outputPath).fileName();
+    plan.summary = (QStringList{mainLine} + notes).join(u' ');
+    plan.fileType = ext == u"mp4" ? FileType::mpeg4 : FileType::quickTime;
+    return plan;
+}
+
+} // namespace corvel

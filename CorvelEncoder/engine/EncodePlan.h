@@ -1,0 +1,116 @@
+#pragma once
+
+#include "CorvelEncoder/engine/EncodeFailure.h"
+#include "CorvelEncoder/engine/InspectMedia.h"
+#include "CorvelEncoderCore/FrameMath.h"
+#include "CorvelEncoderCore/Records.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <expected>
+#include <mutex>
+
+namespace corvel {
+
+enum class FileType
+{
+    mpeg4,
+    quickTime
+};
+
+// Where and how one encode writes. Its output path stays reserved in OutputNames until the
+// session releases it.
+struct EncodePlan
+{
+    QString outputPath;
+    PixelSize renderSize;
+    double fps = 0;
+    RationalTime frameDuration;
+    int quarterTurns = 0; // clockwise turns applied before scaling
+    ColorTags color;      // all three present
+    FileType fileType = FileType::quickTime;
+    QString summary;
+};
+
+// What a video encoder is opened from.
+struct VideoSettings
+{
+    Codec codec = Codec::proRes422HQ;
+    int width = 0;
+    int height = 0;
+    double fps = 0;
+    RationalTime frameDuration; // the encoder's time base
+    ColorTags color;
+    bool hardware = false;
+    // Only for codecs that use a bitrate:
+    int64_t averageBitRate = 0;
+    int maxKeyFrameInterval = 0;
+    bool allowFrameReordering = false;
+    bool highProfile = false; // H.264 only
+    bool sourceHasAlpha = false;
+
+    friend bool operator==(const VideoSettings&, const VideoSettings&) = default;
+};
+
+enum class AudioFormat
+{
+    pcm,
+    aac
+};
+
+// What an audio encoder is opened from.
+struct AudioSettings
+{
+    AudioFormat format = AudioFormat::pcm;
+    int sampleRate = 0;
+    int channels = 0;
+    int bitDepth = 16;   // PCM
+    int64_t bitRate = 0; // AAC
+
+    friend bool operator==(const AudioSettings&, const AudioSettings&) = default;
+};
+
+VideoSettings videoSettings(Codec codec, int width, int height, double fps, double bitrateMbps,
+                            const ColorTags& color, bool hardware);
+AudioSettings pcmSettings(double sampleRate, int channels, int depth);
+AudioSettings aacSettings(double sampleRate, int channels, QualityTier tier);
+// The FFmpeg codec the output stream carries.
+const char* avCodec(Codec codec);
+
+// One (rate, channels, depth) to try for the decoded audio, and what the writer gets from it.
+struct AudioCandidate
+{
+    AudioSettings reader; // always PCM
+    AudioSettings writer;
+
+    friend bool operator==(const AudioCandidate&, const AudioCandidate&) = default;
+};
+// The candidates in the order they are tried.
+QList<AudioCandidate> audioCandidates(AudioMode mode, const AudioTags& source, QualityTier tier);
+
+// The output paths reserved by running encodes, shared by every session of the process.
+class OutputNames final
+{
+public:
+    static OutputNames& shared();
+
+    // Chooses a free path directory/base[-N].ext, free meaning neither on disk nor reserved,
+    // and reserves it before returning.
+    QString reserve(const QString& directory, const QString& base, const QString& ext);
+    void release(const QString& path);
+    bool isReserved(const QString& path) const;
+
+private:
+    mutable std::mutex m_mutex;
+    QSet<QString> m_reserved;
+};
+
+// Turns the job's settings and an inspected source into a plan, reserving its output path.
+std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
+                                                  const JobSettings& settings,
+                                                  const QString& sourcePath, const QDateTime& now);
+
+} // namespace corvel

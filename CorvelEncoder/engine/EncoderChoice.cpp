@@ -1,0 +1,172 @@
+#include "CorvelEncoder/engine/EncoderChoice.h"
+
+#include "CorvelEncoder/engine/FFmpegHandles.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <map>
+#include <mutex>
+
+namespace corvel {
+
+namespace {
+
+class CodecVideoEncoder final : public VideoEncoder
+{
+public:
+    explicit CodecVideoEncoder(ff::CodecContextPtr ctx) : m_ctx(std::move(ctx)) {}
+    AVCodecContext* context() const override { return m_ctx.get(); }
+    int sendFrame(const AVFrame* frame) override { return avcodec_send_frame(m_ctx.get(), frame); }
+    int receivePacket(AVPacket* packet) override
+    {
+        return avcodec_receive_packet(m_ctx.get(), packet);
+    }
+
+private:
+    ff::CodecContextPtr m_ctx;
+};
+
+bool isProRes(Codec codec)
+{
+    return codec == Codec::proRes422Proxy || codec == Codec::proRes422LT ||
+           codec == Codec::proRes422 || codec == Codec::proRes422HQ || codec == Codec::proRes4444;
+}
+
+const char* proResProfile(Codec codec)
+{
+    switch (codec) {
+    case Codec::proRes422Proxy:
+        return "proxy";
+    case Codec::proRes422LT:
+        return "lt";
+    case Codec::proRes422:
+        return "standard";
+    case Codec::proRes4444:
+        return "4444";
+    default:
+        return "hq";
+    }
+}
+
+bool hasAlpha(AVPixelFormat format)
+{
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    return desc && (desc->flags & AV_PIX_FMT_FLAG_ALPHA);
+}
+
+// The first alpha format an HEVC encoder takes, with that encoder.
+std::pair<const AVCodec*, AVPixelFormat> hevcAlphaEncoder()
+{
+    void* it = nullptr;
+    while (const AVCodec* codec = av_codec_iterate(&it)) {
+        if (codec->id != AV_CODEC_ID_HEVC || !av_codec_is_encoder(codec) || !codec->pix_fmts)
+            continue;
+        for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+            if (hasAlpha(*f))
+                return {codec, *f};
+        }
+    }
+    return {nullptr, AV_PIX_FMT_NONE};
+}
+
+template <class E>
+void setColor(E& target, int value)
+{
+    if (value >= 0)
+        target = static_cast<E>(value);
+}
+
+} // namespace
+
+bool hevcAlphaEncoderAvailable()
+{
+    return hevcAlphaEncoder().first != nullptr;
+}
+
+std::expected<std::unique_ptr<VideoEncoder>, QString>
+FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
+{
+    const AVCodec* codec = nullptr;
+    AVPixelFormat format = AV_PIX_FMT_YUV420P;
+    if (s.codec == Codec::hevcWithAlpha) {
+        std::tie(codec, format) = hevcAlphaEncoder();
+        if (!codec)
+            return std::unexpected(hevcAlphaMissingText());
+    } else if (isProRes(s.codec)) {
+        codec = avcodec_find_encoder_by_name("prores_ks");
+        format = s.codec != Codec::proRes4444 ? AV_PIX_FMT_YUV422P10LE
+                 : s.sourceHasAlpha           ? AV_PIX_FMT_YUVA444P10LE
+                                              : AV_PIX_FMT_YUV444P10LE;
+    } else if (s.codec == Codec::h264) {
+        codec = avcodec_find_encoder_by_name(s.hardware ? "h264_nvenc" : "libx264");
+    } else {
+        codec = avcodec_find_encoder_by_name(s.hardware ? "hevc_nvenc" : "libx265");
+    }
+    if (!codec)
+        return std::unexpected(QStringLiteral("Could not start the encoder."));
+
+    ff::CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx)
+        return std::unexpected(QStringLiteral("Could not start the encoder."));
+    ctx->width = s.width;
+    ctx->height = s.height;
+    ctx->pix_fmt = format;
+    ctx->sample_aspect_ratio = {1, 1};
+    ctx->time_base = {static_cast<int>(s.frameDuration.value), s.frameDuration.timescale};
+    ctx->framerate = av_inv_q(ctx->time_base);
+    ctx->color_range = AVCOL_RANGE_MPEG;
+    if (s.color.primaries)
+        setColor(ctx->color_primaries,
+                 av_color_primaries_from_name(s.color.primaries->toLatin1().constData()));
+    if (s.color.transfer)
+        setColor(ctx->color_trc,
+                 av_color_transfer_from_name(s.color.transfer->toLatin1().constData()));
+    if (s.color.matrix)
+        setColor(ctx->colorspace, av_color_space_from_name(s.color.matrix->toLatin1().constData()));
+    ctx->thread_count = 0; // one per core
+    if (globalHeader)
+        ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+    AVDictionary* raw = nullptr;
+    if (isProRes(s.codec)) {
+        av_dict_set(&raw, "profile", proResProfile(s.codec), 0);
+        av_dict_set(&raw, "vendor", "apl0", 0);
+    } else {
+        ctx->bit_rate = s.averageBitRate;
+        ctx->gop_size = s.maxKeyFrameInterval;
+        if (!s.allowFrameReordering)
+            ctx->max_b_frames = 0;
+        if (s.highProfile)
+            av_dict_set(&raw, "profile", "high", 0);
+        if (codec->id == AV_CODEC_ID_HEVC && !s.hardware)
+            av_dict_set(&raw, "x265-params", "log-level=error", 0);
+    }
+    std::unique_ptr<AVDictionary, ff::DictionaryDeleter> options(raw);
+    raw = options.release();
+    const int ret = avcodec_open2(ctx.get(), codec, &raw);
+    av_dict_free(&raw);
+    if (ret < 0)
+        return std::unexpected(QStringLiteral("The encoder rejected the video settings."));
+    return std::make_unique<CodecVideoEncoder>(std::move(ctx));
+}
+
+bool FFmpegEncoderChoice::hasHardware(Codec codec)
+{
+    if (codec != Codec::h264 && codec != Codec::hevc)
+        return false;
+    // Presence is only proven by opening one for real; the answer does not change while we run.
+    static std::mutex mutex;
+    static std::map<Codec, bool> known;
+    std::lock_guard lock(mutex);
+    if (const auto it = known.find(codec); it != known.end())
+        return it->second;
+    VideoSettings probe = videoSettings(codec, 256, 256, 25, 2, {}, true);
+    const bool works = open(probe, false).has_value();
+    known[codec] = works;
+    return works;
+}
+
+} // namespace corvel

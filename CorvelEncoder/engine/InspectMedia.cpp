@@ -1,0 +1,220 @@
+#include "CorvelEncoder/engine/InspectMedia.h"
+
+#include "CorvelEncoder/engine/FFmpegHandles.h"
+
+extern "C" {
+#include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvel {
+
+QString InspectError::description() const
+{
+    switch (m_kind) {
+    case Kind::message:
+        return m_text;
+    case Kind::missingFile:
+        return QStringLiteral("The source file is missing.");
+    case Kind::noVideo:
+        return QStringLiteral("No video track in this file.");
+    case Kind::noDuration:
+        return QStringLiteral("This file has no finite duration.");
+    }
+    return m_text;
+}
+
+QString fourCC(uint32_t code)
+{
+    QString text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const auto byte = static_cast<unsigned char>((code >> shift) & 0xff);
+        if (byte < 0x20 || byte > 0x7e)
+            return {};
+        text += QChar(byte);
+    }
+    return text;
+}
+
+QString codecName(const QString& code)
+{
+    static const QList<std::pair<const char*, const char*>> table = {
+        {"apch", "ProRes 422 HQ"}, {"apcn", "ProRes 422"},  {"apcs", "ProRes LT"},
+        {"apco", "ProRes Proxy"},  {"ap4h", "ProRes 4444"}, {"ap4x", "ProRes 4444 XQ"},
+        {"avc1", "H.264"},         {"avc3", "H.264"},       {"hvc1", "HEVC"},
+        {"hev1", "HEVC"},
+    };
+    if (code.isEmpty())
+        return QStringLiteral("Video");
+    for (const auto& [key, text] : table) {
+        if (code == QLatin1StringView(key))
+            return QString::fromLatin1(text);
+    }
+    return code;
+}
+
+namespace {
+
+// Containers without a four-character code (MPEG-TS, Matroska...) are named by codec.
+QString codecNameWithoutTag(const AVCodecParameters* par)
+{
+    switch (par->codec_id) {
+    case AV_CODEC_ID_H264:
+        return QStringLiteral("H.264");
+    case AV_CODEC_ID_HEVC:
+        return QStringLiteral("HEVC");
+    case AV_CODEC_ID_PRORES:
+        switch (par->profile) {
+        case FF_PROFILE_PRORES_PROXY:
+            return codecName(QStringLiteral("apco"));
+        case FF_PROFILE_PRORES_LT:
+            return codecName(QStringLiteral("apcs"));
+        case FF_PROFILE_PRORES_STANDARD:
+            return codecName(QStringLiteral("apcn"));
+        case FF_PROFILE_PRORES_HQ:
+            return codecName(QStringLiteral("apch"));
+        case FF_PROFILE_PRORES_4444:
+            return codecName(QStringLiteral("ap4h"));
+        case FF_PROFILE_PRORES_XQ:
+            return codecName(QStringLiteral("ap4x"));
+        default:
+            return QStringLiteral("ProRes");
+        }
+    default:
+        break;
+    }
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(par->codec_id);
+    if (desc && desc->long_name)
+        return QString::fromUtf8(desc->long_name);
+    return QStringLiteral("Video");
+}
+
+std::optional<QString> tagName(const char* name, bool unspecified)
+{
+    if (unspecified || !name)
+        return std::nullopt;
+    return QString::fromLatin1(name);
+}
+
+int64_t roundHalfAway(double v)
+{
+    return static_cast<int64_t>(std::llround(v));
+}
+
+} // namespace
+
+std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
+                                                         const AVIOInterruptCB* interrupt)
+{
+    const QFileInfo file(path);
+    if (!file.exists() || file.isDir())
+        return std::unexpected(InspectError::missingFile());
+
+    ff::InputFile input;
+    if (const int ret = input.open(path, interrupt); ret < 0)
+        return std::unexpected(InspectError::message(ff::errorText(ret)));
+    AVFormatContext* fmt = input.get();
+
+    InspectedMedia media;
+    media.path = path;
+
+    double duration = fmt->duration != AV_NOPTS_VALUE
+                          ? static_cast<double>(fmt->duration) / AV_TIME_BASE
+                          : std::nan("");
+    if (!std::isfinite(duration) || duration <= 0)
+        return std::unexpected(InspectError::noDuration());
+    media.duration = duration;
+
+    media.videoStream = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    // Cover art is a picture, not a video track.
+    if (media.videoStream >= 0 &&
+        (fmt->streams[media.videoStream]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+        media.videoStream = -1;
+    if (media.videoStream < 0)
+        return std::unexpected(InspectError::noVideo());
+    const AVStream* video = fmt->streams[media.videoStream];
+    const AVCodecParameters* vpar = video->codecpar;
+
+    media.naturalWidth = vpar->width;
+    media.naturalHeight = vpar->height;
+    if (const auto* matrix = reinterpret_cast<const int32_t*>(
+            av_stream_get_side_data(video, AV_PKT_DATA_DISPLAYMATRIX, nullptr))) {
+        media.a = matrix[0] / 65536.0;
+        media.b = matrix[1] / 65536.0;
+        media.c = matrix[3] / 65536.0;
+        media.d = matrix[4] / 65536.0;
+        const double ccw = av_display_rotation_get(matrix);
+        if (std::isfinite(ccw)) {
+            // The matrix turns counter-clockwise; the picture needs the opposite turn.
+            const int turns = static_cast<int>(std::lround(-ccw / 90.0));
+            media.quarterTurns = ((turns % 4) + 4) % 4;
+        }
+    }
+    const double xs[] = {0, media.a * media.naturalWidth, media.c * media.naturalHeight,
+                         media.a * media.naturalWidth + media.c * media.naturalHeight};
+    const double ys[] = {0, media.b * media.naturalWidth, media.d * media.naturalHeight,
+                         media.b * media.naturalWidth + media.d * media.naturalHeight};
+    const auto [minX, maxX] = std::minmax_element(std::begin(xs), std::end(xs));
+    const auto [minY, maxY] = std::minmax_element(std::begin(ys), std::end(ys));
+    const int64_t displayWidth = roundHalfAway(std::abs(*maxX - *minX));
+    const int64_t displayHeight = roundHalfAway(std::abs(*maxY - *minY));
+    if (displayWidth < 2 || displayHeight < 2)
+        return std::unexpected(
+            InspectError::message(QStringLiteral("The video has no usable frame size.")));
+
+    double fps = video->avg_frame_rate.den > 0 ? av_q2d(video->avg_frame_rate) : 0;
+    if (!(fps >= 1)) {
+        const AVRational r = video->r_frame_rate;
+        const double minFrameDuration = r.num > 0 && r.den > 0 ? av_q2d(av_inv_q(r)) : 0;
+        fps = minFrameDuration > 0.0001 ? 1.0 / minFrameDuration : 0;
+    }
+
+    media.color.primaries = tagName(av_color_primaries_name(vpar->color_primaries),
+                                    vpar->color_primaries == AVCOL_PRI_UNSPECIFIED ||
+                                        vpar->color_primaries == AVCOL_PRI_RESERVED ||
+                                        vpar->color_primaries == AVCOL_PRI_RESERVED0);
+    media.color.transfer =
+        tagName(av_color_transfer_name(vpar->color_trc),
+                vpar->color_trc == AVCOL_TRC_UNSPECIFIED || vpar->color_trc == AVCOL_TRC_RESERVED ||
+                    vpar->color_trc == AVCOL_TRC_RESERVED0);
+    media.color.matrix = tagName(av_color_space_name(vpar->color_space),
+                                 vpar->color_space == AVCOL_SPC_UNSPECIFIED ||
+                                     vpar->color_space == AVCOL_SPC_RESERVED);
+
+    const AVPixFmtDescriptor* pixDesc =
+        av_pix_fmt_desc_get(static_cast<AVPixelFormat>(vpar->format));
+    const bool hasAlpha = pixDesc && (pixDesc->flags & AV_PIX_FMT_FLAG_ALPHA);
+
+    // codec_tag holds the container's four characters with the first one in the low byte.
+    const uint32_t tag = vpar->codec_tag;
+    const uint32_t bigEndian =
+        ((tag & 0xff) << 24) | ((tag & 0xff00) << 8) | ((tag >> 8) & 0xff00) | ((tag >> 24) & 0xff);
+    const QString codecText = tag != 0 ? codecName(fourCC(bigEndian)) : codecNameWithoutTag(vpar);
+
+    media.audioStream = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (media.audioStream < 0)
+        media.audioStream = -1;
+    if (media.audioStream >= 0) {
+        const AVCodecParameters* apar = fmt->streams[media.audioStream]->codecpar;
+        if (apar->ch_layout.nb_channels != 0 && apar->sample_rate > 0 &&
+            avcodec_find_decoder(apar->codec_id))
+            media.audio =
+                AudioTags{static_cast<double>(apar->sample_rate), apar->ch_layout.nb_channels};
+    }
+
+    media.info.width = displayWidth;
+    media.info.height = displayHeight;
+    media.info.frameRate = fps;
+    media.info.duration = duration;
+    media.info.hasAudio = media.audio.has_value();
+    media.info.hasAlpha = hasAlpha;
+    media.info.videoCodec = codecText;
+    return media;
+}
+
+} // namespace corvel

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "CorvelEncoderCore/Records.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+
+struct AVIOInterruptCB;
+
+namespace corvel {
+
+// Colour tags as FFmpeg names them ("bt709", "smpte170m", ...); absent when unspecified.
+struct ColorTags
+{
+    std::optional<QString> primaries;
+    std::optional<QString> transfer;
+    std::optional<QString> matrix;
+
+    friend bool operator==(const ColorTags&, const ColorTags&) = default;
+};
+
+struct AudioTags
+{
+    double sampleRate = 0;
+    int channels = 0;
+
+    friend bool operator==(const AudioTags&, const AudioTags&) = default;
+};
+
+// What a source movie holds. Plain values: the session opens the file again to read it.
+struct InspectedMedia
+{
+    QString path;
+    int videoStream = -1;
+    int audioStream = -1; // -1 without audio track; set even when its format is unreadable
+    SourceInfo info;
+    double naturalWidth = 0; // stored frame size, before rotation
+    double naturalHeight = 0;
+    // Linear part of the display matrix (x' = a*x + c*y, y' = b*x + d*y); identity by default.
+    double a = 1, b = 0, c = 0, d = 1;
+    // Clockwise quarter turns (0...3) that make the stored picture upright.
+    int quarterTurns = 0;
+    double duration = 0; // seconds
+    ColorTags color;
+    std::optional<AudioTags> audio;
+};
+
+class InspectError
+{
+public:
+    enum class Kind
+    {
+        message,
+        missingFile,
+        noVideo,
+        noDuration
+    };
+
+    static InspectError message(QString text)
+    {
+        return InspectError(Kind::message, std::move(text));
+    }
+    static InspectError missingFile() { return InspectError(Kind::missingFile, {}); }
+    static InspectError noVideo() { return InspectError(Kind::noVideo, {}); }
+    static InspectError noDuration() { return InspectError(Kind::noDuration, {}); }
+
+    Kind kind() const { return m_kind; }
+    QString description() const;
+
+private:
+    InspectError(Kind kind, QString text) : m_kind(kind), m_text(std::move(text)) {}
+    Kind m_kind;
+    QString m_text;
+};
+
+// Opens `path` and describes it. Safe to call from any thread, several at once. An FFmpeg
+// failure comes back as `message` with FFmpeg's own description. `interrupt` may be null.
+std::expected<InspectedMedia, InspectError>
+inspectMedia(const QString& path, const AVIOInterruptCB* interrupt = nullptr);
+
+// The four characters of a big-endian code, or "" when any byte is not printable ASCII.
+QString fourCC(uint32_t code);
+// Display text for a four-character code text ("apch" -> "ProRes 422 HQ").
+QString codecName(const QString& fourCCText);
+
+} // namespace corvel
