@@ -1,0 +1,293 @@
+#include "EngineTestSupport.h"
+
+extern "C" {
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+}
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QThread>
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+namespace corvel::test {
+
+namespace {
+
+QString fixtureFolder()
+{
+    const QString folder = QStringLiteral(CORVEL_ENGINE_FIXTURES);
+    QDir().mkpath(folder);
+    return folder;
+}
+
+QStringList lavfiVideo(const QString& size, const QString& rate, const QString& seconds)
+{
+    return {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+            QStringLiteral("testsrc2=size=%1:rate=%2:duration=%3").arg(size, rate, seconds)};
+}
+
+bool make(Source source, const QString& path)
+{
+    const QStringList x264 = {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"};
+    switch (source) {
+    case Source::h264Aac:
+        return runFFmpeg(lavfiVideo("320x240", "25", "2") +
+                         QStringList{"-f", "lavfi", "-i",
+                                     "sine=frequency=440:sample_rate=44100:duration=2", "-ac",
+                                     "2"} +
+                         x264 + QStringList{"-c:a", "aac", "-shortest", path});
+    case Source::proResAlpha:
+        return runFFmpeg(lavfiVideo("320x240", "25", "2") +
+                         QStringList{"-vf", "format=yuva444p10le", "-c:v", "prores_ks",
+                                     "-profile:v", "4444", path});
+    case Source::rotated: {
+        const QString plain = path + QStringLiteral(".plain.mp4");
+        const bool ok =
+            runFFmpeg(lavfiVideo("320x240", "25", "2") + x264 + QStringList{plain}) &&
+            runFFmpeg({"-i", plain, "-c", "copy", "-metadata:s:v:0", "rotate=90", path});
+        QFile::remove(plain);
+        return ok;
+    }
+    case Source::pcm96k6ch:
+        return runFFmpeg(lavfiVideo("320x240", "25", "2") +
+                         QStringList{"-f", "lavfi", "-i",
+                                     "anullsrc=sample_rate=96000:channel_layout=5.1", "-t", "2"} +
+                         x264 +
+                         QStringList{"-color_primaries", "smpte170m", "-color_trc", "smpte170m",
+                                     "-colorspace", "smpte170m", "-c:a", "pcm_s24le", path});
+    case Source::audioOnly:
+        return runFFmpeg({"-f", "lavfi", "-i", "sine=duration=2", "-c:a", "aac", path});
+    case Source::truncated: {
+        const QString whole = path + QStringLiteral(".whole.mov");
+        if (!runFFmpeg(lavfiVideo("320x240", "25", "2") + x264 + QStringList{whole}))
+            return false;
+        QFile in(whole);
+        QFile out(path);
+        const bool ok = in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly) &&
+                        out.write(in.read(in.size() / 2)) > 0;
+        out.close();
+        in.close();
+        QFile::remove(whole);
+        return ok;
+    }
+    case Source::notAMovie: {
+        QFile out(path);
+        return out.open(QIODevice::WriteOnly) &&
+               out.write("This is a shopping list, not a movie.\n") > 0;
+    }
+    case Source::zeroLength: {
+        QFile out(path);
+        return out.open(QIODevice::WriteOnly);
+    }
+    case Source::onePixelWide:
+        return runFFmpeg(
+            {"-f", "lavfi", "-i", "color=size=1x16:rate=25:duration=1", "-c:v", "ffv1", path});
+    case Source::hd1080:
+        return runFFmpeg(lavfiVideo("1920x1080", "24000/1001", "10") +
+                         QStringList{"-f", "lavfi", "-i", "sine=duration=10", "-ac", "2", "-c:v",
+                                     "libx264", "-preset", "veryfast", "-b:v", "12M", "-c:a", "aac",
+                                     path});
+    }
+    return false;
+}
+
+const char* fileName(Source source)
+{
+    switch (source) {
+    case Source::h264Aac:
+        return "h264-aac.mov";
+    case Source::proResAlpha:
+        return "prores-alpha.mov";
+    case Source::rotated:
+        return "rotated.mp4";
+    case Source::pcm96k6ch:
+        return "pcm96k-6ch.mov";
+    case Source::audioOnly:
+        return "audio-only.m4a";
+    case Source::truncated:
+        return "truncated.mov";
+    case Source::notAMovie:
+        return "not-a-movie.mov";
+    case Source::zeroLength:
+        return "zero-length.mov";
+    case Source::onePixelWide:
+        return "one-pixel.mkv";
+    case Source::hd1080:
+        return "hd1080.mp4";
+    }
+    return "unknown";
+}
+
+} // namespace
+
+QString sourcePath(Source source)
+{
+    const QString path = fixtureFolder() + u'/' + QLatin1StringView(fileName(source));
+    if (QFileInfo::exists(path))
+        return path;
+    // Made under a private name first: several test processes may ask at once.
+    const QString partial = fixtureFolder() + QStringLiteral("/tmp-") +
+                            QUuid::createUuid().toString(QUuid::WithoutBraces) + u'-' +
+                            QLatin1StringView(fileName(source));
+    const bool made = make(source, partial);
+    EXPECT_TRUE(made) << "could not make " << fileName(source);
+    if (made && !QFileInfo::exists(path))
+        QFile::rename(partial, path);
+    QFile::remove(partial);
+    return path;
+}
+
+bool runFFmpeg(const QStringList& args)
+{
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-nostdin", "-y"} + args);
+    return process.waitForFinished(120'000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+QJsonObject probe(const QString& path)
+{
+    QProcess process;
+    process.start(QStringLiteral("ffprobe"),
+                  {"-v", "error", "-show_streams", "-show_format", "-of", "json", path});
+    process.waitForFinished(60'000);
+    return QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+}
+
+QJsonObject streamOf(const QJsonObject& probe, const QString& type)
+{
+    for (const QJsonValue& stream : probe.value(QStringLiteral("streams")).toArray()) {
+        if (stream[QStringLiteral("codec_type")].toString() == type)
+            return stream.toObject();
+    }
+    return {};
+}
+
+QString decodeErrors(const QString& path)
+{
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"),
+                  {"-v", "error", "-nostdin", "-i", path, "-f", "null", "-"});
+    process.waitForFinished(120'000);
+    return QString::fromUtf8(process.readAllStandardError() + process.readAllStandardOutput());
+}
+
+QStringList SessionRecord::logTexts() const
+{
+    QStringList texts;
+    for (const auto& [text, isError] : logs)
+        texts << text;
+    return texts;
+}
+
+EncodeCallbacks recordingCallbacks(const std::shared_ptr<SessionRecord>& record)
+{
+    EncodeCallbacks callbacks;
+    callbacks.onProgress = [record](double fraction, std::optional<double> eta) {
+        record->callbacksAfterCompletion += record->done();
+        record->progress.emplace_back(fraction, eta);
+    };
+    callbacks.onLog = [record](const QString& text, bool isError) {
+        record->callbacksAfterCompletion += record->done();
+        record->logs.emplace_back(text, isError);
+    };
+    callbacks.onReady = [record](const QString& path, bool hardware) {
+        record->callbacksAfterCompletion += record->done();
+        record->ready.push_back({path, hardware});
+    };
+    callbacks.onComplete = [record](const EncodeResult& result) {
+        record->callbacksAfterCompletion += record->done();
+        record->completions.push_back(result);
+    };
+    return callbacks;
+}
+
+bool waitFor(const std::function<bool()>& condition, int msecs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > msecs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+namespace {
+
+class FailingEncoder final : public VideoEncoder
+{
+public:
+    FailingEncoder(std::unique_ptr<VideoEncoder> inner, int failAt)
+        : m_inner(std::move(inner)), m_failAt(failAt)
+    {}
+    AVCodecContext* context() const override { return m_inner->context(); }
+    int sendFrame(const AVFrame* frame) override
+    {
+        if (frame && ++m_frames >= m_failAt)
+            return AVERROR(EIO);
+        return m_inner->sendFrame(frame);
+    }
+    int receivePacket(AVPacket* packet) override { return m_inner->receivePacket(packet); }
+
+private:
+    std::unique_ptr<VideoEncoder> m_inner;
+    int m_failAt;
+    int m_frames = 0;
+};
+
+} // namespace
+
+std::expected<std::unique_ptr<VideoEncoder>, QString>
+ScriptedEncoderChoice::open(const VideoSettings& settings, bool globalHeader)
+{
+    if (settings.hardware) {
+        ++hardwareOpens;
+        if (refuseHardware)
+            return std::unexpected(QStringLiteral("No such device."));
+    }
+    VideoSettings software = settings;
+    software.hardware = false;
+    auto encoder = FFmpegEncoderChoice::open(software, globalHeader);
+    const int failAt = settings.hardware ? hardwareFailsAtFrame : softwareFailsAtFrame;
+    if (!encoder || failAt == 0)
+        return encoder;
+    return std::make_unique<FailingEncoder>(std::move(*encoder), failAt);
+}
+
+JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirectory)
+{
+    JobSettings settings;
+    settings.presetName = QStringLiteral("Test");
+    settings.body.codec = codec;
+    settings.body.audio = audio;
+    settings.body.bitrateMbps = 2;
+    settings.outputDirectory = outputDirectory;
+    return settings;
+}
+
+QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace corvel::test
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    av_log_set_level(AV_LOG_FATAL);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "CorvelEncoder/engine/EncoderChoice.h"
+#include "CorvelEncoder/engine/FFmpegEncodeSession.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace corvel::test {
+
+// Tiny sources made with the ffmpeg program on first use and kept in the build tree, so the
+// test processes ctest starts one by one share them.
+enum class Source
+{
+    h264Aac,      // 2 s 320x240 25 fps H.264, stereo AAC 44.1 kHz, .mov, untagged colour
+    proResAlpha,  // ProRes 4444 with an alpha plane, no audio
+    rotated,      // 320x240 H.264 turned a quarter turn by its display matrix
+    pcm96k6ch,    // H.264 tagged smpte170m with 96 kHz 6-channel 24-bit PCM
+    audioOnly,    // AAC in .m4a
+    truncated,    // first half of an H.264 .mov whose index sits at the end
+    notAMovie,    // text with a movie's extension
+    zeroLength,   // empty .mov
+    onePixelWide, // 1x16 FFV1 in Matroska
+    hd1080,       // 10 s 1920x1080 23.976 H.264 + AAC, for manual speed checks only
+};
+
+QString sourcePath(Source source);
+// Runs ffmpeg with `args`; true when it exited 0.
+bool runFFmpeg(const QStringList& args);
+// ffprobe's -show_streams -show_format as JSON.
+QJsonObject probe(const QString& path);
+// The first stream of `type` ("video"/"audio") in a probe, or an empty object.
+QJsonObject streamOf(const QJsonObject& probe, const QString& type);
+// What `ffmpeg -v error -i path -f null -` prints; empty for a clean file.
+QString decodeErrors(const QString& path);
+
+// Every callback a session delivered, in order.
+struct SessionRecord
+{
+    struct Ready
+    {
+        QString path;
+        bool hardware;
+    };
+    std::vector<std::pair<double, std::optional<double>>> progress;
+    std::vector<std::pair<QString, bool>> logs;
+    std::vector<Ready> ready;
+    std::vector<EncodeResult> completions;
+    int callbacksAfterCompletion = 0;
+
+    bool done() const { return !completions.empty(); }
+    QStringList logTexts() const;
+};
+
+EncodeCallbacks recordingCallbacks(const std::shared_ptr<SessionRecord>& record);
+// Runs the event loop until `condition` holds or `msecs` pass; returns the condition.
+bool waitFor(const std::function<bool()>& condition, int msecs);
+
+// A "hardware" encoder for tests: software underneath, refusing to open or failing on a
+// chosen frame.
+class ScriptedEncoderChoice final : public FFmpegEncoderChoice
+{
+public:
+    bool hardwarePresent = true;
+    bool refuseHardware = false;
+    int hardwareFailsAtFrame = 0; // 1-based; 0 never
+    int softwareFailsAtFrame = 0;
+    std::atomic<int> hardwareOpens = 0;
+
+    bool hasHardware(Codec) override { return hardwarePresent; }
+    std::expected<std::unique_ptr<VideoEncoder>, QString> open(const VideoSettings& settings,
+                                                               bool globalHeader) override;
+};
+
+JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirectory);
+// Files in `folder`, names only.
+QStringList filesIn(const QString& folder);
+
+} // namespace corvel::test
