@@ -53,9 +53,10 @@ QJsonObject jobEntry(const EncodingJob& job)
     else
         entry.insert(QStringLiteral("frameRate"), resolvedFrameRate(body.frameRate, std::nullopt));
     if (usesBitrate(body.codec)) {
-        if (body.bitrateFollowsQuality)
-            entry.insert(QStringLiteral("quality"), rawValue(body.quality));
-        else
+        // The tier goes along with a fixed bitrate too: the reader applies the bitrate after
+        // the tier, so the job comes back with its bitrate fixed and its tier kept.
+        entry.insert(QStringLiteral("quality"), rawValue(body.quality));
+        if (!body.bitrateFollowsQuality)
             entry.insert(QStringLiteral("bitrateMbps"), body.bitrateMbps);
     }
     return entry;

@@ -1,0 +1,218 @@
+#include "CorvelEncoderCore/EnqueueLink.h"
+
+#include "JobTestSupport.h"
+
+#include <QDir>
+#include <QHash>
+
+#include <gtest/gtest.h>
+
+using namespace corvel;
+
+namespace {
+
+QString home()
+{
+    return QDir::homePath();
+}
+
+// Serves files from memory and remembers what was asked for.
+struct FakeFiles
+{
+    QHash<QString, QByteArray> files;
+    QStringList requested;
+
+    JobFileLoader loader()
+    {
+        return [this](const QString& path) -> std::optional<QByteArray> {
+            requested.append(path);
+            if (!files.contains(path))
+                return std::nullopt;
+            return files.value(path);
+        };
+    }
+};
+
+JobFileResult parseLink(const QString& link, FakeFiles* files = nullptr)
+{
+    static FakeFiles none;
+    return parseEnqueueURL(QUrl(link), (files ? files : &none)->loader());
+}
+
+QString errorOf(const JobFileResult& result)
+{
+    return result ? QStringLiteral("<no error>") : result.error().description();
+}
+
+} // namespace
+
+TEST(EnqueueLink, ClipForm)
+{
+    struct Row
+    {
+        const char* link;
+        QStringList sources;
+        std::function<void(ParsedJob&)> fields;
+        bool start = false;
+        std::optional<QString> sender;
+    };
+    // Most rows leave start and sender at their defaults.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+    const Row rows[] = {
+        {"CORVELENCODER://enqueue?source=/a.mov", {"/a.mov"}, {}},
+        {"corvelencoder://anything/else?source=/a.mov", {"/a.mov"}, {}},
+        {"corvelencoder://enqueue?SOURCE=/a.mov&Source=/b.mov&sources=/c.mov&source=/d.mov",
+         {"/a.mov", "/b.mov", "/d.mov", "/c.mov"},
+         {}},
+        {"corvelencoder://enqueue?source=clip.mov", {home() + "/clip.mov"}, {}},
+        {"corvelencoder://enqueue?source=/My%20Clip+1.mov", {"/My Clip+1.mov"}, {}},
+        {"corvelencoder://enqueue?source=/a%26b.mov&x=%3D", {"/a&b.mov"}, {}},
+        {"corvelencoder://enqueue?source=/a.mov&preset=h264&preset=hevc",
+         {"/a.mov"},
+         [](ParsedJob& j) {
+             j.presetRaw = "h264";
+         }},
+        {"corvelencoder://enqueue?source=/a.mov&preset=H.264&output=/Renders&start=1"
+         "&sender=studio.corvel.brisk",
+         {"/a.mov"},
+         [](ParsedJob& j) {
+             j.presetRaw = "H.264";
+             j.outputDirectory = "/Renders";
+         },
+         true,
+         "studio.corvel.brisk"},
+        {"corvelencoder://enqueue?source=/a.mov&quality=very%20high",
+         {"/a.mov"},
+         [](ParsedJob& j) {
+             j.quality = QualityTier::veryHigh;
+         }},
+        {"corvelencoder://enqueue?source=/a.mov&fps=23.976&start=yes&reveal=0",
+         {"/a.mov"},
+         [](ParsedJob& j) {
+             j.frameRate = FrameRateMode::exact(23.976);
+             j.revealWhenDone = false;
+         },
+         true},
+        {"corvelencoder://enqueue?source=/a.mov&start", {"/a.mov"}, {}},
+        // "framerate" and "frameRate" are one name once case is ignored.
+        {"corvelencoder://enqueue?source=/a.mov&fps=24&FrameRate=30&framerate=25",
+         {"/a.mov"},
+         [](ParsedJob& j) {
+             j.frameRate = FrameRateMode::exact(30);
+         }},
+        {"corvelencoder://enqueue?source=/a.mov&fps&fps=24",
+         {"/a.mov"},
+         [](ParsedJob& j) {
+             j.frameRate = FrameRateMode::exact(24);
+         }},
+        {"corvelencoder://enqueue?source=/a.mov&destination=out&outputDirectory=/o",
+         {"/a.mov"},
+         [](ParsedJob& j) {
+             j.outputDirectory = "/o";
+         }},
+        {"corvelencoder://enqueue?source=/"
+         "a.mov&bitrateMbps=9&BITRATE=12.5&namingPattern=%7Bname%7D",
+         {"/a.mov"},
+         [](ParsedJob& j) {
+             j.bitrateMbps = 12.5;
+             j.namingPattern = "{name}";
+         }},
+        {"corvelencoder://enqueue?source=/a.mov&width=1280&height=536&audio=aac&resolution=",
+         {"/a.mov"},
+         [](ParsedJob& j) {
+             j.resolution = ResolutionMode::custom;
+             j.customWidth = 1280;
+             j.customHeight = 536;
+             j.audio = AudioMode::aac;
+         }},
+        {"corvelencoder://enqueue?source=/a.mov&width=1280&customHeight=536", {"/a.mov"}, {}},
+        {"corvelencoder://enqueue?source=/a.mov&sender=", {"/a.mov"}, {}},
+    };
+#pragma GCC diagnostic pop
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.link);
+        const auto result = parseLink(QString::fromUtf8(row.link));
+        ASSERT_TRUE(result) << errorOf(result).toStdString();
+        EXPECT_EQ(result->start, row.start);
+        EXPECT_EQ(result->sender, row.sender);
+        ASSERT_EQ(result->jobs.size(), row.sources.size());
+        for (qsizetype i = 0; i < row.sources.size(); ++i) {
+            ParsedJob expected = parsedJobAt(row.sources[i]);
+            if (row.fields)
+                row.fields(expected);
+            EXPECT_EQ(result->jobs[i], expected);
+        }
+    }
+}
+
+TEST(EnqueueLink, Errors)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"corvelencoder://enqueue", "The link has no source or job file."},
+        {"corvelencoder://enqueue?source", "The link has no source or job file."},
+        {"corvelencoder://enqueue?preset=h264&start=1", "The link has no source or job file."},
+        {"corvelenc://enqueue?source=/a.mov", "Not a corvelencoder URL."},
+        {"https://example.com/?source=/a.mov", "Not a corvelencoder URL."},
+        {"/a.mov", "Not a corvelencoder URL."},
+        {"", "Not a corvelencoder URL."},
+        {"corvelencoder://enqueue?source=/a.mov&quality=very+high",
+         R"(Unknown quality "very+high".)"},
+        {"corvelencoder://enqueue?source=/a.mov&fps=fast", "Unknown frame rate."},
+        {"corvelencoder://enqueue?source=/a.mov&fps=", "Unknown frame rate."},
+        {"corvelencoder://enqueue?source=/a.mov&resolution=big", R"(Unknown resolution "big".)"},
+        {"corvelencoder://enqueue?source=/a.mov&audio=mp3",
+         R"(Unknown audio mode "mp3". Use AAC or PCM.)"},
+    };
+    for (const auto& [link, message] : rows) {
+        SCOPED_TRACE(link);
+        EXPECT_EQ(errorOf(parseLink(QString::fromUtf8(link))), QString::fromUtf8(message));
+    }
+}
+
+TEST(EnqueueLink, BlankClipIsKeptForTheMissingSourceCheck)
+{
+    const auto result = parseLink("corvelencoder://enqueue?source=");
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->jobs.size(), 1);
+    EXPECT_EQ(result->jobs[0].sourcePath, QString());
+}
+
+TEST(EnqueueLink, JobFileForm)
+{
+    FakeFiles files;
+    files.files.insert(home() + "/cut.corveljob", R"({"sources":["rel.mov"],"output":"r"})");
+    files.files.insert("/j.corveljob", R"({"source":"/a.mov"})");
+    files.files.insert("/own.corveljob", R"({"source":"/a.mov","sender":"Own"})");
+    files.files.insert("/bad.corveljob", R"({"sources":[]})");
+
+    // Relative paths inside a file named relative to the home folder are its neighbours.
+    auto result = parseLink("corvelencoder://enqueue?path=cut.corveljob&source=/ignored.mov"
+                            "&preset=nonsense&start=1",
+                            &files);
+    ASSERT_TRUE(result) << errorOf(result).toStdString();
+    ASSERT_EQ(result->jobs.size(), 1);
+    ParsedJob expected = parsedJobAt(home() + "/rel.mov");
+    expected.outputDirectory = home() + "/r";
+    EXPECT_EQ(result->jobs[0], expected);
+    EXPECT_FALSE(result->start);
+    EXPECT_EQ(files.requested, QStringList{home() + "/cut.corveljob"});
+
+    result = parseLink("corvelencoder://enqueue?path=/j.corveljob&sender=S", &files);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->sender, "S");
+    result = parseLink("corvelencoder://enqueue?file=/own.corveljob&sender=S", &files);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->sender, "Own");
+
+    // "path" wins over "job" even when it comes later in the query.
+    files.requested.clear();
+    result = parseLink("corvelencoder://enqueue?JOB=/nowhere.corveljob&Path=/j.corveljob", &files);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(files.requested, QStringList{"/j.corveljob"});
+
+    EXPECT_EQ(errorOf(parseLink("corvelencoder://enqueue?job=~/x/../missing.corveljob", &files)),
+              "Job file not found at " + home() + "/missing.corveljob.");
+    EXPECT_EQ(errorOf(parseLink("corvelencoder://enqueue?path=/bad.corveljob", &files)),
+              "The job file has no sources.");
+}

@@ -1,0 +1,522 @@
+#include "CorvelEncoderCore/JobFile.h"
+#include "CorvelEncoderCore/JobFileReadings.h"
+#include "CorvelEncoderCore/PathNormalization.h"
+#include "CorvelEncoderCore/SettingSpecs.h"
+
+#include "JobTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace corvel;
+
+namespace {
+
+const std::optional<QString> kBase = QStringLiteral("/x/y");
+
+QJsonValue jsonValue(const char* json)
+{
+    // Wrapped in an array so scalars parse too.
+    return QJsonDocument::fromJson(QByteArray("[") + json + "]").array().at(0);
+}
+
+QString home()
+{
+    return QDir::homePath();
+}
+
+JobFileResult parse(const char* json)
+{
+    return parseJobData(QByteArray(json), kBase);
+}
+
+QString errorOf(const JobFileResult& result)
+{
+    return result ? QStringLiteral("<no error>") : result.error().description();
+}
+
+} // namespace
+
+TEST(JobFileReadings, ValueReadingsTellTypesApart)
+{
+    struct Row
+    {
+        const char* json;
+        std::optional<QString> text;
+        std::optional<double> number;
+        std::optional<int64_t> integer;
+        std::optional<bool> boolean;
+    };
+    const Row rows[] = {
+        {R"("  hello \n")", "hello", {}, {}, {}},
+        {R"("")", {}, {}, {}, {}},
+        {R"("   ")", {}, {}, {}, {}},
+        {"null", {}, {}, {}, {}},
+        {"true", {}, {}, {}, true},
+        {"false", {}, {}, {}, false},
+        {"1", {}, 1.0, 1, true},
+        {"0", {}, 0.0, 0, false},
+        {"2", {}, 2.0, 2, {}},
+        {"-2.9", {}, -2.9, -2, {}},
+        {"1e300", {}, 1e300, {}, {}},
+        {"9007199254740993", {}, 9007199254740993.0, 9007199254740993LL, {}},
+        {R"(" 12.5 ")", "12.5", 12.5, {}, {}},
+        {R"("+7")", "+7", 7.0, 7, {}},
+        {R"("-7")", "-7", -7.0, -7, {}},
+        {R"("2.4e1")", "2.4e1", 24.0, {}, {}},
+        {R"("inf")", "inf", {}, {}, {}},
+        {R"("nan")", "nan", {}, {}, {}},
+        {R"("0x10")", "0x10", {}, {}, {}},
+        {R"("12abc")", "12abc", {}, {}, {}},
+        {R"("99999999999999999999")", "99999999999999999999", 1e20, {}, {}},
+        {R"("Yes")", "Yes", {}, {}, true},
+        {R"(" y ")", "y", {}, {}, true},
+        {R"("TRUE")", "TRUE", {}, {}, true},
+        {R"("n")", "n", {}, {}, false},
+        {R"("off")", "off", {}, {}, {}},
+        {"[1]", {}, {}, {}, {}},
+        {R"({"a":1})", {}, {}, {}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.json);
+        const QJsonValue value = jsonValue(row.json);
+        EXPECT_EQ(jsonString(value), row.text);
+        EXPECT_EQ(jsonDouble(value), row.number);
+        EXPECT_EQ(jsonInt(value), row.integer);
+        EXPECT_EQ(jsonBool(value), row.boolean);
+    }
+}
+
+TEST(JobFileReadings, FrameRateValues)
+{
+    const std::pair<const char*, std::optional<FrameRateMode>> rows[] = {
+        {R"(" Source ")", FrameRateMode::source()},
+        {R"("native")", FrameRateMode::source()},
+        {R"("original")", FrameRateMode::source()},
+        {"25", FrameRateMode::exact(25)},
+        {R"("29.97")", FrameRateMode::exact(29.97)},
+        {"240", FrameRateMode::exact(120)},
+        {R"("240")", FrameRateMode::exact(120)},
+        {"0.5", FrameRateMode::exact(0.5)},
+        {"0", std::nullopt},
+        {"-24", std::nullopt},
+        {R"("29.97fps")", std::nullopt},
+        {R"("")", std::nullopt},
+        {"null", std::nullopt},
+        {"true", std::nullopt},
+        {"[24]", std::nullopt},
+    };
+    for (const auto& [json, expected] : rows) {
+        SCOPED_TRACE(json);
+        EXPECT_EQ(parseFrameRateValue(jsonValue(json)), expected);
+    }
+}
+
+TEST(SettingSpecs, Resolution)
+{
+    using R = ResolutionMode;
+    const std::pair<const char*, std::optional<ResolutionSpec>> rows[] = {
+        {" Source ", ResolutionSpec{R::source, {}, {}}},
+        {"NATIVE", ResolutionSpec{R::source, {}, {}}},
+        {"4K", ResolutionSpec{R::uhd4k, {}, {}}},
+        {"3840 x 2160", ResolutionSpec{R::uhd4k, {}, {}}},
+        {"1920 × 1080", ResolutionSpec{R::hd1080, {}, {}}},
+        {"FHD", ResolutionSpec{R::hd1080, {}, {}}},
+        {"720p", ResolutionSpec{R::hd720, {}, {}}},
+        {"custom", ResolutionSpec{R::custom, {}, {}}},
+        {"2048x858", ResolutionSpec{R::custom, 2048, 858}},
+        {"2048X858", ResolutionSpec{R::custom, 2048, 858}},
+        {"1920xx1080", ResolutionSpec{R::custom, 1920, 1080}},
+        {"+100x3", ResolutionSpec{R::custom, 100, 3}},
+        {"0x720", std::nullopt},
+        {"-5x720", std::nullopt},
+        {"1920x", std::nullopt},
+        {"x", std::nullopt},
+        {"1x2x3", std::nullopt},
+        {"1.5x2", std::nullopt},
+        {"99999999999999999999x2", std::nullopt},
+        {"8k", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [text, expected] : rows) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(parseResolutionSpec(QString::fromUtf8(text)), expected);
+    }
+}
+
+TEST(SettingSpecs, AudioAndQuality)
+{
+    EXPECT_EQ(parseAudioSpec(u" AAC "), AudioMode::aac);
+    for (const char16_t* text : {u"pcm", u"LPCM", u"linearpcm", u"Linear PCM"})
+        EXPECT_EQ(parseAudioSpec(text), AudioMode::pcm) << QString::fromUtf16(text).toStdString();
+    for (const char16_t* text : {u"mp3", u"linear  pcm", u""})
+        EXPECT_EQ(parseAudioSpec(text), std::nullopt) << QString::fromUtf16(text).toStdString();
+
+    const std::pair<const char16_t*, std::optional<QualityTier>> rows[] = {
+        {u"Low", QualityTier::low},
+        {u"med", QualityTier::medium},
+        {u"MEDIUM", QualityTier::medium},
+        {u"high", QualityTier::high},
+        {u"very high", QualityTier::veryHigh},
+        {u"Very-High", QualityTier::veryHigh},
+        {u"veryHigh", QualityTier::veryHigh},
+        {u"max", QualityTier::veryHigh},
+        {u"very+high", std::nullopt},
+        {u"best", std::nullopt},
+    };
+    for (const auto& [text, expected] : rows)
+        EXPECT_EQ(parseQualitySpec(text), expected) << QString::fromUtf16(text).toStdString();
+}
+
+TEST(PathNormalization, Forms)
+{
+    const struct
+    {
+        QString text;
+        std::optional<QString> base;
+        QString expected;
+    } rows[] = {
+        {"/abs/clip.mov", kBase, "/abs/clip.mov"},
+        {"  a.mov \n", kBase, "/x/y/a.mov"},
+        {"../b.mov", kBase, "/x/b.mov"},
+        {"./sub//c.mov/", kBase, "/x/y/sub/c.mov"},
+        {"../../../../d.mov", kBase, "/d.mov"},
+        {"/a/./b/../c", kBase, "/a/c"},
+        {"clip.mov", std::nullopt, home() + "/clip.mov"},
+        {"~", kBase, home()},
+        {"~/m.mov", kBase, home() + "/m.mov"},
+        {"~root/r.mov", kBase, "/root/r.mov"},
+        {"~no_such_user_q7/a.mov", kBase, "/x/y/~no_such_user_q7/a.mov"},
+        {"a~/b", kBase, "/x/y/a~/b"},
+        {"file:///Movies/My%20Clip.mov", kBase, "/Movies/My Clip.mov"},
+        {"file:///a/../b//c/", kBase, "/b/c"},
+        {"file://host/share/x.mov", kBase, "/share/x.mov"},
+        {"FILE:///Movies/a.mov", kBase, "/x/y/FILE:/Movies/a.mov"},
+        {"/", kBase, "/"},
+        {"rel", QString("/"), "/rel"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text.toStdString());
+        EXPECT_EQ(normalizePath(row.text, row.base), row.expected);
+    }
+    EXPECT_EQ(parentFolder(u"/x/y/cut.corveljob"), "/x/y");
+    EXPECT_EQ(parentFolder(u"/j.corveljob"), "/");
+}
+
+TEST(JobFileParser, Errors)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"", "The job file could not be read as JSON."},
+        {"{", "The job file could not be read as JSON."},
+        {R"("sources")", "The job file could not be read as JSON."},
+        {"42", "The job file could not be read as JSON."},
+        {R"({"sources":["a"]} x)", "The job file could not be read as JSON."},
+        {R"([{"sources":["a.mov"]}])", "The job file must be a JSON object."},
+        {"{}", "This JSON file is not a Corvel Encoder job."},
+        {R"({"preset":"h264"})", "This JSON file is not a Corvel Encoder job."},
+        {R"({"Sources":["a.mov"]})", "This JSON file is not a Corvel Encoder job."},
+        {R"({"sources":"a.mov"})", "The job file has no sources."},
+        {R"({"sources":[]})", "The job file has no sources."},
+        {R"({"source":"  "})", "The job file has no sources."},
+        {R"({"jobs":{"source":"a.mov"}})", "The job file has no sources."},
+        {R"({"jobs":[{"sources":[]}]})", "The job file has no sources."},
+        {R"({"jobs":[{"preset":"h264"}]})", "A job is missing a source path."},
+        {R"({"jobs":[{"sources":"a.mov"}]})", "A job is missing a source path."},
+        {R"({"jobs":["a.mov"]})", "Each entry in jobs must be an object."},
+        {R"({"sources":[42]})", "A source must be a path or an object."},
+        {R"({"sources":[null]})", "A source must be a path or an object."},
+        {R"({"sources":[{"file":"a.mov"}]})", "A source object is missing a path."},
+        {R"({"sources":[{"path":" "}]})", "A source object is missing a path."},
+        {R"({"sources":["a"],"resolution":"0x720"})", R"(Unknown resolution "0x720".)"},
+        {R"({"sources":["a"],"resolution":" 1920x "})", R"(Unknown resolution "1920x".)"},
+        {R"({"sources":["a"],"resolution":"X"})", R"(Unknown resolution "X".)"},
+        {R"({"sources":["a"],"frameRate":0})", "Unknown frame rate."},
+        {R"({"sources":["a"],"frameRate":"29.97fps"})", "Unknown frame rate."},
+        {R"({"sources":["a"],"frameRate":null})", "Unknown frame rate."},
+        {R"({"sources":["a"],"framerate":""})", "Unknown frame rate."},
+        {R"({"sources":["a"],"frameRate":"x","fps":25})", "Unknown frame rate."},
+        {R"({"sources":["a"],"audio":" MP3 "})", R"(Unknown audio mode "MP3". Use AAC or PCM.)"},
+        {R"({"sources":["a"],"quality":"Best"})", R"(Unknown quality "Best".)"},
+        // The first error in table order wins; a bad top-level value fails the whole file
+        // even when every entry overrides it.
+        {R"({"sources":["a"],"quality":"bad","resolution":"bad"})", R"(Unknown resolution "bad".)"},
+        {R"({"jobs":[{"source":"a","audio":"aac"}],"audio":"opus"})",
+         R"(Unknown audio mode "opus". Use AAC or PCM.)"},
+        {R"({"jobs":[{"source":"a"},{"source":"b","fps":-1}]})", "Unknown frame rate."},
+        {R"({"sources":[{"path":"a","quality":"ultra"}]})", R"(Unknown quality "ultra".)"},
+    };
+    for (const auto& [json, message] : rows) {
+        SCOPED_TRACE(json);
+        EXPECT_EQ(errorOf(parse(json)), QString::fromUtf8(message));
+    }
+}
+
+TEST(JobFileParser, ErrorKinds)
+{
+    EXPECT_EQ(parse("nope").error(), JobFileError::unreadable());
+    EXPECT_EQ(parse("{}").error(), JobFileError::notAJob());
+    EXPECT_EQ(parse("[]").error().kind(), JobFileError::Kind::message);
+}
+
+TEST(JobFileParser, SourcesInOrderWithInheritedSettings)
+{
+    const auto result = parse(R"({
+        "source": "~/m.mov",
+        "sources": [{"path": "b.mov", "quality": "very high"}],
+        "jobs": [{"input": "c.mov"}]
+    })");
+    ASSERT_TRUE(result) << errorOf(result).toStdString();
+    ASSERT_EQ(result->jobs.size(), 3);
+    EXPECT_EQ(result->jobs[0].sourcePath, "/x/y/b.mov");
+    EXPECT_EQ(result->jobs[0].quality, QualityTier::veryHigh);
+    EXPECT_EQ(result->jobs[1].sourcePath, home() + "/m.mov");
+    EXPECT_EQ(result->jobs[1].quality, std::nullopt);
+    EXPECT_EQ(result->jobs[2].sourcePath, "/x/y/c.mov");
+    EXPECT_FALSE(result->start);
+    EXPECT_EQ(result->sender, std::nullopt);
+}
+
+TEST(JobFileParser, PrecedenceSourceObjectOverEntryOverTopLevel)
+{
+    const auto result = parse(R"({
+        "frameRate": "source", "audio": "aac", "preset": "hevc", "naming": "{name}",
+        "output": "out", "reveal": true, "start": 1, "sender": " studio.corvel.brisk ",
+        "jobs": [
+            {"sources": ["1.mov", {"path": "2.mov", "fps": "25", "audio": "pcm"}], "fps": 24,
+             "preset": "h264"},
+            {"path": "3.mov", "sources": ["ignored.mov"], "reveal": "no"}
+        ]
+    })");
+    ASSERT_TRUE(result) << errorOf(result).toStdString();
+    EXPECT_TRUE(result->start);
+    EXPECT_EQ(result->sender, "studio.corvel.brisk");
+    ASSERT_EQ(result->jobs.size(), 3);
+
+    ParsedJob one = parsedJobAt("/x/y/1.mov");
+    one.presetRaw = "h264";
+    one.frameRate = FrameRateMode::exact(24);
+    one.audio = AudioMode::aac;
+    one.namingPattern = "{name}";
+    one.outputDirectory = "/x/y/out";
+    one.revealWhenDone = true;
+    EXPECT_EQ(result->jobs[0], one);
+
+    ParsedJob two = one;
+    two.sourcePath = "/x/y/2.mov";
+    two.frameRate = FrameRateMode::exact(25);
+    two.audio = AudioMode::pcm;
+    EXPECT_EQ(result->jobs[1], two);
+
+    ParsedJob three = parsedJobAt("/x/y/3.mov");
+    three.presetRaw = "hevc";
+    three.frameRate = FrameRateMode::source();
+    three.audio = AudioMode::aac;
+    three.namingPattern = "{name}";
+    three.outputDirectory = "/x/y/out";
+    three.revealWhenDone = false;
+    EXPECT_EQ(result->jobs[2], three);
+}
+
+TEST(JobFileParser, SettingsKeys)
+{
+    // Each row: settings keys added to {"sources":["a.mov"]}, and the fields they give.
+    struct Row
+    {
+        const char* keys;
+        PartialFields expected;
+    };
+    const auto fields = [](auto&& set) {
+        PartialFields f;
+        set(f);
+        return f;
+    };
+    const Row rows[] = {
+        {R"("audio":"PCM")", fields([](auto& f) { f.audio = AudioMode::pcm; })},
+        {R"("audio":null,"quality":3,"resolution":"  ","preset":"")", {}},
+        {R"("resolution":"1920 × 1080")",
+         fields([](auto& f) { f.resolution = ResolutionMode::hd1080; })},
+        {R"("resolution":"2048x858")", fields([](auto& f) {
+             f.resolution = ResolutionMode::custom;
+             f.customWidth = 2048;
+             f.customHeight = 858;
+         })},
+        {R"("resolution":"2048x858","width":1280,"height":"536")", fields([](auto& f) {
+             f.resolution = ResolutionMode::custom;
+             f.customWidth = 1280;
+             f.customHeight = 536;
+         })},
+        {R"("resolution":"2048x858","width":1280)", fields([](auto& f) {
+             f.resolution = ResolutionMode::custom;
+             f.customWidth = 2048;
+             f.customHeight = 858;
+         })},
+        {R"("width":"1280","height":536)", fields([](auto& f) {
+             f.resolution = ResolutionMode::custom;
+             f.customWidth = 1280;
+             f.customHeight = 536;
+         })},
+        {R"("resolution":"720p","customWidth":640.9,"customHeight":"+360")", fields([](auto& f) {
+             f.resolution = ResolutionMode::hd720;
+             f.customWidth = 640;
+             f.customHeight = 360;
+         })},
+        {R"("width":1280)", {}},
+        {R"("width":1280,"height":true)", {}},
+        {R"("width":"","customWidth":5,"height":5)", {}},
+        {R"("fps":240)", fields([](auto& f) { f.frameRate = FrameRateMode::exact(120); })},
+        {R"("framerate":"29.97")",
+         fields([](auto& f) { f.frameRate = FrameRateMode::exact(29.97); })},
+        {R"("bitrate":"12.5")", fields([](auto& f) { f.bitrateMbps = 12.5; })},
+        {R"("bitrateMbps":true,"bitrate":8)", {}},
+        {R"("naming":"","namingPattern":"{name}")",
+         fields([](auto& f) { f.namingPattern = "{name}"; })},
+        {R"("output":5,"outputDirectory":"","destination":"~/r","outputFolder":"/o")",
+         fields([](auto& f) { f.outputDirectory = home() + "/r"; })},
+        {R"("outputFolder":"file:///o/p%20q/")",
+         fields([](auto& f) { f.outputDirectory = "/o/p q"; })},
+        {R"("reveal":"Yes")", fields([](auto& f) { f.revealWhenDone = true; })},
+        {R"("reveal":2,"revealWhenDone":true)", {}},
+        {R"("revealWhenDone":0)", fields([](auto& f) { f.revealWhenDone = false; })},
+        {R"("preset":" ProRes 422 HQ ")", fields([](auto& f) { f.presetRaw = "ProRes 422 HQ"; })},
+        {R"("Audio":"bogus","FPS":"bogus")", {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.keys);
+        const QByteArray json = QByteArray(R"({"sources":["a.mov"],)") + row.keys + "}";
+        const auto result = parseJobData(json, kBase);
+        ASSERT_TRUE(result) << errorOf(result).toStdString();
+        ASSERT_EQ(result->jobs.size(), 1);
+        EXPECT_EQ(result->jobs[0], row.expected.asJob("/x/y/a.mov"));
+    }
+}
+
+TEST(JobFileParser, StartAndSender)
+{
+    const std::pair<const char*, bool> rows[] = {
+        {R"("start":1)", true},      {R"("start":"yes")", true}, {R"("start":true)", true},
+        {R"("start":2)", false},     {R"("start":"go")", false}, {R"("start":null)", false},
+        {R"("start":false)", false}, {R"("other":1)", false},
+    };
+    for (const auto& [keys, start] : rows) {
+        SCOPED_TRACE(keys);
+        const auto result =
+            parseJobData(QByteArray(R"({"source":"/a.mov",)") + keys + "}", std::nullopt);
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->start, start);
+    }
+    EXPECT_EQ(parse(R"({"source":"/a","sender":5})")->sender, std::nullopt);
+}
+
+TEST(JobFileParser, BlankSourceStringKeepsAnEmptyPath)
+{
+    const auto result = parse(R"({"sources":["", "  "]})");
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->jobs.size(), 2);
+    EXPECT_EQ(result->jobs[0].sourcePath, QString());
+    EXPECT_EQ(result->jobs[1].sourcePath, QString());
+}
+
+TEST(JobFileParser, HostileShapesGiveErrorsNotCrashes)
+{
+    EXPECT_EQ(parseJobData(QByteArray(100000, '[') + QByteArray(100000, ']')).error(),
+              JobFileError::unreadable());
+    EXPECT_EQ(parseJobData(QByteArray(100000, '{')).error(), JobFileError::unreadable());
+    const QByteArray nested =
+        R"({"sources":[)" + QByteArray(1000, '[') + QByteArray(1000, ']') + "]}";
+    EXPECT_EQ(errorOf(parseJobData(nested)), "A source must be a path or an object.");
+    EXPECT_EQ(parseJobData(QByteArray("{\"source\":\"\xff\xfe\"}")).error(),
+              JobFileError::unreadable());
+    EXPECT_EQ(parseJobData(QByteArray("{\"source\":\"a\"}\0", 15)).error(),
+              JobFileError::unreadable());
+}
+
+class JobFileOnDisk : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+
+    QString write(const QString& name, const QByteArray& data)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+        return path;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(JobFileOnDisk, Recognition)
+{
+    const QByteArray job = R"({"jobs":[{"source":"a.mov"}]})";
+    const QByteArray other = R"({"version":1})";
+    const struct
+    {
+        const char* name;
+        QByteArray data;
+        bool expected;
+    } rows[] = {
+        {"a.corveljob", "not json at all", true},
+        {"b.CorvelEnc", "", true},
+        {"c.json", job, true},
+        {"d.JSON", job, true},
+        {"e.json", other, false},
+        {"f.json", "[" + job + "]", false},
+        {"g.txt", job, false},
+        {"h", job, false},
+        {".json", job, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(looksLikeJobFile(write(row.name, row.data)), row.expected);
+    }
+    EXPECT_FALSE(looksLikeJobFile(m_dir.filePath("missing.json")));
+    EXPECT_TRUE(isCorvelJobPath(u"/a/b/x.CORVELJOB"));
+    EXPECT_FALSE(isCorvelJobPath(u"/a/b.corveljob/x"));
+    EXPECT_FALSE(isCorvelJobPath(u"/a/corveljob"));
+}
+
+TEST_F(JobFileOnDisk, SniffingReadsOnlyTheHeadOfAJsonFile)
+{
+    // Valid, but its closing brace lies beyond the sniffed head.
+    QByteArray padded = R"({"source":"a.mov","pad":")";
+    padded += QByteArray(kJobSniffBytes, 'p') + "\"}";
+    const QString path = write("big.json", padded);
+    EXPECT_FALSE(looksLikeJobFile(path));
+    EXPECT_TRUE(parseJobFile(path));
+}
+
+TEST_F(JobFileOnDisk, SniffingSkipsWhatIsNotARegularFile)
+{
+    const QString fifo = m_dir.filePath("pipe.json");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_FALSE(looksLikeJobFile(fifo)); // would block forever if opened
+    EXPECT_EQ(errorOf(parseJobFile(fifo)), "Job file not found at " + fifo + ".");
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("folder.json"));
+    EXPECT_FALSE(looksLikeJobFile(m_dir.filePath("folder.json")));
+}
+
+TEST_F(JobFileOnDisk, ParseFileUsesItsFolderAsBase)
+{
+    const QString path =
+        write("cut.corveljob", R"({"sources":["a.mov","../b.mov"],"audio":"PCM"})");
+    const auto result = parseJobFile(path);
+    ASSERT_TRUE(result) << errorOf(result).toStdString();
+    ASSERT_EQ(result->jobs.size(), 2);
+    EXPECT_EQ(result->jobs[0].sourcePath, m_dir.path() + "/a.mov");
+    EXPECT_EQ(result->jobs[0].audio, AudioMode::pcm);
+    EXPECT_EQ(result->jobs[1].sourcePath, QFileInfo(m_dir.path()).path() + "/b.mov");
+
+    const QString missing = m_dir.filePath("gone.corveljob");
+    EXPECT_EQ(errorOf(parseJobFile(missing)), "Job file not found at " + missing + ".");
+    EXPECT_EQ(errorOf(parseJobFile(write("bad.corveljob", "{oops"))),
+              "The job file could not be read as JSON.");
+}

@@ -1,0 +1,198 @@
+#include "CorvelEncoderCore/Presets.h"
+#include "CorvelEncoderCore/SettingsMerging.h"
+
+#include "JobTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace corvel;
+
+namespace {
+
+JobSettings defaults()
+{
+    JobSettings settings;
+    settings.presetID = "prores-422-hq";
+    settings.presetName = "ProRes 422 HQ";
+    settings.body = BuiltinPreset::matching(u"prores-422-hq")->body;
+    settings.outputDirectory = "/home/u/Videos/Corvel Encoder";
+    settings.revealWhenDone = true;
+    return settings;
+}
+
+SavedPreset saved(const char* uuid, const char* name, Codec codec)
+{
+    PresetBody body = PresetBody::standard();
+    body.codec = codec;
+    body.bitrateFollowsQuality = false;
+    body.bitrateMbps = 7.5;
+    body.namingPattern = "{name}_grade";
+    return SavedPreset{QUuid::fromString(QLatin1StringView(uuid)), QString::fromUtf8(name), body};
+}
+
+const QList<SavedPreset> kSaved{
+    saved("{0B7E4C22-5D1F-4C36-9A64-1F0E2D3C4B5A}", "Grade Réf", Codec::proRes4444),
+    saved("{11111111-2222-3333-4444-555555555555}", "hevc", Codec::h264),
+};
+
+ParsedJob job(std::function<void(ParsedJob&)> set = {})
+{
+    ParsedJob parsed = parsedJobAt("/m/a.mov");
+    if (set)
+        set(parsed);
+    return parsed;
+}
+
+} // namespace
+
+TEST(SettingsMerging, NoFieldsGiveTheDefaults)
+{
+    EXPECT_EQ(settingsByMerging(job(), defaults(), kSaved), defaults());
+}
+
+TEST(SettingsMerging, Failures)
+{
+    const std::pair<ParsedJob, JobBuildError> rows[] = {
+        {parsedJobAt(""), JobBuildError::emptySource()},
+        {parsedJobAt(" \t\n"), JobBuildError::emptySource()},
+        {job([](auto& j) { j.presetRaw = "nonsense"; }), JobBuildError::unknownPreset("nonsense")},
+        {job([](auto& j) { j.presetRaw = "x265"; }), JobBuildError::unknownPreset("x265")},
+        // A saved-preset identity whose UUID no saved preset has.
+        {job([](auto& j) { j.presetRaw = "custom:99999999-2222-3333-4444-555555555555"; }),
+         JobBuildError::unknownPreset("custom:99999999-2222-3333-4444-555555555555")},
+    };
+    for (const auto& [parsed, error] : rows) {
+        SCOPED_TRACE(parsed.sourcePath.toStdString());
+        EXPECT_EQ(settingsByMerging(parsed, defaults(), kSaved).error(), error);
+    }
+    EXPECT_EQ(JobBuildError::unknownPreset("nonsense").description(),
+              R"(Unknown preset "nonsense".)");
+    EXPECT_EQ(JobBuildError::emptySource().description(), "A job is missing a source path.");
+}
+
+TEST(SettingsMerging, PresetAndFieldPrecedence)
+{
+    const PresetBody hevc = BuiltinPreset::matching(u"hevc")->body;
+    const PresetBody h264 = BuiltinPreset::matching(u"h264")->body;
+    struct Row
+    {
+        const char* name;
+        ParsedJob parsed;
+        std::function<void(JobSettings&)> expect; // applied to the defaults
+    };
+    const Row rows[] = {
+        {"preset and quality", job([](auto& j) {
+             j.presetRaw = "HEVC";
+             j.quality = QualityTier::high;
+         }),
+         [&](JobSettings& s) {
+             s.presetID = "hevc";
+             s.presetName = "HEVC";
+             s.body = hevc;
+             s.body.bitrateMbps = 12.3; // 1920x1080 at 24 fps
+         }},
+        {"preset and bitrate", job([](auto& j) {
+             j.presetRaw = "h264";
+             j.bitrateMbps = 12;
+         }),
+         [&](JobSettings& s) {
+             s.presetID = "h264";
+             s.presetName = "H.264";
+             s.body = h264;
+             s.body.bitrateMbps = 12;
+             s.body.bitrateFollowsQuality = false;
+         }},
+        {"quality and bitrate together", job([](auto& j) {
+             j.presetRaw = "h264";
+             j.quality = QualityTier::low;
+             j.bitrateMbps = 8;
+         }),
+         [&](JobSettings& s) {
+             s.presetID = "h264";
+             s.presetName = "H.264";
+             s.body = h264;
+             s.body.quality = QualityTier::low;
+             s.body.bitrateMbps = 8;
+             s.body.bitrateFollowsQuality = false;
+         }},
+        {"fields override the preset but keep its name", job([](auto& j) {
+             j.presetRaw = "avc";
+             j.audio = AudioMode::pcm;
+             j.resolution = ResolutionMode::hd720;
+             j.frameRate = FrameRateMode::exact(30);
+             j.namingPattern = "{name}";
+             j.outputDirectory = "/out";
+             j.revealWhenDone = false;
+         }),
+         [&](JobSettings& s) {
+             s.presetID = "h264";
+             s.presetName = "H.264";
+             s.body = h264;
+             s.body.audio = AudioMode::pcm;
+             s.body.resolution = ResolutionMode::hd720;
+             s.body.frameRate = FrameRateMode::exact(30);
+             s.body.namingPattern = "{name}";
+             s.body.bitrateMbps = 11.1; // 1280x720 at 30 fps, high
+             s.outputDirectory = "/out";
+             s.revealWhenDone = false;
+         }},
+        {"custom size without a preset", job([](auto& j) {
+             j.resolution = ResolutionMode::custom;
+             j.customWidth = 1280;
+             j.customHeight = 536;
+         }),
+         [&](JobSettings& s) {
+             s.body.resolution = ResolutionMode::custom;
+             s.body.customWidth = 1280;
+             s.body.customHeight = 536;
+         }},
+        {"quality on a ProRes default sets the flag but no bitrate",
+         job([](auto& j) { j.quality = QualityTier::veryHigh; }),
+         [&](JobSettings& s) {
+             s.body.quality = QualityTier::veryHigh;
+             s.body.bitrateFollowsQuality = true;
+         }},
+        {"saved preset by name, diacritics ignored",
+         job([](auto& j) { j.presetRaw = "grade ref"; }),
+         [&](JobSettings& s) {
+             s.presetID = "custom:0B7E4C22-5D1F-4C36-9A64-1F0E2D3C4B5A";
+             s.presetName = "Grade Réf";
+             s.body = kSaved[0].body;
+         }},
+        {"built-in wins over a saved preset of the same name",
+         job([](auto& j) { j.presetRaw = "hevc"; }),
+         [&](JobSettings& s) {
+             s.presetID = "hevc";
+             s.presetName = "HEVC";
+             s.body = hevc;
+             s.body.bitrateMbps = 12.3;
+         }},
+        {"saved preset by lower-case UUID",
+         job([](auto& j) { j.presetRaw = "CUSTOM:11111111-2222-3333-4444-555555555555"; }),
+         [&](JobSettings& s) {
+             s.presetID = "custom:11111111-2222-3333-4444-555555555555";
+             s.presetName = "hevc";
+             s.body = kSaved[1].body;
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        JobSettings expected = defaults();
+        row.expect(expected);
+        const auto merged = settingsByMerging(row.parsed, defaults(), kSaved);
+        ASSERT_TRUE(merged) << merged.error().description().toStdString();
+        EXPECT_EQ(*merged, expected);
+    }
+}
+
+TEST(SettingsMerging, OutputFolderComesOnlyFromTheJob)
+{
+    for (const char* preset : {"h264", "prores-4444", "Grade Réf"}) {
+        SCOPED_TRACE(preset);
+        auto merged = settingsByMerging(
+            job([&](auto& j) { j.presetRaw = QString::fromUtf8(preset); }), defaults(), kSaved);
+        ASSERT_TRUE(merged);
+        EXPECT_EQ(merged->outputDirectory, defaults().outputDirectory);
+        EXPECT_EQ(merged->revealWhenDone, defaults().revealWhenDone);
+    }
+}
