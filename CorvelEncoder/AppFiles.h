@@ -1,0 +1,38 @@
+#pragma once
+
+#include "CorvelEncoder/StateStore.h"
+
+#include <QString>
+
+namespace corvel {
+
+// The standard locations of the application's files.
+namespace AppFiles {
+
+// ~/.local/share/Corvel Encoder (or the home folder's "Corvel Encoder"); created, with any
+// missing parents, on every call. A failure to create it is ignored.
+QString supportDirectory();
+// ~/Videos/Corvel Encoder (or under home); not created here.
+QString defaultOutputDirectory();
+
+} // namespace AppFiles
+
+// State files in one folder, written with QSaveFile. The folder is created before each access.
+class AppFilesStore final : public StateStore
+{
+public:
+    explicit AppFilesStore(QString directory);
+
+    const QString& directory() const { return m_directory; }
+
+    std::optional<QByteArray> read(const QString& name) override;
+    bool write(const QString& name, const QByteArray& data) override;
+    bool keepCopy(const QString& name, const QString& copyName) override;
+
+private:
+    QString path(const QString& name) const;
+
+    QString m_directory;
+};
+
+} // namespace corvel

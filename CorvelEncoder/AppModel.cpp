@@ -1,0 +1,434 @@
+#include "CorvelEncoder/AppModel.h"
+
+#include "CorvelEncoder/DesktopServices.h"
+#include "CorvelEncoder/StateFiles.h"
+#include "CorvelEncoder/StateStore.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+
+#include <algorithm>
+
+namespace corvel {
+
+namespace {
+
+constexpr int kSaveDelayMs = 400;
+constexpr int kRevealDelayMs = 700;
+
+} // namespace
+
+AppModel::AppModel(StateStore& store, QString defaultOutputDirectory,
+                   EncodeSessionFactory& sessions, DesktopServices& desktop, QObject* parent)
+    : QObject(parent), m_store(store), m_defaultOutputDirectory(std::move(defaultOutputDirectory)),
+      m_sessionFactory(sessions), m_desktop(desktop)
+{
+    // Precise timers: a coarse one may fire up to 5 % early.
+    m_saveTimer.setTimerType(Qt::PreciseTimer);
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(kSaveDelayMs);
+    connect(&m_saveTimer, &QTimer::timeout, this, &AppModel::writeQueue);
+    m_revealTimer.setTimerType(Qt::PreciseTimer);
+    m_revealTimer.setSingleShot(true);
+    m_revealTimer.setInterval(kRevealDelayMs);
+    connect(&m_revealTimer, &QTimer::timeout, this, &AppModel::revealPending);
+
+    restoreState();
+    log(QStringLiteral("Corvel Encoder is ready."));
+}
+
+AppModel::~AppModel()
+{
+    if (m_quitting)
+        return;
+    // No worker may outlive the model: stop what is still running before the sessions go.
+    for (auto& [id, running] : m_sessions)
+        running.session->cancel();
+    for (auto& [serial, session] : m_retiredSessions)
+        session->cancel();
+    const QDeadlineTimer deadline(m_quitWaitLimitMs);
+    for (auto& [id, running] : m_sessions)
+        running.session->waitForStopped(int(deadline.remainingTime()));
+    for (auto& [serial, session] : m_retiredSessions)
+        session->waitForStopped(int(deadline.remainingTime()));
+}
+
+// MARK: Restore and persistence
+
+void AppModel::restoreState()
+{
+    m_settings = AppSettings::defaults(m_defaultOutputDirectory);
+    if (const auto data = m_store.read(kSettingsFileName)) {
+        if (auto settings = decodeSettings(*data))
+            m_settings = std::move(*settings);
+    }
+
+    if (const auto data = m_store.read(kPresetsFileName)) {
+        if (auto file = decodePresetFile(*data))
+            m_savedPresets = std::move(file->presets);
+        else
+            m_presetsFileUnreadable = true;
+    }
+
+    if (const auto data = m_store.read(kQueueFileName)) {
+        if (auto file = decodeQueueFile(*data))
+            m_jobs = std::move(file->jobs);
+        else
+            m_queueFileUnreadable = true;
+    }
+
+    if (normalizeRestoredJobs())
+        writeQueue();
+
+    // Someone with a queue already knows the application.
+    if (!m_jobs.isEmpty() && !m_settings.hasSeenIntro) {
+        m_settings.hasSeenIntro = true;
+        writeSettings();
+    }
+}
+
+namespace {
+
+// An encode that did not finish restarts from the beginning.
+bool resetUnfinished(EncodingJob& job)
+{
+    if (job.status != JobStatus::encoding && job.status != JobStatus::paused)
+        return false;
+    job.status = JobStatus::queued;
+    job.progress = 0;
+    job.etaSeconds.reset();
+    job.hardwareEncoder.reset();
+    return true;
+}
+
+} // namespace
+
+bool AppModel::normalizeRestoredJobs()
+{
+    bool changed = false;
+    for (EncodingJob& job : m_jobs)
+        changed = resetUnfinished(job) || changed;
+    return changed;
+}
+
+void AppModel::scheduleSave()
+{
+    if (m_quitting)
+        return;
+    m_saveTimer.start();
+}
+
+void AppModel::writeQueue()
+{
+    // Whatever was pending is written now.
+    m_saveTimer.stop();
+    QList<EncodingJob> copy = m_jobs;
+    for (EncodingJob& job : copy)
+        resetUnfinished(job);
+    if (m_queueFileUnreadable) {
+        m_store.keepCopy(kQueueFileName, QString(kQueueFileName) + kUnreadableSuffix);
+        m_queueFileUnreadable = false;
+    }
+    m_store.write(kQueueFileName, encodeQueueFile(copy));
+}
+
+void AppModel::writeSettings()
+{
+    m_store.write(kSettingsFileName, encodeSettings(m_settings));
+}
+
+void AppModel::writePresets()
+{
+    if (m_presetsFileUnreadable) {
+        m_store.keepCopy(kPresetsFileName, QString(kPresetsFileName) + kUnreadableSuffix);
+        m_presetsFileUnreadable = false;
+    }
+    m_store.write(kPresetsFileName, encodePresetFile(m_savedPresets));
+}
+
+void AppModel::prepareForQuit()
+{
+    if (m_quitting)
+        return;
+    m_quitting = true;
+    m_saveTimer.stop();
+
+    for (auto& [id, running] : m_sessions)
+        running.session->cancel();
+    for (auto& [serial, session] : m_retiredSessions)
+        session->cancel();
+    // Each session removes its own partial file as it stops; the wait is bounded so that a
+    // stuck worker cannot hold up the quit.
+    const QDeadlineTimer deadline(m_quitWaitLimitMs);
+    for (auto& [id, running] : m_sessions)
+        running.session->waitForStopped(int(deadline.remainingTime()));
+    for (auto& [serial, session] : m_retiredSessions)
+        session->waitForStopped(int(deadline.remainingTime()));
+
+    for (const EncodingJob& job : std::as_const(m_jobs)) {
+        if ((job.status == JobStatus::encoding || job.status == JobStatus::paused) &&
+            job.outputPath && !job.outputPath->isEmpty())
+            QFile::remove(*job.outputPath);
+    }
+
+    writeQueue();
+    writeSettings();
+    if (m_blockingTermination) {
+        m_desktop.enableAutomaticTermination(QStringLiteral("Encoding"));
+        m_blockingTermination = false;
+    }
+}
+
+// MARK: Jobs and selection
+
+std::optional<EncodingJob> AppModel::job(const QUuid& id) const
+{
+    const qsizetype row = rowOf(id);
+    if (row < 0)
+        return std::nullopt;
+    return m_jobs.at(row);
+}
+
+qsizetype AppModel::rowOf(const QUuid& id) const
+{
+    for (qsizetype row = 0; row < m_jobs.size(); ++row) {
+        if (m_jobs.at(row).id == id)
+            return row;
+    }
+    return -1;
+}
+
+void AppModel::changeRow(qsizetype row, const std::function<void(EncodingJob&)>& change)
+{
+    EncodingJob& job = m_jobs[row];
+    const JobStatus before = job.status;
+    change(job);
+    emit jobChanged(int(row));
+    if (job.status != before)
+        emit countsChanged();
+}
+
+bool AppModel::update(const QUuid& id, const std::function<void(EncodingJob&)>& change)
+{
+    const qsizetype row = rowOf(id);
+    if (row < 0)
+        return false;
+    changeRow(row, change);
+    return true;
+}
+
+void AppModel::addJobs(const QList<EncodingJob>& jobs)
+{
+    if (jobs.isEmpty())
+        return;
+    const int first = int(m_jobs.size());
+    const int last = first + int(jobs.size()) - 1;
+    emit jobsAboutToBeInserted(first, last);
+    m_jobs.append(jobs);
+    emit jobsInserted(first, last);
+    emit countsChanged();
+    scheduleSave();
+}
+
+void AppModel::removeRows(const QList<qsizetype>& rows)
+{
+    // `rows` ascend; removing contiguous runs from the back keeps the earlier rows valid.
+    qsizetype end = rows.size();
+    while (end > 0) {
+        qsizetype begin = end - 1;
+        while (begin > 0 && rows.at(begin - 1) == rows.at(begin) - 1)
+            --begin;
+        const int first = int(rows.at(begin));
+        const int last = int(rows.at(end - 1));
+        emit jobsAboutToBeRemoved(first, last);
+        m_jobs.remove(first, last - first + 1);
+        emit jobsRemoved(first, last);
+        end = begin;
+    }
+    if (!rows.isEmpty())
+        emit countsChanged();
+}
+
+bool AppModel::anyJobWithStatus(std::initializer_list<JobStatus> statuses) const
+{
+    return std::any_of(m_jobs.cbegin(), m_jobs.cend(), [&](const EncodingJob& job) {
+        return std::find(statuses.begin(), statuses.end(), job.status) != statuses.end();
+    });
+}
+
+namespace {
+
+int countStatus(const QList<EncodingJob>& jobs, JobStatus status)
+{
+    return int(std::count_if(jobs.cbegin(), jobs.cend(),
+                             [status](const EncodingJob& job) { return job.status == status; }));
+}
+
+} // namespace
+
+int AppModel::activeCount() const
+{
+    return countStatus(m_jobs, JobStatus::encoding);
+}
+int AppModel::pausedCount() const
+{
+    return countStatus(m_jobs, JobStatus::paused);
+}
+int AppModel::queuedCount() const
+{
+    return countStatus(m_jobs, JobStatus::queued);
+}
+int AppModel::doneCount() const
+{
+    return countStatus(m_jobs, JobStatus::completed);
+}
+
+QString AppModel::phaseLabel() const
+{
+    if (m_queuePaused)
+        return QStringLiteral("Paused");
+    if (const int active = activeCount(); active > 0)
+        return QStringLiteral("Encoding %1").arg(active);
+    if (m_queueRunning && queuedCount() > 0)
+        return QStringLiteral("Starting");
+    return QStringLiteral("Idle");
+}
+
+void AppModel::setSelection(const QSet<QUuid>& ids)
+{
+    if (ids == m_selection)
+        return;
+    m_selection = ids;
+    emit selectionChanged();
+}
+
+QList<QUuid> AppModel::selectedIDs() const
+{
+    QList<QUuid> ids;
+    if (m_selection.isEmpty())
+        return ids;
+    for (const EncodingJob& job : m_jobs) {
+        if (m_selection.contains(job.id))
+            ids.append(job.id);
+    }
+    return ids;
+}
+
+std::optional<EncodingJob> AppModel::primaryJob() const
+{
+    for (const EncodingJob& job : m_jobs) {
+        if (m_selection.contains(job.id))
+            return job;
+    }
+    return std::nullopt;
+}
+
+void AppModel::setQueueFlags(bool running, bool paused)
+{
+    if (running == m_queueRunning && paused == m_queuePaused)
+        return;
+    m_queueRunning = running;
+    m_queuePaused = paused;
+    emit queueStateChanged();
+}
+
+// MARK: Settings and presets
+
+void AppModel::updateSettings(const std::function<void(AppSettings&)>& change)
+{
+    change(m_settings);
+    m_settings.maxParallel = AppSettings::clampParallel(m_settings.maxParallel);
+    writeSettings();
+    emit settingsChanged();
+}
+
+void AppModel::setMaxParallel(int value)
+{
+    updateSettings([value](AppSettings& s) { s.maxParallel = value; });
+    fillSlots();
+}
+
+void AppModel::setSavedPresets(const QList<SavedPreset>& presets)
+{
+    m_savedPresets = presets;
+    writePresets();
+    emit savedPresetsChanged();
+}
+
+// MARK: Log and banner
+
+void AppModel::log(const QString& text, bool isError)
+{
+    const qsizetype dropped = m_log.append(text, isError, QDateTime::currentDateTime());
+    if (dropped > 0)
+        emit logLinesRemoved(0, int(dropped) - 1);
+    emit logLineAppended();
+}
+
+void AppModel::setLogOpen(bool open)
+{
+    if (open == m_logOpen)
+        return;
+    m_logOpen = open;
+    emit logOpenChanged(open);
+}
+
+void AppModel::setBanner(const std::optional<QString>& banner)
+{
+    if (banner == m_banner)
+        return;
+    m_banner = banner;
+    emit bannerChanged();
+}
+
+// MARK: Reveal, attention, termination
+
+void AppModel::revealSoon(const QString& path)
+{
+    m_revealPaths.append(path);
+    m_revealTimer.start(); // restarting cancels the pending reveal
+}
+
+void AppModel::revealPending()
+{
+    const QStringList paths = std::exchange(m_revealPaths, {});
+    if (!paths.isEmpty())
+        m_desktop.revealFiles(paths);
+}
+
+void AppModel::revealOutput(const QUuid& id)
+{
+    const qsizetype row = rowOf(id);
+    if (row < 0)
+        return;
+    const std::optional<QString>& path = m_jobs.at(row).outputPath;
+    if (path && !path->isEmpty() && QFile::exists(*path))
+        m_desktop.revealFiles({*path});
+}
+
+void AppModel::maybeBounce()
+{
+    if (anyJobWithStatus({JobStatus::encoding, JobStatus::paused}))
+        return;
+    if (m_queueRunning && !m_queuePaused && anyJobWithStatus({JobStatus::queued}))
+        return;
+    if (!m_finishedSomething)
+        return;
+    m_finishedSomething = false;
+    if (m_settings.dockBounceWhenIdle && !m_desktop.isApplicationActive())
+        m_desktop.requestAttention();
+}
+
+void AppModel::updateTermination()
+{
+    const bool busy = anyJobWithStatus({JobStatus::encoding, JobStatus::paused});
+    if (busy && !m_blockingTermination) {
+        m_desktop.disableAutomaticTermination(QStringLiteral("Encoding"));
+        m_blockingTermination = true;
+    } else if (!busy && m_blockingTermination) {
+        m_desktop.enableAutomaticTermination(QStringLiteral("Encoding"));
+        m_blockingTermination = false;
+    }
+}
+
+} // namespace corvel

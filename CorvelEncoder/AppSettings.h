@@ -1,0 +1,44 @@
+#pragma once
+
+#include "CorvelEncoderCore/JsonCoding.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+namespace corvel {
+
+// The persisted application settings, stored whole in "settings.json".
+struct AppSettings
+{
+    static constexpr int kMinParallel = 1;
+    static constexpr int kMaxParallel = 4;
+
+    int maxParallel = 2; // kept in kMinParallel...kMaxParallel
+    QString defaultOutputDirectory;
+    bool revealWhenDone = true;
+    QString lastPresetID = QStringLiteral("prores-422-hq");
+    bool watchEnabled = false;
+    QString watchFolder;
+    QString watchOutputDirectory;
+    QString watchPresetID = QStringLiteral("prores-422-hq");
+    bool watchProcessExisting = false;
+    bool dockBounceWhenIdle = true;
+    bool hasSeenIntro = false;
+    QStringList seenWatchKeys;
+
+    // Every default, with the given folder for new jobs' output.
+    static AppSettings defaults(const QString& defaultOutputDirectory);
+    static int clampParallel(int value);
+
+    friend bool operator==(const AppSettings&, const AppSettings&) = default;
+};
+
+// All twelve keys are written.
+QJsonObject toJson(const AppSettings& settings);
+QByteArray encodeSettings(const AppSettings& settings);
+// Strict: every key must be present with its JSON type, or the whole file is rejected.
+Decoded<AppSettings> decodeSettings(const QByteArray& data);
+
+} // namespace corvel

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace corvel {
+
+// Where the model keeps its state files, by file name. Used on the main thread only.
+class StateStore
+{
+public:
+    virtual ~StateStore() = default;
+
+    // The file's bytes, or nothing when it is missing or cannot be opened.
+    virtual std::optional<QByteArray> read(const QString& name) = 0;
+    // Replaces the file whole and atomically; on failure the old file stays. Returns success.
+    virtual bool write(const QString& name, const QByteArray& data) = 0;
+    // Copies the file to `copyName`, replacing an older copy. Returns success.
+    virtual bool keepCopy(const QString& name, const QString& copyName) = 0;
+};
+
+} // namespace corvel

@@ -1,0 +1,487 @@
+#include "ModelTestSupport.h"
+
+#include <QFile>
+#include <QSignalSpy>
+
+namespace corvel::testing {
+namespace {
+
+class QueueTest : public ModelFixture
+{
+protected:
+    void SetUp() override { makeModel(); }
+
+    QString outputFile(const QString& name)
+    {
+        const QString p = path(name);
+        QFile file(p);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        return p;
+    }
+};
+
+TEST_F(QueueTest, SlotsFillInQueueOrderAndEachCompletionLaunchesTheNext)
+{
+    const QList<EncodingJob> jobs = addQueued(5);
+    model->startQueue();
+    ASSERT_EQ(sessions.launched, (QList<QUuid>{jobs[0].id, jobs[1].id}));
+    EXPECT_EQ(model->activeCount(), 2);
+    EXPECT_EQ(model->queuedCount(), 3);
+    EXPECT_EQ(model->phaseLabel(), QStringLiteral("Encoding 2"));
+    EXPECT_EQ(sessions.session(jobs[0].id)->startCount, 1);
+
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        sessions.session(jobs[i].id)->succeed(path(QStringLiteral("out%1.mov").arg(i)));
+        deliver();
+        EXPECT_EQ(status(jobs[i].id), JobStatus::completed);
+        EXPECT_EQ(model->job(jobs[i].id)->progress, 1.0);
+        const int nextLaunch = i + 2;
+        EXPECT_EQ(sessions.launched.size(), std::min(nextLaunch + 1, 5));
+        if (nextLaunch < 5) {
+            EXPECT_EQ(sessions.launched.last(), jobs[nextLaunch].id);
+        }
+    }
+    EXPECT_EQ(model->doneCount(), 5);
+    EXPECT_TRUE(model->isQueueRunning());
+    EXPECT_EQ(model->phaseLabel(), QStringLiteral("Idle"));
+    EXPECT_TRUE(logTexts().contains(QStringLiteral("Started clip0.mov")));
+    EXPECT_TRUE(logTexts().contains(QStringLiteral("Finished out4.mov")));
+}
+
+TEST_F(QueueTest, StartQueueWithNothingToDoStaysStopped)
+{
+    struct Row
+    {
+        const char* name;
+        QList<JobStatus> statuses;
+    };
+    const QList<Row> rows = {
+        {"empty queue", {}},
+        {"only finished jobs", {JobStatus::completed, JobStatus::failed, JobStatus::cancelled}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        makeModel();
+        QList<EncodingJob> jobs;
+        for (JobStatus s : row.statuses) {
+            EncodingJob job = queuedJob(QStringLiteral("a.mov"));
+            job.status = s;
+            jobs.append(job);
+        }
+        model->addJobs(jobs);
+        model->startQueue();
+        EXPECT_EQ(logTexts().last(), QStringLiteral("Nothing is queued."));
+        EXPECT_FALSE(model->isQueueRunning());
+        EXPECT_TRUE(sessions.launched.isEmpty());
+    }
+}
+
+TEST_F(QueueTest, PauseWithNothingEncodingDoesNothing)
+{
+    addQueued(2);
+    const int lines = int(model->logLines().size());
+    QSignalSpy flags(model.get(), &AppModel::queueStateChanged);
+    model->pauseQueue();
+    EXPECT_FALSE(model->isQueuePaused());
+    EXPECT_EQ(model->logLines().size(), lines);
+    EXPECT_EQ(flags.count(), 0);
+    EXPECT_EQ(model->phaseLabel(), QStringLiteral("Idle"));
+}
+
+TEST_F(QueueTest, PauseAndResumeHoldEverySession)
+{
+    const QList<EncodingJob> jobs = addQueued(3);
+    model->startQueue();
+    model->pauseQueue();
+    EXPECT_TRUE(model->isQueuePaused());
+    EXPECT_EQ(model->pausedCount(), 2);
+    EXPECT_EQ(model->activeCount(), 0);
+    EXPECT_EQ(model->phaseLabel(), QStringLiteral("Paused"));
+    EXPECT_TRUE(sessions.session(jobs[0].id)->paused);
+    EXPECT_EQ(logTexts().last(), QStringLiteral("Paused"));
+    // Paused jobs do not hold slots, but nothing new starts while paused.
+    EXPECT_EQ(sessions.launched.size(), 2);
+
+    model->startQueue();
+    EXPECT_FALSE(model->isQueuePaused());
+    EXPECT_EQ(model->activeCount(), 2);
+    EXPECT_FALSE(sessions.session(jobs[1].id)->paused);
+    EXPECT_TRUE(logTexts().contains(QStringLiteral("Resumed")));
+    EXPECT_EQ(sessions.launched.size(), 2);
+}
+
+TEST_F(QueueTest, StartJobNowWaitsWhenEverySlotIsBusy)
+{
+    const QList<EncodingJob> jobs = addQueued(4);
+    model->startQueue();
+    model->startJobNow(jobs[3].id);
+    EXPECT_EQ(sessions.launched.size(), 2);
+    EXPECT_EQ(status(jobs[3].id), JobStatus::queued);
+
+    // The preference held for that one fill only: the freed slot goes in queue order.
+    sessions.session(jobs[0].id)->succeed(path(QStringLiteral("o.mov")));
+    deliver();
+    EXPECT_EQ(sessions.launched.last(), jobs[2].id);
+    EXPECT_EQ(status(jobs[3].id), JobStatus::queued);
+}
+
+TEST_F(QueueTest, StartJobNowPrefersTheJobWhenASlotIsFree)
+{
+    const QList<EncodingJob> jobs = addQueued(4);
+    model->setMaxParallel(1);
+    model->startJobNow(jobs[2].id);
+    EXPECT_EQ(sessions.launched, QList<QUuid>{jobs[2].id});
+    EXPECT_TRUE(model->isQueueRunning());
+}
+
+TEST_F(QueueTest, StartJobNowOnOnePausedJobResumesOnlyItAndFillsFreeSlots)
+{
+    const QList<EncodingJob> running = addQueued(2);
+    model->startQueue();
+    model->pauseQueue();
+    const QList<EncodingJob> waiting = addQueued(2);
+
+    model->startJobNow(running[0].id);
+    EXPECT_FALSE(model->isQueuePaused());
+    EXPECT_TRUE(model->isQueueRunning());
+    EXPECT_EQ(status(running[0].id), JobStatus::encoding);
+    EXPECT_FALSE(sessions.session(running[0].id)->paused);
+    EXPECT_EQ(status(running[1].id), JobStatus::paused);
+    EXPECT_TRUE(sessions.session(running[1].id)->paused);
+    // Two slots, one encoding: one queued job starts, the other waits.
+    EXPECT_EQ(status(waiting[0].id), JobStatus::encoding);
+    EXPECT_EQ(status(waiting[1].id), JobStatus::queued);
+    EXPECT_EQ(model->activeCount(), 2);
+}
+
+TEST_F(QueueTest, StartJobNowRequeuesAFinishedJob)
+{
+    EncodingJob failed = queuedJob(QStringLiteral("f.mov"));
+    failed.status = JobStatus::failed;
+    failed.errorMessage = QStringLiteral("Broken.");
+    model->addJobs({failed});
+    model->startJobNow(failed.id);
+    EXPECT_EQ(status(failed.id), JobStatus::encoding);
+    EXPECT_FALSE(model->job(failed.id)->errorMessage.has_value());
+}
+
+TEST_F(QueueTest, RevealsOutputsFinishingCloseTogetherInOneRequest)
+{
+    model->setMaxParallel(3);
+    const QList<EncodingJob> jobs = addQueued(3, /*reveal=*/true);
+    model->startQueue();
+    QStringList outputs;
+    for (int i = 0; i < 3; ++i) {
+        outputs.append(path(QStringLiteral("done%1.mov").arg(i)));
+        sessions.session(jobs[i].id)->succeed(outputs.last());
+        spin(300);
+        EXPECT_TRUE(desktop.reveals.isEmpty()) << "revealed before the quiet period, finish " << i;
+    }
+    ASSERT_TRUE(waitUntil([&] { return !desktop.reveals.isEmpty(); }));
+    spin(800);
+    ASSERT_EQ(desktop.reveals.size(), 1);
+    EXPECT_EQ(desktop.reveals.first(), outputs);
+}
+
+TEST_F(QueueTest, JobsWithoutRevealAreNotShown)
+{
+    const QList<EncodingJob> jobs = addQueued(1, /*reveal=*/false);
+    model->startQueue();
+    sessions.session(jobs[0].id)->succeed(path(QStringLiteral("x.mov")));
+    spin(900);
+    EXPECT_TRUE(desktop.reveals.isEmpty());
+}
+
+TEST_F(QueueTest, RemovingAnEncodingJobTakesItAwayAtOnceAndRefillsOnItsEnd)
+{
+    model->setMaxParallel(1);
+    const QList<EncodingJob> jobs = addQueued(2);
+    model->setSelection({jobs[0].id, jobs[1].id});
+    model->startQueue();
+    FakeSession* session = sessions.session(jobs[0].id);
+    QSignalSpy removed(model.get(), &AppModel::jobsRemoved);
+
+    model->remove({jobs[0].id});
+    EXPECT_FALSE(model->job(jobs[0].id).has_value());
+    EXPECT_EQ(removed.count(), 1);
+    EXPECT_EQ(removed.first().at(0).toInt(), 0);
+    EXPECT_TRUE(session->cancelRequested);
+    EXPECT_EQ(model->selection(), QSet<QUuid>{jobs[1].id});
+    EXPECT_EQ(sessions.launched.size(), 1);
+
+    session->progress(0.5); // harmless
+    session->endCancelled();
+    deliver();
+    EXPECT_EQ(logTexts().last(), QStringLiteral("Started clip1.mov"));
+    EXPECT_TRUE(logTexts().contains(QStringLiteral("Cancelled Job")));
+    EXPECT_EQ(status(jobs[1].id), JobStatus::encoding);
+}
+
+TEST_F(QueueTest, ProgressAfterCancelIsDropped)
+{
+    const QList<EncodingJob> jobs = addQueued(1);
+    model->startQueue();
+    FakeSession* session = sessions.session(jobs[0].id);
+    session->progress(0.3, 20.0);
+    deliver();
+    EXPECT_DOUBLE_EQ(model->job(jobs[0].id)->progress, 0.3);
+    EXPECT_EQ(model->job(jobs[0].id)->etaSeconds, 20.0);
+
+    model->stopActive();
+    EXPECT_EQ(logTexts().last(), QStringLiteral("Stopping"));
+    EXPECT_EQ(status(jobs[0].id), JobStatus::encoding); // until the session ends
+    EncodeCallbacks callbacks = sessions.allCallbacks.first();
+    session->endCancelled();
+    callbacks.onProgress(0.8, 5.0);
+    deliver();
+    EXPECT_EQ(status(jobs[0].id), JobStatus::cancelled);
+    EXPECT_EQ(model->job(jobs[0].id)->progress, 0.0);
+    EXPECT_FALSE(model->job(jobs[0].id)->etaSeconds.has_value());
+    EXPECT_FALSE(model->isQueueRunning());
+    EXPECT_EQ(logTexts().last(), QStringLiteral("Cancelled clip0.mov"));
+}
+
+TEST_F(QueueTest, FailureKeepsProgressAndReportsTheMessage)
+{
+    const QList<EncodingJob> jobs = addQueued(1);
+    model->startQueue();
+    FakeSession* session = sessions.session(jobs[0].id);
+    session->ready(path(QStringLiteral("partial.mov")), true);
+    session->progress(0.4);
+    session->fail(QStringLiteral("The source has no video track."));
+    deliver();
+    const EncodingJob job = *model->job(jobs[0].id);
+    EXPECT_EQ(job.status, JobStatus::failed);
+    EXPECT_DOUBLE_EQ(job.progress, 0.4);
+    EXPECT_EQ(job.errorMessage, QStringLiteral("The source has no video track."));
+    EXPECT_FALSE(job.outputPath.has_value());
+    const LogLine& last = model->logLines().last();
+    EXPECT_EQ(last.text, QStringLiteral("Failed clip0.mov: The source has no video track."));
+    EXPECT_TRUE(last.isError);
+}
+
+TEST_F(QueueTest, ClearCompletedKeepsFailedAndCancelledJobs)
+{
+    QList<EncodingJob> jobs;
+    for (JobStatus s : {JobStatus::completed, JobStatus::failed, JobStatus::completed,
+                        JobStatus::cancelled, JobStatus::queued}) {
+        EncodingJob job = queuedJob(QStringLiteral("a.mov"));
+        job.status = s;
+        jobs.append(job);
+    }
+    model->addJobs(jobs);
+    model->setSelection({jobs[0].id, jobs[1].id});
+    QSignalSpy removed(model.get(), &AppModel::jobsRemoved);
+    model->clearCompleted();
+    QList<QUuid> left;
+    for (const EncodingJob& job : model->jobs())
+        left.append(job.id);
+    EXPECT_EQ(left, (QList<QUuid>{jobs[1].id, jobs[3].id, jobs[4].id}));
+    EXPECT_EQ(model->selection(), QSet<QUuid>{jobs[1].id});
+    EXPECT_EQ(removed.count(), 2); // two separate rows, one signal each
+}
+
+TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
+{
+    const QList<EncodingJob> jobs = addQueued(1);
+    model->startQueue();
+    FakeSession* first = sessions.session(jobs[0].id);
+    first->ready(path(QStringLiteral("p.mov")), true);
+    first->progress(0.6);
+    deliver();
+
+    model->requeue(jobs[0].id);
+    EXPECT_TRUE(first->cancelRequested);
+    ASSERT_EQ(sessions.launched.size(), 2);
+    FakeSession* second = sessions.session(jobs[0].id);
+    ASSERT_NE(first, second);
+    EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
+
+    // The old session's end belongs to the old encode only.
+    first->endCancelled();
+    deliver();
+    EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
+    EXPECT_TRUE(model->hasSession(jobs[0].id));
+    second->progress(0.25);
+    deliver();
+    EXPECT_DOUBLE_EQ(model->job(jobs[0].id)->progress, 0.25);
+    second->succeed(path(QStringLiteral("final.mov")));
+    deliver();
+    EXPECT_EQ(status(jobs[0].id), JobStatus::completed);
+}
+
+TEST_F(QueueTest, RequeueWhileStoppedLeavesTheJobQueued)
+{
+    const QList<EncodingJob> jobs = addQueued(1);
+    model->startQueue();
+    model->stopActive();
+    FakeSession* session = sessions.session(jobs[0].id);
+    model->requeue(jobs[0].id);
+    session->endCancelled();
+    deliver();
+    EXPECT_EQ(status(jobs[0].id), JobStatus::queued);
+    EXPECT_EQ(sessions.launched.size(), 1);
+}
+
+TEST_F(QueueTest, DuplicateAppendsAQueuedCopyAndSelectsIt)
+{
+    EncodingJob done = queuedJob(QStringLiteral("a.mov"));
+    done.status = JobStatus::completed;
+    done.progress = 1;
+    done.outputPath = path(QStringLiteral("a_out.mov"));
+    done.hardwareEncoder = true;
+    done.sourceInfo = SourceInfo{1920, 1080, 24, 10, true, false, QStringLiteral("H.264")};
+    model->addJobs({done});
+    model->duplicate(done.id);
+    ASSERT_EQ(model->jobs().size(), 2);
+    const EncodingJob copy = model->jobs().last();
+    EXPECT_NE(copy.id, done.id);
+    EXPECT_EQ(copy.status, JobStatus::queued);
+    EXPECT_EQ(copy.progress, 0.0);
+    EXPECT_FALSE(copy.outputPath || copy.hardwareEncoder || copy.errorMessage || copy.etaSeconds);
+    EXPECT_EQ(copy.sourceInfo, done.sourceInfo);
+    EXPECT_EQ(copy.settings, done.settings);
+    EXPECT_EQ(model->selection(), QSet<QUuid>{copy.id});
+    EXPECT_TRUE(sessions.launched.isEmpty());
+}
+
+TEST_F(QueueTest, RevealOutputOnlyForAnExistingFile)
+{
+    EncodingJob job = queuedJob(QStringLiteral("a.mov"));
+    job.status = JobStatus::completed;
+    job.outputPath = path(QStringLiteral("missing.mov"));
+    model->addJobs({job});
+    model->revealOutput(job.id);
+    model->revealOutput(QUuid::createUuid());
+    EXPECT_TRUE(desktop.reveals.isEmpty());
+
+    const QString existing = outputFile(QStringLiteral("there.mov"));
+    model->update(job.id, [&](EncodingJob& j) { j.outputPath = existing; });
+    model->revealOutput(job.id);
+    EXPECT_EQ(desktop.reveals, QList<QStringList>{{existing}});
+}
+
+TEST_F(QueueTest, ProgressRepaintsOneRowAndNeverWritesTheQueue)
+{
+    const QList<EncodingJob> jobs = addQueued(3);
+    spin(500); // let the save for the additions go by
+    const int writesBefore = store->writeCount(QStringLiteral("queue.json"));
+    model->startQueue();
+    FakeSession* session = sessions.session(jobs[1].id);
+    session->ready(path(QStringLiteral("p.mov")), false);
+    deliver();
+    EXPECT_EQ(model->job(jobs[1].id)->outputPath, path(QStringLiteral("p.mov")));
+    EXPECT_EQ(model->job(jobs[1].id)->hardwareEncoder, false);
+
+    QSignalSpy changed(model.get(), &AppModel::jobChanged);
+    QSignalSpy inserted(model.get(), &AppModel::jobsInserted);
+    QSignalSpy removed(model.get(), &AppModel::jobsRemoved);
+    QSignalSpy counts(model.get(), &AppModel::countsChanged);
+    for (int i = 1; i <= 20; ++i)
+        session->progress(i / 40.0, 10.0);
+    deliver();
+    EXPECT_EQ(changed.count(), 20);
+    for (const QList<QVariant>& args : changed)
+        EXPECT_EQ(args.at(0).toInt(), 1);
+    EXPECT_EQ(inserted.count() + removed.count() + counts.count(), 0);
+    spin(600);
+    EXPECT_EQ(store->writeCount(QStringLiteral("queue.json")), writesBefore);
+}
+
+TEST_F(QueueTest, AttentionOnlyWhenSomethingFinishedAndTheAppIsInTheBackground)
+{
+    struct Row
+    {
+        const char* name;
+        bool succeed;
+        bool active;
+        bool bounceSetting;
+        int expected;
+    };
+    const Row rows[] = {
+        {"success in background", true, false, true, 1},
+        {"success while active", true, true, true, 0},
+        {"success, setting off", true, false, false, 0},
+        {"only a failure", false, false, true, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        makeModel();
+        desktop.attentionRequests = 0;
+        desktop.active = row.active;
+        model->updateSettings([&](AppSettings& s) { s.dockBounceWhenIdle = row.bounceSetting; });
+        const QList<EncodingJob> jobs = addQueued(2);
+        model->startQueue();
+        FakeSession* a = sessions.session(jobs[0].id);
+        FakeSession* b = sessions.session(jobs[1].id);
+        if (row.succeed)
+            a->succeed(path(QStringLiteral("a.mov")));
+        else
+            a->fail(QStringLiteral("No."));
+        deliver();
+        EXPECT_EQ(desktop.attentionRequests, 0) << "one job still encoding";
+        b->fail(QStringLiteral("No."));
+        deliver();
+        EXPECT_EQ(desktop.attentionRequests, row.expected);
+    }
+}
+
+TEST_F(QueueTest, TerminationBlockIsHeldWhileEncodingAndPairedOnRelease)
+{
+    const QList<EncodingJob> jobs = addQueued(2);
+    model->startQueue();
+    EXPECT_EQ(desktop.terminationCalls, QStringList{QStringLiteral("disable:Encoding")});
+    model->pauseQueue();
+    EXPECT_EQ(desktop.terminationCalls.size(), 1) << "paused encodes still hold it";
+    model->startQueue();
+    sessions.session(jobs[0].id)->succeed(path(QStringLiteral("a.mov")));
+    deliver();
+    sessions.session(jobs[1].id)->succeed(path(QStringLiteral("b.mov")));
+    deliver();
+    EXPECT_EQ(desktop.terminationCalls,
+              (QStringList{QStringLiteral("disable:Encoding"), QStringLiteral("enable:Encoding")}));
+}
+
+TEST_F(QueueTest, LoweringTheSlotCountHoldsBackNewSessionsOnly)
+{
+    model->setMaxParallel(3);
+    const QList<EncodingJob> jobs = addQueued(4);
+    model->startQueue();
+    model->setMaxParallel(1);
+    EXPECT_EQ(model->activeCount(), 3);
+    sessions.session(jobs[0].id)->succeed(path(QStringLiteral("a.mov")));
+    deliver();
+    EXPECT_EQ(status(jobs[3].id), JobStatus::queued);
+    model->setMaxParallel(9);
+    EXPECT_EQ(model->settings().maxParallel, 4);
+    EXPECT_EQ(status(jobs[3].id), JobStatus::encoding);
+}
+
+TEST_F(QueueTest, ReportsAfterTheModelIsGoneAreIgnored)
+{
+    const QList<EncodingJob> jobs = addQueued(1);
+    model->startQueue();
+    EncodeCallbacks callbacks = sessions.allCallbacks.first();
+    callbacks.onProgress(0.5, std::nullopt); // queued while the model still exists
+    model.reset();
+    callbacks.onComplete(EncodeResult(path(QStringLiteral("a.mov"))));
+    callbacks.onLog(QStringLiteral("late"), false);
+    deliver(); // must not touch the destroyed model
+    EXPECT_TRUE(sessions.live.isEmpty());
+}
+
+TEST_F(QueueTest, SessionLogLinesKeepTheirErrorFlag)
+{
+    const QList<EncodingJob> jobs = addQueued(1);
+    model->startQueue();
+    sessions.session(jobs[0].id)
+        ->log(QStringLiteral("Hardware encoder refused; using software."), true);
+    deliver();
+    EXPECT_EQ(model->logLines().last().text,
+              QStringLiteral("Hardware encoder refused; using software."));
+    EXPECT_TRUE(model->logLines().last().isError);
+}
+
+} // namespace
+} // namespace corvel::testing

@@ -1,0 +1,99 @@
+#include "FakeSession.h"
+
+#include <QFile>
+#include <QThread>
+
+namespace corvel::testing {
+
+FakeSession::FakeSession(FakeSessionFactory& factory, QUuid jobID, QString sourcePath,
+                         JobSettings settings, EncodeCallbacks callbacks)
+    : sourcePath(std::move(sourcePath)), settings(std::move(settings)), m_factory(factory),
+      m_jobID(jobID), m_callbacks(std::move(callbacks))
+{}
+
+FakeSession::~FakeSession()
+{
+    m_factory.live.removeAll(this);
+}
+
+void FakeSession::cancel()
+{
+    cancelRequested = true;
+    if (stuck)
+        return;
+    stopped = true;
+    if (!leavesPartialFile && !partialFile.isEmpty())
+        QFile::remove(partialFile);
+}
+
+bool FakeSession::waitForStopped(int msecs)
+{
+    waitAllowances.append(msecs);
+    if (stuck) {
+        QThread::msleep(std::max(msecs, 0));
+        return false;
+    }
+    return stopped;
+}
+
+void FakeSession::progress(double fraction, std::optional<double> eta)
+{
+    m_callbacks.onProgress(fraction, eta);
+}
+
+void FakeSession::ready(const QString& outputPath, bool hardware)
+{
+    partialFile = outputPath;
+    m_callbacks.onReady(outputPath, hardware);
+}
+
+void FakeSession::log(const QString& text, bool isError)
+{
+    m_callbacks.onLog(text, isError);
+}
+
+void FakeSession::succeed(const QString& outputPath)
+{
+    stopped = true;
+    m_callbacks.onComplete(EncodeResult(outputPath));
+}
+
+void FakeSession::fail(const QString& message)
+{
+    stopped = true;
+    if (!partialFile.isEmpty())
+        QFile::remove(partialFile);
+    m_callbacks.onComplete(std::unexpected(EncodeFailure::message(message)));
+}
+
+void FakeSession::endCancelled()
+{
+    stopped = true;
+    m_callbacks.onComplete(std::unexpected(EncodeFailure::cancelled()));
+}
+
+std::unique_ptr<EncodeSession> FakeSessionFactory::create(const QUuid& jobID,
+                                                          const QString& sourcePath,
+                                                          const JobSettings& settings,
+                                                          EncodeCallbacks callbacks)
+{
+    allCallbacks.append(callbacks);
+    auto session =
+        std::make_unique<FakeSession>(*this, jobID, sourcePath, settings, std::move(callbacks));
+    session->stuck = stuckSessions;
+    session->leavesPartialFile = sessionsLeavePartialFiles;
+    live.append(session.get());
+    launched.append(jobID);
+    return session;
+}
+
+FakeSession* FakeSessionFactory::session(const QUuid& jobID) const
+{
+    for (qsizetype i = live.size() - 1; i >= 0; --i) {
+        if (live.at(i)->jobID() == jobID)
+            return live.at(i);
+    }
+    return nullptr;
+}
+
+} // namespace corvel::testing

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "FakeSession.h"
+#include "RecordingDesktop.h"
+
+#include "CorvelEncoder/AppFiles.h"
+#include "CorvelEncoder/AppModel.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace corvel::testing {
+
+// Runs the event loop until `done` holds or `msecs` pass; returns whether it held.
+inline bool waitUntil(const std::function<bool()>& done, int msecs = 2000)
+{
+    QDeadlineTimer deadline(msecs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// Runs the event loop for `msecs`.
+inline void spin(int msecs)
+{
+    waitUntil([] { return false; }, msecs);
+}
+
+// Delivers the reports a fake just made (they arrive through the event loop).
+inline void deliver()
+{
+    spin(20);
+}
+
+// A folder store that also records when each file was written.
+class CountingStore final : public StateStore
+{
+public:
+    explicit CountingStore(const QString& directory) : files(directory) { clock.start(); }
+
+    std::optional<QByteArray> read(const QString& name) override { return files.read(name); }
+    bool write(const QString& name, const QByteArray& data) override
+    {
+        writes.append({name, clock.elapsed()});
+        return files.write(name, data);
+    }
+    bool keepCopy(const QString& name, const QString& copyName) override
+    {
+        return files.keepCopy(name, copyName);
+    }
+
+    int writeCount(const QString& name) const
+    {
+        int count = 0;
+        for (const auto& w : writes)
+            count += w.first == name ? 1 : 0;
+        return count;
+    }
+
+    AppFilesStore files;
+    QElapsedTimer clock;
+    QList<std::pair<QString, qint64>> writes;
+};
+
+// A temporary support folder, fakes, and a model made on demand.
+class ModelFixture : public ::testing::Test
+{
+protected:
+    QString supportDir() const { return temp.filePath(QStringLiteral("support/Corvel Encoder")); }
+    QString path(const QString& name) const { return temp.filePath(name); }
+
+    AppModel& makeModel()
+    {
+        model.reset();
+        store = std::make_unique<CountingStore>(supportDir());
+        model = std::make_unique<AppModel>(
+            *store, temp.filePath(QStringLiteral("Videos/Corvel Encoder")), sessions, desktop);
+        return *model;
+    }
+
+    // A queued job for a source in the temporary folder.
+    EncodingJob queuedJob(const QString& name, bool reveal = false) const
+    {
+        EncodingJob job;
+        job.id = QUuid::createUuid();
+        job.sourcePath = temp.filePath(name);
+        job.settings.presetID = QStringLiteral("prores-422-hq");
+        job.settings.presetName = QStringLiteral("ProRes 422 HQ");
+        job.settings.outputDirectory = temp.filePath(QStringLiteral("out"));
+        job.settings.revealWhenDone = reveal;
+        job.addedAt = QDateTime::currentDateTimeUtc();
+        return job;
+    }
+
+    QList<EncodingJob> addQueued(int count, bool reveal = false)
+    {
+        QList<EncodingJob> jobs;
+        for (int i = 0; i < count; ++i)
+            jobs.append(queuedJob(QStringLiteral("clip%1.mov").arg(i), reveal));
+        model->addJobs(jobs);
+        return jobs;
+    }
+
+    JobStatus status(const QUuid& id) const { return model->job(id).value().status; }
+
+    QStringList logTexts() const
+    {
+        QStringList texts;
+        for (const LogLine& line : model->logLines())
+            texts.append(line.text);
+        return texts;
+    }
+
+    QTemporaryDir temp;
+    FakeSessionFactory sessions;
+    RecordingDesktop desktop;
+    std::unique_ptr<CountingStore> store;
+    std::unique_ptr<AppModel> model;
+};
+
+} // namespace corvel::testing

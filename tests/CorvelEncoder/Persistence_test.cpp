@@ -1,0 +1,449 @@
+#include "ModelTestSupport.h"
+
+#include "CorvelEncoder/StateFiles.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace corvel::testing {
+namespace {
+
+class PersistenceTest : public ModelFixture
+{
+protected:
+    QString stateFile(const QString& name) const { return QDir(supportDir()).filePath(name); }
+
+    void writeState(const QString& name, const QByteArray& data)
+    {
+        QDir().mkpath(supportDir());
+        QFile file(stateFile(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+    }
+
+    QByteArray readState(const QString& name) const
+    {
+        QFile file(stateFile(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QJsonObject readObject(const QString& name) const
+    {
+        return QJsonDocument::fromJson(readState(name)).object();
+    }
+
+    static QStringList sortedKeys(const QJsonObject& object)
+    {
+        QStringList keys = object.keys();
+        keys.sort();
+        return keys;
+    }
+};
+
+QJsonObject fullSettingsObject()
+{
+    return QJsonDocument::fromJson(R"({"maxParallel":3,"defaultOutputDirectory":"/m/out",
+        "revealWhenDone":false,"lastPresetID":"h264-delivery","watchEnabled":true,
+        "watchFolder":"/w","watchOutputDirectory":"/w/out","watchPresetID":"hevc",
+        "watchProcessExisting":true,"dockBounceWhenIdle":false,"hasSeenIntro":true,
+        "seenWatchKeys":["a|1|2"]})")
+        .object();
+}
+
+TEST_F(PersistenceTest, FirstStartUsesDefaultsAndCreatesTheFolder)
+{
+    makeModel();
+    EXPECT_TRUE(QDir(supportDir()).exists());
+    const AppSettings& s = model->settings();
+    EXPECT_EQ(s, AppSettings::defaults(path(QStringLiteral("Videos/Corvel Encoder"))));
+    EXPECT_EQ(s.maxParallel, 2);
+    EXPECT_TRUE(s.revealWhenDone);
+    EXPECT_EQ(s.lastPresetID, QStringLiteral("prores-422-hq"));
+    EXPECT_EQ(s.watchPresetID, QStringLiteral("prores-422-hq"));
+    EXPECT_TRUE(s.dockBounceWhenIdle);
+    EXPECT_FALSE(s.hasSeenIntro);
+    EXPECT_TRUE(model->savedPresets().isEmpty());
+    EXPECT_TRUE(model->jobs().isEmpty());
+    EXPECT_FALSE(model->isQueueRunning());
+    EXPECT_EQ(model->logLines().last().text, QStringLiteral("Corvel Encoder is ready."));
+    EXPECT_TRUE(store->writes.isEmpty());
+}
+
+TEST_F(PersistenceTest, SettingsAreReadStrictly)
+{
+    struct Row
+    {
+        const char* name;
+        std::function<void(QJsonObject&)> edit;
+        bool readsBack;
+    };
+    const QList<Row> rows = {
+        {"complete file", [](QJsonObject&) {}, true},
+        {"without seenWatchKeys", [](QJsonObject& o) { o.remove("seenWatchKeys"); }, false},
+        {"number as text", [](QJsonObject& o) { o["maxParallel"] = "3"; }, false},
+        {"fractional slot count", [](QJsonObject& o) { o["maxParallel"] = 2.5; }, false},
+        {"null value", [](QJsonObject& o) { o["watchFolder"] = QJsonValue::Null; }, false},
+        {"non-text watch key", [](QJsonObject& o) { o["seenWatchKeys"] = QJsonArray{1}; }, false},
+        {"boolean as number", [](QJsonObject& o) { o["hasSeenIntro"] = 1; }, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QJsonObject object = fullSettingsObject();
+        row.edit(object);
+        writeState(QStringLiteral("settings.json"), QJsonDocument(object).toJson());
+        makeModel();
+        const AppSettings& s = model->settings();
+        if (row.readsBack) {
+            EXPECT_EQ(s.maxParallel, 3);
+            EXPECT_EQ(s.defaultOutputDirectory, QStringLiteral("/m/out"));
+            EXPECT_EQ(s.watchPresetID, QStringLiteral("hevc"));
+            EXPECT_EQ(s.seenWatchKeys, QStringList{QStringLiteral("a|1|2")});
+            EXPECT_TRUE(s.hasSeenIntro);
+        } else {
+            EXPECT_EQ(s, AppSettings::defaults(path(QStringLiteral("Videos/Corvel Encoder"))));
+        }
+    }
+}
+
+TEST_F(PersistenceTest, SlotCountOutsideTheRangeIsClampedOnRead)
+{
+    for (int stored : {0, 9}) {
+        SCOPED_TRACE(stored);
+        QJsonObject object = fullSettingsObject();
+        object["maxParallel"] = stored;
+        writeState(QStringLiteral("settings.json"), QJsonDocument(object).toJson());
+        makeModel();
+        EXPECT_EQ(model->settings().maxParallel, stored < 1 ? 1 : 4);
+        EXPECT_FALSE(model->settings().revealWhenDone) << "the rest of the file still counts";
+    }
+}
+
+TEST_F(PersistenceTest, SettingsAreWrittenAtOnceWithAllTwelveKeys)
+{
+    makeModel();
+    model->updateSettings([](AppSettings& s) { s.seenWatchKeys = {QStringLiteral("k")}; });
+    ASSERT_EQ(store->writeCount(QStringLiteral("settings.json")), 1);
+    const QJsonObject o = readObject(QStringLiteral("settings.json"));
+    EXPECT_EQ(sortedKeys(o), sortedKeys(fullSettingsObject()));
+    EXPECT_TRUE(o["maxParallel"].isDouble());
+    EXPECT_EQ(o["seenWatchKeys"].toArray(), QJsonArray{QStringLiteral("k")});
+    EXPECT_TRUE(o["watchFolder"].isString());
+}
+
+TEST_F(PersistenceTest, ABurstOfChangesGivesOneQueueWriteAfterTheLastChange)
+{
+    makeModel();
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastChange = 0;
+    for (int i = 0; i < 10; ++i) {
+        if (i > 0)
+            spin(30);
+        addQueued(1);
+        lastChange = store->clock.elapsed();
+    }
+    ASSERT_LT(clock.elapsed(), 400) << "the machine is too slow for this timing";
+    spin(700);
+    ASSERT_EQ(store->writeCount(QStringLiteral("queue.json")), 1);
+    const qint64 writtenAt = store->writes.last().second;
+    EXPECT_GE(writtenAt - lastChange, 395);
+    EXPECT_LT(writtenAt - lastChange, 650);
+    EXPECT_EQ(decodeQueueFile(readState(QStringLiteral("queue.json")))->jobs.size(), 10);
+}
+
+TEST_F(PersistenceTest, AQueueSavedDuringAnEncodeHoldsTheJobQueuedInTheStoredForm)
+{
+    makeModel();
+    const QList<EncodingJob> jobs = addQueued(1);
+    model->startQueue();
+    FakeSession* session = sessions.session(jobs[0].id);
+    const QString partial = path(QStringLiteral("clip0_ProRes422HQ.mov"));
+    session->ready(partial, true);
+    session->progress(0.57, 42.0);
+    deliver();
+    model->writeQueue();
+    // The live job is untouched.
+    EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
+    EXPECT_DOUBLE_EQ(model->job(jobs[0].id)->progress, 0.57);
+
+    const QJsonObject file = readObject(QStringLiteral("queue.json"));
+    EXPECT_EQ(sortedKeys(file), (QStringList{"jobs", "version"}));
+    EXPECT_EQ(file["version"].toInt(), 1);
+    ASSERT_EQ(file["jobs"].toArray().size(), 1);
+    const QJsonObject job = file["jobs"].toArray().first().toObject();
+    EXPECT_EQ(sortedKeys(job), (QStringList{"addedAt", "id", "outputPath", "probing", "progress",
+                                            "settings", "sourcePath", "status"}));
+    EXPECT_EQ(job["status"].toString(), QStringLiteral("queued"));
+    EXPECT_EQ(job["progress"].toDouble(), 0.0);
+    EXPECT_EQ(job["outputPath"].toString(), partial);
+    EXPECT_EQ(job["id"].toString(), uuidString(jobs[0].id));
+    EXPECT_TRUE(job["addedAt"].isDouble());
+}
+
+TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
+{
+    EncodingJob crashed = queuedJob(QStringLiteral("a.mov"));
+    crashed.status = JobStatus::encoding;
+    crashed.progress = 0.4;
+    crashed.etaSeconds = 12;
+    crashed.hardwareEncoder = true;
+    crashed.outputPath = path(QStringLiteral("a_partial.mov"));
+    EncodingJob paused = queuedJob(QStringLiteral("b.mov"));
+    paused.status = JobStatus::paused;
+    EncodingJob failed = queuedJob(QStringLiteral("c.mov"));
+    failed.status = JobStatus::failed;
+    failed.errorMessage = QStringLiteral("Bad.");
+    writeState(QStringLiteral("queue.json"), encodeQueueFile({crashed, paused, failed}));
+    QFile(crashed.outputPath.value()).open(QIODevice::WriteOnly);
+
+    makeModel();
+    ASSERT_EQ(model->jobs().size(), 3);
+    const EncodingJob a = model->jobs()[0];
+    EXPECT_EQ(a.status, JobStatus::queued);
+    EXPECT_EQ(a.progress, 0.0);
+    EXPECT_FALSE(a.etaSeconds || a.hardwareEncoder);
+    EXPECT_EQ(a.outputPath, crashed.outputPath);
+    EXPECT_EQ(model->jobs()[1].status, JobStatus::queued);
+    EXPECT_EQ(model->jobs()[2], failed);
+    EXPECT_FALSE(model->isQueueRunning());
+    EXPECT_TRUE(sessions.launched.isEmpty());
+    EXPECT_TRUE(QFile::exists(*crashed.outputPath)) << "no quit sequence ran: the file stays";
+    // Written at once, not after the debounce.
+    EXPECT_EQ(store->writeCount(QStringLiteral("queue.json")), 1);
+    EXPECT_EQ(decodeQueueFile(readState(QStringLiteral("queue.json")))->jobs, model->jobs());
+}
+
+TEST_F(PersistenceTest, AnUnchangedRestoreWritesNothing)
+{
+    writeState(QStringLiteral("queue.json"), encodeQueueFile({queuedJob(QStringLiteral("a.mov"))}));
+    QJsonObject settings = fullSettingsObject();
+    writeState(QStringLiteral("settings.json"), QJsonDocument(settings).toJson());
+    makeModel();
+    spin(500);
+    EXPECT_TRUE(store->writes.isEmpty());
+}
+
+TEST_F(PersistenceTest, RestoredQueueMarksTheIntroductionSeen)
+{
+    struct Row
+    {
+        const char* name;
+        QList<EncodingJob> jobs;
+        bool seen;
+    };
+    const QList<Row> rows = {
+        {"jobs restored", {queuedJob(QStringLiteral("a.mov"))}, true},
+        {"empty queue", {}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QFile::remove(stateFile(QStringLiteral("settings.json")));
+        writeState(QStringLiteral("queue.json"), encodeQueueFile(row.jobs));
+        makeModel();
+        EXPECT_EQ(model->settings().hasSeenIntro, row.seen);
+        EXPECT_EQ(QFile::exists(stateFile(QStringLiteral("settings.json"))), row.seen);
+        if (row.seen) {
+            EXPECT_TRUE(decodeSettings(readState(QStringLiteral("settings.json")))->hasSeenIntro);
+        }
+    }
+}
+
+TEST_F(PersistenceTest, QueueFileVersionIsReadButNotExamined)
+{
+    const EncodingJob job = queuedJob(QStringLiteral("a.mov"));
+    QJsonObject file = QJsonDocument::fromJson(encodeQueueFile({job})).object();
+    struct Row
+    {
+        const char* name;
+        QJsonValue version;
+        bool reads;
+    };
+    const QList<Row> rows = {
+        {"version 1", 1, true},
+        {"version 7", 7, true},
+        {"version as text", QStringLiteral("1"), false},
+        {"version fractional", 1.5, false},
+        {"no version", QJsonValue::Undefined, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.version.isUndefined())
+            file.remove("version");
+        else
+            file["version"] = row.version;
+        const Decoded<QueueFile> decoded = decodeQueueFile(QJsonDocument(file).toJson());
+        EXPECT_EQ(decoded.has_value(), row.reads);
+        if (decoded) {
+            EXPECT_EQ(decoded->jobs, QList<EncodingJob>{job});
+        }
+    }
+}
+
+TEST_F(PersistenceTest, OneBadJobMakesTheQueueStartEmpty)
+{
+    QJsonObject file =
+        QJsonDocument::fromJson(encodeQueueFile({queuedJob(QStringLiteral("a.mov")),
+                                                 queuedJob(QStringLiteral("b.mov"))}))
+            .object();
+    QJsonArray jobs = file["jobs"].toArray();
+    QJsonObject second = jobs[1].toObject();
+    second["status"] = QStringLiteral("exploded");
+    jobs[1] = second;
+    file["jobs"] = jobs;
+    writeState(QStringLiteral("queue.json"), QJsonDocument(file).toJson());
+    makeModel();
+    EXPECT_TRUE(model->jobs().isEmpty());
+}
+
+TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
+{
+    struct Row
+    {
+        const char* name;
+        QString file;
+        std::function<void(AppModel&, ModelFixture&)> change;
+    };
+    const QList<Row> rows = {
+        {"queue", QStringLiteral("queue.json"),
+         [](AppModel& m, ModelFixture&) {
+             EncodingJob job;
+             job.id = QUuid::createUuid();
+             job.sourcePath = QStringLiteral("/m/a.mov");
+             job.addedAt = QDateTime::currentDateTimeUtc();
+             m.addJobs({job});
+         }},
+        {"presets", QStringLiteral("presets.json"),
+         [](AppModel& m, ModelFixture&) {
+             m.setSavedPresets({SavedPreset{QUuid::createUuid(), QStringLiteral("Mine"),
+                                            PresetBody::standard()}});
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString backup = row.file + QStringLiteral(".unreadable");
+        writeState(backup, "older copy");
+        const QByteArray damaged = R"({"version":1,"presets":[{"id":"nope"}],"jobs":[{}]})";
+        writeState(row.file, damaged);
+        makeModel();
+        EXPECT_TRUE(model->jobs().isEmpty());
+        EXPECT_TRUE(model->savedPresets().isEmpty());
+        EXPECT_EQ(readState(row.file), damaged) << "loading alone changes nothing";
+
+        row.change(*model, *this);
+        spin(600);
+        EXPECT_EQ(readState(backup), damaged);
+        const QJsonObject written = readObject(row.file);
+        EXPECT_EQ(written["version"].toInt(), 1);
+        EXPECT_FALSE(readState(row.file).isEmpty());
+        EXPECT_NE(readState(row.file), damaged);
+
+        // Only the first replacement keeps a copy: later writes leave the backup alone.
+        row.change(*model, *this);
+        spin(600);
+        EXPECT_EQ(readState(backup), damaged);
+        QFile::remove(stateFile(backup));
+        QFile::remove(stateFile(row.file));
+    }
+}
+
+TEST_F(PersistenceTest, AReadableStateFileGetsNoCopy)
+{
+    writeState(QStringLiteral("queue.json"), encodeQueueFile({}));
+    makeModel();
+    addQueued(1);
+    spin(600);
+    EXPECT_FALSE(QFile::exists(stateFile(QStringLiteral("queue.json.unreadable"))));
+    EXPECT_EQ(decodeQueueFile(readState(QStringLiteral("queue.json")))->jobs.size(), 1);
+}
+
+TEST_F(PersistenceTest, PresetsFileHasItsStoredForm)
+{
+    makeModel();
+    const SavedPreset preset{QUuid::createUuid(), QStringLiteral("Mine"), PresetBody::standard()};
+    model->setSavedPresets({preset});
+    const QJsonObject file = readObject(QStringLiteral("presets.json"));
+    EXPECT_EQ(sortedKeys(file), (QStringList{"presets", "version"}));
+    EXPECT_EQ(file["version"].toInt(), 1);
+    const QJsonObject stored = file["presets"].toArray().first().toObject();
+    EXPECT_EQ(sortedKeys(stored), (QStringList{"body", "id", "name"}));
+    EXPECT_EQ(stored["id"].toString(), uuidString(preset.id));
+    makeModel();
+    EXPECT_EQ(model->savedPresets(), QList<SavedPreset>{preset});
+}
+
+TEST_F(PersistenceTest, QuitDeletesUnfinishedOutputsAndSavesThoseJobsQueued)
+{
+    for (bool sessionsCleanUp : {true, false}) {
+        SCOPED_TRACE(sessionsCleanUp ? "sessions remove their files" : "sessions leave files");
+        sessions.sessionsLeavePartialFiles = !sessionsCleanUp;
+        QFile::remove(stateFile(QStringLiteral("queue.json")));
+        makeModel();
+        const QList<EncodingJob> jobs = addQueued(3);
+        model->startQueue();
+        QStringList partials;
+        for (int i = 0; i < 2; ++i) {
+            partials.append(path(QStringLiteral("partial%1.mov").arg(i)));
+            QFile(partials.last()).open(QIODevice::WriteOnly);
+            sessions.session(jobs[i].id)->ready(partials.last(), false);
+        }
+        deliver();
+        model->pauseQueue();
+        model->startJobNow(jobs[0].id);
+        ASSERT_EQ(status(jobs[0].id), JobStatus::encoding);
+        ASSERT_EQ(status(jobs[1].id), JobStatus::paused);
+        FakeSession* a = sessions.session(jobs[0].id);
+        FakeSession* b = sessions.session(jobs[1].id);
+
+        model->prepareForQuit();
+        EXPECT_TRUE(a->cancelRequested && b->cancelRequested);
+        EXPECT_FALSE(a->waitAllowances.isEmpty());
+        EXPECT_FALSE(QFile::exists(partials[0]));
+        EXPECT_FALSE(QFile::exists(partials[1]));
+        const Decoded<QueueFile> saved = decodeQueueFile(readState(QStringLiteral("queue.json")));
+        ASSERT_TRUE(saved.has_value());
+        for (const EncodingJob& job : saved->jobs)
+            EXPECT_EQ(job.status, JobStatus::queued);
+        EXPECT_TRUE(QFile::exists(stateFile(QStringLiteral("settings.json"))));
+        EXPECT_EQ(desktop.terminationCalls.last(), QStringLiteral("enable:Encoding"));
+
+        // The sessions' late ends change nothing that was saved.
+        const int writes = int(store->writes.size());
+        a->endCancelled();
+        b->endCancelled();
+        spin(600);
+        EXPECT_EQ(store->writes.size(), writes);
+        EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
+        desktop.terminationCalls.clear();
+    }
+}
+
+TEST_F(PersistenceTest, QuitWaitsForStuckSessionsOnlyWithinItsLimit)
+{
+    sessions.stuckSessions = true;
+    makeModel();
+    model->setMaxParallel(3);
+    addQueued(3);
+    model->startQueue();
+    model->setQuitWaitLimit(300);
+    QElapsedTimer clock;
+    clock.start();
+    model->prepareForQuit();
+    EXPECT_LT(clock.elapsed(), 800);
+    int total = 0;
+    for (FakeSession* s : sessions.live) {
+        ASSERT_EQ(s->waitAllowances.size(), 1);
+        total += s->waitAllowances.first();
+    }
+    EXPECT_LE(total, 300);
+    EXPECT_TRUE(QFile::exists(stateFile(QStringLiteral("queue.json"))));
+    sessions.stuckSessions = false;
+    for (FakeSession* s : sessions.live)
+        s->stuck = false;
+}
+
+} // namespace
+} // namespace corvel::testing
