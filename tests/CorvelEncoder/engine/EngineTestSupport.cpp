@@ -89,8 +89,8 @@ bool make(Source source, const QString& path)
         return out.open(QIODevice::WriteOnly);
     }
     case Source::onePixelWide:
-        return runFFmpeg({"-f", "lavfi", "-i", "color=size=2x16:rate=25:duration=1", "-vf",
-                          "scale=1:16", "-c:v", "rawvideo", "-pix_fmt", "gray", path});
+        return runFFmpeg(
+            {"-f", "lavfi", "-i", "color=size=1x16:rate=25:duration=1", "-c:v", "ffv1", path});
     case Source::hd1080:
         return runFFmpeg(lavfiVideo("1920x1080", "24000/1001", "10") +
                          QStringList{"-f", "lavfi", "-i", "sine=duration=10", "-ac", "2", "-c:v",
@@ -120,7 +120,7 @@ const char* fileName(Source source)
     case Source::zeroLength:
         return "zero-length.mov";
     case Source::onePixelWide:
-        return "one-pixel.mov";
+        return "one-pixel.mkv";
     case Source::hd1080:
         return "hd1080.mp4";
     }

@@ -8,14 +8,10 @@
 #include <QStringList>
 
 #include <atomic>
-#include <ostream>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
-
-// Readable QString values in assertion messages.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace corvel::test {
 
@@ -31,7 +27,7 @@ enum class Source
     truncated,    // first half of an H.264 .mov whose index sits at the end
     notAMovie,    // text with a movie's extension
     zeroLength,   // empty .mov
-    onePixelWide, // 1x16 raw grey video
+    onePixelWide, // 1x16 FFV1 in Matroska
     hd1080,       // 10 s 1920x1080 23.976 H.264 + AAC, for manual speed checks only
 };
 
