@@ -488,6 +488,9 @@ std::optional<QString> FFmpegEncodeSession::Worker::tryStartWriter(Graph& g, boo
 
 Step FFmpegEncodeSession::Worker::pump(Graph& g)
 {
+    // A file cut short ends with a packet the demuxer could only read in part; its index
+    // promised more, so finishing "successfully" would silently lose the rest of the movie.
+    std::optional<int> cutShortStream;
     for (;;) {
         {
             std::unique_lock lock(m_mutex);
@@ -497,10 +500,18 @@ Step FFmpegEncodeSession::Worker::pump(Graph& g)
             return Step::cancelled();
         AVPacket* packet = g.packet.get();
         const int ret = av_read_frame(g.input.get(), packet);
-        if (ret == AVERROR_EOF)
-            return Step::ok();
+        if (ret == AVERROR_EOF) {
+            if (!cutShortStream)
+                return Step::ok();
+            return Step::failed(g.inAudio && *cutShortStream == g.inAudio->index
+                                    ? QStringLiteral("Reading audio failed.")
+                                    : QStringLiteral("Reading video failed."));
+        }
         if (ret < 0)
             return cancelled() ? Step::cancelled() : Step::failed(ff::errorText(ret));
+        cutShortStream.reset();
+        if (packet->flags & AV_PKT_FLAG_CORRUPT)
+            cutShortStream = packet->stream_index;
         Step step;
         if (packet->stream_index == g.inVideo->index)
             step = decodeVideo(g, packet);

@@ -66,9 +66,13 @@ bool make(Source source, const QString& path)
                                      "-colorspace", "smpte170m", "-c:a", "pcm_s24le", path});
     case Source::audioOnly:
         return runFFmpeg({"-f", "lavfi", "-i", "sine=duration=2", "-c:a", "aac", path});
-    case Source::truncated: {
+    case Source::truncated:
+    case Source::truncatedIndexFirst: {
         const QString whole = path + QStringLiteral(".whole.mov");
-        if (!runFFmpeg(lavfiVideo("320x240", "25", "2") + x264 + QStringList{whole}))
+        const QStringList indexFirst = {"-movflags", "+faststart"};
+        if (!runFFmpeg(lavfiVideo("320x240", "25", "2") + x264 +
+                       (source == Source::truncatedIndexFirst ? indexFirst : QStringList()) +
+                       QStringList{whole}))
             return false;
         QFile in(whole);
         QFile out(path);
@@ -89,8 +93,8 @@ bool make(Source source, const QString& path)
         return out.open(QIODevice::WriteOnly);
     }
     case Source::onePixelWide:
-        return runFFmpeg(
-            {"-f", "lavfi", "-i", "color=size=1x16:rate=25:duration=1", "-c:v", "ffv1", path});
+        return runFFmpeg({"-f", "lavfi", "-i", "color=size=2x16:rate=25:duration=1", "-vf",
+                          "scale=1:16", "-c:v", "rawvideo", "-pix_fmt", "gray", path});
     case Source::hd1080:
         return runFFmpeg(lavfiVideo("1920x1080", "24000/1001", "10") +
                          QStringList{"-f", "lavfi", "-i", "sine=duration=10", "-ac", "2", "-c:v",
@@ -115,12 +119,14 @@ const char* fileName(Source source)
         return "audio-only.m4a";
     case Source::truncated:
         return "truncated.mov";
+    case Source::truncatedIndexFirst:
+        return "truncated-index-first.mov";
     case Source::notAMovie:
         return "not-a-movie.mov";
     case Source::zeroLength:
         return "zero-length.mov";
     case Source::onePixelWide:
-        return "one-pixel.mkv";
+        return "one-pixel.mov";
     case Source::hd1080:
         return "hd1080.mp4";
     }

@@ -11,7 +11,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <vector>
+
+// Readable QString values in assertion messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace corvel::test {
 
@@ -19,16 +26,17 @@ namespace corvel::test {
 // test processes ctest starts one by one share them.
 enum class Source
 {
-    h264Aac,      // 2 s 320x240 25 fps H.264, stereo AAC 44.1 kHz, .mov, untagged colour
-    proResAlpha,  // ProRes 4444 with an alpha plane, no audio
-    rotated,      // 320x240 H.264 turned a quarter turn by its display matrix
-    pcm96k6ch,    // H.264 tagged smpte170m with 96 kHz 6-channel 24-bit PCM
-    audioOnly,    // AAC in .m4a
-    truncated,    // first half of an H.264 .mov whose index sits at the end
-    notAMovie,    // text with a movie's extension
-    zeroLength,   // empty .mov
-    onePixelWide, // 1x16 FFV1 in Matroska
-    hd1080,       // 10 s 1920x1080 23.976 H.264 + AAC, for manual speed checks only
+    h264Aac,             // 2 s 320x240 25 fps H.264, stereo AAC 44.1 kHz, .mov, untagged colour
+    proResAlpha,         // ProRes 4444 with an alpha plane, no audio
+    rotated,             // 320x240 H.264 turned a quarter turn by its display matrix
+    pcm96k6ch,           // H.264 tagged smpte170m with 96 kHz 6-channel 24-bit PCM
+    audioOnly,           // AAC in .m4a
+    truncated,           // first half of an H.264 .mov whose index sits at the end
+    truncatedIndexFirst, // the same cut from a movie whose index comes first
+    notAMovie,           // text with a movie's extension
+    zeroLength,          // empty .mov
+    onePixelWide,        // 1x16 raw grey video
+    hd1080,              // 10 s 1920x1080 23.976 H.264 + AAC, for manual speed checks only
 };
 
 QString sourcePath(Source source);

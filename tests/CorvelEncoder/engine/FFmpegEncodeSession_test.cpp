@@ -1,7 +1,10 @@
 #include "EngineTestSupport.h"
 
+#include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QTemporaryDir>
@@ -239,6 +242,288 @@ TEST(FFmpegEncodeSession, EncodesEveryCodecWithTheRightStreams)
         const double duration = info["format"]["duration"].toString().toDouble();
         EXPECT_NEAR(duration, 2.0, 0.15);
         EXPECT_EQ(decodeErrors(output), QString());
+    }
+}
+
+// Outputs left in `folder` besides files made before.
+QStringList movies(const QString& folder)
+{
+    return filesIn(folder);
+}
+
+TEST(FFmpegEncodeSession, CancelBeforeOpeningEndsCancelledWithoutFile)
+{
+    for (const bool cancelBeforeStart : {true, false}) {
+        SCOPED_TRACE(cancelBeforeStart ? "before start" : "right after start");
+        QTemporaryDir folder;
+        Encode run = startSession(sourcePath(Source::h264Aac),
+                                  settingsFor(Codec::proRes422HQ, AudioMode::pcm, folder.path()),
+                                  nullptr, false);
+        if (cancelBeforeStart)
+            run.session->cancel();
+        run.session->start();
+        if (!cancelBeforeStart)
+            run.session->cancel();
+        finish(run);
+        const EncodeResult& result = run.record->completions.front();
+        ASSERT_FALSE(result.has_value());
+        EXPECT_TRUE(result.error().isCancelled());
+        EXPECT_EQ(result.error().description(), QStringLiteral("Cancelled."));
+        EXPECT_TRUE(movies(folder.path()).isEmpty());
+    }
+}
+
+TEST(FFmpegEncodeSession, PauseBeforeStartOpensThenIdlesUntilResumed)
+{
+    QTemporaryDir folder;
+    Encode run = startSession(sourcePath(Source::h264Aac),
+                              settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path()),
+                              nullptr, false);
+    run.session->pause();
+    run.session->start();
+    ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
+    // Opened, file header written, but no frame moves while paused.
+    waitFor([] { return false; }, 400);
+    EXPECT_TRUE(run.record->progress.empty());
+    EXPECT_FALSE(run.record->done());
+    EXPECT_TRUE(QFileInfo::exists(run.record->ready[0].path));
+    run.session->resume();
+    finish(run);
+    ASSERT_TRUE(run.record->completions.front().has_value());
+    EXPECT_EQ(*run.record->completions.front(), run.record->ready[0].path);
+}
+
+TEST(FFmpegEncodeSession, CancelWhilePausedDeletesThePartialFilePromptly)
+{
+    QTemporaryDir folder;
+    Encode run = startSession(sourcePath(Source::h264Aac),
+                              settingsFor(Codec::h264, AudioMode::aac, folder.path()));
+    ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
+    run.session->pause();
+    waitFor([] { return false; }, 200);
+    const QString partial = run.record->ready[0].path;
+    EXPECT_TRUE(QFileInfo::exists(partial));
+    QElapsedTimer timer;
+    timer.start();
+    run.session->cancel();
+    EXPECT_TRUE(run.session->waitForStopped(500));
+    EXPECT_LT(timer.elapsed(), 500);
+    EXPECT_FALSE(QFileInfo::exists(partial));
+    finish(run);
+    EXPECT_TRUE(run.record->completions.front().error().isCancelled());
+    // After the outcome the controls do nothing visible.
+    run.session->pause();
+    run.session->resume();
+    run.session->cancel();
+    waitFor([] { return false; }, 100);
+    EXPECT_EQ(run.record->completions.size(), 1u);
+    EXPECT_EQ(run.record->callbacksAfterCompletion, 0);
+}
+
+TEST(FFmpegEncodeSession, PausedTimeCountsTowardsTheEstimate)
+{
+    QTemporaryDir folder;
+    JobSettings settings = settingsFor(Codec::proRes422HQ, AudioMode::pcm, folder.path());
+    settings.body.resolution = ResolutionMode::hd1080;
+    Encode run = startSession(sourcePath(Source::h264Aac), settings);
+    ASSERT_TRUE(waitFor([&] { return !run.record->progress.empty(); }, kEncodeTimeoutMs));
+    run.session->pause();
+    waitFor([] { return false; }, 1500);
+    const size_t before = run.record->progress.size();
+    run.session->resume();
+    finish(run);
+    ASSERT_TRUE(run.record->completions.front().has_value());
+    // The first estimate after resuming spans the pause, so it exceeds the time still to go
+    // by far more than the work left would take.
+    std::optional<double> etaAfter;
+    double fractionAfter = 0;
+    for (size_t i = before; i < run.record->progress.size() && !etaAfter; ++i)
+        std::tie(fractionAfter, etaAfter) = run.record->progress[i];
+    ASSERT_TRUE(etaAfter.has_value());
+    EXPECT_GT(*etaAfter / (1 - fractionAfter) * fractionAfter, 1.5);
+}
+
+TEST(FFmpegEncodeSession, HardwareRefusedAtStartFallsBackToSoftwareInTheSameOpen)
+{
+    QTemporaryDir folder;
+    auto encoders = std::make_shared<ScriptedEncoderChoice>();
+    encoders->refuseHardware = true;
+    Encode run = startSession(sourcePath(Source::h264Aac),
+                              settingsFor(Codec::h264, AudioMode::aac, folder.path()), encoders);
+    finish(run);
+    ASSERT_TRUE(run.record->completions.front().has_value());
+    EXPECT_EQ(encoders->hardwareOpens.load(), 1);
+    ASSERT_EQ(run.record->ready.size(), 1u);
+    EXPECT_FALSE(run.record->ready[0].hardware);
+    const QStringList logs = run.record->logTexts();
+    ASSERT_EQ(logs.size(), 2);
+    EXPECT_EQ(logs[0], QStringLiteral("Hardware encoder was refused. Retrying in software."));
+    EXPECT_TRUE(logs[1].endsWith(u" Software encoder."));
+    EXPECT_EQ(movies(folder.path()).size(), 1);
+}
+
+TEST(FFmpegEncodeSession, HardwareFailingBeforeTheFirstFrameRetriesOnceInSoftware)
+{
+    struct Row
+    {
+        const char* name;
+        int softwareFailsAtFrame;
+        bool succeeds;
+    };
+    for (const Row& row : {Row{"software works", 0, true}, Row{"software fails too", 1, false}}) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir folder;
+        auto encoders = std::make_shared<ScriptedEncoderChoice>();
+        encoders->hardwareFailsAtFrame = 1;
+        encoders->softwareFailsAtFrame = row.softwareFailsAtFrame;
+        Encode run =
+            startSession(sourcePath(Source::h264Aac),
+                         settingsFor(Codec::hevc, AudioMode::aac, folder.path()), encoders);
+        finish(run);
+        ASSERT_EQ(run.record->ready.size(), 2u);
+        EXPECT_TRUE(run.record->ready[0].hardware);
+        EXPECT_FALSE(run.record->ready[1].hardware);
+        EXPECT_EQ(encoders->hardwareOpens.load(), 1);
+        const QStringList logs = run.record->logTexts();
+        ASSERT_EQ(logs.size(), 3);
+        EXPECT_TRUE(logs[0].endsWith(u" Hardware encoder requested."));
+        EXPECT_EQ(logs[1],
+                  QStringLiteral("Hardware encoder failed before the first frame. Retrying in "
+                                 "software."));
+        EXPECT_TRUE(logs[2].endsWith(u" Software encoder."));
+        const EncodeResult& result = run.record->completions.front();
+        EXPECT_EQ(result.has_value(), row.succeeds);
+        if (row.succeeds) {
+            EXPECT_EQ(movies(folder.path()), QStringList{QFileInfo(*result).fileName()});
+            EXPECT_EQ(decodeErrors(*result), QString());
+        } else {
+            EXPECT_EQ(result.error().description(), QStringLiteral("Input/output error."));
+            EXPECT_TRUE(movies(folder.path()).isEmpty());
+        }
+    }
+}
+
+TEST(FFmpegEncodeSession, FailureAfterFramesWereWrittenEndsWithoutRetry)
+{
+    QTemporaryDir folder;
+    auto encoders = std::make_shared<ScriptedEncoderChoice>();
+    encoders->hardwareFailsAtFrame = 20; // ProRes writes each frame at once
+    Encode run =
+        startSession(sourcePath(Source::h264Aac),
+                     settingsFor(Codec::proRes422LT, AudioMode::pcm, folder.path()), encoders);
+    finish(run);
+    const EncodeResult& result = run.record->completions.front();
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().description(), QStringLiteral("Input/output error."));
+    EXPECT_EQ(run.record->ready.size(), 1u);
+    EXPECT_FALSE(run.record->logTexts().join(u'\n').contains(u"Retrying"));
+    EXPECT_TRUE(movies(folder.path()).isEmpty());
+}
+
+TEST(FFmpegEncodeSession, SessionsPlanningTheSameNameAtOnceGetTwoFiles)
+{
+    QTemporaryDir folder;
+    const JobSettings settings = settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path());
+    Encode first = startSession(sourcePath(Source::h264Aac), settings);
+    Encode second = startSession(sourcePath(Source::h264Aac), settings);
+    finish(first);
+    finish(second);
+    ASSERT_TRUE(first.record->completions.front().has_value());
+    ASSERT_TRUE(second.record->completions.front().has_value());
+    EXPECT_NE(*first.record->completions.front(), *second.record->completions.front());
+    EXPECT_EQ(movies(folder.path()).size(), 2);
+    EXPECT_FALSE(OutputNames::shared().isReserved(*first.record->completions.front()));
+    EXPECT_FALSE(OutputNames::shared().isReserved(*second.record->completions.front()));
+}
+
+TEST(FFmpegEncodeSession, DestroyingARunningSessionStopsItAndRemovesThePartialFile)
+{
+    QTemporaryDir folder;
+    Encode run = startSession(sourcePath(Source::h264Aac),
+                              settingsFor(Codec::proRes422HQ, AudioMode::pcm, folder.path()));
+    ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
+    run.session.reset();
+    EXPECT_TRUE(movies(folder.path()).isEmpty());
+    waitFor([] { return false; }, 100);
+    EXPECT_TRUE(run.record->completions.empty()); // nothing reaches a destroyed session's owner
+}
+
+struct BadInput
+{
+    const char* name;
+    std::function<QString()> source;
+    const char* message; // nullptr: FFmpeg's own description, any non-empty text
+    bool opensOutput = false;
+};
+
+TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
+{
+    QTemporaryDir scratch;
+    const BadInput rows[] = {
+        {"missing", [&] { return scratch.path() + QStringLiteral("/gone.mov"); },
+         "The source file is missing."},
+        {"folder", [&] { return scratch.path(); }, "The source file is missing."},
+        {"audio only", [] { return sourcePath(Source::audioOnly); },
+         "No video track in this file."},
+        {"one pixel wide", [] { return sourcePath(Source::onePixelWide); },
+         "The video has no usable frame size."},
+        {"zero length", [] { return sourcePath(Source::zeroLength); }, nullptr},
+        {"not a movie", [] { return sourcePath(Source::notAMovie); }, nullptr},
+        {"truncated", [] { return sourcePath(Source::truncated); }, nullptr},
+        {"truncated with its index first", [] { return sourcePath(Source::truncatedIndexFirst); },
+         "Reading video failed.", true},
+    };
+    for (const BadInput& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir folder;
+        const QString source = row.source();
+        const QFileInfo before(source);
+        Encode run = startSession(source, settingsFor(Codec::h264, AudioMode::aac, folder.path()));
+        finish(run);
+        const EncodeResult& result = run.record->completions.front();
+        ASSERT_FALSE(result.has_value());
+        if (row.message)
+            EXPECT_EQ(result.error().description(), QLatin1StringView(row.message));
+        else
+            EXPECT_FALSE(result.error().description().isEmpty());
+        // Only a file cut short in its frames gets as far as opening the output.
+        EXPECT_EQ(run.record->ready.empty(), !row.opensOutput);
+        EXPECT_TRUE(movies(folder.path()).isEmpty());
+        const QFileInfo after(source);
+        EXPECT_EQ(after.exists(), before.exists());
+        EXPECT_EQ(after.size(), before.size());
+    }
+}
+
+TEST(FFmpegEncodeSession, UnusableOutputFolderFailsWithoutLeftovers)
+{
+    QTemporaryDir scratch;
+    QFile blocker(scratch.path() + QStringLiteral("/file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    struct Row
+    {
+        const char* name;
+        QString folder;
+        const char* prefix;
+    };
+    const Row rows[] = {
+        {"below a file", blocker.fileName() + QStringLiteral("/out"),
+         "Could not create the output folder. "},
+        // Not writable even for root.
+        {"not writable", QStringLiteral("/proc"), ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Encode run = startSession(sourcePath(Source::h264Aac),
+                                  settingsFor(Codec::proRes422Proxy, AudioMode::pcm, row.folder));
+        finish(run);
+        const EncodeResult& result = run.record->completions.front();
+        ASSERT_FALSE(result.has_value());
+        const QString text = result.error().description();
+        EXPECT_TRUE(text.startsWith(QLatin1StringView(row.prefix))) << text.toStdString();
+        EXPECT_GT(text.size(), static_cast<qsizetype>(strlen(row.prefix)));
+        EXPECT_TRUE(run.record->ready.empty());
     }
 }
 
