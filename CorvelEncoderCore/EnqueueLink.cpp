@@ -72,7 +72,8 @@ std::unexpected<JobFileError> failure(QString message)
 
 JobFileResult parseEnqueueURL(const QUrl& url, const JobFileLoader& load)
 {
-    if (!url.isValid() || url.scheme().toLower() != CorvelIdentity::urlScheme)
+    // A bad host or port makes the URL invalid, but only the scheme and query matter here.
+    if (url.scheme().toLower() != CorvelIdentity::urlScheme)
         return failure(QStringLiteral("Not a corvelencoder URL."));
 
     const QList<QueryItem> items = queryItems(url);

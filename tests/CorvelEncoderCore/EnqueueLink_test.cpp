@@ -62,6 +62,7 @@ TEST(EnqueueLink, ClipForm)
     const Row rows[] = {
         {"CORVELENCODER://enqueue?source=/a.mov", {"/a.mov"}, {}},
         {"corvelencoder://anything/else?source=/a.mov", {"/a.mov"}, {}},
+        {"corvelencoder://bad host:99999/?source=/a.mov", {"/a.mov"}, {}},
         {"corvelencoder://enqueue?SOURCE=/a.mov&Source=/b.mov&sources=/c.mov&source=/d.mov",
          {"/a.mov", "/b.mov", "/d.mov", "/c.mov"},
          {}},
