@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStandardPaths>
 
 namespace corvel::testing {
 namespace {
@@ -443,6 +444,37 @@ TEST_F(PersistenceTest, QuitWaitsForStuckSessionsOnlyWithinItsLimit)
     sessions.stuckSessions = false;
     for (FakeSession* s : sessions.live)
         s->stuck = false;
+}
+
+} // namespace
+} // namespace corvel::testing
+
+namespace corvel::testing {
+namespace {
+
+TEST(AppFilesTest, StandardLocationsEndInTheApplicationFolder)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    const QString support = AppFiles::supportDirectory();
+    EXPECT_TRUE(support.endsWith(QStringLiteral("/Corvel Encoder")));
+    EXPECT_TRUE(QDir(support).exists()) << "created on every call";
+    const QString output = AppFiles::defaultOutputDirectory();
+    EXPECT_TRUE(output.endsWith(QStringLiteral("/Corvel Encoder")));
+    EXPECT_NE(output, support);
+    QDir(support).removeRecursively();
+    QStandardPaths::setTestModeEnabled(false);
+}
+
+TEST(AppFilesTest, AFolderThatCannotBeMadeFailsQuietly)
+{
+    QTemporaryDir temp;
+    const QString occupied = temp.filePath(QStringLiteral("Corvel Encoder"));
+    QFile(occupied).open(QIODevice::WriteOnly); // a file where the folder should be
+    AppFilesStore store(occupied);
+    EXPECT_FALSE(store.write(QStringLiteral("queue.json"), "data"));
+    EXPECT_FALSE(store.read(QStringLiteral("queue.json")).has_value());
+    EXPECT_FALSE(
+        store.keepCopy(QStringLiteral("queue.json"), QStringLiteral("queue.json.unreadable")));
 }
 
 } // namespace
