@@ -53,7 +53,7 @@ AppModel::~AppModel()
         session->waitForStopped(int(deadline.remainingTime()));
 }
 
-// MARK: Restore and persistence
+// Restore and persistence
 
 void AppModel::restoreState()
 {
@@ -179,7 +179,7 @@ void AppModel::prepareForQuit()
     }
 }
 
-// MARK: Jobs and selection
+// Jobs and selection
 
 std::optional<EncodingJob> AppModel::job(const QUuid& id) const
 {
@@ -332,7 +332,7 @@ void AppModel::setQueueFlags(bool running, bool paused)
     emit queueStateChanged();
 }
 
-// MARK: Settings and presets
+// Settings and presets
 
 void AppModel::updateSettings(const std::function<void(AppSettings&)>& change)
 {
@@ -355,7 +355,7 @@ void AppModel::setSavedPresets(const QList<SavedPreset>& presets)
     emit savedPresetsChanged();
 }
 
-// MARK: Log and banner
+// Log and banner
 
 void AppModel::log(const QString& text, bool isError)
 {
@@ -381,7 +381,7 @@ void AppModel::setBanner(const std::optional<QString>& banner)
     emit bannerChanged();
 }
 
-// MARK: Reveal, attention, termination
+// Reveal, attention, termination
 
 void AppModel::revealSoon(const QString& path)
 {

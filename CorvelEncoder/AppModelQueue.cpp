@@ -221,7 +221,7 @@ void AppModel::handleFinish(const QUuid& id, const EncodeResult& result, bool cu
     maybeBounce();
 }
 
-// MARK: Commands
+// Commands
 
 void AppModel::startQueue()
 {
