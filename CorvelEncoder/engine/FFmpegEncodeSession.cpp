@@ -490,7 +490,7 @@ Step FFmpegEncodeSession::Worker::pump(Graph& g)
 {
     // A file cut short ends with a packet the demuxer could only read in part; its index
     // promised more, so finishing "successfully" would silently lose the rest of the movie.
-    std::optional<int> cutShortStream;
+    int cutShortStream = -1;
     for (;;) {
         {
             std::unique_lock lock(m_mutex);
@@ -501,17 +501,15 @@ Step FFmpegEncodeSession::Worker::pump(Graph& g)
         AVPacket* packet = g.packet.get();
         const int ret = av_read_frame(g.input.get(), packet);
         if (ret == AVERROR_EOF) {
-            if (!cutShortStream)
+            if (cutShortStream < 0)
                 return Step::ok();
-            return Step::failed(g.inAudio && *cutShortStream == g.inAudio->index
+            return Step::failed(g.inAudio && cutShortStream == g.inAudio->index
                                     ? QStringLiteral("Reading audio failed.")
                                     : QStringLiteral("Reading video failed."));
         }
         if (ret < 0)
             return cancelled() ? Step::cancelled() : Step::failed(ff::errorText(ret));
-        cutShortStream.reset();
-        if (packet->flags & AV_PKT_FLAG_CORRUPT)
-            cutShortStream = packet->stream_index;
+        cutShortStream = (packet->flags & AV_PKT_FLAG_CORRUPT) ? packet->stream_index : -1;
         Step step;
         if (packet->stream_index == g.inVideo->index)
             step = decodeVideo(g, packet);
@@ -615,8 +613,12 @@ bool FFmpegEncodeSession::Worker::buildVideoFilter(Graph& g, const AVFrame* fram
     chain += QStringLiteral(",scale=w=%1:h=%2:flags=bicubic")
                  .arg(g.plan.renderSize.width)
                  .arg(g.plan.renderSize.height);
+    // The plan's matrix is the source's own, or BT.709 for an untagged source: Y'CbCr passes
+    // through unchanged (swscale would otherwise assume BT.601 and shift an HD picture's
+    // colours), and RGB sources are converted with the matrix the file is tagged with.
     if (const char* matrix = scaleMatrixName(g.plan.color.matrix.value_or(QString())))
-        chain += QStringLiteral(":out_color_matrix=") + QLatin1StringView(matrix);
+        chain += QStringLiteral(":in_color_matrix=%1:out_color_matrix=%1")
+                     .arg(QLatin1StringView(matrix));
     chain += QStringLiteral(",setsar=1,format=pix_fmts=") +
              QLatin1StringView(av_get_pix_fmt_name(target));
 

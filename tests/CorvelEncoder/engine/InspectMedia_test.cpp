@@ -1,0 +1,99 @@
+#include "EngineTestSupport.h"
+
+#include "CorvelEncoder/engine/InspectMedia.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace corvel::test {
+namespace {
+
+TEST(InspectMedia, FourCharacterCodesAndTheirNames)
+{
+    EXPECT_EQ(fourCC(0x61706368), QStringLiteral("apch"));
+    EXPECT_EQ(fourCC(0x61616320), QStringLiteral("aac "));
+    EXPECT_EQ(fourCC(0x1f706368), QString());
+    EXPECT_EQ(fourCC(0x6170637f), QString());
+    const std::pair<const char*, const char*> rows[] = {
+        {"apch", "ProRes 422 HQ"}, {"apcn", "ProRes 422"},  {"apcs", "ProRes LT"},
+        {"apco", "ProRes Proxy"},  {"ap4h", "ProRes 4444"}, {"ap4x", "ProRes 4444 XQ"},
+        {"avc1", "H.264"},         {"avc3", "H.264"},       {"hvc1", "HEVC"},
+        {"hev1", "HEVC"},          {"mp4v", "mp4v"},        {"", "Video"},
+    };
+    for (const auto& [code, name] : rows)
+        EXPECT_EQ(codecName(QString::fromLatin1(code)), QString::fromLatin1(name)) << code;
+}
+
+TEST(InspectMedia, DescribesGeneratedSources)
+{
+    struct Row
+    {
+        Source source;
+        SourceInfo info;
+        std::optional<AudioTags> audio;
+        std::optional<QString> colour;
+    };
+    const QString smpte = QStringLiteral("smpte170m");
+    const Row rows[] = {
+        {Source::h264Aac, {320, 240, 25, 2, true, false, "H.264"}, AudioTags{44100, 2}, {}},
+        {Source::rotated, {240, 320, 25, 2, false, false, "H.264"}, {}, {}},
+        {Source::proResAlpha, {320, 240, 25, 2, false, true, "ProRes 4444"}, {}, {}},
+        {Source::pcm96k6ch, {320, 240, 25, 2, true, false, "H.264"}, AudioTags{96000, 6}, smpte},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.source));
+        const auto media = inspectMedia(sourcePath(row.source));
+        ASSERT_TRUE(media.has_value()) << media.error().description().toStdString();
+        EXPECT_EQ(media->info.width, row.info.width);
+        EXPECT_EQ(media->info.height, row.info.height);
+        EXPECT_NEAR(media->info.frameRate, row.info.frameRate, 0.001);
+        EXPECT_NEAR(media->info.duration, row.info.duration, 0.1);
+        EXPECT_EQ(media->info.hasAudio, row.info.hasAudio);
+        EXPECT_EQ(media->info.hasAlpha, row.info.hasAlpha);
+        EXPECT_EQ(media->info.videoCodec, row.info.videoCodec);
+        EXPECT_EQ(media->audio, row.audio);
+        EXPECT_EQ(media->color.primaries, row.colour);
+        EXPECT_EQ(media->color.transfer, row.colour);
+        EXPECT_EQ(media->color.matrix, row.colour);
+    }
+}
+
+// Grey 16x16 thumbnail of the first frame, as ffmpeg decodes and, by default, turns it upright.
+QByteArray thumbnail(const QString& path)
+{
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"),
+                  {"-v", "error", "-nostdin", "-i", path, "-frames:v", "1", "-vf",
+                   "scale=16:16:flags=area,format=gray", "-f", "rawvideo", "-"});
+    process.waitForFinished(60'000);
+    return process.readAllStandardOutput();
+}
+
+TEST(InspectMedia, RotatedSourceEncodesUprightLikeFFmpegShowsIt)
+{
+    QTemporaryDir folder;
+    const QString source = sourcePath(Source::rotated);
+    FFmpegEncodeSessionFactory factory;
+    auto record = std::make_shared<SessionRecord>();
+    auto session = factory.create(QUuid::createUuid(), source,
+                                  settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path()),
+                                  recordingCallbacks(record));
+    session->start();
+    ASSERT_TRUE(waitFor([&] { return record->done(); }, 60'000));
+    ASSERT_TRUE(record->completions.front().has_value());
+    const QByteArray expected = thumbnail(source);
+    const QByteArray actual = thumbnail(*record->completions.front());
+    ASSERT_EQ(expected.size(), 256);
+    ASSERT_EQ(actual.size(), 256);
+    int total = 0;
+    for (int i = 0; i < 256; ++i)
+        total += std::abs(static_cast<unsigned char>(expected[i]) -
+                          static_cast<unsigned char>(actual[i]));
+    EXPECT_LT(total / 256.0, 8.0); // a wrong turn of this pattern differs by about 100
+}
+
+} // namespace
+} // namespace corvel::test
