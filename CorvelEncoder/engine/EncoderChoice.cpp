@@ -51,10 +51,13 @@ const char* proResProfile(Codec codec)
     }
 }
 
-bool hasAlpha(AVPixelFormat format)
+// Y'CbCr with an alpha plane. Packed RGBA inputs do not count: encoders such as NVENC take
+// them but convert to 4:2:0 and drop the alpha.
+bool isYuvWithAlpha(AVPixelFormat format)
 {
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    return desc && (desc->flags & AV_PIX_FMT_FLAG_ALPHA);
+    return desc && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) && !(desc->flags & AV_PIX_FMT_FLAG_RGB) &&
+           desc->nb_components == 4;
 }
 
 // The first alpha format an HEVC encoder takes, with that encoder.
@@ -65,7 +68,7 @@ std::pair<const AVCodec*, AVPixelFormat> hevcAlphaEncoder()
         if (codec->id != AV_CODEC_ID_HEVC || !av_codec_is_encoder(codec) || !codec->pix_fmts)
             continue;
         for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
-            if (hasAlpha(*f))
+            if (isYuvWithAlpha(*f))
                 return {codec, *f};
         }
     }

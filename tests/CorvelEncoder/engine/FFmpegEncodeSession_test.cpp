@@ -527,5 +527,84 @@ TEST(FFmpegEncodeSession, UnusableOutputFolderFailsWithoutLeftovers)
     }
 }
 
+TEST(FFmpegEncodeSession, HevcWithAlphaNeedsAnAlphaEncoder)
+{
+    if (hevcAlphaEncoderAvailable())
+        GTEST_SKIP() << "this FFmpeg has an HEVC encoder with alpha";
+    QTemporaryDir folder;
+    Encode run = startSession(sourcePath(Source::proResAlpha),
+                              settingsFor(Codec::hevcWithAlpha, AudioMode::aac, folder.path()));
+    finish(run);
+    const EncodeResult& result = run.record->completions.front();
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().description(), hevcAlphaMissingText());
+    EXPECT_TRUE(movies(folder.path()).isEmpty());
+}
+
+// The open source stays readable after it is unlinked, so the encode completes whole rather
+// than throwing away work; the output is then the only copy left.
+TEST(FFmpegEncodeSession, SourceDeletedWhileEncodingStillGivesAWholeFile)
+{
+    QTemporaryDir folder;
+    const QString source = folder.path() + QStringLiteral("/doomed.mov");
+    ASSERT_TRUE(QFile::copy(sourcePath(Source::h264Aac), source));
+    JobSettings settings = settingsFor(Codec::proRes422HQ, AudioMode::pcm, folder.path());
+    settings.body.resolution = ResolutionMode::hd1080;
+    Encode run = startSession(source, settings);
+    ASSERT_TRUE(waitFor([&] { return !run.record->progress.empty(); }, kEncodeTimeoutMs));
+    ASSERT_TRUE(QFile::remove(source));
+    finish(run);
+    const EncodeResult& result = run.record->completions.front();
+    ASSERT_TRUE(result.has_value()) << result.error().description().toStdString();
+    const QJsonObject info = probe(*result);
+    EXPECT_NEAR(info["format"]["duration"].toString().toDouble(), 2.0, 0.15);
+    EXPECT_EQ(decodeErrors(*result), QString());
+}
+
+// What the queue does with the factory: several jobs of one source and preset, at most two
+// at a time, each started when another ends.
+TEST(FFmpegEncodeSession, QueueOfJobsRunsTwoAtATimeIntoDistinctFiles)
+{
+    QTemporaryDir folder;
+    FFmpegEncodeSessionFactory factory;
+    const JobSettings settings = settingsFor(Codec::proRes422Proxy, AudioMode::aac, folder.path());
+    constexpr int kJobs = 4;
+    std::vector<std::shared_ptr<SessionRecord>> records;
+    std::vector<std::unique_ptr<EncodeSession>> sessions;
+    int running = 0;
+    int mostRunning = 0;
+    int next = 0;
+    std::function<void()> launch = [&] {
+        while (running < 2 && next < kJobs) {
+            auto record = std::make_shared<SessionRecord>();
+            EncodeCallbacks callbacks = recordingCallbacks(record);
+            callbacks.onComplete = [&, record,
+                                    inner = callbacks.onComplete](const EncodeResult& result) {
+                inner(result);
+                --running;
+                launch();
+            };
+            records.push_back(record);
+            sessions.push_back(factory.create(QUuid::createUuid(), sourcePath(Source::h264Aac),
+                                              settings, callbacks));
+            sessions.back()->start();
+            ++next;
+            mostRunning = std::max(mostRunning, ++running);
+        }
+    };
+    launch();
+    ASSERT_TRUE(waitFor([&] { return next == kJobs && running == 0; }, kEncodeTimeoutMs));
+    EXPECT_EQ(mostRunning, 2);
+    QSet<QString> outputs;
+    for (const auto& record : records) {
+        ASSERT_EQ(record->completions.size(), 1u);
+        ASSERT_TRUE(record->completions.front().has_value());
+        outputs.insert(*record->completions.front());
+        EXPECT_FALSE(record->progress.empty());
+    }
+    EXPECT_EQ(outputs.size(), kJobs);
+    EXPECT_EQ(movies(folder.path()).size(), kJobs);
+}
+
 } // namespace
 } // namespace corvel::test
