@@ -534,6 +534,8 @@ Step FFmpegEncodeSession::Worker::finish(Graph& g)
         return Step::failed(QStringLiteral("Could not read video frames from this file."));
     if (const int ret = av_write_trailer(g.output->get()); ret < 0)
         return cancelled() ? Step::cancelled() : Step::failed(ff::errorText(ret));
+    if (const int ret = g.output->close(); ret < 0)
+        return Step::failed(ff::errorText(ret));
     g.output.reset();
     if (!QFileInfo::exists(g.plan.outputPath))
         return Step::failed(QStringLiteral("Encoding failed."));

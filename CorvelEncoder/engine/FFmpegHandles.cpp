@@ -62,10 +62,13 @@ int OutputFile::openFile()
                       &m_ctx->interrupt_callback, nullptr);
 }
 
-void OutputFile::close()
+int OutputFile::close()
 {
-    if (m_ctx && m_ctx->pb)
-        avio_closep(&m_ctx->pb);
+    if (!m_ctx || !m_ctx->pb)
+        return 0;
+    const int pending = m_ctx->pb->error;
+    const int ret = avio_closep(&m_ctx->pb);
+    return pending < 0 ? pending : ret;
 }
 
 } // namespace corvel::ff

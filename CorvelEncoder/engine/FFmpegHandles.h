@@ -93,8 +93,9 @@ public:
     int create(const char* formatName, const QString& path, const AVIOInterruptCB* interrupt);
     // Opens the file for writing.
     int openFile();
-    // Closes the file handle (after the trailer, or to give up).
-    void close();
+    // Closes the file handle (after the trailer, or to give up). Returns the last write's
+    // error: a full disk may only show when the final buffer is flushed.
+    int close();
     AVFormatContext* get() const { return m_ctx; }
     AVFormatContext* operator->() const { return m_ctx; }
 

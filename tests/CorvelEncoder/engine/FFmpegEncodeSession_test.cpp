@@ -548,11 +548,14 @@ TEST(FFmpegEncodeSession, SourceDeletedWhileEncodingStillGivesAWholeFile)
     QTemporaryDir folder;
     const QString source = folder.path() + QStringLiteral("/doomed.mov");
     ASSERT_TRUE(QFile::copy(sourcePath(Source::h264Aac), source));
-    JobSettings settings = settingsFor(Codec::proRes422HQ, AudioMode::pcm, folder.path());
-    settings.body.resolution = ResolutionMode::hd1080;
-    Encode run = startSession(source, settings);
-    ASSERT_TRUE(waitFor([&] { return !run.record->progress.empty(); }, kEncodeTimeoutMs));
+    Encode run = startSession(
+        source, settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path()), nullptr, false);
+    // Held open but idle, so the file disappears while the encode is under way.
+    run.session->pause();
+    run.session->start();
+    ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
     ASSERT_TRUE(QFile::remove(source));
+    run.session->resume();
     finish(run);
     const EncodeResult& result = run.record->completions.front();
     ASSERT_TRUE(result.has_value()) << result.error().description().toStdString();
