@@ -3,6 +3,7 @@
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -245,10 +246,17 @@ TEST(FFmpegEncodeSession, EncodesEveryCodecWithTheRightStreams)
     }
 }
 
-// Outputs left in `folder` besides files made before.
 QStringList movies(const QString& folder)
 {
     return filesIn(folder);
+}
+
+// Open file descriptors or running threads of this process, to catch leaks.
+int entriesIn(const char* procFolder)
+{
+    return static_cast<int>(QDir(QString::fromLatin1(procFolder))
+                                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                                .size());
 }
 
 TEST(FFmpegEncodeSession, CancelBeforeOpeningEndsCancelledWithoutFile)
@@ -296,6 +304,9 @@ TEST(FFmpegEncodeSession, PauseBeforeStartOpensThenIdlesUntilResumed)
 TEST(FFmpegEncodeSession, CancelWhilePausedDeletesThePartialFilePromptly)
 {
     QTemporaryDir folder;
+    sourcePath(Source::h264Aac);
+    const int filesBefore = entriesIn("/proc/self/fd");
+    const int threadsBefore = entriesIn("/proc/self/task");
     Encode run = startSession(sourcePath(Source::h264Aac),
                               settingsFor(Codec::h264, AudioMode::aac, folder.path()));
     ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
@@ -311,6 +322,8 @@ TEST(FFmpegEncodeSession, CancelWhilePausedDeletesThePartialFilePromptly)
     EXPECT_FALSE(QFileInfo::exists(partial));
     finish(run);
     EXPECT_TRUE(run.record->completions.front().error().isCancelled());
+    EXPECT_EQ(entriesIn("/proc/self/fd"), filesBefore);
+    EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
     // After the outcome the controls do nothing visible.
     run.session->pause();
     run.session->resume();
@@ -473,6 +486,10 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
         {"truncated with its index first", [] { return sourcePath(Source::truncatedIndexFirst); },
          "Reading video failed.", true},
     };
+    for (const BadInput& row : rows)
+        row.source(); // make the fixtures before counting handles
+    const int filesBefore = entriesIn("/proc/self/fd");
+    const int threadsBefore = entriesIn("/proc/self/task");
     for (const BadInput& row : rows) {
         SCOPED_TRACE(row.name);
         QTemporaryDir folder;
@@ -493,6 +510,8 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
         EXPECT_EQ(after.exists(), before.exists());
         EXPECT_EQ(after.size(), before.size());
     }
+    EXPECT_EQ(entriesIn("/proc/self/fd"), filesBefore);
+    EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
 }
 
 TEST(FFmpegEncodeSession, UnusableOutputFolderFailsWithoutLeftovers)
