@@ -64,6 +64,26 @@ bool make(Source source, const QString& path)
                          x264 +
                          QStringList{"-color_primaries", "smpte170m", "-color_trc", "smpte170m",
                                      "-colorspace", "smpte170m", "-c:a", "pcm_s24le", path});
+    case Source::unreadableAudio: {
+        const QString plain = path + QStringLiteral(".plain.mov");
+        if (!runFFmpeg(lavfiVideo("320x240", "25", "2") +
+                       QStringList{"-f", "lavfi", "-i", "sine=duration=2"} + x264 +
+                       QStringList{"-c:a", "pcm_s16le", plain}))
+            return false;
+        QFile in(plain);
+        if (!in.open(QIODevice::ReadOnly))
+            return false;
+        QByteArray bytes = in.readAll();
+        in.close();
+        QFile::remove(plain);
+        // Rename the sample entry's format so no decoder claims it.
+        const qsizetype at = bytes.indexOf("sowt");
+        if (at < 0)
+            return false;
+        bytes.replace(at, 4, "zzzz");
+        QFile out(path);
+        return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+    }
     case Source::audioOnly:
         return runFFmpeg({"-f", "lavfi", "-i", "sine=duration=2", "-c:a", "aac", path});
     case Source::truncated:
@@ -115,6 +135,8 @@ const char* fileName(Source source)
         return "rotated.mp4";
     case Source::pcm96k6ch:
         return "pcm96k-6ch.mov";
+    case Source::unreadableAudio:
+        return "unreadable-audio.mov";
     case Source::audioOnly:
         return "audio-only.m4a";
     case Source::truncated:

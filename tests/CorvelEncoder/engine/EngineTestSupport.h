@@ -30,6 +30,7 @@ enum class Source
     proResAlpha,         // ProRes 4444 with an alpha plane, no audio
     rotated,             // 320x240 H.264 turned a quarter turn by its display matrix
     pcm96k6ch,           // H.264 tagged smpte170m with 96 kHz 6-channel 24-bit PCM
+    unreadableAudio,     // H.264 with an audio track of an unknown format
     audioOnly,           // AAC in .m4a
     truncated,           // first half of an H.264 .mov whose index sits at the end
     truncatedIndexFirst, // the same cut from a movie whose index comes first

@@ -628,5 +628,24 @@ TEST(FFmpegEncodeSession, QueueOfJobsRunsTwoAtATimeIntoDistinctFiles)
     EXPECT_EQ(movies(folder.path()).size(), kJobs);
 }
 
+TEST(FFmpegEncodeSession, UnreadableAudioFormatEncodesVideoOnly)
+{
+    QTemporaryDir folder;
+    Encode run = startSession(sourcePath(Source::unreadableAudio),
+                              settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path()));
+    finish(run);
+    const EncodeResult& result = run.record->completions.front();
+    ASSERT_TRUE(result.has_value()) << result.error().description().toStdString();
+    ASSERT_EQ(run.record->logs.size(), 2u);
+    EXPECT_EQ(
+        run.record->logs[0],
+        std::make_pair(QStringLiteral("Audio format was not readable. Writing video only."), true));
+    EXPECT_TRUE(run.record->logs[1].first.contains(u"  no audio  →  "));
+    EXPECT_FALSE(run.record->logs[1].second);
+    const QJsonObject info = probe(*result);
+    EXPECT_TRUE(streamOf(info, QStringLiteral("audio")).isEmpty());
+    EXPECT_FALSE(streamOf(info, QStringLiteral("video")).isEmpty());
+}
+
 } // namespace
 } // namespace corvel::test

@@ -27,6 +27,15 @@ TEST(InspectMedia, FourCharacterCodesAndTheirNames)
         EXPECT_EQ(codecName(QString::fromLatin1(code)), QString::fromLatin1(name)) << code;
 }
 
+TEST(InspectMedia, AudioTrackOfUnknownFormatIsKeptButNotCountedAsAudio)
+{
+    const auto media = inspectMedia(sourcePath(Source::unreadableAudio));
+    ASSERT_TRUE(media.has_value());
+    EXPECT_GE(media->audioStream, 0);
+    EXPECT_FALSE(media->audio.has_value());
+    EXPECT_FALSE(media->info.hasAudio);
+}
+
 TEST(InspectMedia, DescribesGeneratedSources)
 {
     struct Row
