@@ -72,6 +72,17 @@ QString channelLayoutText(int channels)
     return QString::fromLatin1(text);
 }
 
+// FFmpeg's own texts ("No such file or directory.") do not say which file; these do.
+QString writeError(int averror)
+{
+    return QStringLiteral("Could not write the output file. ") + ff::errorText(averror);
+}
+
+QString readError(int averror)
+{
+    return QStringLiteral("Could not read the source. ") + ff::errorText(averror);
+}
+
 void removeFile(const QString& path)
 {
     if (!path.isEmpty())
@@ -308,7 +319,7 @@ Step FFmpegEncodeSession::Worker::openGraph(const InspectedMedia& media, Graph& 
     g.reserved = true;
 
     if (const int ret = g.input.open(media.path, &m_interrupt); ret < 0)
-        return cancelled() ? Step::cancelled() : Step::failed(ff::errorText(ret));
+        return cancelled() ? Step::cancelled() : Step::failed(readError(ret));
     AVFormatContext* in = g.input.get();
     if (media.videoStream >= static_cast<int>(in->nb_streams))
         return Step::failed(QStringLiteral("Could not read video frames from this file."));
@@ -435,7 +446,7 @@ std::optional<QString> FFmpegEncodeSession::Worker::tryStartWriter(Graph& g, boo
     const bool mp4 = g.plan.fileType == FileType::mpeg4;
     if (const int ret = g.output->create(mp4 ? "mp4" : "mov", g.plan.outputPath, &m_interrupt);
         ret < 0)
-        return ff::errorText(ret);
+        return writeError(ret);
     AVFormatContext* out = g.output->get();
 
     const PresetBody& body = m_settings.body;
@@ -471,14 +482,14 @@ std::optional<QString> FFmpegEncodeSession::Worker::tryStartWriter(Graph& g, boo
     }
 
     if (const int ret = g.output->openFile(); ret < 0)
-        return ff::errorText(ret);
+        return writeError(ret);
     AVDictionary* options = nullptr;
     if (mp4)
         av_dict_set(&options, "movflags", "+faststart", 0);
     const int ret = avformat_write_header(out, &options);
     av_dict_free(&options);
     if (ret < 0)
-        return ff::errorText(ret);
+        return writeError(ret);
     // The header call replaces the software tag, so it is set afterwards.
     av_dict_set(&out->metadata, mp4 ? "encoding_tool" : "encoder",
                 QString(CorvelIdentity::encoderTag).toUtf8().constData(), 0);
@@ -508,7 +519,7 @@ Step FFmpegEncodeSession::Worker::pump(Graph& g)
                                     : QStringLiteral("Reading video failed."));
         }
         if (ret < 0)
-            return cancelled() ? Step::cancelled() : Step::failed(ff::errorText(ret));
+            return cancelled() ? Step::cancelled() : Step::failed(readError(ret));
         cutShortStream = (packet->flags & AV_PKT_FLAG_CORRUPT) ? packet->stream_index : -1;
         Step step;
         if (packet->stream_index == g.inVideo->index)
@@ -533,9 +544,9 @@ Step FFmpegEncodeSession::Worker::finish(Graph& g)
     if (g.framesEncoded == 0)
         return Step::failed(QStringLiteral("Could not read video frames from this file."));
     if (const int ret = av_write_trailer(g.output->get()); ret < 0)
-        return cancelled() ? Step::cancelled() : Step::failed(ff::errorText(ret));
+        return cancelled() ? Step::cancelled() : Step::failed(writeError(ret));
     if (const int ret = g.output->close(); ret < 0)
-        return Step::failed(ff::errorText(ret));
+        return Step::failed(writeError(ret));
     g.output.reset();
     if (!QFileInfo::exists(g.plan.outputPath))
         return Step::failed(QStringLiteral("Encoding failed."));
@@ -849,7 +860,7 @@ Step FFmpegEncodeSession::Worker::writePacket(Graph& g, AVPacket* packet, AVStre
     av_packet_rescale_ts(packet, encoderBase, stream->time_base);
     const int ret = av_interleaved_write_frame(g.output->get(), packet);
     if (ret < 0)
-        return cancelled() ? Step::cancelled() : Step::failed(ff::errorText(ret));
+        return cancelled() ? Step::cancelled() : Step::failed(writeError(ret));
     return Step::ok();
 }
 

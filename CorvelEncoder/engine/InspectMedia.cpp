@@ -117,7 +117,8 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
 
     ff::InputFile input;
     if (const int ret = input.open(path, interrupt); ret < 0)
-        return std::unexpected(InspectError::message(ff::errorText(ret)));
+        return std::unexpected(InspectError::message(
+            QStringLiteral("This file could not be opened as a movie. ") + ff::errorText(ret)));
     AVFormatContext* fmt = input.get();
 
     InspectedMedia media;
