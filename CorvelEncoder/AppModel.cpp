@@ -1,8 +1,11 @@
 #include "CorvelEncoder/AppModel.h"
 
 #include "CorvelEncoder/DesktopServices.h"
+#include "CorvelEncoder/MediaProber.h"
 #include "CorvelEncoder/StateFiles.h"
 #include "CorvelEncoder/StateStore.h"
+#include "CorvelEncoder/WatchFolder.h"
+#include "CorvelEncoder/WatchRules.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

@@ -3,15 +3,19 @@
 #include "CorvelEncoder/ActivityLog.h"
 #include "CorvelEncoder/AppSettings.h"
 #include "CorvelEncoder/engine/EncodeSession.h"
+#include "CorvelEncoderCore/ParsedJob.h"
 #include "CorvelEncoderCore/Records.h"
 
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QDateTime>
 #include <QTimer>
+#include <QUrl>
 #include <QUuid>
 
+#include <expected>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,7 +24,11 @@
 namespace corvel {
 
 class DesktopServices;
+class IncomingOpener;
+class MediaProber;
 class StateStore;
+class WatchFolder;
+class WatchSightings;
 
 // The one application model: the queue and its scheduler, the running encode sessions, the
 // settings and saved presets with their persistence, the activity log and the banner.
@@ -94,6 +102,127 @@ public:
     // Replaces the saved presets and writes "presets.json" at once.
     void setSavedPresets(const QList<SavedPreset>& presets);
 
+    // Editing settings and presets.
+    //
+    // Edits reach the selected jobs that are neither encoding nor paused; with nothing
+    // selected, the bindings show and change the defaults of new jobs. Preset ids that name
+    // no preset, and "inline", are ignored.
+
+    // The selected ids, in queue order, of jobs that are neither encoding nor paused.
+    QList<QUuid> editableIDs() const;
+    // The primary job is encoding or paused, so it is shown read-only.
+    bool inspectorLocked() const;
+    // Applies `change` to every editable job; saves the queue when there was one.
+    void mutateEditable(const std::function<void(EncodingJob&)>& change);
+    // mutateEditable on the body, then each job's bitrate follows its quality where it should.
+    void editBody(const std::function<void(PresetBody&)>& change);
+
+    // Two-way bindings of the inspector and the watch settings. Getters show the primary job,
+    // or the defaults when nothing is selected.
+    QString presetSelection() const;
+    void setPresetSelection(const QString& id);
+    QString watchPresetSelection() const;
+    void setWatchPresetSelection(const QString& id);
+    ResolutionMode resolution() const;
+    void setResolution(ResolutionMode mode);
+    int64_t customWidth() const;
+    void setCustomWidth(int64_t width);
+    int64_t customHeight() const;
+    void setCustomHeight(int64_t height);
+    // A frame-rate menu id ("source", "23.976", …, "custom").
+    QString frameRateSelection() const;
+    void setFrameRateSelection(const QString& id);
+    AudioMode audio() const;
+    void setAudio(AudioMode mode);
+    // Choosing a tier makes the bitrate follow it again.
+    QualityTier quality() const;
+    void setQuality(QualityTier tier);
+    // Megabits per second, kept in 0.5...200; a typed rate no longer follows the quality.
+    double bitrate() const;
+    void setBitrate(double mbps);
+    QString naming() const;
+    void setNaming(const QString& pattern);
+    bool reveal() const;
+    void setReveal(bool on);
+    // Kept in 1...4; a larger value starts queued jobs at once.
+    int parallel() const;
+    void setParallel(int count);
+    // Turning the watch on without a folder asks for one first.
+    bool watchEnabled() const;
+    void setWatchEnabled(bool on);
+    // Turning it on forgets the files already handled in the watch folder.
+    bool watchProcessExisting() const;
+    void setWatchProcessExisting(bool on);
+    bool dockBounce() const;
+    void setDockBounce(bool on);
+
+    // Gives the editable jobs the preset's body (output folder and reveal stay) and makes it
+    // the default of new jobs.
+    void applyPreset(const QString& id);
+    void setDefaultPreset(const QString& id);
+    void setWatchPreset(const QString& id);
+    // Opens the save-preset dialog with a name for the primary job's settings.
+    void beginSavePreset();
+    const QString& suggestedName() const { return m_suggestedName; }
+    bool showSavePreset() const { return m_showSavePreset; }
+    void setShowSavePreset(bool shown);
+    // Stores the primary job's body under `name` (trimmed; empty does nothing).
+    void savePreset(const QString& name);
+    // Jobs that used the preset keep their settings and are labelled "Custom".
+    void deletePreset(const QUuid& id);
+    // A folder chooser; `chosen` runs with the folder's path when the user confirms.
+    void chooseDirectory(const QString& title, const QString& message,
+                         std::function<void(const QString& path)> chosen);
+    void chooseOutputFolder();
+    void useOutputAsDefault();
+    void chooseWatchFolder();
+    void chooseWatchOutput();
+    // The selected jobs in queue order, or every job when none is selected.
+    QList<EncodingJob> selectedJobsOrAll() const;
+    void exportJobFile();
+    void writeJobFile(const QList<EncodingJob>& jobs, const QString& path);
+
+    // Texts of the queue rows and the inspector.
+    QString presetLabel(const EncodingJob& job) const;
+    QString previewFilename(const EncodingJob& job) const;
+    QString summaryLine(const EncodingJob& job) const;
+    std::optional<QString> alphaNote(const EncodingJob& job) const;
+    QString sourceLine(const EncodingJob& job) const;
+
+    // Intake: movies, folders, job files and links.
+    //
+    // Classifies each URL (link, folder, job file, movie, other), adds the jobs, selects them
+    // and logs one line; starts the queue when a job file or link asks for it.
+    void importURLs(const QList<QUrl>& urls, bool fromOutside);
+    // Files and links from outside the window: a URL seen in the last 1.5 s is skipped.
+    void handleIncoming(const QList<QUrl>& urls);
+    // The window's drop; false for an empty drop.
+    bool handleDrop(const QList<QUrl>& urls);
+    // The "Add to Queue" and "Add Folder" choosers.
+    void addFiles();
+    void addFolder();
+    // The settings a new job gets: the last used preset, the default output folder.
+    JobSettings settingsForNewJob() const;
+    // Takes over URLs that arrived before the model, then imports `commandLine` and starts
+    // the watch folder. Called once, right after construction.
+    void beginIntake(IncomingOpener& opener, const QList<QUrl>& commandLine);
+    // Replaces the engine prober (tests). The prober must outlive the model.
+    void setProber(MediaProber& prober);
+    bool showIntro() const { return !m_settings.hasSeenIntro; }
+    void dismissIntro();
+
+    // Watch folder.
+    //
+    // Restarts watching from the current settings.
+    void refreshWatch();
+    // Looks through the watch folder now (normally 0.35 s after a change or timer tick).
+    void scanWatch();
+    JobSettings settingsForWatch() const;
+    // Where watch jobs write.
+    QString resolvedWatchOutput() const;
+    // Whether the watch folder is being watched.
+    bool isWatching() const;
+
     // Writes "queue.json" 0.4 s after the last call.
     void scheduleSave();
     // Writes "queue.json" now, with encoding and paused jobs stored as queued.
@@ -129,6 +258,9 @@ signals:
     void logLinesRemoved(int first, int last);
     void logOpenChanged(bool open);
     void bannerChanged();
+    void introChanged();
+    // The save-preset dialog opened or closed.
+    void showSavePresetChanged(bool shown);
 
 private:
     struct RunningSession
@@ -161,6 +293,23 @@ private:
     void setQueueFlags(bool running, bool paused);
     bool anyJobWithStatus(std::initializer_list<JobStatus> statuses) const;
 
+    // Intake and watch folder helpers.
+    struct ImportResult
+    {
+        QList<QUuid> ids;
+        std::optional<QString> sender;
+        bool start = false;
+    };
+    ImportResult importOne(const QUrl& url);
+    ImportResult importScheme(const QUrl& url);
+    ImportResult importJobFile(const QString& path);
+    ImportResult importParsed(const ParsedJobs& parsed);
+    EncodingJob newJob(const QString& sourcePath, const JobSettings& settings) const;
+    void probe(const QUuid& id, const QString& path);
+    void applyProbe(const QUuid& id, const std::expected<SourceInfo, QString>& result);
+    void scheduleScan();
+    void kickWatchQueue();
+
     StateStore& m_store;
     QString m_defaultOutputDirectory;
     EncodeSessionFactory& m_sessionFactory;
@@ -187,6 +336,19 @@ private:
     bool m_presetsFileUnreadable = false;
     bool m_quitting = false;
     int m_quitWaitLimitMs = 3000;
+
+    std::unique_ptr<MediaProber> m_ownProber;
+    MediaProber* m_prober = nullptr;
+    QList<std::pair<QString, QDateTime>> m_recentImports;
+    std::unique_ptr<WatchFolder> m_watchService;
+    std::unique_ptr<WatchSightings> m_sightings;
+    QTimer m_watchTimer;
+    QTimer m_scanWork;
+    QDateTime m_watchBaselineUntil;
+
+    // Editing.
+    QString m_suggestedName = QStringLiteral("Preset");
+    bool m_showSavePreset = false;
 
     quint64 m_nextSerial = 0;
     // Sessions whose completion is still to be handled, by job id.

@@ -8,7 +8,18 @@ add_library(CorvelEncoderModel STATIC
     ${CMAKE_CURRENT_LIST_DIR}/DesktopServices.h
     ${CMAKE_CURRENT_LIST_DIR}/StateFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/StateFiles.h
     ${CMAKE_CURRENT_LIST_DIR}/StateStore.h
+    ${CMAKE_CURRENT_LIST_DIR}/AppModelIntake.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/AppModelWatch.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/IncomingOpener.cpp ${CMAKE_CURRENT_LIST_DIR}/IncomingOpener.h
+    ${CMAKE_CURRENT_LIST_DIR}/IntakeFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/IntakeFiles.h
+    ${CMAKE_CURRENT_LIST_DIR}/JobTexts.cpp ${CMAKE_CURRENT_LIST_DIR}/JobTexts.h
+    ${CMAKE_CURRENT_LIST_DIR}/MediaProber.cpp ${CMAKE_CURRENT_LIST_DIR}/MediaProber.h
+    ${CMAKE_CURRENT_LIST_DIR}/NewJobSettings.cpp ${CMAKE_CURRENT_LIST_DIR}/NewJobSettings.h
+    ${CMAKE_CURRENT_LIST_DIR}/SingleInstance.cpp ${CMAKE_CURRENT_LIST_DIR}/SingleInstance.h
+    ${CMAKE_CURRENT_LIST_DIR}/WatchFolder.cpp ${CMAKE_CURRENT_LIST_DIR}/WatchFolder.h
+    ${CMAKE_CURRENT_LIST_DIR}/WatchRules.cpp ${CMAKE_CURRENT_LIST_DIR}/WatchRules.h
 )
 set_target_properties(CorvelEncoderModel PROPERTIES AUTOMOC ON)
 target_include_directories(CorvelEncoderModel PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(CorvelEncoderModel PUBLIC CorvelEncoderEngine CorvelEncoderCore Qt6::Core)
+find_package(Qt6 REQUIRED COMPONENTS Network)
+target_link_libraries(CorvelEncoderModel PUBLIC CorvelEncoderEngine CorvelEncoderCore Qt6::Core Qt6::Network)

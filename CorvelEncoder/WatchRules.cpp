@@ -35,7 +35,7 @@ std::optional<FileStamp> readStamp(const QString& path)
 
 } // namespace
 
-QString standardizedPath(const QString& path)
+QString resolvedWatchPath(const QString& path)
 {
     if (path.isEmpty())
         return path;
@@ -56,7 +56,7 @@ std::optional<QString> watchIdentity(const QString& path)
     const auto stamp = readStamp(path);
     if (!stamp)
         return std::nullopt;
-    return standardizedPath(path) + u'|' + QString::number(stamp->size) + u'|' +
+    return resolvedWatchPath(path) + u'|' + QString::number(stamp->size) + u'|' +
            watchStampText(stamp->stamp);
 }
 
@@ -70,7 +70,7 @@ void rememberWatch(QStringList& keys, const QString& key)
 
 void forgetWatchFolder(QStringList& keys, const QString& watchFolder)
 {
-    const QString folder = standardizedPath(watchFolder);
+    const QString folder = resolvedWatchPath(watchFolder);
     keys.removeIf([&](const QString& key) {
         return key.startsWith(folder + u'/') || key.startsWith(folder + u'|');
     });
@@ -84,9 +84,9 @@ QString resolvedWatchOutput(const QString& watchFolder, const QString& watchOutp
         out = QDir(watchFolder).filePath(kWatchOutputFolderName);
     if (out.isEmpty())
         return defaultOutputDirectory;
-    const QString standardOut = standardizedPath(out);
+    const QString standardOut = resolvedWatchPath(out);
     if (!watchFolder.isEmpty()) {
-        const QString standardFolder = standardizedPath(watchFolder);
+        const QString standardFolder = resolvedWatchPath(watchFolder);
         if (standardOut == standardFolder)
             return QDir(standardFolder).filePath(kWatchOutputFolderName);
     }

@@ -14,7 +14,7 @@ inline constexpr qsizetype kMaxRememberedWatchKeys = 4000;
 inline constexpr qint64 kWatchStableMs = 1500;
 
 // A path with "." and ".." removed and, when it exists, symbolic links resolved.
-QString standardizedPath(const QString& path);
+QString resolvedWatchPath(const QString& path);
 
 // The modification time as the shortest decimal that reads back as the same double, always
 // with a fractional part: 1764950400.25, 1764950400.0.

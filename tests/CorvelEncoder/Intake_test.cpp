@@ -11,6 +11,8 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include "../QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>

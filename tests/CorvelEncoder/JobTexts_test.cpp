@@ -2,6 +2,8 @@
 
 #include "CorvelEncoderCore/Presets.h"
 
+#include "../QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 namespace corvel {

@@ -11,6 +11,8 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include "../QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "../QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QHash>
 
+#include "../QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 using namespace corvel;

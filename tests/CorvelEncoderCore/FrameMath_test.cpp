@@ -1,5 +1,7 @@
 #include "CorvelEncoderCore/FrameMath.h"
 
+#include "../QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>

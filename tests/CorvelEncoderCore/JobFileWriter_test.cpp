@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "../QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 using namespace corvel;

@@ -11,6 +11,8 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
+#include "../QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>

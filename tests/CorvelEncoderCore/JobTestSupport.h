@@ -2,6 +2,8 @@
 
 // Readable gtest output for the job-intake tests.
 
+#include "../QtPrinters.h"
+
 #include "CorvelEncoderCore/JobFileError.h"
 #include "CorvelEncoderCore/JsonCoding.h"
 #include "CorvelEncoderCore/ParsedJob.h"
@@ -10,11 +12,6 @@
 #include <QString>
 
 #include <ostream>
-
-[[maybe_unused]] static void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace corvel {
 

@@ -3,6 +3,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include "../QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 namespace corvel {

@@ -3,6 +3,8 @@
 
 #include <QSet>
 
+#include "../QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 namespace corvel {

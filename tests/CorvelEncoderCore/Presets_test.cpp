@@ -1,5 +1,7 @@
 #include "CorvelEncoderCore/Presets.h"
 
+#include "../QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 namespace corvel {

@@ -3,6 +3,8 @@
 
 #include "JobTestSupport.h"
 
+#include "../QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 using namespace corvel;

@@ -44,7 +44,7 @@ bool make(Source source, const QString& path)
                          QStringList{"-f", "lavfi", "-i",
                                      "sine=frequency=440:sample_rate=44100:duration=2", "-ac",
                                      "2"} +
-                         x264 + QStringList{"-c:a", "aac", "-shortest", path});
+                         x264 + QStringList{"-bf", "3", "-c:a", "aac", "-shortest", path});
     case Source::proResAlpha:
         return runFFmpeg(lavfiVideo("320x240", "25", "2") +
                          QStringList{"-vf", "format=yuva444p10le", "-c:v", "prores_ks",
@@ -128,7 +128,7 @@ const char* fileName(Source source)
 {
     switch (source) {
     case Source::h264Aac:
-        return "h264-aac.mov";
+        return "h264-bframes-aac.mov";
     case Source::proResAlpha:
         return "prores-alpha.mov";
     case Source::rotated:

@@ -26,7 +26,7 @@ namespace corvel::test {
 // test processes ctest starts one by one share them.
 enum class Source
 {
-    h264Aac,             // 2 s 320x240 25 fps H.264, stereo AAC 44.1 kHz, .mov, untagged colour
+    h264Aac,             // 2 s 320x240 25 fps H.264 (B-frames), stereo AAC 44.1 kHz
     proResAlpha,         // ProRes 4444 with an alpha plane, no audio
     rotated,             // 320x240 H.264 turned a quarter turn by its display matrix
     pcm96k6ch,           // H.264 tagged smpte170m with 96 kHz 6-channel 24-bit PCM

@@ -1,0 +1,332 @@
+// Intake: every way a job enters the queue except the watch folder.
+
+#include "CorvelEncoder/AppModel.h"
+
+#include "CorvelEncoder/DesktopServices.h"
+#include "CorvelEncoder/IncomingOpener.h"
+#include "CorvelEncoder/IntakeFiles.h"
+#include "CorvelEncoder/MediaProber.h"
+#include "CorvelEncoder/NewJobSettings.h"
+#include "CorvelEncoderCore/CorvelIdentity.h"
+#include "CorvelEncoderCore/EnqueueLink.h"
+#include "CorvelEncoderCore/JobFile.h"
+#include "CorvelEncoderCore/Naming.h"
+#include "CorvelEncoderCore/Presets.h"
+#include "CorvelEncoderCore/SettingsMerging.h"
+
+#include <QFileInfo>
+#include <QPointer>
+
+namespace corvel {
+
+namespace {
+
+constexpr qint64 kIncomingRepeatMs = 1500;
+QString moviePatterns()
+{
+    QStringList patterns;
+    for (const QString& ext : videoExtensions())
+        patterns << QStringLiteral("*.") + ext;
+    patterns.sort();
+    return patterns.join(u' ');
+}
+
+const QString kJobFilePatterns = QStringLiteral("*.corveljob *.corvelenc *.json");
+
+QString lastPathComponent(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
+
+} // namespace
+
+JobSettings AppModel::settingsForNewJob() const
+{
+    return settingsFromPreset(m_settings.lastPresetID, m_savedPresets,
+                              m_settings.defaultOutputDirectory, m_settings.revealWhenDone);
+}
+
+EncodingJob AppModel::newJob(const QString& sourcePath, const JobSettings& settings) const
+{
+    EncodingJob job;
+    job.id = QUuid::createUuid();
+    job.sourcePath = sourcePath;
+    job.probing = true;
+    job.settings = settings;
+    job.status = JobStatus::queued;
+    job.progress = 0;
+    job.addedAt = QDateTime::currentDateTimeUtc();
+    return job;
+}
+
+void AppModel::setProber(MediaProber& prober)
+{
+    m_prober = &prober;
+}
+
+void AppModel::dismissIntro()
+{
+    if (m_settings.hasSeenIntro)
+        return;
+    updateSettings([](AppSettings& s) { s.hasSeenIntro = true; });
+    emit introChanged();
+}
+
+void AppModel::beginIntake(IncomingOpener& opener, const QList<QUrl>& commandLine)
+{
+    QPointer<AppModel> self(this);
+    const QList<QUrl> pending = opener.install(this, [self](const QList<QUrl>& urls) {
+        if (self)
+            self->handleIncoming(urls);
+    });
+    if (!pending.isEmpty()) {
+        // After construction has finished, like any later arrival.
+        QMetaObject::invokeMethod(
+            this, [this, pending] { handleIncoming(pending); }, Qt::QueuedConnection);
+    }
+    handleIncoming(commandLine);
+    refreshWatch();
+}
+
+void AppModel::handleIncoming(const QList<QUrl>& urls)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    m_recentImports.removeIf([&](const std::pair<QString, QDateTime>& entry) {
+        return entry.second.msecsTo(now) > kIncomingRepeatMs;
+    });
+    QList<QUrl> fresh;
+    for (const QUrl& url : urls) {
+        const QString key = url.toString(QUrl::FullyEncoded);
+        const bool seen = std::any_of(m_recentImports.cbegin(), m_recentImports.cend(),
+                                      [&](const auto& entry) { return entry.first == key; });
+        if (seen)
+            continue;
+        m_recentImports.append({key, now});
+        fresh.append(url);
+    }
+    if (!fresh.isEmpty())
+        importURLs(fresh, true);
+}
+
+bool AppModel::handleDrop(const QList<QUrl>& urls)
+{
+    if (urls.isEmpty())
+        return false;
+    QList<QUrl> files;
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            files.append(url);
+    }
+    if (files.isEmpty())
+        setBanner(QStringLiteral("Could not read that drop."));
+    else
+        importURLs(files, false);
+    return true;
+}
+
+void AppModel::addFiles()
+{
+    OpenPanelRequest request;
+    request.title = QStringLiteral("Add to Queue");
+    request.message = QStringLiteral("Choose footage, a folder, or a job file from Corvel Brisk.");
+    request.canChooseFiles = true;
+    request.canChooseDirectories = true;
+    request.allowsMultipleSelection = true;
+    request.nameFilters = {
+        QStringLiteral("Movies and job files (%1 %2)").arg(moviePatterns(), kJobFilePatterns),
+        QStringLiteral("Movies (%1)").arg(moviePatterns()),
+        QStringLiteral("Job files (%1)").arg(kJobFilePatterns)};
+    QPointer<AppModel> self(this);
+    m_desktop.openPanel(request, [self](const QStringList& paths) {
+        if (!self)
+            return;
+        QList<QUrl> urls;
+        for (const QString& path : paths)
+            urls.append(QUrl::fromLocalFile(path));
+        self->importURLs(urls, false);
+    });
+}
+
+void AppModel::addFolder()
+{
+    OpenPanelRequest request;
+    request.title = QStringLiteral("Add Folder");
+    request.message = QStringLiteral("Video files inside this folder are added to the queue.");
+    request.canChooseFiles = false;
+    request.canChooseDirectories = true;
+    request.allowsMultipleSelection = true;
+    QPointer<AppModel> self(this);
+    m_desktop.openPanel(request, [self](const QStringList& paths) {
+        if (!self)
+            return;
+        QList<QUrl> urls;
+        for (const QString& path : paths)
+            urls.append(QUrl::fromLocalFile(path));
+        self->importURLs(urls, false);
+    });
+}
+
+void AppModel::importURLs(const QList<QUrl>& urls, bool fromOutside)
+{
+    dismissIntro();
+    QList<QUuid> ids;
+    QStringList senders;
+    bool start = false;
+    for (const QUrl& url : urls) {
+        ImportResult result = importOne(url);
+        ids += result.ids;
+        if (result.sender && !senders.contains(*result.sender))
+            senders.append(*result.sender);
+        start = start || result.start;
+    }
+    if (ids.isEmpty())
+        return;
+
+    setSelection(QSet<QUuid>(ids.cbegin(), ids.cend()));
+    const qsizetype count = ids.size();
+    QString line;
+    if (senders.isEmpty()) {
+        line = count == 1
+                   ? QStringLiteral("Added ") + lastPathComponent(job(ids.first())->sourcePath)
+                   : QStringLiteral("Added %1 files").arg(count);
+    } else {
+        line = count == 1
+                   ? QStringLiteral("Added 1 file from ") + senders.first()
+                   : QStringLiteral("Added %1 files from %2").arg(count).arg(senders.first());
+    }
+    log(line);
+    if (start)
+        startQueue();
+    if (fromOutside)
+        m_desktop.activateApplication();
+}
+
+AppModel::ImportResult AppModel::importOne(const QUrl& url)
+{
+    if (url.scheme().toLower() == CorvelIdentity::urlScheme)
+        return importScheme(url);
+    if (!url.isLocalFile())
+        return {};
+    const QString path = url.toLocalFile();
+    if (path.isEmpty())
+        return {};
+
+    if (QFileInfo(path).isDir()) {
+        ImportResult all;
+        for (const QString& file : collectFiles(path)) {
+            ImportResult one = importOne(QUrl::fromLocalFile(file));
+            all.ids += one.ids;
+            if (!all.sender)
+                all.sender = one.sender;
+            all.start = all.start || one.start;
+        }
+        return all;
+    }
+
+    if (isCorvelJobPath(path) || looksLikeJobFile(path))
+        return importJobFile(path);
+    if (isVideoFilePath(path)) {
+        const EncodingJob job = newJob(path, settingsForNewJob());
+        addJobs({job});
+        probe(job.id, path);
+        return {{job.id}, std::nullopt, false};
+    }
+    if (QFileInfo(path).suffix().toLower() == u"json")
+        setBanner(lastPathComponent(path) + QStringLiteral(" is not a Corvel Encoder job."));
+    return {};
+}
+
+AppModel::ImportResult AppModel::importScheme(const QUrl& url)
+{
+    const JobFileResult parsed = parseEnqueueURL(url);
+    if (!parsed) {
+        setBanner(parsed.error().description());
+        log(parsed.error().description(), true);
+        return {};
+    }
+    return importParsed(*parsed);
+}
+
+AppModel::ImportResult AppModel::importJobFile(const QString& path)
+{
+    const JobFileResult parsed = parseJobFile(path);
+    if (!parsed) {
+        setBanner(parsed.error().description());
+        log(parsed.error().description(), true);
+        return {};
+    }
+    return importParsed(*parsed);
+}
+
+AppModel::ImportResult AppModel::importParsed(const ParsedJobs& parsed)
+{
+    QList<EncodingJob> added;
+    const JobSettings defaults = settingsForNewJob();
+    for (const ParsedJob& entry : parsed.jobs) {
+        auto settings = settingsByMerging(entry, defaults, m_savedPresets);
+        if (!settings) {
+            // One bad entry does not stop the others.
+            setBanner(settings.error().description());
+            log(settings.error().description(), true);
+            continue;
+        }
+        added.append(newJob(entry.sourcePath, *settings));
+    }
+    addJobs(added);
+    ImportResult result;
+    for (const EncodingJob& job : added) {
+        probe(job.id, job.sourcePath);
+        result.ids.append(job.id);
+    }
+    result.sender = senderDisplayName(parsed.sender);
+    result.start = parsed.start;
+    return result;
+}
+
+void AppModel::probe(const QUuid& id, const QString& path)
+{
+    if (!m_prober) {
+        m_ownProber = std::make_unique<EngineProber>();
+        m_prober = m_ownProber.get();
+    }
+    QPointer<AppModel> self(this);
+    m_prober->probe(path, this, [self, id](const MediaProber::Result& result) {
+        if (self)
+            self->applyProbe(id, result);
+    });
+}
+
+void AppModel::applyProbe(const QUuid& id, const std::expected<SourceInfo, QString>& result)
+{
+    const qsizetype row = rowOf(id);
+    if (row < 0)
+        return;
+    if (result) {
+        update(id, [&](EncodingJob& job) {
+            job.sourceInfo = *result;
+            job.probing = false;
+            if (job.status == JobStatus::queued || job.status == JobStatus::failed) {
+                job.errorMessage.reset();
+                job.status = JobStatus::queued;
+            }
+            if (const auto mbps = automaticBitrateMbps(
+                    job.settings.body, PixelSize{result->width, result->height}, result->frameRate))
+                job.settings.body.bitrateMbps = *mbps;
+        });
+    } else {
+        QString name;
+        update(id, [&](EncodingJob& job) {
+            job.probing = false;
+            if (job.status == JobStatus::queued) {
+                job.status = JobStatus::failed;
+                job.errorMessage = result.error();
+            }
+            name = job.sourceName();
+        });
+        log(QStringLiteral("Could not read %1: %2").arg(name, result.error()), true);
+    }
+    emit countsChanged();
+    scheduleSave();
+}
+
+} // namespace corvel

@@ -1,0 +1,270 @@
+#include "FakeProber.h"
+#include "ModelTestSupport.h"
+
+#include "CorvelEncoder/IncomingOpener.h"
+#include "CorvelEncoderCore/Presets.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace corvel::testing {
+namespace {
+
+class IntakeTest : public ModelFixture
+{
+protected:
+    AppModel& start()
+    {
+        AppModel& m = makeModel();
+        m.setProber(prober);
+        return m;
+    }
+
+    QString makeFile(const QString& name, const QByteArray& data = "x")
+    {
+        const QString full = path(name);
+        QDir().mkpath(QFileInfo(full).path());
+        QFile file(full);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+        return full;
+    }
+
+    QList<EncodingJob> jobs() const { return model->jobs(); }
+
+    FakeProber prober;
+};
+
+TEST_F(IntakeTest, DroppingAMovieAddsAProbedJobWithTheDefaults)
+{
+    AppModel& m = start();
+    m.updateSettings([&](AppSettings& s) {
+        s.lastPresetID = QStringLiteral("h264");
+        s.defaultOutputDirectory = path("exports");
+        s.revealWhenDone = false;
+    });
+    const QString clip = makeFile("footage/clip.mov");
+    prober.infos.insert(clip, FakeProber::hd(50));
+
+    EXPECT_TRUE(m.showIntro());
+    ASSERT_TRUE(m.handleDrop({QUrl::fromLocalFile(clip)}));
+    ASSERT_EQ(jobs().size(), 1);
+    const EncodingJob job = jobs().first();
+    EXPECT_TRUE(job.probing);
+    EXPECT_EQ(job.status, JobStatus::queued);
+    EXPECT_EQ(job.sourcePath, clip);
+    EXPECT_EQ(job.settings.presetID, u"h264");
+    EXPECT_EQ(job.settings.presetName, u"H.264");
+    EXPECT_EQ(job.settings.body.bitrateMbps, 19.9); // 1080p at 24 fps until probed
+    EXPECT_EQ(job.settings.outputDirectory, path("exports"));
+    EXPECT_FALSE(job.settings.revealWhenDone);
+    EXPECT_EQ(m.selection(), QSet<QUuid>{job.id});
+    EXPECT_EQ(logTexts().last(), u"Added clip.mov");
+    EXPECT_FALSE(m.showIntro());
+    EXPECT_EQ(desktop.activations, 0) << "drops do not activate";
+
+    // The probe fills in the source and refines the automatic bitrate for 50 fps.
+    ASSERT_TRUE(waitUntil([&] { return !m.job(job.id)->probing; }));
+    EXPECT_EQ(m.job(job.id)->sourceInfo, FakeProber::hd(50));
+    EXPECT_EQ(m.job(job.id)->settings.body.bitrateMbps, 41.5);
+}
+
+TEST_F(IntakeTest, UnknownPresetFallsBackToProResHQ)
+{
+    AppModel& m = start();
+    m.updateSettings([](AppSettings& s) { s.lastPresetID = QStringLiteral("custom:nothing"); });
+    const JobSettings settings = m.settingsForNewJob();
+    EXPECT_EQ(settings.presetID, u"prores-422-hq");
+    EXPECT_EQ(settings.presetName, u"ProRes 422 HQ");
+    EXPECT_EQ(settings.body, BuiltinPreset::matching(u"prores-422-hq")->body);
+}
+
+TEST_F(IntakeTest, FoldersAreWalkedAndOnlyMoviesAndJobsCount)
+{
+    AppModel& m = start();
+    makeFile("drop/a.mov");
+    makeFile("drop/sub/b.MP4");
+    makeFile("drop/readme.txt");
+    makeFile("drop/.hidden.mov");
+    makeFile("drop/Corvel Output/old.mov");
+    makeFile("drop/1/2/3/4/5/deepest-found.mov");
+    makeFile("drop/1/2/3/4/5/6/too-deep.mov");
+
+    m.importURLs({QUrl::fromLocalFile(path("drop"))}, false);
+    QStringList names;
+    for (const EncodingJob& job : jobs())
+        names << job.sourceName();
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"a.mov", "b.MP4", "deepest-found.mov"}));
+    EXPECT_EQ(logTexts().last(), u"Added 3 files");
+    EXPECT_EQ(m.selection().size(), 3);
+}
+
+TEST_F(IntakeTest, JobFilesAddTheirEntriesAndMayStartTheQueue)
+{
+    AppModel& m = start();
+    const QString a = makeFile("cut/a.mov");
+    makeFile("cut/b.mov");
+    makeFile("cut/c.mov");
+    const QString jobFile =
+        makeFile("cut/cut.corveljob",
+                 R"({"version":1,"sender":"studio.corvel.brisk","start":true,"preset":"HEVC",
+            "sources":["a.mov","b.mov",{"path":"c.mov","preset":"ProRes LT"}]})");
+
+    m.importURLs({QUrl::fromLocalFile(jobFile)}, false);
+    ASSERT_EQ(jobs().size(), 3);
+    EXPECT_EQ(jobs()[0].sourcePath, a);
+    EXPECT_EQ(jobs()[0].settings.body.codec, Codec::hevc);
+    EXPECT_EQ(jobs()[2].settings.body.codec, Codec::proRes422LT);
+    EXPECT_TRUE(logTexts().contains(u"Added 3 files from Corvel Brisk"_qs))
+        << logTexts().join(u'|').toStdString();
+    EXPECT_EQ(m.selection().size(), 3);
+    // The file asked to start: the first two take the two slots.
+    EXPECT_TRUE(m.isQueueRunning());
+    EXPECT_EQ(sessions.live.size(), 2);
+}
+
+TEST_F(IntakeTest, BadEntriesAndBadFilesAreReported)
+{
+    AppModel& m = start();
+    makeFile("x/a.mov");
+    makeFile("x/b.mov");
+    const QString mixed = makeFile(
+        "x/mixed.corveljob", R"({"jobs":[{"source":"a.mov","preset":"x265"},{"source":"b.mov"}]})");
+    m.importURLs({QUrl::fromLocalFile(mixed)}, false);
+    ASSERT_EQ(jobs().size(), 1);
+    EXPECT_EQ(jobs().first().sourceName(), u"b.mov");
+    ASSERT_TRUE(m.banner());
+    EXPECT_TRUE(m.banner()->contains(u"x265"));
+    EXPECT_TRUE(m.logLines().at(m.logLines().size() - 2).isError);
+    EXPECT_EQ(logTexts().last(), u"Added b.mov");
+
+    const QString notes = makeFile("x/notes.json", R"({"title":"not a job"})");
+    m.importURLs({QUrl::fromLocalFile(notes)}, false);
+    EXPECT_EQ(m.banner(), u"notes.json is not a Corvel Encoder job."_qs);
+
+    const qsizetype lines = m.logLines().size();
+    m.importURLs({QUrl::fromLocalFile(makeFile("x/song.wav")), QUrl("https://example.com/a.mov")},
+                 false);
+    EXPECT_EQ(jobs().size(), 1);
+    EXPECT_EQ(m.logLines().size(), lines) << "unsupported files are ignored silently";
+
+    const QString broken = makeFile("x/broken.corveljob", "{not json");
+    m.importURLs({QUrl::fromLocalFile(broken)}, false);
+    EXPECT_EQ(jobs().size(), 1);
+    EXPECT_TRUE(m.logLines().last().isError);
+    EXPECT_EQ(m.banner(), m.logLines().last().text);
+
+    EXPECT_FALSE(m.handleDrop({}));
+    EXPECT_TRUE(m.handleDrop({QUrl("https://example.com/x.mov")}));
+    EXPECT_EQ(m.banner(), u"Could not read that drop."_qs);
+}
+
+TEST_F(IntakeTest, LinksAddClipsWithTheirSettings)
+{
+    AppModel& m = start();
+    const QString clip = makeFile("links/shot 1.mov");
+    const QUrl link(QStringLiteral("corvelencoder://enqueue?source=%1&preset=H.264&quality=low"
+                                   "&sender=Web+Cutter")
+                        .arg(QString::fromLatin1(QUrl::toPercentEncoding(clip))));
+    m.importURLs({link}, true);
+    ASSERT_EQ(jobs().size(), 1);
+    EXPECT_EQ(jobs().first().sourcePath, clip);
+    EXPECT_EQ(jobs().first().settings.body.codec, Codec::h264);
+    EXPECT_EQ(jobs().first().settings.body.quality, QualityTier::low);
+    EXPECT_EQ(logTexts().last(), u"Added 1 file from Web+Cutter");
+    EXPECT_EQ(desktop.activations, 1);
+    EXPECT_FALSE(m.isQueueRunning());
+
+    m.importURLs({QUrl("corvelencoder://enqueue")}, true);
+    EXPECT_EQ(jobs().size(), 1);
+    ASSERT_TRUE(m.banner());
+    EXPECT_TRUE(m.logLines().last().isError);
+}
+
+TEST_F(IntakeTest, OutsideURLsAreTakenOnceWithinTheRepeatWindow)
+{
+    AppModel& m = start();
+    const QUrl clip = QUrl::fromLocalFile(makeFile("clip.mov"));
+    m.handleIncoming({clip});
+    m.handleIncoming({clip});
+    EXPECT_EQ(jobs().size(), 1);
+    // Drops and panels are never de-duplicated.
+    m.handleDrop({clip});
+    EXPECT_EQ(jobs().size(), 2);
+    spin(1600);
+    m.handleIncoming({clip});
+    EXPECT_EQ(jobs().size(), 3);
+    EXPECT_EQ(desktop.activations, 2);
+}
+
+TEST_F(IntakeTest, ProbeResultsMoveQueuedAndFailedJobs)
+{
+    prober.hold = true;
+    AppModel& m = start();
+    const QString good = makeFile("good.mov");
+    const QString bad = makeFile("bad.mov");
+    m.importURLs({QUrl::fromLocalFile(good), QUrl::fromLocalFile(bad)}, false);
+    const QUuid goodID = jobs()[0].id;
+    const QUuid badID = jobs()[1].id;
+
+    // A job that failed before its probe came back is queued again by a good probe.
+    m.update(goodID, [](EncodingJob& j) {
+        j.status = JobStatus::failed;
+        j.errorMessage = QStringLiteral("earlier");
+    });
+    prober.answer(good, FakeProber::hd());
+    prober.answer(
+        bad, MediaProber::Result(std::unexpect, QStringLiteral("No video track in this file.")));
+    ASSERT_TRUE(waitUntil([&] { return !m.job(goodID)->probing && !m.job(badID)->probing; }));
+    EXPECT_EQ(status(goodID), JobStatus::queued);
+    EXPECT_FALSE(m.job(goodID)->errorMessage);
+    EXPECT_EQ(status(badID), JobStatus::failed);
+    EXPECT_EQ(m.job(badID)->errorMessage, u"No video track in this file."_qs);
+    EXPECT_EQ(logTexts().last(), u"Could not read bad.mov: No video track in this file.");
+    EXPECT_TRUE(m.logLines().last().isError);
+
+    // A job already encoding is left alone by a failed probe; a removed job is ignored.
+    const QString late = makeFile("late.mov");
+    m.importURLs({QUrl::fromLocalFile(late)}, false);
+    const QUuid lateID = jobs().last().id;
+    m.startJobNow(lateID);
+    ASSERT_EQ(status(lateID), JobStatus::encoding);
+    prober.answer(late, MediaProber::Result(std::unexpect, QStringLiteral("gone")));
+    ASSERT_TRUE(waitUntil([&] { return !m.job(lateID)->probing; }));
+    EXPECT_EQ(status(lateID), JobStatus::encoding);
+
+    const QString removed = makeFile("removed.mov");
+    m.importURLs({QUrl::fromLocalFile(removed)}, false);
+    m.remove({jobs().last().id});
+    prober.answer(removed, FakeProber::hd());
+    deliver();
+    EXPECT_EQ(jobs().size(), 3);
+}
+
+TEST_F(IntakeTest, BeginIntakeTakesPendingAndCommandLineURLs)
+{
+    IncomingOpener opener;
+    const QUrl early = QUrl::fromLocalFile(makeFile("early.mov"));
+    const QUrl later = QUrl::fromLocalFile(makeFile("later.mov"));
+    const QUrl argument = QUrl::fromLocalFile(makeFile("argument.mov"));
+    opener.receive({early});
+
+    AppModel& m = start();
+    m.beginIntake(opener, {argument});
+    ASSERT_EQ(jobs().size(), 1);
+    EXPECT_EQ(jobs()[0].sourceName(), u"argument.mov");
+    ASSERT_TRUE(waitUntil([&] { return jobs().size() == 2; }));
+    EXPECT_EQ(jobs()[1].sourceName(), u"early.mov");
+
+    opener.receive({later});
+    ASSERT_TRUE(waitUntil([&] { return jobs().size() == 3; }));
+    // A model that is gone no longer receives; the URL waits for the next one.
+    model.reset();
+    opener.receive({QUrl::fromLocalFile(path("after.mov"))});
+    deliver();
+    EXPECT_EQ(opener.install(nullptr, {}).size(), 1);
+}
+
+} // namespace
+} // namespace corvel::testing
