@@ -11,13 +11,17 @@ namespace corvel::testing {
 class RecordingDesktop final : public DesktopServices
 {
 public:
-    void openPanel(const OpenPanelRequest&, std::function<void(const QStringList&)> chosen) override
+    void openPanel(const OpenPanelRequest& request,
+                   std::function<void(const QStringList&)> chosen) override
     {
+        openRequests.append(request);
         if (!nextChoice.isEmpty())
             chosen(nextChoice);
     }
-    void savePanel(const SavePanelRequest&, std::function<void(const QString&)> chosen) override
+    void savePanel(const SavePanelRequest& request,
+                   std::function<void(const QString&)> chosen) override
     {
+        saveRequests.append(request);
         if (!nextChoice.isEmpty())
             chosen(nextChoice.first());
     }
@@ -35,6 +39,8 @@ public:
     }
 
     QStringList nextChoice;
+    QList<OpenPanelRequest> openRequests;
+    QList<SavePanelRequest> saveRequests;
     QList<QStringList> reveals;
     bool active = false;
     int attentionRequests = 0;
