@@ -20,6 +20,7 @@ extern "C" {
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string_view>
 
 namespace corvel {
 
@@ -499,8 +500,10 @@ std::optional<QString> FFmpegEncodeSession::Worker::tryStartWriter(Graph& g, boo
 
 Step FFmpegEncodeSession::Worker::pump(Graph& g)
 {
-    // A file cut short ends with a packet the demuxer could only read in part; its index
-    // promised more, so finishing "successfully" would silently lose the rest of the movie.
+    // A QuickTime/MP4 file cut short ends with a packet the demuxer could only read in part;
+    // its index promised more, so finishing "successfully" would silently lose the rest of the
+    // movie. Stream formats (MPEG-TS) cut mid-packet just end, and that is no failure.
+    const bool indexed = std::string_view(g.input->iformat->name).starts_with("mov,");
     int cutShortStream = -1;
     for (;;) {
         {
@@ -520,7 +523,8 @@ Step FFmpegEncodeSession::Worker::pump(Graph& g)
         }
         if (ret < 0)
             return cancelled() ? Step::cancelled() : Step::failed(readError(ret));
-        cutShortStream = (packet->flags & AV_PKT_FLAG_CORRUPT) ? packet->stream_index : -1;
+        cutShortStream =
+            indexed && (packet->flags & AV_PKT_FLAG_CORRUPT) ? packet->stream_index : -1;
         Step step;
         if (packet->stream_index == g.inVideo->index)
             step = decodeVideo(g, packet);

@@ -86,6 +86,20 @@ bool make(Source source, const QString& path)
     }
     case Source::audioOnly:
         return runFFmpeg({"-f", "lavfi", "-i", "sine=duration=2", "-c:a", "aac", path});
+    case Source::cutTransportStream: {
+        const QString whole = path + QStringLiteral(".whole.ts");
+        if (!runFFmpeg(lavfiVideo("320x240", "25", "2") + x264 + QStringList{whole}))
+            return false;
+        QFile in(whole);
+        QFile out(path);
+        // 188-byte packets; cut inside one.
+        const bool ok = in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly) &&
+                        out.write(in.read((in.size() / 188) * 188 * 3 / 4 + 100)) > 0;
+        out.close();
+        in.close();
+        QFile::remove(whole);
+        return ok;
+    }
     case Source::truncated:
     case Source::truncatedIndexFirst: {
         const QString whole = path + QStringLiteral(".whole.mov");
@@ -143,6 +157,8 @@ const char* fileName(Source source)
         return "truncated.mov";
     case Source::truncatedIndexFirst:
         return "truncated-index-first.mov";
+    case Source::cutTransportStream:
+        return "cut.ts";
     case Source::notAMovie:
         return "not-a-movie.mov";
     case Source::zeroLength:

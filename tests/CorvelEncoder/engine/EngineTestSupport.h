@@ -34,6 +34,7 @@ enum class Source
     audioOnly,           // AAC in .m4a
     truncated,           // first half of an H.264 .mov whose index sits at the end
     truncatedIndexFirst, // the same cut from a movie whose index comes first
+    cutTransportStream,  // MPEG-TS recording stopped mid-packet
     notAMovie,           // text with a movie's extension
     zeroLength,          // empty .mov
     onePixelWide,        // 1x16 raw grey video
