@@ -205,11 +205,9 @@ TEST_F(EditingTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
     EXPECT_EQ(model->activeCount(), 3) << "a lower count never stops running encodes";
 }
 
-TEST_F(EditingTest, BodyBindingsShowThePrimaryJobOrTheDefaults)
+TEST_F(EditingTest, FrameRateMenuIdsMapToTheirRates)
 {
     EXPECT_EQ(model->frameRateSelection(), QStringLiteral("source"));
-    EXPECT_EQ(model->naming(), QStringLiteral("{name}_{codec}"));
-
     EncodingJob odd = queuedJob(QStringLiteral("odd.mov"));
     odd.settings.body.frameRate = FrameRateMode::exact(33);
     EncodingJob other = queuedJob(QStringLiteral("other.mov"));
@@ -225,48 +223,6 @@ TEST_F(EditingTest, BodyBindingsShowThePrimaryJobOrTheDefaults)
     model->setFrameRateSelection(QStringLiteral("29.97"));
     EXPECT_EQ(current(odd).settings.body.frameRate, FrameRateMode::exact(29.97));
     EXPECT_EQ(model->frameRateSelection(), QStringLiteral("29.97"));
-
-    model->setResolution(ResolutionMode::custom);
-    model->setCustomWidth(1280);
-    model->setCustomHeight(544);
-    model->setAudio(AudioMode::aac);
-    model->setNaming(QStringLiteral("{name}_{date}"));
-    for (const EncodingJob& job : {odd, other}) {
-        const PresetBody body = current(job).settings.body;
-        EXPECT_EQ(body.resolution, ResolutionMode::custom);
-        EXPECT_EQ(body.customWidth, 1280);
-        EXPECT_EQ(body.customHeight, 544);
-        EXPECT_EQ(body.audio, AudioMode::aac);
-        EXPECT_EQ(body.namingPattern, QStringLiteral("{name}_{date}"));
-    }
-    EXPECT_EQ(model->customWidth(), 1280);
-    EXPECT_EQ(model->audio(), AudioMode::aac);
-}
-
-TEST_F(EditingTest, RevealEditsJobsOrTheDefault)
-{
-    const QList<EncodingJob> jobs = addQueued(2);
-    model->setReveal(false);
-    EXPECT_FALSE(model->settings().revealWhenDone);
-    EXPECT_FALSE(storedSettings().revealWhenDone);
-
-    model->setSelection({jobs[1].id});
-    model->setReveal(true);
-    EXPECT_TRUE(model->reveal());
-    EXPECT_TRUE(current(jobs[1]).settings.revealWhenDone);
-    EXPECT_FALSE(current(jobs[0]).settings.revealWhenDone);
-    EXPECT_FALSE(model->settings().revealWhenDone);
-}
-
-TEST_F(EditingTest, AnEditedBodyIsLabelledEdited)
-{
-    EncodingJob job = jobWithStatus(QStringLiteral("a.mov"));
-    model->addJobs({job});
-    model->setSelection({job.id});
-    EXPECT_EQ(model->presetLabel(current(job)), QStringLiteral("ProRes 422 HQ"));
-    model->setNaming(QStringLiteral("{name}"));
-    EXPECT_EQ(model->presetLabel(current(job)), QStringLiteral("ProRes 422 HQ \u00B7 Edited"));
-    EXPECT_EQ(model->presetSelection(), QStringLiteral("inline"));
 }
 
 TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
@@ -330,8 +286,12 @@ TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
     model->setPresetSelection(key); // the running job is not edited
     model->setWatchPreset(key);
     EXPECT_EQ(model->settings().lastPresetID, key);
+
+    model->setSelection({running.id, second.id});
+    model->setNaming(QStringLiteral("{name}"));
+    EXPECT_EQ(model->presetLabel(current(second)), QStringLiteral("Web PCM \u00B7 Edited"));
+    EXPECT_EQ(model->presetSelection(), QStringLiteral("inline"));
     const EncodingJob before = current(second);
-    EXPECT_EQ(before.settings.body.audio, AudioMode::pcm);
 
     model->deletePreset(saved.id);
     EXPECT_TRUE(model->savedPresets().isEmpty());
@@ -418,22 +378,14 @@ TEST_F(EditingTest, EncodingExistingFilesForgetsOnlyThatFoldersKeys)
 {
     const QString folder = path(QStringLiteral("Watch"));
     ASSERT_TRUE(QDir().mkpath(folder));
-    const QString inside = folder + QStringLiteral("/a.mov|10|1.0");
-    const QString nested = folder + QStringLiteral("/deep/b.mov|10|1.0");
     const QString sibling = folder + QStringLiteral("2/c.mov|10|1.0");
     model->updateSettings([&](AppSettings& s) {
         s.watchFolder = folder;
-        s.seenWatchKeys = {inside, sibling, nested};
+        s.seenWatchKeys = {folder + QStringLiteral("/a.mov|10|1.0"), sibling};
     });
     model->setWatchProcessExisting(true);
     EXPECT_EQ(storedSettings().seenWatchKeys, QStringList{sibling});
     EXPECT_TRUE(storedSettings().watchProcessExisting);
-
-    model->setWatchProcessExisting(false);
-    EXPECT_FALSE(storedSettings().watchProcessExisting);
-    model->setDockBounce(false);
-    EXPECT_FALSE(storedSettings().dockBounceWhenIdle);
-    EXPECT_FALSE(model->dockBounce());
 }
 
 TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJob)
