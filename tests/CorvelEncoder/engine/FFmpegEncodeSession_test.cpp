@@ -661,5 +661,25 @@ TEST(FFmpegEncodeSession, TransportStreamCutMidPacketEncodesWhatIsThere)
     EXPECT_EQ(decodeErrors(*result), QString());
 }
 
+TEST(FFmpegEncodeSession, CancelWhileEncodingEndsWithinHalfASecond)
+{
+    for (const Codec codec : {Codec::proRes422HQ, Codec::hevc}) {
+        SCOPED_TRACE(rawValue(codec).toStdString());
+        QTemporaryDir folder;
+        JobSettings settings = settingsFor(codec, AudioMode::aac, folder.path());
+        settings.body.resolution = ResolutionMode::hd1080;
+        Encode run = startSession(sourcePath(Source::h264Aac), settings);
+        ASSERT_TRUE(waitFor([&] { return !run.record->progress.empty(); }, kEncodeTimeoutMs));
+        QElapsedTimer timer;
+        timer.start();
+        run.session->cancel();
+        EXPECT_TRUE(run.session->waitForStopped(500));
+        EXPECT_LT(timer.elapsed(), 500);
+        EXPECT_TRUE(movies(folder.path()).isEmpty());
+        finish(run);
+        EXPECT_TRUE(run.record->completions.front().error().isCancelled());
+    }
+}
+
 } // namespace
 } // namespace corvel::test
