@@ -169,12 +169,12 @@ std::expected<PartialFields, JobFileError> partialFields(const QJsonObject& obje
     fields.presetRaw = jsonString(object.value(QLatin1StringView("preset")));
 
     if (const auto text = jsonString(object.value(QLatin1StringView("resolution")))) {
-        const auto spec = parseResolutionSpec(*text);
-        if (!spec)
+        const auto parsed = parseResolutionSpec(*text);
+        if (!parsed)
             return failure(QStringLiteral("Unknown resolution ") + quoted(*text) + u'.');
-        fields.resolution = spec->mode;
-        fields.customWidth = spec->width;
-        fields.customHeight = spec->height;
+        fields.resolution = parsed->mode;
+        fields.customWidth = parsed->width;
+        fields.customHeight = parsed->height;
     }
 
     if (const auto value = firstPresent(object, {"frameRate", "fps", "framerate"})) {
