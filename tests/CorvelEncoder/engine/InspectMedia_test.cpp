@@ -11,22 +11,6 @@
 namespace corvel::test {
 namespace {
 
-TEST(InspectMedia, FourCharacterCodesAndTheirNames)
-{
-    EXPECT_EQ(fourCC(0x61706368), QStringLiteral("apch"));
-    EXPECT_EQ(fourCC(0x61616320), QStringLiteral("aac "));
-    EXPECT_EQ(fourCC(0x1f706368), QString());
-    EXPECT_EQ(fourCC(0x6170637f), QString());
-    const std::pair<const char*, const char*> rows[] = {
-        {"apch", "ProRes 422 HQ"}, {"apcn", "ProRes 422"},  {"apcs", "ProRes LT"},
-        {"apco", "ProRes Proxy"},  {"ap4h", "ProRes 4444"}, {"ap4x", "ProRes 4444 XQ"},
-        {"avc1", "H.264"},         {"avc3", "H.264"},       {"hvc1", "HEVC"},
-        {"hev1", "HEVC"},          {"mp4v", "mp4v"},        {"", "Video"},
-    };
-    for (const auto& [code, name] : rows)
-        EXPECT_EQ(codecName(QString::fromLatin1(code)), QString::fromLatin1(name)) << code;
-}
-
 TEST(InspectMedia, AudioTrackOfUnknownFormatIsKeptButNotCountedAsAudio)
 {
     const auto media = inspectMedia(sourcePath(Source::unreadableAudio));
