@@ -112,6 +112,10 @@ struct Graph
     ff::FilterGraphPtr audioFilter;
     AVFilterContext* audioSource = nullptr;
     AVFilterContext* audioSink = nullptr;
+    int audioFilterRate = 0;
+    int audioFilterFormat = AV_SAMPLE_FMT_NONE;
+    int audioFilterChannels = 0;
+    int64_t nextAudioPts = AV_NOPTS_VALUE; // audio encoder time base, 1/sample rate
 
     std::unique_ptr<VideoEncoder> videoEncoder;
     ff::CodecContextPtr audioEncoder;
@@ -764,6 +768,9 @@ bool FFmpegEncodeSession::Worker::buildAudioFilter(Graph& g, const AVFrame* fram
     g.audioFilter.reset(avfilter_graph_alloc());
     if (!g.audioFilter)
         return false;
+    g.audioFilterRate = frame->sample_rate;
+    g.audioFilterFormat = frame->format;
+    g.audioFilterChannels = frame->ch_layout.nb_channels;
     AVChannelLayout layout;
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
         av_channel_layout_default(&layout, frame->ch_layout.nb_channels);
@@ -812,7 +819,14 @@ bool FFmpegEncodeSession::Worker::buildAudioFilter(Graph& g, const AVFrame* fram
 
 Step FFmpegEncodeSession::Worker::filterAudio(Graph& g, AVFrame* frame)
 {
-    if (frame && !g.audioFilter && !buildAudioFilter(g, frame))
+    // Broadcast recordings switch layouts (5.1 to stereo at an advert); the filter is rebuilt
+    // for the new input and keeps producing the encoder's format. The old graph is not flushed:
+    // AAC takes a short frame only at the very end, so its last few milliseconds are dropped.
+    const bool changed =
+        frame && g.audioFilter &&
+        (frame->sample_rate != g.audioFilterRate || frame->format != g.audioFilterFormat ||
+         frame->ch_layout.nb_channels != g.audioFilterChannels);
+    if (frame && (!g.audioFilter || changed) && !buildAudioFilter(g, frame))
         return Step::failed(QStringLiteral("Reading audio failed."));
     if (!g.audioFilter)
         return Step::ok();
@@ -837,9 +851,18 @@ Step FFmpegEncodeSession::Worker::filterAudio(Graph& g, AVFrame* frame)
 Step FFmpegEncodeSession::Worker::encodeAudio(Graph& g, AVFrame* frame)
 {
     AVCodecContext* enc = g.audioEncoder.get();
-    if (frame)
-        frame->pts =
-            av_rescale_q(frame->pts, av_buffersink_get_time_base(g.audioSink), enc->time_base);
+    if (frame) {
+        const bool first = g.nextAudioPts == AV_NOPTS_VALUE;
+        if (frame->pts == AV_NOPTS_VALUE)
+            frame->pts = first ? 0 : g.nextAudioPts;
+        else
+            frame->pts =
+                av_rescale_q(frame->pts, av_buffersink_get_time_base(g.audioSink), enc->time_base);
+        // Spliced sources overlap by a few samples; the muxer refuses time running backwards.
+        if (!first)
+            frame->pts = std::max(frame->pts, g.nextAudioPts);
+        g.nextAudioPts = frame->pts + frame->nb_samples;
+    }
     int ret = avcodec_send_frame(enc, frame);
     if (ret < 0 && ret != AVERROR_EOF)
         return Step::failed(ff::errorText(ret));

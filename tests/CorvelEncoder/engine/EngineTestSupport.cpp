@@ -86,6 +86,22 @@ bool make(Source source, const QString& path)
     }
     case Source::audioOnly:
         return runFFmpeg({"-f", "lavfi", "-i", "sine=duration=2", "-c:a", "aac", path});
+    case Source::layoutSwitch: {
+        const QString first = path + QStringLiteral(".1.ts");
+        const QString second = path + QStringLiteral(".2.ts");
+        const bool ok =
+            runFFmpeg(lavfiVideo("320x240", "25", "1") +
+                      QStringList{"-f", "lavfi", "-i", "sine=duration=1", "-ac", "6"} + x264 +
+                      QStringList{"-c:a", "aac", first}) &&
+            runFFmpeg(
+                lavfiVideo("320x240", "25", "1") +
+                QStringList{"-f", "lavfi", "-i", "sine=duration=1:sample_rate=48000", "-ac", "2"} +
+                x264 + QStringList{"-c:a", "aac", "-output_ts_offset", "1", second}) &&
+            runFFmpeg({"-i", "concat:" + first + "|" + second, "-c", "copy", path});
+        QFile::remove(first);
+        QFile::remove(second);
+        return ok;
+    }
     case Source::cutTransportStream: {
         const QString whole = path + QStringLiteral(".whole.ts");
         if (!runFFmpeg(lavfiVideo("320x240", "25", "2") + x264 + QStringList{whole}))
@@ -159,6 +175,8 @@ const char* fileName(Source source)
         return "truncated-index-first.mov";
     case Source::cutTransportStream:
         return "cut.ts";
+    case Source::layoutSwitch:
+        return "layout-switch.ts";
     case Source::notAMovie:
         return "not-a-movie.mov";
     case Source::zeroLength:

@@ -681,5 +681,23 @@ TEST(FFmpegEncodeSession, CancelWhileEncodingEndsWithinHalfASecond)
     }
 }
 
+TEST(FFmpegEncodeSession, AudioLayoutChangingMidStreamStillEncodes)
+{
+    for (const AudioMode audio : {AudioMode::pcm, AudioMode::aac}) {
+        SCOPED_TRACE(rawValue(audio).toStdString());
+        QTemporaryDir folder;
+        Encode run = startSession(sourcePath(Source::layoutSwitch),
+                                  settingsFor(Codec::proRes422Proxy, audio, folder.path()));
+        finish(run);
+        const EncodeResult& result = run.record->completions.front();
+        ASSERT_TRUE(result.has_value()) << result.error().description().toStdString();
+        const QJsonObject info = probe(*result);
+        EXPECT_NEAR(info["format"]["duration"].toString().toDouble(), 2.0, 0.15);
+        EXPECT_EQ(streamOf(info, QStringLiteral("audio"))["channels"].toInt(),
+                  audio == AudioMode::pcm ? 6 : 2);
+        EXPECT_EQ(decodeErrors(*result), QString());
+    }
+}
+
 } // namespace
 } // namespace corvel::test
