@@ -120,26 +120,6 @@ TEST(EncodePlan, RateSizeNotesAndSummary)
     }
 }
 
-TEST(EncodePlan, ColourTagsDefaultToBt709AndKeepTheSource)
-{
-    QTemporaryDir folder;
-    const JobSettings settings = settingsFor(Codec::proRes422, AudioMode::pcm, folder.path());
-    InspectedMedia media = media1080();
-    auto plan = makePlan(media, settings, media.path, kNow);
-    ASSERT_TRUE(plan.has_value());
-    const ColorTags bt709{QStringLiteral("bt709"), QStringLiteral("bt709"),
-                          QStringLiteral("bt709")};
-    EXPECT_EQ(plan->color, bt709);
-    OutputNames::shared().release(plan->outputPath);
-
-    media.color.transfer = QStringLiteral("arib-std-b67");
-    plan = makePlan(media, settings, media.path, kNow);
-    ASSERT_TRUE(plan.has_value());
-    EXPECT_EQ(plan->color.transfer, QStringLiteral("arib-std-b67"));
-    EXPECT_EQ(plan->color.primaries, QStringLiteral("bt709"));
-    OutputNames::shared().release(plan->outputPath);
-}
-
 TEST(EncodePlan, OutputFolderIsCreatedOrTheFailureExplained)
 {
     QTemporaryDir scratch;

@@ -102,20 +102,6 @@ bool make(Source source, const QString& path)
         QFile::remove(second);
         return ok;
     }
-    case Source::cutTransportStream: {
-        const QString whole = path + QStringLiteral(".whole.ts");
-        if (!runFFmpeg(lavfiVideo("320x240", "25", "2") + x264 + QStringList{whole}))
-            return false;
-        QFile in(whole);
-        QFile out(path);
-        // 188-byte packets; cut inside one.
-        const bool ok = in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly) &&
-                        out.write(in.read((in.size() / 188) * 188 * 3 / 4 + 100)) > 0;
-        out.close();
-        in.close();
-        QFile::remove(whole);
-        return ok;
-    }
     case Source::truncated:
     case Source::truncatedIndexFirst: {
         const QString whole = path + QStringLiteral(".whole.mov");
@@ -173,8 +159,6 @@ const char* fileName(Source source)
         return "truncated.mov";
     case Source::truncatedIndexFirst:
         return "truncated-index-first.mov";
-    case Source::cutTransportStream:
-        return "cut.ts";
     case Source::layoutSwitch:
         return "layout-switch.ts";
     case Source::notAMovie:

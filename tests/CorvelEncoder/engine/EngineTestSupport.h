@@ -34,7 +34,6 @@ enum class Source
     audioOnly,           // AAC in .m4a
     truncated,           // first half of an H.264 .mov whose index sits at the end
     truncatedIndexFirst, // the same cut from a movie whose index comes first
-    cutTransportStream,  // MPEG-TS recording stopped mid-packet
     layoutSwitch,        // MPEG-TS whose AAC turns from 6 ch 44.1 kHz to stereo 48 kHz at 1 s
     notAMovie,           // text with a movie's extension
     zeroLength,          // empty .mov

@@ -646,21 +646,6 @@ TEST(FFmpegEncodeSession, UnreadableAudioFormatEncodesVideoOnly)
     EXPECT_FALSE(streamOf(info, QStringLiteral("video")).isEmpty());
 }
 
-// A recording stopped mid-packet has no index promising more frames: what was recorded
-// encodes, unlike a QuickTime file cut short.
-TEST(FFmpegEncodeSession, TransportStreamCutMidPacketEncodesWhatIsThere)
-{
-    QTemporaryDir folder;
-    Encode run = startSession(sourcePath(Source::cutTransportStream),
-                              settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path()));
-    finish(run);
-    const EncodeResult& result = run.record->completions.front();
-    ASSERT_TRUE(result.has_value()) << result.error().description().toStdString();
-    const QJsonObject info = probe(*result);
-    EXPECT_GT(info["format"]["duration"].toString().toDouble(), 1.0);
-    EXPECT_EQ(decodeErrors(*result), QString());
-}
-
 TEST(FFmpegEncodeSession, CancelWhileEncodingEndsWithinHalfASecond)
 {
     for (const Codec codec : {Codec::proRes422HQ, Codec::hevc}) {
