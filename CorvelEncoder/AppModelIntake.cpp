@@ -33,6 +33,19 @@ QString moviePatterns()
 
 const QString kJobFilePatterns = QStringLiteral("*.corveljob *.corvelenc *.json");
 
+// What an open panel calls with the chosen paths; nothing once the model is gone.
+std::function<void(const QStringList&)> importChosen(AppModel* model)
+{
+    return [self = QPointer<AppModel>(model)](const QStringList& paths) {
+        if (!self)
+            return;
+        QList<QUrl> urls;
+        for (const QString& path : paths)
+            urls.append(QUrl::fromLocalFile(path));
+        self->importURLs(urls, false);
+    };
+}
+
 QString lastPathComponent(const QString& path)
 {
     return QFileInfo(path).fileName();
@@ -136,15 +149,7 @@ void AppModel::addFiles()
         QStringLiteral("Movies and job files (%1 %2)").arg(moviePatterns(), kJobFilePatterns),
         QStringLiteral("Movies (%1)").arg(moviePatterns()),
         QStringLiteral("Job files (%1)").arg(kJobFilePatterns)};
-    QPointer<AppModel> self(this);
-    m_desktop.openPanel(request, [self](const QStringList& paths) {
-        if (!self)
-            return;
-        QList<QUrl> urls;
-        for (const QString& path : paths)
-            urls.append(QUrl::fromLocalFile(path));
-        self->importURLs(urls, false);
-    });
+    m_desktop.openPanel(request, importChosen(this));
 }
 
 void AppModel::addFolder()
@@ -155,15 +160,7 @@ void AppModel::addFolder()
     request.canChooseFiles = false;
     request.canChooseDirectories = true;
     request.allowsMultipleSelection = true;
-    QPointer<AppModel> self(this);
-    m_desktop.openPanel(request, [self](const QStringList& paths) {
-        if (!self)
-            return;
-        QList<QUrl> urls;
-        for (const QString& path : paths)
-            urls.append(QUrl::fromLocalFile(path));
-        self->importURLs(urls, false);
-    });
+    m_desktop.openPanel(request, importChosen(this));
 }
 
 void AppModel::importURLs(const QList<QUrl>& urls, bool fromOutside)
