@@ -1,0 +1,40 @@
+#pragma once
+
+#include "CorvelEncoderCore/JobFileReadings.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <expected>
+#include <optional>
+
+namespace corvel {
+
+// What the command line asked for.
+struct CliOptions
+{
+    // The job settings given on the command line, read with the job-file readings. They are
+    // applied over every job, after its own file, link or defaults.
+    PartialFields overrides;
+    std::optional<int> parallel; // 1...4
+    bool dryRun = false;
+    bool json = false;
+    bool help = false;
+    bool version = false;
+    std::optional<QString> watchFolder;    // absolute
+    std::optional<QString> stateDirectory; // absolute
+    QStringList inputs;                    // as given, in order
+
+    bool hasOverrides() const { return overrides != PartialFields{}; }
+};
+
+// Reads `arguments` (the program path first). Relative paths are taken against
+// `workingDirectory`. Fails with the message for the user; a bad setting value gives the same
+// text a job file with that value would.
+std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
+                                                   const QString& workingDirectory);
+
+// The text of --help.
+QString cliUsage();
+
+} // namespace corvel

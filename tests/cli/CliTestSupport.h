@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <ostream>
+
+// Lets GoogleTest print Qt strings in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace corvel::clitest {
+
+struct CliRun
+{
+    int exitCode = -1;
+    bool crashed = false;
+    QByteArray out;
+    QByteArray err;
+
+    // stdout split into lines, without the empty tail.
+    QList<QByteArray> lines() const;
+};
+
+// Runs corvel-encode with `args` in `workingDirectory`. HOME and XDG_DATA_HOME point below
+// `home`, so nothing of the user running the tests is read or written. `whileRunning` is
+// called with each stdout line as it arrives and may send the process a signal.
+CliRun runEncoder(const QStringList& args, const QString& workingDirectory, const QString& home,
+                  const std::function<void(const QByteArray& line, qint64 pid)>& whileRunning = {},
+                  int timeoutMs = 60000);
+
+// Makes a movie with the ffmpeg program: `seconds` of a test pattern at `size` ("320x240"),
+// with a stereo tone when `audio`. Returns whether ffmpeg succeeded.
+bool makeMovie(const QString& path, double seconds, const QString& size, bool audio);
+
+// The JSON object on one line, or an empty object when the line is not exactly one object.
+QJsonObject parseLine(const QByteArray& line);
+
+} // namespace corvel::clitest
