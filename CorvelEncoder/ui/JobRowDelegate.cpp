@@ -1,0 +1,220 @@
+#include "CorvelEncoder/ui/JobRowDelegate.h"
+
+#include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/ui/JobRowTexts.h"
+#include "CorvelEncoder/ui/Theme.h"
+
+#include <QAbstractItemView>
+#include <QDir>
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolTip>
+
+namespace corvel {
+
+namespace {
+
+constexpr int kPadding = 14;
+constexpr int kGap = 12;
+constexpr int kBarHeight = 5;
+
+QFont withSize(QFont font, qreal pointSize, QFont::Weight weight = QFont::Normal)
+{
+    font.setPointSizeF(pointSize);
+    font.setWeight(weight);
+    return font;
+}
+
+void drawText(QPainter* p, const QRect& rect, const QString& text, const QFont& font,
+              const QColor& color, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter)
+{
+    p->setFont(font);
+    p->setPen(color);
+    const QString elided = QFontMetrics(font).elidedText(text, Qt::ElideMiddle, rect.width());
+    p->drawText(rect, int(align) | Qt::TextSingleLine, elided);
+}
+
+void drawBar(QPainter* p, const QRectF& track, double fraction, const QColor& color)
+{
+    const qreal radius = track.height() / 2;
+    QColor trackColor = color;
+    trackColor.setAlphaF(0.08f);
+    p->setPen(Qt::NoPen);
+    p->setBrush(trackColor);
+    p->drawRoundedRect(track, radius, radius);
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    if (fraction <= 0)
+        return;
+    QRectF fill = track;
+    fill.setWidth(std::max(track.width() * fraction, track.height()));
+    p->setBrush(color);
+    p->drawRoundedRect(fill, radius, radius);
+}
+
+// A square with an arrow leaving its top-right corner.
+void drawRevealGlyph(QPainter* p, const QRectF& r, const QColor& color)
+{
+    QPen pen(color, 1.3);
+    pen.setCapStyle(Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    p->setPen(pen);
+    p->setBrush(Qt::NoBrush);
+    const QRectF box = r.adjusted(2, 2, -2, -2);
+    QPainterPath frame;
+    frame.moveTo(box.center().x(), box.top());
+    frame.lineTo(box.left(), box.top());
+    frame.lineTo(box.left(), box.bottom());
+    frame.lineTo(box.right(), box.bottom());
+    frame.lineTo(box.right(), box.center().y());
+    p->drawPath(frame);
+    const QPointF tip(box.right() + 1, box.top() - 1);
+    p->drawLine(QPointF(box.center().x() - 0.5, box.center().y() + 0.5), tip);
+    p->drawLine(tip, tip + QPointF(-4, 0));
+    p->drawLine(tip, tip + QPointF(0, 4));
+}
+
+} // namespace
+
+JobRowDelegate::Columns JobRowDelegate::columns(const QRect& row)
+{
+    const QRect inner = row.adjusted(kPadding, 0, -kPadding, 0);
+    const int usable = std::max(0, inner.width() - 3 * kGap);
+    const int source = usable * 32 / 100;
+    const int preset = usable * 17 / 100;
+    const int output = usable * 27 / 100;
+    Columns c;
+    c.source = QRect(inner.left(), inner.top(), source, inner.height());
+    c.preset = QRect(c.source.right() + 1 + kGap, inner.top(), preset, inner.height());
+    c.output = QRect(c.preset.right() + 1 + kGap, inner.top(), output, inner.height());
+    c.status = QRect(c.output.right() + 1 + kGap, inner.top(),
+                     inner.right() - c.output.right() - kGap, inner.height());
+    return c;
+}
+
+QRect JobRowDelegate::revealButtonRect(const QRect& row)
+{
+    const QRect status = columns(row).status;
+    return QRect(status.right() - 17, status.top() + 8, 18, 18);
+}
+
+JobRowDelegate::JobRowDelegate(AppModel& model, QObject* parent)
+    : QStyledItemDelegate(parent), m_model(model)
+{}
+
+void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
+                           const QModelIndex& index) const
+{
+    if (index.row() < 0 || index.row() >= m_model.jobs().size())
+        return;
+    const EncodingJob& job = m_model.jobs().at(index.row());
+    const QRect row = option.rect;
+    p->save();
+    p->setRenderHint(QPainter::Antialiasing);
+
+    if (option.state & QStyle::State_Selected) {
+        QColor selected = Theme::accent();
+        selected.setAlphaF(0.22f);
+        p->fillRect(row, selected);
+    } else if (option.state & QStyle::State_MouseOver) {
+        p->fillRect(row, Theme::rgb(1, 1, 1, 0.03));
+    }
+    p->fillRect(QRect(row.left(), row.bottom(), row.width(), 1), Theme::line());
+
+    const QFont base = option.font;
+    const QFont primary = withSize(base, 10, QFont::Medium);
+    const QFont secondary = withSize(base, 8.5);
+    const QFont semibold = withSize(base, 9.5, QFont::DemiBold);
+    const Columns c = columns(row);
+    const int half = row.height() / 2;
+    auto upper = [&](const QRect& col) {
+        return QRect(col.left(), row.top() + 6, col.width(), half - 6);
+    };
+    auto lower = [&](const QRect& col) {
+        return QRect(col.left(), row.top() + half, col.width(), half - 6);
+    };
+
+    drawText(p, upper(c.source), job.sourceName(), primary, Theme::text());
+    drawText(p, lower(c.source), m_model.sourceLine(job), secondary, Theme::dim());
+    drawText(p, c.preset, m_model.presetLabel(job), base, Theme::text());
+    drawText(p, upper(c.output), m_model.previewFilename(job), base, Theme::text());
+    drawText(p, lower(c.output), QDir::toNativeSeparators(job.settings.outputDirectory), secondary,
+             Theme::mute());
+
+    // Status: dot and title, then bar with percent and detail, or the failure.
+    const QRect title = upper(c.status);
+    const QColor statusColor = JobRowTexts::statusColor(job.status);
+    p->setPen(Qt::NoPen);
+    p->setBrush(statusColor);
+    p->drawEllipse(QRectF(title.left(), title.center().y() - 3.5, 7, 7));
+    drawText(p, title.adjusted(14, 0, -22, 0), JobRowTexts::statusTitle(job.status), semibold,
+             Theme::text());
+    if (JobRowTexts::offersReveal(job)) {
+        const bool hovered =
+            (option.state & QStyle::State_MouseOver) &&
+            revealButtonRect(row).contains(
+                option.widget ? option.widget->mapFromGlobal(QCursor::pos()) : QPoint(-1, -1));
+        drawRevealGlyph(p, revealButtonRect(row), hovered ? Theme::text() : Theme::dim());
+    }
+
+    const QRect detailLine = lower(c.status);
+    if (const std::optional<QString> failure = JobRowTexts::failureText(job)) {
+        drawText(p, detailLine, *failure, secondary, Theme::bad());
+    } else if (JobRowTexts::showsProgress(job)) {
+        const QFontMetrics fm(secondary);
+        const QString percent = JobRowTexts::percentText(job);
+        const QString detail = JobRowTexts::detailText(job);
+        const int textWidth = fm.horizontalAdvance(QStringLiteral("Starting")) + 8 +
+                              std::max(fm.horizontalAdvance(detail), 48);
+        const int barWidth = std::max(24, detailLine.width() - textWidth - 8);
+        const QRectF track(detailLine.left(), detailLine.center().y() - kBarHeight / 2.0, barWidth,
+                           kBarHeight);
+        drawBar(p, track, JobRowTexts::barFraction(job), JobRowTexts::barColor(job.status));
+        QRect text = detailLine;
+        text.setLeft(int(track.right()) + 8);
+        const int percentWidth = fm.horizontalAdvance(percent) + 6;
+        drawText(p, text, percent, secondary, Theme::dim());
+        text.setLeft(text.left() + percentWidth);
+        drawText(p, text, detail, secondary, Theme::mute());
+    }
+    p->restore();
+}
+
+QSize JobRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const
+{
+    return QSize(600, kRowHeight);
+}
+
+bool JobRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
+                                 const QStyleOptionViewItem& option, const QModelIndex& index)
+{
+    if (event->type() == QEvent::MouseButtonRelease && index.isValid() &&
+        index.row() < m_model.jobs().size()) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const EncodingJob& job = m_model.jobs().at(index.row());
+        if (mouse->button() == Qt::LeftButton && JobRowTexts::offersReveal(job) &&
+            revealButtonRect(option.rect).contains(mouse->position().toPoint())) {
+            emit revealRequested(job.id);
+            return true;
+        }
+    }
+    return QStyledItemDelegate::editorEvent(event, model, option, index);
+}
+
+bool JobRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                               const QStyleOptionViewItem& option, const QModelIndex& index)
+{
+    if (event->type() == QEvent::ToolTip && index.isValid() &&
+        index.row() < m_model.jobs().size()) {
+        const EncodingJob& job = m_model.jobs().at(index.row());
+        if (JobRowTexts::offersReveal(job) &&
+            revealButtonRect(option.rect).contains(event->pos())) {
+            QToolTip::showText(event->globalPos(), QStringLiteral("Show in File Manager"), view);
+            return true;
+        }
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+}
+
+} // namespace corvel

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "CorvelEncoder/DesktopServices.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+namespace corvel {
+
+// The desktop operations on a Linux session: Qt file dialogs, the freedesktop file manager
+// interface on the session bus, taskbar attention, and a logind sleep inhibitor while encodes
+// run. Main thread only. Without a session bus, reveal falls back to opening the folder and
+// the inhibitor is skipped.
+class LinuxDesktopServices final : public DesktopServices
+{
+public:
+    LinuxDesktopServices();
+    ~LinuxDesktopServices() override;
+    Q_DISABLE_COPY_MOVE(LinuxDesktopServices)
+
+    // The window dialogs belong to and attention is asked for; may change or vanish.
+    void setWindow(QWidget* window) { m_window = window; }
+
+    void openPanel(const OpenPanelRequest& request,
+                   std::function<void(const QStringList& paths)> chosen) override;
+    void savePanel(const SavePanelRequest& request,
+                   std::function<void(const QString& path)> chosen) override;
+    void revealFiles(const QStringList& paths) override;
+    bool isApplicationActive() const override;
+    void requestAttention() override;
+    void activateApplication() override;
+    void disableAutomaticTermination(const QString& reason) override;
+    void enableAutomaticTermination(const QString& reason) override;
+
+    // Whether a sleep inhibitor is held now.
+    bool holdsInhibitor() const { return m_inhibitor >= 0; }
+
+    // The folders to open when no file manager takes the reveal request: each distinct parent,
+    // in first-seen order.
+    static QStringList containingFolders(const QStringList& paths);
+
+private:
+    QPointer<QWidget> m_window;
+    int m_inhibitor = -1; // file descriptor from logind; closing it releases the inhibitor
+    int m_inhibitDepth = 0;
+};
+
+} // namespace corvel

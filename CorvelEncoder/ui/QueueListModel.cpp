@@ -1,0 +1,92 @@
+#include "CorvelEncoder/ui/QueueListModel.h"
+
+#include "CorvelEncoder/AppModel.h"
+
+#include <QDir>
+
+namespace corvel {
+
+QueueListModel::QueueListModel(AppModel& model, QObject* parent)
+    : QAbstractListModel(parent), m_model(model)
+{
+    connect(&model, &AppModel::jobsAboutToBeInserted, this,
+            [this](int first, int last) { beginInsertRows({}, first, last); });
+    connect(&model, &AppModel::jobsInserted, this, [this] { endInsertRows(); });
+    connect(&model, &AppModel::jobsAboutToBeRemoved, this,
+            [this](int first, int last) { beginRemoveRows({}, first, last); });
+    connect(&model, &AppModel::jobsRemoved, this, [this] { endRemoveRows(); });
+    connect(&model, &AppModel::jobChanged, this, [this](int row) {
+        const QModelIndex changed = index(row);
+        emit dataChanged(changed, changed);
+    });
+    // Preset labels name saved presets, and they can be renamed or deleted.
+    connect(&model, &AppModel::savedPresetsChanged, this, [this] {
+        if (const int rows = rowCount(); rows > 0)
+            emit dataChanged(index(0), index(rows - 1), {PresetRole, OutputNameRole});
+    });
+}
+
+int QueueListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_model.jobs().size());
+}
+
+QVariant QueueListModel::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const EncodingJob& job = m_model.jobs().at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case SourceNameRole:
+        return job.sourceName();
+    case Qt::ToolTipRole:
+        return QDir::toNativeSeparators(job.sourcePath);
+    case JobIdRole:
+        return job.id;
+    case StatusRole:
+        return int(job.status);
+    case SourceLineRole:
+        return m_model.sourceLine(job);
+    case PresetRole:
+        return m_model.presetLabel(job);
+    case OutputNameRole:
+        return m_model.previewFilename(job);
+    case OutputFolderRole:
+        return QDir::toNativeSeparators(job.settings.outputDirectory);
+    case ProgressRole:
+        return job.progress;
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> QueueListModel::roleNames() const
+{
+    QHash<int, QByteArray> names = QAbstractListModel::roleNames();
+    names.insert(JobIdRole, "jobId");
+    names.insert(StatusRole, "status");
+    names.insert(SourceNameRole, "sourceName");
+    names.insert(SourceLineRole, "sourceLine");
+    names.insert(PresetRole, "preset");
+    names.insert(OutputNameRole, "outputName");
+    names.insert(OutputFolderRole, "outputFolder");
+    names.insert(ProgressRole, "progress");
+    return names;
+}
+
+Qt::ItemFlags QueueListModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+QUuid QueueListModel::idAt(int row) const
+{
+    if (row < 0 || row >= rowCount())
+        return {};
+    return m_model.jobs().at(row).id;
+}
+
+} // namespace corvel

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+
+#include <initializer_list>
+
+class QSocketNotifier;
+
+namespace corvel {
+
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the main thread, through a self-pipe:
+// the handler only writes one byte, everything else runs in the event loop. One instance per
+// process; create it on the main thread after the application object.
+class QuitSignals final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit QuitSignals(QObject* parent = nullptr);
+    ~QuitSignals() override;
+    Q_DISABLE_COPY_MOVE(QuitSignals)
+
+    // Whether the handlers are installed.
+    bool isActive() const { return m_notifier != nullptr; }
+
+signals:
+    // Once per delivered signal.
+    void quitRequested(int signalNumber);
+
+private:
+    void readPipe();
+
+    QSocketNotifier* m_notifier = nullptr;
+};
+
+} // namespace corvel

@@ -1,0 +1,61 @@
+#include "CorvelEncoder/AppFiles.h"
+#include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/IncomingOpener.h"
+#include "CorvelEncoder/IntakeFiles.h"
+#include "CorvelEncoder/SingleInstance.h"
+#include "CorvelEncoder/engine/FFmpegEncodeSession.h"
+#include "CorvelEncoder/ui/DarkPalette.h"
+#include "CorvelEncoder/ui/LinuxDesktopServices.h"
+#include "CorvelEncoder/ui/MainWindow.h"
+#include "CorvelEncoder/ui/QuitSignals.h"
+#include "CorvelEncoderCore/CorvelIdentity.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QIcon>
+
+using namespace corvel;
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString(CorvelIdentity::appName));
+    QApplication::setApplicationDisplayName(QString(CorvelIdentity::appName));
+    QApplication::setApplicationVersion(QString(CorvelIdentity::version));
+    QApplication::setOrganizationDomain(QStringLiteral("corvel.studio"));
+    QApplication::setDesktopFileName(QString(CorvelIdentity::bundleID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QString(CorvelIdentity::bundleID)));
+
+    const QList<QUrl> launchURLs = commandLineURLs(QApplication::arguments(), QDir::currentPath());
+
+    // Claimed before any window exists: a second launch only hands over its files.
+    SingleInstance instance(SingleInstance::defaultSocketPath());
+    if (instance.claim(launchURLs) == SingleInstance::Role::forwarded)
+        return 0;
+    QObject::connect(&instance, &SingleInstance::urlsReceived, &app,
+                     [](const QList<QUrl>& urls) { IncomingOpener::shared().receive(urls); });
+
+    applyDarkTheme(app);
+
+    LinuxDesktopServices desktop;
+    AppFilesStore store(AppFiles::supportDirectory());
+    FFmpegEncodeSessionFactory sessions;
+    AppModel model(store, AppFiles::defaultOutputDirectory(), sessions, desktop);
+
+    MainWindow window(model, desktop);
+    desktop.setWindow(&window);
+
+    // Files opened from outside bring the window forward.
+    QObject::connect(&instance, &SingleInstance::urlsReceived, &window,
+                     [&desktop] { desktop.activateApplication(); });
+
+    // Logout, Ctrl+C and a hang-up end the session like closing the window does.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [] { QApplication::quit(); });
+    QObject::connect(&app, &QApplication::aboutToQuit, &model,
+                     [&model] { model.prepareForQuit(); });
+
+    window.show();
+    model.beginIntake(IncomingOpener::shared(), launchURLs);
+    return app.exec();
+}
