@@ -102,6 +102,17 @@ public:
     // Replaces the saved presets and writes "presets.json" at once.
     void setSavedPresets(const QList<SavedPreset>& presets);
 
+    // Sheets.
+    //
+    // The window shows the about panel, the job-file help and the watch settings while their
+    // flag is true, and clears the flag when the user closes one.
+    bool showAbout() const { return m_showAbout; }
+    void setShowAbout(bool shown);
+    bool showHelp() const { return m_showHelp; }
+    void setShowHelp(bool shown);
+    bool showWatchSettings() const { return m_showWatchSettings; }
+    void setShowWatchSettings(bool shown);
+
     // Editing settings and presets.
     //
     // Edits reach the selected jobs that are neither encoding nor paused; with nothing
@@ -261,6 +272,9 @@ signals:
     void introChanged();
     // The save-preset dialog opened or closed.
     void showSavePresetChanged(bool shown);
+    void showAboutChanged(bool shown);
+    void showHelpChanged(bool shown);
+    void showWatchSettingsChanged(bool shown);
 
 private:
     struct RunningSession
@@ -349,6 +363,11 @@ private:
     // Editing.
     QString m_suggestedName = QStringLiteral("Preset");
     bool m_showSavePreset = false;
+
+    // Sheets.
+    bool m_showAbout = false;
+    bool m_showHelp = false;
+    bool m_showWatchSettings = false;
 
     quint64 m_nextSerial = 0;
     // Sessions whose completion is still to be handled, by job id.

@@ -5,6 +5,7 @@ add_library(CorvelEncoderModel STATIC
     ${CMAKE_CURRENT_LIST_DIR}/AppModel.cpp ${CMAKE_CURRENT_LIST_DIR}/AppModel.h
     ${CMAKE_CURRENT_LIST_DIR}/AppModelQueue.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AppModelEditing.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/AppModelSheets.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AppSettings.cpp ${CMAKE_CURRENT_LIST_DIR}/AppSettings.h
     ${CMAKE_CURRENT_LIST_DIR}/DesktopServices.h
     ${CMAKE_CURRENT_LIST_DIR}/StateFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/StateFiles.h
