@@ -134,8 +134,9 @@ TEST(JsonCoding, FrameRateModeNeedsExactlyOneKnownKey)
         SCOPED_TRACE(row.json);
         const auto mode = fromJson<FrameRateMode>(parseObject(row.json));
         ASSERT_EQ(mode.has_value(), row.expected.has_value());
-        if (mode)
+        if (mode) {
             EXPECT_EQ(*mode, *row.expected);
+        }
     }
     const auto both = fromJson<FrameRateMode>(parseObject(R"({"source":{},"exact":{"_0":30}})"));
     EXPECT_EQ(both.error().message, u"Invalid number of keys found, expected one.");
