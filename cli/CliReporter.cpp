@@ -159,10 +159,11 @@ public:
     }
     void failed(const EncodingJob& job) override
     {
-        settle(m_out,
-               QStringLiteral("Failed %1: %2")
-                   .arg(job.sourceName(), job.errorMessage.value_or(QString())),
-               job.id);
+        const QString text = QStringLiteral("Failed %1: %2")
+                                 .arg(job.sourceName(), job.errorMessage.value_or(QString()));
+        settle(m_out, text, job.id);
+        // The queue logs the same words as an error right after.
+        m_lastError = text;
     }
     void cancelled(const EncodingJob& job) override
     {
