@@ -101,7 +101,6 @@ InspectorPanel::InspectorPanel(AppModel& model, QWidget* parent) : QWidget(paren
 {
     setObjectName(QStringLiteral("inspector"));
     setMinimumWidth(280);
-    setAttribute(Qt::WA_StyledBackground, false);
 
     m_scroll = new QScrollArea(this);
     m_scroll->setFrameShape(QFrame::NoFrame);
@@ -180,6 +179,10 @@ QWidget* InspectorPanel::buildDefaults()
     connect(m_dockBounce, &QCheckBox::toggled, this,
             [this](bool on) { m_model.setDockBounce(on); });
     column->addWidget(m_dockBounce);
+    // A long check box label must not widen the column past the panel: the other fields
+    // would lose their margin. At narrow widths the label is cut instead.
+    for (QCheckBox* box : {m_defaultReveal, m_dockBounce})
+        box->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     return page;
 }
 
@@ -481,11 +484,14 @@ void InspectorPanel::connectModel()
 
 void InspectorPanel::onJobChanged(int row)
 {
-    // Progress reports change rows many times a second; only selected rows matter here.
+    // Progress reports and probes change rows many times a second; only the shown job's
+    // changes show here (the other selected jobs only count).
     const QList<EncodingJob>& jobs = m_model.jobs();
     if (row < 0 || row >= jobs.size() || !m_model.selection().contains(jobs.at(row).id))
         return;
-    refresh();
+    const std::optional<EncodingJob> primary = m_model.primaryJob();
+    if (primary && primary->id == jobs.at(row).id)
+        refreshJob(*primary);
 }
 
 void InspectorPanel::refresh()

@@ -44,6 +44,10 @@ IntroSheet::IntroSheet(AppModel& model, QWidget* parent) : QWidget(parent), m_mo
     text->setObjectName(QStringLiteral("introText"));
     text->setWordWrap(true);
     column->addWidget(text);
+    // The card has a fixed width, so the wrapped text's height is known; an aligned widget
+    // would otherwise get the unwrapped height and squeeze the lockup.
+    const QMargins margins = column->contentsMargins();
+    text->setMinimumHeight(text->heightForWidth(card->width() - margins.left() - margins.right()));
 
     m_continue = new QPushButton(QStringLiteral("Continue"), card);
     m_continue->setObjectName(QStringLiteral("continueButton"));
