@@ -6,34 +6,50 @@
 namespace corvel {
 
 LogListModel::LogListModel(AppModel& model, QObject* parent)
-    : QAbstractListModel(parent), m_model(model), m_rows(int(model.logLines().size()))
+    : QAbstractListModel(parent), m_model(model), m_lines(model.logLines())
 {
-    // The model has already changed when it signals, so the row count is tracked here.
     connect(&model, &AppModel::logLinesRemoved, this, [this](int first, int last) {
+        last = std::min(last, int(m_lines.size()) - 1);
+        if (first < 0 || first > last)
+            return;
         beginRemoveRows({}, first, last);
-        m_rows -= last - first + 1;
+        m_lines.remove(first, last - first + 1);
         endRemoveRows();
     });
-    connect(&model, &AppModel::logLineAppended, this, [this] {
-        const int target = int(m_model.logLines().size());
-        if (target <= m_rows)
-            return;
-        beginInsertRows({}, m_rows, target - 1);
-        m_rows = target;
-        endInsertRows();
-    });
+    connect(&model, &AppModel::logLineAppended, this, &LogListModel::takeNewLines);
+}
+
+void LogListModel::takeNewLines()
+{
+    const QList<LogLine>& lines = m_model.logLines();
+    qsizetype next = 0;
+    if (!m_lines.isEmpty()) {
+        const QUuid newest = m_lines.last().id;
+        next = lines.size();
+        for (qsizetype i = lines.size() - 1; i >= 0; --i) {
+            if (lines.at(i).id == newest) {
+                next = i + 1;
+                break;
+            }
+        }
+    }
+    if (next >= lines.size())
+        return;
+    beginInsertRows({}, int(m_lines.size()), int(m_lines.size() + lines.size() - next) - 1);
+    m_lines.append(lines.mid(next));
+    endInsertRows();
 }
 
 int LogListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : m_rows;
+    return parent.isValid() ? 0 : int(m_lines.size());
 }
 
 QVariant LogListModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_model.logLines().size())
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const LogLine& line = m_model.logLines().at(index.row());
+    const LogLine& line = m_lines.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
         return logStamp(line.date) + QStringLiteral("  ") + line.text;

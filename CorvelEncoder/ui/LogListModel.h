@@ -1,6 +1,9 @@
 #pragma once
 
+#include "CorvelEncoder/ActivityLog.h"
+
 #include <QAbstractListModel>
+#include <QList>
 
 namespace corvel {
 
@@ -20,8 +23,12 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
 private:
+    void takeNewLines();
+
     AppModel& m_model;
-    int m_rows = 0;
+    // The lines as views last saw them: the model has already changed when it signals, so
+    // rows are removed from this copy and new ones appended from the model.
+    QList<LogLine> m_lines;
 };
 
 } // namespace corvel

@@ -259,6 +259,22 @@ private:
     int m_rowWidth = 0;
 };
 
+// QListView lays out every item again on any data change, which repaints the whole viewport
+// on each progress report. Rows here all have one height, so a change only needs its row
+// repainted.
+class QueueView final : public QListView
+{
+public:
+    using QListView::QListView;
+
+protected:
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles) override
+    {
+        QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+    }
+};
+
 // Drawn over the whole window while a drag hovers; lets every event through.
 class DropHighlight final : public QWidget
 {
@@ -420,7 +436,7 @@ QWidget* MainWindow::makeQueuePane()
     auto* header = new QueueColumnHeader(listPage);
     column->addWidget(header);
 
-    m_queueView = new QListView(listPage);
+    m_queueView = new QueueView(listPage);
     m_queueView->setObjectName(QStringLiteral("queueList"));
     m_queueView->setModel(m_queueModel);
     m_queueView->setUniformItemSizes(true); // 10,000 rows lay out without measuring each
@@ -651,9 +667,8 @@ void MainWindow::setRowDelegate(JobRowDelegate* delegate)
     m_delegate = delegate;
     m_delegate->setParent(this);
     m_queueView->setItemDelegate(m_delegate);
-    connect(
-        m_delegate, &JobRowDelegate::revealRequested, this,
-        [this](const QUuid& id) { m_model.revealOutput(id); }, Qt::UniqueConnection);
+    connect(m_delegate, &JobRowDelegate::revealRequested, this,
+            [this](const QUuid& id) { m_model.revealOutput(id); });
 }
 
 QMenu* MainWindow::makeContextMenu(const QUuid& id)
