@@ -7,13 +7,7 @@
 #include "CorvelEncoder/ui/LogListModel.h"
 #include "CorvelEncoder/ui/QueueListModel.h"
 #include "CorvelEncoder/ui/SheetPresenter.h"
-// The presenter's header hands out its panels by type; they must be complete here.
-#include "CorvelEncoder/ui/AboutSheet.h"
-#include "CorvelEncoder/ui/HelpSheet.h"
-#include "CorvelEncoder/ui/IntroSheet.h"
-#include "CorvelEncoder/ui/SavePresetSheet.h"
 #include "CorvelEncoder/ui/Theme.h"
-#include "CorvelEncoder/ui/WatchSettingsPopover.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
 #include <QApplication>

@@ -231,4 +231,29 @@ bool SheetPresenter::eventFilter(QObject* watched, QEvent* event)
     return false;
 }
 
+AboutSheet* SheetPresenter::aboutSheet() const
+{
+    return m_about;
+}
+
+HelpSheet* SheetPresenter::helpSheet() const
+{
+    return m_help;
+}
+
+SavePresetSheet* SheetPresenter::savePresetSheet() const
+{
+    return m_savePreset;
+}
+
+WatchSettingsPopover* SheetPresenter::watchSettings() const
+{
+    return m_watch;
+}
+
+IntroSheet* SheetPresenter::intro() const
+{
+    return m_intro;
+}
+
 } // namespace corvel

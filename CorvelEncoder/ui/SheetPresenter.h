@@ -35,11 +35,11 @@ public:
     void setWatchAnchor(QWidget* anchor);
 
     // The panels on screen, or null.
-    AboutSheet* aboutSheet() const { return m_about; }
-    HelpSheet* helpSheet() const { return m_help; }
-    SavePresetSheet* savePresetSheet() const { return m_savePreset; }
-    WatchSettingsPopover* watchSettings() const { return m_watch; }
-    IntroSheet* intro() const { return m_intro; }
+    AboutSheet* aboutSheet() const;
+    HelpSheet* helpSheet() const;
+    SavePresetSheet* savePresetSheet() const;
+    WatchSettingsPopover* watchSettings() const;
+    IntroSheet* intro() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
