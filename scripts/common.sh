@@ -15,22 +15,26 @@ corvel_install_deps() {
         fi
     done <"$CORVEL_ROOT/scripts/deps.txt"
     [ ${#missing[@]} -eq 0 ] && return 0
+    corvel_apt_install "${missing[@]}"
+}
 
-    echo "Installing: ${missing[*]}"
+# corvel_apt_install PACKAGE...
+corvel_apt_install() {
+    echo "Installing: $*"
     local sudo=()
     if [ "$(id -u)" -ne 0 ]; then
         if command -v sudo >/dev/null 2>&1; then
             sudo=(sudo)
         else
-            echo "Missing packages (${missing[*]}) and no root rights to install them." >&2
+            echo "Missing packages ($*) and no root rights to install them." >&2
             return 1
         fi
     fi
     export DEBIAN_FRONTEND=noninteractive
     # A fresh machine has empty package lists; try the cached ones first to save time.
-    if ! "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"; then
+    if ! "${sudo[@]}" apt-get install -y --no-install-recommends "$@"; then
         "${sudo[@]}" apt-get update
-        "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+        "${sudo[@]}" apt-get install -y --no-install-recommends "$@"
     fi
 }
 

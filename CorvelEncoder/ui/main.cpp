@@ -14,11 +14,17 @@
 #include <QDir>
 #include <QIcon>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 using namespace corvel;
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // Failures reach the user as job messages; FFmpeg's own chatter would only fill stderr.
+    av_log_set_level(AV_LOG_FATAL);
     QApplication::setApplicationName(QString(CorvelIdentity::appName));
     QApplication::setApplicationDisplayName(QString(CorvelIdentity::appName));
     QApplication::setApplicationVersion(QString(CorvelIdentity::version));

@@ -1,0 +1,162 @@
+// Opens the window over a prepared queue and saves pictures of each view and panel, so the
+// look can be checked without clicking through by hand. Usage: corvel-screenshots OUTPUT_DIR
+
+#include "CorvelEncoder/AppFiles.h"
+#include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/engine/FFmpegEncodeSession.h"
+#include "CorvelEncoder/ui/DarkPalette.h"
+#include "CorvelEncoder/ui/LinuxDesktopServices.h"
+#include "CorvelEncoder/ui/MainWindow.h"
+#include "CorvelEncoderCore/Presets.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace corvel;
+
+namespace {
+
+void settle(int msecs = 300)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < msecs) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+}
+
+// The whole screen when there is one (panels may be windows of their own), else the window.
+bool save(QWidget& window, const QString& folder, const QString& name)
+{
+    settle();
+    QPixmap picture;
+    if (QScreen* screen = QApplication::primaryScreen())
+        picture = screen->grabWindow(0, window.x(), window.y(), window.frameGeometry().width(),
+                                     window.frameGeometry().height());
+    if (picture.isNull() || picture.toImage().allGray())
+        picture = window.grab();
+    const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
+    const bool saved = picture.save(path);
+    std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "wrote" : "could not write",
+                 qPrintable(path));
+    return saved;
+}
+
+EncodingJob sampleJob(const QString& name, JobStatus status, const char* presetID)
+{
+    const BuiltinPreset preset = *BuiltinPreset::matching(QString::fromLatin1(presetID));
+    EncodingJob job;
+    job.id = QUuid::createUuid();
+    job.sourcePath = QStringLiteral("/home/editor/Videos/Rushes/") + name;
+    job.sourceInfo = SourceInfo{
+        3840, 2160, 23.976, 754.2, true, status == JobStatus::failed, QStringLiteral("H.264")};
+    job.settings = {preset.id, preset.name, preset.body,
+                    QStringLiteral("/home/editor/Videos/Corvel Encoder"), true};
+    job.status = status;
+    job.addedAt = QDateTime::currentDateTimeUtc();
+    switch (status) {
+    case JobStatus::encoding:
+        job.progress = 0.42;
+        job.etaSeconds = 125;
+        job.hardwareEncoder = false;
+        break;
+    case JobStatus::paused:
+        job.progress = 0.67;
+        break;
+    case JobStatus::completed:
+        job.progress = 1;
+        job.outputPath = job.settings.outputDirectory + QStringLiteral("/") + name;
+        break;
+    case JobStatus::failed:
+        job.errorMessage = QStringLiteral("This file could not be opened as a movie.");
+        break;
+    default:
+        break;
+    }
+    return job;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: corvel-screenshots OUTPUT_DIR\n");
+        return 2;
+    }
+    const QString output = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(output);
+    applyDarkTheme(app);
+
+    QTemporaryDir state;
+    AppFilesStore store(state.filePath(QStringLiteral("Corvel Encoder")));
+    LinuxDesktopServices desktop;
+    FFmpegEncodeSessionFactory sessions;
+    AppModel model(store, state.filePath(QStringLiteral("Videos")), sessions, desktop);
+    MainWindow window(model, desktop);
+    desktop.setWindow(&window);
+    window.move(0, 0);
+    window.show();
+
+    bool ok = save(window, output, QStringLiteral("introduction"));
+    // The introduction stays until its button is pressed.
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+        if (button->text() == u"Continue" && button->isVisible())
+            button->click();
+    }
+
+    const QList<EncodingJob> jobs{
+        sampleJob(QStringLiteral("A001_C003_interview.mov"), JobStatus::encoding, "prores-422-hq"),
+        sampleJob(QStringLiteral("A001_C004_broll.mov"), JobStatus::paused, "h264"),
+        sampleJob(QStringLiteral("A002_C001_wide.mov"), JobStatus::queued, "hevc"),
+        sampleJob(QStringLiteral("A002_C002_titles.mov"), JobStatus::completed, "prores-4444"),
+        sampleJob(QStringLiteral("A003_C007_drone.mp4"), JobStatus::failed, "prores-proxy"),
+        sampleJob(QStringLiteral("A003_C008_closeup.mov"), JobStatus::cancelled, "prores-lt"),
+    };
+    model.addJobs(jobs);
+    model.log(QStringLiteral("Added 6 files from Corvel Brisk"));
+    model.log(QStringLiteral("Could not read A003_C007_drone.mp4: This file could not be opened "
+                             "as a movie."),
+              true);
+    model.setBanner(QStringLiteral("Unknown preset \"x265\"."));
+    model.setLogOpen(true);
+    ok = save(window, output, QStringLiteral("main-window")) && ok;
+
+    model.setSelection({jobs[2].id});
+    ok = save(window, output, QStringLiteral("inspector-job")) && ok;
+    model.setSelection({jobs[0].id});
+    ok = save(window, output, QStringLiteral("inspector-locked")) && ok;
+
+    model.setSelection({});
+    model.setLogOpen(false);
+    model.setBanner(std::nullopt);
+    ok = save(window, output, QStringLiteral("inspector-defaults")) && ok;
+
+    model.setShowAbout(true);
+    ok = save(window, output, QStringLiteral("about")) && ok;
+    model.setShowAbout(false);
+    model.setShowHelp(true);
+    ok = save(window, output, QStringLiteral("help")) && ok;
+    model.setShowHelp(false);
+    model.setSelection({jobs[2].id});
+    model.beginSavePreset();
+    ok = save(window, output, QStringLiteral("save-preset")) && ok;
+    model.setShowSavePreset(false);
+    model.setShowWatchSettings(true);
+    ok = save(window, output, QStringLiteral("watch-settings")) && ok;
+    model.setShowWatchSettings(false);
+    settle();
+
+    // Nothing was encoding for real: leave without touching the user's files.
+    return ok ? 0 : 1;
+}
