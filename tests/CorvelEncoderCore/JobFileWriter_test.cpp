@@ -18,18 +18,12 @@ namespace {
 
 EncodingJob jobWith(const QString& source, const JobSettings& settings)
 {
-    return EncodingJob{QUuid::createUuid(),
-                       source,
-                       std::nullopt,
-                       false,
-                       settings,
-                       JobStatus::queued,
-                       0,
-                       std::nullopt,
-                       std::nullopt,
-                       std::nullopt,
-                       std::nullopt,
-                       QDateTime::currentDateTimeUtc()};
+    EncodingJob job;
+    job.id = QUuid::createUuid();
+    job.sourcePath = source;
+    job.settings = settings;
+    job.addedAt = QDateTime::currentDateTimeUtc();
+    return job;
 }
 
 JobSettings fromPreset(const BuiltinPreset& preset)

@@ -140,8 +140,6 @@ TEST(JsonCoding, FrameRateModeNeedsExactlyOneKnownKey)
     }
     const auto both = fromJson<FrameRateMode>(parseObject(R"({"source":{},"exact":{"_0":30}})"));
     EXPECT_EQ(both.error().message, u"Invalid number of keys found, expected one.");
-    EXPECT_EQ(fromJson<FrameRateMode>(parseObject("{}")).error().message,
-              u"Invalid number of keys found, expected one.");
 }
 
 TEST(JsonCoding, BrokenRecordsFailToDecode)
@@ -152,67 +150,48 @@ TEST(JsonCoding, BrokenRecordsFailToDecode)
         const char* what;
         std::function<void(QJsonObject&)> edit;
     };
-    auto editBody = [](const std::function<void(QJsonObject&)>& f) {
-        return [f](QJsonObject& job) {
+    // Sets a key of the job, or of its preset body; an undefined value removes it.
+    const auto put = [](QJsonObject& object, const char* key, const QJsonValue& value) {
+        if (value.isUndefined())
+            object.remove(QLatin1StringView(key));
+        else
+            object.insert(QLatin1StringView(key), value);
+    };
+    const auto set = [&](const char* key, const QJsonValue& value) {
+        return [=](QJsonObject& job) {
+            put(job, key, value);
+        };
+    };
+    const auto setInBody = [&](const char* key, const QJsonValue& value) {
+        return [=](QJsonObject& job) {
             QJsonObject settings = job.value(u"settings").toObject();
             QJsonObject body = settings.value(u"body").toObject();
-            f(body);
+            put(body, key, value);
             settings.insert(u"body", body);
             job.insert(u"settings", settings);
         };
     };
+    const QJsonObject incompleteInfo = [] {
+        QJsonObject info = parseObject(kExampleJob).value(u"sourceInfo").toObject();
+        info.remove(u"videoCodec");
+        return info;
+    }();
     const Row rows[] = {
-        {"missing id",
-         [](QJsonObject& j) {
-             j.remove(u"id");
-         }},
-        {"null status",
-         [](QJsonObject& j) {
-             j.insert(u"status", QJsonValue::Null);
-         }},
-        {"unknown status",
-         [](QJsonObject& j) {
-             j.insert(u"status", u"done"_qs);
-         }},
-        {"bad uuid",
-         [](QJsonObject& j) {
-             j.insert(u"id", u"not-a-uuid"_qs);
-         }},
-        {"braced uuid",
-         [](QJsonObject& j) {
-             j.insert(u"id", u"{0B7E4C22-5D1F-4C36-9A64-1F0E2D3C4B5A}"_qs);
-         }},
-        {"progress as string",
-         [](QJsonObject& j) {
-             j.insert(u"progress", u"0"_qs);
-         }},
-        {"probing as number",
-         [](QJsonObject& j) {
-             j.insert(u"probing", 0);
-         }},
-        {"addedAt missing",
-         [](QJsonObject& j) {
-             j.remove(u"addedAt");
-         }},
-        {"optional of wrong type",
-         [](QJsonObject& j) {
-             j.insert(u"etaSeconds", u"5"_qs);
-         }},
-        {"sourceInfo incomplete",
-         [](QJsonObject& j) {
-             QJsonObject info = j.value(u"sourceInfo").toObject();
-             info.remove(u"videoCodec");
-             j.insert(u"sourceInfo", info);
-         }},
-        {"no bitrateFollowsQuality",
-         editBody([](QJsonObject& b) { b.remove(u"bitrateFollowsQuality"); })},
-        {"codec in other case",
-         editBody([](QJsonObject& b) { b.insert(u"codec", u"ProRes422HQ"_qs); })},
-        {"fractional width", editBody([](QJsonObject& b) { b.insert(u"customWidth", 1920.5); })},
-        {"frame rate both", editBody([](QJsonObject& b) {
-             b.insert(u"frameRate", QJsonObject{{u"source"_qs, QJsonObject()},
-                                                {u"exact"_qs, QJsonObject{{u"_0"_qs, 24}}}});
-         })},
+        {"missing id", set("id", QJsonValue::Undefined)},
+        {"addedAt missing", set("addedAt", QJsonValue::Undefined)},
+        {"null status", set("status", QJsonValue::Null)},
+        {"unknown status", set("status", u"done"_qs)},
+        {"bad uuid", set("id", u"not-a-uuid"_qs)},
+        {"braced uuid", set("id", u"{0B7E4C22-5D1F-4C36-9A64-1F0E2D3C4B5A}"_qs)},
+        {"progress as string", set("progress", u"0"_qs)},
+        {"probing as number", set("probing", 0)},
+        {"optional of wrong type", set("etaSeconds", u"5"_qs)},
+        {"sourceInfo incomplete", set("sourceInfo", incompleteInfo)},
+        {"no bitrateFollowsQuality", setInBody("bitrateFollowsQuality", QJsonValue::Undefined)},
+        {"codec in other case", setInBody("codec", u"ProRes422HQ"_qs)},
+        {"fractional width", setInBody("customWidth", 1920.5)},
+        {"frame rate both",
+         setInBody("frameRate", parseObject(R"({"source":{},"exact":{"_0":24}})"))},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
