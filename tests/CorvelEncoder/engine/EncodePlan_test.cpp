@@ -48,56 +48,19 @@ TEST(EncodePlan, RateSizeNotesAndSummary)
         const char* summary;
     };
     const Row rows[] = {
-        {"missing rate",
-         Codec::proRes422HQ,
-         AudioMode::pcm,
-         FrameRateMode::source(),
-         0,
-         false,
-         true,
-         24,
-         {1, 24},
+        {"missing rate", Codec::proRes422HQ, AudioMode::pcm, FrameRateMode::source(), 0, false,
+         true, 24, RationalTime{1, 24},
          "ProRes 422 HQ  1920×1080  24 fps  PCM  →  clip_ProRes422HQ.mov Frame rate was "
          "missing, using 24 fps."},
-        {"exact above the cap",
-         Codec::h264,
-         AudioMode::aac,
-         FrameRateMode::exact(240),
-         25,
-         false,
-         true,
-         120,
-         {1000, 120000},
-         "H.264  1920×1080  120 fps  AAC  →  clip_H264.mp4"},
-        {"exact below one",
-         Codec::hevc,
-         AudioMode::pcm,
-         FrameRateMode::exact(0.5),
-         25,
-         false,
-         false,
-         1,
-         {1000, 1000},
-         "HEVC  1920×1080  1 fps  no audio  →  clip_HEVC.mov"},
-        {"NTSC source, alpha dropped",
-         Codec::h264,
-         AudioMode::aac,
-         FrameRateMode::source(),
-         29.97,
-         true,
-         true,
-         29.97,
-         {1001, 30000},
+        {"exact above the cap", Codec::h264, AudioMode::aac, FrameRateMode::exact(240), 25, false,
+         true, 120, RationalTime{1000, 120000}, "H.264  1920×1080  120 fps  AAC  →  clip_H264.mp4"},
+        {"exact below one", Codec::hevc, AudioMode::pcm, FrameRateMode::exact(0.5), 25, false,
+         false, 1, RationalTime{1000, 1000}, "HEVC  1920×1080  1 fps  no audio  →  clip_HEVC.mov"},
+        {"NTSC source, alpha dropped", Codec::h264, AudioMode::aac, FrameRateMode::source(), 29.97,
+         true, true, 29.97, RationalTime{1001, 30000},
          "H.264  1920×1080  29.97 fps  AAC  →  clip_H264.mp4 Alpha will not be kept."},
-        {"alpha kept",
-         Codec::proRes4444,
-         AudioMode::aac,
-         FrameRateMode::source(),
-         25,
-         true,
-         true,
-         25,
-         {1, 25},
+        {"alpha kept", Codec::proRes4444, AudioMode::aac, FrameRateMode::source(), 25, true, true,
+         25, RationalTime{1, 25},
          "ProRes 4444 (Alpha)  1920×1080  25 fps  AAC  →  clip_ProRes4444.mov"},
     };
     for (const Row& row : rows) {
@@ -220,7 +183,10 @@ TEST(WriterSettings, AudioCandidatesInOrder)
 {
     using C = AudioCandidate;
     const auto pcm = [](double r, int c, int d) {
-        return pcmSettings(r, c, d);
+        return C{pcmSettings(r, c, d), pcmSettings(r, c, d)};
+    };
+    const auto aac = [](double r, int c) {
+        return C{pcmSettings(r, c, 16), aacSettings(r, c, QualityTier::medium)};
     };
     struct Row
     {
@@ -230,26 +196,13 @@ TEST(WriterSettings, AudioCandidatesInOrder)
         QList<C> expected;
     };
     const Row rows[] = {
-        {"PCM 96 kHz 6 ch",
-         AudioMode::pcm,
-         {96000, 6},
-         {C{pcm(96000, 6, 24), pcm(96000, 6, 24)}, C{pcm(96000, 6, 16), pcm(96000, 6, 16)},
-          C{pcm(48000, 2, 16), pcm(48000, 2, 16)}}},
-        {"PCM out of range",
-         AudioMode::pcm,
-         {384000, 12},
-         {C{pcm(48000, 8, 24), pcm(48000, 8, 24)}, C{pcm(48000, 8, 16), pcm(48000, 8, 16)},
-          C{pcm(48000, 2, 16), pcm(48000, 2, 16)}}},
-        {"AAC mono 22 kHz",
-         AudioMode::aac,
-         {22050, 1},
-         {C{pcm(48000, 1, 16), aacSettings(48000, 1, QualityTier::medium)},
-          C{pcm(22050, 1, 16), aacSettings(22050, 1, QualityTier::medium)}}},
-        {"AAC 5.1",
-         AudioMode::aac,
-         {44100, 6},
-         {C{pcm(48000, 2, 16), aacSettings(48000, 2, QualityTier::medium)},
-          C{pcm(44100, 2, 16), aacSettings(44100, 2, QualityTier::medium)}}},
+        {"PCM 96 kHz 6 ch", AudioMode::pcm, AudioTags{96000, 6},
+         QList<C>{pcm(96000, 6, 24), pcm(96000, 6, 16), pcm(48000, 2, 16)}},
+        {"PCM out of range", AudioMode::pcm, AudioTags{384000, 12},
+         QList<C>{pcm(48000, 8, 24), pcm(48000, 8, 16), pcm(48000, 2, 16)}},
+        {"AAC mono 22 kHz", AudioMode::aac, AudioTags{22050, 1},
+         QList<C>{aac(48000, 1), aac(22050, 1)}},
+        {"AAC 5.1", AudioMode::aac, AudioTags{44100, 6}, QList<C>{aac(48000, 2), aac(44100, 2)}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
