@@ -203,6 +203,11 @@ TEST_F(EditingTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
     EXPECT_EQ(model->activeCount(), 3);
     model->setParallel(1);
     EXPECT_EQ(model->activeCount(), 3) << "a lower count never stops running encodes";
+    sessions.session(jobs[0].id)->succeed(path(QStringLiteral("a.mov")));
+    deliver();
+    EXPECT_EQ(status(jobs[3].id), JobStatus::queued) << "a freed slot above the count stays empty";
+    model->setParallel(9);
+    EXPECT_EQ(status(jobs[3].id), JobStatus::encoding);
 }
 
 TEST_F(EditingTest, FrameRateMenuIdsMapToTheirRates)
