@@ -45,15 +45,7 @@ AppModel::~AppModel()
     if (m_quitting)
         return;
     // No worker may outlive the model: stop what is still running before the sessions go.
-    for (auto& [id, running] : m_sessions)
-        running.session->cancel();
-    for (auto& [serial, session] : m_retiredSessions)
-        session->cancel();
-    const QDeadlineTimer deadline(m_quitWaitLimitMs);
-    for (auto& [id, running] : m_sessions)
-        running.session->waitForStopped(int(deadline.remainingTime()));
-    for (auto& [serial, session] : m_retiredSessions)
-        session->waitForStopped(int(deadline.remainingTime()));
+    stopAllSessions();
 }
 
 // Restore and persistence
@@ -149,13 +141,8 @@ void AppModel::writePresets()
     m_store.write(kPresetsFileName, encodePresetFile(m_savedPresets));
 }
 
-void AppModel::prepareForQuit()
+void AppModel::stopAllSessions()
 {
-    if (m_quitting)
-        return;
-    m_quitting = true;
-    m_saveTimer.stop();
-
     for (auto& [id, running] : m_sessions)
         running.session->cancel();
     for (auto& [serial, session] : m_retiredSessions)
@@ -167,6 +154,16 @@ void AppModel::prepareForQuit()
         running.session->waitForStopped(int(deadline.remainingTime()));
     for (auto& [serial, session] : m_retiredSessions)
         session->waitForStopped(int(deadline.remainingTime()));
+}
+
+void AppModel::prepareForQuit()
+{
+    if (m_quitting)
+        return;
+    m_quitting = true;
+    m_saveTimer.stop();
+
+    stopAllSessions();
 
     for (const EncodingJob& job : std::as_const(m_jobs)) {
         if ((job.status == JobStatus::encoding || job.status == JobStatus::paused) &&

@@ -6,11 +6,11 @@
 #include "CorvelEncoderCore/ParsedJob.h"
 #include "CorvelEncoderCore/Records.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
-#include <QDateTime>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -277,6 +277,8 @@ signals:
     void showWatchSettingsChanged(bool shown);
 
 private:
+    // Cancels every session and waits for them, within the quit wait limit.
+    void stopAllSessions();
     struct RunningSession
     {
         quint64 serial = 0;
