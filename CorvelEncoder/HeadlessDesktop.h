@@ -4,8 +4,8 @@
 
 namespace corvel {
 
-// Desktop services for a process without a window: panels are never confirmed, nothing is
-// revealed and no attention is asked for. There is nobody to show them to.
+// Desktop services for a process without a window (the command line, benchmarks): panels
+// are never confirmed, nothing is revealed and no attention is asked for.
 class HeadlessDesktop final : public DesktopServices
 {
 public:

@@ -8,6 +8,7 @@ add_library(CorvelEncoderModel STATIC
     ${CMAKE_CURRENT_LIST_DIR}/AppModelSheets.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AppSettings.cpp ${CMAKE_CURRENT_LIST_DIR}/AppSettings.h
     ${CMAKE_CURRENT_LIST_DIR}/DesktopServices.h
+    ${CMAKE_CURRENT_LIST_DIR}/HeadlessDesktop.h
     ${CMAKE_CURRENT_LIST_DIR}/StateFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/StateFiles.h
     ${CMAKE_CURRENT_LIST_DIR}/StateStore.h
     ${CMAKE_CURRENT_LIST_DIR}/AppModelIntake.cpp

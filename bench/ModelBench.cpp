@@ -3,7 +3,7 @@
 // the same jobs, measured in the same run.
 #include "CorvelEncoder/AppFiles.h"
 #include "CorvelEncoder/AppModel.h"
-#include "CorvelEncoder/DesktopServices.h"
+#include "CorvelEncoder/HeadlessDesktop.h"
 #include "CorvelEncoder/StateFiles.h"
 #include "CorvelEncoderCore/JsonCoding.h"
 
@@ -17,19 +17,6 @@
 using namespace corvel;
 
 namespace {
-
-class NoDesktop final : public DesktopServices
-{
-public:
-    void openPanel(const OpenPanelRequest&, std::function<void(const QStringList&)>) override {}
-    void savePanel(const SavePanelRequest&, std::function<void(const QString&)>) override {}
-    void revealFiles(const QStringList&) override {}
-    bool isApplicationActive() const override { return true; }
-    void requestAttention() override {}
-    void activateApplication() override {}
-    void disableAutomaticTermination(const QString&) override {}
-    void enableAutomaticTermination(const QString&) override {}
-};
 
 class NoSessions final : public EncodeSessionFactory
 {
@@ -100,7 +87,7 @@ int main(int argc, char** argv)
     const int count = 10000;
     QTemporaryDir temp;
     const QString dir = temp.filePath(QStringLiteral("Corvel Encoder"));
-    NoDesktop desktop;
+    HeadlessDesktop desktop;
     NoSessions sessions;
     const QList<EncodingJob> jobs = makeJobs(count);
 

@@ -9,7 +9,7 @@
 #include "CorvelEncoderCore/Presets.h"
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "cli/CliReporter.h"
-#include "cli/HeadlessDesktop.h"
+#include "CorvelEncoder/HeadlessDesktop.h"
 #include "cli/MemoryStateStore.h"
 
 #include <QCoreApplication>

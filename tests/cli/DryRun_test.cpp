@@ -9,7 +9,7 @@
 #include "CorvelEncoder/IntakeFiles.h"
 #include "CorvelEncoder/MediaProber.h"
 #include "CorvelEncoder/StateFiles.h"
-#include "cli/HeadlessDesktop.h"
+#include "CorvelEncoder/HeadlessDesktop.h"
 
 #include <QDir>
 #include <QFile>
