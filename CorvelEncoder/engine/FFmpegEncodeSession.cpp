@@ -220,6 +220,9 @@ private:
     Step filterAudio(Graph& g, AVFrame* frame);
     bool buildAudioFilter(Graph& g, const AVFrame* frame);
     Step encodeAudio(Graph& g, AVFrame* frame);
+    // Feeds `frame` (null at the end) into a filter graph and encodes all it gives back.
+    Step filterAndEncode(Graph& g, AVFilterContext* source, AVFilterContext* sink, AVFrame* frame,
+                         Step (Worker::*encode)(Graph&, AVFrame*));
     Step writePacket(Graph& g, AVPacket* packet, AVStream* stream, AVRational encoderBase);
     void reportProgress(Graph& g, double fraction);
 
@@ -672,18 +675,24 @@ Step FFmpegEncodeSession::Worker::filterVideo(Graph& g, AVFrame* frame)
     }
     if (!g.videoFilter)
         return Step::ok();
-    if (const int ret =
-            av_buffersrc_add_frame_flags(g.videoSource, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
+    return filterAndEncode(g, g.videoSource, g.videoSink, frame, &Worker::encodeVideo);
+}
+
+Step FFmpegEncodeSession::Worker::filterAndEncode(Graph& g, AVFilterContext* source,
+                                                  AVFilterContext* sink, AVFrame* frame,
+                                                  Step (Worker::*encode)(Graph&, AVFrame*))
+{
+    if (const int ret = av_buffersrc_add_frame_flags(source, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
         ret < 0 && ret != AVERROR_EOF)
         return Step::failed(ff::errorText(ret));
     for (;;) {
         AVFrame* out = g.filtered.get();
-        const int ret = av_buffersink_get_frame(g.videoSink, out);
+        const int ret = av_buffersink_get_frame(sink, out);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return Step::ok();
         if (ret < 0)
             return Step::failed(ff::errorText(ret));
-        Step step = encodeVideo(g, out);
+        Step step = (this->*encode)(g, out);
         av_frame_unref(out);
         if (!step.isOk())
             return step;
@@ -830,22 +839,7 @@ Step FFmpegEncodeSession::Worker::filterAudio(Graph& g, AVFrame* frame)
         return Step::failed(QStringLiteral("Reading audio failed."));
     if (!g.audioFilter)
         return Step::ok();
-    if (const int ret =
-            av_buffersrc_add_frame_flags(g.audioSource, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
-        ret < 0 && ret != AVERROR_EOF)
-        return Step::failed(ff::errorText(ret));
-    for (;;) {
-        AVFrame* out = g.filtered.get();
-        const int ret = av_buffersink_get_frame(g.audioSink, out);
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-            return Step::ok();
-        if (ret < 0)
-            return Step::failed(ff::errorText(ret));
-        Step step = encodeAudio(g, out);
-        av_frame_unref(out);
-        if (!step.isOk())
-            return step;
-    }
+    return filterAndEncode(g, g.audioSource, g.audioSink, frame, &Worker::encodeAudio);
 }
 
 Step FFmpegEncodeSession::Worker::encodeAudio(Graph& g, AVFrame* frame)
