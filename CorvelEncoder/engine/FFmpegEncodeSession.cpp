@@ -139,6 +139,27 @@ struct Graph
     ff::FramePtr filtered = ff::makeFrame();
 };
 
+// Puts the filters of `chain` between `source` and `sink` and configures the graph.
+bool linkFilterChain(AVFilterGraph* graph, AVFilterContext* source, AVFilterContext* sink,
+                     const QString& chain)
+{
+    AVFilterInOut* outputs = avfilter_inout_alloc();
+    AVFilterInOut* inputs = avfilter_inout_alloc();
+    bool ok = outputs && inputs;
+    if (ok) {
+        outputs->name = av_strdup("in");
+        outputs->filter_ctx = source;
+        inputs->name = av_strdup("out");
+        inputs->filter_ctx = sink;
+        ok = avfilter_graph_parse_ptr(graph, chain.toLatin1().constData(), &inputs, &outputs,
+                                      nullptr) >= 0 &&
+             avfilter_graph_config(graph, nullptr) >= 0;
+    }
+    avfilter_inout_free(&inputs);
+    avfilter_inout_free(&outputs);
+    return ok;
+}
+
 } // namespace
 
 class FFmpegEncodeSession::Worker
@@ -646,20 +667,7 @@ bool FFmpegEncodeSession::Worker::buildVideoFilter(Graph& g, const AVFrame* fram
     chain += QStringLiteral(",setsar=1,format=pix_fmts=") +
              QLatin1StringView(av_get_pix_fmt_name(target));
 
-    AVFilterInOut* outputs = avfilter_inout_alloc();
-    AVFilterInOut* inputs = avfilter_inout_alloc();
-    bool ok = outputs && inputs;
-    if (ok) {
-        outputs->name = av_strdup("in");
-        outputs->filter_ctx = g.videoSource;
-        inputs->name = av_strdup("out");
-        inputs->filter_ctx = g.videoSink;
-        ok = avfilter_graph_parse_ptr(g.videoFilter.get(), chain.toLatin1().constData(), &inputs,
-                                      &outputs, nullptr) >= 0 &&
-             avfilter_graph_config(g.videoFilter.get(), nullptr) >= 0;
-    }
-    avfilter_inout_free(&inputs);
-    avfilter_inout_free(&outputs);
+    bool ok = linkFilterChain(g.videoFilter.get(), g.videoSource, g.videoSink, chain);
     g.filterWidth = frame->width;
     g.filterHeight = frame->height;
     g.filterFormat = frame->format;
@@ -806,20 +814,7 @@ bool FFmpegEncodeSession::Worker::buildAudioFilter(Graph& g, const AVFrame* fram
             .arg(enc->sample_rate)
             .arg(QLatin1StringView(av_get_sample_fmt_name(enc->sample_fmt)))
             .arg(channelLayoutText(enc->ch_layout.nb_channels));
-    AVFilterInOut* outputs = avfilter_inout_alloc();
-    AVFilterInOut* inputs = avfilter_inout_alloc();
-    bool ok = outputs && inputs;
-    if (ok) {
-        outputs->name = av_strdup("in");
-        outputs->filter_ctx = g.audioSource;
-        inputs->name = av_strdup("out");
-        inputs->filter_ctx = g.audioSink;
-        ok = avfilter_graph_parse_ptr(g.audioFilter.get(), chain.toLatin1().constData(), &inputs,
-                                      &outputs, nullptr) >= 0 &&
-             avfilter_graph_config(g.audioFilter.get(), nullptr) >= 0;
-    }
-    avfilter_inout_free(&inputs);
-    avfilter_inout_free(&outputs);
+    bool ok = linkFilterChain(g.audioFilter.get(), g.audioSource, g.audioSink, chain);
     // AAC takes fixed-size frames.
     if (ok && enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
         av_buffersink_set_frame_size(g.audioSink, enc->frame_size);
