@@ -2,6 +2,7 @@
 
 #include "CorvelEncoder/AppFiles.h"
 #include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/HeadlessDesktop.h"
 #include "CorvelEncoder/IntakeFiles.h"
 #include "CorvelEncoder/MediaProber.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
@@ -9,7 +10,6 @@
 #include "CorvelEncoderCore/Presets.h"
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "cli/CliReporter.h"
-#include "CorvelEncoder/HeadlessDesktop.h"
 #include "cli/MemoryStateStore.h"
 
 #include <QCoreApplication>

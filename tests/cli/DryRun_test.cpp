@@ -6,10 +6,10 @@
 #include "CorvelEncoder/AppFiles.h"
 #include "CorvelEncoder/AppModel.h"
 #include "CorvelEncoder/AppSettings.h"
+#include "CorvelEncoder/HeadlessDesktop.h"
 #include "CorvelEncoder/IntakeFiles.h"
 #include "CorvelEncoder/MediaProber.h"
 #include "CorvelEncoder/StateFiles.h"
-#include "CorvelEncoder/HeadlessDesktop.h"
 
 #include <QDir>
 #include <QFile>
