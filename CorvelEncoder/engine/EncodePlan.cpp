@@ -3,6 +3,7 @@
 #include "CorvelEncoderCore/Naming.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTimeZone>
 
@@ -10,6 +11,10 @@
 #include <cmath>
 #include <filesystem>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvel {
 
@@ -96,10 +101,34 @@ QString OutputNames::reserve(const QString& directory, const QString& base, cons
 {
     std::lock_guard lock(m_mutex);
     const QString path = uniqueFileURL(directory, base, ext, [this](const QString& candidate) {
-        return QFileInfo::exists(candidate) || m_reserved.contains(candidate);
+        // lstat, not stat: writing through a dangling link would create its target elsewhere.
+        struct stat st = {};
+        return ::lstat(QFile::encodeName(candidate).constData(), &st) == 0 ||
+               m_reserved.contains(candidate);
     });
     m_reserved.insert(path);
     return path;
+}
+
+std::expected<QString, int> OutputNames::claim(const QString& directory, const QString& base,
+                                               const QString& ext)
+{
+    // Another process may create the chosen name between the check and the creation; the next
+    // check then sees it on disk.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString path = reserve(directory, base, ext);
+        const int fd = ::open(QFile::encodeName(path).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return path;
+        }
+        const int error = errno;
+        release(path);
+        if (error != EEXIST)
+            return std::unexpected(error);
+    }
+    return std::unexpected(EEXIST);
 }
 
 void OutputNames::release(const QString& path)
@@ -165,9 +194,16 @@ std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
     const int dot = static_cast<int>(name.lastIndexOf(u'.'));
     const QString base = dot > 0 ? name.left(dot) : name;
     const QString ext = dot > 0 ? name.mid(dot + 1) : QString();
-    plan.outputPath = OutputNames::shared().reserve(QDir(folder).absolutePath(), base, ext);
+    const auto claimed = OutputNames::shared().claim(QDir(folder).absolutePath(), base, ext);
+    if (!claimed)
+        return std::unexpected(
+            EncodeFailure::message(QStringLiteral("Could not write the output file. ") +
+                                   sentence(std::generic_category().message(claimed.error()))));
+    plan.outputPath = *claimed;
 
+    // Only a source missing from disk can be given its own name; the file there is the claim.
     if (standardised(plan.outputPath) == standardised(sourcePath)) {
+        QFile::remove(plan.outputPath);
         OutputNames::shared().release(plan.outputPath);
         return std::unexpected(
             EncodeFailure::message(QStringLiteral("Refusing to overwrite the source file.")));

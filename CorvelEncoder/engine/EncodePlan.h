@@ -97,9 +97,14 @@ class OutputNames final
 public:
     static OutputNames& shared();
 
-    // Chooses a free path directory/base[-N].ext, free meaning neither on disk nor reserved,
-    // and reserves it before returning.
+    // Chooses a free path directory/base[-N].ext, free meaning neither on disk (a dangling
+    // link counts) nor reserved, and reserves it before returning.
     QString reserve(const QString& directory, const QString& base, const QString& ext);
+    // Reserves a free path as reserve() does and creates it there, empty and exclusively, so
+    // other processes choosing names in the folder see it taken. Fails with an errno value
+    // when the folder takes no file.
+    std::expected<QString, int> claim(const QString& directory, const QString& base,
+                                      const QString& ext);
     void release(const QString& path);
     bool isReserved(const QString& path) const;
 
@@ -108,7 +113,8 @@ private:
     QSet<QString> m_reserved;
 };
 
-// Turns the job's settings and an inspected source into a plan, reserving its output path.
+// Turns the job's settings and an inspected source into a plan, claiming its output path: the
+// plan's file exists, empty, and belongs to whoever holds the plan.
 std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
                                                   const JobSettings& settings,
                                                   const QString& sourcePath, const QDateTime& now);

@@ -2,6 +2,7 @@
 
 #include "CorvelEncoder/engine/FFmpegHandles.h"
 #include "CorvelEncoder/engine/InspectMedia.h"
+#include "CorvelEncoder/engine/SourceWatch.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
 extern "C" {
@@ -94,8 +95,9 @@ void removeFile(const QString& path)
 struct Graph
 {
     EncodePlan plan;
-    bool reserved = false;
+    bool reserved = false; // the plan's file was created by this attempt
 
+    SourceWatch source;
     ff::InputFile input;
     AVStream* inVideo = nullptr;
     AVStream* inAudio = nullptr;
@@ -306,6 +308,11 @@ Step FFmpegEncodeSession::Worker::runGraphs()
             return opened;
         }
         Step end = pump(g);
+        // A cut or rewritten source can read as a clean end of file, so a finished read proves
+        // nothing on its own.
+        if (end.kind != Step::Kind::cancelled && g.source.changed())
+            end =
+                Step::failed(QStringLiteral("The source file changed while it was being encoded."));
         if (end.isOk())
             end = finish(g);
         if (end.isOk()) {
@@ -347,6 +354,7 @@ Step FFmpegEncodeSession::Worker::openGraph(const InspectedMedia& media, Graph& 
     g.plan = *plan;
     g.reserved = true;
 
+    g.source.start(media.path);
     if (const int ret = g.input.open(media.path, &m_interrupt); ret < 0)
         return cancelled() ? Step::cancelled() : Step::failed(readError(ret));
     AVFormatContext* in = g.input.get();
@@ -454,14 +462,13 @@ Step FFmpegEncodeSession::Worker::makeWriter(Graph& g)
             return Step::cancelled();
         first = *failed;
         log(QStringLiteral("Hardware encoder was refused. Retrying in software."), false);
+        // The claimed file stays: removing it would free the name for another process while
+        // this one still means to write there. The software writer truncates it.
         g.output.reset();
-        removeFile(g.plan.outputPath);
     }
     const auto failed = tryStartWriter(g, false);
     if (!failed)
         return Step::ok();
-    g.output.reset();
-    removeFile(g.plan.outputPath);
     if (cancelled())
         return Step::cancelled();
     return Step::failed(failed->isEmpty() ? first : *failed);
