@@ -4,12 +4,17 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
+
 extern "C" {
 #include <libavutil/log.h>
 }
 
 int main(int argc, char* argv[])
 {
+    // Past a file-size limit write() must fail with EFBIG, so the encode reports it and removes
+    // its partial file; the signal's default action would kill the process mid-file.
+    std::signal(SIGXFSZ, SIG_IGN);
     // The engine reports what matters through its own messages; the libraries' chatter (x264
     // statistics, probes for absent hardware encoders) would bury them on a terminal.
     av_log_set_level(AV_LOG_FATAL);

@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QIcon>
 
+#include <csignal>
+
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -22,6 +24,10 @@ using namespace corvel;
 
 int main(int argc, char** argv)
 {
+    // Past a file-size limit write() must fail with EFBIG, so the encode reports it and removes
+    // its partial file and a state file keeps its last whole copy; the signal's default action
+    // would kill the process mid-file.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     // Failures reach the user as job messages; FFmpeg's own chatter would only fill stderr.
     av_log_set_level(AV_LOG_FATAL);

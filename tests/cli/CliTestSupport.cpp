@@ -17,7 +17,7 @@ QList<QByteArray> CliRun::lines() const
 
 CliRun runEncoder(const QStringList& args, const QString& workingDirectory, const QString& home,
                   const std::function<void(const QByteArray& line, qint64 pid)>& whileRunning,
-                  int timeoutMs)
+                  int timeoutMs, const std::function<void()>& inChild)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -26,6 +26,8 @@ CliRun runEncoder(const QStringList& args, const QString& workingDirectory, cons
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), QDir(home).filePath(QStringLiteral("config")));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(workingDirectory);
+    if (inChild)
+        process.setChildProcessModifier(inChild);
     process.start(QStringLiteral(CORVEL_ENCODE_PATH), args);
     CliRun run;
     if (!process.waitForStarted())

@@ -32,9 +32,10 @@ struct CliRun
 // Runs corvel-encode with `args` in `workingDirectory`. HOME and XDG_DATA_HOME point below
 // `home`, so nothing of the user running the tests is read or written. `whileRunning` is
 // called with each stdout line as it arrives and may send the process a signal.
+// `inChild` runs in the child between fork and exec, to set limits or drop privileges.
 CliRun runEncoder(const QStringList& args, const QString& workingDirectory, const QString& home,
                   const std::function<void(const QByteArray& line, qint64 pid)>& whileRunning = {},
-                  int timeoutMs = 60000);
+                  int timeoutMs = 60000, const std::function<void()>& inChild = {});
 
 // Makes a movie with the ffmpeg program: `seconds` of a test pattern at `size` ("320x240"),
 // with a stereo tone when `audio`. Returns whether ffmpeg succeeded.

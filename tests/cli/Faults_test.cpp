@@ -1,0 +1,301 @@
+// Encodes that meet a hostile machine: a file-size limit reached mid-file, output folders that
+// cannot take a file, and several encodes racing for one name. Whatever happens, no file is
+// lost or overwritten and no partial file stays behind.
+
+#include "CliTestSupport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace corvel::clitest {
+namespace {
+
+QList<QJsonObject> eventsNamed(const CliRun& run, const char* name)
+{
+    QList<QJsonObject> some;
+    for (const QByteArray& line : run.lines()) {
+        const QJsonObject event = parseLine(line);
+        if (event.value(QStringLiteral("event")).toString() == QLatin1StringView(name))
+            some.append(event);
+    }
+    return some;
+}
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// Every entry below `root` with its size and modification time: two equal snapshots mean
+// nothing was written, created or removed.
+QMap<QString, QString> snapshot(const QString& root)
+{
+    QMap<QString, QString> all;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        all.insert(
+            QDir(root).relativeFilePath(info.filePath()),
+            QStringLiteral("%1 %2").arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch()));
+    }
+    return all;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+class FaultsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_home = m_dir.filePath(QStringLiteral("home"));
+        ASSERT_TRUE(QDir().mkpath(m_home));
+    }
+
+    QTemporaryDir m_dir;
+    QString m_home;
+};
+
+struct LimitRow
+{
+    const char* name;
+    const char* parallel;
+};
+
+// RLIMIT_FSIZE stands in for a full disk: past the limit write() fails, as it does when the
+// disk fills, and the process gets SIGXFSZ, which must not kill it.
+TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobRemovesItsFileAndTheQueueGoesOn)
+{
+    constexpr rlim_t kLimit = 256 * 1024;
+    const QString big = m_dir.filePath(QStringLiteral("big.mov"));
+    const QString small = m_dir.filePath(QStringLiteral("small.mov"));
+    ASSERT_TRUE(makeMovie(big, 3, QStringLiteral("320x240"), true));
+    ASSERT_TRUE(makeMovie(small, 0.5, QStringLiteral("64x48"), false));
+
+    // The desktop state the run reads must come through unchanged.
+    const QString support = m_home + QStringLiteral("/data/Corvel Encoder");
+    ASSERT_TRUE(QDir().mkpath(support));
+    const QByteArray settings = R"({"maxParallel":1,"hasSeenIntro":true})";
+    const QByteArray queue = R"({"version":1,"jobs":[]})";
+    ASSERT_TRUE(writeFile(support + QStringLiteral("/settings.json"), settings));
+    ASSERT_TRUE(writeFile(support + QStringLiteral("/queue.json"), queue));
+    const QMap<QString, QString> stateBefore = snapshot(support);
+
+    const LimitRow rows[] = {{"one at a time", "1"}, {"both at once", "2"}};
+    for (const LimitRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(row.parallel));
+        const CliRun run =
+            runEncoder({QStringLiteral("--json"), QStringLiteral("-p"), QStringLiteral("proxy"),
+                        QStringLiteral("--audio"), QStringLiteral("pcm"), QStringLiteral("-j"),
+                        QLatin1StringView(row.parallel), QStringLiteral("-o"), out, big, small},
+                       m_dir.path(), m_home, {}, 60000, [] {
+                           const rlimit limit{kLimit, kLimit};
+                           setrlimit(RLIMIT_FSIZE, &limit);
+                       });
+        ASSERT_FALSE(run.crashed) << run.err.toStdString();
+        EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+
+        const QList<QJsonObject> failed = eventsNamed(run, "failed");
+        ASSERT_EQ(failed.size(), 1) << run.out.toStdString();
+        EXPECT_EQ(failed.first().value(QStringLiteral("error")).toString(),
+                  QStringLiteral("Could not write the output file. File too large."));
+
+        const QList<QJsonObject> finished = eventsNamed(run, "finished");
+        ASSERT_EQ(finished.size(), 1) << run.out.toStdString();
+        const QString output = finished.first().value(QStringLiteral("output")).toString();
+        EXPECT_TRUE(QFileInfo(output).fileName().startsWith(u"small"));
+        EXPECT_GT(QFileInfo(output).size(), 0);
+        EXPECT_LT(QFileInfo(output).size(), qint64(kLimit));
+        EXPECT_EQ(entries(out), QStringList{QFileInfo(output).fileName()});
+    }
+    EXPECT_EQ(snapshot(support), stateBefore);
+    EXPECT_EQ(contents(support + QStringLiteral("/settings.json")), settings);
+    EXPECT_EQ(contents(support + QStringLiteral("/queue.json")), queue);
+}
+
+struct UnwritableRow
+{
+    const char* name;
+    // Prepares the output path below the scratch folder and returns it.
+    std::function<QString(const QString& scratch)> prepare;
+    const char* error;
+    bool needsAnotherUser; // permissions mean nothing to root
+};
+
+TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
+{
+    const QString clip = m_dir.filePath(QStringLiteral("clip.mov"));
+    ASSERT_TRUE(makeMovie(clip, 0.5, QStringLiteral("64x48"), true));
+    const UnwritableRow rows[] = {
+        {"read-only folder",
+         [](const QString& scratch) {
+             const QString folder = scratch + QStringLiteral("/locked");
+             QDir().mkpath(folder);
+             QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                               QFile::ExeGroup | QFile::ReadOther |
+                                               QFile::ExeOther);
+             return folder;
+         },
+         "Could not write the output file. Permission denied.", true},
+        {"a regular file named as the folder",
+         [](const QString& scratch) {
+             const QString file = scratch + QStringLiteral("/renders");
+             writeFile(file, "notes\n");
+             return file;
+         },
+         "Could not create the output folder. Not a directory.", false},
+        {"a folder below a regular file",
+         [](const QString& scratch) {
+             const QString file = scratch + QStringLiteral("/renders");
+             writeFile(file, "notes\n");
+             return file + QStringLiteral("/day1");
+         },
+         "Could not create the output folder. Not a directory.", false},
+    };
+    // As root the child drops to nobody, for whom the scratch tree must be reachable.
+    const bool asRoot = geteuid() == 0;
+    const QFile::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                    QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                    QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(m_dir.path(), open));
+    ASSERT_TRUE(QFile::setPermissions(m_home, open | QFile::WriteGroup | QFile::WriteOther));
+    ASSERT_TRUE(QFile::setPermissions(clip, QFile::ReadOwner | QFile::WriteOwner |
+                                                QFile::ReadGroup | QFile::ReadOther));
+
+    for (const UnwritableRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString scratch = m_dir.filePath(QStringLiteral("scratch"));
+        ASSERT_TRUE(QDir().mkpath(scratch));
+        ASSERT_TRUE(QFile::setPermissions(scratch, open));
+        const QString out = row.prepare(scratch);
+        const QMap<QString, QString> before = snapshot(m_dir.path());
+
+        std::function<void()> inChild;
+        if (row.needsAnotherUser && asRoot) {
+            inChild = [] {
+                if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                    _exit(99);
+            };
+        }
+        const CliRun run = runEncoder({QStringLiteral("--json"), QStringLiteral("-p"),
+                                       QStringLiteral("h264"), QStringLiteral("-o"), out, clip},
+                                      m_dir.path(), m_home, {}, 60000, inChild);
+        ASSERT_FALSE(run.crashed);
+        ASSERT_NE(run.exitCode, 99) << "could not drop to nobody";
+        EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+        const QList<QJsonObject> failed = eventsNamed(run, "failed");
+        ASSERT_EQ(failed.size(), 1) << run.out.toStdString();
+        EXPECT_EQ(failed.first().value(QStringLiteral("error")).toString(),
+                  QLatin1StringView(row.error));
+        EXPECT_TRUE(eventsNamed(run, "ready").isEmpty());
+        EXPECT_EQ(snapshot(m_dir.path()), before);
+
+        QFile::setPermissions(out, open);
+        ASSERT_TRUE(QDir(scratch).removeRecursively());
+    }
+}
+
+struct RaceRow
+{
+    const char* name;
+    int processes;
+    const char* parallel;
+};
+
+// Four sources called clip.mov in four folders all want out/clip.mov, which already exists.
+TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFileAlone)
+{
+    QStringList sources;
+    for (const QString folder : {"a", "b", "c", "d"}) {
+        const QString source = m_dir.filePath(folder + QStringLiteral("/clip.mov"));
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(source).path()));
+        ASSERT_TRUE(makeMovie(source, 0.5, QStringLiteral("64x48"), false));
+        sources << source;
+    }
+    const RaceRow rows[] = {{"one process, four at once", 1, "4"},
+                            {"two processes, two each at once", 2, "2"}};
+    const QByteArray existingBytes = "an earlier render that must survive\n";
+    for (const RaceRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(row.processes));
+        ASSERT_TRUE(QDir().mkpath(out));
+        const QString existing = out + QStringLiteral("/clip.mov");
+        ASSERT_TRUE(writeFile(existing, existingBytes));
+        const QDateTime existingTime = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        {
+            QFile file(existing);
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(file.setFileTime(existingTime, QFileDevice::FileModificationTime));
+        }
+
+        const qsizetype share = sources.size() / row.processes;
+        std::vector<CliRun> runs(row.processes);
+        std::vector<std::thread> threads;
+        for (int p = 0; p < row.processes; ++p) {
+            threads.emplace_back([&, p] {
+                runs[p] = runEncoder(
+                    QStringList{QStringLiteral("--json"), QStringLiteral("-p"),
+                                QStringLiteral("proxy"), QStringLiteral("--naming"),
+                                QStringLiteral("{name}"), QStringLiteral("-j"),
+                                QLatin1StringView(row.parallel), QStringLiteral("-o"), out} +
+                        sources.mid(p * share, share),
+                    m_dir.path(), m_home);
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+
+        QSet<QString> outputs;
+        for (const CliRun& run : runs) {
+            ASSERT_FALSE(run.crashed);
+            EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+            for (const QJsonObject& finished : eventsNamed(run, "finished"))
+                outputs.insert(finished.value(QStringLiteral("output")).toString());
+        }
+        EXPECT_EQ(outputs.size(), 4);
+        EXPECT_FALSE(outputs.contains(existing));
+        EXPECT_EQ(contents(existing), existingBytes);
+        EXPECT_EQ(QFileInfo(existing).lastModified().toSecsSinceEpoch(),
+                  existingTime.toSecsSinceEpoch());
+
+        QStringList expected{QStringLiteral("clip.mov")};
+        for (const QString& output : std::as_const(outputs)) {
+            EXPECT_EQ(QFileInfo(output).path(), out);
+            EXPECT_GT(QFileInfo(output).size(), 1000);
+            expected << QFileInfo(output).fileName();
+        }
+        expected.sort();
+        EXPECT_EQ(entries(out), expected);
+    }
+}
+
+} // namespace
+} // namespace corvel::clitest
