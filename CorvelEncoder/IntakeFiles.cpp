@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QSet>
 
 namespace corvel {
 
@@ -19,6 +20,28 @@ QString expandedHome(const QString& path)
     if (path.startsWith(u"~/"))
         return QDir::homePath() + path.mid(1);
     return path;
+}
+
+void collectInto(QStringList& files, QSet<QString>& walked, const QString& folder, int depth)
+{
+    if (depth > kMaxFolderDepth)
+        return;
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (canonical.isEmpty() || walked.contains(canonical))
+        return;
+    walked.insert(canonical);
+    // Unsorted: the order the file system gives, like a plain directory listing.
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo entry = it.fileInfo();
+        if (entry.fileName() == kWatchOutputFolderName || entry.isHidden())
+            continue;
+        if (entry.isDir())
+            collectInto(files, walked, entry.filePath(), depth + 1);
+        else
+            files.append(entry.filePath());
+    }
 }
 
 } // namespace
@@ -44,23 +67,11 @@ QList<QUrl> commandLineURLs(const QStringList& arguments, const QString& working
     return urls;
 }
 
-QStringList collectFiles(const QString& folder, int depth)
+QStringList collectFiles(const QString& folder)
 {
-    if (depth > kMaxFolderDepth)
-        return {};
     QStringList files;
-    // Unsorted: the order the file system gives, like a plain directory listing.
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo entry = it.fileInfo();
-        if (entry.fileName() == kWatchOutputFolderName || entry.isHidden())
-            continue;
-        if (entry.isDir())
-            files += collectFiles(entry.filePath(), depth + 1);
-        else
-            files.append(entry.filePath());
-    }
+    QSet<QString> walked;
+    collectInto(files, walked, folder, 0);
     return files;
 }
 

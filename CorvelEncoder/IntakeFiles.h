@@ -15,7 +15,9 @@ inline constexpr QLatin1StringView kWatchOutputFolderName{"Corvel Output"};
 QList<QUrl> commandLineURLs(const QStringList& arguments, const QString& workingDirectory);
 
 // Every non-hidden file below `folder`, descending five levels of sub-folders, skipping any
-// entry named "Corvel Output". Entries come in the order the file system lists them.
-QStringList collectFiles(const QString& folder, int depth = 0);
+// entry named "Corvel Output". Entries come in the order the file system lists them. Links to
+// folders are followed, but a folder already walked (a link loop, or two links to one folder)
+// is walked only once.
+QStringList collectFiles(const QString& folder);
 
 } // namespace corvel

@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace corvel {
@@ -48,6 +49,19 @@ std::optional<QList<QUrl>> decodeBody(const QByteArray& body)
     return urls;
 }
 
+// Whether the process at the other end of a connected local socket runs as this user. The
+// socket file's permissions already keep others out; this also holds when the runtime folder
+// is shared or the socket path was taken by someone else.
+bool peerIsThisUser(qintptr descriptor)
+{
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials,
+                     &length) != 0)
+        return false;
+    return credentials.uid == ::getuid();
+}
+
 } // namespace
 
 SingleInstance::SingleInstance(QString socketPath, QObject* parent)
@@ -78,6 +92,9 @@ SingleInstance::Role SingleInstance::claim(const QList<QUrl>& urls, int timeoutM
     QLocalSocket peer;
     peer.connectToServer(m_socketPath);
     if (peer.waitForConnected(timeoutMs)) {
+        // Another user's listener must never learn what this launch opens.
+        if (!peerIsThisUser(peer.socketDescriptor()))
+            return Role::unavailable;
         peer.write(encodeMessage(urls));
         if (!peer.waitForBytesWritten(timeoutMs))
             return Role::unavailable;
@@ -101,6 +118,11 @@ void SingleInstance::acceptConnections()
 {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
+        if (!peerIsThisUser(socket->socketDescriptor())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         // Owned by the connections below, which go away with the socket.
         auto buffer = std::make_shared<QByteArray>();
         // A peer that stalls is dropped instead of holding a connection forever.

@@ -1,11 +1,15 @@
 #include "FakeProber.h"
 #include "ModelTestSupport.h"
+#include "tests/SlowBuild.h"
 
 #include "CorvelEncoder/IncomingOpener.h"
 #include "CorvelEncoderCore/Presets.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+
+#include <algorithm>
 
 namespace corvel::testing {
 namespace {
@@ -180,6 +184,35 @@ TEST_F(IntakeTest, LinksAddClipsWithTheirSettings)
     EXPECT_EQ(jobs().size(), 1);
     ASSERT_TRUE(m.banner());
     EXPECT_TRUE(m.logLines().last().isError);
+}
+
+TEST_F(IntakeTest, ALinkWithTenThousandSourcesIsTakenWholeAndQuickly)
+{
+    AppModel& m = start();
+    QString query = QStringLiteral("corvelencoder://enqueue?preset=H.264&sender=Batch");
+    QStringList expected;
+    for (int i = 0; i < 10'000; ++i) {
+        const QString clip = QStringLiteral("/media/day %1/shot-%2.mov").arg(i / 100).arg(i);
+        expected.append(clip);
+        query += QStringLiteral("&source=") + QString::fromLatin1(QUrl::toPercentEncoding(clip));
+    }
+    QElapsedTimer timer;
+    timer.start();
+    m.importURLs({QUrl(query)}, true);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const QList<EncodingJob> all = jobs();
+            return all.size() == 10'000 &&
+                   std::none_of(all.cbegin(), all.cend(), [](const auto& j) { return j.probing; });
+        },
+        10'000));
+    const qint64 elapsed = timer.elapsed();
+    QStringList sources;
+    for (const EncodingJob& job : jobs())
+        sources.append(job.sourcePath);
+    EXPECT_EQ(sources, expected);
+    EXPECT_EQ(logTexts().last(), u"Added 10000 files from Batch");
+    EXPECT_LT(elapsed, 2000 * kSlowBuildFactor);
 }
 
 TEST_F(IntakeTest, OutsideURLsAreTakenOnceWithinTheRepeatWindow)

@@ -15,8 +15,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <thread>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace corvel {
 namespace {
@@ -85,6 +93,31 @@ TEST(Intake, CollectFilesWalksFiveLevelsAndSkipsHiddenAndOutput)
     EXPECT_EQ(QSet<QString>(files.begin(), files.end()), expected);
     EXPECT_EQ(files.size(), expected.size());
     EXPECT_TRUE(collectFiles(root + "/missing").isEmpty());
+}
+
+TEST(Intake, CollectFilesEndsOnLinkLoopsAndWalksEachFolderOnce)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path() + "/drop";
+    touch(root + "/a.mov");
+    touch(root + "/inner/b.mov");
+    touch(dir.path() + "/elsewhere/c.mov");
+    // Ten links back to the top would give 10^5 walks of it without loop detection.
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(QFile::link(root, root + "/inner/up" + QString::number(i)));
+    ASSERT_TRUE(QFile::link(root + "/inner", root + "/inner/self"));
+    ASSERT_TRUE(QFile::link(dir.path() + "/elsewhere", root + "/outside"));
+    ASSERT_TRUE(QFile::link(dir.path() + "/elsewhere", root + "/inner/outside again"));
+    ASSERT_TRUE(QFile::link(root + "/ping", root + "/pong"));
+    ASSERT_TRUE(QFile::link(root + "/pong", root + "/ping"));
+
+    const QStringList files = collectFiles(root);
+    QStringList names;
+    for (const QString& file : files)
+        names.append(QFileInfo(file).fileName());
+    names.sort();
+    // The dangling ping-pong pair is listed as files; intake drops them as non-movies.
+    EXPECT_EQ(names, (QStringList{"a.mov", "b.mov", "c.mov", "ping", "pong"}));
 }
 
 TEST(Intake, IncomingOpenerHoldsURLsUntilAHandlerExists)
@@ -231,6 +264,98 @@ TEST(Intake, ListenerDropsMalformedAndOversizedMessages)
         EXPECT_TRUE(closed.load());
     }
     EXPECT_FALSE(gotSignal);
+}
+
+// Runs `body` in a child process as the unprivileged user "nobody" and returns its exit code,
+// keeping this process's event loop turning meanwhile. The child may only make system calls.
+int runAsNobody(const std::function<int()>& body)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(90);
+        ::_exit(body());
+    }
+    int status = 0;
+    spinUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 10000);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+sockaddr_un socketAddress(const QString& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray bytes = QFile::encodeName(path);
+    std::memcpy(address.sun_path, bytes.constData(),
+                std::min<size_t>(bytes.size(), sizeof address.sun_path - 1));
+    return address;
+}
+
+TEST(Intake, LocalSocketTalksOnlyToTheSameUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "acting as another user needs root";
+    QTemporaryDir dir;
+    const QFileDevice::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), open));
+
+    // Another user reaching our listener, even past the file permissions, is hung up on.
+    const QString ours = dir.filePath("ours.socket");
+    SingleInstance first(ours);
+    ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
+    ASSERT_TRUE(QFile::setPermissions(ours, open));
+    bool gotSignal = false;
+    QObject::connect(&first, &SingleInstance::urlsReceived, &first,
+                     [&](const QList<QUrl>&) { gotSignal = true; });
+    const sockaddr_un oursAddress = socketAddress(ours);
+    const QByteArray message = QByteArray("\x00\x00\x00\x11[\"file:///a.mov\"]", 21);
+    const int intruder = runAsNobody([&] {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&oursAddress), sizeof oursAddress))
+            return 2;
+        if (::send(fd, message.constData(), message.size(), MSG_NOSIGNAL) != message.size())
+            return 0; // already hung up on
+        pollfd wait{fd, POLLIN, 0};
+        ::poll(&wait, 1, 3000);
+        char ack = 0;
+        return ::read(fd, &ack, 1) == 1 ? 1 : 0;
+    });
+    EXPECT_EQ(intruder, 0);
+    spinUntil([] { return false; }, 100);
+    EXPECT_FALSE(gotSignal);
+
+    // A listener of another user on our socket path is never handed our files.
+    const QString taken = dir.filePath("taken.socket");
+    const sockaddr_un takenAddress = socketAddress(taken);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    int squatterResult = -1;
+    std::thread squatter([&] {
+        squatterResult = runAsNobody([&] {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (::bind(fd, reinterpret_cast<const sockaddr*>(&takenAddress), sizeof takenAddress) ||
+                ::listen(fd, 1))
+                return 2;
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t n = ::write(ready[1], &byte, 1);
+            pollfd wait{fd, POLLIN, 0};
+            if (::poll(&wait, 1, 5000) != 1)
+                return 3;
+            const int peer = ::accept(fd, nullptr, nullptr);
+            char got = 0;
+            return ::read(peer, &got, 1) > 0 ? 1 : 0;
+        });
+    });
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    SingleInstance second(taken);
+    EXPECT_NE(second.claim({QUrl::fromLocalFile("/secret/plan.mov")}, 2000),
+              SingleInstance::Role::forwarded);
+    squatter.join();
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(squatterResult, 0);
 }
 
 } // namespace

@@ -1,11 +1,15 @@
 #include "CorvelEncoderCore/CorvelIdentity.h"
 #include "CorvelEncoderCore/Naming.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSet>
 
 #include "../QtPrinters.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace corvel {
 namespace {
@@ -102,6 +106,52 @@ TEST(Naming, OutputFilename)
     EXPECT_EQ(outputFilename(u"README", settings, {2, 2}, u"x"_qs), u"README.mp4");
     settings.body.namingPattern = QStringLiteral("{date}");
     EXPECT_EQ(outputFilename(u"a.mov", settings, {2, 2}, u"2026-03-07"_qs), u"2026-03-07.mp4");
+}
+
+TEST(Naming, NoPatternOrSourceNameLeavesTheOutputFolder)
+{
+    const QString hostile[] = {
+        u"../../etc/passwd"_qs,
+        u".."_qs,
+        u"."_qs,
+        u"/"_qs,
+        u"a/../../b"_qs,
+        u"..\\..\\x"_qs,
+        u"\u0000tail"_qs,
+        u"line\nbreak\r\t"_qs,
+        u"\u001b[31mred"_qs,
+        u"\u202Eevil\u202C"_qs,
+        u"~"_qs,
+        u"~/x"_qs,
+        u" "_qs,
+        u""_qs,
+        QString(300, u'/'),
+        u"{name}/{name}"_qs,
+        u"..{name}.."_qs,
+        u"{preset}"_qs,
+    };
+    const QString patterns[] = {u"{name}"_qs,          u"{name}/{preset}"_qs, u"../{name}"_qs,
+                                u"{preset}{codec}"_qs, u"/{date}/.."_qs,      u""_qs};
+    const QString folder = u"/out/renders"_qs;
+    const auto nothingExists = [](const QString&) {
+        return false;
+    };
+    for (const QString& pattern : patterns) {
+        for (const QString& value : hostile) {
+            const NameContext context{value, value, u"H264"_qs, u"2x2"_qs, value};
+            const QString base = renderName(pattern, context);
+            SCOPED_TRACE((pattern + QStringLiteral(" / ") + value).toStdString());
+            EXPECT_FALSE(base.isEmpty());
+            EXPECT_FALSE(base.contains(u'/'));
+            EXPECT_NE(base, u"..");
+            EXPECT_NE(base, u".");
+            EXPECT_TRUE(std::none_of(base.cbegin(), base.cend(),
+                                     [](QChar c) { return c.category() == QChar::Other_Control; }));
+            const QString path = uniqueFileURL(folder, base, u"mov", nothingExists);
+            EXPECT_EQ(QFileInfo(path).path(), folder);
+            EXPECT_EQ(QDir::cleanPath(path), path);
+        }
+    }
 }
 
 TEST(Naming, DateStampUsesTheGivenZone)
