@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace corvel;
@@ -509,4 +510,26 @@ TEST_F(JobFileOnDisk, ParseFileUsesItsFolderAsBase)
     EXPECT_EQ(errorOf(parseJobFile(missing)), "Job file not found at " + missing + ".");
     EXPECT_EQ(errorOf(parseJobFile(write("bad.corveljob", "{oops"))),
               "The job file could not be read as JSON.");
+}
+
+TEST_F(JobFileOnDisk, HugeAndDeeplyNestedFilesFailClearlyInBoundedMemory)
+{
+    const auto peakKiB = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
+    };
+    // Sparse, so the test costs no disk; reading one whole would still cost 100 MB of memory.
+    const QString huge = write("huge.corveljob", R"({"sources":[)");
+    const QString hugeJson = write("huge.json", R"({"sources":[)");
+    for (const QString& path : {huge, hugeJson})
+        ASSERT_TRUE(QFile::resize(path, 100 * 1024 * 1024));
+    const QString deep =
+        write("deep.corveljob", QByteArray(100'000, '[') + QByteArray(100'000, ']'));
+
+    const long before = peakKiB();
+    EXPECT_EQ(errorOf(parseJobFile(huge)), "Job file not found at " + huge + ".");
+    EXPECT_FALSE(looksLikeJobFile(hugeJson));
+    EXPECT_EQ(errorOf(parseJobFile(deep)), "The job file could not be read as JSON.");
+    EXPECT_LT(peakKiB() - before, 32 * 1024);
 }
