@@ -360,7 +360,6 @@ private:
     std::unique_ptr<WatchSightings> m_sightings;
     QTimer m_watchTimer;
     QTimer m_scanWork;
-    QDateTime m_watchBaselineUntil;
 
     // Editing.
     QString m_suggestedName = QStringLiteral("Preset");

@@ -17,7 +17,20 @@ namespace {
 
 constexpr int kScanDelayMs = 350;
 constexpr int kWatchTickMs = 1200;
-constexpr int kBaselineMs = 2500;
+
+// The movies and job files below `folder` the watch would take, leaving out its own results
+// in `out`.
+QStringList watchCandidates(const QString& folder, const QString& out)
+{
+    QStringList candidates;
+    for (const QString& file : collectFiles(folder)) {
+        if (isInsideFolder(resolvedWatchPath(file), out))
+            continue;
+        if (isCorvelJobPath(file) || looksLikeJobFile(file) || isVideoFilePath(file))
+            candidates.append(file);
+    }
+    return candidates;
+}
 
 } // namespace
 
@@ -66,11 +79,20 @@ void AppModel::refreshWatch()
         setBanner(QStringLiteral("Watch folder is missing."));
         return;
     }
-    // Unless asked to, files already there when watching starts are noted, not encoded.
-    m_watchBaselineUntil = m_settings.watchProcessExisting
-                               ? QDateTime()
-                               : QDateTime::currentDateTimeUtc().addMSecs(kBaselineMs);
     m_watchService->start(folder);
+    // Unless asked to, the files there now are noted as they are, not encoded; whatever
+    // arrives after this moment, however soon, is new. One still being copied gets a new
+    // identity when it is done, and is taken then.
+    if (!m_settings.watchProcessExisting) {
+        QStringList keys = m_settings.seenWatchKeys;
+        for (const QString& file :
+             watchCandidates(folder, resolvedWatchPath(resolvedWatchOutput()))) {
+            if (const std::optional<QString> key = watchIdentity(file))
+                rememberWatch(keys, *key);
+        }
+        if (keys != m_settings.seenWatchKeys)
+            updateSettings([&](AppSettings& s) { s.seenWatchKeys = keys; });
+    }
     scheduleScan();
     m_watchTimer.start();
 }
@@ -86,36 +108,24 @@ void AppModel::scanWatch()
 {
     if (!m_settings.watchEnabled || m_settings.watchFolder.isEmpty() || !m_sightings)
         return;
-    const QStringList files = collectFiles(m_settings.watchFolder);
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const bool baseline = !m_settings.watchProcessExisting && m_watchBaselineUntil.isValid() &&
-                          now < m_watchBaselineUntil;
-    const QString out = resolvedWatchPath(resolvedWatchOutput());
+    // The watch never picks up its own results.
+    const QStringList files =
+        watchCandidates(m_settings.watchFolder, resolvedWatchPath(resolvedWatchOutput()));
 
     QStringList keys = m_settings.seenWatchKeys;
     bool changed = false;
     int added = 0;
     for (const QString& file : files) {
-        // The watch never picks up its own results.
-        if (isInsideFolder(resolvedWatchPath(file), out))
-            continue;
-        const bool isJob = isCorvelJobPath(file) || looksLikeJobFile(file);
-        if (!isJob && !isVideoFilePath(file))
-            continue;
-        // Files there when watching started are noted as they are: waiting for them to look
-        // stable would outlast the baseline and encode them after all. One still being
-        // copied gets a new identity when it is done, and is taken then.
-        if (!baseline && !m_sightings->isStable(file, now))
+        if (!m_sightings->isStable(file, now))
             continue;
         const std::optional<QString> key = watchIdentity(file);
         if (!key || keys.contains(*key))
             continue;
         rememberWatch(keys, *key);
         changed = true;
-        if (baseline)
-            continue;
 
-        if (isJob) {
+        if (isCorvelJobPath(file) || looksLikeJobFile(file)) {
             const ImportResult result = importJobFile(file);
             added += int(result.ids.size());
             if (result.start)
