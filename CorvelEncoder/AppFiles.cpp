@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -15,6 +16,19 @@ QString firstLocation(QStandardPaths::StandardLocation location)
 {
     const QStringList paths = QStandardPaths::standardLocations(location);
     return paths.isEmpty() || paths.first().isEmpty() ? QDir::homePath() : paths.first();
+}
+
+// QSaveFile writes "name.XXXXXX" beside the file and renames it over the file; a process that
+// ends in between leaves it behind, never to be read.
+void removeUnfinishedSaves(QDir folder, const QString& name)
+{
+    static const QRegularExpression unfinished(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
+    const QStringList entries =
+        folder.entryList({name + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
+    for (const QString& entry : entries) {
+        if (unfinished.match(entry.mid(name.size())).hasMatch())
+            folder.remove(entry);
+    }
 }
 
 } // namespace
@@ -43,6 +57,9 @@ QString AppFilesStore::path(const QString& name) const
 
 std::optional<QByteArray> AppFilesStore::read(const QString& name)
 {
+    // A state file is read when the application starts, before anything of this session
+    // writes it: a save in progress now was cut off in an earlier one.
+    removeUnfinishedSaves(QDir(m_directory), name);
     QFile file(path(name));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;

@@ -18,6 +18,8 @@ QString defaultOutputDirectory();
 } // namespace AppFiles
 
 // State files in one folder, written with QSaveFile. The folder is created before each access.
+// Reading a file removes what a save of it that was cut off left beside it, so only the one
+// instance that owns the folder reads through this store.
 class AppFilesStore final : public StateStore
 {
 public:

@@ -9,6 +9,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -84,7 +85,8 @@ void AppModel::restoreState()
 
 namespace {
 
-// An encode that did not finish restarts from the beginning.
+// An encode that did not finish restarts from the beginning. Its output path stays: it names
+// the partial file, which the next start removes.
 bool resetUnfinished(EncodingJob& job)
 {
     if (job.status != JobStatus::encoding && job.status != JobStatus::paused)
@@ -103,6 +105,25 @@ bool AppModel::normalizeRestoredJobs()
     bool changed = false;
     for (EncodingJob& job : m_jobs)
         changed = resetUnfinished(job) || changed;
+
+    // Only an interrupted encode leaves a queued job with an output path. Its file was cut off
+    // when the process ended without the quit sequence; under its final name it would pass for
+    // a finished movie, and the new encode would have to pick another name beside it.
+    QSet<QString> finished;
+    for (const EncodingJob& job : std::as_const(m_jobs)) {
+        if (job.status == JobStatus::completed && job.outputPath)
+            finished.insert(*job.outputPath);
+    }
+    for (EncodingJob& job : m_jobs) {
+        if (job.status != JobStatus::queued || !job.outputPath)
+            continue;
+        const QString partial = *std::exchange(job.outputPath, std::nullopt);
+        if (!partial.isEmpty() && !finished.contains(partial) && QFile::exists(partial)) {
+            if (QFile::remove(partial))
+                log(QStringLiteral("Removed the unfinished ") + QFileInfo(partial).fileName());
+        }
+        changed = true;
+    }
     return changed;
 }
 

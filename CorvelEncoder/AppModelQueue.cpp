@@ -132,6 +132,9 @@ void AppModel::onSessionReady(const QUuid& id, quint64 serial, const QString& ou
         job.outputPath = outputPath;
         job.hardwareEncoder = hardware;
     });
+    // The file now exists under its final name. Should the process end without the quit
+    // sequence, the stored queue is what lets the next start find and remove it.
+    writeQueue();
 }
 
 void AppModel::onSessionComplete(const QUuid& id, quint64 serial, const EncodeResult& result)
@@ -215,7 +218,9 @@ void AppModel::handleFinish(const QUuid& id, const EncodeResult& result, bool cu
         log(QStringLiteral("Failed ") + name + QStringLiteral(": ") + description, true);
     }
 
-    scheduleSave();
+    // Written at once: until the stored queue says the job is done, a crash would make the
+    // next start take its finished file for a partial one.
+    writeQueue();
     fillSlots();
     updateTermination();
     maybeBounce();

@@ -359,11 +359,11 @@ TEST_F(QueueTest, ProgressRepaintsOneRowAndNeverWritesTheQueue)
 {
     const QList<EncodingJob> jobs = addQueued(3);
     spin(500); // let the save for the additions go by
-    const int writesBefore = store->writeCount(QStringLiteral("queue.json"));
     model->startQueue();
     FakeSession* session = sessions.session(jobs[1].id);
     session->ready(path(QStringLiteral("p.mov")), false);
     deliver();
+    const int writesBefore = store->writeCount(QStringLiteral("queue.json"));
     EXPECT_EQ(model->job(jobs[1].id)->outputPath, path(QStringLiteral("p.mov")));
     EXPECT_EQ(model->job(jobs[1].id)->hardwareEncoder, false);
 
