@@ -6,6 +6,7 @@
 #include "CorvelEncoder/StateStore.h"
 #include "CorvelEncoder/WatchFolder.h"
 #include "CorvelEncoder/WatchRules.h"
+#include "CorvelEncoder/engine/OutputJournal.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -81,6 +82,19 @@ void AppModel::restoreState()
         m_settings.hasSeenIntro = true;
         writeSettings();
     }
+}
+
+void AppModel::removeUnfinishedOutputs(OutputJournal& journal)
+{
+    QSet<QString> finished;
+    for (const EncodingJob& job : std::as_const(m_jobs)) {
+        if (job.status == JobStatus::completed && job.outputPath)
+            finished.insert(*job.outputPath);
+    }
+    const QStringList removed =
+        journal.removeUnsettled([&](const QString& path) { return finished.contains(path); });
+    for (const QString& path : removed)
+        log(QStringLiteral("Removed the unfinished ") + QFileInfo(path).fileName());
 }
 
 namespace {

@@ -25,6 +25,7 @@ namespace corvel {
 
 class DesktopServices;
 class IncomingOpener;
+class OutputJournal;
 class MediaProber;
 class StateStore;
 class WatchFolder;
@@ -51,6 +52,9 @@ public:
              DesktopServices& desktop, QObject* parent = nullptr);
     // Cancels sessions still running and waits for them, bounded, when prepareForQuit did not.
     ~AppModel() override;
+    // Removes the output files a killed run created and never finished, except those the
+    // restored queue lists as finished, and logs each one.
+    void removeUnfinishedOutputs(OutputJournal& journal);
     Q_DISABLE_COPY_MOVE(AppModel)
 
     // The queue, in display order.

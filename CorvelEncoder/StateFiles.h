@@ -13,6 +13,8 @@ namespace corvel {
 inline constexpr QLatin1StringView kSettingsFileName{"settings.json"};
 inline constexpr QLatin1StringView kPresetsFileName{"presets.json"};
 inline constexpr QLatin1StringView kQueueFileName{"queue.json"};
+// Beside them, the output files of encodes still running (see OutputJournal).
+inline constexpr QLatin1StringView kOutputJournalFileName{"outputs.journal"};
 // Appended to a state file's name for the copy kept of a file that could not be read.
 inline constexpr QLatin1StringView kUnreadableSuffix{".unreadable"};
 

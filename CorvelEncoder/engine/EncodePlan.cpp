@@ -121,10 +121,13 @@ std::expected<QString, int> OutputNames::claim(const QString& directory, const Q
                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::close(fd);
+            std::lock_guard lock(m_mutex);
+            if (m_journal)
+                m_journal->opened(path);
             return path;
         }
         const int error = errno;
-        release(path);
+        unreserve(path);
         if (error != EEXIST)
             return std::unexpected(error);
     }
@@ -134,7 +137,20 @@ std::expected<QString, int> OutputNames::claim(const QString& directory, const Q
 void OutputNames::release(const QString& path)
 {
     std::lock_guard lock(m_mutex);
+    if (m_reserved.remove(path) && m_journal)
+        m_journal->settled(path);
+}
+
+void OutputNames::unreserve(const QString& path)
+{
+    std::lock_guard lock(m_mutex);
     m_reserved.remove(path);
+}
+
+void OutputNames::setJournal(OutputJournal* journal)
+{
+    std::lock_guard lock(m_mutex);
+    m_journal = journal;
 }
 
 bool OutputNames::isReserved(const QString& path) const

@@ -2,6 +2,7 @@
 
 #include "CorvelEncoder/engine/EncodeFailure.h"
 #include "CorvelEncoder/engine/InspectMedia.h"
+#include "CorvelEncoder/engine/OutputJournal.h"
 #include "CorvelEncoderCore/FrameMath.h"
 #include "CorvelEncoderCore/Records.h"
 
@@ -105,12 +106,18 @@ public:
     // when the folder takes no file.
     std::expected<QString, int> claim(const QString& directory, const QString& base,
                                       const QString& ext);
+    // Frees a claimed or reserved name once its file is complete or removed.
     void release(const QString& path);
     bool isReserved(const QString& path) const;
+    // Where claimed files are recorded until they are released; none when null.
+    void setJournal(OutputJournal* journal);
 
 private:
+    void unreserve(const QString& path);
+
     mutable std::mutex m_mutex;
     QSet<QString> m_reserved;
+    OutputJournal* m_journal = nullptr;
 };
 
 // Turns the job's settings and an inspected source into a plan, claiming its output path: the

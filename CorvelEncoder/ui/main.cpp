@@ -3,7 +3,10 @@
 #include "CorvelEncoder/IncomingOpener.h"
 #include "CorvelEncoder/IntakeFiles.h"
 #include "CorvelEncoder/SingleInstance.h"
+#include "CorvelEncoder/StateFiles.h"
+#include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
+#include "CorvelEncoder/engine/OutputJournal.h"
 #include "CorvelEncoder/ui/DarkPalette.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 #include "CorvelEncoder/ui/MainWindow.h"
@@ -51,8 +54,12 @@ int main(int argc, char** argv)
 
     LinuxDesktopServices desktop;
     AppFilesStore store(AppFiles::supportDirectory());
+    OutputJournal journal(QDir(AppFiles::supportDirectory()).filePath(kOutputJournalFileName));
     FFmpegEncodeSessionFactory sessions;
     AppModel model(store, AppFiles::defaultOutputDirectory(), sessions, desktop);
+    // Before any encode starts: what a killed run left half-written goes first.
+    model.removeUnfinishedOutputs(journal);
+    OutputNames::shared().setJournal(&journal);
 
     MainWindow window(model, desktop);
     desktop.setWindow(&window);
@@ -69,5 +76,7 @@ int main(int argc, char** argv)
 
     window.show();
     model.beginIntake(IncomingOpener::shared(), launchURLs);
-    return app.exec();
+    const int status = app.exec();
+    OutputNames::shared().setJournal(nullptr);
+    return status;
 }

@@ -1,0 +1,88 @@
+#include "CorvelEncoder/engine/EncodePlan.h"
+#include "CorvelEncoder/engine/OutputJournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace corvel::test {
+namespace {
+
+void touch(const QString& path)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("partial");
+}
+
+TEST(OutputJournal, KeepsWhatWasOpenedAndNeverSettledAcrossProcesses)
+{
+    QTemporaryDir dir;
+    const QString journalPath = dir.filePath("outputs.journal");
+    const QString a = dir.filePath("a.mov");
+    const QString b = dir.filePath("b.mov");
+    const QString odd = dir.filePath("line\nbreak 100%.mov");
+    const QString done = dir.filePath("done.mp4");
+    for (const QString& path : {a, b, odd, done})
+        touch(path);
+    {
+        OutputJournal journal(journalPath);
+        journal.opened(a);
+        journal.opened(b);
+        journal.opened(odd);
+        journal.opened(done);
+        journal.settled(b);
+        journal.settled(dir.filePath("never-opened.mov"));
+    }
+    // A later start reads what the earlier one left.
+    OutputJournal next(journalPath);
+    EXPECT_EQ(next.unsettled(), (QStringList{a, odd, done}));
+    const QStringList removed =
+        next.removeUnsettled([&](const QString& path) { return path == done; });
+    EXPECT_EQ(removed, (QStringList{a, odd}));
+    EXPECT_FALSE(QFile::exists(a));
+    EXPECT_FALSE(QFile::exists(odd));
+    EXPECT_TRUE(QFile::exists(b));
+    EXPECT_TRUE(QFile::exists(done));
+    EXPECT_FALSE(QFile::exists(journalPath));
+    EXPECT_TRUE(next.unsettled().isEmpty());
+}
+
+TEST(OutputJournal, ClaimedNamesAreJournaledUntilReleasedFromManyThreads)
+{
+    QTemporaryDir dir;
+    OutputJournal journal(dir.filePath("outputs.journal"));
+    OutputNames names;
+    names.setJournal(&journal);
+    std::vector<std::thread> threads;
+    std::vector<QString> paths(8);
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&, i] {
+            paths[i] = names.claim(dir.path(), QStringLiteral("clip"), QStringLiteral("mov"))
+                           .value_or(QString());
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    const QStringList unsettled = journal.unsettled();
+    EXPECT_EQ(unsettled.size(), 8);
+    for (const QString& path : paths)
+        EXPECT_TRUE(unsettled.contains(path)) << path.toStdString();
+    for (int i = 0; i < 8; i += 2)
+        names.release(paths[i]);
+    EXPECT_EQ(journal.unsettled(), (QStringList{paths[1], paths[3], paths[5], paths[7]}));
+    // A name that could not be created is never journaled.
+    EXPECT_FALSE(
+        names.claim(dir.filePath("missing/folder"), QStringLiteral("x"), QStringLiteral("mov")));
+    EXPECT_EQ(journal.unsettled().size(), 4);
+}
+
+} // namespace
+} // namespace corvel::test
