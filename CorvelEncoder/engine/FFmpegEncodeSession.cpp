@@ -110,6 +110,7 @@ struct Graph
     int filterWidth = 0;
     int filterHeight = 0;
     int filterFormat = AV_PIX_FMT_NONE;
+    int64_t videoEnd = AV_NOPTS_VALUE; // where the last decoded frame ends, source time base
 
     ff::FilterGraphPtr audioFilter;
     AVFilterContext* audioSource = nullptr;
@@ -690,6 +691,26 @@ Step FFmpegEncodeSession::Worker::filterVideo(Graph& g, AVFrame* frame)
     }
     if (!g.videoFilter)
         return Step::ok();
+    if (frame && frame->pts != AV_NOPTS_VALUE) {
+        int64_t duration = frame->pkt_duration;
+        if (duration <= 0) {
+            AVRational rate = g.inVideo->avg_frame_rate;
+            if (rate.num <= 0 || rate.den <= 0)
+                rate = g.inVideo->r_frame_rate;
+            duration = rate.num > 0 && rate.den > 0
+                           ? av_rescale_q(1, av_inv_q(rate), g.inVideo->time_base)
+                           : 0;
+        }
+        g.videoEnd = g.videoEnd == AV_NOPTS_VALUE ? frame->pts + duration
+                                                  : std::max(g.videoEnd, frame->pts + duration);
+    }
+    if (!frame && g.videoEnd != AV_NOPTS_VALUE) {
+        // The stream ends where its last frame ends. Closed at that frame's start instead, the
+        // fps filter would see the last frame as lasting no time and drop it.
+        if (const int ret = av_buffersrc_close(g.videoSource, g.videoEnd, AV_BUFFERSRC_FLAG_PUSH);
+            ret < 0 && ret != AVERROR_EOF)
+            return Step::failed(ff::errorText(ret));
+    }
     return filterAndEncode(g, g.videoSource, g.videoSink, frame, &Worker::encodeVideo);
 }
 

@@ -51,6 +51,13 @@ QString rate(const QJsonObject& stream)
     return stream[QStringLiteral("r_frame_rate")].toString();
 }
 
+double rateValue(const QString& fraction)
+{
+    const QStringList parts = fraction.split(u'/');
+    return parts.size() == 2 && parts[1].toDouble() > 0 ? parts[0].toDouble() / parts[1].toDouble()
+                                                        : 0;
+}
+
 struct CodecRow
 {
     Codec codec;
@@ -147,6 +154,11 @@ TEST(FFmpegEncodeSession, EncodesEveryCodecWithTheRightStreams)
         }
         const double duration = info["format"]["duration"].toString().toDouble();
         EXPECT_NEAR(duration, 2.0, 0.15);
+        // Every source frame arrives, the last one included, retimed to the output rate.
+        const QJsonObject sourceVideo = streamOf(probe(sourcePath(row.source)), "video");
+        const double frames = sourceVideo["nb_frames"].toString().toDouble() *
+                              rateValue(rate(video)) / rateValue(rate(sourceVideo));
+        EXPECT_EQ(video["nb_frames"].toString().toInt(), qRound(frames));
         EXPECT_EQ(decodeErrors(output), QString());
     }
 }
