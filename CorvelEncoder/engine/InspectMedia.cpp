@@ -11,6 +11,8 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <type_traits>
 
 namespace corvel {
 
@@ -101,6 +103,22 @@ std::optional<QString> tagName(const char* name, bool unspecified)
     return QString::fromLatin1(name);
 }
 
+// FFmpeg copies a colour tag straight from the bitstream, so the field can hold a number no
+// enumerator has (255 from an MPEG-2 sequence display extension, say). Loading such a value
+// as the C++ enumeration is undefined behaviour: the stored integer is read instead, and only
+// a value below `end` (the header's *_NB) is turned back into the enumeration.
+template <class E>
+std::optional<E> knownTag(const E& field, E end)
+{
+    std::underlying_type_t<E> raw;
+    static_assert(sizeof(raw) == sizeof(field));
+    std::memcpy(&raw, &field, sizeof(raw));
+    const auto value = static_cast<long long>(raw);
+    if (value < 0 || value >= static_cast<long long>(end))
+        return std::nullopt;
+    return static_cast<E>(raw);
+}
+
 int64_t roundHalfAway(double v)
 {
     return static_cast<int64_t>(std::llround(v));
@@ -175,17 +193,20 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
         fps = minFrameDuration > 0.0001 ? 1.0 / minFrameDuration : 0;
     }
 
-    media.color.primaries = tagName(av_color_primaries_name(vpar->color_primaries),
-                                    vpar->color_primaries == AVCOL_PRI_UNSPECIFIED ||
-                                        vpar->color_primaries == AVCOL_PRI_RESERVED ||
-                                        vpar->color_primaries == AVCOL_PRI_RESERVED0);
-    media.color.transfer =
-        tagName(av_color_transfer_name(vpar->color_trc),
-                vpar->color_trc == AVCOL_TRC_UNSPECIFIED || vpar->color_trc == AVCOL_TRC_RESERVED ||
-                    vpar->color_trc == AVCOL_TRC_RESERVED0);
-    media.color.matrix = tagName(av_color_space_name(vpar->color_space),
-                                 vpar->color_space == AVCOL_SPC_UNSPECIFIED ||
-                                     vpar->color_space == AVCOL_SPC_RESERVED);
+    if (const auto primaries = knownTag(vpar->color_primaries, AVCOL_PRI_NB))
+        media.color.primaries =
+            tagName(av_color_primaries_name(*primaries), *primaries == AVCOL_PRI_UNSPECIFIED ||
+                                                             *primaries == AVCOL_PRI_RESERVED ||
+                                                             *primaries == AVCOL_PRI_RESERVED0);
+    if (const auto transfer = knownTag(vpar->color_trc, AVCOL_TRC_NB))
+        media.color.transfer =
+            tagName(av_color_transfer_name(*transfer), *transfer == AVCOL_TRC_UNSPECIFIED ||
+                                                           *transfer == AVCOL_TRC_RESERVED ||
+                                                           *transfer == AVCOL_TRC_RESERVED0);
+    if (const auto matrix = knownTag(vpar->color_space, AVCOL_SPC_NB))
+        media.color.matrix =
+            tagName(av_color_space_name(*matrix),
+                    *matrix == AVCOL_SPC_UNSPECIFIED || *matrix == AVCOL_SPC_RESERVED);
 
     const AVPixFmtDescriptor* pixDesc =
         av_pix_fmt_desc_get(static_cast<AVPixelFormat>(vpar->format));
