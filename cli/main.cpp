@@ -1,14 +1,11 @@
 // corvel-encode: the command-line encoder.
 
+#include "CorvelEncoder/engine/FFmpegSetup.h"
 #include "cli/CliRunner.h"
 
 #include <QCoreApplication>
 
 #include <csignal>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 int main(int argc, char* argv[])
 {
@@ -17,7 +14,7 @@ int main(int argc, char* argv[])
     std::signal(SIGXFSZ, SIG_IGN);
     // The engine reports what matters through its own messages; the libraries' chatter (x264
     // statistics, probes for absent hardware encoders) would bury them on a terminal.
-    av_log_set_level(AV_LOG_FATAL);
+    corvel::setUpFFmpeg();
     QCoreApplication app(argc, argv);
     return corvel::runCli(QCoreApplication::arguments());
 }

@@ -6,6 +6,7 @@
 #include "CorvelEncoder/StateFiles.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
+#include "CorvelEncoder/engine/FFmpegSetup.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
 #include "CorvelEncoder/ui/DarkPalette.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
@@ -19,10 +20,6 @@
 
 #include <csignal>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 using namespace corvel;
 
 int main(int argc, char** argv)
@@ -32,8 +29,7 @@ int main(int argc, char** argv)
     // would kill the process mid-file.
     std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
-    // Failures reach the user as job messages; FFmpeg's own chatter would only fill stderr.
-    av_log_set_level(AV_LOG_FATAL);
+    setUpFFmpeg();
     QApplication::setApplicationName(QString(CorvelIdentity::appName));
     QApplication::setApplicationDisplayName(QString(CorvelIdentity::appName));
     QApplication::setApplicationVersion(QString(CorvelIdentity::version));

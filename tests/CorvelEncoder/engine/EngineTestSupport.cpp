@@ -1,5 +1,7 @@
 #include "EngineTestSupport.h"
 
+#include "CorvelEncoder/engine/FFmpegSetup.h"
+
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/log.h>
@@ -333,7 +335,7 @@ QStringList filesIn(const QString& folder)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    av_log_set_level(AV_LOG_FATAL);
+    corvel::setUpFFmpeg();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

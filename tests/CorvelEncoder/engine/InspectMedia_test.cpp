@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 namespace corvel::test {
 namespace {
 
@@ -69,6 +71,37 @@ TEST(InspectMedia, ColourTagsOutsideFFmpegsListsAreAbsent)
     EXPECT_EQ(media->info.width, 64);
     EXPECT_EQ(media->info.height, 48);
     EXPECT_EQ(media->color, ColorTags());
+}
+
+TEST(InspectMedia, FragmentClaimingMillionsOfSamplesFailsInBoundedMemory)
+{
+    // A fragmented MP4 whose first run of samples claims 83,886,080 of them with no sizes of
+    // their own: FFmpeg would build a 2.7 GB index. The programs cap FFmpeg's allocations, so
+    // it fails at once instead.
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("claims.mp4"));
+    ASSERT_TRUE(runFFmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=0.2", "-c:v",
+                           "libx264", "-movflags", "frag_keyframe+empty_moov", path}));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    const qsizetype trun = bytes.indexOf("trun");
+    ASSERT_GT(trun, 0);
+    const char claim[] = {0, 0, 0, 5, 0x05, 0, 0, 0}; // version 0, flags 0x000005, count
+    bytes.replace(trun + 4, 8, QByteArray(claim, 8));
+    file.seek(0);
+    file.write(bytes);
+    file.close();
+
+    const auto peakKiB = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
+    };
+    const long before = peakKiB();
+    const auto media = inspectMedia(path);
+    EXPECT_FALSE(media.has_value());
+    EXPECT_LT(peakKiB() - before, 256 * 1024);
 }
 
 // Grey 16x16 thumbnail of the first frame, as ffmpeg decodes and, by default, turns it upright.
