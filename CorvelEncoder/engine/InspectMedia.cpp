@@ -216,7 +216,10 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
     const uint32_t tag = vpar->codec_tag;
     const uint32_t bigEndian =
         ((tag & 0xff) << 24) | ((tag & 0xff00) << 8) | ((tag >> 8) & 0xff00) | ((tag >> 24) & 0xff);
-    const QString codecText = tag != 0 ? codecName(fourCC(bigEndian)) : codecNameWithoutTag(vpar);
+    // MPEG-TS gives a stream type (0x1b for H.264) rather than four characters; such a tag
+    // names nothing, so the codec does.
+    const QString code = fourCC(bigEndian);
+    const QString codecText = code.isEmpty() ? codecNameWithoutTag(vpar) : codecName(code);
 
     media.audioStream = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (media.audioStream < 0)

@@ -37,6 +37,8 @@ TEST(InspectMedia, DescribesGeneratedSources)
         {Source::rotated, {240, 320, 25, 2, false, false, "H.264"}, {}, {}},
         {Source::proResAlpha, {320, 240, 25, 2, false, true, "ProRes 4444"}, {}, {}},
         {Source::pcm96k6ch, {320, 240, 25, 2, true, false, "H.264"}, AudioTags{96000, 6}, smpte},
+        // MPEG-TS names its streams by type, not by four characters.
+        {Source::layoutSwitch, {320, 240, 25, 2, true, false, "H.264"}, AudioTags{44100, 6}, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(static_cast<int>(row.source));
