@@ -3,6 +3,7 @@
 
 #include "FakeProber.h"
 #include "ModelTestSupport.h"
+#include "tests/SlowBuild.h"
 
 #include "CorvelEncoder/StateFiles.h"
 #include "CorvelEncoder/WatchRules.h"
@@ -165,7 +166,8 @@ TEST_F(WatchLoadTest, HundredsAtOnceAreEachEncodedOnceAndNeverWhileGrowing)
             expected.append(put(QStringLiteral("take %1.mov").arg(i, 3, 10, QChar(u'0')), movie));
 
         ASSERT_TRUE(waitUntil(
-            [&] { return writers.done() && recording.launches.size() >= expected.size(); }, 20000))
+            [&] { return writers.done() && recording.launches.size() >= expected.size(); },
+            20000 * kSlowBuildFactor))
             << recording.launches.size() << " of " << expected.size() << " encoded";
         // Long enough for every file to be judged stable again.
         spin(3000);
