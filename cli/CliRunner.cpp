@@ -18,6 +18,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -119,6 +120,14 @@ public:
     bool watching() const { return m_options.watchFolder.has_value(); }
     qsizetype addedCount() const { return m_seen.size(); }
 
+    // Encoding starts once every given file has been read: the reading sets the job's bitrate,
+    // and a reading that came back after its job had already failed would queue it again.
+    void startOnceProbed()
+    {
+        m_startWhenProbed = true;
+        scheduleCheck();
+    }
+
     // Ends the event loop once every job has ended; not while watching.
     void scheduleCheck()
     {
@@ -206,11 +215,21 @@ private:
                 m_reporter.cancelled(job);
         }
         seen = Seen{job.status, job.progress, job.etaSeconds, job.hardwareEncoder};
+        if (m_startWhenProbed)
+            scheduleCheck();
     }
 
     void check()
     {
         m_checkPending = false;
+        if (m_startWhenProbed) {
+            const QList<EncodingJob>& jobs = m_model.jobs();
+            if (std::any_of(jobs.cbegin(), jobs.cend(),
+                            [](const EncodingJob& job) { return job.probing; }))
+                return;
+            m_startWhenProbed = false;
+            m_model.startQueue();
+        }
         bool open = false;
         bool failed = false;
         for (const EncodingJob& job : m_model.jobs()) {
@@ -233,6 +252,7 @@ private:
     const CliOptions& m_options;
     QHash<QUuid, Seen> m_seen;
     bool m_checkPending = false;
+    bool m_startWhenProbed = false;
     QString m_lastError;
 };
 
@@ -346,8 +366,10 @@ int runCli(const QStringList& arguments)
             return kExitUsage;
         }
     }
-    if (session.addedCount() > 0)
+    if (session.addedCount() > 0 && options.watchFolder)
         model.startQueue();
+    else if (session.addedCount() > 0)
+        session.startOnceProbed();
     session.scheduleCheck();
     const int status = QCoreApplication::exec();
     reporter->done();
