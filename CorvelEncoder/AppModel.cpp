@@ -84,13 +84,19 @@ void AppModel::restoreState()
     }
 }
 
-void AppModel::removeUnfinishedOutputs(OutputJournal& journal)
+QSet<QString> AppModel::finishedOutputs() const
 {
     QSet<QString> finished;
-    for (const EncodingJob& job : std::as_const(m_jobs)) {
+    for (const EncodingJob& job : m_jobs) {
         if (job.status == JobStatus::completed && job.outputPath)
             finished.insert(*job.outputPath);
     }
+    return finished;
+}
+
+void AppModel::removeUnfinishedOutputs(OutputJournal& journal)
+{
+    const QSet<QString> finished = finishedOutputs();
     const QStringList removed =
         journal.removeUnsettled([&](const QString& path) { return finished.contains(path); });
     for (const QString& path : removed)
@@ -123,11 +129,7 @@ bool AppModel::normalizeRestoredJobs()
     // Only an interrupted encode leaves a queued job with an output path. Its file was cut off
     // when the process ended without the quit sequence; under its final name it would pass for
     // a finished movie, and the new encode would have to pick another name beside it.
-    QSet<QString> finished;
-    for (const EncodingJob& job : std::as_const(m_jobs)) {
-        if (job.status == JobStatus::completed && job.outputPath)
-            finished.insert(*job.outputPath);
-    }
+    const QSet<QString> finished = finishedOutputs();
     for (EncodingJob& job : m_jobs) {
         if (job.status != JobStatus::queued || !job.outputPath)
             continue;

@@ -291,6 +291,8 @@ private:
 
     void restoreState();
     bool normalizeRestoredJobs();
+    // The output files of completed jobs, which no clean-up of unfinished files may touch.
+    QSet<QString> finishedOutputs() const;
     void writeSettings();
     void writePresets();
 
