@@ -3,6 +3,7 @@
 // unless it is.
 
 #include "../../QtPrinters.h"
+#include "AppEnvironment.h"
 #include "tests/SlowBuild.h"
 
 #include "CorvelEncoder/AppFiles.h"
@@ -172,18 +173,6 @@ QString startLink(const Round& round, const QString& movie)
     return url.toString(QUrl::FullyEncoded);
 }
 
-QProcessEnvironment environmentFor(const Round& round)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", round.home.path());
-    environment.insert("XDG_DATA_HOME", round.home.filePath("data"));
-    environment.insert("XDG_CONFIG_HOME", round.home.filePath("config"));
-    environment.insert("XDG_RUNTIME_DIR", round.home.filePath("runtime"));
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.remove("DBUS_SESSION_BUS_ADDRESS");
-    return environment;
-}
-
 QStringList entriesOf(const QString& folder)
 {
     return QDir(folder).entryList(
@@ -263,14 +252,11 @@ TEST_F(KillTest, KilledAtAnyMomentItRestartsWithTheWholeQueueAndOnlyWholeOutputs
         SCOPED_TRACE(when);
         Round round;
         ASSERT_TRUE(round.home.isValid());
-        QDir().mkpath(round.home.filePath("runtime"));
-        QFile::setPermissions(round.home.filePath("runtime"),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         seedState(round, movies);
         const QString linked = movies.last();
 
         QProcess app;
-        app.setProcessEnvironment(environmentFor(round));
+        app.setProcessEnvironment(corvel::testing::appEnvironment(round.home));
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         app.start(CORVEL_ENCODER_BINARY, {startLink(round, linked)});
         ASSERT_TRUE(app.waitForStarted());

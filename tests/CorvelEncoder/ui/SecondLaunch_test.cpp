@@ -1,6 +1,7 @@
 // The desktop binary as a user meets it: one instance per user, later launches hand over.
 
 #include "../../QtPrinters.h"
+#include "AppEnvironment.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -40,16 +41,7 @@ QJsonArray queueJobs(const QString& supportFolder)
 TEST(SecondLaunch, HandsItsMovieToTheRunningInstanceAndExits)
 {
     QTemporaryDir home;
-    QDir().mkpath(home.filePath("runtime"));
-    QFile::setPermissions(home.filePath("runtime"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_DATA_HOME", home.filePath("data"));
-    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    environment.insert("XDG_RUNTIME_DIR", home.filePath("runtime"));
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    const QProcessEnvironment environment = corvel::testing::appEnvironment(home);
     const QString support = home.filePath("data/Corvel Encoder");
     // The instance socket is the runtime folder's only entry.
     auto runtimeEntries = [&] {
