@@ -167,11 +167,10 @@ TEST_F(EncodeTest, InterruptCancelsRemovesPartialFilesAndExits130)
 
 TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDown)
 {
-    const QString watch = QDir(m_dir.filePath(QStringLiteral("watch"))).canonicalPath();
     ASSERT_TRUE(QDir().mkpath(m_dir.filePath(QStringLiteral("watch"))));
+    const QString watch = QDir(m_dir.filePath(QStringLiteral("watch"))).canonicalPath();
     const QString home = m_dir.filePath(QStringLiteral("home"));
-    const QString out = QDir(m_dir.filePath(QStringLiteral("watch"))).canonicalPath() +
-                        QStringLiteral("/Corvel Output");
+    const QString out = watch + QStringLiteral("/Corvel Output");
     ASSERT_TRUE(QFile::copy(m_clip, m_dir.filePath(QStringLiteral("watch/there.mov"))));
     // Each run copies `arriving` in once it watches, and is interrupted once that is encoded.
     auto watchUntil = [&](const QString& arriving, const QString& encoded) {
@@ -184,7 +183,7 @@ TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDow
                 const QString text = event.value(QStringLiteral("text")).toString();
                 if (text.startsWith(QStringLiteral("Watching ")) && !arriving.isEmpty())
                     QFile::copy(m_clip, folder + u'/' + arriving);
-                if (event.value(QStringLiteral("event")) == u"finished" &&
+                if (event.value(QStringLiteral("event")).toString() == u"finished" &&
                     event.value(QStringLiteral("output")).toString().endsWith(encoded))
                     ::kill(pid_t(pid), SIGINT);
             });
