@@ -4,6 +4,7 @@
 #include "CorvelEncoder/engine/EncoderChoice.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoder/ui/Theme.h"
+#include "CorvelEncoder/ui/WheelGuard.h"
 #include "CorvelEncoderCore/FrameMath.h"
 #include "CorvelEncoderCore/Presets.h"
 
@@ -123,6 +124,7 @@ InspectorPanel::InspectorPanel(AppModel& model, QWidget* parent) : QWidget(paren
         content));
     column->addStretch(1);
     m_scroll->setWidget(content);
+    guardWheel(content);
 
     auto* outer = new QVBoxLayout(this);
     // One pixel on the queue side for the edge line.

@@ -8,6 +8,7 @@
 #include "CorvelEncoder/ui/QueueListModel.h"
 #include "CorvelEncoder/ui/SheetPresenter.h"
 #include "CorvelEncoder/ui/Theme.h"
+#include "CorvelEncoder/ui/WheelGuard.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
 #include <QApplication>
@@ -539,6 +540,7 @@ QWidget* MainWindow::makeFooter()
         if (value != m_model.parallel())
             m_model.setParallel(value);
     });
+    guardWheel(m_parallel);
     row->addWidget(m_parallel);
 
     m_phase = new QLabel(footer);
