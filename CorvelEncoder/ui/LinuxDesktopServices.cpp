@@ -1,5 +1,7 @@
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 
+#include "CorvelEncoder/ui/FileAndFolderChooser.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -50,15 +52,16 @@ void LinuxDesktopServices::openPanel(const OpenPanelRequest& request,
         const QString folder = QFileDialog::getExistingDirectory(m_window, title, QDir::homePath());
         if (!folder.isEmpty())
             paths.append(folder);
+    } else if (request.canChooseDirectories) {
+        FileAndFolderChooser chooser(request.title, request.message, request.nameFilters, m_window);
+        if (chooser.exec() == QDialog::Accepted)
+            paths = chooser.chosenPaths();
     } else {
-        // Folders have their own command; a file dialog opens a folder instead of choosing it.
         QFileDialog dialog(m_window, title, QDir::homePath());
         dialog.setFileMode(request.allowsMultipleSelection ? QFileDialog::ExistingFiles
                                                            : QFileDialog::ExistingFile);
         if (!request.nameFilters.isEmpty())
             dialog.setNameFilters(request.nameFilters);
-        if (!request.message.isEmpty())
-            dialog.setLabelText(QFileDialog::FileName, request.message);
         if (dialog.exec() == QDialog::Accepted)
             paths = dialog.selectedFiles();
     }
