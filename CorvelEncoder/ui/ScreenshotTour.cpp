@@ -4,7 +4,7 @@
 #include "CorvelEncoder/AppFiles.h"
 #include "CorvelEncoder/AppModel.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
-#include "CorvelEncoder/ui/DarkPalette.h"
+#include "CorvelEncoder/ui/Appearance.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 #include "CorvelEncoder/ui/MainWindow.h"
 #include "CorvelEncoderCore/Presets.h"
@@ -96,7 +96,7 @@ int main(int argc, char** argv)
     }
     const QString output = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(output);
-    applyDarkTheme(app);
+    applyAppearance(app, ColorScheme::dark);
 
     QTemporaryDir state;
     AppFilesStore store(state.filePath(QStringLiteral("Corvel Encoder")));

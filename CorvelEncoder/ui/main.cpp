@@ -8,7 +8,7 @@
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 #include "CorvelEncoder/engine/FFmpegSetup.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
-#include "CorvelEncoder/ui/DarkPalette.h"
+#include "CorvelEncoder/ui/Appearance.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 #include "CorvelEncoder/ui/MainWindow.h"
 #include "CorvelEncoder/ui/QuitSignals.h"
@@ -46,7 +46,7 @@ int main(int argc, char** argv)
     QObject::connect(&instance, &SingleInstance::urlsReceived, &app,
                      [](const QList<QUrl>& urls) { IncomingOpener::shared().receive(urls); });
 
-    applyDarkTheme(app);
+    applyAppearance(app, desktopColorScheme());
 
     LinuxDesktopServices desktop;
     AppFilesStore store(AppFiles::supportDirectory());
