@@ -37,6 +37,7 @@ public:
 
     QListView* queueView() const { return m_queueView; }
     QueueListModel* queueModel() const { return m_queueModel; }
+    JobRowDelegate* rowDelegate() const { return m_delegate; }
     // Replaces the row painter (the window takes ownership).
     void setRowDelegate(JobRowDelegate* delegate);
     // The context menu of the job's row; the caller owns it.

@@ -77,7 +77,9 @@ EncodingJob sampleJob(const QString& name, JobStatus status, const char* presetI
         job.outputPath = job.settings.outputDirectory + QStringLiteral("/") + name;
         break;
     case JobStatus::failed:
-        job.errorMessage = QStringLiteral("This file could not be opened as a movie.");
+        job.errorMessage = QStringLiteral(
+            "This file could not be read: the container ends before its index, so the "
+            "encoder stopped while processing input.");
         break;
     default:
         break;
