@@ -11,6 +11,7 @@
 #include "CorvelEncoder/ui/WheelGuard.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -150,7 +151,6 @@ QPushButton* chromeButton(const QString& title, Glyph glyph, bool prominent, QWi
     auto* button =
         new QPushButton(glyphIcon(glyph, prominent ? Qt::white : Theme::text(), 12), title, parent);
     button->setCursor(Qt::PointingHandCursor);
-    button->setFocusPolicy(Qt::NoFocus);
     const QColor fill = prominent ? Theme::accentFill() : Theme::raised();
     button->setStyleSheet(
         QStringLiteral(
@@ -453,6 +453,12 @@ QWidget* MainWindow::makeQueuePane()
 
     connect(m_queueView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::pushSelection);
+    // The keys people use to take files off a list, where the list has the focus.
+    auto* remove = new QAction(QStringLiteral("Remove"), m_queueView);
+    remove->setShortcuts({QKeySequence(Qt::Key_Delete), QKeySequence(Qt::Key_Backspace)});
+    remove->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(remove, &QAction::triggered, this, [this] { m_model.remove(m_model.selectedIDs()); });
+    m_queueView->addAction(remove);
     connect(m_queueView, &QListView::customContextMenuRequested, this, [this](const QPoint& pos) {
         const QModelIndex index = m_queueView->indexAt(pos);
         if (!index.isValid())
