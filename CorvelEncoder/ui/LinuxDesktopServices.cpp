@@ -108,8 +108,14 @@ void LinuxDesktopServices::revealFiles(const QStringList& paths)
         if (reply.type() == QDBusMessage::ReplyMessage)
             return;
     }
-    for (const QString& folder : containingFolders(paths))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    for (const QString& folder : containingFolders(paths)) {
+        const QUrl url = QUrl::fromLocalFile(folder);
+        const bool opened = m_openFolder ? m_openFolder(url) : QDesktopServices::openUrl(url);
+        if (!opened && m_report)
+            m_report(QStringLiteral("Could not show %1: no file manager answered and the folder "
+                                    "could not be opened.")
+                         .arg(QDir::toNativeSeparators(folder)));
+    }
 }
 
 bool LinuxDesktopServices::isApplicationActive() const

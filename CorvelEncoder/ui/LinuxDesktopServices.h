@@ -3,6 +3,7 @@
 #include "CorvelEncoder/DesktopServices.h"
 
 #include <QPointer>
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -22,6 +23,16 @@ public:
 
     // The window dialogs belong to and attention is asked for; may change or vanish.
     void setWindow(QWidget* window) { m_window = window; }
+    // Where a reveal that reached nothing is reported (the activity log).
+    void setFailureReporter(std::function<void(const QString& message)> report)
+    {
+        m_report = std::move(report);
+    }
+    // Opens a folder when no file manager takes the reveal; QDesktopServices unless replaced.
+    void setFolderOpener(std::function<bool(const QUrl& folder)> open)
+    {
+        m_openFolder = std::move(open);
+    }
 
     void openPanel(const OpenPanelRequest& request,
                    std::function<void(const QStringList& paths)> chosen) override;
@@ -43,6 +54,8 @@ public:
 
 private:
     QPointer<QWidget> m_window;
+    std::function<void(const QString&)> m_report;
+    std::function<bool(const QUrl&)> m_openFolder;
     int m_inhibitor = -1; // file descriptor from logind; closing it releases the inhibitor
     int m_inhibitDepth = 0;
 };

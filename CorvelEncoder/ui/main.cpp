@@ -59,6 +59,7 @@ int main(int argc, char** argv)
 
     MainWindow window(model, desktop);
     desktop.setWindow(&window);
+    desktop.setFailureReporter([&model](const QString& message) { model.log(message, true); });
 
     // Files opened from outside bring the window forward.
     QObject::connect(&instance, &SingleInstance::urlsReceived, &window,
