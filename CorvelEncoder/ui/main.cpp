@@ -9,8 +9,10 @@
 #include "CorvelEncoder/engine/FFmpegSetup.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
 #include "CorvelEncoder/ui/Appearance.h"
+#include "CorvelEncoder/ui/DesktopNotifications.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 #include "CorvelEncoder/ui/MainWindow.h"
+#include "CorvelEncoder/ui/QueueFinishedNotifier.h"
 #include "CorvelEncoder/ui/QuitSignals.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
@@ -60,6 +62,10 @@ int main(int argc, char** argv)
     MainWindow window(model, desktop);
     desktop.setWindow(&window);
     desktop.setFailureReporter([&model](const QString& message) { model.log(message, true); });
+    DesktopNotifications notices;
+    QueueFinishedNotifier finished(model, desktop, [&notices](const QString& text, auto show) {
+        notices.send(text, QStringLiteral("Show Output Folder"), std::move(show));
+    });
 
     // Files opened from outside bring the window forward.
     QObject::connect(&instance, &SingleInstance::urlsReceived, &window,
