@@ -12,8 +12,8 @@ namespace corvel {
 
 // The desktop operations on a Linux session: Qt file dialogs, the freedesktop file manager
 // interface on the session bus, taskbar attention, and a logind sleep inhibitor while encodes
-// run. Main thread only. Without a session bus, reveal falls back to opening the folder and
-// the inhibitor is skipped.
+// run. Main thread only. When no file manager takes a reveal, it opens the folder instead and
+// reports when that fails too; without a session bus the inhibitor is skipped.
 class LinuxDesktopServices final : public DesktopServices
 {
 public:
