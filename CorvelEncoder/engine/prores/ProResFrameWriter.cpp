@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <optional>
 
 namespace corvel {
 
@@ -97,8 +98,11 @@ ProResFrameWriter::ProResFrameWriter(const ProResFrameSettings& s)
     m_alphaBytes.resize(n);
     m_codes.resize(n);
     const size_t overhead = 8 + frameHeaderSize + pictureHeaderSize + 2 * n;
-    m_maxFrameBytes = overhead + size_t(m_cap);
-    m_arena.resize(size_t(m_cap));
+    // Alpha is lossless, so its size is outside the cap: up to 18 bits a sample plus a run.
+    const size_t alphaRoom =
+        m_settings.alpha ? n * 8 + size_t(mbWidth) * mbHeight * 256 * 18 / 8 + n * 4 : 0;
+    m_maxFrameBytes = overhead + size_t(m_cap) + alphaRoom;
+    m_arena.resize(size_t(m_cap) + alphaRoom);
     m_pool = std::make_unique<ProResThreadPool>(std::max(1, s.threads));
     m_scratch.assign(size_t(m_pool->workers()), std::vector<uint8_t>(maxSliceBytes + 64));
     m_alphaRows.assign(size_t(m_pool->workers()), std::vector<uint16_t>(16 * 128));
@@ -164,7 +168,7 @@ ProResSliceInput ProResFrameWriter::input(const Slice& slice, const uint16_t* al
     return in;
 }
 
-bool ProResFrameWriter::codeSlices(const ProResPlanes& planes)
+std::optional<size_t> ProResFrameWriter::codeSlices(const ProResPlanes& planes)
 {
     std::atomic<size_t> used{0};
     std::atomic<bool> full{false};
@@ -188,7 +192,9 @@ bool ProResFrameWriter::codeSlices(const ProResPlanes& planes)
         slice.arenaOffset = at;
         slice.size = size;
     });
-    return !full;
+    if (full)
+        return std::nullopt;
+    return used.load();
 }
 
 size_t ProResFrameWriter::encode(const ProResPlanes& planes, uint8_t* out)
@@ -222,15 +228,23 @@ size_t ProResFrameWriter::encode(const ProResPlanes& planes, uint8_t* out)
             for (const int64_t b : m_alphaBytes)
                 alphaBytes += b;
         }
-        // Headers, the table, each component's padding to a byte, and alpha.
+        // Headers, the table and each component's padding to a byte. Alpha is lossless and
+        // comes on top of the profile's rate, as the cap does.
         const int64_t overhead = int64_t(8 + frameHeaderSize + pictureHeaderSize) +
-                                 int64_t(n) * (2 + (m_settings.alpha ? 8 : 6) + 2) + alphaBytes;
+                                 int64_t(n) * (2 + (m_settings.alpha ? 8 : 6) + 2);
         if (m_rate.choose(m_lowBits, m_highBits, overhead, attempt == 5, m_codes))
             break;
     }
 
-    // Over the cap (a sudden change the counts missed): everything one step coarser.
-    while (!codeSlices(planes)) {
+    // Over the cap (a sudden change the counts missed): everything a step coarser, until the
+    // coarsest quantiser, where any picture fits.
+    const size_t limit = size_t(m_cap + alphaBytes);
+    for (;;) {
+        const std::optional<size_t> used = codeSlices(planes);
+        const bool coarsest =
+            std::all_of(m_codes.begin(), m_codes.end(), [](uint8_t code) { return code == 224; });
+        if ((used && *used <= limit) || coarsest)
+            break;
         for (uint8_t& code : m_codes)
             code = uint8_t(std::min(224, code + 1 + code / 8));
     }

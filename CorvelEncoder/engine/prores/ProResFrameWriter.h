@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corvel {
@@ -41,7 +42,7 @@ class ProResFrameWriter final
 public:
     explicit ProResFrameWriter(const ProResFrameSettings& settings);
 
-    // Bytes encode() may write; the profile's per-frame cap plus the headers.
+    // Bytes encode() may write: the profile's per-frame cap, the headers and room for alpha.
     size_t maxFrameBytes() const { return m_maxFrameBytes; }
     // Writes one frame into `out` (maxFrameBytes() long); returns its size.
     size_t encode(const ProResPlanes& planes, uint8_t* out);
@@ -60,7 +61,9 @@ private:
     void transform(const ProResPlanes& planes, const Slice& slice, int16_t* coeffs) const;
     const uint16_t* gatherAlpha(const ProResPlanes& planes, const Slice& slice, int worker) const;
     ProResSliceInput input(const Slice& slice, const uint16_t* alpha) const;
-    bool codeSlices(const ProResPlanes& planes);
+    // Codes every slice at its quantiser into the arena; the bytes used, or nothing when the
+    // arena ran out or a slice could not be coded.
+    std::optional<size_t> codeSlices(const ProResPlanes& planes);
     size_t assemble(uint8_t* out) const;
 
     ProResFrameSettings m_settings;

@@ -199,6 +199,7 @@ ProResCheck check(std::span<const uint8_t> f, const ProResExpectation& e)
     const uint8_t* data = table + 2 * slices;
     const uint8_t* end = pic + picSize;
     int mbX = 0;
+    int64_t alphaBytes = 0;
     for (int i = 0; i < slices; ++i) {
         int mbs = 1 << log2Width;
         while (mbWidth - mbX < mbs)
@@ -222,14 +223,19 @@ ProResCheck check(std::span<const uint8_t> f, const ProResExpectation& e)
         checkPlane(p, y, mbs * 4, luma, qscale);
         checkPlane(p + y, u, chromaBlocks, chroma, qscale);
         checkPlane(p + y + u, v, chromaBlocks, chroma, qscale);
-        if (e.alpha)
+        if (e.alpha) {
             checkAlpha(p + y + u + v, size - hs - y - u - v, 256 * mbs);
+            alphaBytes += int64_t(size - hs - y - u - v);
+        }
         data += size;
     }
     require(data == end, "slices do not fill the picture");
+    // Alpha is lossless, so the cap leaves it out.
     const int64_t headers = 8 + headerSize + 8 + 2 * slices;
-    require(int64_t(f.size()) <= proResFrameCap(e.profile, e.width, e.height) + headers,
+    require(int64_t(f.size()) <=
+                proResFrameCap(e.profile, e.width, e.height) + headers + alphaBytes,
             "frame over the profile's maximum size");
+    result.alphaBytes = alphaBytes;
     return result;
 }
 

@@ -26,6 +26,7 @@ struct ProResCheck
 {
     std::string error;           // empty when the frame is well formed
     std::vector<int> quantisers; // per slice, as coded
+    int64_t alphaBytes = 0;
 };
 
 // Parses a whole progressive frame as the format describes it: frame header, picture header,

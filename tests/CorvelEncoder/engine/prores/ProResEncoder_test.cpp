@@ -45,7 +45,8 @@ enum class Pattern
     flat,
     noise,
     gradient,
-    extremes
+    extremes,
+    grain // a gradient with strong film-like noise: more detail than the budget holds
 };
 
 Picture makePicture(Pattern pattern, int w, int h, bool c444, bool alpha, std::mt19937& rng)
@@ -65,6 +66,8 @@ Picture makePicture(Pattern pattern, int w, int h, bool c444, bool alpha, std::m
                     v = (x * 1023 / std::max(1, pw - 1) + y * 511 / std::max(1, h - 1)) / 2 + 256;
                 else if (pattern == Pattern::extremes)
                     v = ((x / 8 + y / 8 + i) & 1) ? 1023 : 0;
+                else if (pattern == Pattern::grain)
+                    v = 300 + x * 400 / pw + any(rng) / 4;
                 if (i == 3 && pattern != Pattern::noise)
                     v = x < pw / 2 ? 1023 : (x * 7) & 1023; // alpha: opaque and a ramp
                 pic.planes[i][size_t(y) * pw + x] = uint16_t(v);
@@ -128,10 +131,12 @@ double decodedPsnr(const std::vector<uint8_t>& frame, const Picture& source, Pro
             const auto* row =
                 reinterpret_cast<const uint16_t*>(out->data[i] + y * out->linesize[i]);
             for (int x = 0; x < pw; ++x) {
-                int ref = source.planes[i][size_t(y) * pw + x];
-                if (i < 3)
-                    ref = std::clamp(ref, 4, 1019);
-                const double d = (row[x] - (ref << shift)) / double(1 << shift);
+                const int ref = source.planes[i][size_t(y) * pw + x];
+                // Alpha is exact (the decoder widens it by repeating the top bits); colour is
+                // clipped to 4..1019.
+                const double d =
+                    i == 3 ? (row[x] >> shift) - ref
+                           : (row[x] - (std::clamp(ref, 4, 1019) << shift)) / double(1 << shift);
                 sum += d * d;
             }
         }
@@ -157,21 +162,30 @@ TEST(ProResEncoder, RandomFramesAreWellFormedAndDecodeCloseToTheSource)
 {
     std::mt19937 rng(20261207);
     std::vector<Case> cases;
-    const int sizes[][2] = {{16, 16}, {18, 34}, {130, 66}, {97, 17}, {1922, 1082}};
+    const int sizes[][2] = {{16, 16}, {18, 34}, {130, 66}, {97, 17}};
     const ProResProfile profiles[] = {ProResProfile::proxy, ProResProfile::lt,
                                       ProResProfile::standard, ProResProfile::hq,
                                       ProResProfile::p4444};
     for (const ProResProfile profile : profiles) {
         for (const auto& size : sizes) {
             const bool alpha = profile == ProResProfile::p4444 && size[0] % 2 == 0;
-            for (int i = 0; i < (size[0] > 1000 ? 2 : 4); ++i)
-                cases.push_back({profile, alpha, size[0], size[1], Pattern(rng() % 4)});
+            for (int i = 0; i < 4; ++i)
+                cases.push_back({profile, alpha, size[0], size[1], Pattern(i)});
         }
     }
-    // Least PSNR per pattern (flat, noise, gradient, extremes): flat and smooth pictures are
-    // nearly exact at any rate; random noise is where the small profiles run out of bits.
-    const double least[5][4] = {
-        {50, 9, 38, 14}, {50, 12, 42, 18}, {50, 16, 45, 22}, {50, 20, 48, 28}, {50, 25, 48, 30}};
+    // Full-size noise, where the rate control has to work: one 4:2:2 and one 4:4:4:4 frame.
+    cases.push_back({ProResProfile::hq, false, 1922, 1082, Pattern::grain});
+    cases.push_back({ProResProfile::p4444, true, 1922, 1082, Pattern::grain});
+    // Least PSNR per profile and pattern (flat, noise, gradient, extremes). Flat pictures and
+    // block-aligned squares come back exactly (the decoder clips to 4..1019); gradients lose
+    // more the coarser the profile's matrix; random noise only has to beat no picture at all
+    // (10.8 dB) on the smallest frames' budget. FFmpeg decodes 4444 at 12 bits, where
+    // full-scale squares come back a few steps off.
+    const double least[5][5] = {{70, 13, 50, 70, 0},
+                                {70, 13, 58, 70, 0},
+                                {70, 13, 62, 70, 0},
+                                {70, 13, 68, 70, 25},
+                                {70, 13, 68, 45, 25}};
     std::unique_ptr<ProResFrameWriter> writer;
     ProResFrameSettings current;
     for (const Case& c : cases) {
@@ -194,10 +208,10 @@ TEST(ProResEncoder, RandomFramesAreWellFormedAndDecodeCloseToTheSource)
         std::string log;
         const double psnr = decodedPsnr(frame, pic, c.profile, log);
         EXPECT_GE(psnr, least[int(c.profile)][int(c.pattern)]) << log;
-        if (c.pattern == Pattern::noise && c.width > 1000) {
-            // Noise needs more than the budget at every quantiser: the rate lands on it.
+        if (c.pattern == Pattern::grain) {
+            // Grain needs more than the budget at fine quantisers: the rate lands on it.
             const double budget = double(proResFrameBudget(c.profile, c.width, c.height));
-            EXPECT_NEAR(double(frame.size()) / budget, 1.0, 0.03);
+            EXPECT_NEAR(double(frame.size() - size_t(check.alphaBytes)) / budget, 1.0, 0.03);
         }
     }
 }
