@@ -206,7 +206,8 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
     const bool sideways = media.quarterTurns % 2 == 1;
     const int64_t displayWidth = roundHalfAway(sideways ? media.naturalHeight : shownWidth);
     const int64_t displayHeight = roundHalfAway(sideways ? shownWidth : media.naturalHeight);
-    if (displayWidth < 2 || displayHeight < 2)
+    // A stretched sample aspect does not make a single column of pixels a picture.
+    if (displayWidth < 2 || displayHeight < 2 || vpar->width < 2 || vpar->height < 2)
         return std::unexpected(
             InspectError::message(QStringLiteral("The video has no usable frame size.")));
 
