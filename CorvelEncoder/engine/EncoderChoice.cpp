@@ -136,6 +136,9 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
     }
     if (!codec)
         return std::unexpected(QStringLiteral("Could not start the encoder."));
+    // x265 refuses anything smaller with no reason the user could act on.
+    if (codec->id == AV_CODEC_ID_HEVC && (s.width < 16 || s.height < 16))
+        return std::unexpected(QStringLiteral("HEVC needs at least 16×16 pixels."));
 
     ff::CodecContextPtr ctx(avcodec_alloc_context3(codec));
     if (!ctx)
@@ -158,6 +161,10 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
     ctx->thread_count = 0; // one per core
     if (globalHeader)
         ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (s.interlaced) {
+        ctx->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+        ctx->field_order = s.topFieldFirst ? AV_FIELD_TT : AV_FIELD_BB;
+    }
 
     if (isProRes(s.codec) && useOwnProRes())
         return openProResEncoder(std::move(ctx), ownProResProfile(s.codec));
