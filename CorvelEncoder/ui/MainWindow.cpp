@@ -739,8 +739,10 @@ void MainWindow::refreshQueueState()
 {
     const bool paused = m_model.isQueuePaused();
     const int active = m_model.activeCount();
-    m_primaryButton->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Start Queue"));
-    m_primaryButton->setEnabled(paused || m_model.queuedCount() > 0);
+    // Jobs left paused when another was started alone are resumed by the queue's button too.
+    const bool resumable = paused || m_model.pausedCount() > 0;
+    m_primaryButton->setText(resumable ? QStringLiteral("Resume") : QStringLiteral("Start Queue"));
+    m_primaryButton->setEnabled(resumable || m_model.queuedCount() > 0);
     m_pauseButton->setEnabled(active > 0 && !paused);
     m_stopButton->setEnabled(active + m_model.pausedCount() > 0);
     m_pauseAction->setEnabled(active > 0);
