@@ -7,14 +7,11 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
-#include <QDBusUnixFileDescriptor>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QUrl>
-
-#include <unistd.h>
 
 namespace corvel {
 
@@ -37,11 +34,7 @@ QString caption(const QString& title, const QString& message)
 
 LinuxDesktopServices::LinuxDesktopServices() = default;
 
-LinuxDesktopServices::~LinuxDesktopServices()
-{
-    if (m_inhibitor >= 0)
-        ::close(m_inhibitor);
-}
+LinuxDesktopServices::~LinuxDesktopServices() = default;
 
 void LinuxDesktopServices::openPanel(const OpenPanelRequest& request,
                                      std::function<void(const QStringList& paths)> chosen)
@@ -142,29 +135,12 @@ void LinuxDesktopServices::activateApplication()
 
 void LinuxDesktopServices::disableAutomaticTermination(const QString& reason)
 {
-    if (m_inhibitDepth++ > 0 || m_inhibitor >= 0)
-        return;
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-    call << QStringLiteral("sleep:idle") << QApplication::applicationDisplayName() << reason
-         << QStringLiteral("block");
-    const QDBusReply<QDBusUnixFileDescriptor> reply = bus.call(call, QDBus::Block, kBusTimeoutMs);
-    if (reply.isValid() && reply.value().isValid())
-        m_inhibitor = ::dup(reply.value().fileDescriptor());
+    m_sleep.hold(QApplication::applicationDisplayName(), reason);
 }
 
 void LinuxDesktopServices::enableAutomaticTermination(const QString&)
 {
-    if (m_inhibitDepth == 0 || --m_inhibitDepth > 0)
-        return;
-    if (m_inhibitor >= 0) {
-        ::close(m_inhibitor);
-        m_inhibitor = -1;
-    }
+    m_sleep.release();
 }
 
 } // namespace corvel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CorvelEncoder/DesktopServices.h"
+#include "CorvelEncoder/SleepInhibitor.h"
 
 #include <QPointer>
 #include <QUrl>
@@ -46,7 +47,7 @@ public:
     void enableAutomaticTermination(const QString& reason) override;
 
     // Whether a sleep inhibitor is held now.
-    bool holdsInhibitor() const { return m_inhibitor >= 0; }
+    bool holdsInhibitor() const { return m_sleep.isHeld(); }
 
     // The folders to open when no file manager takes the reveal request: each distinct parent,
     // in first-seen order.
@@ -56,8 +57,7 @@ private:
     QPointer<QWidget> m_window;
     std::function<void(const QString&)> m_report;
     std::function<bool(const QUrl&)> m_openFolder;
-    int m_inhibitor = -1; // file descriptor from logind; closing it releases the inhibitor
-    int m_inhibitDepth = 0;
+    SleepInhibitor m_sleep;
 };
 
 } // namespace corvel

@@ -2,6 +2,7 @@
 #include "CorvelEncoder/AppModel.h"
 #include "CorvelEncoder/IncomingOpener.h"
 #include "CorvelEncoder/IntakeFiles.h"
+#include "CorvelEncoder/QuitSignals.h"
 #include "CorvelEncoder/SingleInstance.h"
 #include "CorvelEncoder/StateFiles.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
@@ -13,16 +14,64 @@
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 #include "CorvelEncoder/ui/MainWindow.h"
 #include "CorvelEncoder/ui/QueueFinishedNotifier.h"
-#include "CorvelEncoder/ui/QuitSignals.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QIcon>
 
 #include <csignal>
+#include <cstdio>
+#include <optional>
 
 using namespace corvel;
+
+namespace {
+
+// The desktop application's command line: files and links to queue, --help and --version.
+// Parsed once before the application object exists, so --help and --version print without a
+// display, and once after it has taken its own options (-platform, ...) out.
+struct DesktopCommandLine
+{
+    QStringList inputs;
+    std::optional<int> exitNow;
+};
+
+DesktopCommandLine readCommandLine(const QStringList& arguments, bool final)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version(QStringLiteral("version"), QString());
+    parser.addOptions({help, version});
+    const bool parsed = parser.parse(arguments);
+    if (parser.isSet(help)) {
+        std::fputs("Usage: corvel-encoder [--] [FILE or LINK...]\n\n"
+                   "Opens the Corvel Encoder window and queues the movies, folders, .corveljob\n"
+                   "files and corvelencoder:// links given; a running window takes them instead.\n"
+                   "corvel-encode encodes without a window.\n\n"
+                   "  -h, --help     show this text\n"
+                   "      --version  show the version\n",
+                   stdout);
+        return {{}, 0};
+    }
+    if (parser.isSet(version)) {
+        std::printf("%s %s\n", qPrintable(QString(CorvelIdentity::appName)),
+                    qPrintable(QString(CorvelIdentity::version)));
+        return {{}, 0};
+    }
+    if (!parsed && final) {
+        std::fprintf(stderr, "corvel-encoder: %s\n", qPrintable(parser.errorText()));
+        return {{}, 2};
+    }
+    // A path in front keeps a file whose name begins with a dash a file.
+    QStringList inputs{arguments.value(0)};
+    for (const QString& input : parser.positionalArguments())
+        inputs << (input.startsWith(u'-') ? QDir::current().absoluteFilePath(input) : input);
+    return {inputs, std::nullopt};
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -30,7 +79,17 @@ int main(int argc, char** argv)
     // its partial file and a state file keeps its last whole copy; the signal's default action
     // would kill the process mid-file.
     std::signal(SIGXFSZ, SIG_IGN);
+    {
+        QStringList raw;
+        for (int i = 0; i < argc; ++i)
+            raw << QString::fromLocal8Bit(argv[i]);
+        if (const auto early = readCommandLine(raw, false).exitNow)
+            return *early;
+    }
     QApplication app(argc, argv);
+    const DesktopCommandLine commandLine = readCommandLine(QApplication::arguments(), true);
+    if (commandLine.exitNow)
+        return *commandLine.exitNow;
     setUpFFmpeg();
     QApplication::setApplicationName(QString(CorvelIdentity::appName));
     QApplication::setApplicationDisplayName(QString(CorvelIdentity::appName));
@@ -39,7 +98,7 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QString(CorvelIdentity::bundleID));
     QApplication::setWindowIcon(QIcon::fromTheme(QString(CorvelIdentity::bundleID)));
 
-    const QList<QUrl> launchURLs = commandLineURLs(QApplication::arguments(), QDir::currentPath());
+    const QList<QUrl> launchURLs = commandLineURLs(commandLine.inputs, QDir::currentPath());
 
     // Claimed before any window exists: a second launch only hands over its files.
     SingleInstance instance(SingleInstance::defaultSocketPath());

@@ -1,5 +1,5 @@
+#include "CorvelEncoder/QuitSignals.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
-#include "CorvelEncoder/ui/QuitSignals.h"
 
 #include "../../QtPrinters.h"
 
