@@ -329,22 +329,6 @@ TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
     }
 }
 
-TEST(FFmpegEncodeSession, SessionsPlanningTheSameNameAtOnceGetTwoFiles)
-{
-    QTemporaryDir folder;
-    const JobSettings settings = settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path());
-    Encode first = startSession(sourcePath(Source::h264Aac), settings);
-    Encode second = startSession(sourcePath(Source::h264Aac), settings);
-    finish(first);
-    finish(second);
-    ASSERT_TRUE(first.record->completions.front().has_value());
-    ASSERT_TRUE(second.record->completions.front().has_value());
-    EXPECT_NE(*first.record->completions.front(), *second.record->completions.front());
-    EXPECT_EQ(filesIn(folder.path()).size(), 2);
-    EXPECT_FALSE(OutputNames::shared().isReserved(*first.record->completions.front()));
-    EXPECT_FALSE(OutputNames::shared().isReserved(*second.record->completions.front()));
-}
-
 TEST(FFmpegEncodeSession, DestroyingARunningSessionStopsItAndRemovesThePartialFile)
 {
     QTemporaryDir folder;

@@ -4,6 +4,8 @@
 
 #include "EngineTestSupport.h"
 
+#include "CorvelEncoder/engine/EncodePlan.h"
+
 #include <QDataStream>
 #include <QFile>
 #include <QProcess>
@@ -237,6 +239,7 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
         finish(run);
         const EncodeResult& result = run.record->completions.front();
         ASSERT_TRUE(result.has_value()) << result.error().description().toStdString();
+        EXPECT_FALSE(OutputNames::shared().isReserved(*result));
         const QJsonObject info = probe(*result);
         const QJsonObject picture = streamOf(info, "video");
         const QJsonObject sound = streamOf(info, "audio");
