@@ -120,6 +120,10 @@ std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
                 options.dryRun = true;
                 continue;
             }
+            if (name == u"watch-existing") {
+                options.watchExisting = true;
+                continue;
+            }
             if (name == u"json") {
                 options.json = true;
                 continue;
@@ -207,6 +211,7 @@ QString cliUsage()
         "      --dry-run          import and print the jobs, encode nothing\n"
         "      --json             one JSON object per line on stdout\n"
         "      --watch DIR        keep encoding what arrives in DIR until interrupted\n"
+        "      --watch-existing   with --watch, also encode what DIR holds already\n"
         "      --state-dir DIR    read settings and saved presets from DIR\n"
         "  -h, --help             show this text\n"
         "      --version          show the version\n"

@@ -5,15 +5,18 @@
 #include "CorvelEncoder/HeadlessDesktop.h"
 #include "CorvelEncoder/IntakeFiles.h"
 #include "CorvelEncoder/MediaProber.h"
+#include "CorvelEncoder/WatchRules.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 #include "CorvelEncoderCore/Presets.h"
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "cli/CliReporter.h"
+#include "cli/CliWatchMemory.h"
 #include "cli/MemoryStateStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
@@ -186,7 +189,13 @@ private:
     void applyOverrides(const QUuid& id)
     {
         m_model.update(id, [&](EncodingJob& job) {
-            ParsedJob layer = m_options.overrides.asJob(job.sourcePath);
+            PartialFields fields = m_options.overrides;
+            // Watch jobs write where the watch rules say, which -o has already set; taken
+            // as is, an output folder equal to the watch folder would feed every result back.
+            if (watching() && isInsideFolder(resolvedWatchPath(job.sourcePath),
+                                             resolvedWatchPath(*m_options.watchFolder)))
+                fields.outputDirectory.reset();
+            ParsedJob layer = fields.asJob(job.sourcePath);
             if (auto merged = settingsByMerging(layer, job.settings, m_model.savedPresets()))
                 job.settings = *merged;
         });
@@ -289,8 +298,20 @@ int runCli(const QStringList& arguments)
         printError(QStringLiteral("--watch and --dry-run do not go together."));
         return kExitUsage;
     }
+    if (options.watchFolder && !QFileInfo(*options.watchFolder).isDir()) {
+        printError(
+            QStringLiteral("Cannot watch %1: it is not a folder.").arg(*options.watchFolder));
+        return kExitUsage;
+    }
 
-    MemoryStateStore store(options.stateDirectory.value_or(desktopStateDirectory()));
+    const QString stateDirectory = options.stateDirectory.value_or(desktopStateDirectory());
+    MemoryStateStore store(stateDirectory);
+    CliWatchMemory watchMemory;
+    QString watchFolder;
+    if (options.watchFolder) {
+        watchMemory = readCliWatchMemory(stateDirectory);
+        watchFolder = resolvedWatchPath(*options.watchFolder);
+    }
     HeadlessDesktop desktop;
     NoSessions noSessions;
     FFmpegEncodeSessionFactory ffmpegSessions;
@@ -318,6 +339,11 @@ int runCli(const QStringList& arguments)
             s.watchEnabled = true;
             s.watchFolder = *options.watchFolder;
             s.watchOutputDirectory = options.overrides.outputDirectory.value_or(QString());
+            // A folder an earlier run watched has its files already noted; what is new since
+            // then arrived while no run was watching and is taken.
+            s.watchProcessExisting =
+                options.watchExisting || watchMemory.folders.contains(watchFolder);
+            s.seenWatchKeys = watchMemory.keys;
             if (options.overrides.presetRaw)
                 s.watchPresetID =
                     *resolvePresetID(*options.overrides.presetRaw, model.savedPresets());
@@ -365,6 +391,27 @@ int runCli(const QStringList& arguments)
                 QStringLiteral("Cannot watch %1: it is not a folder.").arg(*options.watchFolder));
             return kExitUsage;
         }
+        if (!watchMemory.folders.contains(watchFolder))
+            watchMemory.folders.append(watchFolder);
+        auto remember = [&] {
+            watchMemory.keys = model.settings().seenWatchKeys;
+            if (!writeCliWatchMemory(stateDirectory, watchMemory))
+                printError(QStringLiteral("Cannot keep the watch folder's handled files in %1.")
+                               .arg(stateDirectory));
+        };
+        remember();
+        QObject::connect(&model, &AppModel::settingsChanged, &session, [&] {
+            if (model.settings().seenWatchKeys != watchMemory.keys)
+                remember();
+        });
+        const QString watching = QStringLiteral("Watching %1 \u2192 %2 with %3; Ctrl-C to stop")
+                                     .arg(*options.watchFolder, model.resolvedWatchOutput(),
+                                          model.settingsForWatch().presetName);
+        if (options.json)
+            reporter->log(watching, false);
+        else
+            std::printf("%s\n", watching.toUtf8().constData());
+        std::fflush(stdout);
     }
     if (session.addedCount() > 0 && options.watchFolder)
         model.startQueue();

@@ -8,9 +8,11 @@
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 #include "CorvelEncoder/engine/FFmpegSetup.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
-#include "CorvelEncoder/ui/DarkPalette.h"
+#include "CorvelEncoder/ui/Appearance.h"
+#include "CorvelEncoder/ui/DesktopNotifications.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 #include "CorvelEncoder/ui/MainWindow.h"
+#include "CorvelEncoder/ui/QueueFinishedNotifier.h"
 #include "CorvelEncoder/ui/QuitSignals.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
@@ -46,7 +48,7 @@ int main(int argc, char** argv)
     QObject::connect(&instance, &SingleInstance::urlsReceived, &app,
                      [](const QList<QUrl>& urls) { IncomingOpener::shared().receive(urls); });
 
-    applyDarkTheme(app);
+    applyAppearance(app, desktopColorScheme());
 
     LinuxDesktopServices desktop;
     AppFilesStore store(AppFiles::supportDirectory());
@@ -59,6 +61,11 @@ int main(int argc, char** argv)
 
     MainWindow window(model, desktop);
     desktop.setWindow(&window);
+    desktop.setFailureReporter([&model](const QString& message) { model.log(message, true); });
+    DesktopNotifications notices;
+    QueueFinishedNotifier finished(model, desktop, [&notices](const QString& text, auto show) {
+        notices.send(text, QStringLiteral("Show Output Folder"), std::move(show));
+    });
 
     // Files opened from outside bring the window forward.
     QObject::connect(&instance, &SingleInstance::urlsReceived, &window,

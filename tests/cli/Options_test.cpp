@@ -29,7 +29,8 @@ TEST(OptionsTest, BadValuesAndUsageErrorsExitTwoWithTheJobFileText)
     {
         QStringList args;
         int exitCode;
-        const char* says; // in stderr, or in stdout for exit 0
+        const char* says;    // in stderr, or in stdout for exit 0
+        int errorLines = -1; // how many lines stderr has, when that matters
     };
     const QList<Row> rows = {
         {{"--resolution", "0x720", "clip.mov"}, 2, "Unknown resolution \"0x720\"."},
@@ -46,7 +47,8 @@ TEST(OptionsTest, BadValuesAndUsageErrorsExitTwoWithTheJobFileText)
         {{"--frobnicate", "clip.mov"}, 2, "Unknown option --frobnicate."},
         {{"clip.mov", "-o"}, 2, "--output needs a value."},
         {{}, 2, "Nothing to encode"},
-        {{"notes.txt"}, 2, "Nothing importable was given."},
+        {{"notes.txt"}, 2, "notes.txt: not a movie this app reads."},
+        {{"--watch", "nosuch"}, 2, "Cannot watch ", 1},
         {{"bad.corveljob"}, 2, "Unknown quality \"ultra\"."},
         {{"--version"}, 0, "Corvel Encoder 1.0.0\n"},
         {{"--dry-run", "--audio=PCM", "--fps=25", "--bitrate=12.5", "--reveal=no", "-j2",
@@ -65,6 +67,9 @@ TEST(OptionsTest, BadValuesAndUsageErrorsExitTwoWithTheJobFileText)
         EXPECT_TRUE(text.contains(row.says)) << text.toStdString();
         if (row.exitCode != 0) {
             EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+        }
+        if (row.errorLines >= 0) {
+            EXPECT_EQ(run.err.count('\n'), row.errorLines) << run.err.toStdString();
         }
     }
 }
