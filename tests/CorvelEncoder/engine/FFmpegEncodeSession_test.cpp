@@ -329,22 +329,6 @@ TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
     }
 }
 
-TEST(FFmpegEncodeSession, SessionsPlanningTheSameNameAtOnceGetTwoFiles)
-{
-    QTemporaryDir folder;
-    const JobSettings settings = settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path());
-    Encode first = startSession(sourcePath(Source::h264Aac), settings);
-    Encode second = startSession(sourcePath(Source::h264Aac), settings);
-    finish(first);
-    finish(second);
-    ASSERT_TRUE(first.record->completions.front().has_value());
-    ASSERT_TRUE(second.record->completions.front().has_value());
-    EXPECT_NE(*first.record->completions.front(), *second.record->completions.front());
-    EXPECT_EQ(filesIn(folder.path()).size(), 2);
-    EXPECT_FALSE(OutputNames::shared().isReserved(*first.record->completions.front()));
-    EXPECT_FALSE(OutputNames::shared().isReserved(*second.record->completions.front()));
-}
-
 TEST(FFmpegEncodeSession, DestroyingARunningSessionStopsItAndRemovesThePartialFile)
 {
     QTemporaryDir folder;
@@ -367,8 +351,9 @@ struct BadInput
 {
     const char* name;
     std::function<QString()> source;
-    const char* message;
+    QString message;
     bool opensOutput = false;
+    Codec codec = Codec::h264;
 };
 
 TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
@@ -389,6 +374,16 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
         {"truncated", [] { return sourcePath(Source::truncated); }, kNotAMovie},
         {"truncated with its index first", [] { return sourcePath(Source::truncatedIndexFirst); },
          "Reading video failed.", true},
+        {"HEVC of 4x4 pixels",
+         [&] {
+             runFFmpeg({"-f", "lavfi", "-i", "color=size=4x4:rate=25:duration=1", "-c:v",
+                        "rawvideo", "-pix_fmt", "gray", scratch.filePath("tiny.mov")});
+             return scratch.filePath("tiny.mov");
+         },
+         "HEVC needs at least 16×16 pixels.", false, Codec::hevc},
+        {"HEVC with alpha, no encoder for it", [] { return sourcePath(Source::proResAlpha); },
+         hevcAlphaEncoderAvailable() ? QString() : hevcAlphaMissingText(), false,
+         Codec::hevcWithAlpha},
         // Opening a named pipe would wait for a writer for good.
         {"named pipe",
          [&] {
@@ -416,15 +411,17 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
     const int filesBefore = entriesIn("/proc/self/fd");
     const int threadsBefore = entriesIn("/proc/self/task");
     for (const BadInput& row : rows) {
+        if (row.message.isEmpty())
+            continue; // this FFmpeg has what the row lacks
         SCOPED_TRACE(row.name);
         QTemporaryDir folder;
         const QString source = row.source();
         const QFileInfo before(source);
-        Encode run = startSession(source, settingsFor(Codec::h264, AudioMode::aac, folder.path()));
+        Encode run = startSession(source, settingsFor(row.codec, AudioMode::aac, folder.path()));
         finish(run);
         const EncodeResult& result = run.record->completions.front();
         ASSERT_FALSE(result.has_value());
-        EXPECT_EQ(result.error().description(), QLatin1StringView(row.message));
+        EXPECT_EQ(result.error().description(), row.message);
         // Only a file cut short in its frames gets as far as opening the output.
         EXPECT_EQ(run.record->ready.empty(), !row.opensOutput);
         EXPECT_TRUE(filesIn(folder.path()).isEmpty());
@@ -434,20 +431,6 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
     }
     EXPECT_EQ(entriesIn("/proc/self/fd"), filesBefore);
     EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
-}
-
-TEST(FFmpegEncodeSession, HevcWithAlphaNeedsAnAlphaEncoder)
-{
-    if (hevcAlphaEncoderAvailable())
-        GTEST_SKIP() << "this FFmpeg has an HEVC encoder with alpha";
-    QTemporaryDir folder;
-    Encode run = startSession(sourcePath(Source::proResAlpha),
-                              settingsFor(Codec::hevcWithAlpha, AudioMode::aac, folder.path()));
-    finish(run);
-    const EncodeResult& result = run.record->completions.front();
-    ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error().description(), hevcAlphaMissingText());
-    EXPECT_TRUE(filesIn(folder.path()).isEmpty());
 }
 
 } // namespace

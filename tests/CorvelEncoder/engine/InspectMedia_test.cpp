@@ -52,23 +52,6 @@ TEST(InspectMedia, DescribesGeneratedSources)
     }
 }
 
-// FFmpeg keeps a colour tag as the number the stream holds, even one no enumerator has; read
-// as the C++ enumeration such a number is undefined behaviour (found by fuzz_inspectMedia, seen
-// by the sanitized builds). Unknown tags are reported as absent.
-TEST(InspectMedia, ColourTagsOutsideFFmpegsListsAreAbsent)
-{
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("tags-255.mpg"));
-    ASSERT_TRUE(runFFmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=0.2", "-c:v",
-                           "mpeg2video", "-color_primaries", "255", "-color_trc", "255",
-                           "-colorspace", "255", path}));
-    const auto media = inspectMedia(path);
-    ASSERT_TRUE(media.has_value()) << media.error().description().toStdString();
-    EXPECT_EQ(media->info.width, 64);
-    EXPECT_EQ(media->info.height, 48);
-    EXPECT_EQ(media->color, ColorTags());
-}
-
 TEST(InspectMedia, FragmentClaimingMillionsOfSamplesFailsInBoundedMemory)
 {
     // A fragmented MP4 whose first run of samples claims 83,886,080 of them with no sizes of

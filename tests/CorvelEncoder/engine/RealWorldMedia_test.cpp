@@ -4,6 +4,8 @@
 
 #include "EngineTestSupport.h"
 
+#include "CorvelEncoder/engine/EncodePlan.h"
+
 #include <QDataStream>
 #include <QFile>
 #include <QProcess>
@@ -214,6 +216,13 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
          "transpose=clock,", 0, 0, false, -1, ""},
         {"turned 10 degrees", "mov", withMatrix(c10, s10, -s10, c10), HQ, pcm, 160, 120, "null,", 0,
          0, false, -1, ""},
+        // FFmpeg keeps a colour tag as the stream's number, even one no enumerator has; read as
+        // the C++ enumeration that is undefined behaviour (fuzz_inspectMedia found it). Such
+        // tags count as absent.
+        {"colour tags outside FFmpeg's lists", "mpg",
+         ffmpeg(video("160x120", 1) + QStringList{"-c:v", "mpeg2video", "-color_primaries", "255",
+                                                  "-color_trc", "255", "-colorspace", "255"}),
+         P, pcm, 160, 120, "", 0, 0, false, -1, ""},
         // Converted as BT.709, so it looks as the source does.
         {"RGB", "mkv", ffmpeg(video("160x120", 1) + QStringList{"-c:v", "libx264rgb"}),
          Codec::proRes4444, pcm, 160, 120, "scale=out_color_matrix=bt709,", 0, 0, false, -1, ""},
@@ -237,6 +246,7 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
         finish(run);
         const EncodeResult& result = run.record->completions.front();
         ASSERT_TRUE(result.has_value()) << result.error().description().toStdString();
+        EXPECT_FALSE(OutputNames::shared().isReserved(*result));
         const QJsonObject info = probe(*result);
         const QJsonObject picture = streamOf(info, "video");
         const QJsonObject sound = streamOf(info, "audio");
