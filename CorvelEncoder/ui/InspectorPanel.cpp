@@ -134,7 +134,7 @@ InspectorPanel::InspectorPanel(AppModel& model, QWidget* parent) : QWidget(paren
     column->addStretch(1);
     m_scroll->setWidget(content);
     guardWheel(content);
-    // Pickers and the folder fields stand as tall as the text fields beside them.
+    // Pickers, the folder fields and the Naming menu stand as tall as the text fields.
     content->ensurePolished();
     m_naming->ensurePolished();
     const int fieldHeight = m_naming->sizeHint().height();
@@ -142,6 +142,7 @@ InspectorPanel::InspectorPanel(AppModel& model, QWidget* parent) : QWidget(paren
         picker->setFixedHeight(fieldHeight);
     for (FolderButton* folder : content->findChildren<FolderButton*>())
         folder->setFixedHeight(fieldHeight);
+    m_namingMenu->setFixedHeight(fieldHeight);
 
     auto* outer = new QVBoxLayout(this);
     // One pixel on the queue side for the edge line.
