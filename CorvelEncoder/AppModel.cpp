@@ -40,6 +40,17 @@ AppModel::AppModel(StateStore& store, QString defaultOutputDirectory,
 
     restoreState();
     log(QStringLiteral("Corvel Encoder is ready."));
+    // Jobs saved while their source was being read are read again. Later, through the event
+    // loop, so that a prober given right after construction is the one asked.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            for (const EncodingJob& job : std::as_const(m_jobs)) {
+                if (job.probing)
+                    probe(job.id, job.sourcePath);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 AppModel::~AppModel()

@@ -323,6 +323,9 @@ private:
         bool start = false;
     };
     ImportResult importOne(const QUrl& url);
+    ImportResult importFolder(const QString& folder);
+    // Adds a movie or job file's jobs to `into`; false when the file is neither.
+    bool importFile(const QString& path, ImportResult& into);
     ImportResult importScheme(const QUrl& url);
     ImportResult importJobFile(const QString& path);
     ImportResult importParsed(const ParsedJobs& parsed);

@@ -51,6 +51,8 @@ QString lastPathComponent(const QString& path)
     return QFileInfo(path).fileName();
 }
 
+const QString kNotAMovie = QStringLiteral(": not a movie this app reads.");
+
 } // namespace
 
 JobSettings AppModel::settingsForNewJob() const
@@ -207,34 +209,80 @@ AppModel::ImportResult AppModel::importOne(const QUrl& url)
     const QString path = url.toLocalFile();
     if (path.isEmpty())
         return {};
-
-    if (QFileInfo(path).isDir()) {
-        ImportResult all;
-        for (const QString& file : collectFiles(path)) {
-            ImportResult one = importOne(QUrl::fromLocalFile(file));
-            all.ids += one.ids;
-            if (!all.sender)
-                all.sender = one.sender;
-            all.start = all.start || one.start;
-        }
-        return all;
+    if (QFileInfo(path).isDir())
+        return importFolder(path);
+    if (QFileInfo(path).suffix().toLower() == u"json" && !looksLikeJobFile(path) &&
+        !isCorvelJobPath(path)) {
+        setBanner(lastPathComponent(path) + QStringLiteral(" is not a Corvel Encoder job."));
+        return {};
     }
+    ImportResult result;
+    if (!importFile(path, result)) {
+        const QString text = lastPathComponent(path) + kNotAMovie;
+        setBanner(text);
+        log(QStringLiteral("Skipped ") + text);
+    }
+    return result;
+}
 
-    if (isCorvelJobPath(path) || looksLikeJobFile(path))
-        return importJobFile(path);
-    if (isVideoFilePath(path)) {
+bool AppModel::importFile(const QString& path, ImportResult& into)
+{
+    ImportResult one;
+    if (isCorvelJobPath(path) || looksLikeJobFile(path)) {
+        one = importJobFile(path);
+    } else if (isVideoFilePath(path)) {
         const EncodingJob job = newJob(path, settingsForNewJob());
         addJobs({job});
         probe(job.id, path);
-        return {{job.id}, std::nullopt, false};
+        one.ids.append(job.id);
+    } else {
+        return false;
     }
-    if (QFileInfo(path).suffix().toLower() == u"json")
-        setBanner(lastPathComponent(path) + QStringLiteral(" is not a Corvel Encoder job."));
-    return {};
+    into.ids += one.ids;
+    if (!into.sender)
+        into.sender = one.sender;
+    into.start = into.start || one.start;
+    return true;
+}
+
+AppModel::ImportResult AppModel::importFolder(const QString& folder)
+{
+    ImportResult all;
+    QStringList unreadable;
+    QStringList skipped;
+    for (const QString& file : collectFiles(folder, &unreadable)) {
+        if (!importFile(file, all))
+            skipped.append(lastPathComponent(file));
+    }
+    const QString where = lastPathComponent(folder);
+    for (const QString& file : std::as_const(unreadable)) {
+        log(QStringLiteral("Skipped %1 in %2: its name is not UTF-8, so it cannot be opened.")
+                .arg(lastPathComponent(file), where),
+            true);
+    }
+    if (!skipped.isEmpty()) {
+        constexpr qsizetype kNamed = 5;
+        QString names = QStringList(skipped.mid(0, kNamed)).join(QStringLiteral(", "));
+        if (skipped.size() > kNamed)
+            names += QStringLiteral(", \u2026");
+        log(QStringLiteral("Skipped %1 in %2 that %3 not movies this app reads: %4")
+                .arg(skipped.size() == 1 ? QStringLiteral("1 file")
+                                         : QStringLiteral("%1 files").arg(skipped.size()),
+                     where, skipped.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"),
+                     names));
+    }
+    return all;
 }
 
 AppModel::ImportResult AppModel::importScheme(const QUrl& url)
 {
+    // Every link this app understands carries its request in the query.
+    if (!url.isValid() || !url.hasQuery()) {
+        const QString text = QStringLiteral("Not a corvelencoder link.");
+        setBanner(text);
+        log(text, true);
+        return {};
+    }
     const JobFileResult parsed = parseEnqueueURL(url);
     if (!parsed) {
         setBanner(parsed.error().description());
@@ -302,10 +350,11 @@ void AppModel::applyProbe(const QUuid& id, const std::expected<SourceInfo, QStri
         update(id, [&](EncodingJob& job) {
             job.sourceInfo = *result;
             job.probing = false;
-            if (job.status == JobStatus::queued || job.status == JobStatus::failed) {
-                job.errorMessage.reset();
-                job.status = JobStatus::queued;
-            }
+            // Settings of a job that has run or is running describe its file and stay.
+            if (job.status != JobStatus::queued && job.status != JobStatus::failed)
+                return;
+            job.errorMessage.reset();
+            job.status = JobStatus::queued;
             if (const auto mbps = automaticBitrateMbps(
                     job.settings.body, PixelSize{result->width, result->height}, result->frameRate))
                 job.settings.body.bitrateMbps = *mbps;
@@ -324,6 +373,7 @@ void AppModel::applyProbe(const QUuid& id, const std::expected<SourceInfo, QStri
     }
     emit countsChanged();
     scheduleSave();
+    fillSlots();
 }
 
 } // namespace corvel

@@ -8,6 +8,18 @@
 
 namespace corvel {
 
+namespace {
+
+// A job whose source is still being read waits: the reading sets its bitrate, and an encode
+// launched before it would write a file its record does not describe. The reading's return
+// fills the slots again.
+bool isLaunchable(const EncodingJob& job)
+{
+    return job.status == JobStatus::queued && !job.probing;
+}
+
+} // namespace
+
 void AppModel::fillSlots(const std::optional<QUuid>& preferring)
 {
     if (!m_queueRunning || m_queuePaused || m_quitting)
@@ -19,13 +31,13 @@ void AppModel::fillSlots(const std::optional<QUuid>& preferring)
     QList<QUuid> candidates;
     if (preferring) {
         const qsizetype row = rowOf(*preferring);
-        if (row >= 0 && m_jobs.at(row).status == JobStatus::queued)
+        if (row >= 0 && isLaunchable(m_jobs.at(row)))
             candidates.append(*preferring);
     }
     for (const EncodingJob& job : std::as_const(m_jobs)) {
         if (candidates.size() >= free)
             break;
-        if (job.status == JobStatus::queued && !candidates.contains(job.id))
+        if (isLaunchable(job) && !candidates.contains(job.id))
             candidates.append(job.id);
     }
     for (const QUuid& id : std::as_const(candidates))
@@ -46,7 +58,7 @@ void AppModel::launch(const QUuid& id)
         }
         return;
     }
-    if (status != JobStatus::queued)
+    if (!isLaunchable(m_jobs.at(row)))
         return;
 
     // A session still here was cancelled by requeue and must not speak for the new encode.
@@ -222,6 +234,10 @@ void AppModel::handleFinish(const QUuid& id, const EncodeResult& result, bool cu
     // next start take its finished file for a partial one.
     writeQueue();
     fillSlots();
+    // A queue with nothing left to do has stopped: a file added later waits for Start Queue
+    // instead of sitting under a "Starting" that nothing would honour.
+    if (!anyJobWithStatus({JobStatus::queued, JobStatus::encoding, JobStatus::paused}))
+        setQueueFlags(false, false);
     updateTermination();
     maybeBounce();
 }
@@ -230,7 +246,9 @@ void AppModel::handleFinish(const QUuid& id, const EncodeResult& result, bool cu
 
 void AppModel::startQueue()
 {
-    if (m_queuePaused) {
+    // Paused jobs resume whether the whole queue was paused or only they were left paused
+    // after one job was started on its own.
+    if (m_queuePaused || pausedCount() > 0) {
         for (auto& [id, running] : m_sessions) {
             running.session->resume();
             const qsizetype row = rowOf(id);

@@ -84,12 +84,14 @@ void AppModel::refreshWatch()
     // arrives after this moment, however soon, is new. One still being copied gets a new
     // identity when it is done, and is taken then.
     if (!m_settings.watchProcessExisting) {
-        QStringList keys = m_settings.seenWatchKeys;
+        QStringList present;
         for (const QString& file :
              watchCandidates(folder, resolvedWatchPath(resolvedWatchOutput()))) {
             if (const std::optional<QString> key = watchIdentity(file))
-                rememberWatch(keys, *key);
+                present.append(*key);
         }
+        QStringList keys = m_settings.seenWatchKeys;
+        rememberWatch(keys, present, QSet<QString>(present.cbegin(), present.cend()));
         if (keys != m_settings.seenWatchKeys)
             updateSettings([&](AppSettings& s) { s.seenWatchKeys = keys; });
     }
@@ -113,33 +115,41 @@ void AppModel::scanWatch()
     const QStringList files =
         watchCandidates(m_settings.watchFolder, resolvedWatchPath(resolvedWatchOutput()));
 
-    QStringList keys = m_settings.seenWatchKeys;
-    bool changed = false;
+    const QSet<QString> known(m_settings.seenWatchKeys.cbegin(), m_settings.seenWatchKeys.cend());
+    QSet<QString> present;
+    QStringList taken;
+    QList<EncodingJob> movies;
     int added = 0;
+    bool start = false;
     for (const QString& file : files) {
-        if (!m_sightings->isStable(file, now))
-            continue;
         const std::optional<QString> key = watchIdentity(file);
-        if (!key || keys.contains(*key))
+        if (!key)
             continue;
-        rememberWatch(keys, *key);
-        changed = true;
-
+        present.insert(*key);
+        if (known.contains(*key) || !m_sightings->isStable(file, now))
+            continue;
+        taken.append(*key);
         if (isCorvelJobPath(file) || looksLikeJobFile(file)) {
             const ImportResult result = importJobFile(file);
             added += int(result.ids.size());
-            if (result.start)
-                kickWatchQueue();
+            start = start || result.start;
         } else {
-            const EncodingJob job = newJob(file, settingsForWatch());
-            addJobs({job});
-            probe(job.id, file);
-            added += 1;
-            kickWatchQueue();
+            movies.append(newJob(file, settingsForWatch()));
+            start = true;
         }
     }
-    if (changed)
+    // One insertion for everything that arrived together.
+    addJobs(movies);
+    for (const EncodingJob& job : std::as_const(movies))
+        probe(job.id, job.sourcePath);
+    added += int(movies.size());
+    if (!taken.isEmpty()) {
+        QStringList keys = m_settings.seenWatchKeys;
+        rememberWatch(keys, taken, present);
         updateSettings([&](AppSettings& s) { s.seenWatchKeys = keys; });
+    }
+    if (start)
+        kickWatchQueue();
     if (added > 0) {
         dismissIntro();
         log(added == 1 ? QStringLiteral("Watch folder added 1 file")

@@ -10,14 +10,18 @@ namespace corvel {
 inline constexpr QLatin1StringView kWatchOutputFolderName{"Corvel Output"};
 
 // The files and links named by process arguments (the program path first): every argument not
-// beginning with "-". Links of the application's scheme stay links; everything else is a file
-// path with "~" expanded, made absolute against `workingDirectory`.
+// beginning with "-". An argument beginning with the application's scheme and ":" is always a
+// link, read tolerantly (raw spaces and braces are fine); one that cannot be read at all
+// becomes the bare scheme, which intake refuses as not a link. Everything else is a file path
+// with "~" expanded, made absolute against `workingDirectory`.
 QList<QUrl> commandLineURLs(const QStringList& arguments, const QString& workingDirectory);
 
 // Every non-hidden file below `folder`, descending five levels of sub-folders, skipping any
-// entry named "Corvel Output". Entries come in the order the file system lists them. Links to
-// folders are followed, but a folder already walked (a link loop, or two links to one folder)
-// is walked only once.
-QStringList collectFiles(const QString& folder);
+// entry named "Corvel Output". Each folder's entries come in natural name order ("clip_2"
+// before "clip_10"), as a file manager shows them. Links to folders are followed only when
+// they lead to a folder inside `folder`, and a folder already walked is walked only once.
+// Entries whose names are not UTF-8 cannot be opened through a QString; they are left out
+// and, when `unreadable` is given, listed there as decoded (bad bytes as U+FFFD).
+QStringList collectFiles(const QString& folder, QStringList* unreadable = nullptr);
 
 } // namespace corvel

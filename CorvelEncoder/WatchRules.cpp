@@ -60,12 +60,29 @@ std::optional<QString> watchIdentity(const QString& path)
            watchStampText(stamp->stamp);
 }
 
-void rememberWatch(QStringList& keys, const QString& key)
+void rememberWatch(QStringList& keys, const QStringList& fresh, const QSet<QString>& present)
 {
-    keys.removeAll(key);
-    keys.append(key);
-    if (keys.size() > kMaxRememberedWatchKeys)
-        keys.remove(0, keys.size() - kMaxRememberedWatchKeys);
+    QSet<QString> known(keys.cbegin(), keys.cend());
+    for (const QString& key : fresh) {
+        if (!known.contains(key)) {
+            known.insert(key);
+            keys.append(key);
+        }
+    }
+    qsizetype excess = -kMaxRememberedWatchKeys;
+    for (const QString& key : std::as_const(keys))
+        excess += present.contains(key) ? 0 : 1;
+    if (excess <= 0)
+        return;
+    QStringList kept;
+    kept.reserve(keys.size() - excess);
+    for (const QString& key : std::as_const(keys)) {
+        if (excess > 0 && !present.contains(key))
+            --excess;
+        else
+            kept.append(key);
+    }
+    keys = std::move(kept);
 }
 
 void forgetWatchFolder(QStringList& keys, const QString& watchFolder)

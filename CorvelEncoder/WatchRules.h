@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -24,8 +25,10 @@ QString watchStampText(double secondsSince1970);
 // file gets a new identity.
 std::optional<QString> watchIdentity(const QString& path);
 
-// Moves `key` to the newest end of `keys`, keeping the newest kMaxRememberedWatchKeys.
-void rememberWatch(QStringList& keys, const QString& key);
+// Appends the `fresh` keys that `keys` lacks, newest last. Keys in `present` (the files in the
+// watch folder now) are never dropped: forgetting one would take its file again. Of the keys
+// whose files are gone, only the newest kMaxRememberedWatchKeys stay.
+void rememberWatch(QStringList& keys, const QStringList& fresh, const QSet<QString>& present);
 
 // Drops the keys of files inside `watchFolder` so they are handled again.
 void forgetWatchFolder(QStringList& keys, const QString& watchFolder);

@@ -11,6 +11,10 @@ namespace corvel {
 namespace {
 
 constexpr qsizetype kMaxNameCharacters = 120;
+// File systems limit a name to 255 bytes. The base name leaves room for what is added to it:
+// a "-" and a UUID when every numbered name is taken, the extension, and the affixes of the
+// hidden name an encode writes into before the file takes its final name.
+constexpr qsizetype kMaxNameBytes = 180;
 
 bool isForbidden(char32_t c)
 {
@@ -33,19 +37,20 @@ bool isForbidden(char32_t c)
     return category == QChar::Other_Control || category == QChar::Other_Format || isNewline(c);
 }
 
-// The first `count` grapheme clusters of `text`, or all of it when shorter; nullopt when
-// the text has no more than `count`.
-std::optional<QString> truncatedToCharacters(const QString& text, qsizetype count)
+// The longest run of whole grapheme clusters at the start of `text` with at most `count`
+// clusters and `bytes` bytes of UTF-8; nullopt when the whole text fits.
+std::optional<QString> truncatedToFit(const QString& text, qsizetype count, qsizetype bytes)
 {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype seen = 0;
-    qsizetype cut = -1;
+    qsizetype cut = 0;
+    qsizetype used = 0;
     while (finder.toNextBoundary() != -1) {
-        ++seen;
-        if (seen == count)
-            cut = finder.position();
-        if (seen > count)
+        const qsizetype end = finder.position();
+        used += QStringView(text).sliced(cut, end - cut).toUtf8().size();
+        if (++seen > count || used > bytes)
             return text.left(cut);
+        cut = end;
     }
     return std::nullopt;
 }
@@ -62,9 +67,10 @@ const QSet<QString>& videoExtensions()
 {
     static const QSet<QString> extensions{
         QStringLiteral("mov"), QStringLiteral("mp4"),  QStringLiteral("m4v"),
-        QStringLiteral("mts"), QStringLiteral("m2ts"), QStringLiteral("avi"),
-        QStringLiteral("mpg"), QStringLiteral("mpeg"), QStringLiteral("mxf"),
-        QStringLiteral("dv"),  QStringLiteral("3gp"),  QStringLiteral("3g2"),
+        QStringLiteral("mts"), QStringLiteral("m2ts"), QStringLiteral("ts"),
+        QStringLiteral("avi"), QStringLiteral("mpg"),  QStringLiteral("mpeg"),
+        QStringLiteral("mxf"), QStringLiteral("dv"),   QStringLiteral("3gp"),
+        QStringLiteral("3g2"), QStringLiteral("mkv"),  QStringLiteral("webm"),
     };
     return extensions;
 }
@@ -97,7 +103,7 @@ QString sanitizeFilename(QStringView text)
     cleaned = trimmedOf(trimmedText(cleaned), u".");
     if (cleaned.isEmpty() || cleaned == u"-")
         return QStringLiteral("Untitled");
-    if (const auto cut = truncatedToCharacters(cleaned, kMaxNameCharacters)) {
+    if (const auto cut = truncatedToFit(cleaned, kMaxNameCharacters, kMaxNameBytes)) {
         cleaned = trimmedOf(*cut, u" .-");
         if (cleaned.isEmpty())
             return QStringLiteral("Untitled");

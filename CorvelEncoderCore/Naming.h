@@ -29,7 +29,8 @@ const QSet<QString>& videoExtensions();
 
 // The pattern with its tokens replaced, made safe as a file name (no extension).
 QString renderName(QStringView pattern, const NameContext& context);
-// Forbidden characters become hyphens; at most 120 user-perceived characters; never empty.
+// Forbidden characters become hyphens; at most 120 user-perceived characters and 180 bytes
+// of UTF-8, cut between characters; never empty.
 QString sanitizeFilename(QStringView text);
 // "yyyy-MM-dd" of the calendar date of `date` in `timeZone`.
 QString dateStamp(const QDateTime& date, const QTimeZone& timeZone);

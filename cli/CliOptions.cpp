@@ -87,6 +87,7 @@ std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
     const QCommandLineOption watch = valueOption({"watch"});
     const QCommandLineOption stateDir = valueOption({"state-dir"});
     const QCommandLineOption shard = valueOption({"shard"});
+    const QCommandLineOption watchExisting(QStringLiteral("watch-existing"), QString());
     const QCommandLineOption dryRun({"n", "dry-run"}, QString());
     const QCommandLineOption json(QStringLiteral("json"), QString());
     const QCommandLineOption quiet({"q", "quiet"}, QString());
@@ -94,8 +95,8 @@ std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
     const QCommandLineOption listPresets(QStringLiteral("list-presets"), QString());
     const QCommandLineOption help({"h", "help"}, QString());
     const QCommandLineOption version(QStringLiteral("version"), QString());
-    parser.addOptions({preset, output, parallel, watch, stateDir, shard, dryRun, json, quiet,
-                       verbose, listPresets, help, version});
+    parser.addOptions({preset, output, parallel, watch, watchExisting, stateDir, shard, dryRun,
+                       json, quiet, verbose, listPresets, help, version});
     for (const char* name : {"resolution", "fps", "audio", "quality", "bitrate", "naming"})
         parser.addOption(valueOption({QString(QLatin1StringView(name))}));
     if (!parser.parse(arguments))
@@ -105,6 +106,7 @@ std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
     options.help = parser.isSet(help);
     options.version = parser.isSet(version);
     options.dryRun = parser.isSet(dryRun);
+    options.watchExisting = parser.isSet(watchExisting);
     options.json = parser.isSet(json);
     options.quiet = parser.isSet(quiet);
     options.verbose = parser.isSet(verbose);
@@ -183,6 +185,7 @@ QString cliUsage()
         "  -q, --quiet            print errors only\n"
         "  -v, --verbose          print the activity log and FFmpeg's own messages\n"
         "      --watch DIR        keep encoding what arrives in DIR until interrupted\n"
+        "      --watch-existing   with --watch, also encode what DIR holds already\n"
         "      --state-dir DIR    read settings and saved presets from DIR\n"
         "      --list-presets     print the built-in and saved presets and their names\n"
         "  -h, --help             show this text\n"

@@ -33,6 +33,7 @@ struct CliOptions
     bool help = false;
     bool version = false;
     std::optional<QString> watchFolder;    // absolute
+    bool watchExisting = false;            // also encode what the watch folder holds already
     std::optional<QString> stateDirectory; // absolute
     QStringList inputs;                    // as given, in order
 

@@ -7,12 +7,14 @@
 #include "CorvelEncoder/JobTexts.h"
 #include "CorvelEncoder/QuitSignals.h"
 #include "CorvelEncoder/SleepInhibitor.h"
+#include "CorvelEncoder/WatchRules.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 #include "CorvelEncoderCore/Presets.h"
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "cli/CliReporter.h"
+#include "cli/CliWatchMemory.h"
 #include "cli/FFmpegLogRoute.h"
 #include "cli/MemoryStateStore.h"
 
@@ -91,8 +93,12 @@ bool isTerminal(JobStatus status)
 // else what the path is.
 QString skipReason(const QUrl& url, const std::optional<QString>& message)
 {
+    // The model names the file first ("notes.txt: not a movie this app reads."); the input
+    // already leads the line.
+    const QString name = QFileInfo(url.toLocalFile()).fileName() + QStringLiteral(": ");
     if (message)
-        return *message;
+        return !name.startsWith(u':') && message->startsWith(name) ? message->mid(name.size())
+                                                                   : *message;
     if (url.scheme().toLower() == CorvelIdentity::urlScheme)
         return QStringLiteral("not a usable corvelencoder link");
     const QFileInfo info(url.toLocalFile());
@@ -282,7 +288,13 @@ private:
     void applyOverrides(const QUuid& id)
     {
         m_model.update(id, [&](EncodingJob& job) {
-            ParsedJob layer = m_options.overrides.asJob(job.sourcePath);
+            PartialFields fields = m_options.overrides;
+            // Watch jobs write where the watch rules say, which -o has already set; taken
+            // as is, an output folder equal to the watch folder would feed every result back.
+            if (watching() && isInsideFolder(resolvedWatchPath(job.sourcePath),
+                                             resolvedWatchPath(*m_options.watchFolder)))
+                fields.outputDirectory.reset();
+            ParsedJob layer = fields.asJob(job.sourcePath);
             if (auto merged = settingsByMerging(layer, job.settings, m_model.savedPresets()))
                 job.settings = *merged;
         });
@@ -426,10 +438,12 @@ void printPresets(const QList<SavedPreset>& saved, bool json)
     }
 }
 
-// A usage error: on stderr, and as a log event when JSON was asked for.
-int usageError(const QString& text, bool json)
+// A usage error: on stderr, and as a log event when JSON was asked for. `hint` points to
+// --help, for mistakes in how the command line is written.
+int usageError(const QString& text, bool json, bool hint = true)
 {
-    std::fprintf(stderr, "corvel-encode: %s\nTry corvel-encode --help.\n", qPrintable(text));
+    std::fprintf(stderr, "corvel-encode: %s\n%s", qPrintable(text),
+                 hint ? "Try corvel-encode --help.\n" : "");
     if (json) {
         const QJsonObject event{{"event", "log"}, {"text", text}, {"error", true}};
         std::puts(QJsonDocument(event).toJson(QJsonDocument::Compact).constData());
@@ -463,10 +477,21 @@ int runCli(const QStringList& arguments)
     if (options.watchFolder && (options.dryRun || options.shard))
         return usageError(QStringLiteral("--watch goes with neither --dry-run nor --shard."),
                           options.json);
+    if (options.watchFolder && !QFileInfo(*options.watchFolder).isDir())
+        return usageError(
+            QStringLiteral("Cannot watch %1: it is not a folder.").arg(*options.watchFolder),
+            options.json, false);
     if (options.verbose)
         routeFFmpegLog(AV_LOG_INFO);
 
-    MemoryStateStore store(options.stateDirectory.value_or(desktopStateDirectory()));
+    const QString stateDirectory = options.stateDirectory.value_or(desktopStateDirectory());
+    MemoryStateStore store(stateDirectory);
+    CliWatchMemory watchMemory;
+    QString watchFolder;
+    if (options.watchFolder) {
+        watchMemory = readCliWatchMemory(stateDirectory);
+        watchFolder = resolvedWatchPath(*options.watchFolder);
+    }
     CliDesktop desktop;
     NoSessions noSessions;
     FFmpegEncodeSessionFactory ffmpegSessions;
@@ -494,6 +519,11 @@ int runCli(const QStringList& arguments)
             s.watchEnabled = true;
             s.watchFolder = *options.watchFolder;
             s.watchOutputDirectory = options.overrides.outputDirectory.value_or(QString());
+            // A folder an earlier run watched has its files already noted; what is new since
+            // then arrived while no run was watching and is taken.
+            s.watchProcessExisting =
+                options.watchExisting || watchMemory.folders.contains(watchFolder);
+            s.seenWatchKeys = watchMemory.keys;
             if (options.overrides.presetRaw)
                 s.watchPresetID =
                     *resolvePresetID(*options.overrides.presetRaw, model.savedPresets());
@@ -558,7 +588,29 @@ int runCli(const QStringList& arguments)
         if (!model.isWatching())
             return usageError(
                 QStringLiteral("Cannot watch %1: it is not a folder.").arg(*options.watchFolder),
-                options.json);
+                options.json, false);
+        if (!watchMemory.folders.contains(watchFolder))
+            watchMemory.folders.append(watchFolder);
+        auto remember = [&] {
+            watchMemory.keys = model.settings().seenWatchKeys;
+            if (!writeCliWatchMemory(stateDirectory, watchMemory))
+                reporter->log(QStringLiteral("Cannot keep the watch folder's handled files in %1.")
+                                  .arg(stateDirectory),
+                              true);
+        };
+        remember();
+        QObject::connect(&model, &AppModel::settingsChanged, &session, [&] {
+            if (model.settings().seenWatchKeys != watchMemory.keys)
+                remember();
+        });
+        const QString watching = QStringLiteral("Watching %1 \u2192 %2 with %3; Ctrl-C to stop")
+                                     .arg(*options.watchFolder, model.resolvedWatchOutput(),
+                                          model.settingsForWatch().presetName);
+        if (options.json)
+            reporter->log(watching, false);
+        else
+            std::printf("%s\n", watching.toUtf8().constData());
+        std::fflush(stdout);
     }
     if (!ids.isEmpty() && options.watchFolder)
         model.startQueue();

@@ -1,5 +1,7 @@
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 
+#include "CorvelEncoder/ui/FileAndFolderChooser.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -43,15 +45,16 @@ void LinuxDesktopServices::openPanel(const OpenPanelRequest& request,
         const QString folder = QFileDialog::getExistingDirectory(m_window, title, QDir::homePath());
         if (!folder.isEmpty())
             paths.append(folder);
+    } else if (request.canChooseDirectories) {
+        FileAndFolderChooser chooser(request.title, request.message, request.nameFilters, m_window);
+        if (chooser.exec() == QDialog::Accepted)
+            paths = chooser.chosenPaths();
     } else {
-        // Folders have their own command; a file dialog opens a folder instead of choosing it.
         QFileDialog dialog(m_window, title, QDir::homePath());
         dialog.setFileMode(request.allowsMultipleSelection ? QFileDialog::ExistingFiles
                                                            : QFileDialog::ExistingFile);
         if (!request.nameFilters.isEmpty())
             dialog.setNameFilters(request.nameFilters);
-        if (!request.message.isEmpty())
-            dialog.setLabelText(QFileDialog::FileName, request.message);
         if (dialog.exec() == QDialog::Accepted)
             paths = dialog.selectedFiles();
     }
@@ -98,8 +101,14 @@ void LinuxDesktopServices::revealFiles(const QStringList& paths)
         if (reply.type() == QDBusMessage::ReplyMessage)
             return;
     }
-    for (const QString& folder : containingFolders(paths))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    for (const QString& folder : containingFolders(paths)) {
+        const QUrl url = QUrl::fromLocalFile(folder);
+        const bool opened = m_openFolder ? m_openFolder(url) : QDesktopServices::openUrl(url);
+        if (!opened && m_report)
+            m_report(QStringLiteral("Could not show %1: no file manager answered and the folder "
+                                    "could not be opened.")
+                         .arg(QDir::toNativeSeparators(folder)));
+    }
 }
 
 bool LinuxDesktopServices::isApplicationActive() const

@@ -4,6 +4,7 @@
 #include "CorvelEncoder/SleepInhibitor.h"
 
 #include <QPointer>
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -12,8 +13,8 @@ namespace corvel {
 
 // The desktop operations on a Linux session: Qt file dialogs, the freedesktop file manager
 // interface on the session bus, taskbar attention, and a logind sleep inhibitor while encodes
-// run. Main thread only. Without a session bus, reveal falls back to opening the folder and
-// the inhibitor is skipped.
+// run. Main thread only. When no file manager takes a reveal, it opens the folder instead and
+// reports when that fails too; without a session bus the inhibitor is skipped.
 class LinuxDesktopServices final : public DesktopServices
 {
 public:
@@ -23,6 +24,16 @@ public:
 
     // The window dialogs belong to and attention is asked for; may change or vanish.
     void setWindow(QWidget* window) { m_window = window; }
+    // Where a reveal that reached nothing is reported (the activity log).
+    void setFailureReporter(std::function<void(const QString& message)> report)
+    {
+        m_report = std::move(report);
+    }
+    // Opens a folder when no file manager takes the reveal; QDesktopServices unless replaced.
+    void setFolderOpener(std::function<bool(const QUrl& folder)> open)
+    {
+        m_openFolder = std::move(open);
+    }
 
     void openPanel(const OpenPanelRequest& request,
                    std::function<void(const QStringList& paths)> chosen) override;
@@ -44,6 +55,8 @@ public:
 
 private:
     QPointer<QWidget> m_window;
+    std::function<void(const QString&)> m_report;
+    std::function<bool(const QUrl&)> m_openFolder;
     SleepInhibitor m_sleep;
 };
 

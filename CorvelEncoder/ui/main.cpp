@@ -9,9 +9,11 @@
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 #include "CorvelEncoder/engine/FFmpegSetup.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
-#include "CorvelEncoder/ui/DarkPalette.h"
+#include "CorvelEncoder/ui/Appearance.h"
+#include "CorvelEncoder/ui/DesktopNotifications.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 #include "CorvelEncoder/ui/MainWindow.h"
+#include "CorvelEncoder/ui/QueueFinishedNotifier.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
 #include <QApplication>
@@ -105,7 +107,7 @@ int main(int argc, char** argv)
     QObject::connect(&instance, &SingleInstance::urlsReceived, &app,
                      [](const QList<QUrl>& urls) { IncomingOpener::shared().receive(urls); });
 
-    applyDarkTheme(app);
+    applyAppearance(app, desktopColorScheme());
 
     LinuxDesktopServices desktop;
     AppFilesStore store(AppFiles::supportDirectory());
@@ -118,6 +120,11 @@ int main(int argc, char** argv)
 
     MainWindow window(model, desktop);
     desktop.setWindow(&window);
+    desktop.setFailureReporter([&model](const QString& message) { model.log(message, true); });
+    DesktopNotifications notices;
+    QueueFinishedNotifier finished(model, desktop, [&notices](const QString& text, auto show) {
+        notices.send(text, QStringLiteral("Show Output Folder"), std::move(show));
+    });
 
     // Files opened from outside bring the window forward.
     QObject::connect(&instance, &SingleInstance::urlsReceived, &window,

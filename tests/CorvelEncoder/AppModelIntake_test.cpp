@@ -3,6 +3,7 @@
 #include "tests/SlowBuild.h"
 
 #include "CorvelEncoder/IncomingOpener.h"
+#include "CorvelEncoder/IntakeFiles.h"
 #include "CorvelEncoderCore/Presets.h"
 
 #include <QDir>
@@ -94,14 +95,18 @@ TEST_F(IntakeTest, FoldersAreWalkedAndOnlyMoviesAndJobsCount)
     makeFile("drop/1/2/3/4/5/deepest-found.mov");
     makeFile("drop/1/2/3/4/5/6/too-deep.mov");
 
+    makeFile("drop/c.mkv");
+    makeFile("drop/notes.pdf");
+
     m.importURLs({QUrl::fromLocalFile(path("drop"))}, false);
     QStringList names;
     for (const EncodingJob& job : jobs())
         names << job.sourceName();
-    names.sort();
-    EXPECT_EQ(names, (QStringList{"a.mov", "b.MP4", "deepest-found.mov"}));
-    EXPECT_EQ(logTexts().last(), u"Added 3 files");
-    EXPECT_EQ(m.selection().size(), 3);
+    EXPECT_EQ(names, (QStringList{"deepest-found.mov", "a.mov", "c.mkv", "b.MP4"}));
+    EXPECT_EQ(logTexts().last(), u"Added 4 files");
+    EXPECT_TRUE(logTexts().contains(
+        u"Skipped 2 files in drop that are not movies this app reads: notes.pdf, readme.txt"));
+    EXPECT_EQ(m.selection().size(), 4);
 }
 
 TEST_F(IntakeTest, JobFilesAddTheirEntriesAndMayStartTheQueue)
@@ -123,9 +128,9 @@ TEST_F(IntakeTest, JobFilesAddTheirEntriesAndMayStartTheQueue)
     EXPECT_TRUE(logTexts().contains(u"Added 3 files from Corvel Brisk"_qs))
         << logTexts().join(u'|').toStdString();
     EXPECT_EQ(m.selection().size(), 3);
-    // The file asked to start: the first two take the two slots.
+    // The file asked to start: once read, the first two take the two slots.
     EXPECT_TRUE(m.isQueueRunning());
-    EXPECT_EQ(sessions.live.size(), 2);
+    EXPECT_TRUE(waitUntil([&] { return sessions.live.size() == 2; }));
 }
 
 TEST_F(IntakeTest, BadEntriesAndBadFilesAreReported)
@@ -151,7 +156,9 @@ TEST_F(IntakeTest, BadEntriesAndBadFilesAreReported)
     m.importURLs({QUrl::fromLocalFile(makeFile("x/song.wav")), QUrl("https://example.com/a.mov")},
                  false);
     EXPECT_EQ(jobs().size(), 1);
-    EXPECT_EQ(m.logLines().size(), lines) << "unsupported files are ignored silently";
+    EXPECT_EQ(m.logLines().size(), lines + 1) << "only the file is reported";
+    EXPECT_EQ(logTexts().last(), u"Skipped song.wav: not a movie this app reads.");
+    EXPECT_EQ(m.banner(), u"song.wav: not a movie this app reads."_qs);
 
     const QString broken = makeFile("x/broken.corveljob", "{not json");
     m.importURLs({QUrl::fromLocalFile(broken)}, false);
@@ -168,22 +175,27 @@ TEST_F(IntakeTest, LinksAddClipsWithTheirSettings)
 {
     AppModel& m = start();
     const QString clip = makeFile("links/shot 1.mov");
-    const QUrl link(QStringLiteral("corvelencoder://enqueue?source=%1&preset=H.264&quality=low"
-                                   "&sender=Web+Cutter")
-                        .arg(QString::fromLatin1(QUrl::toPercentEncoding(clip))));
-    m.importURLs({link}, true);
+    // Written as people and browsers write it: a raw space and raw braces.
+    const QString link = QStringLiteral("corvelencoder://enqueue?source=%1&preset=H.264"
+                                        "&quality=low&naming={name}_web&sender=Web+Cutter")
+                             .arg(clip);
+    m.importURLs(commandLineURLs({"corvel-encoder", link}, path("")), true);
     ASSERT_EQ(jobs().size(), 1);
     EXPECT_EQ(jobs().first().sourcePath, clip);
     EXPECT_EQ(jobs().first().settings.body.codec, Codec::h264);
     EXPECT_EQ(jobs().first().settings.body.quality, QualityTier::low);
+    EXPECT_EQ(jobs().first().settings.body.namingPattern, u"{name}_web");
     EXPECT_EQ(logTexts().last(), u"Added 1 file from Web+Cutter");
     EXPECT_EQ(desktop.activations, 1);
     EXPECT_FALSE(m.isQueueRunning());
 
-    m.importURLs({QUrl("corvelencoder://enqueue")}, true);
-    EXPECT_EQ(jobs().size(), 1);
-    ASSERT_TRUE(m.banner());
-    EXPECT_TRUE(m.logLines().last().isError);
+    for (const char* unreadable : {"corvelencoder://enqueue", "corvelencoder://bad host%zz"}) {
+        m.setBanner(std::nullopt);
+        m.importURLs(commandLineURLs({"corvel-encoder", unreadable}, path("")), true);
+        EXPECT_EQ(jobs().size(), 1);
+        EXPECT_EQ(m.banner(), u"Not a corvelencoder link."_qs);
+        EXPECT_TRUE(m.logLines().last().isError);
+    }
 }
 
 TEST_F(IntakeTest, ALinkWithTenThousandSourcesIsTakenWholeAndQuickly)
@@ -235,6 +247,7 @@ TEST_F(IntakeTest, ProbeResultsMoveQueuedAndFailedJobs)
 {
     prober.hold = true;
     AppModel& m = start();
+    m.updateSettings([](AppSettings& s) { s.lastPresetID = QStringLiteral("h264"); });
     const QString good = makeFile("good.mov");
     const QString bad = makeFile("bad.mov");
     m.importURLs({QUrl::fromLocalFile(good), QUrl::fromLocalFile(bad)}, false);
@@ -257,22 +270,28 @@ TEST_F(IntakeTest, ProbeResultsMoveQueuedAndFailedJobs)
     EXPECT_EQ(logTexts().last(), u"Could not read bad.mov: No video track in this file.");
     EXPECT_TRUE(m.logLines().last().isError);
 
-    // A job already encoding is left alone by a failed probe; a removed job is ignored.
+    // A job is never launched before its source is read: the reading sets the bitrate the
+    // encode must use. Its return launches it; a job that cannot be read never launches.
     const QString late = makeFile("late.mov");
-    m.importURLs({QUrl::fromLocalFile(late)}, false);
-    const QUuid lateID = jobs().last().id;
+    const QString unreadable = makeFile("unreadable.mov");
+    m.importURLs({QUrl::fromLocalFile(late), QUrl::fromLocalFile(unreadable)}, false);
+    const QUuid lateID = jobs()[2].id;
+    m.startJobNow(jobs()[3].id);
     m.startJobNow(lateID);
-    ASSERT_EQ(status(lateID), JobStatus::encoding);
-    prober.answer(late, MediaProber::Result(std::unexpect, QStringLiteral("gone")));
-    ASSERT_TRUE(waitUntil([&] { return !m.job(lateID)->probing; }));
-    EXPECT_EQ(status(lateID), JobStatus::encoding);
+    EXPECT_EQ(status(lateID), JobStatus::queued);
+    EXPECT_EQ(sessions.launched, QList<QUuid>{goodID}) << "only the job already read starts";
+    prober.answer(unreadable, MediaProber::Result(std::unexpect, QStringLiteral("gone")));
+    prober.answer(late, FakeProber::hd(50));
+    ASSERT_TRUE(waitUntil([&] { return status(lateID) == JobStatus::encoding; }));
+    EXPECT_EQ(sessions.launched, (QList<QUuid>{goodID, lateID}));
+    EXPECT_EQ(sessions.session(lateID)->settings.body.bitrateMbps, 41.5);
 
     const QString removed = makeFile("removed.mov");
     m.importURLs({QUrl::fromLocalFile(removed)}, false);
     m.remove({jobs().last().id});
     prober.answer(removed, FakeProber::hd());
     deliver();
-    EXPECT_EQ(jobs().size(), 3);
+    EXPECT_EQ(jobs().size(), 4);
 }
 
 TEST_F(IntakeTest, BeginIntakeTakesPendingAndCommandLineURLs)

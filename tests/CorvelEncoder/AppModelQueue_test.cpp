@@ -43,10 +43,13 @@ TEST_F(QueueTest, SlotsFillInQueueOrderAndEachCompletionLaunchesTheNext)
         }
     }
     EXPECT_EQ(model->doneCount(), 5);
-    EXPECT_TRUE(model->isQueueRunning());
-    EXPECT_EQ(model->phaseLabel(), QStringLiteral("Idle"));
     EXPECT_TRUE(logTexts().contains(QStringLiteral("Started clip0.mov")));
     EXPECT_TRUE(logTexts().contains(QStringLiteral("Finished out4.mov")));
+    // The queue ran dry and stopped: a job added later waits, and the label says so.
+    EXPECT_FALSE(model->isQueueRunning());
+    addQueued(1);
+    EXPECT_EQ(model->phaseLabel(), QStringLiteral("Idle"));
+    EXPECT_EQ(sessions.launched.size(), 5);
 }
 
 TEST_F(QueueTest, StartQueueWithNothingToDoStaysStopped)
@@ -153,6 +156,11 @@ TEST_F(QueueTest, StartJobNowOnOnePausedJobResumesOnlyItAndFillsFreeSlots)
     EXPECT_EQ(status(waiting[0].id), JobStatus::encoding);
     EXPECT_EQ(status(waiting[1].id), JobStatus::queued);
     EXPECT_EQ(model->activeCount(), 2);
+
+    // The job left paused is not stranded: Start Queue resumes it.
+    model->startQueue();
+    EXPECT_EQ(status(running[1].id), JobStatus::encoding);
+    EXPECT_FALSE(sessions.session(running[1].id)->paused);
 }
 
 TEST_F(QueueTest, StartJobNowRequeuesAFinishedJob)

@@ -87,7 +87,8 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
     EXPECT_EQ(job.settings.outputDirectory, resolvedWatchPath(watchDir()) + "/Corvel Output");
     EXPECT_FALSE(job.settings.revealWhenDone);
     EXPECT_EQ(logTexts().last(), u"Watch folder added 1 file");
-    EXPECT_EQ(status(job.id), JobStatus::encoding) << "the watch starts the queue";
+    EXPECT_TRUE(waitUntil([&] { return status(job.id) == JobStatus::encoding; }))
+        << "the watch starts the queue once the file is read";
     // The unknown file is ignored and not remembered.
     EXPECT_EQ(m.settings().seenWatchKeys.size(), 2);
 
@@ -112,7 +113,7 @@ TEST_F(WatchTest, GrowingFilesWaitAndOutputIsNeverPickedUp)
     EXPECT_EQ(sourceNames(), (QStringList{"growing.mov", "take.mov"}));
     // The queue was not paused: watch jobs start at once.
     EXPECT_TRUE(m.isQueueRunning());
-    EXPECT_EQ(sessions.live.size(), 2);
+    EXPECT_TRUE(waitUntil([&] { return sessions.live.size() == 2; }));
 
     // A rewritten file is a new file.
     write("growing.mov", "more");

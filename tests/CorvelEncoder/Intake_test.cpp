@@ -10,6 +10,7 @@
 #include <QLocalSocket>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QUrlQuery>
 
 #include "../QtPrinters.h"
 
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <thread>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -57,17 +59,22 @@ TEST(Intake, CommandLineURLs)
         "/abs/c.mov",
         "CorvelEncoder://enqueue?path=/x.corveljob",
         "corvelencoder://bad url with spaces%zz",
+        "corvelencoder://enqueue?source=/m/My Clip.mov&naming={name}_web",
         "--flag",
     };
     const QList<QUrl> urls = commandLineURLs(arguments, QStringLiteral("/work/dir"));
-    ASSERT_EQ(urls.size(), 5);
+    ASSERT_EQ(urls.size(), 6);
     EXPECT_EQ(urls[0], QUrl::fromLocalFile("/work/dir/clip.mov"));
     EXPECT_EQ(urls[1], QUrl::fromLocalFile(QDir::homePath() + "/Videos/a b.mov"));
     EXPECT_EQ(urls[2], QUrl::fromLocalFile("/abs/c.mov"));
     EXPECT_EQ(urls[3].scheme(), u"corvelencoder");
     EXPECT_EQ(urls[3].query(), u"path=/x.corveljob");
-    // A link that does not parse is taken as a file name, which intake later ignores.
-    EXPECT_TRUE(urls[4].isLocalFile());
+    // A link is never a file name: one that cannot be read is the bare scheme, which intake
+    // refuses as not a link; raw spaces and braces, as browsers leave them, read fine.
+    EXPECT_EQ(urls[4].toString(), u"corvelencoder:");
+    const QUrlQuery query(urls[5]);
+    EXPECT_EQ(query.queryItemValue("source", QUrl::FullyDecoded), u"/m/My Clip.mov");
+    EXPECT_EQ(query.queryItemValue("naming", QUrl::FullyDecoded), u"{name}_web");
 }
 
 TEST(Intake, CollectFilesWalksFiveLevelsAndSkipsHiddenAndOutput)
@@ -107,7 +114,7 @@ TEST(Intake, CollectFilesEndsOnLinkLoopsAndWalksEachFolderOnce)
         ASSERT_TRUE(QFile::link(root, root + "/inner/up" + QString::number(i)));
     ASSERT_TRUE(QFile::link(root + "/inner", root + "/inner/self"));
     ASSERT_TRUE(QFile::link(dir.path() + "/elsewhere", root + "/outside"));
-    ASSERT_TRUE(QFile::link(dir.path() + "/elsewhere", root + "/inner/outside again"));
+    ASSERT_TRUE(QFile::link(root + "/inner", root + "/inner again"));
     ASSERT_TRUE(QFile::link(root + "/ping", root + "/pong"));
     ASSERT_TRUE(QFile::link(root + "/pong", root + "/ping"));
 
@@ -116,8 +123,30 @@ TEST(Intake, CollectFilesEndsOnLinkLoopsAndWalksEachFolderOnce)
     for (const QString& file : files)
         names.append(QFileInfo(file).fileName());
     names.sort();
-    // The dangling ping-pong pair is listed as files; intake drops them as non-movies.
-    EXPECT_EQ(names, (QStringList{"a.mov", "b.mov", "c.mov", "ping", "pong"}));
+    // Links never lead the walk out of the folder. The dangling ping-pong pair is listed as
+    // files; intake drops them as non-movies.
+    EXPECT_EQ(names, (QStringList{"a.mov", "b.mov", "ping", "pong"}));
+}
+
+TEST(Intake, CollectFilesListsInNaturalOrderAndReportsNamesThatAreNotUtf8)
+{
+    QTemporaryDir dir;
+    for (const char* name : {"clip_10.mov", "Clip_9.mov", "clip_100.mov", "b/x.mov", "a.mov"})
+        touch(dir.filePath(name));
+    const QByteArray bad = QFile::encodeName(dir.filePath("bad")) + "\xff.mov";
+    const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+
+    QStringList unreadable;
+    QStringList names;
+    for (const QString& file : collectFiles(dir.path(), &unreadable))
+        names.append(file.mid(dir.path().size() + 1));
+    EXPECT_EQ(names,
+              (QStringList{"a.mov", "b/x.mov", "Clip_9.mov", "clip_10.mov", "clip_100.mov"}));
+    ASSERT_EQ(unreadable.size(), 1) << names.join(u'|').toStdString();
+    EXPECT_TRUE(unreadable.first().endsWith(u"bad\uFFFD.mov"));
+    ::unlink(bad.constData());
 }
 
 TEST(Intake, IncomingOpenerHoldsURLsUntilAHandlerExists)

@@ -1,3 +1,4 @@
+#include "FakeProber.h"
 #include "ModelTestSupport.h"
 
 #include "CorvelEncoder/StateFiles.h"
@@ -188,11 +189,15 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     EncodingJob failed = queuedJob(QStringLiteral("c.mov"));
     failed.status = JobStatus::failed;
     failed.errorMessage = QStringLiteral("Bad.");
-    writeState(QStringLiteral("queue.json"), encodeQueueFile({crashed, paused, failed}));
+    EncodingJob reading = queuedJob(QStringLiteral("d.mov"));
+    reading.probing = true;
+    writeState(QStringLiteral("queue.json"), encodeQueueFile({crashed, paused, failed, reading}));
     QFile(crashed.outputPath.value()).open(QIODevice::WriteOnly);
 
     makeModel();
-    ASSERT_EQ(model->jobs().size(), 3);
+    FakeProber prober;
+    model->setProber(prober);
+    ASSERT_EQ(model->jobs().size(), 4);
     const EncodingJob a = model->jobs()[0];
     EXPECT_EQ(a.status, JobStatus::queued);
     EXPECT_EQ(a.progress, 0.0);
@@ -206,6 +211,10 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     // Written at once, not after the debounce.
     EXPECT_EQ(store->writeCount(QStringLiteral("queue.json")), 1);
     EXPECT_EQ(decodeQueueFile(readState(QStringLiteral("queue.json")))->jobs, model->jobs());
+    // A job saved while its source was being read is read again.
+    ASSERT_TRUE(waitUntil([&] { return !model->jobs()[3].probing; }));
+    EXPECT_EQ(model->jobs()[3].sourceInfo, FakeProber::hd());
+    EXPECT_EQ(prober.requested, QStringList{reading.sourcePath});
 }
 
 TEST_F(PersistenceTest, AnUnchangedRestoreWritesNothing)

@@ -187,5 +187,32 @@ TEST_F(WatchLoadTest, HundredsAtOnceAreEachEncodedOnceAndNeverWhileGrowing)
     }
 }
 
+TEST_F(WatchLoadTest, TenThousandFilesAreLeftAloneOrTakenEachOnce)
+{
+    constexpr int kFiles = 10'000;
+    ASSERT_TRUE(QDir().mkpath(watchDir()));
+    for (int i = 0; i < kFiles; ++i)
+        put(QStringLiteral("f%1.mov").arg(i), "m");
+    for (const bool processExisting : {false, true}) {
+        SCOPED_TRACE(processExisting);
+        QDir(supportDir()).removeRecursively();
+        AppModel& m = makeModel();
+        m.setProber(prober);
+        m.updateSettings([&](AppSettings& s) {
+            s.watchEnabled = true;
+            s.watchFolder = watchDir();
+            s.watchProcessExisting = processExisting;
+        });
+        m.refreshWatch();
+        if (processExisting)
+            ASSERT_TRUE(
+                waitUntil([&] { return m.jobs().size() >= kFiles; }, 30000 * kSlowBuildFactor));
+        // Every file's key stays remembered, so no later look takes a file again.
+        m.scanWatch();
+        EXPECT_EQ(m.jobs().size(), processExisting ? kFiles : 0);
+        EXPECT_EQ(m.settings().seenWatchKeys.size(), kFiles);
+    }
+}
+
 } // namespace
 } // namespace corvel::testing

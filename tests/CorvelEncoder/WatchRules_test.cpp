@@ -57,19 +57,23 @@ TEST(WatchRules, IdentityFollowsPathSizeAndTime)
     EXPECT_FALSE(watchIdentity(dir.filePath("missing.mov")));
 }
 
-TEST(WatchRules, RememberKeepsTheNewest4000)
+TEST(WatchRules, RememberNeverDropsKeysOfFilesStillThereAndKeepsTheNewest4000Others)
 {
+    QStringList present;
+    QStringList gone;
+    for (int i = 0; i < 5000; ++i)
+        present.append(QStringLiteral("here %1").arg(i));
+    for (int i = 0; i <= 4000; ++i)
+        gone.append(QStringLiteral("gone %1").arg(i));
+    const QSet<QString> there(present.cbegin(), present.cend());
     QStringList keys;
-    for (int i = 0; i < 4000; ++i)
-        rememberWatch(keys, QString::number(i));
-    rememberWatch(keys, QStringLiteral("5"));
-    EXPECT_EQ(keys.size(), 4000);
-    EXPECT_EQ(keys.last(), u"5");
-    EXPECT_EQ(keys.count(QStringLiteral("5")), 1);
-    rememberWatch(keys, QStringLiteral("new"));
-    EXPECT_EQ(keys.size(), 4000);
-    EXPECT_EQ(keys.first(), u"1"); // "0" was the oldest
-    EXPECT_EQ(keys.last(), u"new");
+    rememberWatch(keys, gone, {});
+    rememberWatch(keys, present, there);
+    EXPECT_EQ(keys.size(), 9000);
+    EXPECT_EQ(keys.first(), u"gone 1"); // the oldest of the files that are gone went
+    EXPECT_EQ(keys.last(), u"here 4999");
+    rememberWatch(keys, {QStringLiteral("here 7"), QStringLiteral("gone 9")}, there);
+    EXPECT_EQ(keys.size(), 9000) << "keys already there are not added again";
 }
 
 TEST(WatchRules, ForgetWatchFolderDropsOnlyItsFiles)

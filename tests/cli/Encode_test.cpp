@@ -150,5 +150,47 @@ TEST_F(EncodeTest, TextOutputFitsWhereItIsShown)
     }
 }
 
+TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDown)
+{
+    const QString watch = QDir(m_dir.filePath(QStringLiteral("watch"))).canonicalPath();
+    ASSERT_TRUE(QDir().mkpath(m_dir.filePath(QStringLiteral("watch"))));
+    const QString home = m_dir.filePath(QStringLiteral("home"));
+    const QString out = QDir(m_dir.filePath(QStringLiteral("watch"))).canonicalPath() +
+                        QStringLiteral("/Corvel Output");
+    ASSERT_TRUE(QFile::copy(m_clip, m_dir.filePath(QStringLiteral("watch/there.mov"))));
+    // Each run copies `arriving` in once it watches, and is interrupted once that is encoded.
+    auto watchUntil = [&](const QString& arriving, const QString& encoded) {
+        const QString folder = m_dir.filePath(QStringLiteral("watch"));
+        return runEncoder(
+            {QStringLiteral("--json"), QStringLiteral("-p"), QStringLiteral("h264"),
+             QStringLiteral("--watch"), folder, QStringLiteral("-o"), folder},
+            m_dir.path(), home, [&](const QByteArray& line, qint64 pid) {
+                const QJsonObject event = parseLine(line);
+                const QString text = event.value(QStringLiteral("text")).toString();
+                if (text.startsWith(QStringLiteral("Watching ")) && !arriving.isEmpty())
+                    QFile::copy(m_clip, folder + u'/' + arriving);
+                if (event.value(QStringLiteral("event")) == u"finished" &&
+                    event.value(QStringLiteral("output")).toString().endsWith(encoded))
+                    ::kill(pid_t(pid), SIGINT);
+            });
+    };
+    const CliRun first = watchUntil(QStringLiteral("new.mov"), QStringLiteral("new_H264.mp4"));
+    EXPECT_EQ(first.exitCode, 130) << first.err.toStdString();
+    EXPECT_TRUE(
+        first.out.contains(QStringLiteral("Watching %1 \u2192 %2 with H.264; Ctrl-C to stop")
+                               .arg(watch, out)
+                               .toUtf8()))
+        << first.out.toStdString();
+    ASSERT_TRUE(QFile::copy(m_clip, m_dir.filePath(QStringLiteral("watch/while down.mov"))));
+    const CliRun second = watchUntil({}, QStringLiteral("while down_H264.mp4"));
+    EXPECT_EQ(second.exitCode, 130) << second.err.toStdString();
+    // The file there before the first run is left alone, nothing is encoded twice, and the
+    // results never land where the watch would take them again.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files),
+              (QStringList{"new_H264.mp4", "while down_H264.mp4"}));
+    EXPECT_EQ(QDir(watch).entryList(QDir::Files),
+              (QStringList{"new.mov", "there.mov", "while down.mov"}));
+}
+
 } // namespace
 } // namespace corvel::clitest

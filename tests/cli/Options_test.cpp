@@ -39,8 +39,9 @@ TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
     {
         QStringList args;
         int exitCode;
-        const char* says;  // in stderr
-        const char* emits; // in stdout
+        const char* says;    // in stderr
+        const char* emits;   // in stdout
+        int errorLines = -1; // how many lines stderr has, when that matters
     };
     // clang-format off
     const QList<Row> rows = {
@@ -56,10 +57,11 @@ TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
         {{"-q", "-v", "clip.mov"}, 2, "--quiet and --verbose do not go together.", ""},
         {{}, 2, "Nothing to encode", ""},
         {{"--json", "-p", "x265", "a.mov"}, 2, "Unknown preset \"x265\".", R"("event":"log","text":"Unknown preset \"x265\".")"},
-        {{"notes.txt"}, 1, "notes.txt: not a movie or job file", ""},
+        {{"notes.txt"}, 1, "notes.txt: not a movie this app reads.", ""},
+        {{"--watch", "nosuch"}, 2, "Cannot watch ", "", 1},
         {{"bad.corveljob"}, 1, "bad.corveljob: Unknown quality \"ultra\".", ""},
         {{"--json", "-n", "clip.mov", "nosuch/", "empty", "notes.txt"}, 1, "nosuch/: no such file or folder\nempty: no movies or job files in it\n",
-         R"({"event":"skipped","input":"notes.txt","reason":"not a movie or job file"})"},
+         R"({"event":"skipped","input":"notes.txt","reason":"not a movie this app reads."})"},
         {{"--json", "-n", "broken.mov", "clip.mov"}, 1, "Failed broken.mov: ", R"("event":"failed")"},
         {{"--json", "-n", "cut.corveljob"}, 0, "", R"({"error":false,"event":"log","text":"Added 2 files from Corvel Brisk"})"},
         {{"-n", "--", "-dash.mov"}, 0, "", "-dash.mov -> "},
@@ -91,6 +93,9 @@ TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
             const QString error = parseLine(line).value(QStringLiteral("error")).toString();
             EXPECT_TRUE(error.isEmpty() || run.out.count(error.toUtf8()) == 1)
                 << run.out.toStdString();
+        }
+        if (row.errorLines >= 0) {
+            EXPECT_EQ(run.err.count('\n'), row.errorLines) << run.err.toStdString();
         }
     }
 }

@@ -1,0 +1,47 @@
+#include "cli/CliWatchMemory.h"
+
+#include "CorvelEncoder/AppFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace corvel {
+
+namespace {
+
+QStringList strings(const QJsonValue& value)
+{
+    QStringList list;
+    for (const QJsonValue& item : value.toArray()) {
+        if (item.isString())
+            list.append(item.toString());
+    }
+    return list;
+}
+
+} // namespace
+
+CliWatchMemory readCliWatchMemory(const QString& stateDirectory)
+{
+    QFile file(QDir(stateDirectory).filePath(kCliWatchFileName));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
+    return {strings(object.value(QLatin1StringView("folders"))),
+            strings(object.value(QLatin1StringView("keys")))};
+}
+
+bool writeCliWatchMemory(const QString& stateDirectory, const CliWatchMemory& memory)
+{
+    QJsonObject object;
+    object.insert(QLatin1StringView("version"), 1);
+    object.insert(QLatin1StringView("folders"), QJsonArray::fromStringList(memory.folders));
+    object.insert(QLatin1StringView("keys"), QJsonArray::fromStringList(memory.keys));
+    AppFilesStore store(stateDirectory);
+    return store.write(kCliWatchFileName, QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+} // namespace corvel
