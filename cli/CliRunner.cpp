@@ -127,6 +127,15 @@ public:
                 message(*m_model.banner(), true, true);
         });
         connect(&m_model, &AppModel::jobChanged, this, &Session::onChanged);
+        // While watching, what the watch folder brings is this run's too.
+        connect(&m_model, &AppModel::jobsInserted, this, [this](int first, int last) {
+            if (!m_adoptArrivals)
+                return;
+            QList<QUuid> ids;
+            for (int row = first; row <= last; ++row)
+                ids.append(m_model.jobs().at(row).id);
+            adopt(ids);
+        });
         connect(&m_model, &AppModel::countsChanged, this, &Session::scheduleCheck);
     }
 
@@ -191,6 +200,9 @@ public:
                 addFFmpegLogJob(job->sourcePath, QString(), job->sourceName());
         }
     }
+
+    // From now on every job the model adds (the watch folder's) is adopted as it comes.
+    void adoptArrivals() { m_adoptArrivals = true; }
 
     bool anyProbing() const
     {
@@ -371,6 +383,7 @@ private:
     bool m_startWhenProbed = false;
     bool m_endWhenProbed = false;
     bool m_interrupted = false;
+    bool m_adoptArrivals = false;
 };
 
 // The K-th of N contiguous, equal shares of the jobs, ordered by source path and, for one
@@ -565,6 +578,8 @@ int runCli(const QStringList& arguments)
         ids = share;
     }
     session.adopt(ids);
+    if (options.watchFolder)
+        session.adoptArrivals();
     const auto skippedStatus = [&](int status) {
         return status == kExitFinished && session.skippedCount() > 0 ? int(kExitFailed) : status;
     };

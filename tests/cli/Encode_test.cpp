@@ -152,8 +152,8 @@ TEST_F(EncodeTest, TextOutputFitsWhereItIsShown)
 
 TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDown)
 {
-    const QString watch = QDir(m_dir.filePath(QStringLiteral("watch"))).canonicalPath();
     ASSERT_TRUE(QDir().mkpath(m_dir.filePath(QStringLiteral("watch"))));
+    const QString watch = QDir(m_dir.filePath(QStringLiteral("watch"))).canonicalPath();
     const QString home = m_dir.filePath(QStringLiteral("home"));
     const QString out = QDir(m_dir.filePath(QStringLiteral("watch"))).canonicalPath() +
                         QStringLiteral("/Corvel Output");
@@ -169,7 +169,7 @@ TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDow
                 const QString text = event.value(QStringLiteral("text")).toString();
                 if (text.startsWith(QStringLiteral("Watching ")) && !arriving.isEmpty())
                     QFile::copy(m_clip, folder + u'/' + arriving);
-                if (event.value(QStringLiteral("event")) == u"finished" &&
+                if (event.value(QStringLiteral("event")).toString() == u"finished" &&
                     event.value(QStringLiteral("output")).toString().endsWith(encoded))
                     ::kill(pid_t(pid), SIGINT);
             });
