@@ -72,12 +72,6 @@ protected:
     QString m_home;
 };
 
-struct LimitRow
-{
-    const char* name;
-    const char* parallel;
-};
-
 // RLIMIT_FSIZE stands in for a full disk: past the limit write() fails, as it does when the
 // disk fills, and the process gets SIGXFSZ, which must not kill it.
 TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobRemovesItsFileAndTheQueueGoesOn)
@@ -88,14 +82,14 @@ TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobRemovesItsFileAndTheQueueGoesOn)
     ASSERT_TRUE(makeMovie(big, 3, QStringLiteral("320x240"), true));
     ASSERT_TRUE(makeMovie(small, 0.5, QStringLiteral("64x48"), false));
 
-    const LimitRow rows[] = {{"one at a time", "1"}, {"both at once", "2"}};
-    for (const LimitRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(row.parallel));
+    // One at a time, then both at once.
+    for (const char* parallel : {"1", "2"}) {
+        SCOPED_TRACE(parallel);
+        const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(parallel));
         const CliRun run =
             runEncoder({QStringLiteral("--json"), QStringLiteral("-p"), QStringLiteral("proxy"),
                         QStringLiteral("--audio"), QStringLiteral("pcm"), QStringLiteral("-j"),
-                        QLatin1StringView(row.parallel), QStringLiteral("-o"), out, big, small},
+                        QLatin1StringView(parallel), QStringLiteral("-o"), out, big, small},
                        m_dir.path(), m_home, {}, 60000, [] {
                            const rlimit limit{kLimit, kLimit};
                            setrlimit(RLIMIT_FSIZE, &limit);
