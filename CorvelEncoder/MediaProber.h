@@ -6,8 +6,10 @@
 #include <QString>
 #include <QThreadPool>
 
+#include <atomic>
 #include <expected>
 #include <functional>
+#include <memory>
 
 namespace corvel {
 
@@ -29,14 +31,15 @@ class EngineProber final : public MediaProber
 {
 public:
     explicit EngineProber(int maxThreads = 2);
-    // Waits for probes already running; queued ones are dropped.
+    // Stops probes already running and waits a few seconds for them; queued ones are dropped.
     ~EngineProber() override;
     Q_DISABLE_COPY_MOVE(EngineProber)
 
     void probe(const QString& path, QObject* context, Done done) override;
 
 private:
-    QThreadPool m_pool;
+    std::unique_ptr<QThreadPool> m_pool;
+    std::shared_ptr<std::atomic<bool>> m_stopping;
 };
 
 } // namespace corvel

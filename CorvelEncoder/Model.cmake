@@ -17,6 +17,8 @@ add_library(CorvelEncoderModel STATIC
     ${CMAKE_CURRENT_LIST_DIR}/IntakeFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/IntakeFiles.h
     ${CMAKE_CURRENT_LIST_DIR}/JobTexts.cpp ${CMAKE_CURRENT_LIST_DIR}/JobTexts.h
     ${CMAKE_CURRENT_LIST_DIR}/MediaProber.cpp ${CMAKE_CURRENT_LIST_DIR}/MediaProber.h
+    ${CMAKE_CURRENT_LIST_DIR}/QuitSignals.cpp ${CMAKE_CURRENT_LIST_DIR}/QuitSignals.h
+    ${CMAKE_CURRENT_LIST_DIR}/SleepInhibitor.cpp ${CMAKE_CURRENT_LIST_DIR}/SleepInhibitor.h
     ${CMAKE_CURRENT_LIST_DIR}/NewJobSettings.cpp ${CMAKE_CURRENT_LIST_DIR}/NewJobSettings.h
     ${CMAKE_CURRENT_LIST_DIR}/SingleInstance.cpp ${CMAKE_CURRENT_LIST_DIR}/SingleInstance.h
     ${CMAKE_CURRENT_LIST_DIR}/WatchFolder.cpp ${CMAKE_CURRENT_LIST_DIR}/WatchFolder.h
@@ -24,5 +26,5 @@ add_library(CorvelEncoderModel STATIC
 )
 set_target_properties(CorvelEncoderModel PROPERTIES AUTOMOC ON)
 target_include_directories(CorvelEncoderModel PUBLIC ${PROJECT_SOURCE_DIR})
-find_package(Qt6 REQUIRED COMPONENTS Network)
-target_link_libraries(CorvelEncoderModel PUBLIC CorvelEncoderEngine CorvelEncoderCore Qt6::Core Qt6::Network)
+find_package(Qt6 REQUIRED COMPONENTS Network DBus)
+target_link_libraries(CorvelEncoderModel PUBLIC CorvelEncoderEngine CorvelEncoderCore Qt6::Core Qt6::Network Qt6::DBus)

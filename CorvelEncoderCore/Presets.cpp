@@ -112,6 +112,17 @@ std::optional<BuiltinPreset> BuiltinPreset::matching(QStringView id)
     return std::nullopt;
 }
 
+QStringList BuiltinPreset::aliases() const
+{
+    QStringList words;
+    for (auto it = aliasTable().cbegin(); it != aliasTable().cend(); ++it) {
+        if (it.value() == id && it.key() != id)
+            words.append(it.key());
+    }
+    words.sort();
+    return words;
+}
+
 std::optional<QString> BuiltinPreset::idMatching(QStringView raw)
 {
     const QString t = trimmedText(raw);

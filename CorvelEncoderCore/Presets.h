@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -23,6 +24,8 @@ struct BuiltinPreset
     static std::optional<BuiltinPreset> matching(QStringView id);
     // The built-in id a free-form name stands for (exact id, alias, or folded name or id).
     static std::optional<QString> idMatching(QStringView raw);
+    // The other words that name this preset (folded, like "avc" or "proxy"), sorted.
+    QStringList aliases() const;
 
     friend bool operator==(const BuiltinPreset&, const BuiltinPreset&) = default;
 };

@@ -3,54 +3,31 @@
 #include "CorvelEncoder/AppSettings.h"
 #include "CorvelEncoderCore/PathNormalization.h"
 
+#include <QCommandLineParser>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 namespace corvel {
 
 namespace {
 
-// Options that take a value, and the job-file key their value is read as (empty: not a job
-// setting).
-struct ValueOption
-{
-    const char* longName;
-    char shortName;
-    const char* jobKey;
-};
-
-constexpr ValueOption kValueOptions[] = {
-    {"preset", 'p', "preset"}, {"output", 'o', "output"}, {"resolution", 0, "resolution"},
-    {"fps", 0, "fps"},         {"audio", 0, "audio"},     {"quality", 0, "quality"},
-    {"bitrate", 0, "bitrate"}, {"naming", 0, "naming"},   {"reveal", 0, "reveal"},
-    {"parallel", 'j', ""},     {"watch", 0, ""},          {"state-dir", 0, ""},
-};
-
-const ValueOption* findValueOption(QStringView name, bool isShort)
-{
-    for (const ValueOption& option : kValueOptions) {
-        if (isShort ? (name.size() == 1 && option.shortName != 0 &&
-                       name.at(0) == QLatin1Char(option.shortName))
-                    : name == QLatin1StringView(option.longName))
-            return &option;
-    }
-    return nullptr;
-}
+// Options whose value is read as the job-file key of the same name.
+constexpr const char* kJobOptions[] = {"preset", "output",  "resolution", "fps",
+                                       "audio",  "quality", "bitrate",    "naming"};
 
 QString quoted(const QString& text)
 {
     return u'"' + text + u'"';
 }
 
-// Job-file readings let an unreadable bitrate or reveal value, or a blank text, count as
-// absent. Given on purpose on a command line, that is a mistake worth stopping for.
-std::optional<QString> absentValueError(const QString& key, const QString& value)
+// Job-file readings let an unreadable bitrate, or a blank text, count as absent. Given on
+// purpose on a command line, that is a mistake worth stopping for.
+QString absentValueError(const QString& key, const QString& value)
 {
     const QString trimmed = value.trimmed();
     if (key == u"bitrate")
         return QStringLiteral("Unknown bitrate %1. Give megabits per second, like 12.5.")
             .arg(quoted(trimmed));
-    if (key == u"reveal")
-        return QStringLiteral("Unknown reveal choice %1. Use yes or no.").arg(quoted(trimmed));
     if (key == u"resolution")
         return QStringLiteral("Unknown resolution %1.").arg(quoted(trimmed));
     if (key == u"audio")
@@ -78,9 +55,23 @@ bool givenButAbsent(const PartialFields& fields, const QString& key)
         return !fields.bitrateMbps;
     if (key == u"naming")
         return !fields.namingPattern;
-    if (key == u"reveal")
-        return !fields.revealWhenDone;
     return false;
+}
+
+QCommandLineOption valueOption(const QStringList& names)
+{
+    return QCommandLineOption(names, QString(), QStringLiteral("value"));
+}
+
+std::expected<Shard, QString> readShard(const QString& text)
+{
+    static const QRegularExpression pattern(QStringLiteral(R"(^\s*(\d{1,6})\s*/\s*(\d{1,6})\s*$)"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    const Shard shard{match.captured(1).toInt(), match.captured(2).toInt()};
+    if (!match.hasMatch() || shard.count < 1 || shard.index < 1 || shard.index > shard.count)
+        return std::unexpected(
+            QStringLiteral("--shard takes K/N with 1 <= K <= N, not %1.").arg(quoted(text)));
+    return shard;
 }
 
 } // namespace
@@ -88,102 +79,82 @@ bool givenButAbsent(const PartialFields& fields, const QString& key)
 std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
                                                    const QString& workingDirectory)
 {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    const QCommandLineOption preset = valueOption({"p", "preset"});
+    const QCommandLineOption output = valueOption({"o", "output"});
+    const QCommandLineOption parallel = valueOption({"j", "parallel"});
+    const QCommandLineOption watch = valueOption({"watch"});
+    const QCommandLineOption stateDir = valueOption({"state-dir"});
+    const QCommandLineOption shard = valueOption({"shard"});
+    const QCommandLineOption watchExisting(QStringLiteral("watch-existing"), QString());
+    const QCommandLineOption dryRun({"n", "dry-run"}, QString());
+    const QCommandLineOption json(QStringLiteral("json"), QString());
+    const QCommandLineOption quiet({"q", "quiet"}, QString());
+    const QCommandLineOption verbose({"v", "verbose"}, QString());
+    const QCommandLineOption listPresets(QStringLiteral("list-presets"), QString());
+    const QCommandLineOption help({"h", "help"}, QString());
+    const QCommandLineOption version(QStringLiteral("version"), QString());
+    parser.addOptions({preset, output, parallel, watch, watchExisting, stateDir, shard, dryRun,
+                       json, quiet, verbose, listPresets, help, version});
+    for (const char* name : {"resolution", "fps", "audio", "quality", "bitrate", "naming"})
+        parser.addOption(valueOption({QString(QLatin1StringView(name))}));
+    if (!parser.parse(arguments))
+        return std::unexpected(parser.errorText());
+
     CliOptions options;
-    QJsonObject settings;
-    QStringList settingKeys;
-    bool optionsEnded = false;
-
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (optionsEnded || !argument.startsWith(u'-') || argument == u"-") {
-            options.inputs.append(argument);
-            continue;
-        }
-        if (argument == u"--") {
-            optionsEnded = true;
-            continue;
-        }
-
-        const bool isShort = !argument.startsWith(u"--");
-        QString name = isShort ? argument.mid(1, 1) : argument.mid(2);
-        std::optional<QString> value;
-        if (isShort) {
-            if (argument.size() > 2)
-                value = argument.mid(2); // -j2
-        } else if (const qsizetype equals = name.indexOf(u'='); equals >= 0) {
-            value = name.mid(equals + 1);
-            name.truncate(equals);
-        }
-
-        if (!isShort && !value) {
-            if (name == u"dry-run") {
-                options.dryRun = true;
-                continue;
-            }
-            if (name == u"watch-existing") {
-                options.watchExisting = true;
-                continue;
-            }
-            if (name == u"json") {
-                options.json = true;
-                continue;
-            }
-            if (name == u"help") {
-                options.help = true;
-                continue;
-            }
-            if (name == u"version") {
-                options.version = true;
-                continue;
-            }
-        }
-        if (isShort && name == u"h" && !value) {
-            options.help = true;
-            continue;
-        }
-
-        const ValueOption* option = findValueOption(name, isShort);
-        if (!option)
-            return std::unexpected(QStringLiteral("Unknown option %1.").arg(argument));
-        if (!value) {
-            if (i + 1 >= arguments.size())
-                return std::unexpected(
-                    QStringLiteral("--%1 needs a value.").arg(QLatin1StringView(option->longName)));
-            value = arguments.at(++i);
-        }
-
-        const QLatin1StringView longName(option->longName);
-        if (*option->jobKey) {
-            const QString key = QLatin1StringView(option->jobKey);
-            settings.insert(key, *value);
-            settingKeys.append(key);
-        } else if (longName == u"parallel") {
-            bool ok = false;
-            const int count = value->trimmed().toInt(&ok);
-            if (!ok || count < AppSettings::kMinParallel || count > AppSettings::kMaxParallel)
-                return std::unexpected(
-                    QStringLiteral("--parallel takes 1 to 4, not %1.").arg(quoted(*value)));
-            options.parallel = count;
-        } else {
-            if (value->trimmed().isEmpty())
-                return std::unexpected(QStringLiteral("--%1 needs a value.").arg(longName));
-            const QString path = normalizePath(*value, workingDirectory);
-            if (longName == u"watch")
-                options.watchFolder = path;
-            else
-                options.stateDirectory = path;
-        }
-    }
-
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    options.dryRun = parser.isSet(dryRun);
+    options.watchExisting = parser.isSet(watchExisting);
+    options.json = parser.isSet(json);
+    options.quiet = parser.isSet(quiet);
+    options.verbose = parser.isSet(verbose);
+    options.listPresets = parser.isSet(listPresets);
+    options.inputs = parser.positionalArguments();
     if (options.help || options.version)
         return options;
+    if (options.quiet && options.verbose)
+        return std::unexpected(QStringLiteral("--quiet and --verbose do not go together."));
 
+    if (parser.isSet(parallel)) {
+        const QString value = parser.value(parallel);
+        bool ok = false;
+        const int count = value.trimmed().toInt(&ok);
+        if (!ok || count < AppSettings::kMinParallel || count > AppSettings::kMaxParallel)
+            return std::unexpected(
+                QStringLiteral("--parallel takes 1 to 4, not %1.").arg(quoted(value)));
+        options.parallel = count;
+    }
+    if (parser.isSet(shard)) {
+        auto read = readShard(parser.value(shard));
+        if (!read)
+            return std::unexpected(read.error());
+        options.shard = *read;
+    }
+    for (const auto& [option, target] :
+         {std::pair{&watch, &options.watchFolder}, std::pair{&stateDir, &options.stateDirectory}}) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString value = parser.value(*option);
+        if (value.trimmed().isEmpty())
+            return std::unexpected(
+                QStringLiteral("--%1 needs a value.").arg(option->names().constLast()));
+        *target = normalizePath(value, workingDirectory);
+    }
+
+    QJsonObject settings;
+    for (const char* key : kJobOptions) {
+        const QString name = QLatin1StringView(key);
+        if (parser.isSet(name))
+            settings.insert(name, parser.value(name));
+    }
     auto fields = partialFields(settings, workingDirectory);
     if (!fields)
         return std::unexpected(fields.error().description());
-    for (const QString& key : std::as_const(settingKeys)) {
-        if (givenButAbsent(*fields, key))
-            return std::unexpected(*absentValueError(key, settings.value(key).toString()));
+    for (auto it = settings.constBegin(); it != settings.constEnd(); ++it) {
+        if (givenButAbsent(*fields, it.key()))
+            return std::unexpected(absentValueError(it.key(), it.value().toString()));
     }
     options.overrides = *fields;
     return options;
@@ -192,11 +163,12 @@ std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
 QString cliUsage()
 {
     return QStringLiteral(
-        "Usage: corvel-encode [options] INPUT...\n"
+        "Usage: corvel-encode [options] [--] INPUT...\n"
         "\n"
         "Encodes movies, folders, job files (.corveljob) and corvelencoder:// links with the\n"
         "settings and saved presets of Corvel Encoder. Options apply to every job and win over\n"
-        "what a job file or link asks for. Each option also takes the form --name=value.\n"
+        "what a job file or link asks for. Each option also takes the form --name=value;\n"
+        "after -- every argument is an input, even one that begins with a dash.\n"
         "\n"
         "  -p, --preset NAME      a built-in or saved preset (\"H.264\", \"prores-422-hq\", ...)\n"
         "  -o, --output DIR       the output folder\n"
@@ -206,18 +178,21 @@ QString cliUsage()
         "      --quality TIER     low, medium, high or veryhigh\n"
         "      --bitrate MBPS     an exact bitrate in megabits per second\n"
         "      --naming PATTERN   the output name pattern, like {name}_{codec}\n"
-        "      --reveal yes|no    show finished files in the file manager\n"
         "  -j, --parallel N       encode N jobs at once (1 to 4)\n"
-        "      --dry-run          import and print the jobs, encode nothing\n"
-        "      --json             one JSON object per line on stdout\n"
+        "      --shard K/N        encode only the K-th of N equal shares of the jobs\n"
+        "  -n, --dry-run          read the sources and print the jobs, encode nothing\n"
+        "      --json             also one JSON object per line on stdout for every event\n"
+        "  -q, --quiet            print errors only\n"
+        "  -v, --verbose          print the activity log and FFmpeg's own messages\n"
         "      --watch DIR        keep encoding what arrives in DIR until interrupted\n"
         "      --watch-existing   with --watch, also encode what DIR holds already\n"
         "      --state-dir DIR    read settings and saved presets from DIR\n"
+        "      --list-presets     print the built-in and saved presets and their names\n"
         "  -h, --help             show this text\n"
         "      --version          show the version\n"
         "\n"
-        "Exit status: 0 when every job finished, 1 when any failed or was cancelled,\n"
-        "2 for a usage error or nothing to encode, 130 when interrupted.\n");
+        "Exit status: 0 when every job finished, 1 when any failed or was cancelled or an\n"
+        "input was skipped, 2 for a usage error, 130 after Ctrl-C, 143 after SIGTERM.\n");
 }
 
 } // namespace corvel

@@ -10,6 +10,13 @@
 
 namespace corvel {
 
+// One of N equal shares of a batch; `index` counts from 1.
+struct Shard
+{
+    int index = 1;
+    int count = 1;
+};
+
 // What the command line asked for.
 struct CliOptions
 {
@@ -17,8 +24,12 @@ struct CliOptions
     // applied over every job, after its own file, link or defaults.
     PartialFields overrides;
     std::optional<int> parallel; // 1...4
+    std::optional<Shard> shard;
     bool dryRun = false;
     bool json = false;
+    bool quiet = false;
+    bool verbose = false;
+    bool listPresets = false;
     bool help = false;
     bool version = false;
     std::optional<QString> watchFolder;    // absolute

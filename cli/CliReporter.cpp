@@ -3,35 +3,122 @@
 #include "CorvelEncoder/JobTexts.h"
 #include "CorvelEncoderCore/JsonCoding.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QList>
+#include <QLocale>
+#include <QMap>
+#include <QSet>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <csignal>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <utility>
 
 namespace corvel {
 
 namespace {
 
-void writeLine(FILE* out, const QByteArray& line)
+constexpr int kFallbackWidth = 80;
+std::atomic<bool> g_widthChanged{true};
+
+extern "C" void onWindowChange(int)
 {
+    g_widthChanged = true;
+}
+
+void writeLine(FILE* out, const QString& text)
+{
+    const QByteArray line = text.toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), out);
     std::fputc('\n', out);
-    // Scripts read the lines as they come.
+    // Scripts and logs read the lines as they come.
     std::fflush(out);
+}
+
+int percentOf(const EncodingJob& job)
+{
+    return int(std::clamp(job.progress, 0.0, 1.0) * 100.0);
+}
+
+QString encoderText(const EncodingJob& job)
+{
+    if (!job.hardwareEncoder)
+        return QStringLiteral("starting");
+    return *job.hardwareEncoder ? QStringLiteral("hardware") : QStringLiteral("software");
+}
+
+// The human form of every message, each said once: the queue logs a failure in the same
+// words the failed job carries, and a job file's error is both logged and shown as a banner.
+class MessageLines
+{
+public:
+    explicit MessageLines(FILE* err) : m_err(err) {}
+
+    bool isNew(const QString& text)
+    {
+        for (const QString& failure : std::as_const(m_failures)) {
+            if (text.endsWith(failure))
+                return false;
+        }
+        if (text == m_last)
+            return false;
+        m_last = text;
+        return true;
+    }
+    void failure(const EncodingJob& job)
+    {
+        const QString error = job.errorMessage.value_or(QString());
+        if (!error.isEmpty())
+            m_failures.insert(error);
+        m_last = QStringLiteral("Failed %1: %2").arg(job.sourceName(), error);
+    }
+    FILE* err() const { return m_err; }
+    const QString& last() const { return m_last; }
+
+private:
+    FILE* m_err;
+    QString m_last;
+    QSet<QString> m_failures;
+};
+
+QString skippedText(const QString& input, const QString& reason)
+{
+    return input + QStringLiteral(": ") + reason;
+}
+
+QString summaryText(const CliSummary& s)
+{
+    QStringList counts{QStringLiteral("%1 done").arg(s.finished)};
+    if (s.failed > 0)
+        counts << QStringLiteral("%1 failed").arg(s.failed);
+    if (s.cancelled > 0)
+        counts << QStringLiteral("%1 cancelled").arg(s.cancelled);
+    if (s.skipped > 0)
+        counts << QStringLiteral("%1 skipped").arg(s.skipped);
+    return QStringLiteral("%1 in %2; %3 written")
+        .arg(counts.join(QStringLiteral(", ")), clockText(double(s.elapsedMs) / 1000.0),
+             QLocale::c().formattedDataSize(s.bytesWritten, 1, QLocale::DataSizeSIFormat));
 }
 
 class JsonReporter final : public CliReporter
 {
 public:
-    explicit JsonReporter(FILE* out) : m_out(out) {}
+    JsonReporter(FILE* out, FILE* err) : m_out(out), m_messages(err) {}
 
     void added(const EncodingJob& job) override
     {
         emitEvent("added", {{QStringLiteral("job"), toJson(job)}});
     }
-    void planned(const EncodingJob&) override {} // "added" already said it all
+    void planned(const EncodingJob& job, const QString& output) override
+    {
+        emitEvent("added", {{QStringLiteral("job"), toJson(job)}, {"output", output}});
+    }
     void progress(const EncodingJob& job) override
     {
         QJsonObject fields{{QStringLiteral("id"), uuidString(job.id)},
@@ -53,6 +140,8 @@ public:
     }
     void failed(const EncodingJob& job) override
     {
+        m_messages.failure(job);
+        writeLine(m_messages.err(), m_messages.last());
         emitEvent("failed", {{QStringLiteral("id"), uuidString(job.id)},
                              {QStringLiteral("error"), job.errorMessage.value_or(QString())}});
     }
@@ -60,72 +149,107 @@ public:
     {
         emitEvent("cancelled", {{QStringLiteral("id"), uuidString(job.id)}});
     }
+    void skipped(const QString& input, const QString& reason) override
+    {
+        m_messages.isNew(reason);
+        writeLine(m_messages.err(), skippedText(input, reason));
+        emitEvent("skipped", {{"input", input}, {"reason", reason}});
+    }
     void log(const QString& text, bool isError) override
     {
+        if (!m_messages.isNew(text))
+            return;
+        if (isError)
+            writeLine(m_messages.err(), text);
         emitEvent("log", {{QStringLiteral("text"), text}, {QStringLiteral("error"), isError}});
     }
     void banner(const QString& text) override
     {
+        if (!m_messages.isNew(text))
+            return;
+        writeLine(m_messages.err(), text);
         emitEvent("banner", {{QStringLiteral("text"), text}});
+    }
+    void done(const std::optional<CliSummary>& summary) override
+    {
+        if (!summary)
+            return;
+        emitEvent("summary", {{"finished", summary->finished},
+                              {"failed", summary->failed},
+                              {"cancelled", summary->cancelled},
+                              {"skipped", summary->skipped},
+                              {"seconds", double(summary->elapsedMs) / 1000.0},
+                              {"bytes", summary->bytesWritten}});
     }
 
 private:
     void emitEvent(const char* event, QJsonObject fields)
     {
         fields.insert(QStringLiteral("event"), QLatin1StringView(event));
-        writeLine(m_out, QJsonDocument(fields).toJson(QJsonDocument::Compact));
+        const QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact);
+        std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
+        std::fputc('\n', m_out);
+        std::fflush(m_out);
     }
 
     FILE* m_out;
+    MessageLines m_messages;
 };
 
-QString etaText(std::optional<double> eta)
+// A running job and what its speed is measured against.
+struct Running
 {
-    if (!eta || !std::isfinite(*eta) || *eta < 0)
-        return QStringLiteral("--:--");
-    const qint64 seconds = qint64(std::ceil(*eta));
-    if (seconds >= 3600)
-        return QStringLiteral("%1:%2:%3")
-            .arg(seconds / 3600)
-            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
-QString encoderText(const EncodingJob& job)
-{
-    if (!job.hardwareEncoder)
-        return QStringLiteral("Starting");
-    return *job.hardwareEncoder ? QStringLiteral("Hardware") : QStringLiteral("Software");
-}
-
-int percentOf(const EncodingJob& job)
-{
-    return int(std::clamp(job.progress, 0.0, 1.0) * 100.0);
-}
+    EncodingJob job;
+    QElapsedTimer clock;
+};
 
 class TextReporter final : public CliReporter
 {
 public:
-    TextReporter(FILE* out, FILE* err, bool terminal) : m_out(out), m_err(err), m_tty(terminal)
+    TextReporter(FILE* out, FILE* err, TextStyle style, Verbosity verbosity)
+        : m_out(out), m_messages(err), m_style(style), m_verbosity(verbosity)
     {
         m_redraw.start();
+        if (m_style.live) {
+            struct sigaction action = {};
+            action.sa_handler = onWindowChange;
+            sigemptyset(&action.sa_mask);
+            action.sa_flags = SA_RESTART;
+            ::sigaction(SIGWINCH, &action, nullptr);
+        }
     }
 
-    void added(const EncodingJob&) override {}
-    void planned(const EncodingJob& job) override
+    void added(const EncodingJob& job) override { m_numbers.insert(job.id, m_numbers.size() + 1); }
+    void planned(const EncodingJob& job, const QString& output) override
     {
-        const QString output = QDir(job.settings.outputDirectory).filePath(previewFilename(job));
-        line(m_out, job.sourcePath + QStringLiteral(" -> ") + output);
-        line(m_out, QStringLiteral("    ") + job.settings.presetName + QStringLiteral("  ·  ") +
-                        summaryLine(job));
+        writeLine(m_out, job.sourcePath + QStringLiteral(" -> ") + output);
+        writeLine(m_out, QStringLiteral("    ") + job.settings.presetName +
+                             QStringLiteral("  ·  ") + summaryLine(job));
+    }
+    void ready(const EncodingJob& job) override
+    {
+        Running& running = m_running[job.id];
+        running.job = job;
+        running.clock.start();
+        if (m_verbosity == Verbosity::quiet)
+            return;
+        if (m_style.live) {
+            drawLive();
+            return;
+        }
+        writeLine(m_out, QStringLiteral("%1: encoding to %2 (%3, %4)")
+                             .arg(job.sourceName(), job.outputPath.value_or(QString()),
+                                  encoderText(job), ordinal(job)));
     }
     void progress(const EncodingJob& job) override
     {
-        if (m_tty) {
-            m_running.insert(job.id, job);
+        const auto it = m_running.find(job.id);
+        if (it == m_running.end() || m_verbosity == Verbosity::quiet)
+            return;
+        it->job = job;
+        if (m_style.live) {
             if (m_redraw.elapsed() >= 100)
-                redraw();
+                drawLive();
             return;
         }
         // Plain output: one line per tenth, enough to follow in a log file.
@@ -133,141 +257,216 @@ public:
         int& last = m_lastTenth[job.id];
         if (tenth > last) {
             last = tenth;
-            line(m_out, QStringLiteral("%1: %2% (%3 left)")
-                            .arg(job.sourceName())
-                            .arg(percentOf(job))
-                            .arg(etaText(job.etaSeconds)));
+            writeLine(m_out, job.sourceName() + QStringLiteral(": ") + joined(speedParts(*it)));
         }
-    }
-    void ready(const EncodingJob& job) override
-    {
-        if (m_tty) {
-            m_running.insert(job.id, job);
-            redraw();
-            return;
-        }
-        line(m_out,
-             QStringLiteral("%1: encoding to %2 (%3)")
-                 .arg(job.sourceName(), job.outputPath.value_or(QString()), encoderText(job)));
     }
     void finished(const EncodingJob& job) override
     {
-        settle(m_out,
-               QStringLiteral("Finished %1 -> %2")
-                   .arg(job.sourceName(), job.outputPath.value_or(QString())),
-               job.id);
+        m_running.remove(job.id);
+        if (m_verbosity != Verbosity::quiet)
+            settle(m_out, QStringLiteral("Finished %1 -> %2")
+                              .arg(job.sourceName(), job.outputPath.value_or(QString())));
     }
     void failed(const EncodingJob& job) override
     {
-        const QString text = QStringLiteral("Failed %1: %2")
-                                 .arg(job.sourceName(), job.errorMessage.value_or(QString()));
-        settle(m_out, text, job.id);
-        // The queue logs the same words as an error right after.
-        m_lastError = text;
+        m_running.remove(job.id);
+        m_messages.failure(job);
+        settle(m_messages.err(), paint(m_messages.last()));
     }
     void cancelled(const EncodingJob& job) override
     {
-        settle(m_out, QStringLiteral("Cancelled ") + job.sourceName(), job.id);
+        m_running.remove(job.id);
+        // Ctrl-C echoes "^C" where a plain terminal's cursor stands; start below it.
+        if (std::exchange(m_firstCancel, false) && !m_style.live && ::isatty(m_style.fd) == 1)
+            std::fputc('\n', m_out);
+        if (m_verbosity != Verbosity::quiet)
+            settle(m_out, QStringLiteral("Cancelled ") + job.sourceName());
+    }
+    void skipped(const QString& input, const QString& reason) override
+    {
+        m_messages.isNew(reason);
+        settle(m_messages.err(), paint(skippedText(input, reason)));
     }
     void log(const QString& text, bool isError) override
     {
-        // The outcome lines above already say what the queue does; errors are worth repeating.
-        if (isError)
-            error(text);
+        // The outcome lines already say what the queue does; errors are worth repeating.
+        if ((isError || m_verbosity == Verbosity::verbose) && m_messages.isNew(text))
+            settle(m_messages.err(), isError ? paint(text) : text);
     }
-    void banner(const QString& text) override { error(text); }
-    void done() override
+    void banner(const QString& text) override
     {
-        if (m_tty)
-            clearBlock();
+        if (m_messages.isNew(text))
+            settle(m_messages.err(), paint(text));
+    }
+    void done(const std::optional<CliSummary>& summary) override
+    {
+        clearLive();
+        if (summary && m_verbosity != Verbosity::quiet)
+            writeLine(m_out, summaryText(*summary));
     }
 
 private:
-    void line(FILE* out, const QString& text) { writeLine(out, text.toUtf8()); }
-
-    // A failed job file is both logged and shown in the banner: say it once.
-    void error(const QString& text)
+    QString paint(const QString& text) const
     {
-        if (text == m_lastError)
-            return;
-        m_lastError = text;
-        settle(m_err, text, {});
+        return m_style.color ? QStringLiteral("\x1b[31m") + text + QStringLiteral("\x1b[0m") : text;
     }
 
-    // Prints a permanent line above the live block.
-    void settle(FILE* out, const QString& text, const QUuid& finishedID)
+    QString ordinal(const EncodingJob& job) const
     {
-        if (!m_tty) {
-            line(out, text);
-            return;
+        return QStringLiteral("job %1 of %2").arg(m_numbers.value(job.id)).arg(m_numbers.size());
+    }
+
+    // Percent, frames per second, speed as a multiple of real time, time taken, time left.
+    // The frame rate and speed are not known until the job has run a moment.
+    static QStringList speedParts(const Running& running)
+    {
+        const EncodingJob& job = running.job;
+        const double elapsed = double(running.clock.elapsed()) / 1000.0;
+        QString fps;
+        QString realtime;
+        if (job.sourceInfo && job.sourceInfo->duration > 0 && elapsed > 0.2) {
+            const double media = std::clamp(job.progress, 0.0, 1.0) * job.sourceInfo->duration;
+            fps = QStringLiteral("%1 fps").arg(media / elapsed * job.sourceInfo->frameRate, 0, 'f',
+                                               0);
+            realtime = QStringLiteral("%1×").arg(media / elapsed, 0, 'f', 1);
         }
-        m_running.remove(finishedID);
-        clearBlock();
-        line(out, text);
-        drawBlock();
+        return {QStringLiteral("%1%").arg(percentOf(job)), fps, realtime,
+                clockText(elapsed) + QStringLiteral(" elapsed"),
+                clockText(job.etaSeconds) + QStringLiteral(" left")};
     }
 
-    void redraw()
+    static QString joined(QStringList parts)
     {
-        clearBlock();
-        drawBlock();
+        parts.removeAll(QString());
+        return parts.join(QStringLiteral(" · "));
+    }
+
+    // The status of one running job in at most `room` characters: what matters least goes
+    // first (time taken, frame rate, speed), the name is shortened last.
+    QString liveSegment(const Running& running, int room) const
+    {
+        QStringList parts = speedParts(running);
+        parts.prepend(running.job.sourceName());
+        parts.prepend(ordinal(running.job));
+        const auto fits = [&] {
+            return joined(parts).size() <= room;
+        };
+        for (const int drop : {5, 3, 4}) {
+            if (!fits())
+                parts[drop].clear();
+        }
+        if (!fits()) {
+            const qsizetype keep = parts[1].size() - (joined(parts).size() - room) - 1;
+            parts[1] = keep >= 6 ? parts[1].left(keep) + u'…' : QString();
+        }
+        if (!fits())
+            parts[6].clear();
+        const QString text = joined(parts);
+        return text.size() <= room ? text : text.left(room - 1) + u'…';
+    }
+
+    int width()
+    {
+        if (g_widthChanged.exchange(false)) {
+            winsize size = {};
+            m_width = ::ioctl(m_style.fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0
+                          ? int(size.ws_col)
+                          : kFallbackWidth;
+        }
+        return m_width;
+    }
+
+    // One line, never wider than the terminal: it must not wrap, or \r would leave the
+    // wrapped part behind.
+    void drawLive()
+    {
+        const int room = std::max(2, width() - 1);
+        const int each = int(room / std::max<qsizetype>(1, m_running.size())) - 3;
+        QList<const Running*> byNumber;
+        for (const Running& running : std::as_const(m_running))
+            byNumber.append(&running);
+        std::sort(byNumber.begin(), byNumber.end(), [this](const Running* a, const Running* b) {
+            return m_numbers.value(a->job.id) < m_numbers.value(b->job.id);
+        });
+        QStringList segments;
+        for (const Running* running : std::as_const(byNumber))
+            segments << liveSegment(*running, std::max(2, each));
+        const QString text = segments.join(QStringLiteral(" | "));
+        const qsizetype pad =
+            std::max<qsizetype>(0, std::min<qsizetype>(m_drawn, room) - text.size());
+        std::fputs(("\r" + text + QString(pad, u' ')).toUtf8().constData(), m_out);
+        std::fflush(m_out);
+        m_drawn = text.size();
         m_redraw.restart();
     }
 
-    void clearBlock()
+    // Blanks the whole row, also what the terminal echoed after the line (a ^C).
+    void clearLive()
     {
-        if (m_drawn > 0) {
-            std::fprintf(m_out, "\x1b[%dA\x1b[J", m_drawn);
-            std::fflush(m_out);
-        }
+        if (m_drawn == 0)
+            return;
+        const QString blank(std::max(1, width() - 1), u' ');
+        std::fputs(("\r" + blank + "\r").toUtf8().constData(), m_out);
+        std::fflush(m_out);
         m_drawn = 0;
     }
 
-    void drawBlock()
+    // A permanent line, above the live one.
+    void settle(FILE* out, const QString& text)
     {
-        for (const EncodingJob& job : std::as_const(m_running)) {
-            line(m_out, progressLine(job, 80));
-            ++m_drawn;
-        }
+        clearLive();
+        writeLine(out, text);
+        if (m_style.live && !m_running.isEmpty() && m_verbosity != Verbosity::quiet)
+            drawLive();
     }
 
     FILE* m_out;
-    FILE* m_err;
-    bool m_tty;
+    MessageLines m_messages;
+    TextStyle m_style;
+    Verbosity m_verbosity;
+    QHash<QUuid, int> m_numbers;
     QHash<QUuid, int> m_lastTenth;
-    QHash<QUuid, EncodingJob> m_running;
-    int m_drawn = 0;
+    QMap<QUuid, Running> m_running;
+    qsizetype m_drawn = 0;
+    bool m_firstCancel = true;
+    int m_width = kFallbackWidth;
     QElapsedTimer m_redraw;
-    QString m_lastError;
 };
 
 } // namespace
 
-QString progressLine(const EncodingJob& job, int width)
+QString clockText(std::optional<double> seconds)
 {
-    constexpr int kBar = 24;
-    const int filled = int(std::clamp(job.progress, 0.0, 1.0) * kBar);
-    const QString bar = QString(filled, u'#') + QString(kBar - filled, u'-');
-    const QString tail = QStringLiteral(" [%1] %2% %3 left  %4")
-                             .arg(bar)
-                             .arg(percentOf(job), 3)
-                             .arg(etaText(job.etaSeconds), 7)
-                             .arg(encoderText(job));
-    const int nameWidth = std::max(8, width - int(tail.size()) - 1);
-    QString name = job.sourceName();
-    if (name.size() > nameWidth)
-        name = name.left(nameWidth - 1) + u'…';
-    return name.leftJustified(nameWidth) + tail;
+    if (!seconds || !std::isfinite(*seconds) || *seconds < 0)
+        return QStringLiteral("--:--");
+    const qint64 whole = qint64(std::ceil(*seconds));
+    if (whole >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(whole / 3600)
+            .arg(whole / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(whole % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
-std::unique_ptr<CliReporter> makeJsonReporter(FILE* out)
+TextStyle textStyleFor(int fd)
 {
-    return std::make_unique<JsonReporter>(out);
+    const QByteArray term = qgetenv("TERM");
+    TextStyle style;
+    style.fd = fd;
+    style.live = ::isatty(fd) == 1 && term != "dumb";
+    style.color = style.live && !qEnvironmentVariableIsSet("NO_COLOR");
+    return style;
 }
 
-std::unique_ptr<CliReporter> makeTextReporter(FILE* out, FILE* err, bool terminal)
+std::unique_ptr<CliReporter> makeJsonReporter(FILE* out, FILE* err)
 {
-    return std::make_unique<TextReporter>(out, err, terminal);
+    return std::make_unique<JsonReporter>(out, err);
+}
+
+std::unique_ptr<CliReporter> makeTextReporter(FILE* out, FILE* err, TextStyle style,
+                                              Verbosity verbosity)
+{
+    return std::make_unique<TextReporter>(out, err, style, verbosity);
 }
 
 } // namespace corvel

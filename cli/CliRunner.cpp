@@ -2,31 +2,39 @@
 
 #include "CorvelEncoder/AppFiles.h"
 #include "CorvelEncoder/AppModel.h"
-#include "CorvelEncoder/HeadlessDesktop.h"
+#include "CorvelEncoder/DesktopServices.h"
 #include "CorvelEncoder/IntakeFiles.h"
-#include "CorvelEncoder/MediaProber.h"
+#include "CorvelEncoder/JobTexts.h"
+#include "CorvelEncoder/QuitSignals.h"
+#include "CorvelEncoder/SleepInhibitor.h"
 #include "CorvelEncoder/WatchRules.h"
+#include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 #include "CorvelEncoderCore/Presets.h"
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "cli/CliReporter.h"
 #include "cli/CliWatchMemory.h"
+#include "cli/FFmpegLogRoute.h"
 #include "cli/MemoryStateStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSocketNotifier>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStandardPaths>
 #include <QTimer>
 
 #include <algorithm>
-#include <atomic>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <unistd.h>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 namespace corvel {
 
@@ -43,13 +51,7 @@ QString desktopStateDirectory()
     return QDir(base).filePath(QString(CorvelIdentity::appName));
 }
 
-// A dry run inspects nothing and encodes nothing.
-class NoProber final : public MediaProber
-{
-public:
-    void probe(const QString&, QObject*, Done) override {}
-};
-
+// A dry run encodes nothing.
 class NoSessions final : public EncodeSessionFactory
 {
 public:
@@ -60,37 +62,53 @@ public:
     }
 };
 
-// Signals reach the event loop through a pipe; only write() and _exit() run in the handler.
-int g_signalPipe[2] = {-1, -1};
-std::atomic<int> g_signalCount{0};
-
-void onSignal(int)
+// No window, nothing to reveal; but like the desktop application, the machine must not fall
+// asleep while encodes run.
+class CliDesktop final : public DesktopServices
 {
-    if (g_signalCount.fetch_add(1) >= 1)
-        _exit(kExitInterrupted);
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
-}
+public:
+    void openPanel(const OpenPanelRequest&, std::function<void(const QStringList&)>) override {}
+    void savePanel(const SavePanelRequest&, std::function<void(const QString&)>) override {}
+    void revealFiles(const QStringList&) override {}
+    bool isApplicationActive() const override { return true; }
+    void requestAttention() override {}
+    void activateApplication() override {}
+    void disableAutomaticTermination(const QString& reason) override
+    {
+        m_sleep.hold(QStringLiteral("corvel-encode"), reason);
+    }
+    void enableAutomaticTermination(const QString&) override { m_sleep.release(); }
 
-bool installSignalHandlers()
-{
-    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // A closed reader of our output must not kill the encodes mid-file.
-    std::signal(SIGPIPE, SIG_IGN);
-    return true;
-}
+private:
+    SleepInhibitor m_sleep;
+};
 
 bool isTerminal(JobStatus status)
 {
     return status == JobStatus::completed || status == JobStatus::failed ||
            status == JobStatus::cancelled;
+}
+
+// Why an input gave no job: the model's own message when it had one (a job file's error),
+// else what the path is.
+QString skipReason(const QUrl& url, const std::optional<QString>& message)
+{
+    // The model names the file first ("notes.txt: not a movie this app reads."); the input
+    // already leads the line.
+    const QString name = QFileInfo(url.toLocalFile()).fileName() + QStringLiteral(": ");
+    if (message)
+        return !name.startsWith(u':') && message->startsWith(name) ? message->mid(name.size())
+                                                                   : *message;
+    if (url.scheme().toLower() == CorvelIdentity::urlScheme)
+        return QStringLiteral("not a usable corvelencoder link");
+    const QFileInfo info(url.toLocalFile());
+    if (!info.exists() && !info.isSymLink())
+        return QStringLiteral("no such file or folder");
+    if (!info.isReadable())
+        return QStringLiteral("cannot be read");
+    if (info.isDir())
+        return QStringLiteral("no movies or job files in it");
+    return QStringLiteral("not a movie or job file");
 }
 
 // Follows the model and tells the reporter what changed, job by job.
@@ -100,34 +118,112 @@ public:
     Session(AppModel& model, CliReporter& reporter, const CliOptions& options)
         : m_model(model), m_reporter(reporter), m_options(options)
     {
-        connect(&m_model, &AppModel::jobsInserted, this, &Session::onInserted);
-        connect(&m_model, &AppModel::jobChanged, this, &Session::onChanged);
         connect(&m_model, &AppModel::logLineAppended, this, [this] {
             const LogLine& line = m_model.logLines().constLast();
-            if (!m_options.dryRun)
-                m_reporter.log(line.text, line.isError);
-            else if (line.isError)
-                toStderr(line.text);
+            message(line.text, line.isError, false);
         });
         connect(&m_model, &AppModel::bannerChanged, this, [this] {
-            if (!m_model.banner())
+            if (m_model.banner())
+                message(*m_model.banner(), true, true);
+        });
+        connect(&m_model, &AppModel::jobChanged, this, &Session::onChanged);
+        // While watching, what the watch folder brings is this run's too.
+        connect(&m_model, &AppModel::jobsInserted, this, [this](int first, int last) {
+            if (!m_adoptArrivals)
                 return;
-            if (!m_options.dryRun)
-                m_reporter.banner(*m_model.banner());
-            else
-                toStderr(*m_model.banner());
+            QList<QUuid> ids;
+            for (int row = first; row <= last; ++row)
+                ids.append(m_model.jobs().at(row).id);
+            adopt(ids);
         });
         connect(&m_model, &AppModel::countsChanged, this, &Session::scheduleCheck);
     }
 
     bool watching() const { return m_options.watchFolder.has_value(); }
-    qsizetype addedCount() const { return m_seen.size(); }
+    const QList<QUuid>& jobIDs() const { return m_order; }
+    int skippedCount() const { return m_skipped; }
+
+    // Imports one command-line input; an input that gives no job is reported with its reason.
+    // The model's messages about it are held back meanwhile, so a refused job file is reported
+    // once, as the input's reason.
+    QList<QUuid> import(const QString& input)
+    {
+        // An input after "--" may begin with a dash; a path in front keeps it a file.
+        const QString argument =
+            input.startsWith(u'-') ? QDir::current().absoluteFilePath(input) : input;
+        const QList<QUrl> urls = commandLineURLs(
+            QStringList{QCoreApplication::applicationFilePath(), argument}, QDir::currentPath());
+        const qsizetype before = m_model.jobs().size();
+        m_held.emplace();
+        // A movie that is not there would only become a job that fails.
+        const QUrl url = urls.value(0);
+        if (url.isLocalFile() && !QFileInfo::exists(url.toLocalFile()) &&
+            !QFileInfo(url.toLocalFile()).isSymLink())
+            m_held->append({QStringLiteral("no such file or folder"), true, false});
+        else if (!urls.isEmpty())
+            m_model.importURLs(urls, false);
+        const QList<Held> held = *std::exchange(m_held, std::nullopt);
+        QList<QUuid> ids;
+        for (qsizetype row = before; row < m_model.jobs().size(); ++row)
+            ids.append(m_model.jobs().at(row).id);
+        if (ids.isEmpty()) {
+            std::optional<QString> why;
+            for (const Held& one : held) {
+                if (one.isError)
+                    why = one.text;
+            }
+            m_reporter.skipped(input, skipReason(url, why));
+            ++m_skipped;
+            return ids;
+        }
+        for (const Held& one : held)
+            message(one.text, one.isError, one.isBanner);
+        return ids;
+    }
+
+    // The jobs this run encodes, in the order they are numbered. The command line is the
+    // strongest layer: its preset and fields go over what each job already has.
+    void adopt(const QList<QUuid>& ids)
+    {
+        for (const QUuid& id : ids) {
+            if (m_options.hasOverrides())
+                applyOverrides(id);
+            const std::optional<EncodingJob> job = m_model.job(id);
+            if (!job)
+                continue;
+            m_order.append(id);
+            m_seen.insert(id,
+                          Seen{job->status, job->progress, job->etaSeconds, job->hardwareEncoder});
+            if (!m_options.dryRun)
+                m_reporter.added(*job);
+            if (m_options.verbose)
+                addFFmpegLogJob(job->sourcePath, QString(), job->sourceName());
+        }
+    }
+
+    // From now on every job the model adds (the watch folder's) is adopted as it comes.
+    void adoptArrivals() { m_adoptArrivals = true; }
+
+    bool anyProbing() const
+    {
+        return std::any_of(m_order.cbegin(), m_order.cend(), [this](const QUuid& id) {
+            const std::optional<EncodingJob> job = m_model.job(id);
+            return job && job->probing;
+        });
+    }
 
     // Encoding starts once every given file has been read: the reading sets the job's bitrate,
     // and a reading that came back after its job had already failed would queue it again.
     void startOnceProbed()
     {
         m_startWhenProbed = true;
+        scheduleCheck();
+    }
+
+    // A dry run ends once every source has been read.
+    void endOnceProbed()
+    {
+        m_endWhenProbed = true;
         scheduleCheck();
     }
 
@@ -141,29 +237,42 @@ public:
     }
 
     // Cancels what runs, removes the partial files, and reports the jobs that will not end.
-    void interrupt()
+    void interrupt(int status)
     {
         QList<EncodingJob> open;
         for (const EncodingJob& job : m_model.jobs()) {
-            if (!isTerminal(job.status))
+            if (!isTerminal(job.status) && m_seen.contains(job.id))
                 open.append(job);
         }
         m_model.prepareForQuit();
         for (const EncodingJob& job : std::as_const(open))
             m_reporter.cancelled(job);
-        QCoreApplication::exit(kExitInterrupted);
+        m_interrupted = true;
+        QCoreApplication::exit(status);
+    }
+
+    CliSummary summary(qint64 elapsedMs) const
+    {
+        CliSummary s;
+        s.elapsedMs = elapsedMs;
+        s.skipped = m_skipped;
+        for (const QUuid& id : m_order) {
+            const std::optional<EncodingJob> job = m_model.job(id);
+            if (!job)
+                continue;
+            if (job->status == JobStatus::completed) {
+                ++s.finished;
+                s.bytesWritten += QFileInfo(job->outputPath.value_or(QString())).size();
+            } else if (job->status == JobStatus::failed) {
+                ++s.failed;
+            } else if (job->status == JobStatus::cancelled || m_interrupted) {
+                ++s.cancelled;
+            }
+        }
+        return s;
     }
 
 private:
-    // A dry run keeps stdout for its jobs; what went wrong goes to stderr, each text once.
-    void toStderr(const QString& text)
-    {
-        if (text == m_lastError)
-            return;
-        m_lastError = text;
-        std::fprintf(stderr, "%s\n", qPrintable(text));
-    }
-
     struct Seen
     {
         JobStatus status = JobStatus::queued;
@@ -171,21 +280,23 @@ private:
         std::optional<double> eta;
         std::optional<bool> hardware;
     };
-
-    void onInserted(int first, int last)
+    struct Held
     {
-        for (int row = first; row <= last; ++row) {
-            const QUuid id = m_model.jobs().at(row).id;
-            if (m_options.hasOverrides())
-                applyOverrides(id);
-            const EncodingJob& job = m_model.jobs().at(row);
-            m_seen.insert(id, Seen{job.status, job.progress, job.etaSeconds, job.hardwareEncoder});
-            m_reporter.added(job);
-        }
+        QString text;
+        bool isError;
+        bool isBanner;
+    };
+
+    void message(const QString& text, bool isError, bool isBanner)
+    {
+        if (m_held)
+            m_held->append({text, isError, isBanner});
+        else if (isBanner)
+            m_reporter.banner(text);
+        else
+            m_reporter.log(text, isError);
     }
 
-    // The command line is the strongest layer: its preset and fields go over what the job
-    // already has, the same way a job file's go over the defaults.
     void applyOverrides(const QUuid& id)
     {
         m_model.update(id, [&](EncodingJob& job) {
@@ -209,11 +320,15 @@ private:
             return;
         Seen& seen = *it;
         if (job.status == JobStatus::encoding) {
-            if (job.hardwareEncoder && job.hardwareEncoder != seen.hardware)
+            if (job.hardwareEncoder && job.hardwareEncoder != seen.hardware) {
+                if (m_options.verbose)
+                    addFFmpegLogJob(job.sourcePath, job.outputPath.value_or(QString()),
+                                    job.sourceName());
                 m_reporter.ready(job);
-            else if (seen.status == JobStatus::encoding &&
-                     (job.progress != seen.progress || job.etaSeconds != seen.eta))
+            } else if (seen.status == JobStatus::encoding &&
+                       (job.progress != seen.progress || job.etaSeconds != seen.eta)) {
                 m_reporter.progress(job);
+            }
         }
         if (job.status != seen.status) {
             if (job.status == JobStatus::completed)
@@ -222,32 +337,33 @@ private:
                 m_reporter.failed(job);
             else if (job.status == JobStatus::cancelled)
                 m_reporter.cancelled(job);
+            if (isTerminal(job.status) && m_options.verbose)
+                removeFFmpegLogJob(job.sourcePath);
         }
         seen = Seen{job.status, job.progress, job.etaSeconds, job.hardwareEncoder};
-        if (m_startWhenProbed)
+        if (m_startWhenProbed || m_endWhenProbed)
             scheduleCheck();
     }
 
     void check()
     {
         m_checkPending = false;
+        if (m_endWhenProbed) {
+            if (!anyProbing())
+                QCoreApplication::exit(kExitFinished);
+            return;
+        }
         if (m_startWhenProbed) {
-            const QList<EncodingJob>& jobs = m_model.jobs();
-            if (std::any_of(jobs.cbegin(), jobs.cend(),
-                            [](const EncodingJob& job) { return job.probing; }))
+            if (anyProbing())
                 return;
             m_startWhenProbed = false;
             m_model.startQueue();
         }
         bool open = false;
-        bool failed = false;
-        for (const EncodingJob& job : m_model.jobs()) {
+        for (const EncodingJob& job : m_model.jobs())
             open = open || !isTerminal(job.status);
-            failed =
-                failed || job.status == JobStatus::failed || job.status == JobStatus::cancelled;
-        }
         if (!open) {
-            QCoreApplication::exit(failed ? kExitFailed : kExitFinished);
+            QCoreApplication::exit(kExitFinished);
             return;
         }
         // A failed job that a late successful probe put back in the queue would otherwise
@@ -260,26 +376,104 @@ private:
     CliReporter& m_reporter;
     const CliOptions& m_options;
     QHash<QUuid, Seen> m_seen;
+    QList<QUuid> m_order;
+    std::optional<QList<Held>> m_held;
+    int m_skipped = 0;
     bool m_checkPending = false;
     bool m_startWhenProbed = false;
-    QString m_lastError;
+    bool m_endWhenProbed = false;
+    bool m_interrupted = false;
+    bool m_adoptArrivals = false;
 };
 
-void printError(const QString& text)
+// The K-th of N contiguous, equal shares of the jobs, ordered by source path and, for one
+// source named twice, by the order the inputs gave them: every machine of a batch that sees
+// the same inputs computes the same shares.
+QList<QUuid> shareOf(const AppModel& model, const QList<QUuid>& ids, Shard shard)
 {
-    std::fprintf(stderr, "corvel-encode: %s\n", qPrintable(text));
+    QList<std::pair<QString, QUuid>> keyed;
+    for (const QUuid& id : ids)
+        keyed.append({model.job(id)->sourcePath, id});
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    const qsizetype total = keyed.size();
+    const qsizetype begin = total * (shard.index - 1) / shard.count;
+    const qsizetype end = total * shard.index / shard.count;
+    QList<QUuid> share;
+    for (qsizetype i = begin; i < end; ++i)
+        share.append(keyed.at(i).second);
+    return share;
+}
+
+// The path a dry-run job would be written to now: its name in its folder, numbered past any
+// file already there or already promised to an earlier job of this run.
+QString plannedOutput(const EncodingJob& job)
+{
+    const QString name = previewFilename(job);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return OutputNames::shared().reserve(job.settings.outputDirectory, name.left(dot),
+                                         dot < 0 ? QString() : name.mid(dot + 1));
+}
+
+void printPresets(const QList<SavedPreset>& saved, bool json)
+{
+    QJsonArray all;
+    for (const BuiltinPreset& preset : BuiltinPreset::all()) {
+        all.append(QJsonObject{{"id", preset.id},
+                               {"name", preset.name},
+                               {"aliases", QJsonArray::fromStringList(preset.aliases())},
+                               {"builtIn", true}});
+    }
+    for (const SavedPreset& preset : saved) {
+        all.append(QJsonObject{{"id", savedPresetID(preset)},
+                               {"name", preset.name},
+                               {"aliases", QJsonArray()},
+                               {"builtIn", false}});
+    }
+    for (const QJsonValue& value : std::as_const(all)) {
+        const QJsonObject preset = value.toObject();
+        QString line;
+        if (json) {
+            QJsonObject event = preset;
+            event.insert("event", "preset");
+            line = QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact));
+        } else {
+            QStringList names{preset.value("id").toString()};
+            for (const QJsonValue& alias : preset.value("aliases").toArray())
+                names << alias.toString();
+            line =
+                QStringLiteral("%1  %2%3")
+                    .arg(preset.value("name").toString().leftJustified(24),
+                         preset.value("builtIn").toBool() ? QString() : QStringLiteral("(saved) "),
+                         names.join(QStringLiteral(", ")));
+        }
+        std::puts(line.toUtf8().constData());
+    }
+}
+
+// A usage error: on stderr, and as a log event when JSON was asked for. `hint` points to
+// --help, for mistakes in how the command line is written.
+int usageError(const QString& text, bool json, bool hint = true)
+{
+    std::fprintf(stderr, "corvel-encode: %s\n%s", qPrintable(text),
+                 hint ? "Try corvel-encode --help.\n" : "");
+    if (json) {
+        const QJsonObject event{{"event", "log"}, {"text", text}, {"error", true}};
+        std::puts(QJsonDocument(event).toJson(QJsonDocument::Compact).constData());
+    }
+    return kExitUsage;
 }
 
 } // namespace
 
 int runCli(const QStringList& arguments)
 {
+    const qsizetype optionsEnd = arguments.indexOf(QStringLiteral("--"));
+    const bool jsonAsked = arguments.mid(0, optionsEnd < 0 ? arguments.size() : optionsEnd)
+                               .contains(QStringLiteral("--json"));
     const auto parsed = parseCliOptions(arguments, QDir::currentPath());
-    if (!parsed) {
-        printError(parsed.error());
-        std::fprintf(stderr, "Try corvel-encode --help.\n");
-        return kExitUsage;
-    }
+    if (!parsed)
+        return usageError(parsed.error(), jsonAsked);
     const CliOptions& options = *parsed;
     if (options.help) {
         std::fputs(qPrintable(cliUsage()), stdout);
@@ -289,20 +483,19 @@ int runCli(const QStringList& arguments)
         std::printf("%s\n", QString(CorvelIdentity::encoderTag).toUtf8().constData());
         return kExitFinished;
     }
-    if (options.inputs.isEmpty() && !options.watchFolder) {
-        printError(QStringLiteral("Nothing to encode: name a movie, a folder, a job file or a "
-                                  "corvelencoder:// link."));
-        return kExitUsage;
-    }
-    if (options.watchFolder && options.dryRun) {
-        printError(QStringLiteral("--watch and --dry-run do not go together."));
-        return kExitUsage;
-    }
-    if (options.watchFolder && !QFileInfo(*options.watchFolder).isDir()) {
-        printError(
-            QStringLiteral("Cannot watch %1: it is not a folder.").arg(*options.watchFolder));
-        return kExitUsage;
-    }
+    if (options.inputs.isEmpty() && !options.watchFolder && !options.listPresets)
+        return usageError(QStringLiteral("Nothing to encode: name a movie, a folder, a job file "
+                                         "or a corvelencoder:// link."),
+                          options.json);
+    if (options.watchFolder && (options.dryRun || options.shard))
+        return usageError(QStringLiteral("--watch goes with neither --dry-run nor --shard."),
+                          options.json);
+    if (options.watchFolder && !QFileInfo(*options.watchFolder).isDir())
+        return usageError(
+            QStringLiteral("Cannot watch %1: it is not a folder.").arg(*options.watchFolder),
+            options.json, false);
+    if (options.verbose)
+        routeFFmpegLog(AV_LOG_INFO);
 
     const QString stateDirectory = options.stateDirectory.value_or(desktopStateDirectory());
     MemoryStateStore store(stateDirectory);
@@ -312,22 +505,22 @@ int runCli(const QStringList& arguments)
         watchMemory = readCliWatchMemory(stateDirectory);
         watchFolder = resolvedWatchPath(*options.watchFolder);
     }
-    HeadlessDesktop desktop;
+    CliDesktop desktop;
     NoSessions noSessions;
     FFmpegEncodeSessionFactory ffmpegSessions;
     EncodeSessionFactory& sessions =
         options.dryRun ? static_cast<EncodeSessionFactory&>(noSessions) : ffmpegSessions;
-    NoProber noProber;
-
     AppModel model(store, AppFiles::defaultOutputDirectory(), sessions, desktop);
-    if (options.dryRun)
-        model.setProber(noProber);
 
-    if (options.overrides.presetRaw &&
-        !resolvePresetID(*options.overrides.presetRaw, model.savedPresets())) {
-        printError(QStringLiteral("Unknown preset \"%1\".").arg(*options.overrides.presetRaw));
-        return kExitUsage;
+    if (options.listPresets) {
+        printPresets(model.savedPresets(), options.json);
+        return kExitFinished;
     }
+    if (options.overrides.presetRaw &&
+        !resolvePresetID(*options.overrides.presetRaw, model.savedPresets()))
+        return usageError(
+            QStringLiteral("Unknown preset \"%1\".").arg(*options.overrides.presetRaw),
+            options.json);
 
     // Only this run's model sees these; the store keeps them from the desktop's files.
     model.updateSettings([&](AppSettings& s) {
@@ -350,54 +543,75 @@ int runCli(const QStringList& arguments)
         }
     });
 
+    const Verbosity verbosity = options.quiet     ? Verbosity::quiet
+                                : options.verbose ? Verbosity::verbose
+                                                  : Verbosity::normal;
     std::unique_ptr<CliReporter> reporter =
-        options.json ? makeJsonReporter(stdout)
-                     : makeTextReporter(stdout, stderr, isatty(STDOUT_FILENO) == 1);
+        options.json ? makeJsonReporter(stdout, stderr)
+                     : makeTextReporter(stdout, stderr, textStyleFor(STDOUT_FILENO), verbosity);
     Session session(model, *reporter, options);
 
-    if (!options.dryRun && !installSignalHandlers())
-        printError(QStringLiteral("Ctrl-C will end the process without cleaning up."));
-    std::unique_ptr<QSocketNotifier> notifier;
-    if (g_signalPipe[0] >= 0) {
-        notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, &session, [&] {
-            char byte;
-            while (read(g_signalPipe[0], &byte, 1) > 0) {
-            }
-            session.interrupt();
-        });
-    }
+    QuitSignals quitSignals;
+    quitSignals.endOnRepeat();
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &session,
+                     [&](int number) { session.interrupt(128 + number); });
 
-    QStringList commandLine{arguments.value(0)};
-    commandLine += options.inputs;
-    model.handleIncoming(commandLineURLs(commandLine, QDir::currentPath()));
-
-    if (session.addedCount() == 0 && !options.watchFolder) {
-        printError(model.banner().value_or(QStringLiteral("Nothing importable was given.")));
-        return kExitUsage;
+    QElapsedTimer clock;
+    clock.start();
+    QList<QUuid> ids;
+    for (const QString& input : options.inputs)
+        ids += session.import(input);
+    if (options.shard) {
+        const QList<QUuid> share = shareOf(model, ids, *options.shard);
+        QList<QUuid> others;
+        for (const QUuid& id : std::as_const(ids)) {
+            if (!share.contains(id))
+                others.append(id);
+        }
+        model.remove(others);
+        reporter->log(QStringLiteral("Shard %1/%2: %3 of %4 jobs")
+                          .arg(options.shard->index)
+                          .arg(options.shard->count)
+                          .arg(share.size())
+                          .arg(ids.size()),
+                      false);
+        ids = share;
     }
+    session.adopt(ids);
+    if (options.watchFolder)
+        session.adoptArrivals();
+    const auto skippedStatus = [&](int status) {
+        return status == kExitFinished && session.skippedCount() > 0 ? int(kExitFailed) : status;
+    };
 
     if (options.dryRun) {
-        for (const EncodingJob& job : model.jobs())
-            reporter->planned(job);
-        reporter->done();
-        return kExitFinished;
+        session.endOnceProbed();
+        QCoreApplication::exec();
+        bool failed = false;
+        for (const QUuid& id : session.jobIDs()) {
+            const std::optional<EncodingJob> job = model.job(id);
+            if (job && job->status != JobStatus::failed)
+                reporter->planned(*job, plannedOutput(*job));
+            failed = failed || !job || job->status == JobStatus::failed;
+        }
+        reporter->done(std::nullopt);
+        return skippedStatus(failed ? kExitFailed : kExitFinished);
     }
 
     if (options.watchFolder) {
         model.refreshWatch();
-        if (!model.isWatching()) {
-            printError(
-                QStringLiteral("Cannot watch %1: it is not a folder.").arg(*options.watchFolder));
-            return kExitUsage;
-        }
+        if (!model.isWatching())
+            return usageError(
+                QStringLiteral("Cannot watch %1: it is not a folder.").arg(*options.watchFolder),
+                options.json, false);
         if (!watchMemory.folders.contains(watchFolder))
             watchMemory.folders.append(watchFolder);
         auto remember = [&] {
             watchMemory.keys = model.settings().seenWatchKeys;
             if (!writeCliWatchMemory(stateDirectory, watchMemory))
-                printError(QStringLiteral("Cannot keep the watch folder's handled files in %1.")
-                               .arg(stateDirectory));
+                reporter->log(QStringLiteral("Cannot keep the watch folder's handled files in %1.")
+                                  .arg(stateDirectory),
+                              true);
         };
         remember();
         QObject::connect(&model, &AppModel::settingsChanged, &session, [&] {
@@ -413,14 +627,17 @@ int runCli(const QStringList& arguments)
             std::printf("%s\n", watching.toUtf8().constData());
         std::fflush(stdout);
     }
-    if (session.addedCount() > 0 && options.watchFolder)
+    if (!ids.isEmpty() && options.watchFolder)
         model.startQueue();
-    else if (session.addedCount() > 0)
+    else if (!ids.isEmpty())
         session.startOnceProbed();
     session.scheduleCheck();
-    const int status = QCoreApplication::exec();
-    reporter->done();
-    return status;
+    int status = QCoreApplication::exec();
+    const CliSummary summary = session.summary(clock.elapsed());
+    reporter->done(summary);
+    if (status == kExitFinished && (summary.failed > 0 || summary.cancelled > 0))
+        status = kExitFailed;
+    return skippedStatus(status);
 }
 
 } // namespace corvel

@@ -2,6 +2,11 @@
 
 #include "CorvelEncoderCore/Naming.h"
 
+extern "C" {
+#include <libavutil/mathematics.h>
+#include <libavutil/timecode.h>
+}
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -173,6 +178,27 @@ QString standardised(const QString& path)
                            info.fileName());
 }
 
+// The same moment as `timecode` at `sourceFps`, counted in frames of the output rate. Editors
+// conform by timecode, so a changed rate keeps the start time, not the frame number.
+QString retimedTimecode(const QString& timecode, double sourceFps, RationalTime frameDuration)
+{
+    AVTimecode in{};
+    const AVRational sourceRate = av_d2q(sourceFps >= 1 ? sourceFps : 24, 1'000'000);
+    if (timecode.isEmpty() ||
+        av_timecode_init_from_string(&in, sourceRate, timecode.toLatin1().constData(), nullptr) < 0)
+        return {};
+    const AVRational outRate{frameDuration.timescale, static_cast<int>(frameDuration.value)};
+    const int64_t frames = av_rescale_q(in.start, av_inv_q(sourceRate), av_inv_q(outRate));
+    AVTimecode out{};
+    const bool drop =
+        (in.flags & AV_TIMECODE_FLAG_DROPFRAME) && outRate.num == 30000 && outRate.den == 1001;
+    if (av_timecode_init(&out, outRate, drop ? AV_TIMECODE_FLAG_DROPFRAME : 0,
+                         static_cast<int>(frames), nullptr) < 0)
+        return {};
+    char text[AV_TIMECODE_STR_SIZE] = {};
+    return QString::fromLatin1(av_timecode_make_string(&out, text, 0));
+}
+
 QString sentence(const std::string& text)
 {
     QString s = QString::fromLocal8Bit(text.c_str()).trimmed();
@@ -194,6 +220,19 @@ std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
                                  {body.customWidth, body.customHeight});
     plan.fps = resolvedFrameRate(body.frameRate, media.info.frameRate);
     plan.frameDuration = rationalFrameDuration(plan.fps);
+    // Refused before anything is created: decoders and encoders hold dozens of frames, so a
+    // frame much beyond 8K drives memory to many gigabytes.
+    for (const auto& [what, size] :
+         {std::pair{QStringLiteral("output"), plan.renderSize},
+          std::pair{QStringLiteral("source"),
+                    PixelSize{static_cast<int64_t>(media.naturalWidth),
+                              static_cast<int64_t>(media.naturalHeight)}}}) {
+        if (size.width * size.height > kMaxFramePixels)
+            return std::unexpected(EncodeFailure::message(
+                QStringLiteral("The %1 size %2 is too large to encode: a frame may have at most "
+                               "as many pixels as 8192×4352.")
+                    .arg(what, formatPixels(size, u"×"))));
+    }
 
     const QString folder = QDir::cleanPath(settings.outputDirectory);
     std::error_code ec;
@@ -225,17 +264,40 @@ std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
             EncodeFailure::message(QStringLiteral("Refusing to overwrite the source file.")));
     }
 
+    plan.mirrored = media.mirrored;
     plan.quarterTurns = media.quarterTurns;
     const QString bt709 = QStringLiteral("bt709");
     plan.color.primaries = media.color.primaries.value_or(bt709);
     plan.color.transfer = media.color.transfer.value_or(bt709);
-    plan.color.matrix = media.color.matrix.value_or(bt709);
+    // Every output is Y'CbCr converted by swscale, so the matrix must be one it converts with:
+    // an RGB source's "gbr" or a constant-luminance or YCgCo matrix counts as absent, and the
+    // picture is converted to, and tagged, BT.709 (a file tagged "gbr" is not Y'CbCr at all).
+    static const QStringList convertible = {"bt709", "smpte170m", "bt470bg",
+                                            "fcc",   "smpte240m", "bt2020nc"};
+    plan.color.matrix = media.color.matrix && convertible.contains(*media.color.matrix)
+                            ? *media.color.matrix
+                            : bt709;
+
+    const bool sameFields = plan.renderSize.height == static_cast<int64_t>(media.naturalHeight) &&
+                            media.quarterTurns % 2 == 0 &&
+                            std::abs(plan.fps - media.info.frameRate) < 0.01;
+    plan.interlaced = media.interlaced && sameFields;
+    plan.topFieldFirst = media.topFieldFirst;
+    plan.deinterlace = media.interlaced && !sameFields;
+    plan.timecode = retimedTimecode(media.timecode, media.info.frameRate, plan.frameDuration);
 
     QStringList notes;
     if (body.frameRate.isSource() && media.info.frameRate < 1)
         notes << QStringLiteral("Frame rate was missing, using 24 fps.");
     if (media.info.hasAlpha && !keepsAlpha(body.codec))
         notes << QStringLiteral("Alpha will not be kept.");
+
+    if (plan.interlaced)
+        notes << QStringLiteral("Interlaced, fields kept.");
+    if (plan.deinterlace)
+        notes << QStringLiteral("Interlaced, deinterlaced for the new size or rate.");
+    if (!plan.timecode.isEmpty())
+        notes << QStringLiteral("Starts at timecode %1.").arg(plan.timecode);
 
     const QString audioLabel = media.audio ? label(body.audio) : QStringLiteral("no audio");
     const QString mainLine = displayName(body.codec) + QStringLiteral("  ") +

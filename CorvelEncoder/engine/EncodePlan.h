@@ -30,10 +30,17 @@ struct EncodePlan
     PixelSize renderSize;
     double fps = 0;
     RationalTime frameDuration;
-    int quarterTurns = 0; // clockwise turns applied before scaling
-    ColorTags color;      // all three present
+    bool mirrored = false; // flipped left to right before turning
+    int quarterTurns = 0;  // clockwise turns applied before scaling
+    ColorTags color;       // all three present
     FileType fileType = FileType::quickTime;
     QString summary;
+    QString timecode; // the source's start timecode at the output rate; empty without one
+    // An interlaced source keeps its fields at its own height and rate; otherwise its fields
+    // are merged into frames before anything is resized or retimed.
+    bool interlaced = false;
+    bool topFieldFirst = false;
+    bool deinterlace = false;
 };
 
 // What a video encoder is opened from.
@@ -52,6 +59,8 @@ struct VideoSettings
     bool allowFrameReordering = false;
     bool highProfile = false; // H.264 only
     bool sourceHasAlpha = false;
+    bool interlaced = false; // coded as fields
+    bool topFieldFirst = false;
 
     friend bool operator==(const VideoSettings&, const VideoSettings&) = default;
 };
@@ -119,6 +128,10 @@ private:
     QSet<QString> m_reserved;
     OutputJournal* m_journal = nullptr;
 };
+
+// The largest frame, source or output, an encode takes: 8192×4352, the most H.264 and HEVC
+// allow, whose working set still fits a desktop's memory.
+inline constexpr int64_t kMaxFramePixels = int64_t{8192} * 4352;
 
 // Turns the job's settings and an inspected source into a plan, claiming its output path: the
 // plan's file exists, empty, and belongs to whoever holds the plan.

@@ -1,12 +1,15 @@
 #include "CorvelEncoder/engine/EncoderChoice.h"
 
 #include "CorvelEncoder/engine/FFmpegHandles.h"
+#include "CorvelEncoder/engine/prores/ProResEncoder.h"
 
 extern "C" {
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -33,6 +36,29 @@ bool isProRes(Codec codec)
 {
     return codec == Codec::proRes422Proxy || codec == Codec::proRes422LT ||
            codec == Codec::proRes422 || codec == Codec::proRes422HQ || codec == Codec::proRes4444;
+}
+
+ProResProfile ownProResProfile(Codec codec)
+{
+    switch (codec) {
+    case Codec::proRes422Proxy:
+        return ProResProfile::proxy;
+    case Codec::proRes422LT:
+        return ProResProfile::lt;
+    case Codec::proRes422:
+        return ProResProfile::standard;
+    case Codec::proRes4444:
+        return ProResProfile::p4444;
+    default:
+        return ProResProfile::hq;
+    }
+}
+
+// Our own ProRes encoder unless CORVEL_PRORES_ENCODER=ffmpeg asks for prores_ks.
+bool useOwnProRes()
+{
+    const char* choice = std::getenv("CORVEL_PRORES_ENCODER");
+    return !choice || std::strcmp(choice, "ffmpeg") != 0;
 }
 
 const char* proResProfile(Codec codec)
@@ -110,6 +136,9 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
     }
     if (!codec)
         return std::unexpected(QStringLiteral("Could not start the encoder."));
+    // x265 refuses anything smaller with no reason the user could act on.
+    if (codec->id == AV_CODEC_ID_HEVC && (s.width < 16 || s.height < 16))
+        return std::unexpected(QStringLiteral("HEVC needs at least 16×16 pixels."));
 
     ff::CodecContextPtr ctx(avcodec_alloc_context3(codec));
     if (!ctx)
@@ -132,6 +161,14 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
     ctx->thread_count = 0; // one per core
     if (globalHeader)
         ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (s.interlaced) {
+        ctx->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+        ctx->field_order = s.topFieldFirst ? AV_FIELD_TT : AV_FIELD_BB;
+    }
+
+    // Our ProRes encoder codes whole frames only; fields kept as fields need prores_ks.
+    if (isProRes(s.codec) && useOwnProRes() && !s.interlaced)
+        return openProResEncoder(std::move(ctx), ownProResProfile(s.codec));
 
     AVDictionary* raw = nullptr;
     if (isProRes(s.codec)) {

@@ -17,6 +17,7 @@ extern "C" {
 #include <QFile>
 #include <QFileInfo>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,6 +30,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How long destroying a session waits for its cancelled worker.
+constexpr int kStopWaitMs = 5000;
+
+// Where an encode failed. The user's message is made from it in one place (userMessage), so
+// FFmpeg's internal texts ("Operation not permitted" from a decoder) never reach the user.
+enum class Stage
+{
+    none,       // the step's text is already the user's message
+    readSource, // demuxing
+    readVideo,  // decoding or filtering
+    readAudio,
+    writeVideo, // the encoders
+    writeAudio,
+    writeFile, // the muxer and the file system
+};
+
 // How one step of the graph ended.
 struct Step
 {
@@ -40,12 +57,60 @@ struct Step
     };
     Kind kind = Kind::ok;
     QString text;
+    Stage stage = Stage::none;
+    int code = 0; // AVERROR of the failing call; 0 when there is none
 
     static Step ok() { return {}; }
     static Step failed(QString text) { return {Kind::failed, std::move(text)}; }
+    static Step failed(Stage stage, int code = 0) { return {Kind::failed, {}, stage, code}; }
     static Step cancelled() { return {Kind::cancelled, {}}; }
     bool isOk() const { return kind == Kind::ok; }
 };
+
+// The system's reason, for the few failures a user can act on (a full disk, a permission);
+// any other code is FFmpeg's own and says nothing to the user.
+QString systemReason(int averror)
+{
+    switch (averror) {
+    case AVERROR(EIO):
+    case AVERROR(ENOSPC):
+    case AVERROR(EDQUOT):
+    case AVERROR(EFBIG):
+    case AVERROR(EACCES):
+    case AVERROR(EROFS):
+    case AVERROR(ENOENT):
+    case AVERROR(ENOMEM):
+        return u' ' + ff::errorText(averror);
+    default:
+        return {};
+    }
+}
+
+QString userMessage(const Step& step)
+{
+    switch (step.stage) {
+    case Stage::none:
+        return step.text;
+    case Stage::readSource:
+        return QStringLiteral("Could not read the source.") + systemReason(step.code);
+    case Stage::readVideo:
+        return QStringLiteral("Reading video failed.") + systemReason(step.code);
+    case Stage::readAudio:
+        return QStringLiteral("Reading audio failed.") + systemReason(step.code);
+    case Stage::writeVideo:
+        return QStringLiteral("Writing a video frame failed.") + systemReason(step.code);
+    case Stage::writeAudio:
+        return QStringLiteral("Writing audio failed.") + systemReason(step.code);
+    case Stage::writeFile:
+        return QStringLiteral("Could not write the output file.") + systemReason(step.code);
+    }
+    return step.text;
+}
+
+QString writeError(int averror)
+{
+    return userMessage(Step::failed(Stage::writeFile, averror));
+}
 
 const char* scaleMatrixName(const QString& matrix)
 {
@@ -74,22 +139,46 @@ QString channelLayoutText(int channels)
     return QString::fromLatin1(text);
 }
 
-// FFmpeg's own texts ("No such file or directory.") do not say which file; these do.
-QString writeError(int averror)
-{
-    return QStringLiteral("Could not write the output file. ") + ff::errorText(averror);
-}
-
-QString readError(int averror)
-{
-    return QStringLiteral("Could not read the source. ") + ff::errorText(averror);
-}
-
 void removeFile(const QString& path)
 {
     if (!path.isEmpty())
         QFile::remove(path);
 }
+
+// An encoder the session opened itself (audio), driven through the same seam as video.
+class ContextEncoder final : public VideoEncoder
+{
+public:
+    explicit ContextEncoder(AVCodecContext* ctx) : m_ctx(ctx) {}
+    AVCodecContext* context() const override { return m_ctx; }
+    int sendFrame(const AVFrame* frame) override { return avcodec_send_frame(m_ctx, frame); }
+    int receivePacket(AVPacket* packet) override { return avcodec_receive_packet(m_ctx, packet); }
+
+private:
+    AVCodecContext* m_ctx;
+};
+
+// One stream's way from its decoder through its filter to its encoder. Video and audio run
+// the same decoding and encoding code; only the filter they build differs.
+struct Lane
+{
+    explicit Lane(bool video) : isVideo(video) {}
+    const bool isVideo;
+    ff::FilterGraphPtr filter;
+    AVFilterContext* source = nullptr;
+    AVFilterContext* sink = nullptr;
+    std::array<int, 3> shape{};       // what the filter was built for: size and format, or rate,
+                                      // format and channels
+    int64_t end = AV_NOPTS_VALUE;     // where the last decoded frame ends, stream time base
+    int64_t lastOut = AV_NOPTS_VALUE; // last timestamp handed to the encoder, its time base
+    int64_t nextOut = AV_NOPTS_VALUE; // audio: where the next encoded frame must start
+    int64_t packets = 0;              // sent to the decoder
+    int64_t damaged = 0;              // packets or frames the decoder rejected
+    int64_t frames = 0;               // decoded
+
+    Stage readStage() const { return isVideo ? Stage::readVideo : Stage::readAudio; }
+    Stage writeStage() const { return isVideo ? Stage::writeVideo : Stage::writeAudio; }
+};
 
 // Everything one attempt at the encode opens. Destroyed before a retry or at the end.
 struct Graph
@@ -104,21 +193,9 @@ struct Graph
     ff::CodecContextPtr videoDecoder;
     ff::CodecContextPtr audioDecoder;
 
-    ff::FilterGraphPtr videoFilter;
-    AVFilterContext* videoSource = nullptr;
-    AVFilterContext* videoSink = nullptr;
-    int filterWidth = 0;
-    int filterHeight = 0;
-    int filterFormat = AV_PIX_FMT_NONE;
-    int64_t videoEnd = AV_NOPTS_VALUE; // where the last decoded frame ends, source time base
-
-    ff::FilterGraphPtr audioFilter;
-    AVFilterContext* audioSource = nullptr;
-    AVFilterContext* audioSink = nullptr;
-    int audioFilterRate = 0;
-    int audioFilterFormat = AV_SAMPLE_FMT_NONE;
-    int audioFilterChannels = 0;
-    int64_t nextAudioPts = AV_NOPTS_VALUE; // audio encoder time base, 1/sample rate
+    Lane videoLane{true};
+    Lane audioLane{false};
+    std::optional<ContextEncoder> audioCoder; // the audio encoder as its lane drives it
 
     std::unique_ptr<VideoEncoder> videoEncoder;
     ff::CodecContextPtr audioEncoder;
@@ -132,6 +209,17 @@ struct Graph
     bool didAppend = false; // a video packet reached the file
     int64_t framesEncoded = 0;
 
+    AVStream* in(const Lane& lane) const { return lane.isVideo ? inVideo : inAudio; }
+    AVCodecContext* decoder(const Lane& lane) const
+    {
+        return lane.isVideo ? videoDecoder.get() : audioDecoder.get();
+    }
+    VideoEncoder* encoder(const Lane& lane)
+    {
+        return lane.isVideo ? videoEncoder.get() : audioCoder ? &*audioCoder : nullptr;
+    }
+    AVStream* out(const Lane& lane) const { return lane.isVideo ? outVideo : outAudio; }
+
     int64_t startOffset = 0; // AV_TIME_BASE units
     double duration = 0;
     Clock::time_point startedAt;
@@ -141,6 +229,33 @@ struct Graph
     ff::FramePtr frame = ff::makeFrame();
     ff::FramePtr filtered = ff::makeFrame();
 };
+
+// Each frame thread of a decoder holds pictures of its own. One per core, as many as fit in
+// a fixed budget: at 8K that is three, so memory stays bounded whatever the size.
+int decoderThreads(const AVCodecParameters* par)
+{
+    constexpr int64_t kBudgetBytes = int64_t{768} << 20;
+    const int64_t frameBytes = std::max<int64_t>(int64_t{par->width} * par->height * 6, 1);
+    const int64_t fit = kBudgetBytes / frameBytes;
+    return fit > 16 ? 0 : static_cast<int>(std::max<int64_t>(fit, 1));
+}
+
+// What editors and libraries file footage by: creation time, title and comment, the start
+// timecode (QuickTime gets a tmcd track, MP4 a tag) and the audio track's language.
+void copyMetadata(Graph& g)
+{
+    AVFormatContext* out = g.output->get();
+    for (const char* key : {"creation_time", "title", "comment", "reel_name"}) {
+        if (const AVDictionaryEntry* tag = av_dict_get(g.input->metadata, key, nullptr, 0))
+            av_dict_set(&out->metadata, key, tag->value, 0);
+    }
+    if (!g.plan.timecode.isEmpty())
+        av_dict_set(&g.outVideo->metadata, "timecode", g.plan.timecode.toLatin1().constData(), 0);
+    if (const AVDictionaryEntry* language =
+            g.inAudio && g.outAudio ? av_dict_get(g.inAudio->metadata, "language", nullptr, 0)
+                                    : nullptr)
+        av_dict_set(&g.outAudio->metadata, "language", language->value, 0);
+}
 
 // Puts the filters of `chain` between `source` and `sink` and configures the graph.
 bool linkFilterChain(AVFilterGraph* graph, AVFilterContext* source, AVFilterContext* sink,
@@ -161,6 +276,51 @@ bool linkFilterChain(AVFilterGraph* graph, AVFilterContext* source, AVFilterCont
     avfilter_inout_free(&inputs);
     avfilter_inout_free(&outputs);
     return ok;
+}
+
+// More decoder or demuxer errors than this in a row end the retries for that packet.
+constexpr int kErrorsInARow = 64;
+// Damage judged before the end once this many packets were rejected.
+constexpr int64_t kDamageJudgedEarly = 500;
+
+// A stream fails when damage outweighs what it gave: more rejected packets than decoded
+// frames, or nothing decoded at all. That is judged at the end, and early once so many
+// packets were rejected that reading on is pointless. Less damage is skipped: the ffmpeg
+// program also decodes such files through.
+Step judgeDamage(const Lane& lane, bool atEnd)
+{
+    const bool outweighs = lane.damaged > lane.frames;
+    const bool fails = atEnd ? lane.packets > 0 && (lane.frames == 0 || outweighs)
+                             : outweighs && lane.damaged >= kDamageJudgedEarly;
+    return fails ? Step::failed(lane.readStage()) : Step::ok();
+}
+
+// Puts the frame on the source's timeline from 0 and returns how long it lasts, in the
+// stream's time base. A frame without a timestamp (AVI with packed B-frames) follows the one
+// before it.
+int64_t stamp(const Graph& g, const Lane& lane, AVFrame* frame)
+{
+    const AVStream* in = g.in(lane);
+    frame->pts = frame->best_effort_timestamp;
+    if (frame->pts != AV_NOPTS_VALUE)
+        frame->pts -= av_rescale_q(g.startOffset, AV_TIME_BASE_Q, in->time_base);
+    else
+        frame->pts = lane.end != AV_NOPTS_VALUE ? lane.end : 0;
+    if (!lane.isVideo)
+        return av_rescale_q(frame->nb_samples, {1, std::max(frame->sample_rate, 1)}, in->time_base);
+#if LIBAVUTIL_VERSION_MAJOR >= 58
+    int64_t duration = frame->duration;
+#else
+    int64_t duration = frame->pkt_duration;
+#endif
+    if (duration <= 0) {
+        AVRational rate = in->avg_frame_rate;
+        if (rate.num <= 0 || rate.den <= 0)
+            rate = in->r_frame_rate;
+        duration =
+            rate.num > 0 && rate.den > 0 ? av_rescale_q(1, av_inv_q(rate), in->time_base) : 0;
+    }
+    return duration;
 }
 
 } // namespace
@@ -202,6 +362,13 @@ public:
                              [this] { return m_stopped; });
     }
 
+    // After this, nothing the worker reports reaches the main thread: its session is gone.
+    void forgetContext()
+    {
+        std::lock_guard lock(m_contextMutex);
+        m_context = nullptr;
+    }
+
 private:
     static int interrupted(void* opaque)
     {
@@ -211,6 +378,9 @@ private:
 
     void post(std::function<void(FFmpegEncodeSession&)> fn)
     {
+        std::lock_guard lock(m_contextMutex);
+        if (!m_context)
+            return;
         QMetaObject::invokeMethod(
             m_context,
             [alive = m_alive, fn = std::move(fn)] {
@@ -236,24 +406,23 @@ private:
     Step finish(Graph& g);
     void cleanupPartial(Graph& g);
 
-    Step decodeVideo(Graph& g, const AVPacket* packet);
-    Step filterVideo(Graph& g, AVFrame* frame);
+    // Decodes one packet, or drains the decoder and everything after it for a null packet.
+    Step decode(Graph& g, Lane& lane, const AVPacket* packet);
+    // Feeds `frame` (null at the end) through the lane's filter and encodes all it gives back.
+    Step filter(Graph& g, Lane& lane, AVFrame* frame);
+    Step drainFilter(Graph& g, Lane& lane);
+    Step pullFiltered(Graph& g, Lane& lane);
     bool buildVideoFilter(Graph& g, const AVFrame* frame);
-    Step encodeVideo(Graph& g, AVFrame* frame);
-    Step decodeAudio(Graph& g, const AVPacket* packet);
-    Step filterAudio(Graph& g, AVFrame* frame);
     bool buildAudioFilter(Graph& g, const AVFrame* frame);
-    Step encodeAudio(Graph& g, AVFrame* frame);
-    // Feeds `frame` (null at the end) into a filter graph and encodes all it gives back.
-    Step filterAndEncode(Graph& g, AVFilterContext* source, AVFilterContext* sink, AVFrame* frame,
-                         Step (Worker::*encode)(Graph&, AVFrame*));
+    Step encode(Graph& g, Lane& lane, AVFrame* frame);
     Step writePacket(Graph& g, AVPacket* packet, AVStream* stream, AVRational encoderBase);
     void reportProgress(Graph& g, double fraction);
 
     const QString m_sourcePath;
     const JobSettings m_settings;
     const std::shared_ptr<EncoderChoice> m_encoders;
-    QObject* const m_context;
+    std::mutex m_contextMutex;
+    QObject* m_context; // guarded by m_contextMutex; null once the session is destroyed
     const std::shared_ptr<FFmpegEncodeSession*> m_alive;
     AVIOInterruptCB m_interrupt{};
 
@@ -277,7 +446,7 @@ void FFmpegEncodeSession::Worker::run()
     else if (end.kind == Step::Kind::cancelled)
         result = std::unexpected(EncodeFailure::cancelled());
     else
-        result = std::unexpected(EncodeFailure::message(end.text));
+        result = std::unexpected(EncodeFailure::message(userMessage(end)));
     post([result](FFmpegEncodeSession& s) {
         s.m_completed = true;
         // The owner may destroy the session from inside its completion handler.
@@ -357,7 +526,7 @@ Step FFmpegEncodeSession::Worker::openGraph(const InspectedMedia& media, Graph& 
 
     g.source.start(media.path);
     if (const int ret = g.input.open(media.path, &m_interrupt); ret < 0)
-        return cancelled() ? Step::cancelled() : Step::failed(readError(ret));
+        return cancelled() ? Step::cancelled() : Step::failed(Stage::readSource, ret);
     AVFormatContext* in = g.input.get();
     if (media.videoStream >= static_cast<int>(in->nb_streams))
         return Step::failed(QStringLiteral("Could not read video frames from this file."));
@@ -371,7 +540,7 @@ Step FFmpegEncodeSession::Worker::openGraph(const InspectedMedia& media, Graph& 
         avcodec_parameters_to_context(g.videoDecoder.get(), g.inVideo->codecpar) < 0)
         return Step::failed(QStringLiteral("Could not read video frames from this file."));
     g.videoDecoder->pkt_timebase = g.inVideo->time_base;
-    g.videoDecoder->thread_count = 0;
+    g.videoDecoder->thread_count = decoderThreads(g.inVideo->codecpar);
     g.videoDecoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(g.videoDecoder.get(), decoder, nullptr) < 0)
         return Step::failed(QStringLiteral("Could not read video frames from this file."));
@@ -444,6 +613,7 @@ void FFmpegEncodeSession::Worker::openAudio(const InspectedMedia& media, Graph& 
         if (avcodec_open2(ctx.get(), codec, nullptr) < 0)
             continue;
         g.audioEncoder = std::move(ctx);
+        g.audioCoder.emplace(g.audioEncoder.get());
         g.audio = candidate;
         return;
     }
@@ -491,6 +661,8 @@ std::optional<QString> FFmpegEncodeSession::Worker::tryStartWriter(Graph& g, boo
                                     static_cast<int>(g.plan.renderSize.height), g.plan.fps,
                                     body.bitrateMbps, g.plan.color, hardware);
     g.videoSettings.frameDuration = g.plan.frameDuration;
+    g.videoSettings.interlaced = g.plan.interlaced;
+    g.videoSettings.topFieldFirst = g.plan.topFieldFirst;
     const AVPixFmtDescriptor* sourceFormat = av_pix_fmt_desc_get(g.videoDecoder->pix_fmt);
     g.videoSettings.sourceHasAlpha = sourceFormat && (sourceFormat->flags & AV_PIX_FMT_FLAG_ALPHA);
     auto encoder = m_encoders->open(g.videoSettings, out->oformat->flags & AVFMT_GLOBALHEADER);
@@ -520,6 +692,7 @@ std::optional<QString> FFmpegEncodeSession::Worker::tryStartWriter(Graph& g, boo
 
     if (const int ret = g.output->openFile(); ret < 0)
         return writeError(ret);
+    copyMetadata(g);
     AVDictionary* options = nullptr;
     if (mp4)
         av_dict_set(&options, "movflags", "+faststart", 0);
@@ -541,6 +714,7 @@ Step FFmpegEncodeSession::Worker::pump(Graph& g)
     // movie. Stream formats (MPEG-TS) cut mid-packet just end, and that is no failure.
     const bool indexed = std::string_view(g.input->iformat->name).starts_with("mov,");
     int cutShortStream = -1;
+    int readErrors = 0;
     for (;;) {
         {
             std::unique_lock lock(m_mutex);
@@ -553,20 +727,28 @@ Step FFmpegEncodeSession::Worker::pump(Graph& g)
         if (ret == AVERROR_EOF) {
             if (cutShortStream < 0)
                 return Step::ok();
-            return Step::failed(g.inAudio && cutShortStream == g.inAudio->index
-                                    ? QStringLiteral("Reading audio failed.")
-                                    : QStringLiteral("Reading video failed."));
+            return Step::failed(g.inAudio && cutShortStream == g.inAudio->index ? Stage::readAudio
+                                                                                : Stage::readVideo);
         }
-        if (ret < 0)
-            return cancelled() ? Step::cancelled() : Step::failed(readError(ret));
+        if (ret < 0) {
+            if (cancelled())
+                return Step::cancelled();
+            // A damaged stretch of a stream format reads as a bad packet; the demuxer finds
+            // the next good one.
+            if (ret == AVERROR_INVALIDDATA && ++readErrors <= kErrorsInARow)
+                continue;
+            return Step::failed(Stage::readSource, ret);
+        }
+        readErrors = 0;
         cutShortStream =
             indexed && (packet->flags & AV_PKT_FLAG_CORRUPT) ? packet->stream_index : -1;
-        Step step;
-        if (packet->stream_index == g.inVideo->index)
-            step = decodeVideo(g, packet);
-        else if (g.inAudio && packet->stream_index == g.inAudio->index)
-            step = decodeAudio(g, packet);
+        Lane* lane = packet->stream_index == g.inVideo->index                ? &g.videoLane
+                     : g.inAudio && packet->stream_index == g.inAudio->index ? &g.audioLane
+                                                                             : nullptr;
+        Step step = lane ? decode(g, *lane, packet) : Step::ok();
         av_packet_unref(packet);
+        if (step.isOk() && lane)
+            step = judgeDamage(*lane, false);
         if (!step.isOk())
             return step;
     }
@@ -574,15 +756,19 @@ Step FFmpegEncodeSession::Worker::pump(Graph& g)
 
 Step FFmpegEncodeSession::Worker::finish(Graph& g)
 {
-    Step step = decodeVideo(g, nullptr);
+    Step step = decode(g, g.videoLane, nullptr);
     if (step.isOk() && g.audioDecoder)
-        step = decodeAudio(g, nullptr);
+        step = decode(g, g.audioLane, nullptr);
     if (!step.isOk())
         return step;
     if (cancelled())
         return Step::cancelled();
     if (g.framesEncoded == 0)
         return Step::failed(QStringLiteral("Could not read video frames from this file."));
+    for (const Lane* lane : {&g.videoLane, &g.audioLane}) {
+        if (Step judged = judgeDamage(*lane, true); !judged.isOk())
+            return judged;
+    }
     if (const int ret = av_write_trailer(g.output->get()); ret < 0)
         return cancelled() ? Step::cancelled() : Step::failed(writeError(ret));
     if (const int ret = g.output->close(); ret < 0)
@@ -593,44 +779,115 @@ Step FFmpegEncodeSession::Worker::finish(Graph& g)
     return Step::ok();
 }
 
-// Decodes one packet, or drains the decoder and everything after it for a null packet.
-Step FFmpegEncodeSession::Worker::decodeVideo(Graph& g, const AVPacket* packet)
+Step FFmpegEncodeSession::Worker::decode(Graph& g, Lane& lane, const AVPacket* packet)
 {
-    int ret = avcodec_send_packet(g.videoDecoder.get(), packet);
-    // A damaged packet costs a frame, as in any player; the rest of the movie still encodes.
-    if (ret < 0 && ret != AVERROR_INVALIDDATA && ret != AVERROR_EOF)
-        return Step::failed(ff::errorText(ret));
-    for (;;) {
+    AVCodecContext* decoder = g.decoder(lane);
+    if (packet)
+        ++lane.packets;
+    int ret = avcodec_send_packet(decoder, packet);
+    // A damaged packet costs what it held, as in any player; the rest of the movie still
+    // encodes. Whatever the decoder's complaint, it is counted, never shown.
+    if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN))
+        ++lane.damaged;
+    for (int errorsInARow = 0;;) {
         if (cancelled())
             return Step::cancelled();
         AVFrame* frame = g.frame.get();
-        ret = avcodec_receive_frame(g.videoDecoder.get(), frame);
+        ret = avcodec_receive_frame(decoder, frame);
         if (ret == AVERROR(EAGAIN))
             return Step::ok();
         if (ret == AVERROR_EOF)
             break;
-        if (ret == AVERROR_INVALIDDATA)
-            continue;
-        if (ret < 0)
-            return Step::failed(ff::errorText(ret));
-        frame->pts = frame->best_effort_timestamp;
-        if (frame->pts != AV_NOPTS_VALUE)
-            frame->pts -= av_rescale_q(g.startOffset, AV_TIME_BASE_Q, g.inVideo->time_base);
-        Step step = filterVideo(g, frame);
+        if (ret < 0) {
+            ++lane.damaged;
+            // A decoder failing on every call is not asked forever.
+            if (++errorsInARow <= kErrorsInARow)
+                continue;
+            if (packet)
+                return Step::ok();
+            break;
+        }
+        errorsInARow = 0;
+        ++lane.frames;
+        const int64_t duration = stamp(g, lane, frame);
+        Step step = filter(g, lane, frame);
+        lane.end = lane.end == AV_NOPTS_VALUE ? frame->pts + duration
+                                              : std::max(lane.end, frame->pts + duration);
         av_frame_unref(frame);
         if (!step.isOk())
             return step;
     }
-    if (Step step = filterVideo(g, nullptr); !step.isOk())
+    if (Step step = filter(g, lane, nullptr); !step.isOk())
         return step;
-    return encodeVideo(g, nullptr);
+    return encode(g, lane, nullptr);
+}
+
+Step FFmpegEncodeSession::Worker::filter(Graph& g, Lane& lane, AVFrame* frame)
+{
+    if (frame) {
+        const std::array<int, 3> shape =
+            lane.isVideo
+                ? std::array{frame->width, frame->height, frame->format}
+                : std::array{frame->sample_rate, frame->format, frame->ch_layout.nb_channels};
+        if (!lane.filter || shape != lane.shape) {
+            // A picture size or audio layout changing mid-stream (broadcast recordings, joined
+            // segments) gets a new filter. Video drains the old one first so its last frames
+            // stay. Audio cannot: AAC takes a short frame only at the very end, so the old
+            // graph's last milliseconds give way and the new graph fills on from where the
+            // old one stopped.
+            if (lane.filter && lane.isVideo) {
+                if (Step step = drainFilter(g, lane); !step.isOk())
+                    return step;
+            }
+            if (!(lane.isVideo ? buildVideoFilter(g, frame) : buildAudioFilter(g, frame)))
+                return Step::failed(lane.readStage());
+            lane.shape = shape;
+        }
+    }
+    if (!lane.filter)
+        return Step::ok();
+    if (!frame)
+        return drainFilter(g, lane);
+    if (const int ret =
+            av_buffersrc_add_frame_flags(lane.source, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
+        ret < 0)
+        return Step::failed(lane.readStage(), ret);
+    return pullFiltered(g, lane);
+}
+
+Step FFmpegEncodeSession::Worker::drainFilter(Graph& g, Lane& lane)
+{
+    // The stream ends where its last frame ends. Closed at that frame's start instead, the
+    // fps filter would see the last frame as lasting no time and drop it.
+    if (const int ret = av_buffersrc_close(lane.source, lane.end != AV_NOPTS_VALUE ? lane.end : 0,
+                                           AV_BUFFERSRC_FLAG_PUSH);
+        ret < 0 && ret != AVERROR_EOF)
+        return Step::failed(lane.readStage(), ret);
+    return pullFiltered(g, lane);
+}
+
+Step FFmpegEncodeSession::Worker::pullFiltered(Graph& g, Lane& lane)
+{
+    for (;;) {
+        AVFrame* out = g.filtered.get();
+        const int ret = av_buffersink_get_frame(lane.sink, out);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            return Step::ok();
+        if (ret < 0)
+            return Step::failed(lane.readStage(), ret);
+        Step step = encode(g, lane, out);
+        av_frame_unref(out);
+        if (!step.isOk())
+            return step;
+    }
 }
 
 bool FFmpegEncodeSession::Worker::buildVideoFilter(Graph& g, const AVFrame* frame)
 {
-    g.videoFilter.reset(avfilter_graph_alloc());
-    g.videoSource = g.videoSink = nullptr;
-    if (!g.videoFilter)
+    Lane& lane = g.videoLane;
+    lane.filter.reset(avfilter_graph_alloc());
+    lane.source = lane.sink = nullptr;
+    if (!lane.filter)
         return false;
     const AVRational tb = g.inVideo->time_base;
     const AVRational sar =
@@ -645,27 +902,33 @@ bool FFmpegEncodeSession::Worker::buildVideoFilter(Graph& g, const AVFrame* fram
                                 .arg(sar.num)
                                 .arg(sar.den)
                                 .toLatin1();
-    if (avfilter_graph_create_filter(&g.videoSource, avfilter_get_by_name("buffer"), "in",
-                                     args.constData(), nullptr, g.videoFilter.get()) < 0 ||
-        avfilter_graph_create_filter(&g.videoSink, avfilter_get_by_name("buffersink"), "out",
-                                     nullptr, nullptr, g.videoFilter.get()) < 0)
+    if (avfilter_graph_create_filter(&lane.source, avfilter_get_by_name("buffer"), "in",
+                                     args.constData(), nullptr, lane.filter.get()) < 0 ||
+        avfilter_graph_create_filter(&lane.sink, avfilter_get_by_name("buffersink"), "out", nullptr,
+                                     nullptr, lane.filter.get()) < 0)
         return false;
     const AVPixelFormat target = g.videoEncoder->context()->pix_fmt;
     const AVPixelFormat formats[] = {target, AV_PIX_FMT_NONE};
-    if (av_opt_set_int_list(g.videoSink, "pix_fmts", formats, AV_PIX_FMT_NONE,
+    if (av_opt_set_int_list(lane.sink, "pix_fmts", formats, AV_PIX_FMT_NONE,
                             AV_OPT_SEARCH_CHILDREN) < 0)
         return false;
 
-    // Retime first so dropped frames are never scaled; turn upright, then fill the render size.
-    QString chain = QStringLiteral("fps=fps=%1/%2")
+    // Merge fields first, so nothing after mixes the two. Retime before scaling so dropped
+    // frames are never scaled; mirror and turn upright, then fill the render size.
+    QString chain = QString::fromLatin1(g.plan.deinterlace ? "bwdif=mode=send_frame," : "") +
+                    QStringLiteral("fps=fps=%1/%2")
                         .arg(g.plan.frameDuration.timescale)
                         .arg(g.plan.frameDuration.value);
     static const char* const turns[] = {"", ",transpose=clock", ",hflip,vflip",
                                         ",transpose=cclock"};
+    if (g.plan.mirrored)
+        chain += QStringLiteral(",hflip");
     chain += QLatin1StringView(turns[g.plan.quarterTurns & 3]);
-    chain += QStringLiteral(",scale=w=%1:h=%2:flags=bicubic")
+    // Kept fields have their chroma converted field by field.
+    chain += QStringLiteral(",scale=w=%1:h=%2:flags=bicubic:interl=%3")
                  .arg(g.plan.renderSize.width)
-                 .arg(g.plan.renderSize.height);
+                 .arg(g.plan.renderSize.height)
+                 .arg(g.plan.interlaced ? 1 : 0);
     // The plan's matrix is the source's own, or BT.709 for an untagged source: Y'CbCr passes
     // through unchanged (swscale would otherwise assume BT.601 and shift an HD picture's
     // colours), and RGB sources are converted with the matrix the file is tagged with.
@@ -675,147 +938,16 @@ bool FFmpegEncodeSession::Worker::buildVideoFilter(Graph& g, const AVFrame* fram
     chain += QStringLiteral(",setsar=1,format=pix_fmts=") +
              QLatin1StringView(av_get_pix_fmt_name(target));
 
-    bool ok = linkFilterChain(g.videoFilter.get(), g.videoSource, g.videoSink, chain);
-    g.filterWidth = frame->width;
-    g.filterHeight = frame->height;
-    g.filterFormat = frame->format;
-    return ok;
-}
-
-Step FFmpegEncodeSession::Worker::filterVideo(Graph& g, AVFrame* frame)
-{
-    if (frame && (!g.videoFilter || frame->width != g.filterWidth ||
-                  frame->height != g.filterHeight || frame->format != g.filterFormat)) {
-        if (!buildVideoFilter(g, frame))
-            return Step::failed(QStringLiteral("Could not read video frames from this file."));
-    }
-    if (!g.videoFilter)
-        return Step::ok();
-    if (frame && frame->pts != AV_NOPTS_VALUE) {
-        int64_t duration = frame->pkt_duration;
-        if (duration <= 0) {
-            AVRational rate = g.inVideo->avg_frame_rate;
-            if (rate.num <= 0 || rate.den <= 0)
-                rate = g.inVideo->r_frame_rate;
-            duration = rate.num > 0 && rate.den > 0
-                           ? av_rescale_q(1, av_inv_q(rate), g.inVideo->time_base)
-                           : 0;
-        }
-        g.videoEnd = g.videoEnd == AV_NOPTS_VALUE ? frame->pts + duration
-                                                  : std::max(g.videoEnd, frame->pts + duration);
-    }
-    if (!frame && g.videoEnd != AV_NOPTS_VALUE) {
-        // The stream ends where its last frame ends. Closed at that frame's start instead, the
-        // fps filter would see the last frame as lasting no time and drop it.
-        if (const int ret = av_buffersrc_close(g.videoSource, g.videoEnd, AV_BUFFERSRC_FLAG_PUSH);
-            ret < 0 && ret != AVERROR_EOF)
-            return Step::failed(ff::errorText(ret));
-    }
-    return filterAndEncode(g, g.videoSource, g.videoSink, frame, &Worker::encodeVideo);
-}
-
-Step FFmpegEncodeSession::Worker::filterAndEncode(Graph& g, AVFilterContext* source,
-                                                  AVFilterContext* sink, AVFrame* frame,
-                                                  Step (Worker::*encode)(Graph&, AVFrame*))
-{
-    if (const int ret = av_buffersrc_add_frame_flags(source, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
-        ret < 0 && ret != AVERROR_EOF)
-        return Step::failed(ff::errorText(ret));
-    for (;;) {
-        AVFrame* out = g.filtered.get();
-        const int ret = av_buffersink_get_frame(sink, out);
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-            return Step::ok();
-        if (ret < 0)
-            return Step::failed(ff::errorText(ret));
-        Step step = (this->*encode)(g, out);
-        av_frame_unref(out);
-        if (!step.isOk())
-            return step;
-    }
-}
-
-Step FFmpegEncodeSession::Worker::encodeVideo(Graph& g, AVFrame* frame)
-{
-    AVCodecContext* enc = g.videoEncoder->context();
-    double seconds = -1;
-    if (frame) {
-        if (cancelled())
-            return Step::cancelled();
-        frame->pts =
-            av_rescale_q(frame->pts, av_buffersink_get_time_base(g.videoSink), enc->time_base);
-        frame->pict_type = AV_PICTURE_TYPE_NONE;
-        // prores_ks writes the tags it finds on each frame, not the context's.
-        frame->color_primaries = enc->color_primaries;
-        frame->color_trc = enc->color_trc;
-        frame->colorspace = enc->colorspace;
-        frame->color_range = enc->color_range;
-        seconds = frame->pts * av_q2d(enc->time_base);
-    }
-    int ret = g.videoEncoder->sendFrame(frame);
-    if (ret < 0 && ret != AVERROR_EOF)
-        return Step::failed(ff::errorText(ret));
-    if (frame) {
-        ++g.framesEncoded;
-        if (g.duration > 0)
-            reportProgress(g, seconds / g.duration);
-    }
-    for (;;) {
-        ff::PacketPtr owned = ff::makePacket();
-        AVPacket* packet = owned.get();
-        ret = g.videoEncoder->receivePacket(packet);
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-            return Step::ok();
-        if (ret < 0)
-            return Step::failed(ff::errorText(ret));
-        if (Step step = writePacket(g, packet, g.outVideo, enc->time_base); !step.isOk())
-            return step;
-        g.didAppend = true;
-    }
-}
-
-Step FFmpegEncodeSession::Worker::decodeAudio(Graph& g, const AVPacket* packet)
-{
-    int ret = avcodec_send_packet(g.audioDecoder.get(), packet);
-    if (ret < 0 && ret != AVERROR_INVALIDDATA && ret != AVERROR_EOF)
-        return Step::failed(ff::errorText(ret));
-    for (;;) {
-        AVFrame* frame = g.frame.get();
-        ret = avcodec_receive_frame(g.audioDecoder.get(), frame);
-        if (ret == AVERROR(EAGAIN))
-            return Step::ok();
-        if (ret == AVERROR_EOF)
-            break;
-        if (ret == AVERROR_INVALIDDATA)
-            continue;
-        if (ret < 0)
-            return Step::failed(ff::errorText(ret));
-        if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
-            const int64_t offset =
-                av_rescale_q(g.startOffset, AV_TIME_BASE_Q, g.inAudio->time_base);
-            frame->pts = av_rescale_q(frame->best_effort_timestamp - offset, g.inAudio->time_base,
-                                      {1, frame->sample_rate});
-        } else {
-            frame->pts = AV_NOPTS_VALUE;
-        }
-        Step step = filterAudio(g, frame);
-        av_frame_unref(frame);
-        if (!step.isOk())
-            return step;
-    }
-    if (Step step = filterAudio(g, nullptr); !step.isOk())
-        return step;
-    return encodeAudio(g, nullptr);
+    return linkFilterChain(lane.filter.get(), lane.source, lane.sink, chain);
 }
 
 bool FFmpegEncodeSession::Worker::buildAudioFilter(Graph& g, const AVFrame* frame)
 {
-    g.audioFilter.reset(avfilter_graph_alloc());
-    if (!g.audioFilter)
+    Lane& lane = g.audioLane;
+    lane.filter.reset(avfilter_graph_alloc());
+    lane.source = lane.sink = nullptr;
+    if (!lane.filter)
         return false;
-    g.audioFilterRate = frame->sample_rate;
-    g.audioFilterFormat = frame->format;
-    g.audioFilterChannels = frame->ch_layout.nb_channels;
     AVChannelLayout layout;
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
         av_channel_layout_default(&layout, frame->ch_layout.nb_channels);
@@ -824,76 +956,106 @@ bool FFmpegEncodeSession::Worker::buildAudioFilter(Graph& g, const AVFrame* fram
     char layoutText[128] = {};
     av_channel_layout_describe(&layout, layoutText, sizeof layoutText);
     av_channel_layout_uninit(&layout);
+    const AVRational tb = g.inAudio->time_base;
     const QByteArray args =
-        QStringLiteral("time_base=1/%1:sample_rate=%1:sample_fmt=%2:channel_layout=%3")
+        QStringLiteral("time_base=%1/%2:sample_rate=%3:sample_fmt=%4:channel_layout=%5")
+            .arg(tb.num)
+            .arg(tb.den)
             .arg(frame->sample_rate)
             .arg(QLatin1StringView(
                 av_get_sample_fmt_name(static_cast<AVSampleFormat>(frame->format))))
             .arg(QLatin1StringView(layoutText))
             .toLatin1();
-    if (avfilter_graph_create_filter(&g.audioSource, avfilter_get_by_name("abuffer"), "in",
-                                     args.constData(), nullptr, g.audioFilter.get()) < 0 ||
-        avfilter_graph_create_filter(&g.audioSink, avfilter_get_by_name("abuffersink"), "out",
-                                     nullptr, nullptr, g.audioFilter.get()) < 0)
+    if (avfilter_graph_create_filter(&lane.source, avfilter_get_by_name("abuffer"), "in",
+                                     args.constData(), nullptr, lane.filter.get()) < 0 ||
+        avfilter_graph_create_filter(&lane.sink, avfilter_get_by_name("abuffersink"), "out",
+                                     nullptr, nullptr, lane.filter.get()) < 0)
         return false;
     const AVCodecContext* enc = g.audioEncoder.get();
+    // Audio stays locked to the source's timeline: where packets are missing or were too
+    // damaged to decode, silence fills the gap, and overlaps are trimmed. PCM in QuickTime is
+    // stored back to back, so without this every hole would pull the rest of the sound early.
+    // It starts at the movie's start (or where a replaced graph stopped), so late audio is
+    // preceded by silence.
     const QString chain =
-        QStringLiteral("aresample=%1,aformat=sample_fmts=%2:sample_rates=%1:channel_layouts=%3")
+        QStringLiteral("aresample=%1:async=1:min_hard_comp=0.01:first_pts=%2,"
+                       "aformat=sample_fmts=%3:sample_rates=%1:channel_layouts=%4")
             .arg(enc->sample_rate)
+            .arg(lane.nextOut != AV_NOPTS_VALUE ? lane.nextOut : 0)
             .arg(QLatin1StringView(av_get_sample_fmt_name(enc->sample_fmt)))
             .arg(channelLayoutText(enc->ch_layout.nb_channels));
-    bool ok = linkFilterChain(g.audioFilter.get(), g.audioSource, g.audioSink, chain);
+    bool ok = linkFilterChain(lane.filter.get(), lane.source, lane.sink, chain);
     // AAC takes fixed-size frames.
     if (ok && enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
-        av_buffersink_set_frame_size(g.audioSink, enc->frame_size);
+        av_buffersink_set_frame_size(lane.sink, enc->frame_size);
     return ok;
 }
 
-Step FFmpegEncodeSession::Worker::filterAudio(Graph& g, AVFrame* frame)
+Step FFmpegEncodeSession::Worker::encode(Graph& g, Lane& lane, AVFrame* frame)
 {
-    // Broadcast recordings switch layouts (5.1 to stereo at an advert); the filter is rebuilt
-    // for the new input and keeps producing the encoder's format. The old graph is not flushed:
-    // AAC takes a short frame only at the very end, so its last few milliseconds are dropped.
-    const bool changed =
-        frame && g.audioFilter &&
-        (frame->sample_rate != g.audioFilterRate || frame->format != g.audioFilterFormat ||
-         frame->ch_layout.nb_channels != g.audioFilterChannels);
-    if (frame && (!g.audioFilter || changed) && !buildAudioFilter(g, frame))
-        return Step::failed(QStringLiteral("Reading audio failed."));
-    if (!g.audioFilter)
-        return Step::ok();
-    return filterAndEncode(g, g.audioSource, g.audioSink, frame, &Worker::encodeAudio);
-}
-
-Step FFmpegEncodeSession::Worker::encodeAudio(Graph& g, AVFrame* frame)
-{
-    AVCodecContext* enc = g.audioEncoder.get();
+    VideoEncoder* encoder = g.encoder(lane);
+    AVCodecContext* enc = encoder->context();
     if (frame) {
-        const bool first = g.nextAudioPts == AV_NOPTS_VALUE;
-        if (frame->pts == AV_NOPTS_VALUE)
-            frame->pts = first ? 0 : g.nextAudioPts;
-        else
+        if (cancelled())
+            return Step::cancelled();
+        if (frame->pts != AV_NOPTS_VALUE)
             frame->pts =
-                av_rescale_q(frame->pts, av_buffersink_get_time_base(g.audioSink), enc->time_base);
-        // Spliced sources overlap by a few samples; the muxer refuses time running backwards.
-        if (!first)
-            frame->pts = std::max(frame->pts, g.nextAudioPts);
-        g.nextAudioPts = frame->pts + frame->nb_samples;
+                av_rescale_q(frame->pts, av_buffersink_get_time_base(lane.sink), enc->time_base);
+        if (lane.isVideo) {
+            // Time only runs forward in the file. Where joined segments overlap, the new
+            // segment's first frames fall on slots already written and give way.
+            if (frame->pts == AV_NOPTS_VALUE ||
+                (lane.lastOut != AV_NOPTS_VALUE && frame->pts <= lane.lastOut))
+                return Step::ok();
+            frame->pict_type = AV_PICTURE_TYPE_NONE;
+            // prores_ks writes the tags it finds on each frame, not the context's.
+            frame->color_primaries = enc->color_primaries;
+            frame->color_trc = enc->color_trc;
+            frame->colorspace = enc->colorspace;
+            frame->color_range = enc->color_range;
+            // Encoders take the field order from each frame.
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100)
+            frame->flags &= ~(AV_FRAME_FLAG_INTERLACED | AV_FRAME_FLAG_TOP_FIELD_FIRST);
+            if (g.plan.interlaced)
+                frame->flags |= AV_FRAME_FLAG_INTERLACED |
+                                (g.plan.topFieldFirst ? AV_FRAME_FLAG_TOP_FIELD_FIRST : 0);
+#else
+            frame->interlaced_frame = g.plan.interlaced;
+            frame->top_field_first = g.plan.interlaced && g.plan.topFieldFirst;
+#endif
+        } else {
+            // The resampler keeps audio on the source's timeline; what is left is a few
+            // samples of overlap at a splice, and the muxer refuses time running backwards.
+            if (frame->pts == AV_NOPTS_VALUE)
+                frame->pts = lane.nextOut != AV_NOPTS_VALUE ? lane.nextOut : 0;
+            if (lane.nextOut != AV_NOPTS_VALUE)
+                frame->pts = std::max(frame->pts, lane.nextOut);
+            lane.nextOut = frame->pts + frame->nb_samples;
+        }
+        lane.lastOut = frame->pts;
     }
-    int ret = avcodec_send_frame(enc, frame);
+    int ret = encoder->sendFrame(frame);
     if (ret < 0 && ret != AVERROR_EOF)
-        return Step::failed(ff::errorText(ret));
+        return Step::failed(lane.writeStage(), ret);
+    if (frame && lane.isVideo) {
+        ++g.framesEncoded;
+        if (g.duration > 0)
+            reportProgress(g, frame->pts * av_q2d(enc->time_base) / g.duration);
+    }
     for (;;) {
-        ff::PacketPtr packet = ff::makePacket();
-        ret = avcodec_receive_packet(enc, packet.get());
+        ff::PacketPtr owned = ff::makePacket();
+        AVPacket* packet = owned.get();
+        ret = encoder->receivePacket(packet);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return Step::ok();
         if (ret < 0)
-            return Step::failed(ff::errorText(ret));
-        if (!g.outAudio)
+            return Step::failed(lane.writeStage(), ret);
+        AVStream* out = g.out(lane);
+        if (!out)
             continue;
-        if (Step step = writePacket(g, packet.get(), g.outAudio, enc->time_base); !step.isOk())
+        if (Step step = writePacket(g, packet, out, enc->time_base); !step.isOk())
             return step;
+        g.didAppend = g.didAppend || lane.isVideo;
     }
 }
 
@@ -937,9 +1099,16 @@ FFmpegEncodeSession::FFmpegEncodeSession(const QUuid& jobID, const QString& sour
 FFmpegEncodeSession::~FFmpegEncodeSession()
 {
     *m_alive = nullptr;
+    m_worker->forgetContext();
     if (m_thread.joinable()) {
         m_worker->cancel();
-        m_thread.join();
+        // A worker stuck where cancelling cannot reach it (a read from a hung network mount)
+        // would hold up quitting for good. It is left to end on its own: it owns all it uses,
+        // removes its partial file itself, and reports to no one.
+        if (m_worker->waitForStopped(kStopWaitMs))
+            m_thread.join();
+        else
+            m_thread.detach();
     }
     // May run inside a callback delivered through the context, so the context goes later.
     m_context->deleteLater();

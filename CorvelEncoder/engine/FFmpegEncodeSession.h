@@ -12,7 +12,8 @@ namespace corvel {
 
 // One encode on its own worker thread, which owns every FFmpeg object of the encode.
 // Created, driven and destroyed on the main thread; callbacks arrive there through the event
-// loop. Destroying a session that still runs cancels it and waits for its worker.
+// loop. Destroying a session that still runs cancels it and waits a few seconds for its worker;
+// a worker that does not stop by then is abandoned to finish on its own.
 class FFmpegEncodeSession final : public EncodeSession
 {
 public:

@@ -1,5 +1,9 @@
 #include "CorvelEncoder/engine/FFmpegHandles.h"
 
+#include <QFile>
+
+#include <sys/stat.h>
+
 namespace corvel::ff {
 
 QString errorText(int averror)
@@ -23,13 +27,36 @@ InputFile::~InputFile()
 
 int InputFile::open(const QString& path, const AVIOInterruptCB* interrupt)
 {
+    // Only a regular file can be a movie: opening a named pipe waits for a writer, and a
+    // device never ends.
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return AVERROR(errno);
+    if (!S_ISREG(st.st_mode))
+        return AVERROR(EINVAL);
     AVFormatContext* ctx = avformat_alloc_context();
     if (!ctx)
         return AVERROR(ENOMEM);
     if (interrupt)
         ctx->interrupt_callback = *interrupt;
+    // Movie containers only, read from this one local file. Playlists, concat lists and
+    // image-sequence patterns would pull in other files, and other protocols would reach
+    // beyond the file; the whitelist also binds anything a demuxer opens itself.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "format_whitelist",
+                "mov,matroska,mpegts,mpeg,mpegvideo,avi,asf,flv,mxf,dv,ogg,nut,ivf,"
+                "yuv4mpegpipe,h264,hevc,m4v,wtv,gxf,rm",
+                0);
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    // "file:" keeps a name with a colon from being read as another protocol.
+    const QByteArray url = "file:" + QFile::encodeName(path);
     // On failure avformat_open_input frees ctx itself.
-    int ret = avformat_open_input(&ctx, path.toUtf8().constData(), nullptr, nullptr);
+    int ret = avformat_open_input(&ctx, url.constData(), nullptr, &options);
+    av_dict_free(&options);
+    // A format outside the list is refused as an invalid argument; for the user it is simply
+    // not a movie.
+    if (ret == AVERROR(EINVAL))
+        return AVERROR_INVALIDDATA;
     if (ret < 0)
         return ret;
     m_ctx = ctx;

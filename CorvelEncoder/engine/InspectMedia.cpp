@@ -3,7 +3,6 @@
 #include "CorvelEncoder/engine/FFmpegHandles.h"
 
 extern "C" {
-#include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -119,6 +118,23 @@ std::optional<E> knownTag(const E& field, E end)
     return static_cast<E>(raw);
 }
 
+// The display matrix of a video stream, or null.
+const int32_t* displayMatrix(const AVStream* stream)
+{
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 29, 100)
+    const AVPacketSideData* data =
+        av_packet_side_data_get(stream->codecpar->coded_side_data,
+                                stream->codecpar->nb_coded_side_data, AV_PKT_DATA_DISPLAYMATRIX);
+    return data && data->size >= 9 * static_cast<int>(sizeof(int32_t))
+               ? reinterpret_cast<const int32_t*>(data->data)
+               : nullptr;
+#else
+    size_t size = 0;
+    const uint8_t* data = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    return data && size >= 9 * sizeof(int32_t) ? reinterpret_cast<const int32_t*>(data) : nullptr;
+#endif
+}
+
 int64_t roundHalfAway(double v)
 {
     return static_cast<int64_t>(std::llround(v));
@@ -132,6 +148,10 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
     const QFileInfo file(path);
     if (!file.exists() || file.isDir())
         return std::unexpected(InspectError::missingFile());
+    // Opening a named pipe waits for a writer and a device never ends.
+    if (!file.isFile())
+        return std::unexpected(InspectError::message(
+            QStringLiteral("This is not a regular file, so it cannot be read as a movie.")));
 
     ff::InputFile input;
     if (const int ret = input.open(path, interrupt); ret < 0)
@@ -161,28 +181,33 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
 
     media.naturalWidth = vpar->width;
     media.naturalHeight = vpar->height;
-    if (const auto* matrix = reinterpret_cast<const int32_t*>(
-            av_stream_get_side_data(video, AV_PKT_DATA_DISPLAYMATRIX, nullptr))) {
+    // Anamorphic sources (DV and DVD 16:9, HDV) store a narrower picture than they show; the
+    // display width is the stored width times the sample aspect.
+    const AVRational sar = av_guess_sample_aspect_ratio(fmt, const_cast<AVStream*>(video), nullptr);
+    const double shownWidth =
+        sar.num > 0 && sar.den > 0 ? media.naturalWidth * av_q2d(sar) : media.naturalWidth;
+    if (const int32_t* matrix = displayMatrix(video)) {
         media.a = matrix[0] / 65536.0;
         media.b = matrix[1] / 65536.0;
         media.c = matrix[3] / 65536.0;
         media.d = matrix[4] / 65536.0;
-        const double ccw = av_display_rotation_get(matrix);
-        if (std::isfinite(ccw)) {
-            // The matrix turns counter-clockwise; the picture needs the opposite turn.
-            const int turns = static_cast<int>(std::lround(-ccw / 90.0));
+        // A matrix with a negative determinant mirrors: the picture is flipped left to right
+        // and then turned. What remains is a rotation, rounded to the nearest quarter turn; any
+        // scale in the matrix is ignored, so the size comes from the turned frame alone.
+        media.mirrored = media.a * media.d - media.b * media.c < 0;
+        const double x = media.mirrored ? -media.a : media.a;
+        const double y = media.mirrored ? -media.b : media.b;
+        const double clockwise = std::atan2(y, x) * 180 / M_PI;
+        if (std::isfinite(clockwise) && (x != 0 || y != 0)) {
+            const int turns = static_cast<int>(std::lround(clockwise / 90.0));
             media.quarterTurns = ((turns % 4) + 4) % 4;
         }
     }
-    const double xs[] = {0, media.a * media.naturalWidth, media.c * media.naturalHeight,
-                         media.a * media.naturalWidth + media.c * media.naturalHeight};
-    const double ys[] = {0, media.b * media.naturalWidth, media.d * media.naturalHeight,
-                         media.b * media.naturalWidth + media.d * media.naturalHeight};
-    const auto [minX, maxX] = std::minmax_element(std::begin(xs), std::end(xs));
-    const auto [minY, maxY] = std::minmax_element(std::begin(ys), std::end(ys));
-    const int64_t displayWidth = roundHalfAway(std::abs(*maxX - *minX));
-    const int64_t displayHeight = roundHalfAway(std::abs(*maxY - *minY));
-    if (displayWidth < 2 || displayHeight < 2)
+    const bool sideways = media.quarterTurns % 2 == 1;
+    const int64_t displayWidth = roundHalfAway(sideways ? media.naturalHeight : shownWidth);
+    const int64_t displayHeight = roundHalfAway(sideways ? shownWidth : media.naturalHeight);
+    // A stretched sample aspect does not make a single column of pixels a picture.
+    if (displayWidth < 2 || displayHeight < 2 || vpar->width < 2 || vpar->height < 2)
         return std::unexpected(
             InspectError::message(QStringLiteral("The video has no usable frame size.")));
 
@@ -230,6 +255,19 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
             avcodec_find_decoder(apar->codec_id))
             media.audio =
                 AudioTags{static_cast<double>(apar->sample_rate), apar->ch_layout.nb_channels};
+    }
+
+    media.interlaced =
+        vpar->field_order != AV_FIELD_PROGRESSIVE && vpar->field_order != AV_FIELD_UNKNOWN;
+    media.topFieldFirst = vpar->field_order == AV_FIELD_TT || vpar->field_order == AV_FIELD_TB;
+
+    // A camera's start timecode: on the video track (QuickTime's tmcd track is read into it),
+    // else on the file.
+    for (const AVDictionary* tags : {static_cast<const AVDictionary*>(video->metadata),
+                                     static_cast<const AVDictionary*>(fmt->metadata)}) {
+        if (const AVDictionaryEntry* tc = av_dict_get(tags, "timecode", nullptr, 0);
+            tc && media.timecode.isEmpty())
+            media.timecode = QString::fromLatin1(tc->value);
     }
 
     media.info.width = displayWidth;

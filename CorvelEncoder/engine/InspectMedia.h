@@ -37,15 +37,21 @@ struct InspectedMedia
     int videoStream = -1;
     int audioStream = -1; // -1 without audio track; set even when its format is unreadable
     SourceInfo info;
-    double naturalWidth = 0; // stored frame size, before rotation
+    double naturalWidth = 0; // stored frame size, before the sample aspect and rotation
     double naturalHeight = 0;
     // Linear part of the display matrix (x' = a*x + c*y, y' = b*x + d*y); identity by default.
     double a = 1, b = 0, c = 0, d = 1;
-    // Clockwise quarter turns (0...3) that make the stored picture upright.
+    // What makes the stored picture upright: a left-right flip when the matrix mirrors, then
+    // clockwise quarter turns (0...3).
+    bool mirrored = false;
     int quarterTurns = 0;
     double duration = 0; // seconds
     ColorTags color;
     std::optional<AudioTags> audio;
+    QString timecode; // start timecode ("01:02:03:04"), empty without one
+    // Interlaced pictures and which field comes first; progressive or unknown otherwise.
+    bool interlaced = false;
+    bool topFieldFirst = false;
 };
 
 class InspectError

@@ -4,6 +4,7 @@
 #include "CorvelEncoder/engine/EncoderChoice.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoder/ui/Theme.h"
+#include "CorvelEncoder/ui/WheelGuard.h"
 #include "CorvelEncoderCore/FrameMath.h"
 #include "CorvelEncoderCore/Presets.h"
 
@@ -18,10 +19,10 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -65,6 +66,15 @@ QComboBox* picker(const QString& name, QWidget* parent)
     combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     combo->setMinimumContentsLength(8);
     return combo;
+}
+
+// The visible name of a picker whose entries alone do not say what it sets ("Source").
+QLabel* fieldLabel(const QString& text, QWidget* field, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(field);
+    label->setStyleSheet(QStringLiteral("color: %1;").arg(css(Theme::dim())));
+    return label;
 }
 
 QList<std::pair<QString, QString>> presetChoices(const QList<SavedPreset>& saved, bool custom)
@@ -123,6 +133,16 @@ InspectorPanel::InspectorPanel(AppModel& model, QWidget* parent) : QWidget(paren
         content));
     column->addStretch(1);
     m_scroll->setWidget(content);
+    guardWheel(content);
+    // Pickers, the folder fields and the Naming menu stand as tall as the text fields.
+    content->ensurePolished();
+    m_naming->ensurePolished();
+    const int fieldHeight = m_naming->sizeHint().height();
+    for (QComboBox* picker : content->findChildren<QComboBox*>())
+        picker->setFixedHeight(fieldHeight);
+    for (FolderButton* folder : content->findChildren<FolderButton*>())
+        folder->setFixedHeight(fieldHeight);
+    m_namingMenu->setFixedHeight(fieldHeight);
 
     auto* outer = new QVBoxLayout(this);
     // One pixel on the queue side for the edge line.
@@ -312,10 +332,8 @@ QWidget* InspectorPanel::buildOutputBlock()
     m_naming->setPlaceholderText(QStringLiteral("Name"));
     connect(m_naming, &QLineEdit::textEdited, this,
             [this](const QString& text) { m_model.setNaming(text); });
-    m_namingMenu = new QToolButton(widget);
+    m_namingMenu = new QPushButton(QStringLiteral("Naming"), widget);
     m_namingMenu->setObjectName(QStringLiteral("namingMenu"));
-    m_namingMenu->setText(QStringLiteral("Naming"));
-    m_namingMenu->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(m_namingMenu);
     for (const QString& pattern : namingPatterns()) {
         menu->addAction(pattern, this, [this, pattern] {
@@ -359,6 +377,7 @@ QWidget* InspectorPanel::buildImageBlock()
             m_model.setResolution(*mode);
         refresh();
     });
+    column->addWidget(fieldLabel(QStringLiteral("Resolution"), m_resolution, widget));
     column->addWidget(m_resolution);
 
     m_customSize = new QWidget(widget);
@@ -394,6 +413,7 @@ QWidget* InspectorPanel::buildImageBlock()
         m_model.setFrameRateSelection(choiceID(m_frameRate, index));
         refresh();
     });
+    column->addWidget(fieldLabel(QStringLiteral("Frame rate"), m_frameRate, widget));
     column->addWidget(m_frameRate);
 
     column->addWidget(caption(QStringLiteral("Resolution fits inside the target and keeps the "
@@ -471,7 +491,11 @@ void InspectorPanel::connectModel()
     const auto all = [this] {
         refresh();
     };
-    connect(&m_model, &AppModel::selectionChanged, this, all);
+    connect(&m_model, &AppModel::selectionChanged, this, [this] {
+        refresh();
+        // Another job: start from its title, not where the last one was scrolled to.
+        m_scroll->verticalScrollBar()->setValue(0);
+    });
     connect(&m_model, &AppModel::settingsChanged, this, all);
     connect(&m_model, &AppModel::savedPresetsChanged, this, all);
     // Rows coming or going can change which selected job comes first.

@@ -11,7 +11,6 @@ class QPushButton;
 class QScrollArea;
 class QSlider;
 class QSpinBox;
-class QToolButton;
 
 namespace corvel {
 
@@ -79,7 +78,7 @@ private:
 
     panelkit::FolderButton* m_outputFolder = nullptr;
     QLineEdit* m_naming = nullptr;
-    QToolButton* m_namingMenu = nullptr;
+    QPushButton* m_namingMenu = nullptr;
     QLabel* m_preview = nullptr;
     QCheckBox* m_reveal = nullptr;
 

@@ -86,6 +86,13 @@ void IntroSheet::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+bool IntroSheet::focusNextPrevChild(bool)
+{
+    // The card is modal: Tab must not reach the controls it covers.
+    m_continue->setFocus(Qt::TabFocusReason);
+    return true;
+}
+
 void IntroSheet::dragEnterEvent(QDragEnterEvent* event)
 {
     if (event->mimeData()->hasUrls())

@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
 #include <QToolTip>
 
 namespace corvel {
@@ -34,6 +35,49 @@ void drawText(QPainter* p, const QRect& rect, const QString& text, const QFont& 
     p->setPen(color);
     const QString elided = QFontMetrics(font).elidedText(text, Qt::ElideMiddle, rect.width());
     p->drawText(rect, int(align) | Qt::TextSingleLine, elided);
+}
+
+QString elided(const QString& text, const QFont& font, Qt::TextElideMode mode, int width)
+{
+    return QFontMetrics(font).elidedText(text, mode, width);
+}
+
+// A preset label is its name, sometimes followed by " · " and a state: the state goes first.
+QString fitPresetLabel(const QString& label, const QFont& font, int width)
+{
+    const QFontMetrics fm(font);
+    if (fm.horizontalAdvance(label) <= width)
+        return label;
+    const qsizetype dot = label.indexOf(QStringLiteral(" · "));
+    const QString name = dot > 0 ? label.left(dot) : label;
+    return fm.elidedText(name, Qt::ElideRight, width);
+}
+
+// Up to two lines broken at words; the second ends in an ellipsis when the text goes on.
+QString fitTwoLines(const QString& text, const QFont& font, int width)
+{
+    const QFontMetrics fm(font);
+    if (fm.horizontalAdvance(text) <= width)
+        return text;
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    QTextLine first = layout.createLine();
+    first.setLineWidth(width);
+    layout.endLayout();
+    const int cut = first.textLength();
+    const QString head = text.left(cut).trimmed();
+    const QString rest = text.mid(cut).trimmed();
+    if (rest.isEmpty())
+        return head;
+    return head + QChar::LineSeparator + fm.elidedText(rest, Qt::ElideRight, width);
+}
+
+// Whether a fitted text shows all of the original.
+bool isWhole(const QString& shown, const QString& full)
+{
+    QString joined = shown;
+    joined.replace(QChar::LineSeparator, QChar(' '));
+    return joined.simplified() == full.simplified();
 }
 
 void drawBar(QPainter* p, const QRectF& track, double fraction, const QColor& color)
@@ -114,16 +158,13 @@ void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
     p->setRenderHint(QPainter::Antialiasing);
 
     if (option.state & QStyle::State_Selected) {
-        QColor selected = Theme::accent();
-        selected.setAlphaF(0.22f);
-        p->fillRect(row, selected);
+        p->fillRect(row, Theme::selection());
     } else if (option.state & QStyle::State_MouseOver) {
-        p->fillRect(row, Theme::rgb(1, 1, 1, 0.03));
+        p->fillRect(row, Theme::isLight() ? Theme::rgb(0, 0, 0, 0.03) : Theme::rgb(1, 1, 1, 0.03));
     }
     p->fillRect(QRect(row.left(), row.bottom(), row.width(), 1), Theme::line());
 
     const QFont base = option.font;
-    const QFont primary = withSize(base, 10, QFont::Medium);
     const QFont secondary = withSize(base, 8.5);
     const QFont semibold = withSize(base, 9.5, QFont::DemiBold);
     const Columns c = columns(row);
@@ -135,12 +176,13 @@ void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
         return QRect(col.left(), row.top() + half, col.width(), half - 6);
     };
 
-    drawText(p, upper(c.source), job.sourceName(), primary, Theme::text());
-    drawText(p, lower(c.source), m_model.sourceLine(job), secondary, Theme::dim());
-    drawText(p, c.preset, m_model.presetLabel(job), base, Theme::text());
-    drawText(p, upper(c.output), m_model.previewFilename(job), base, Theme::text());
-    drawText(p, lower(c.output), QDir::toNativeSeparators(job.settings.outputDirectory), secondary,
-             Theme::mute());
+    for (const Piece& piece : pieces(option, job)) {
+        p->setFont(piece.font);
+        p->setPen(piece.color);
+        const bool twoLines = piece.shown.contains(QChar::LineSeparator);
+        const int flags = Qt::AlignLeft | (twoLines ? Qt::AlignTop : Qt::AlignVCenter);
+        p->drawText(piece.rect, flags, piece.shown);
+    }
 
     // Status: dot and title, then bar with percent and detail, or the failure.
     const QRect title = upper(c.status);
@@ -159,9 +201,7 @@ void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
     }
 
     const QRect detailLine = lower(c.status);
-    if (const std::optional<QString> failure = JobRowTexts::failureText(job)) {
-        drawText(p, detailLine, *failure, secondary, Theme::bad());
-    } else if (JobRowTexts::showsProgress(job)) {
+    if (JobRowTexts::showsProgress(job) && !JobRowTexts::failureText(job)) {
         const QFontMetrics fm(secondary);
         const QString percent = JobRowTexts::percentText(job);
         const QString detail = JobRowTexts::detailText(job);
@@ -179,6 +219,63 @@ void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
         drawText(p, text, detail, secondary, Theme::mute());
     }
     p->restore();
+}
+
+QList<JobRowDelegate::Piece> JobRowDelegate::pieces(const QStyleOptionViewItem& option,
+                                                    const EncodingJob& job) const
+{
+    const QRect row = option.rect;
+    const QFont base = option.font;
+    const QFont primary = withSize(base, 10, QFont::Medium);
+    const QFont secondary = withSize(base, 8.5);
+    const Columns c = columns(row);
+    const int half = row.height() / 2;
+    auto upper = [&](const QRect& col) {
+        return QRect(col.left(), row.top() + 6, col.width(), half - 6);
+    };
+    auto lower = [&](const QRect& col) {
+        return QRect(col.left(), row.top() + half, col.width(), half - 6);
+    };
+    auto piece = [](const QRect& rect, const QString& full, const QString& shown, const QFont& font,
+                    const QColor& color) {
+        return Piece{rect, full, shown, font, color};
+    };
+    auto line = [&](const QRect& rect, const QString& text, const QFont& font, const QColor& color,
+                    Qt::TextElideMode mode) {
+        return piece(rect, text, elided(text, font, mode, rect.width()), font, color);
+    };
+
+    const bool selected = option.state & QStyle::State_Selected;
+    const QString folder = QDir::toNativeSeparators(job.settings.outputDirectory);
+    const QString preset = m_model.presetLabel(job);
+    QList<Piece> list = {
+        line(upper(c.source), job.sourceName(), primary, Theme::text(), Qt::ElideMiddle),
+        line(lower(c.source), m_model.sourceLine(job), secondary, Theme::dim(), Qt::ElideRight),
+        piece(c.preset, preset, fitPresetLabel(preset, base, c.preset.width()), base,
+              Theme::text()),
+        line(upper(c.output), m_model.previewFilename(job), base, Theme::text(), Qt::ElideMiddle),
+        line(lower(c.output), folder, secondary, selected ? Theme::dim() : Theme::mute(),
+             Qt::ElideMiddle),
+    };
+    if (const std::optional<QString> failure = JobRowTexts::failureText(job)) {
+        const int top = row.top() + half - 2;
+        const QRect box(c.status.left(), top, c.status.width(), row.bottom() - top);
+        list.append(piece(box, *failure, fitTwoLines(*failure, secondary, box.width()), secondary,
+                          Theme::badText()));
+    }
+    return list;
+}
+
+QString JobRowDelegate::cutTextAt(const QStyleOptionViewItem& option, const QModelIndex& index,
+                                  const QPoint& pos) const
+{
+    if (!index.isValid() || index.row() >= m_model.jobs().size())
+        return {};
+    for (const Piece& piece : pieces(option, m_model.jobs().at(index.row()))) {
+        if (piece.rect.contains(pos) && !isWhole(piece.shown, piece.full))
+            return piece.full;
+    }
+    return {};
 }
 
 QSize JobRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const
@@ -213,6 +310,12 @@ bool JobRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
             QToolTip::showText(event->globalPos(), QStringLiteral("Show in File Manager"), view);
             return true;
         }
+        const QString whole = cutTextAt(option, index, event->pos());
+        if (!whole.isEmpty()) {
+            QToolTip::showText(event->globalPos(), whole, view);
+            return true;
+        }
+        QToolTip::hideText();
     }
     return QStyledItemDelegate::helpEvent(event, view, option, index);
 }

@@ -7,6 +7,7 @@
 namespace corvel {
 
 class AppModel;
+struct EncodingJob;
 
 // Paints a queue row in four columns (source, preset, output, status) straight from the job,
 // and handles the completed row's reveal button. Main thread; `model` must outlive it.
@@ -38,11 +39,26 @@ public:
                      const QModelIndex& index) override;
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override;
+    // The whole text under `pos` when the row shows it cut, else an empty string: what the
+    // row's tooltip says there.
+    QString cutTextAt(const QStyleOptionViewItem& option, const QModelIndex& index,
+                      const QPoint& pos) const;
 
 signals:
     void revealRequested(const QUuid& id);
 
 private:
+    // One text of a row as drawn: where, the whole text and the part that fits.
+    struct Piece
+    {
+        QRect rect;
+        QString full;
+        QString shown;
+        QFont font;
+        QColor color;
+    };
+    QList<Piece> pieces(const QStyleOptionViewItem& option, const EncodingJob& job) const;
+
     AppModel& m_model;
 };
 

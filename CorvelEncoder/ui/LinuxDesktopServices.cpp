@@ -1,18 +1,17 @@
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 
+#include "CorvelEncoder/ui/FileAndFolderChooser.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
-#include <QDBusUnixFileDescriptor>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QUrl>
-
-#include <unistd.h>
 
 namespace corvel {
 
@@ -35,11 +34,7 @@ QString caption(const QString& title, const QString& message)
 
 LinuxDesktopServices::LinuxDesktopServices() = default;
 
-LinuxDesktopServices::~LinuxDesktopServices()
-{
-    if (m_inhibitor >= 0)
-        ::close(m_inhibitor);
-}
+LinuxDesktopServices::~LinuxDesktopServices() = default;
 
 void LinuxDesktopServices::openPanel(const OpenPanelRequest& request,
                                      std::function<void(const QStringList& paths)> chosen)
@@ -50,15 +45,16 @@ void LinuxDesktopServices::openPanel(const OpenPanelRequest& request,
         const QString folder = QFileDialog::getExistingDirectory(m_window, title, QDir::homePath());
         if (!folder.isEmpty())
             paths.append(folder);
+    } else if (request.canChooseDirectories) {
+        FileAndFolderChooser chooser(request.title, request.message, request.nameFilters, m_window);
+        if (chooser.exec() == QDialog::Accepted)
+            paths = chooser.chosenPaths();
     } else {
-        // Folders have their own command; a file dialog opens a folder instead of choosing it.
         QFileDialog dialog(m_window, title, QDir::homePath());
         dialog.setFileMode(request.allowsMultipleSelection ? QFileDialog::ExistingFiles
                                                            : QFileDialog::ExistingFile);
         if (!request.nameFilters.isEmpty())
             dialog.setNameFilters(request.nameFilters);
-        if (!request.message.isEmpty())
-            dialog.setLabelText(QFileDialog::FileName, request.message);
         if (dialog.exec() == QDialog::Accepted)
             paths = dialog.selectedFiles();
     }
@@ -105,8 +101,14 @@ void LinuxDesktopServices::revealFiles(const QStringList& paths)
         if (reply.type() == QDBusMessage::ReplyMessage)
             return;
     }
-    for (const QString& folder : containingFolders(paths))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    for (const QString& folder : containingFolders(paths)) {
+        const QUrl url = QUrl::fromLocalFile(folder);
+        const bool opened = m_openFolder ? m_openFolder(url) : QDesktopServices::openUrl(url);
+        if (!opened && m_report)
+            m_report(QStringLiteral("Could not show %1: no file manager answered and the folder "
+                                    "could not be opened.")
+                         .arg(QDir::toNativeSeparators(folder)));
+    }
 }
 
 bool LinuxDesktopServices::isApplicationActive() const
@@ -133,29 +135,12 @@ void LinuxDesktopServices::activateApplication()
 
 void LinuxDesktopServices::disableAutomaticTermination(const QString& reason)
 {
-    if (m_inhibitDepth++ > 0 || m_inhibitor >= 0)
-        return;
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-    call << QStringLiteral("sleep:idle") << QApplication::applicationDisplayName() << reason
-         << QStringLiteral("block");
-    const QDBusReply<QDBusUnixFileDescriptor> reply = bus.call(call, QDBus::Block, kBusTimeoutMs);
-    if (reply.isValid() && reply.value().isValid())
-        m_inhibitor = ::dup(reply.value().fileDescriptor());
+    m_sleep.hold(QApplication::applicationDisplayName(), reason);
 }
 
 void LinuxDesktopServices::enableAutomaticTermination(const QString&)
 {
-    if (m_inhibitDepth == 0 || --m_inhibitDepth > 0)
-        return;
-    if (m_inhibitor >= 0) {
-        ::close(m_inhibitor);
-        m_inhibitor = -1;
-    }
+    m_sleep.release();
 }
 
 } // namespace corvel

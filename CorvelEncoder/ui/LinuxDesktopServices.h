@@ -1,8 +1,10 @@
 #pragma once
 
 #include "CorvelEncoder/DesktopServices.h"
+#include "CorvelEncoder/SleepInhibitor.h"
 
 #include <QPointer>
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -11,8 +13,8 @@ namespace corvel {
 
 // The desktop operations on a Linux session: Qt file dialogs, the freedesktop file manager
 // interface on the session bus, taskbar attention, and a logind sleep inhibitor while encodes
-// run. Main thread only. Without a session bus, reveal falls back to opening the folder and
-// the inhibitor is skipped.
+// run. Main thread only. When no file manager takes a reveal, it opens the folder instead and
+// reports when that fails too; without a session bus the inhibitor is skipped.
 class LinuxDesktopServices final : public DesktopServices
 {
 public:
@@ -22,6 +24,16 @@ public:
 
     // The window dialogs belong to and attention is asked for; may change or vanish.
     void setWindow(QWidget* window) { m_window = window; }
+    // Where a reveal that reached nothing is reported (the activity log).
+    void setFailureReporter(std::function<void(const QString& message)> report)
+    {
+        m_report = std::move(report);
+    }
+    // Opens a folder when no file manager takes the reveal; QDesktopServices unless replaced.
+    void setFolderOpener(std::function<bool(const QUrl& folder)> open)
+    {
+        m_openFolder = std::move(open);
+    }
 
     void openPanel(const OpenPanelRequest& request,
                    std::function<void(const QStringList& paths)> chosen) override;
@@ -35,7 +47,7 @@ public:
     void enableAutomaticTermination(const QString& reason) override;
 
     // Whether a sleep inhibitor is held now.
-    bool holdsInhibitor() const { return m_inhibitor >= 0; }
+    bool holdsInhibitor() const { return m_sleep.isHeld(); }
 
     // The folders to open when no file manager takes the reveal request: each distinct parent,
     // in first-seen order.
@@ -43,8 +55,9 @@ public:
 
 private:
     QPointer<QWidget> m_window;
-    int m_inhibitor = -1; // file descriptor from logind; closing it releases the inhibitor
-    int m_inhibitDepth = 0;
+    std::function<void(const QString&)> m_report;
+    std::function<bool(const QUrl&)> m_openFolder;
+    SleepInhibitor m_sleep;
 };
 
 } // namespace corvel

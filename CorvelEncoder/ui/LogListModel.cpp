@@ -54,7 +54,7 @@ QVariant LogListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return logStamp(line.date) + QStringLiteral("  ") + line.text;
     case Qt::ForegroundRole:
-        return line.isError ? Theme::bad() : Theme::dim();
+        return line.isError ? Theme::badText() : Theme::dim();
     default:
         return {};
     }

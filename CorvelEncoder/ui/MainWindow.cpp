@@ -8,8 +8,10 @@
 #include "CorvelEncoder/ui/QueueListModel.h"
 #include "CorvelEncoder/ui/SheetPresenter.h"
 #include "CorvelEncoder/ui/Theme.h"
+#include "CorvelEncoder/ui/WheelGuard.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -32,6 +34,8 @@
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace corvel {
 
@@ -106,13 +110,21 @@ QIcon glyphIcon(Glyph glyph, const QColor& color, int size = 16)
         p.drawPath(path);
         break;
     }
-    case Glyph::film:
-        p.drawRoundedRect(QRectF(s * 0.14, s * 0.28, s * 0.72, s * 0.5), 2, 2);
-        p.drawLine(QPointF(s * 0.22, s * 0.18), QPointF(s * 0.78, s * 0.18));
-        p.drawLine(QPointF(s * 0.3, s * 0.08), QPointF(s * 0.7, s * 0.08));
-        p.drawLine(QPointF(s * 0.36, s * 0.28), QPointF(s * 0.36, s * 0.78));
-        p.drawLine(QPointF(s * 0.64, s * 0.28), QPointF(s * 0.64, s * 0.78));
+    case Glyph::film: {
+        // A strip of film: a frame between two rows of perforations.
+        const QRectF strip(s * 0.12, s * 0.18, s * 0.76, s * 0.64);
+        p.drawRoundedRect(strip, s * 0.06, s * 0.06);
+        p.drawLine(QPointF(s * 0.3, strip.top()), QPointF(s * 0.3, strip.bottom()));
+        p.drawLine(QPointF(s * 0.7, strip.top()), QPointF(s * 0.7, strip.bottom()));
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        for (int i = 0; i < 4; ++i) {
+            const qreal y = strip.top() + s * 0.07 + i * s * 0.145;
+            p.drawRect(QRectF(s * 0.17, y, s * 0.08, s * 0.07));
+            p.drawRect(QRectF(s * 0.75, y, s * 0.08, s * 0.07));
+        }
         break;
+    }
     case Glyph::eye:
     case Glyph::eyeSlash: {
         QPainterPath path;
@@ -149,17 +161,18 @@ QPushButton* chromeButton(const QString& title, Glyph glyph, bool prominent, QWi
     auto* button =
         new QPushButton(glyphIcon(glyph, prominent ? Qt::white : Theme::text(), 12), title, parent);
     button->setCursor(Qt::PointingHandCursor);
-    button->setFocusPolicy(Qt::NoFocus);
-    const QColor fill = prominent ? Theme::accent() : Theme::raised();
+    const QColor fill = prominent ? Theme::accentFill() : Theme::raised();
     button->setStyleSheet(
         QStringLiteral(
             "QPushButton { background: %1; color: %2; border: 1px solid %3; border-radius: 6px;"
             " padding: 5px 12px; font-weight: 600; }"
             "QPushButton:hover { background: %4; }"
+            "QPushButton:focus { border: 2px solid %8; padding: 4px 11px; }"
             "QPushButton:disabled { background: %5; color: %6; border-color: %7; }")
             .arg(css(fill), prominent ? QStringLiteral("white") : css(Theme::text()),
-                 css(Theme::lineStrong()), css(fill.lighter(115)), css(Theme::panel()),
-                 css(Theme::mute()), css(Theme::line())));
+                 css(prominent ? fill : Theme::edge()), css(fill.lighter(115)), css(Theme::panel()),
+                 css(Theme::mute()), css(Theme::line()),
+                 css(prominent ? QColor(Qt::white) : Theme::accent())));
     return button;
 }
 
@@ -328,9 +341,26 @@ MainWindow::MainWindow(AppModel& model, DesktopServices& desktop, QWidget* paren
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 0);
     split->setSizes({820, 360});
-    column->addWidget(split, 1);
-    column->addWidget(makeFooter());
-    column->addWidget(makeLogPane());
+    // The log pane sits under the footer; dragging the line above it sets its height.
+    auto* upper = new QWidget(central);
+    auto* upperColumn = new QVBoxLayout(upper);
+    upperColumn->setContentsMargins(0, 0, 0, 0);
+    upperColumn->setSpacing(0);
+    upperColumn->addWidget(split, 1);
+    upperColumn->addWidget(makeFooter());
+    m_logSplit = new QSplitter(Qt::Vertical, central);
+    m_logSplit->setObjectName(QStringLiteral("logSplit"));
+    m_logSplit->setChildrenCollapsible(false);
+    m_logSplit->setHandleWidth(3);
+    m_logSplit->setStyleSheet(
+        QStringLiteral("QSplitter::handle { background: %1; }").arg(css(Theme::line())));
+    m_logSplit->addWidget(upper);
+    m_logSplit->addWidget(makeLogPane());
+    m_logSplit->setStretchFactor(0, 1);
+    m_logSplit->setStretchFactor(1, 0);
+    connect(m_logSplit, &QSplitter::splitterMoved, this,
+            [this] { m_logHeight = m_logPane->height(); });
+    column->addWidget(m_logSplit, 1);
     setCentralWidget(central);
 
     m_dropHighlight = new DropHighlight(this);
@@ -383,6 +413,14 @@ QWidget* MainWindow::makeHeader()
     m_stopButton = chromeButton(QStringLiteral("Stop"), Glyph::stop, false, header);
     m_stopButton->setObjectName(QStringLiteral("stopButton"));
     connect(m_stopButton, &QPushButton::clicked, this, [this] { m_model.stopActive(); });
+    // Wide enough for either title, so "Resume" does not move the buttons beside it.
+    int primaryWidth = 0;
+    for (const QString& title : {QStringLiteral("Resume"), QStringLiteral("Start Queue")}) {
+        m_primaryButton->setText(title);
+        m_primaryButton->ensurePolished();
+        primaryWidth = std::max(primaryWidth, m_primaryButton->sizeHint().width());
+    }
+    m_primaryButton->setMinimumWidth(primaryWidth);
     for (QPushButton* button : {add, m_primaryButton, m_pauseButton, m_stopButton})
         row->addWidget(button);
     return header;
@@ -406,6 +444,7 @@ QWidget* MainWindow::makeBanner()
     m_bannerText->setWordWrap(true);
     m_bannerText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_bannerText->setStyleSheet(QStringLiteral("color: %1;").arg(css(Theme::text())));
+    m_bannerText->installEventFilter(this);
     auto* dismiss = new QPushButton(QStringLiteral("Dismiss"), m_banner);
     dismiss->setObjectName(QStringLiteral("dismissBanner"));
     dismiss->setFlat(true);
@@ -450,6 +489,12 @@ QWidget* MainWindow::makeQueuePane()
 
     connect(m_queueView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::pushSelection);
+    // The keys people use to take files off a list, where the list has the focus.
+    auto* remove = new QAction(QStringLiteral("Remove"), m_queueView);
+    remove->setShortcuts({QKeySequence(Qt::Key_Delete), QKeySequence(Qt::Key_Backspace)});
+    remove->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(remove, &QAction::triggered, this, [this] { m_model.remove(m_model.selectedIDs()); });
+    m_queueView->addAction(remove);
     connect(m_queueView, &QListView::customContextMenuRequested, this, [this](const QPoint& pos) {
         const QModelIndex index = m_queueView->indexAt(pos);
         if (!index.isValid())
@@ -525,7 +570,7 @@ QWidget* MainWindow::makeFooter()
     m_watchButton->setToolTip(QStringLiteral("Watch Folder"));
     m_watchButton->setCursor(Qt::PointingHandCursor);
     connect(m_watchButton, &QToolButton::clicked, this,
-            [this] { m_model.setShowWatchSettings(true); });
+            [this] { m_model.setShowWatchSettings(!m_model.showWatchSettings()); });
     row->addWidget(m_watchButton);
 
     m_parallel = new QSpinBox(footer);
@@ -539,6 +584,7 @@ QWidget* MainWindow::makeFooter()
         if (value != m_model.parallel())
             m_model.setParallel(value);
     });
+    guardWheel(m_parallel);
     row->addWidget(m_parallel);
 
     m_phase = new QLabel(footer);
@@ -581,7 +627,7 @@ QWidget* MainWindow::makeLogPane()
     QPalette palette = m_logView->palette();
     palette.setColor(QPalette::Base, Theme::field());
     m_logView->setPalette(palette);
-    m_logView->setFixedHeight(150);
+    m_logPane->setMinimumHeight(60);
     column->addWidget(m_logView);
     auto follow = [this] {
         m_logView->scrollToBottom();
@@ -712,8 +758,24 @@ void MainWindow::refreshCounts()
 void MainWindow::refreshBanner()
 {
     const std::optional<QString>& banner = m_model.banner();
-    m_bannerText->setText(banner.value_or(QString()));
     m_banner->setVisible(banner.has_value());
+    fitBanner();
+}
+
+void MainWindow::fitBanner()
+{
+    // Lines wrap at spaces; a word wider than the line (a long path) ends in an ellipsis
+    // instead of being cut, and the whole text stays in the tooltip.
+    const QString text = m_model.banner().value_or(QString());
+    const QFontMetrics fm(m_bannerText->font());
+    const int width = std::max(40, m_bannerText->contentsRect().width());
+    QStringList words = text.split(QLatin1Char(' '));
+    for (QString& word : words)
+        word = fm.elidedText(word, Qt::ElideMiddle, width);
+    const QString shown = words.join(QLatin1Char(' '));
+    if (m_bannerText->text() != shown)
+        m_bannerText->setText(shown);
+    m_bannerText->setToolTip(shown == text ? QString() : text);
 }
 
 void MainWindow::refreshWatch()
@@ -736,7 +798,13 @@ void MainWindow::refreshWatch()
 void MainWindow::refreshLog()
 {
     const bool open = m_model.logOpen();
+    if (!open && m_logPane->isVisible())
+        m_logHeight = m_logPane->height();
     m_logPane->setVisible(open);
+    if (open) {
+        const int total = m_logSplit->height();
+        m_logSplit->setSizes({std::max(0, total - m_logHeight), m_logHeight});
+    }
     m_logToggle->setText(open ? QStringLiteral("Hide Log") : QStringLiteral("Activity"));
     if (open)
         m_logView->scrollToBottom();
@@ -807,6 +875,10 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_bannerText && event->type() == QEvent::Resize) {
+        fitBanner();
+        return false;
+    }
     if (m_queueView && watched == m_queueView->viewport() && event->type() == QEvent::Resize) {
         if (auto* header = static_cast<QueueColumnHeader*>(
                 m_queueView->viewport()->property("corvelFitHeader").value<QObject*>()))

@@ -11,6 +11,7 @@ class QMenu;
 class QMimeData;
 class QPushButton;
 class QSpinBox;
+class QSplitter;
 class QStackedWidget;
 class QToolButton;
 
@@ -37,6 +38,7 @@ public:
 
     QListView* queueView() const { return m_queueView; }
     QueueListModel* queueModel() const { return m_queueModel; }
+    JobRowDelegate* rowDelegate() const { return m_delegate; }
     // Replaces the row painter (the window takes ownership).
     void setRowDelegate(JobRowDelegate* delegate);
     // The context menu of the job's row; the caller owns it.
@@ -61,6 +63,7 @@ private:
     void refreshQueueState();
     void refreshCounts();
     void refreshBanner();
+    void fitBanner();
     void refreshWatch();
     void refreshLog();
     void refreshEmpty();
@@ -90,6 +93,8 @@ private:
     QLabel* m_done = nullptr;
     QPushButton* m_logToggle = nullptr;
     QWidget* m_logPane = nullptr;
+    QSplitter* m_logSplit = nullptr;
+    int m_logHeight = 150;
     QListView* m_logView = nullptr;
     QWidget* m_dropHighlight = nullptr;
     QAction* m_pauseAction = nullptr;

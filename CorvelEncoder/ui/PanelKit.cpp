@@ -54,8 +54,20 @@ QString fieldChromeStyle()
 {
     return QStringLiteral("QLineEdit, QAbstractSpinBox { background: %1; color: %2;"
                           " border: 1px solid %3; border-radius: 5px; padding: 6px 8px; }"
-                          "QLineEdit:focus, QAbstractSpinBox:focus { border-color: %4; }")
-        .arg(css(Theme::field()), css(Theme::text()), css(Theme::line()), css(Theme::accent()));
+                          "QLineEdit:focus, QAbstractSpinBox:focus { border-color: %4; }"
+                          "QLineEdit:disabled, QAbstractSpinBox:disabled { background: %5;"
+                          " color: %6; border-color: %7; }"
+                          "QPushButton { background: %8; color: %2; border: 1px solid %3;"
+                          " border-radius: 5px; padding: 5px 12px; }"
+                          "QPushButton:hover { border-color: %4; }"
+                          "QPushButton:focus { border-color: %4; }"
+                          "QPushButton:disabled { color: %6; border-color: %7; }"
+                          "QPushButton::menu-indicator { subcontrol-origin: padding;"
+                          " subcontrol-position: center right; right: 7px; }"
+                          "#namingMenu { padding-right: 22px; }")
+        .arg(css(Theme::field()), css(Theme::text()), css(Theme::edge()), css(Theme::accent()),
+             css(Theme::panel()), css(Theme::mute()), css(Theme::lineStrong()),
+             css(Theme::raised()));
 }
 
 void setText(QLabel* label, const QString& text)
@@ -129,8 +141,13 @@ void FolderButton::paintEvent(QPaintEvent*)
     if (m_chrome) {
         QPainterPath shape;
         shape.addRoundedRect(box, 5, 5);
-        painter.fillPath(shape, isDown() ? Theme::raised() : Theme::field());
-        painter.setPen(QPen(hasFocus() ? Theme::accent() : Theme::line(), 1));
+        painter.fillPath(shape, isDown()      ? Theme::raised()
+                                : isEnabled() ? Theme::field()
+                                              : Theme::panel());
+        painter.setPen(QPen(hasFocus()    ? Theme::accent()
+                            : isEnabled() ? Theme::edge()
+                                          : Theme::lineStrong(),
+                            1));
         painter.drawPath(shape);
     } else if (isDown() || underMouse()) {
         QPainterPath shape;

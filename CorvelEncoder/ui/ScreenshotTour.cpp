@@ -4,7 +4,8 @@
 #include "CorvelEncoder/AppFiles.h"
 #include "CorvelEncoder/AppModel.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
-#include "CorvelEncoder/ui/DarkPalette.h"
+#include "CorvelEncoder/ui/Appearance.h"
+#include "CorvelEncoder/ui/FileAndFolderChooser.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 #include "CorvelEncoder/ui/MainWindow.h"
 #include "CorvelEncoderCore/Presets.h"
@@ -12,6 +13,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -77,7 +80,9 @@ EncodingJob sampleJob(const QString& name, JobStatus status, const char* presetI
         job.outputPath = job.settings.outputDirectory + QStringLiteral("/") + name;
         break;
     case JobStatus::failed:
-        job.errorMessage = QStringLiteral("This file could not be opened as a movie.");
+        job.errorMessage = QStringLiteral(
+            "This file could not be read: the container ends before its index, so the "
+            "encoder stopped while processing input.");
         break;
     default:
         break;
@@ -96,7 +101,7 @@ int main(int argc, char** argv)
     }
     const QString output = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(output);
-    applyDarkTheme(app);
+    applyAppearance(app, ColorScheme::dark);
 
     QTemporaryDir state;
     AppFilesStore store(state.filePath(QStringLiteral("Corvel Encoder")));
@@ -156,6 +161,38 @@ int main(int argc, char** argv)
     ok = save(window, output, QStringLiteral("watch-settings")) && ok;
     model.setShowWatchSettings(false);
     settle();
+
+    // The Add chooser, shown without waiting for a choice.
+    {
+        FileAndFolderChooser chooser(QStringLiteral("Add to Queue"),
+                                     QStringLiteral("Choose footage, a folder, or a job file "
+                                                    "from Corvel Brisk."),
+                                     {QStringLiteral("Movies and job files (*.mov *.mp4)")},
+                                     &window);
+        const QString rushes = state.filePath(QStringLiteral("Rushes"));
+        QDir().mkpath(rushes + QStringLiteral("/Day 2"));
+        for (const QString& name :
+             {QStringLiteral("A004_C001.mov"), QStringLiteral("cut.corveljob")})
+            QFile(rushes + u'/' + name).open(QIODevice::WriteOnly);
+        chooser.fileDialog()->setDirectory(rushes);
+        chooser.show();
+        ok = save(chooser, output, QStringLiteral("add-chooser")) && ok;
+    }
+
+    // The light scheme: the window reads its colours when built, so build another.
+    model.setSelection({jobs[4].id});
+    window.hide();
+    applyAppearance(app, ColorScheme::light);
+    {
+        MainWindow light(model, desktop);
+        light.move(0, 0);
+        light.show();
+        ok = save(light, output, QStringLiteral("light-main-window")) && ok;
+        model.setSelection({jobs[0].id});
+        ok = save(light, output, QStringLiteral("light-inspector-locked")) && ok;
+        model.setSelection({});
+        ok = save(light, output, QStringLiteral("light-inspector-defaults")) && ok;
+    }
 
     // Nothing was encoding for real: leave without touching the user's files.
     return ok ? 0 : 1;

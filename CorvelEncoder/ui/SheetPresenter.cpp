@@ -54,6 +54,12 @@ SheetPresenter::SheetPresenter(AppModel& model, QWidget* window)
             showIntro();
     });
 
+    // Focus cannot wander behind the introduction by any route (a click, a shortcut).
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (m_intro && now && now->window() == m_window && !isWithin(now, m_intro))
+            m_intro->setFocus(Qt::OtherFocusReason);
+    });
+
     setAboutShown(model.showAbout());
     setHelpShown(model.showHelp());
     setSavePresetShown(model.showSavePreset());

@@ -3,6 +3,7 @@
 #include "CorvelEncoder/AppModel.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoder/ui/Theme.h"
+#include "CorvelEncoder/ui/WheelGuard.h"
 #include "CorvelEncoderCore/Presets.h"
 
 #include <QCheckBox>
@@ -67,6 +68,7 @@ WatchSettingsPopover::WatchSettingsPopover(AppModel& model, QWidget* parent)
         m_model.setWatchPresetSelection(choiceID(m_preset, index));
         refresh();
     });
+    guardWheel(m_preset);
     column->addWidget(m_preset);
 
     m_processExisting =

@@ -2,25 +2,76 @@
 #include "CorvelEncoder/AppModel.h"
 #include "CorvelEncoder/IncomingOpener.h"
 #include "CorvelEncoder/IntakeFiles.h"
+#include "CorvelEncoder/QuitSignals.h"
 #include "CorvelEncoder/SingleInstance.h"
 #include "CorvelEncoder/StateFiles.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 #include "CorvelEncoder/engine/FFmpegSetup.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
-#include "CorvelEncoder/ui/DarkPalette.h"
+#include "CorvelEncoder/ui/Appearance.h"
+#include "CorvelEncoder/ui/DesktopNotifications.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 #include "CorvelEncoder/ui/MainWindow.h"
-#include "CorvelEncoder/ui/QuitSignals.h"
+#include "CorvelEncoder/ui/QueueFinishedNotifier.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QIcon>
 
 #include <csignal>
+#include <cstdio>
+#include <optional>
 
 using namespace corvel;
+
+namespace {
+
+// The desktop application's command line: files and links to queue, --help and --version.
+// Parsed once before the application object exists, so --help and --version print without a
+// display, and once after it has taken its own options (-platform, ...) out.
+struct DesktopCommandLine
+{
+    QStringList inputs;
+    std::optional<int> exitNow;
+};
+
+DesktopCommandLine readCommandLine(const QStringList& arguments, bool final)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version(QStringLiteral("version"), QString());
+    parser.addOptions({help, version});
+    const bool parsed = parser.parse(arguments);
+    if (parser.isSet(help)) {
+        std::fputs("Usage: corvel-encoder [--] [FILE or LINK...]\n\n"
+                   "Opens the Corvel Encoder window and queues the movies, folders, .corveljob\n"
+                   "files and corvelencoder:// links given; a running window takes them instead.\n"
+                   "corvel-encode encodes without a window.\n\n"
+                   "  -h, --help     show this text\n"
+                   "      --version  show the version\n",
+                   stdout);
+        return {{}, 0};
+    }
+    if (parser.isSet(version)) {
+        std::printf("%s %s\n", qPrintable(QString(CorvelIdentity::appName)),
+                    qPrintable(QString(CorvelIdentity::version)));
+        return {{}, 0};
+    }
+    if (!parsed && final) {
+        std::fprintf(stderr, "corvel-encoder: %s\n", qPrintable(parser.errorText()));
+        return {{}, 2};
+    }
+    // A path in front keeps a file whose name begins with a dash a file.
+    QStringList inputs{arguments.value(0)};
+    for (const QString& input : parser.positionalArguments())
+        inputs << (input.startsWith(u'-') ? QDir::current().absoluteFilePath(input) : input);
+    return {inputs, std::nullopt};
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -28,7 +79,17 @@ int main(int argc, char** argv)
     // its partial file and a state file keeps its last whole copy; the signal's default action
     // would kill the process mid-file.
     std::signal(SIGXFSZ, SIG_IGN);
+    {
+        QStringList raw;
+        for (int i = 0; i < argc; ++i)
+            raw << QString::fromLocal8Bit(argv[i]);
+        if (const auto early = readCommandLine(raw, false).exitNow)
+            return *early;
+    }
     QApplication app(argc, argv);
+    const DesktopCommandLine commandLine = readCommandLine(QApplication::arguments(), true);
+    if (commandLine.exitNow)
+        return *commandLine.exitNow;
     setUpFFmpeg();
     QApplication::setApplicationName(QString(CorvelIdentity::appName));
     QApplication::setApplicationDisplayName(QString(CorvelIdentity::appName));
@@ -37,7 +98,7 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QString(CorvelIdentity::bundleID));
     QApplication::setWindowIcon(QIcon::fromTheme(QString(CorvelIdentity::bundleID)));
 
-    const QList<QUrl> launchURLs = commandLineURLs(QApplication::arguments(), QDir::currentPath());
+    const QList<QUrl> launchURLs = commandLineURLs(commandLine.inputs, QDir::currentPath());
 
     // Claimed before any window exists: a second launch only hands over its files.
     SingleInstance instance(SingleInstance::defaultSocketPath());
@@ -46,7 +107,7 @@ int main(int argc, char** argv)
     QObject::connect(&instance, &SingleInstance::urlsReceived, &app,
                      [](const QList<QUrl>& urls) { IncomingOpener::shared().receive(urls); });
 
-    applyDarkTheme(app);
+    applyAppearance(app, desktopColorScheme());
 
     LinuxDesktopServices desktop;
     AppFilesStore store(AppFiles::supportDirectory());
@@ -59,6 +120,11 @@ int main(int argc, char** argv)
 
     MainWindow window(model, desktop);
     desktop.setWindow(&window);
+    desktop.setFailureReporter([&model](const QString& message) { model.log(message, true); });
+    DesktopNotifications notices;
+    QueueFinishedNotifier finished(model, desktop, [&notices](const QString& text, auto show) {
+        notices.send(text, QStringLiteral("Show Output Folder"), std::move(show));
+    });
 
     // Files opened from outside bring the window forward.
     QObject::connect(&instance, &SingleInstance::urlsReceived, &window,

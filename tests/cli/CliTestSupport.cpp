@@ -4,6 +4,9 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSet>
+
+#include <gtest/gtest.h>
 
 namespace corvel::clitest {
 
@@ -17,18 +20,30 @@ QList<QByteArray> CliRun::lines() const
 
 CliRun runEncoder(const QStringList& args, const QString& workingDirectory, const QString& home,
                   const std::function<void(const QByteArray& line, qint64 pid)>& whileRunning,
-                  int timeoutMs, const std::function<void()>& inChild)
+                  int timeoutMs, const std::function<void()>& inChild, const QStringList& env,
+                  int columns)
 {
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home);
-    env.insert(QStringLiteral("XDG_DATA_HOME"), QDir(home).filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), QDir(home).filePath(QStringLiteral("config")));
-    process.setProcessEnvironment(env);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& variable : QStringList{"HOME=" + home, "XDG_DATA_HOME=" + home + "/data",
+                                               "XDG_CONFIG_HOME=" + home + "/config"} +
+                                       env)
+        environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+    process.setProcessEnvironment(environment);
     process.setWorkingDirectory(workingDirectory);
     if (inChild)
         process.setChildProcessModifier(inChild);
-    process.start(QStringLiteral(CORVEL_ENCODE_PATH), args);
+    if (columns > 0) {
+        QString command =
+            QStringLiteral("stty cols %1 rows 24; exec '%2'").arg(columns).arg(CORVEL_ENCODE_PATH);
+        for (const QString& arg : args)
+            command +=
+                QStringLiteral(" '") + QString(arg).replace(u'\'', QStringLiteral("'\\''")) + u'\'';
+        process.start(QStringLiteral("script"),
+                      {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")});
+    } else {
+        process.start(QStringLiteral(CORVEL_ENCODE_PATH), args);
+    }
     CliRun run;
     if (!process.waitForStarted())
         return run;
@@ -63,25 +78,33 @@ CliRun runEncoder(const QStringList& args, const QString& workingDirectory, cons
 
 bool makeMovie(const QString& path, double seconds, const QString& size, bool audio)
 {
-    QStringList args{QStringLiteral("-v"),
-                     QStringLiteral("error"),
-                     QStringLiteral("-y"),
-                     QStringLiteral("-f"),
-                     QStringLiteral("lavfi"),
-                     QStringLiteral("-i"),
-                     QStringLiteral("testsrc2=size=%1:rate=24:duration=%2").arg(size).arg(seconds)};
+    QStringList args = QStringLiteral("-v error -y -f lavfi -i").split(u' ');
+    args << QStringLiteral("testsrc2=size=%1:rate=24:duration=%2").arg(size).arg(seconds);
     if (audio)
-        args << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-             << QStringLiteral("sine=frequency=440:sample_rate=48000:duration=%1").arg(seconds)
-             << QStringLiteral("-ac") << QStringLiteral("2") << QStringLiteral("-c:a")
-             << QStringLiteral("aac");
-    args << QStringLiteral("-c:v") << QStringLiteral("libx264") << QStringLiteral("-preset")
-         << QStringLiteral("ultrafast") << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p")
-         << path;
+        args << QStringLiteral("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=%1 -ac 2 "
+                               "-c:a aac")
+                    .arg(seconds)
+                    .split(u' ');
+    args << QStringLiteral("-c:v libx264 -preset ultrafast -pix_fmt yuv420p").split(u' ') << path;
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"), args);
     return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
            ffmpeg.exitCode() == 0;
+}
+
+QList<QJsonObject> eventsNamed(const CliRun& run, const char* name)
+{
+    static const QSet<QString> kinds = {"added",     "progress", "ready",  "finished", "failed",
+                                        "cancelled", "log",      "banner", "skipped",  "summary"};
+    QList<QJsonObject> some;
+    for (const QByteArray& line : run.lines()) {
+        const QJsonObject event = parseLine(line);
+        const QString kind = event.value(QStringLiteral("event")).toString();
+        EXPECT_TRUE(kinds.contains(kind)) << "not an event line: " << line.toStdString();
+        if (kind == QLatin1StringView(name))
+            some.append(event);
+    }
+    return some;
 }
 
 QJsonObject parseLine(const QByteArray& line)

@@ -32,14 +32,20 @@ struct CliRun
 // Runs corvel-encode with `args` in `workingDirectory`. HOME and XDG_DATA_HOME point below
 // `home`, so nothing of the user running the tests is read or written. `whileRunning` is
 // called with each stdout line as it arrives and may send the process a signal.
-// `inChild` runs in the child between fork and exec, to set limits or drop privileges.
+// `inChild` runs in the child between fork and exec, to set limits or drop privileges. `env`
+// adds NAME=value variables. With `columns`, the encoder runs on a pseudo-terminal that wide
+// (through script(1)), whose output, stderr included, arrives as `out`.
 CliRun runEncoder(const QStringList& args, const QString& workingDirectory, const QString& home,
                   const std::function<void(const QByteArray& line, qint64 pid)>& whileRunning = {},
-                  int timeoutMs = 60000, const std::function<void()>& inChild = {});
+                  int timeoutMs = 60000, const std::function<void()>& inChild = {},
+                  const QStringList& env = {}, int columns = 0);
 
 // Makes a movie with the ffmpeg program: `seconds` of a test pattern at `size` ("320x240"),
 // with a stereo tone when `audio`. Returns whether ffmpeg succeeded.
 bool makeMovie(const QString& path, double seconds, const QString& size, bool audio);
+
+// The JSON events called `name` on stdout; every line must be an event of a known kind.
+QList<QJsonObject> eventsNamed(const CliRun& run, const char* name);
 
 // The JSON object on one line, or an empty object when the line is not exactly one object.
 QJsonObject parseLine(const QByteArray& line);

@@ -1,9 +1,10 @@
-// What the command line accepts and refuses, and with which words and exit status.
+// What the command line accepts and refuses, and with which words, events and exit status.
 
 #include "CliTestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -11,51 +12,68 @@
 namespace corvel::clitest {
 namespace {
 
-TEST(OptionsTest, BadValuesAndUsageErrorsExitTwoWithTheJobFileText)
+TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    for (const char* name : {"clip.mov", "notes.txt"}) {
+    const QString clip = dir.filePath(QStringLiteral("clip.mov"));
+    ASSERT_TRUE(makeMovie(clip, 0.2, QStringLiteral("64x48"), false));
+    ASSERT_TRUE(QFile::copy(clip, dir.filePath(QStringLiteral("-dash.mov"))));
+    const QList<std::pair<const char*, QByteArray>> files = {
+        {"notes.txt", "notes\n"},
+        {"broken.mov", "this is not a movie\n"},
+        {"bad.corveljob", R"({"sources": ["clip.mov"], "quality": "ultra"})"},
+        {"cut.corveljob",
+         R"({"sender": "studio.corvel.brisk", "sources": ["clip.mov", "-dash.mov"]})"},
+    };
+    for (const auto& [name, bytes] : files) {
         QFile file(dir.filePath(QLatin1StringView(name)));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
     }
-    {
-        QFile file(dir.filePath(QStringLiteral("bad.corveljob")));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(R"({"sources": ["clip.mov"], "quality": "ultra"})");
-    }
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("empty")));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("renders")));
+    ASSERT_TRUE(QFile::copy(clip, dir.filePath(QStringLiteral("renders/clip_H264.mp4"))));
 
     struct Row
     {
         QStringList args;
         int exitCode;
-        const char* says;    // in stderr, or in stdout for exit 0
+        const char* says;    // in stderr
+        const char* emits;   // in stdout
         int errorLines = -1; // how many lines stderr has, when that matters
     };
+    // clang-format off
     const QList<Row> rows = {
-        {{"--resolution", "0x720", "clip.mov"}, 2, "Unknown resolution \"0x720\"."},
-        {{"--resolution=1920x", "clip.mov"}, 2, "Unknown resolution \"1920x\"."},
-        {{"--fps", "29.97fps", "clip.mov"}, 2, "Unknown frame rate."},
-        {{"--fps=0", "clip.mov"}, 2, "Unknown frame rate."},
-        {{"--audio", "MP3", "clip.mov"}, 2, "Unknown audio mode \"MP3\". Use AAC or PCM."},
-        {{"--quality", " Ultra ", "clip.mov"}, 2, "Unknown quality \"Ultra\"."},
-        {{"-p", "nonsense", "clip.mov"}, 2, "Unknown preset \"nonsense\"."},
-        {{"--bitrate", "fast", "clip.mov"}, 2, "Unknown bitrate \"fast\""},
-        {{"--reveal", "maybe", "clip.mov"}, 2, "Unknown reveal choice \"maybe\""},
-        {{"-j", "5", "clip.mov"}, 2, "--parallel takes 1 to 4"},
-        {{"--parallel=0", "clip.mov"}, 2, "--parallel takes 1 to 4"},
-        {{"--frobnicate", "clip.mov"}, 2, "Unknown option --frobnicate."},
-        {{"clip.mov", "-o"}, 2, "--output needs a value."},
-        {{}, 2, "Nothing to encode"},
-        {{"notes.txt"}, 2, "notes.txt: not a movie this app reads."},
-        {{"--watch", "nosuch"}, 2, "Cannot watch ", 1},
-        {{"bad.corveljob"}, 2, "Unknown quality \"ultra\"."},
-        {{"--version"}, 0, "Corvel Encoder 1.0.0\n"},
-        {{"--dry-run", "--audio=PCM", "--fps=25", "--bitrate=12.5", "--reveal=no", "-j2",
-          "clip.mov"},
-         0,
-         "clip.mov"},
+        {{"--resolution", "0x720", "clip.mov"}, 2, "Unknown resolution \"0x720\".", ""},
+        {{"--fps", "29.97fps", "clip.mov"}, 2, "Unknown frame rate.", ""},
+        {{"--audio", "MP3", "clip.mov"}, 2, "Unknown audio mode \"MP3\". Use AAC or PCM.", ""},
+        {{"--quality", " Ultra ", "clip.mov"}, 2, "Unknown quality \"Ultra\".", ""},
+        {{"--bitrate", "fast", "clip.mov"}, 2, "Unknown bitrate \"fast\"", ""},
+        {{"-j", "5", "clip.mov"}, 2, "--parallel takes 1 to 4", ""},
+        {{"--shard", "3/2", "clip.mov"}, 2, "--shard takes K/N", ""},
+        {{"--reveal", "yes", "clip.mov"}, 2, "Unknown option 'reveal'.", ""},
+        {{"clip.mov", "-o"}, 2, "Missing value after '-o'.", ""},
+        {{"-q", "-v", "clip.mov"}, 2, "--quiet and --verbose do not go together.", ""},
+        {{}, 2, "Nothing to encode", ""},
+        {{"--json", "-p", "x265", "a.mov"}, 2, "Unknown preset \"x265\".", R"("event":"log","text":"Unknown preset \"x265\".")"},
+        {{"notes.txt"}, 1, "notes.txt: not a movie this app reads.", ""},
+        {{"--watch", "nosuch"}, 2, "Cannot watch ", "", 1},
+        {{"bad.corveljob"}, 1, "bad.corveljob: Unknown quality \"ultra\".", ""},
+        {{"--json", "-n", "clip.mov", "nosuch/", "empty", "notes.txt"}, 1, "nosuch/: no such file or folder\nempty: no movies or job files in it\n",
+         R"({"event":"skipped","input":"notes.txt","reason":"not a movie this app reads."})"},
+        {{"--json", "-n", "broken.mov", "clip.mov"}, 1, "Failed broken.mov: ", R"("event":"failed")"},
+        {{"--json", "-n", "cut.corveljob"}, 0, "", R"({"error":false,"event":"log","text":"Added 2 files from Corvel Brisk"})"},
+        {{"-n", "--", "-dash.mov"}, 0, "", "-dash.mov -> "},
+        {{"--version"}, 0, "", "Corvel Encoder 1.0.0\n"},
+        {{"--help"}, 0, "", "--shard K/N"},
+        {{"--list-presets"}, 0, "", "prores-proxy, prores422proxy, proresproxy, proxy\n"},
+        {{"--list-presets", "--json"}, 0, "", R"("aliases":["avc","avc1"],"builtIn":true)"},
+        {{"-n", "-p", "h264", "--audio=PCM", "--bitrate=12.5", "-j2", "clip.mov"}, 0, "", "64×48  ·  24 fps  ·  H.264  ·  12.5 Mbps  ·  PCM"},
+        // A dry run reads the source and names the file it would write now.
+        {{"-n", "-p", "h264", "-o", "renders", "clip.mov"}, 0, "", "renders/clip_H264-2.mp4\n"},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args.join(u' ').toStdString());
         const CliRun run = runEncoder(
@@ -63,10 +81,18 @@ TEST(OptionsTest, BadValuesAndUsageErrorsExitTwoWithTheJobFileText)
                 row.args,
             dir.path(), dir.filePath(QStringLiteral("home")));
         EXPECT_EQ(run.exitCode, row.exitCode) << run.err.toStdString();
-        const QByteArray& text = row.exitCode == 0 ? run.out : run.err;
-        EXPECT_TRUE(text.contains(row.says)) << text.toStdString();
-        if (row.exitCode != 0) {
-            EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+        EXPECT_TRUE(run.err.contains(row.says)) << run.err.toStdString();
+        EXPECT_TRUE(run.out.contains(row.emits)) << run.out.toStdString();
+        EXPECT_TRUE(*row.emits != 0 || !run.out.contains('{')) << run.out.toStdString();
+        // Each message once per stream: a failure is not logged again in other words.
+        QList<QByteArray> errLines = run.err.split('\n');
+        errLines.removeAll(QByteArray());
+        EXPECT_EQ(QSet<QByteArray>(errLines.cbegin(), errLines.cend()).size(), errLines.size())
+            << run.err.toStdString();
+        for (const QByteArray& line : run.lines()) {
+            const QString error = parseLine(line).value(QStringLiteral("error")).toString();
+            EXPECT_TRUE(error.isEmpty() || run.out.count(error.toUtf8()) == 1)
+                << run.out.toStdString();
         }
         if (row.errorLines >= 0) {
             EXPECT_EQ(run.err.count('\n'), row.errorLines) << run.err.toStdString();

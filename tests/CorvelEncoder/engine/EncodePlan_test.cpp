@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 namespace corvel::test {
 namespace {
 
@@ -23,6 +21,7 @@ InspectedMedia media1080(double fps = 25, bool alpha = false, bool audio = true)
     media.naturalHeight = 1080;
     media.duration = 10;
     media.info = {1920, 1080, fps, 10, audio, alpha, QStringLiteral("H.264")};
+    media.timecode = QStringLiteral("01:00:00:12");
     if (audio) {
         media.audioStream = 1;
         media.audio = AudioTags{48000, 2};
@@ -32,6 +31,7 @@ InspectedMedia media1080(double fps = 25, bool alpha = false, bool audio = true)
 
 const QDateTime kNow = QDateTime::fromString(QStringLiteral("2026-03-04T10:00:00"), Qt::ISODate);
 
+// The summary names the start timecode, retimed to the output rate.
 TEST(EncodePlan, RateSizeNotesAndSummary)
 {
     struct Row
@@ -51,17 +51,21 @@ TEST(EncodePlan, RateSizeNotesAndSummary)
         {"missing rate", Codec::proRes422HQ, AudioMode::pcm, FrameRateMode::source(), 0, false,
          true, 24, RationalTime{1, 24},
          "ProRes 422 HQ  1920×1080  24 fps  PCM  →  clip_ProRes422HQ.mov Frame rate was "
-         "missing, using 24 fps."},
+         "missing, using 24 fps. Starts at timecode 01:00:00:12."},
         {"exact above the cap", Codec::h264, AudioMode::aac, FrameRateMode::exact(240), 25, false,
-         true, 120, RationalTime{1000, 120000}, "H.264  1920×1080  120 fps  AAC  →  clip_H264.mp4"},
+         true, 120, RationalTime{1000, 120000},
+         "H.264  1920×1080  120 fps  AAC  →  clip_H264.mp4 Starts at timecode 01:00:00:058."},
         {"exact below one", Codec::hevc, AudioMode::pcm, FrameRateMode::exact(0.5), 25, false,
-         false, 1, RationalTime{1000, 1000}, "HEVC  1920×1080  1 fps  no audio  →  clip_HEVC.mov"},
+         false, 1, RationalTime{1000, 1000},
+         "HEVC  1920×1080  1 fps  no audio  →  clip_HEVC.mov Starts at timecode 01:00:00:0."},
         {"NTSC source, alpha dropped", Codec::h264, AudioMode::aac, FrameRateMode::source(), 29.97,
          true, true, 29.97, RationalTime{1001, 30000},
-         "H.264  1920×1080  29.97 fps  AAC  →  clip_H264.mp4 Alpha will not be kept."},
+         "H.264  1920×1080  29.97 fps  AAC  →  clip_H264.mp4 Alpha will not be kept. Starts at "
+         "timecode 01:00:00:12."},
         {"alpha kept", Codec::proRes4444, AudioMode::aac, FrameRateMode::source(), 25, true, true,
          25, RationalTime{1, 25},
-         "ProRes 4444 (Alpha)  1920×1080  25 fps  AAC  →  clip_ProRes4444.mov"},
+         "ProRes 4444 (Alpha)  1920×1080  25 fps  AAC  →  clip_ProRes4444.mov Starts at timecode "
+         "01:00:00:12."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -83,7 +87,7 @@ TEST(EncodePlan, RateSizeNotesAndSummary)
     }
 }
 
-TEST(EncodePlan, OutputFolderIsCreatedOrTheFailureExplained)
+TEST(EncodePlan, OutputFolderIsCreatedWithItsParents)
 {
     QTemporaryDir scratch;
     const QString nested = scratch.path() + QStringLiteral("/a/b/c");
@@ -92,121 +96,66 @@ TEST(EncodePlan, OutputFolderIsCreatedOrTheFailureExplained)
     ASSERT_TRUE(plan.has_value());
     EXPECT_TRUE(QFileInfo(nested).isDir());
     OutputNames::shared().release(plan->outputPath);
+}
 
-    QFile file(scratch.path() + QStringLiteral("/plain"));
+TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
+{
+    QTemporaryDir folder;
+    QFile file(folder.filePath(QStringLiteral("plain")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
-    plan =
-        makePlan(media1080(),
-                 settingsFor(Codec::h264, AudioMode::aac, file.fileName() + QStringLiteral("/x")),
-                 QStringLiteral("/nowhere/clip.mov"), kNow);
-    ASSERT_FALSE(plan.has_value());
-    EXPECT_EQ(plan.error().description(),
-              QStringLiteral("Could not create the output folder. Not a directory."));
-}
-
-TEST(EncodePlan, RefusesToOverwriteTheSourceAndReleasesTheName)
-{
-    QTemporaryDir folder;
-    JobSettings settings = settingsFor(Codec::proRes422HQ, AudioMode::pcm, folder.path());
-    settings.body.namingPattern = QStringLiteral("{name}");
-    // The source is not on disk yet, so the unique name lands exactly on it.
-    const QString source = folder.path() + QStringLiteral("/clip.mov");
-    const auto plan = makePlan(media1080(), settings, source, kNow);
-    ASSERT_FALSE(plan.has_value());
-    EXPECT_EQ(plan.error().description(), QStringLiteral("Refusing to overwrite the source file."));
-    EXPECT_FALSE(OutputNames::shared().isReserved(source));
-}
-
-TEST(OutputNames, ConcurrentReservationsNeverShareAPath)
-{
-    QTemporaryDir folder;
-    constexpr int kThreads = 8;
-    QStringList paths[kThreads];
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 10; ++i)
-                paths[t] << OutputNames::shared().reserve(folder.path(), QStringLiteral("clip"),
-                                                          QStringLiteral("mov"));
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    QSet<QString> all;
-    for (const QStringList& list : paths) {
-        for (const QString& path : list)
-            all.insert(path);
-    }
-    EXPECT_EQ(all.size(), kThreads * 10);
-    EXPECT_TRUE(all.contains(folder.path() + QStringLiteral("/clip.mov")));
-    for (const QString& path : all)
-        OutputNames::shared().release(path);
-    EXPECT_EQ(
-        OutputNames::shared().reserve(folder.path(), QStringLiteral("clip"), QStringLiteral("mov")),
-        folder.path() + QStringLiteral("/clip.mov"));
-    OutputNames::shared().release(folder.path() + QStringLiteral("/clip.mov"));
-}
-
-TEST(WriterSettings, BitrateKeyFramesAndProfile)
-{
-    struct Row
-    {
-        Codec codec;
-        double fps;
-        double mbps;
-        int64_t bitRate;
-        int keyInterval;
-        bool high;
-    };
-    const Row rows[] = {
-        {Codec::h264, 29.97, 20, 20'000'000, 60, true},
-        {Codec::hevc, 29.97, 20, 20'000'000, 60, false},
-        {Codec::h264, 25, 0.05, 100'000, 50, true},
-        {Codec::hevcWithAlpha, 0.4, 5.5, 5'500'000, 1, false},
-        {Codec::h264, 23.976, 12.3456789, 12'345'678, 48, true},
-        {Codec::proRes422HQ, 25, 20, 0, 0, false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(rawValue(row.codec).toStdString() + " " + std::to_string(row.mbps));
-        const VideoSettings s = videoSettings(row.codec, 640, 360, row.fps, row.mbps, {}, false);
-        EXPECT_EQ(s.averageBitRate, row.bitRate);
-        EXPECT_EQ(s.maxKeyFrameInterval, row.keyInterval);
-        EXPECT_EQ(s.highProfile, row.high);
-        EXPECT_EQ(s.allowFrameReordering, usesBitrate(row.codec));
-    }
-    EXPECT_EQ(aacSettings(44100, 2, QualityTier::low).bitRate, 128'000);
-    EXPECT_EQ(aacSettings(44100, 2, QualityTier::veryHigh).bitRate, 320'000);
-}
-
-TEST(WriterSettings, AudioCandidatesInOrder)
-{
-    using C = AudioCandidate;
-    const auto pcm = [](double r, int c, int d) {
-        return C{pcmSettings(r, c, d), pcmSettings(r, c, d)};
-    };
-    const auto aac = [](double r, int c) {
-        return C{pcmSettings(r, c, 16), aacSettings(r, c, QualityTier::medium)};
-    };
+    const QString tooLarge = QStringLiteral(
+        " is too large to encode: a frame may have at most as many pixels as 8192×4352.");
     struct Row
     {
         const char* name;
-        AudioMode mode;
-        AudioTags source;
-        QList<C> expected;
+        QString output;
+        PixelSize custom; // for a custom size
+        PixelSize source; // stored, before rotation
+        QString message;
     };
+    const PixelSize hd{1920, 1080};
     const Row rows[] = {
-        {"PCM 96 kHz 6 ch", AudioMode::pcm, AudioTags{96000, 6},
-         QList<C>{pcm(96000, 6, 24), pcm(96000, 6, 16), pcm(48000, 2, 16)}},
-        {"PCM out of range", AudioMode::pcm, AudioTags{384000, 12},
-         QList<C>{pcm(48000, 8, 24), pcm(48000, 8, 16), pcm(48000, 2, 16)}},
-        {"AAC mono 22 kHz", AudioMode::aac, AudioTags{22050, 1},
-         QList<C>{aac(48000, 1), aac(22050, 1)}},
-        {"AAC 5.1", AudioMode::aac, AudioTags{44100, 6}, QList<C>{aac(48000, 2), aac(44100, 2)}},
+        {"folder under a file",
+         file.fileName() + "/x",
+         {},
+         hd,
+         QStringLiteral("Could not create the output folder. Not a directory.")},
+        // The source is not on disk yet, so the unique name lands exactly on it.
+        {"the source's own name",
+         folder.path(),
+         {},
+         hd,
+         QStringLiteral("Refusing to overwrite the source file.")},
+        {"output beyond 8K",
+         folder.path(),
+         {16384, 16384},
+         hd,
+         QStringLiteral("The output size 16384×9216") + tooLarge},
+        {"source beyond 8K",
+         folder.path(),
+         {},
+         {16000, 12000},
+         QStringLiteral("The source size 16000×12000") + tooLarge},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(audioCandidates(row.mode, row.source, QualityTier::medium), row.expected);
+        JobSettings settings = settingsFor(Codec::proRes422HQ, AudioMode::pcm, row.output);
+        settings.body.namingPattern = QStringLiteral("{name}");
+        if (row.custom.width > 0) {
+            settings.body.resolution = ResolutionMode::custom;
+            settings.body.customWidth = row.custom.width;
+            settings.body.customHeight = row.custom.height;
+        }
+        InspectedMedia media = media1080();
+        media.naturalWidth = static_cast<double>(row.source.width);
+        media.naturalHeight = static_cast<double>(row.source.height);
+        const QString source = folder.filePath(QStringLiteral("clip.mov"));
+        const auto plan = makePlan(media, settings, source, kNow);
+        ASSERT_FALSE(plan.has_value());
+        EXPECT_EQ(plan.error().description(), row.message);
+        EXPECT_EQ(filesIn(folder.path()), QStringList{QStringLiteral("plain")});
+        EXPECT_FALSE(OutputNames::shared().isReserved(source));
     }
 }
 

@@ -66,113 +66,56 @@ bool make(Source source, const QString& path)
                          x264 +
                          QStringList{"-color_primaries", "smpte170m", "-color_trc", "smpte170m",
                                      "-colorspace", "smpte170m", "-c:a", "pcm_s24le", path});
-    case Source::unreadableAudio: {
-        const QString plain = path + QStringLiteral(".plain.mov");
-        if (!runFFmpeg(lavfiVideo("320x240", "25", "2") +
-                       QStringList{"-f", "lavfi", "-i", "sine=duration=2"} + x264 +
-                       QStringList{"-c:a", "pcm_s16le", plain}))
-            return false;
-        QFile in(plain);
-        if (!in.open(QIODevice::ReadOnly))
-            return false;
-        QByteArray bytes = in.readAll();
-        in.close();
-        QFile::remove(plain);
-        // Rename the sample entry's format so no decoder claims it.
-        const qsizetype at = bytes.indexOf("sowt");
-        if (at < 0)
-            return false;
-        bytes.replace(at, 4, "zzzz");
-        QFile out(path);
-        return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
-    }
+    case Source::unreadableAudio:
+        // The sample entry's format renamed, so no decoder claims it.
+        return runFFmpeg(lavfiVideo("320x240", "25", "2") +
+                         QStringList{"-f", "lavfi", "-i", "sine=duration=2"} + x264 +
+                         QStringList{"-c:a", "pcm_s16le", path}) &&
+               rewrite(path, [](QByteArray& bytes) {
+                   const qsizetype at = bytes.indexOf("sowt");
+                   return at > 0 && !bytes.replace(at, 4, "zzzz").isEmpty();
+               });
     case Source::audioOnly:
         return runFFmpeg({"-f", "lavfi", "-i", "sine=duration=2", "-c:a", "aac", path});
-    case Source::layoutSwitch: {
-        const QString first = path + QStringLiteral(".1.ts");
-        const QString second = path + QStringLiteral(".2.ts");
-        const bool ok =
-            runFFmpeg(lavfiVideo("320x240", "25", "1") +
-                      QStringList{"-f", "lavfi", "-i", "sine=duration=1", "-ac", "6"} + x264 +
-                      QStringList{"-c:a", "aac", first}) &&
-            runFFmpeg(
-                lavfiVideo("320x240", "25", "1") +
-                QStringList{"-f", "lavfi", "-i", "sine=duration=1:sample_rate=48000", "-ac", "2"} +
-                x264 + QStringList{"-c:a", "aac", "-output_ts_offset", "1", second}) &&
-            runFFmpeg({"-i", "concat:" + first + "|" + second, "-c", "copy", path});
-        QFile::remove(first);
-        QFile::remove(second);
-        return ok;
-    }
+    case Source::layoutSwitch:
+        return joined(path, {lavfiVideo("320x240", "25", "1") +
+                                 QStringList{"-f", "lavfi", "-i", "sine=duration=1", "-ac", "6"} +
+                                 x264 + QStringList{"-c:a", "aac"},
+                             lavfiVideo("320x240", "25", "1") +
+                                 QStringList{"-f", "lavfi", "-i",
+                                             "sine=duration=1:sample_rate=48000", "-ac", "2"} +
+                                 x264 + QStringList{"-c:a", "aac", "-output_ts_offset", "1"}});
     case Source::truncated:
-    case Source::truncatedIndexFirst: {
-        const QString whole = path + QStringLiteral(".whole.mov");
-        const QStringList indexFirst = {"-movflags", "+faststart"};
-        if (!runFFmpeg(lavfiVideo("320x240", "25", "2") + x264 +
-                       (source == Source::truncatedIndexFirst ? indexFirst : QStringList()) +
-                       QStringList{whole}))
-            return false;
-        QFile in(whole);
-        QFile out(path);
-        const bool ok = in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly) &&
-                        out.write(in.read(in.size() / 2)) > 0;
-        out.close();
-        in.close();
-        QFile::remove(whole);
-        return ok;
-    }
-    case Source::notAMovie: {
-        QFile out(path);
-        return out.open(QIODevice::WriteOnly) &&
-               out.write("This is a shopping list, not a movie.\n") > 0;
-    }
-    case Source::zeroLength: {
-        QFile out(path);
-        return out.open(QIODevice::WriteOnly);
-    }
+    case Source::truncatedIndexFirst:
+        return runFFmpeg(lavfiVideo("320x240", "25", "2") + x264 +
+                         (source == Source::truncated ? QStringList()
+                                                      : QStringList{"-movflags", "+faststart"}) +
+                         QStringList{path}) &&
+               rewrite(path, [](QByteArray& bytes) {
+                   bytes.truncate(bytes.size() / 2);
+                   return true;
+               });
+    case Source::notAMovie:
+        return rewrite(path, [](QByteArray& bytes) {
+            bytes = "This is a shopping list, not a movie.\n";
+            return true;
+        });
+    case Source::zeroLength:
+        return rewrite(path, [](QByteArray&) { return true; });
     case Source::onePixelWide:
         return runFFmpeg({"-f", "lavfi", "-i", "color=size=2x16:rate=25:duration=1", "-vf",
                           "scale=1:16", "-c:v", "rawvideo", "-pix_fmt", "gray", path});
-    case Source::hd1080:
-        return runFFmpeg(lavfiVideo("1920x1080", "24000/1001", "10") +
-                         QStringList{"-f", "lavfi", "-i", "sine=duration=10", "-ac", "2", "-c:v",
-                                     "libx264", "-preset", "veryfast", "-b:v", "12M", "-c:a", "aac",
-                                     path});
     }
     return false;
 }
 
 const char* fileName(Source source)
 {
-    switch (source) {
-    case Source::h264Aac:
-        return "h264-bframes-aac.mov";
-    case Source::proResAlpha:
-        return "prores-alpha.mov";
-    case Source::rotated:
-        return "rotated.mp4";
-    case Source::pcm96k6ch:
-        return "pcm96k-6ch.mov";
-    case Source::unreadableAudio:
-        return "unreadable-audio.mov";
-    case Source::audioOnly:
-        return "audio-only.m4a";
-    case Source::truncated:
-        return "truncated.mov";
-    case Source::truncatedIndexFirst:
-        return "truncated-index-first.mov";
-    case Source::layoutSwitch:
-        return "layout-switch.ts";
-    case Source::notAMovie:
-        return "not-a-movie.mov";
-    case Source::zeroLength:
-        return "zero-length.mov";
-    case Source::onePixelWide:
-        return "one-pixel.mov";
-    case Source::hd1080:
-        return "hd1080.mp4";
-    }
-    return "unknown";
+    static const char* const names[] = {
+        "h264-bframes-aac.mov", "prores-alpha.mov", "rotated.mp4",     "pcm96k-6ch.mov",
+        "unreadable-audio.mov", "audio-only.m4a",   "truncated.mov",   "truncated-index-first.mov",
+        "layout-switch.ts",     "not-a-movie.mov",  "zero-length.mov", "one-pixel.mov"};
+    return names[static_cast<int>(source)];
 }
 
 } // namespace
@@ -192,6 +135,29 @@ QString sourcePath(Source source)
         QFile::rename(partial, path);
     QFile::remove(partial);
     return path;
+}
+
+bool joined(const QString& path, const QList<QStringList>& segments)
+{
+    QStringList parts;
+    for (const QStringList& args : segments) {
+        parts << path + QStringLiteral(".%1.ts").arg(parts.size());
+        if (!runFFmpeg(args + QStringList{parts.last()}))
+            return false;
+    }
+    const bool ok = runFFmpeg({"-i", "concat:" + parts.join(u'|'), "-c", "copy", path});
+    for (const QString& part : parts)
+        QFile::remove(part);
+    return ok;
+}
+
+bool rewrite(const QString& path, const std::function<bool(QByteArray& bytes)>& edit)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = file.readAll();
+    return edit(bytes) && file.resize(0) && file.write(bytes) == bytes.size();
 }
 
 bool runFFmpeg(const QStringList& args)
@@ -312,6 +278,37 @@ ScriptedEncoderChoice::open(const VideoSettings& settings, bool globalHeader)
     if (!encoder || failAt == 0)
         return encoder;
     return std::make_unique<FailingEncoder>(std::move(*encoder), failAt);
+}
+
+Encode startSession(const QString& source, const JobSettings& settings,
+                    std::shared_ptr<EncoderChoice> encoders, bool start)
+{
+    Encode run;
+    FFmpegEncodeSessionFactory factory(encoders ? std::move(encoders)
+                                                : std::make_shared<FFmpegEncoderChoice>());
+    run.session =
+        factory.create(QUuid::createUuid(), source, settings, recordingCallbacks(run.record));
+    if (start)
+        run.session->start();
+    return run;
+}
+
+void finish(Encode& run)
+{
+    ASSERT_TRUE(waitFor([&] { return run.record->done(); }, kEncodeTimeoutMs));
+    EXPECT_TRUE(run.session->waitForStopped(5000));
+    waitFor([] { return false; }, 100);
+    EXPECT_EQ(run.record->completions.size(), 1u);
+    EXPECT_EQ(run.record->callbacksAfterCompletion, 0);
+}
+
+EncodeResult encodeFile(const QString& source, const JobSettings& settings)
+{
+    Encode run = startSession(source, settings);
+    finish(run);
+    if (run.record->completions.empty())
+        return std::unexpected(EncodeFailure::message(QStringLiteral("no outcome")));
+    return run.record->completions.front();
 }
 
 JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirectory)

@@ -38,12 +38,16 @@ enum class Source
     notAMovie,           // text with a movie's extension
     zeroLength,          // empty .mov
     onePixelWide,        // 1x16 raw grey video
-    hd1080,              // 10 s 1920x1080 23.976 H.264 + AAC, for manual speed checks only
 };
 
 QString sourcePath(Source source);
 // Runs ffmpeg with `args`; true when it exited 0.
 bool runFFmpeg(const QStringList& args);
+// Edits the bytes of `path` (created empty when missing) in place; false when `edit` is.
+bool rewrite(const QString& path, const std::function<bool(QByteArray& bytes)>& edit);
+// MPEG-TS segments, each made by ffmpeg `args` plus its path, joined end to end at `path` as
+// a recorder or a cut writes them.
+bool joined(const QString& path, const QList<QStringList>& segments);
 // ffprobe's -show_streams -show_format as JSON.
 QJsonObject probe(const QString& path);
 // The first stream of `type` ("video"/"audio") in a probe, or an empty object.
@@ -88,6 +92,21 @@ public:
     std::expected<std::unique_ptr<VideoEncoder>, QString> open(const VideoSettings& settings,
                                                                bool globalHeader) override;
 };
+
+constexpr int kEncodeTimeoutMs = 60'000;
+
+// A session and everything it delivered.
+struct Encode
+{
+    std::shared_ptr<SessionRecord> record = std::make_shared<SessionRecord>();
+    std::unique_ptr<EncodeSession> session;
+};
+Encode startSession(const QString& source, const JobSettings& settings,
+                    std::shared_ptr<EncoderChoice> encoders = nullptr, bool start = true);
+// Waits for the outcome, then a little longer to catch anything delivered after it.
+void finish(Encode& run);
+// Encodes `source` to the end; the outcome.
+EncodeResult encodeFile(const QString& source, const JobSettings& settings);
 
 JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirectory);
 // Files in `folder`, names only.

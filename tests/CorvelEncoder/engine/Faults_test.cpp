@@ -17,8 +17,6 @@
 namespace corvel::test {
 namespace {
 
-constexpr int kEncodeTimeoutMs = 60'000;
-
 // A few seconds, so that the encode is still reading when the test acts on its first report.
 QString longSource(const QString& extension)
 {
@@ -80,32 +78,16 @@ TEST(EngineFaults, SourceChangedWhileEncodingFailsAndLeavesNoOutput)
         ASSERT_TRUE(QFile::copy(original, source));
         const QString out = folder.path() + QStringLiteral("/out");
 
-        auto record = std::make_shared<SessionRecord>();
-        std::unique_ptr<EncodeSession> session;
-        bool paused = false;
-        EncodeCallbacks callbacks = recordingCallbacks(record);
-        callbacks.onProgress = [inner = callbacks.onProgress, &session,
-                                &paused](double fraction, std::optional<double> eta) {
-            inner(fraction, eta);
-            if (!paused) {
-                paused = true;
-                session->pause();
-            }
-        };
-        FFmpegEncodeSessionFactory factory;
-        session = factory.create(QUuid::createUuid(), source,
-                                 settingsFor(Codec::proRes422Proxy, AudioMode::pcm, out),
-                                 std::move(callbacks));
-        session->start();
-        ASSERT_TRUE(waitFor([&] { return paused || record->done(); }, kEncodeTimeoutMs));
-        ASSERT_FALSE(record->done()) << "the encode ended before the source could change";
+        // Opened, then held while the source changes.
+        Encode run = startSession(source, settingsFor(Codec::proRes422Proxy, AudioMode::pcm, out),
+                                  nullptr, false);
+        run.session->pause();
+        run.session->start();
+        ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
         ASSERT_TRUE(row.change(source));
-        session->resume();
-        ASSERT_TRUE(waitFor([&] { return record->done(); }, kEncodeTimeoutMs));
-        EXPECT_TRUE(session->waitForStopped(5000));
-        ASSERT_EQ(record->completions.size(), 1u);
-
-        const EncodeResult& result = record->completions.front();
+        run.session->resume();
+        finish(run);
+        const EncodeResult& result = run.record->completions.front();
         if (row.error) {
             ASSERT_FALSE(result.has_value()) << "reported as finished: " << result->toStdString();
             EXPECT_EQ(result.error().description(), QLatin1StringView(row.error));
@@ -119,26 +101,6 @@ TEST(EngineFaults, SourceChangedWhileEncodingFailsAndLeavesNoOutput)
             EXPECT_EQ(filesIn(out), QStringList{QFileInfo(*result).fileName()});
         }
     }
-}
-
-// Another process choosing a name in the same folder knows nothing of this one's reservations,
-// only what is on disk; a second OutputNames stands in for it.
-TEST(EngineFaults, PlannedOutputIsTakenOnDiskForOtherProcesses)
-{
-    QTemporaryDir folder;
-    const JobSettings settings = settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path());
-    const auto media = inspectMedia(sourcePath(Source::h264Aac), nullptr);
-    ASSERT_TRUE(media.has_value());
-    const auto plan = makePlan(*media, settings, media->path, QDateTime::currentDateTime());
-    ASSERT_TRUE(plan.has_value()) << plan.error().description().toStdString();
-    const QFileInfo planned(plan->outputPath);
-
-    OutputNames otherProcess;
-    const QString theirs =
-        otherProcess.reserve(folder.path(), planned.completeBaseName(), planned.suffix());
-    EXPECT_NE(theirs, plan->outputPath);
-    otherProcess.release(theirs);
-    OutputNames::shared().release(plan->outputPath);
 }
 
 struct TakenRow
@@ -179,15 +141,7 @@ TEST(EngineFaults, NameTakenByALinkOrFolderIsNeitherFollowedNorReplaced)
         const QString source = sourceFolder.path() + QStringLiteral("/clip.mov");
         ASSERT_TRUE(QFile::copy(sourcePath(Source::h264Aac), source));
 
-        auto record = std::make_shared<SessionRecord>();
-        FFmpegEncodeSessionFactory factory;
-        std::unique_ptr<EncodeSession> session =
-            factory.create(QUuid::createUuid(), source, settings, recordingCallbacks(record));
-        session->start();
-        ASSERT_TRUE(waitFor([&] { return record->done(); }, kEncodeTimeoutMs));
-        EXPECT_TRUE(session->waitForStopped(5000));
-
-        const EncodeResult& result = record->completions.front();
+        const EncodeResult result = encodeFile(source, settings);
         ASSERT_TRUE(result.has_value()) << result.error().description().toStdString();
         EXPECT_EQ(*result, folder.path() + QStringLiteral("/clip-2.mov"));
         EXPECT_EQ(filesIn(elsewhere.path()), elsewhereBefore);

@@ -11,110 +11,87 @@
 namespace corvel {
 namespace {
 
+using namespace Qt::StringLiterals;
+
 EncodingJob jobWith(JobStatus status, double progress = 0)
 {
     EncodingJob job;
     job.status = status;
     job.progress = progress;
+    job.errorMessage = u"The file could not be read."_s;
     return job;
 }
 
-TEST(JobRowTexts, PercentIsStartingAtZeroAndRoundsHalvesUp)
+TEST(JobRowTexts, StatusDecidesTitleDotBarPercentAndFailure)
 {
-    struct Row
+    const struct
     {
         JobStatus status;
         double progress;
-        const char* expected;
+        QString percent;
+        double bar; // negative: no bar
+        QColor dot;
+    } rows[] = {
+        {JobStatus::queued, 0.5, u"50%"_s, -1, Theme::mute()},
+        {JobStatus::encoding, 0, u"Starting"_s, 0, Theme::accent()},
+        {JobStatus::encoding, -0.2, u"Starting"_s, 0, Theme::accent()},
+        {JobStatus::encoding, std::nan(""), u"Starting"_s, 0, Theme::accent()},
+        {JobStatus::encoding, 0.004, u"0%"_s, 0.004, Theme::accent()},
+        {JobStatus::encoding, 0.005, u"1%"_s, 0.005, Theme::accent()},
+        {JobStatus::encoding, 0.125, u"13%"_s, 0.125, Theme::accent()},
+        {JobStatus::encoding, 0.999, u"100%"_s, 0.999, Theme::accent()},
+        {JobStatus::paused, 0.5, u"50%"_s, 0.5, Theme::warn()},
+        // Completed reads 100% and a full bar whatever progress was stored.
+        {JobStatus::completed, 0.37, u"100%"_s, 1, Theme::ok()},
+        {JobStatus::failed, 0.5, u"50%"_s, -1, Theme::bad()},
+        {JobStatus::cancelled, 0.5, u"50%"_s, -1, Theme::dim()},
     };
-    const Row rows[] = {
-        {JobStatus::encoding, 0, "Starting"},
-        {JobStatus::encoding, -0.2, "Starting"},
-        {JobStatus::encoding, std::nan(""), "Starting"},
-        {JobStatus::encoding, 0.004, "0%"},
-        {JobStatus::encoding, 0.005, "1%"},
-        {JobStatus::encoding, 0.125, "13%"},
-        {JobStatus::paused, 0.5, "50%"},
-        {JobStatus::encoding, 0.999, "100%"},
-        // Completed reads 100% whatever progress was stored.
-        {JobStatus::completed, 0, "100%"},
-        {JobStatus::completed, 0.37, "100%"},
-    };
-    for (const Row& row : rows) {
+    const QStringList titles = {u"Queued"_s, u"Encoding"_s, u"Paused"_s,
+                                u"Done"_s,   u"Failed"_s,   u"Cancelled"_s};
+    for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message() << int(row.status) << " at " << row.progress);
-        EXPECT_EQ(JobRowTexts::percentText(jobWith(row.status, row.progress)),
-                  QString::fromUtf8(row.expected));
+        const EncodingJob job = jobWith(row.status, row.progress);
+        EXPECT_EQ(JobRowTexts::statusTitle(row.status), titles.at(int(row.status)));
+        EXPECT_EQ(JobRowTexts::statusColor(row.status), row.dot);
+        EXPECT_EQ(JobRowTexts::showsProgress(job), row.bar >= 0);
+        if (row.bar >= 0) {
+            EXPECT_EQ(JobRowTexts::percentText(job), row.percent);
+            EXPECT_DOUBLE_EQ(JobRowTexts::barFraction(job), row.bar);
+            EXPECT_EQ(JobRowTexts::barColor(row.status), row.dot);
+        }
+        EXPECT_EQ(JobRowTexts::offersReveal(job), row.status == JobStatus::completed);
+        // A message left from an earlier attempt shows only while the job is failed.
+        EXPECT_EQ(JobRowTexts::failureText(job).has_value(), row.status == JobStatus::failed);
     }
+    EncodingJob silent;
+    silent.status = JobStatus::failed;
+    EXPECT_FALSE(JobRowTexts::failureText(silent).has_value());
 }
 
 TEST(JobRowTexts, DetailNamesPauseFolderSoftwareTimeLeftOrHardware)
 {
-    EncodingJob paused = jobWith(JobStatus::paused, 0.4);
-    paused.hardwareEncoder = false;
-    EXPECT_EQ(JobRowTexts::detailText(paused), QStringLiteral("Paused"));
-
-    EncodingJob done = jobWith(JobStatus::completed, 1);
-    done.hardwareEncoder = false;
-    EXPECT_EQ(JobRowTexts::detailText(done), QStringLiteral("In Folder"));
-
-    // Software wins over a known time left.
-    EncodingJob software = jobWith(JobStatus::encoding, 0.3);
-    software.hardwareEncoder = false;
-    software.etaSeconds = 125;
-    EXPECT_EQ(JobRowTexts::detailText(software), QStringLiteral("Software"));
-
-    EncodingJob hardware = software;
-    hardware.hardwareEncoder = true;
     ASSERT_TRUE(formatETA(125.0).has_value());
-    EXPECT_EQ(JobRowTexts::detailText(hardware), *formatETA(125.0));
-
-    // Encoder not chosen yet and no time left.
-    EncodingJob starting = jobWith(JobStatus::encoding, 0);
-    EXPECT_EQ(JobRowTexts::detailText(starting), QStringLiteral("Hardware"));
-    starting.hardwareEncoder = true;
-    EXPECT_EQ(JobRowTexts::detailText(starting), QStringLiteral("Hardware"));
-}
-
-TEST(JobRowTexts, BarAndFailureShowByStatus)
-{
-    struct Row
+    const struct
     {
         JobStatus status;
-        const char* title;
-        QColor dot;
-        bool bar;
+        std::optional<bool> hardware;
+        std::optional<double> eta;
+        QString expected;
+    } rows[] = {
+        {JobStatus::paused, false, std::nullopt, u"Paused"_s},
+        {JobStatus::completed, false, std::nullopt, u"In Folder"_s},
+        {JobStatus::encoding, false, 125.0, u"Software"_s}, // software wins over a time left
+        {JobStatus::encoding, true, 125.0, *formatETA(125.0)},
+        {JobStatus::encoding, std::nullopt, std::nullopt, u"Hardware"_s}, // not chosen yet
+        {JobStatus::encoding, true, std::nullopt, u"Hardware"_s},
     };
-    const Row rows[] = {
-        {JobStatus::queued, "Queued", Theme::mute(), false},
-        {JobStatus::encoding, "Encoding", Theme::accent(), true},
-        {JobStatus::paused, "Paused", Theme::warn(), true},
-        {JobStatus::completed, "Done", Theme::ok(), true},
-        {JobStatus::failed, "Failed", Theme::bad(), false},
-        {JobStatus::cancelled, "Cancelled", Theme::dim(), false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.title);
-        const EncodingJob job = jobWith(row.status, 0.5);
-        EXPECT_EQ(JobRowTexts::statusTitle(row.status), QString::fromUtf8(row.title));
-        EXPECT_EQ(JobRowTexts::statusColor(row.status), row.dot);
-        EXPECT_EQ(JobRowTexts::showsProgress(job), row.bar);
-        EXPECT_EQ(JobRowTexts::offersReveal(job), row.status == JobStatus::completed);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.expected.toStdString());
+        EncodingJob job = jobWith(row.status, 0.3);
+        job.hardwareEncoder = row.hardware;
+        job.etaSeconds = row.eta;
+        EXPECT_EQ(JobRowTexts::detailText(job), row.expected);
     }
-    EXPECT_EQ(JobRowTexts::barColor(JobStatus::encoding), Theme::accent());
-    EXPECT_EQ(JobRowTexts::barColor(JobStatus::paused), Theme::warn());
-    EXPECT_EQ(JobRowTexts::barColor(JobStatus::completed), Theme::ok());
-
-    EXPECT_EQ(JobRowTexts::barFraction(jobWith(JobStatus::completed, 0.2)), 1.0);
-    EXPECT_EQ(JobRowTexts::barFraction(jobWith(JobStatus::encoding, -1)), 0.0);
-    EXPECT_EQ(JobRowTexts::barFraction(jobWith(JobStatus::encoding, 1.7)), 1.0);
-
-    EncodingJob failed = jobWith(JobStatus::failed);
-    EXPECT_FALSE(JobRowTexts::failureText(failed).has_value());
-    failed.errorMessage = QStringLiteral("The file could not be read.");
-    EXPECT_EQ(JobRowTexts::failureText(failed), failed.errorMessage);
-    // A message left from an earlier attempt is not shown once requeued.
-    failed.status = JobStatus::queued;
-    EXPECT_FALSE(JobRowTexts::failureText(failed).has_value());
 }
 
 } // namespace

@@ -1,23 +1,24 @@
-#include "FakeProber.h"
-#include "ModelTestSupport.h"
+#include "UiTesting.h"
 
 #include "CorvelEncoder/StateFiles.h"
+#include "CorvelEncoder/ui/IntroSheet.h"
 #include "CorvelEncoder/ui/JobRowDelegate.h"
 #include "CorvelEncoder/ui/MainWindow.h"
+#include "CorvelEncoder/ui/QueueFinishedNotifier.h"
 #include "CorvelEncoder/ui/QueueListModel.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QDragEnterEvent>
 #include <QFile>
-#include <QLabel>
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QStackedWidget>
-#include <QTest>
 #include <QToolButton>
 
 namespace corvel::testing {
@@ -37,13 +38,12 @@ public:
     mutable QList<int> painted;
 };
 
-class MainWindowTest : public ModelFixture
+class MainWindowTest : public UiFixture
 {
 protected:
     void SetUp() override
     {
-        makeModel();
-        model->setProber(prober);
+        UiFixture::SetUp();
         window = std::make_unique<MainWindow>(*model, desktop);
     }
     void TearDown() override
@@ -52,23 +52,12 @@ protected:
         model.reset();
     }
 
-    template <class T>
+    template <class T = QWidget>
     T* child(const char* name) const
     {
-        T* found = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+        return find<T>(window.get(), name);
     }
     QAction* action(const QString& title) const { return window->findChild<QAction*>(title); }
-    QStringList menuTitles(QMenu* menu) const
-    {
-        QStringList titles;
-        for (QAction* a : menu->actions()) {
-            titles.append(a->isSeparator() ? QStringLiteral("---") : a->text());
-            EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
-        }
-        return titles;
-    }
     QString touch(const QString& name)
     {
         QFile file(path(name));
@@ -83,275 +72,340 @@ protected:
         });
     }
 
-    FakeProber prober;
     std::unique_ptr<MainWindow> window;
 };
 
-TEST_F(MainWindowTest, HeaderButtonsFollowTheQueue)
+TEST_F(MainWindowTest, HeaderButtonsFollowTheQueueWithoutMoving)
 {
+    window->show();
     auto* primary = child<QPushButton>("primaryButton");
     auto* pause = child<QPushButton>("pauseButton");
     auto* stop = child<QPushButton>("stopButton");
-    QAction* pauseCommand = action(QStringLiteral("Pause"));
+    QAction* pauseCommand = action(u"Pause"_s);
     ASSERT_NE(pauseCommand, nullptr);
-
-    EXPECT_EQ(primary->text(), QStringLiteral("Start Queue"));
-    EXPECT_FALSE(primary->isEnabled());
-    EXPECT_FALSE(pause->isEnabled());
-    EXPECT_FALSE(stop->isEnabled());
-    EXPECT_FALSE(pauseCommand->isEnabled());
-    EXPECT_TRUE(child<QPushButton>("addButton")->isEnabled());
+    const QRect primaryPlace = primary->geometry();
+    // Enabled as: primary, pause, stop, the Pause command.
+    auto states = [&] {
+        return QList<bool>{primary->isEnabled(), pause->isEnabled(), stop->isEnabled(),
+                           pauseCommand->isEnabled()};
+    };
+    EXPECT_EQ(states(), (QList<bool>{false, false, false, false}));
+    EXPECT_EQ(primary->text(), u"Start Queue"_s);
 
     const QList<EncodingJob> jobs = addQueued(1);
     EXPECT_TRUE(primary->isEnabled());
-
     // Encoding the only job: nothing left to start, but it can be paused and stopped.
     QTest::mouseClick(primary, Qt::LeftButton);
     ASSERT_EQ(status(jobs[0].id), JobStatus::encoding);
-    EXPECT_EQ(primary->text(), QStringLiteral("Start Queue"));
-    EXPECT_FALSE(primary->isEnabled());
-    EXPECT_TRUE(pause->isEnabled());
-    EXPECT_TRUE(stop->isEnabled());
-    EXPECT_TRUE(pauseCommand->isEnabled());
-
-    // Paused: "Resume" with nothing queued, still stoppable, no second pause.
+    EXPECT_EQ(states(), (QList<bool>{false, true, true, true}));
+    // Paused: "Resume" with nothing queued, still stoppable, no second pause; nothing moves.
     QTest::mouseClick(pause, Qt::LeftButton);
-    ASSERT_TRUE(model->isQueuePaused());
-    EXPECT_EQ(primary->text(), QStringLiteral("Resume"));
-    EXPECT_TRUE(primary->isEnabled());
-    EXPECT_FALSE(pause->isEnabled());
-    EXPECT_TRUE(stop->isEnabled());
-    EXPECT_FALSE(pauseCommand->isEnabled());
+    EXPECT_EQ(primary->text(), u"Resume"_s);
+    EXPECT_EQ(states(), (QList<bool>{true, false, true, false}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(primary->geometry(), primaryPlace);
 
     QTest::mouseClick(primary, Qt::LeftButton);
     EXPECT_FALSE(model->isQueuePaused());
-    EXPECT_EQ(primary->text(), QStringLiteral("Start Queue"));
-    EXPECT_TRUE(pause->isEnabled());
-
+    EXPECT_EQ(primary->text(), u"Start Queue"_s);
     QTest::mouseClick(stop, Qt::LeftButton);
     EXPECT_TRUE(sessions.session(jobs[0].id)->cancelRequested);
     sessions.session(jobs[0].id)->endCancelled();
     deliver();
-    EXPECT_EQ(model->activeCount() + model->pausedCount(), 0);
-    EXPECT_FALSE(stop->isEnabled());
-    EXPECT_FALSE(pauseCommand->isEnabled());
+    EXPECT_EQ(states(), (QList<bool>{false, false, false, false}));
 }
 
-TEST_F(MainWindowTest, MenuCommandsUseCtrlShortcutsAndActOnTheModel)
+TEST_F(MainWindowTest, MenuCommandsUseCtrlShortcutsAndActOnTheSelection)
 {
     const struct
     {
         QString title;
         QKeySequence shortcut;
     } rows[] = {
-        {QStringLiteral("Add Files\u2026"), QKeySequence(Qt::CTRL | Qt::Key_O)},
-        {QStringLiteral("Add Folder\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)},
-        {QStringLiteral("Start Queue"), QKeySequence(Qt::CTRL | Qt::Key_Return)},
-        {QStringLiteral("Pause"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
-        {QStringLiteral("Stop"), QKeySequence(Qt::CTRL | Qt::Key_Period)},
-        {QStringLiteral("Remove"), QKeySequence()},
-        {QStringLiteral("Clear Completed"), QKeySequence()},
-        {QStringLiteral("Export Job File\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)},
-        {QStringLiteral("Corvel Encoder Help"), QKeySequence()},
-        {QStringLiteral("About Corvel Encoder"), QKeySequence()},
+        {u"Add Files\u2026"_s, QKeySequence(Qt::CTRL | Qt::Key_O)},
+        {u"Add Folder\u2026"_s, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)},
+        {u"Start Queue"_s, QKeySequence(Qt::CTRL | Qt::Key_Return)},
+        {u"Pause"_s, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
+        {u"Stop"_s, QKeySequence(Qt::CTRL | Qt::Key_Period)},
+        {u"Remove"_s, QKeySequence()},
+        {u"Clear Completed"_s, QKeySequence()},
+        {u"Export Job File\u2026"_s, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)},
+        {u"Corvel Encoder Help"_s, QKeySequence()},
+        {u"About Corvel Encoder"_s, QKeySequence()},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.title.toStdString());
-        QAction* a = action(row.title);
-        ASSERT_NE(a, nullptr);
-        EXPECT_EQ(a->shortcut(), row.shortcut);
+        ASSERT_NE(action(row.title), nullptr);
+        EXPECT_EQ(action(row.title)->shortcut(), row.shortcut);
     }
 
-    // "Remove" takes the selection, and nothing when nothing is selected.
-    const QList<EncodingJob> jobs = addQueued(3);
-    action(QStringLiteral("Remove"))->trigger();
-    EXPECT_EQ(model->jobs().size(), 3);
-    QListView* list = window->queueView();
-    list->selectionModel()->select(window->queueModel()->index(1),
-                                   QItemSelectionModel::ClearAndSelect);
+    // The list and the model share one selection; "Remove" takes it, and nothing without.
+    const QList<EncodingJob> jobs = addQueued(4);
+    action(u"Remove"_s)->trigger();
+    EXPECT_EQ(model->jobs().size(), 4);
+    model->setSelection({jobs[0].id, jobs[2].id});
+    EXPECT_EQ(window->queueView()->selectionModel()->selectedRows().size(), 2);
+    window->queueView()->selectionModel()->select(window->queueModel()->index(1),
+                                                  QItemSelectionModel::ClearAndSelect);
     EXPECT_EQ(model->selectedIDs(), QList<QUuid>{jobs[1].id});
-    action(QStringLiteral("Remove"))->trigger();
-    ASSERT_EQ(model->jobs().size(), 2);
+    action(u"Remove"_s)->trigger();
     EXPECT_FALSE(model->job(jobs[1].id).has_value());
 
-    action(QStringLiteral("About Corvel Encoder"))->trigger();
+    action(u"About Corvel Encoder"_s)->trigger();
     EXPECT_TRUE(model->showAbout());
-    action(QStringLiteral("Corvel Encoder Help"))->trigger();
+    action(u"Corvel Encoder Help"_s)->trigger();
     EXPECT_TRUE(model->showHelp());
-    action(QStringLiteral("Add Folder\u2026"))->trigger();
+    action(u"Add Folder\u2026"_s)->trigger();
     ASSERT_FALSE(desktop.openRequests.isEmpty());
-    EXPECT_EQ(desktop.openRequests.last().title, QStringLiteral("Add Folder"));
-}
-
-TEST_F(MainWindowTest, SelectionIsTheModels)
-{
-    const QList<EncodingJob> jobs = addQueued(4);
-    model->setSelection({jobs[0].id, jobs[2].id});
-    QModelIndexList rows = window->queueView()->selectionModel()->selectedRows();
-    ASSERT_EQ(rows.size(), 2);
-    std::sort(rows.begin(), rows.end());
-    EXPECT_EQ(rows[0].row(), 0);
-    EXPECT_EQ(rows[1].row(), 2);
-
-    window->queueView()->selectionModel()->select(window->queueModel()->index(3),
-                                                  QItemSelectionModel::ClearAndSelect);
-    EXPECT_EQ(model->selection(), QSet<QUuid>{jobs[3].id});
+    EXPECT_EQ(desktop.openRequests.last().title, u"Add Folder"_s);
 }
 
 TEST_F(MainWindowTest, ContextMenuOffersWhatAppliesToTheRow)
 {
     const QList<EncodingJob> jobs = addQueued(5);
-    const QString output = touch(QStringLiteral("done.mov"));
+    const QString output = touch(u"done.mov"_s);
     setStatus(jobs[1].id, JobStatus::completed, output);
     setStatus(jobs[2].id, JobStatus::failed);
     setStatus(jobs[3].id, JobStatus::cancelled);
     setStatus(jobs[4].id, JobStatus::completed); // finished without an output path
-
-    const QString start = QStringLiteral("Start"), requeue = QStringLiteral("Requeue"),
-                  duplicate = QStringLiteral("Duplicate"),
-                  source = QStringLiteral("Show Source in File Manager"),
-                  shown = QStringLiteral("Show Output in File Manager"),
-                  line = QStringLiteral("---"), remove = QStringLiteral("Remove");
-    const QList<QStringList> expected = {
-        {start, duplicate, source, line, remove},
-        {start, requeue, duplicate, source, shown, line, remove},
-        {start, requeue, duplicate, source, line, remove},
-        {start, requeue, duplicate, source, line, remove},
-        {start, requeue, duplicate, source, line, remove},
-    };
-    for (int i = 0; i < jobs.size(); ++i) {
-        SCOPED_TRACE(i);
-        std::unique_ptr<QMenu> menu(window->makeContextMenu(jobs[i].id));
-        EXPECT_EQ(menuTitles(menu.get()), expected[i]);
-    }
-
-    std::unique_ptr<QMenu> menu(window->makeContextMenu(jobs[1].id));
+    const QString start = u"Start"_s, requeue = u"Requeue"_s, duplicate = u"Duplicate"_s,
+                  source = u"Show Source in File Manager"_s,
+                  shown = u"Show Output in File Manager"_s, line = u"---"_s, remove = u"Remove"_s;
+    const QStringList finished = {start, requeue, duplicate, source, line, remove};
+    const QList<QStringList> expected = {{start, duplicate, source, line, remove},
+                                         {start, requeue, duplicate, source, shown, line, remove},
+                                         finished,
+                                         finished,
+                                         finished};
+    std::unique_ptr<QMenu> menu;
     auto find = [&](const QString& title) {
         for (QAction* a : menu->actions())
             if (a->text() == title)
                 return a;
         return static_cast<QAction*>(nullptr);
     };
+    for (int i = 0; i < jobs.size(); ++i) {
+        SCOPED_TRACE(i);
+        menu.reset(window->makeContextMenu(jobs[i].id));
+        QStringList titles;
+        for (QAction* a : menu->actions()) {
+            titles.append(a->isSeparator() ? line : a->text());
+            EXPECT_TRUE(a->isEnabled());
+        }
+        EXPECT_EQ(titles, expected[i]);
+    }
+    menu.reset(window->makeContextMenu(jobs[1].id));
     find(source)->trigger();
     find(shown)->trigger();
-    ASSERT_EQ(desktop.reveals.size(), 2);
-    EXPECT_EQ(desktop.reveals[0], QStringList{jobs[1].sourcePath});
-    EXPECT_EQ(desktop.reveals[1], QStringList{output});
-
-    // The menu acts on its own row, not on the selection.
+    EXPECT_EQ(desktop.reveals, (QList<QStringList>{{jobs[1].sourcePath}, {output}}));
+    // The menu acts on its own row, not on the selection; a removed job is left alone.
     model->setSelection({jobs[0].id});
     find(remove)->trigger();
     EXPECT_FALSE(model->job(jobs[1].id).has_value());
     EXPECT_TRUE(model->job(jobs[0].id).has_value());
-    // A job removed while its menu is open is left alone.
     find(source)->trigger();
     EXPECT_EQ(desktop.reveals.size(), 2);
 }
 
 TEST_F(MainWindowTest, DropOnAnyPartOfTheWindowQueuesFilesWithAHighlight)
 {
-    const QString movie = touch(QStringLiteral("drop.mov"));
     window->show();
-    auto* stack = child<QStackedWidget>("queuePane");
-    EXPECT_EQ(stack->currentWidget()->objectName(), QStringLiteral("emptyQueue"));
-
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(movie)});
-    QWidget* target = child<QWidget>("footer");
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &enter);
-    EXPECT_TRUE(enter.isAccepted());
+    auto send = [](QWidget* target, const QList<QUrl>& urls, QEvent::Type type) {
+        QMimeData mime;
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QDragLeaveEvent leave;
+        QEvent* event = type == QEvent::Drop        ? &drop
+                        : type == QEvent::DragLeave ? static_cast<QEvent*>(&leave)
+                                                    : &enter;
+        QCoreApplication::sendEvent(target, event);
+        return event->isAccepted();
+    };
+    const QList<QUrl> movie = {QUrl::fromLocalFile(touch(u"drop.mov"_s))};
+    EXPECT_TRUE(send(child("footer"), movie, QEvent::DragEnter));
     EXPECT_TRUE(window->isDropHighlighted());
-
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &drop);
-    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_TRUE(send(child("footer"), movie, QEvent::Drop));
     EXPECT_FALSE(window->isDropHighlighted());
     ASSERT_TRUE(waitUntil([&] { return model->jobs().size() == 1; }));
-    EXPECT_EQ(model->jobs()[0].sourcePath, movie);
-    EXPECT_EQ(stack->currentIndex(), 1);
+    EXPECT_EQ(child<QStackedWidget>("queuePane")->currentIndex(), 1)
+        << "the list, not the empty page";
 
     // A drag that leaves takes the highlight with it; a drop without files says so.
-    QCoreApplication::sendEvent(target, &enter);
-    QDragLeaveEvent leave;
-    QCoreApplication::sendEvent(target, &leave);
+    send(child("footer"), movie, QEvent::DragEnter);
+    send(child("footer"), movie, QEvent::DragLeave);
     EXPECT_FALSE(window->isDropHighlighted());
-    QMimeData web;
-    web.setUrls({QUrl(QStringLiteral("https://example.com/clip.mov"))});
-    QWidget* list = window->queueView()->viewport();
-    QDragEnterEvent webEnter(QPoint(5, 5), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(list, &webEnter);
-    QDropEvent webDrop(QPointF(5, 5), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(list, &webDrop);
-    EXPECT_TRUE(webDrop.isAccepted());
+    const QList<QUrl> web = {QUrl(u"https://example.com/a.mov"_s)};
+    EXPECT_TRUE(send(window->queueView()->viewport(), web, QEvent::DragEnter));
+    EXPECT_TRUE(send(window->queueView()->viewport(), web, QEvent::Drop));
     EXPECT_EQ(model->jobs().size(), 1);
-    EXPECT_EQ(model->banner(), QStringLiteral("Could not read that drop."));
-    EXPECT_EQ(child<QLabel>("bannerText")->text(), QStringLiteral("Could not read that drop."));
+    EXPECT_EQ(child<QLabel>("bannerText")->text(), u"Could not read that drop."_s);
 }
 
-TEST_F(MainWindowTest, BannerFooterAndLogShowTheModel)
+TEST_F(MainWindowTest, BannerFooterAndLogShowTheModelAndKeepWhatTheUserSet)
 {
     window->show();
-    auto* banner = child<QWidget>("banner");
+    auto* banner = child("banner");
     EXPECT_FALSE(banner->isVisible());
-    model->setBanner(QStringLiteral("The watch folder is gone."));
+    model->setBanner(u"The watch folder is gone."_s);
     EXPECT_TRUE(banner->isVisible());
-    EXPECT_EQ(child<QLabel>("bannerText")->text(), QStringLiteral("The watch folder is gone."));
+    EXPECT_EQ(child<QLabel>("bannerText")->text(), u"The watch folder is gone."_s);
+    EXPECT_TRUE(child<QLabel>("bannerText")->toolTip().isEmpty());
+    // A word wider than the banner ends in an ellipsis; the tooltip has all of it.
+    const QString cut = u"Cannot read /"_s + QString(400, u'x');
+    model->setBanner(cut);
+    EXPECT_TRUE(child<QLabel>("bannerText")->text().startsWith(u"Cannot read /x"_s));
+    EXPECT_TRUE(child<QLabel>("bannerText")->text().contains(QChar(0x2026)));
+    EXPECT_EQ(child<QLabel>("bannerText")->toolTip(), cut);
     QTest::mouseClick(child<QPushButton>("dismissBanner"), Qt::LeftButton);
-    EXPECT_FALSE(model->banner().has_value());
     EXPECT_FALSE(banner->isVisible());
 
-    EXPECT_EQ(child<QToolButton>("watchButton")->text(), QStringLiteral("Watch off"));
-    EXPECT_EQ(child<QToolButton>("watchButton")->toolTip(), QStringLiteral("Watch Folder"));
+    auto* watch = child<QToolButton>("watchButton");
+    EXPECT_EQ(watch->text(), u"Watch off"_s);
+    EXPECT_EQ(watch->toolTip(), u"Watch Folder"_s);
+    watch->click();
+    EXPECT_TRUE(model->showWatchSettings());
+    watch->click(); // its own button closes the panel too
+    EXPECT_FALSE(model->showWatchSettings());
     const QList<EncodingJob> jobs = addQueued(3);
     setStatus(jobs[0].id, JobStatus::completed);
-    EXPECT_EQ(child<QLabel>("queuedCount")->text(), QStringLiteral("2 queued"));
-    EXPECT_EQ(child<QLabel>("doneCount")->text(), QStringLiteral("1 done"));
+    EXPECT_EQ(child<QLabel>("queuedCount")->text(), u"2 queued"_s);
+    EXPECT_EQ(child<QLabel>("doneCount")->text(), u"1 done"_s);
     EXPECT_EQ(child<QLabel>("phase")->text(), model->phaseLabel());
-
     auto* parallel = child<QSpinBox>("parallel");
-    EXPECT_EQ(parallel->value(), model->parallel());
     parallel->setValue(3);
     EXPECT_EQ(model->parallel(), 3);
     model->setParallel(1);
     EXPECT_EQ(parallel->value(), 1);
+    wheelOver(parallel, 1); // the pointer passing over the footer changes nothing
+    EXPECT_EQ(model->parallel(), 1);
 
     auto* toggle = child<QPushButton>("logToggle");
-    auto* pane = child<QWidget>("logPane");
-    EXPECT_EQ(toggle->text(), QStringLiteral("Activity"));
-    EXPECT_FALSE(pane->isVisible());
+    EXPECT_EQ(toggle->text(), u"Activity"_s);
+    EXPECT_FALSE(child("logPane")->isVisible());
     QTest::mouseClick(toggle, Qt::LeftButton);
-    EXPECT_TRUE(model->logOpen());
-    EXPECT_EQ(toggle->text(), QStringLiteral("Hide Log"));
-    EXPECT_TRUE(pane->isVisible());
-
-    // The pane follows the newest line.
+    EXPECT_EQ(toggle->text(), u"Hide Log"_s);
+    EXPECT_TRUE(child("logPane")->isVisible());
     auto* log = child<QListView>("logList");
     for (int i = 0; i < 60; ++i)
-        model->log(QStringLiteral("line %1").arg(i));
+        model->log(u"line %1"_s.arg(i));
     QCoreApplication::processEvents();
     EXPECT_GT(log->verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
+    // The log keeps the height it was dragged to when it is closed and opened again.
+    auto* split = child<QSplitter>("logSplit");
+    split->setSizes({split->height() - 260, 260});
+    emit split->splitterMoved(split->height() - 260, 1);
+    model->setLogOpen(false);
+    model->setLogOpen(true);
+    EXPECT_EQ(child("logPane")->height(), 260);
 }
 
-TEST_F(MainWindowTest, EmptyQueueButtonsOpenTheChoosers)
+TEST_F(MainWindowTest, TabReachesEveryButtonAndDeleteRemovesTheSelectedRows)
 {
-    const QString movie = touch(QStringLiteral("picked.mov"));
-    desktop.nextChoice = {movie};
-    window->show();
-    QTest::mouseClick(child<QPushButton>("emptyAddFiles"), Qt::LeftButton);
+    ASSERT_TRUE(activate(window.get()));
+    if (auto* intro = window->findChild<IntroSheet*>())
+        intro->continueButton()->click();
+    // Tabs round the window twice; names the buttons never reached.
+    auto unreached = [&] {
+        child("addButton")->setFocus(Qt::TabFocusReason);
+        QSet<QWidget*> reached;
+        for (int i = 0; i < 120; ++i) {
+            reached.insert(QApplication::focusWidget());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QStringList missed;
+        for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
+            if (button->isVisible() && button->isEnabled() && !reached.contains(button))
+                missed.append(button->objectName() + u':' + button->text());
+        return missed;
+    };
+    EXPECT_EQ(unreached(), QStringList());
+    desktop.nextChoice = {touch(u"picked.mov"_s)};
+    QTest::keyClick(child("emptyAddFiles"), Qt::Key_Space);
     ASSERT_EQ(desktop.openRequests.size(), 1);
-    EXPECT_EQ(desktop.openRequests[0].title, QStringLiteral("Add to Queue"));
+    EXPECT_EQ(desktop.openRequests[0].title, u"Add to Queue"_s);
     ASSERT_TRUE(waitUntil([&] { return model->jobs().size() == 1; }));
-    EXPECT_EQ(child<QStackedWidget>("queuePane")->currentIndex(), 1);
+
+    const QList<EncodingJob> jobs = addQueued(3);
+    model->setBanner(u"The watch folder is gone."_s);
+    model->setSelection({jobs[0].id});
+    EXPECT_EQ(unreached(), QStringList());
+    window->queueView()->setFocus();
+    QTest::keyClick(window->queueView(), Qt::Key_Delete);
+    EXPECT_FALSE(model->job(jobs[0].id).has_value());
+    model->setSelection({jobs[1].id, jobs[2].id});
+    QTest::keyClick(window->queueView(), Qt::Key_Backspace);
+    EXPECT_EQ(model->jobs().size(), 1);
+}
+
+TEST_F(MainWindowTest, CutRowTextsCarryTheirWholeTextAsTooltip)
+{
+    const QList<EncodingJob> jobs = addQueued(1);
+    const QString message = QStringLiteral(
+        "This file could not be read: the container ends before its index, so the encoder "
+        "stopped while processing input.");
+    model->update(jobs[0].id, [&](EncodingJob& job) {
+        job.status = JobStatus::failed;
+        job.errorMessage = message;
+    });
+    QStyleOptionViewItem option;
+    option.font = window->queueView()->font();
+    for (const int width : {1000, 20000}) {
+        SCOPED_TRACE(width);
+        option.rect = QRect(0, 0, width, JobRowDelegate::kRowHeight);
+        const JobRowDelegate::Columns c = JobRowDelegate::columns(option.rect);
+        auto tooltipAt = [&](QPoint at) {
+            return window->rowDelegate()->cutTextAt(option, window->queueModel()->index(0), at);
+        };
+        EXPECT_EQ(tooltipAt({c.status.left() + 2, 44}), width < 20000 ? message : QString());
+        EXPECT_EQ(tooltipAt(c.preset.center()), QString()) << "a short preset name is whole";
+    }
+}
+
+TEST_F(MainWindowTest, QueueFinishingWhileAwaySendsOneNoticeThatShowsTheOutputs)
+{
+    QStringList notices;
+    std::function<void()> show;
+    QueueFinishedNotifier notifier(*model, desktop, [&](const QString& text, auto action) {
+        notices.append(text);
+        show = action;
+    });
+    desktop.active = false;
+    const QList<EncodingJob> jobs = addQueued(4);
+    model->startQueue();
+    QStringList outputs;
+    for (int i = 0; i < jobs.size(); ++i) {
+        ASSERT_TRUE(waitUntil([&] { return sessions.session(jobs[i].id) != nullptr; }));
+        if (i < 3)
+            sessions.session(jobs[i].id)
+                ->succeed(outputs.emplaceBack(touch(u"out%1.mov"_s.arg(i))));
+        else
+            sessions.session(jobs[i].id)->fail(u"Broken."_s);
+        deliver();
+    }
+    ASSERT_TRUE(waitUntil([&] { return !notices.isEmpty(); }));
+    EXPECT_EQ(notices, QStringList{u"3 movies encoded, 1 failed"_s});
+    ASSERT_TRUE(show);
+    show();
+    EXPECT_EQ(desktop.reveals.value(0), outputs);
+
+    // Watching the window, the user needs no notice.
+    desktop.active = true;
+    model->requeue(jobs[3].id);
+    model->startQueue();
+    ASSERT_TRUE(waitUntil([&] { return sessions.session(jobs[3].id) != nullptr; }));
+    sessions.session(jobs[3].id)->succeed(touch(u"again.mov"_s));
+    ASSERT_TRUE(waitUntil([&] { return status(jobs[3].id) == JobStatus::completed; }));
+    QCoreApplication::processEvents(); // the notifier looks once the scheduler has moved on
+    EXPECT_EQ(notices.size(), 1);
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowPreparesForQuit)
 {
     const QList<EncodingJob> jobs = addQueued(1);
     model->startQueue();
-    FakeSession* session = sessions.session(jobs[0].id);
-    ASSERT_NE(session, nullptr);
+    ASSERT_NE(sessions.session(jobs[0].id), nullptr);
     const int queueWrites = store->writeCount(QString(kQueueFileName));
     window->show();
     window->close();
@@ -364,22 +418,19 @@ TEST_F(MainWindowTest, TenThousandJobsRepaintOneRowPerProgressReport)
     auto* delegate = new CountingDelegate(*model);
     window->setRowDelegate(delegate);
     QList<EncodingJob> jobs;
-    jobs.reserve(10'000);
     for (int i = 0; i < 10'000; ++i)
-        jobs.append(queuedJob(QStringLiteral("clip%1.mov").arg(i)));
+        jobs.append(queuedJob(u"clip%1.mov"_s.arg(i)));
     model->addJobs(jobs);
     model->startQueue();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    QTest::qWait(200);
-    ASSERT_FALSE(delegate->painted.isEmpty());
-
+    ASSERT_TRUE(waitUntil([&] { return !delegate->painted.isEmpty(); }));
     sessions.session(jobs[1].id)->progress(0.4, 30);
-    QTest::qWait(100);
+    deliver();
     delegate->painted.clear();
     sessions.session(jobs[1].id)->progress(0.5, 20);
-    QTest::qWait(100);
-    ASSERT_FALSE(delegate->painted.isEmpty());
+    ASSERT_TRUE(waitUntil([&] { return !delegate->painted.isEmpty(); }));
+    deliver();
     for (int row : std::as_const(delegate->painted))
         EXPECT_EQ(row, 1);
 
@@ -387,9 +438,8 @@ TEST_F(MainWindowTest, TenThousandJobsRepaintOneRowPerProgressReport)
     QListView* list = window->queueView();
     delegate->painted.clear();
     list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum() / 2);
-    QTest::qWait(50);
+    ASSERT_TRUE(waitUntil([&] { return !delegate->painted.isEmpty(); }));
     const int visible = list->viewport()->height() / JobRowDelegate::kRowHeight + 2;
-    ASSERT_FALSE(delegate->painted.isEmpty());
     const auto [low, high] =
         std::minmax_element(delegate->painted.cbegin(), delegate->painted.cend());
     EXPECT_LE(*high - *low, visible);

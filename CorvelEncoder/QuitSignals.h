@@ -10,7 +10,8 @@ namespace corvel {
 
 // Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the main thread, through a self-pipe:
 // the handler only writes one byte, everything else runs in the event loop. One instance per
-// process; create it on the main thread after the application object.
+// process, shared by the desktop application and the command line; create it on the main thread
+// after the application object.
 class QuitSignals final : public QObject
 {
     Q_OBJECT
@@ -22,6 +23,11 @@ public:
 
     // Whether the handlers are installed.
     bool isActive() const { return m_notifier != nullptr; }
+
+    // From now on a signal arriving after an earlier one ends the process at once with the
+    // status a shell gives for it (128 + number): the user asked twice, and the event loop may
+    // be busy winding down.
+    void endOnRepeat();
 
 signals:
     // Once per delivered signal.

@@ -1,7 +1,8 @@
-#include "CorvelEncoder/ui/QuitSignals.h"
+#include "CorvelEncoder/QuitSignals.h"
 
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -14,9 +15,13 @@ namespace {
 
 int g_pipe[2] = {-1, -1};
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+std::atomic<bool> g_endOnRepeat{false};
+std::atomic<int> g_delivered{0};
 
 extern "C" void onQuitSignal(int number)
 {
+    if (g_delivered.fetch_add(1) > 0 && g_endOnRepeat.load())
+        _exit(128 + number);
     const int saved = errno;
     const unsigned char byte = static_cast<unsigned char>(number);
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
@@ -58,6 +63,13 @@ QuitSignals::~QuitSignals()
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
     g_pipe[0] = g_pipe[1] = -1;
+    g_endOnRepeat = false;
+    g_delivered = 0;
+}
+
+void QuitSignals::endOnRepeat()
+{
+    g_endOnRepeat = true;
 }
 
 void QuitSignals::readPipe()

@@ -1,0 +1,295 @@
+#include "CorvelEncoder/engine/prores/ProResFrameWriter.h"
+
+#include "CorvelEncoder/engine/prores/ProResDct.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <optional>
+
+namespace corvel {
+
+namespace {
+
+constexpr int sliceMbLog2 = 3;
+constexpr size_t frameHeaderSize = 148; // 20 bytes of fields and both matrices
+constexpr size_t pictureHeaderSize = 8;
+constexpr size_t maxSliceBytes = 0xFFFF;
+
+void putBe16(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v >> 8);
+    p[1] = uint8_t(v);
+}
+
+void putBe32(uint8_t* p, uint32_t v)
+{
+    putBe16(p, v >> 16);
+    putBe16(p + 2, v & 0xFFFF);
+}
+
+// The 8x8 block at (x, y) of a plane (samples beyond the picture repeat the edge), stored as
+// block `index` of `blocks` interleaved by scan position.
+void dctBlock(const uint16_t* plane, ptrdiff_t stride, int width, int height, int x, int y,
+              int16_t* out, int index, int blocks)
+{
+    alignas(16) int16_t coeffs[64];
+    if (x + 8 <= width && y + 8 <= height) {
+        proResForwardDct(plane + y * stride + x, stride, coeffs);
+    } else {
+        uint16_t block[64];
+        for (int r = 0; r < 8; ++r) {
+            const uint16_t* row = plane + std::min(y + r, height - 1) * stride;
+            for (int c = 0; c < 8; ++c)
+                block[r * 8 + c] = row[std::min(x + c, width - 1)];
+        }
+        proResForwardDct(block, 8, coeffs);
+    }
+    for (int i = 0; i < 64; ++i)
+        out[i * blocks + index] = coeffs[i];
+}
+
+// The frame rate codes the frame header knows; 0 says "not given".
+uint8_t frameRateCode(double fps)
+{
+    static const double rates[] = {24000.0 / 1001, 24, 25,  30000.0 / 1001,  30, 50,
+                                   60000.0 / 1001, 60, 100, 120000.0 / 1001, 120};
+    for (int i = 0; i < 11; ++i) {
+        if (std::abs(rates[i] - fps) < 0.01)
+            return uint8_t(i + 1);
+    }
+    return 0;
+}
+
+} // namespace
+
+ProResFrameWriter::ProResFrameWriter(const ProResFrameSettings& s)
+    : m_settings(s), m_rate(proResFrameBudget(s.profile, s.width, s.height),
+                            proResProfileInfo(s.profile).minQuantiser,
+                            proResProfileInfo(s.profile).minQuantiser + 2)
+{
+    const ProResProfileInfo& info = proResProfileInfo(s.profile);
+    for (int i = 0; i < 64; ++i) {
+        m_matrices.luma[i] = info.lumaMatrix[proResProgressiveScan[i]];
+        m_matrices.chroma[i] = info.chromaMatrix[proResProgressiveScan[i]];
+    }
+    m_settings.alpha = s.alpha && info.chroma444;
+    m_chromaBlocksPerMb = info.chroma444 ? 4 : 2;
+    m_cap = proResFrameCap(s.profile, s.width, s.height);
+
+    const int mbWidth = (s.width + 15) / 16;
+    const int mbHeight = (s.height + 15) / 16;
+    size_t coeffs = 0;
+    const int blocksPerMb = 4 + 2 * m_chromaBlocksPerMb;
+    for (int y = 0; y < mbHeight; ++y) {
+        int x = 0;
+        for (int count = 1 << sliceMbLog2; x < mbWidth;) {
+            while (mbWidth - x < count)
+                count >>= 1;
+            m_slices.push_back({x, y, count, coeffs, 0, 0});
+            coeffs += size_t(count) * blocksPerMb * 64;
+            x += count;
+        }
+    }
+    const size_t n = m_slices.size();
+    m_coeffs.resize(coeffs);
+    m_lowBits.resize(n);
+    m_highBits.resize(n);
+    m_alphaBytes.resize(n);
+    m_codes.resize(n);
+    const size_t overhead = 8 + frameHeaderSize + pictureHeaderSize + 2 * n;
+    // Alpha is lossless, so its size is outside the cap: up to 18 bits a sample plus a run.
+    const size_t alphaRoom =
+        m_settings.alpha ? n * 8 + size_t(mbWidth) * mbHeight * 256 * 18 / 8 + n * 4 : 0;
+    m_maxFrameBytes = overhead + size_t(m_cap) + alphaRoom;
+    m_arena.resize(size_t(m_cap) + alphaRoom);
+    m_pool = std::make_unique<ProResThreadPool>(std::max(1, s.threads));
+    m_scratch.assign(size_t(m_pool->workers()), std::vector<uint8_t>(maxSliceBytes + 64));
+    m_alphaRows.assign(size_t(m_pool->workers()), std::vector<uint16_t>(16 * 128));
+}
+
+void ProResFrameWriter::transform(const ProResPlanes& p, const Slice& slice, int16_t* coeffs) const
+{
+    const int w = m_settings.width;
+    const int h = m_settings.height;
+    const bool c444 = m_chromaBlocksPerMb == 4;
+    const int cw = c444 ? w : (w + 1) / 2;
+    const int x0 = slice.mbX * 16;
+    const int y0 = slice.mbY * 16;
+    // Luma: four blocks per macroblock, left to right then top to bottom.
+    const int lumaBlocks = slice.mbCount * 4;
+    for (int m = 0; m < slice.mbCount; ++m) {
+        const int x = x0 + m * 16;
+        for (int b = 0; b < 4; ++b)
+            dctBlock(p.data[0], p.stride[0], w, h, x + (b & 1) * 8, y0 + (b >> 1) * 8, coeffs,
+                     m * 4 + b, lumaBlocks);
+    }
+    coeffs += lumaBlocks * 64;
+    // Chroma: top to bottom, then left to right.
+    const int cmb = c444 ? 16 : 8;
+    const int chromaBlocks = slice.mbCount * m_chromaBlocksPerMb;
+    for (int c = 1; c <= 2; ++c, coeffs += chromaBlocks * 64) {
+        for (int m = 0; m < slice.mbCount; ++m) {
+            const int x = (x0 / 16 + m) * cmb;
+            for (int b = 0; b < m_chromaBlocksPerMb; ++b)
+                dctBlock(p.data[c], p.stride[c], cw, h, x + (b >> 1) * 8, y0 + (b & 1) * 8, coeffs,
+                         m * m_chromaBlocksPerMb + b, chromaBlocks);
+        }
+    }
+}
+
+const uint16_t* ProResFrameWriter::gatherAlpha(const ProResPlanes& p, const Slice& slice,
+                                               int worker) const
+{
+    if (!m_settings.alpha)
+        return nullptr;
+    uint16_t* rows = const_cast<uint16_t*>(m_alphaRows[size_t(worker)].data());
+    const int width = slice.mbCount * 16;
+    for (int r = 0; r < 16; ++r) {
+        const uint16_t* src =
+            p.data[3] + std::min(slice.mbY * 16 + r, m_settings.height - 1) * p.stride[3];
+        for (int c = 0; c < width; ++c)
+            rows[r * width + c] = src[std::min(slice.mbX * 16 + c, m_settings.width - 1)];
+    }
+    return rows;
+}
+
+ProResSliceInput ProResFrameWriter::input(const Slice& slice, const uint16_t* alpha) const
+{
+    ProResSliceInput in;
+    in.mbCount = slice.mbCount;
+    const int16_t* c = m_coeffs.data() + slice.coeffOffset;
+    in.blocks[0] = slice.mbCount * 4;
+    in.blocks[1] = in.blocks[2] = slice.mbCount * m_chromaBlocksPerMb;
+    in.coeffs[0] = c;
+    in.coeffs[1] = c + in.blocks[0] * 64;
+    in.coeffs[2] = in.coeffs[1] + in.blocks[1] * 64;
+    in.alpha = alpha;
+    return in;
+}
+
+std::optional<size_t> ProResFrameWriter::codeSlices(const ProResPlanes& planes)
+{
+    std::atomic<size_t> used{0};
+    std::atomic<bool> full{false};
+    m_pool->run(int(m_slices.size()), [&](int i, int worker) {
+        Slice& slice = m_slices[size_t(i)];
+        const ProResSliceInput in = input(slice, gatherAlpha(planes, slice, worker));
+        std::vector<uint8_t>& scratch = m_scratch[size_t(worker)];
+        size_t size = 0;
+        // A slice whose values need codes longer than decoders take goes coarser.
+        for (int code = m_codes[size_t(i)]; size == 0 && code <= 224; ++code) {
+            size = ProResSliceWriter::write(in, m_matrices, code, scratch.data(),
+                                            scratch.data() + maxSliceBytes);
+            m_codes[size_t(i)] = uint8_t(code);
+        }
+        const size_t at = used.fetch_add(size);
+        if (size == 0 || at + size > m_arena.size()) {
+            full = true;
+            return;
+        }
+        std::memcpy(m_arena.data() + at, scratch.data(), size);
+        slice.arenaOffset = at;
+        slice.size = size;
+    });
+    if (full)
+        return std::nullopt;
+    return used.load();
+}
+
+size_t ProResFrameWriter::encode(const ProResPlanes& planes, uint8_t* out)
+{
+    const size_t n = m_slices.size();
+    int64_t alphaBytes = 0;
+    m_rate.beginFrame();
+    for (int attempt = 0;; ++attempt) {
+        const int low = m_rate.lowTrial();
+        const int high = m_rate.highTrial();
+        m_pool->run(int(n), [&](int i, int worker) {
+            const Slice& slice = m_slices[size_t(i)];
+            if (attempt == 0) {
+                transform(planes, slice, m_coeffs.data() + slice.coeffOffset);
+                if (m_settings.alpha) {
+                    // Alpha is lossless: its size does not depend on the quantiser.
+                    uint8_t* s = m_scratch[size_t(worker)].data();
+                    m_alphaBytes[size_t(i)] = int64_t(ProResSliceWriter::alphaBytes(
+                        input(slice, gatherAlpha(planes, slice, worker)), s, s + maxSliceBytes));
+                }
+            }
+            const ProResSliceInput in = input(slice, nullptr);
+            const auto count = [&](int code) {
+                const int64_t bits = ProResSliceWriter::countBits(in, m_matrices, code);
+                return bits < 0 ? int64_t(maxSliceBytes) * 8 : bits;
+            };
+            m_lowBits[size_t(i)] = count(low);
+            m_highBits[size_t(i)] = count(high);
+        });
+        if (attempt == 0 && m_settings.alpha) {
+            for (const int64_t b : m_alphaBytes)
+                alphaBytes += b;
+        }
+        // Headers, the table and each component's padding to a byte. Alpha is lossless and
+        // comes on top of the profile's rate, as the cap does.
+        const int64_t overhead = int64_t(8 + frameHeaderSize + pictureHeaderSize) +
+                                 int64_t(n) * (2 + (m_settings.alpha ? 8 : 6) + 2);
+        if (m_rate.choose(m_lowBits, m_highBits, overhead, attempt == 5, m_codes))
+            break;
+    }
+
+    // Over the cap (a sudden change the counts missed): everything a step coarser, until the
+    // coarsest quantiser, where any picture fits.
+    const size_t limit = size_t(m_cap + alphaBytes);
+    for (;;) {
+        const std::optional<size_t> used = codeSlices(planes);
+        const bool coarsest =
+            std::all_of(m_codes.begin(), m_codes.end(), [](uint8_t code) { return code == 224; });
+        if ((used && *used <= limit) || coarsest)
+            break;
+        for (uint8_t& code : m_codes)
+            code = uint8_t(std::min(224, code + 1 + code / 8));
+    }
+    return assemble(out);
+}
+
+size_t ProResFrameWriter::assemble(uint8_t* out) const
+{
+    const ProResProfileInfo& info = proResProfileInfo(m_settings.profile);
+    uint8_t* h = out + 8;
+    std::memset(h, 0, frameHeaderSize);
+    putBe16(h, frameHeaderSize);
+    putBe16(h + 2, m_settings.alpha || info.chroma444 ? 1 : 0);
+    std::memcpy(h + 4, "apl0", 4);
+    putBe16(h + 8, uint32_t(m_settings.width));
+    putBe16(h + 10, uint32_t(m_settings.height));
+    h[12] = uint8_t((info.chroma444 ? 3 : 2) << 6); // progressive
+    h[13] = frameRateCode(m_settings.fps);          // aspect ratio not given
+    h[14] = m_settings.primaries;
+    h[15] = m_settings.transfer;
+    h[16] = m_settings.matrix;
+    h[17] = m_settings.alpha ? 2 : 0; // 16-bit alpha
+    h[19] = 3;                        // both matrices follow
+    std::memcpy(h + 20, info.lumaMatrix.data(), 64);
+    std::memcpy(h + 84, info.chromaMatrix.data(), 64);
+
+    uint8_t* pic = h + frameHeaderSize;
+    const size_t n = m_slices.size();
+    uint8_t* table = pic + pictureHeaderSize;
+    uint8_t* data = table + 2 * n;
+    for (size_t i = 0; i < n; ++i) {
+        const Slice& s = m_slices[i];
+        putBe16(table + 2 * i, uint32_t(s.size));
+        std::memcpy(data, m_arena.data() + s.arenaOffset, s.size);
+        data += s.size;
+    }
+    pic[0] = uint8_t(pictureHeaderSize << 3);
+    putBe32(pic + 1, uint32_t(data - pic));
+    putBe16(pic + 5, uint32_t(n));
+    pic[7] = uint8_t(sliceMbLog2 << 4);
+
+    const size_t total = size_t(data - out);
+    putBe32(out, uint32_t(total));
+    std::memcpy(out + 4, "icpf", 4);
+    return total;
+}
+
+} // namespace corvel

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "CorvelEncoder/engine/prores/ProResProfile.h"
+#include "CorvelEncoder/engine/prores/ProResRateControl.h"
+#include "CorvelEncoder/engine/prores/ProResSliceWriter.h"
+#include "CorvelEncoder/engine/prores/ProResThreadPool.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace corvel {
+
+struct ProResFrameSettings
+{
+    ProResProfile profile = ProResProfile::hq;
+    int width = 0;
+    int height = 0;
+    double fps = 25;
+    bool alpha = false; // 4444 only
+    // ISO/IEC 23091-2 code points, as FFmpeg numbers them.
+    uint8_t primaries = 2;
+    uint8_t transfer = 2;
+    uint8_t matrix = 2;
+    int threads = 1;
+};
+
+// 10-bit planes Y, Cb, Cr (4:2:2 or 4:4:4 as the profile says) and alpha; strides in samples.
+struct ProResPlanes
+{
+    const uint16_t* data[4] = {};
+    ptrdiff_t stride[4] = {};
+};
+
+// Codes whole progressive frames: frame header, picture header, slice table and slices of
+// eight macroblocks coded in parallel. All buffers are made once, when constructed. Used by
+// one thread at a time.
+class ProResFrameWriter final
+{
+public:
+    explicit ProResFrameWriter(const ProResFrameSettings& settings);
+
+    // Bytes encode() may write: the profile's per-frame cap, the headers and room for alpha.
+    size_t maxFrameBytes() const { return m_maxFrameBytes; }
+    // Writes one frame into `out` (maxFrameBytes() long); returns its size.
+    size_t encode(const ProResPlanes& planes, uint8_t* out);
+
+private:
+    struct Slice
+    {
+        int mbX = 0;
+        int mbY = 0;
+        int mbCount = 0;
+        size_t coeffOffset = 0;
+        size_t arenaOffset = 0;
+        size_t size = 0;
+    };
+
+    void transform(const ProResPlanes& planes, const Slice& slice, int16_t* coeffs) const;
+    const uint16_t* gatherAlpha(const ProResPlanes& planes, const Slice& slice, int worker) const;
+    ProResSliceInput input(const Slice& slice, const uint16_t* alpha) const;
+    // Codes every slice at its quantiser into the arena; the bytes used, or nothing when the
+    // arena ran out or a slice could not be coded.
+    std::optional<size_t> codeSlices(const ProResPlanes& planes);
+    size_t assemble(uint8_t* out) const;
+
+    ProResFrameSettings m_settings;
+    ProResScanMatrices m_matrices{};
+    int m_chromaBlocksPerMb = 2;
+    int64_t m_cap = 0;
+    size_t m_maxFrameBytes = 0;
+    std::vector<Slice> m_slices;
+    std::vector<int16_t> m_coeffs;
+    std::vector<int64_t> m_lowBits;
+    std::vector<int64_t> m_highBits;
+    std::vector<int64_t> m_alphaBytes;
+    std::vector<uint8_t> m_codes;
+    std::vector<uint8_t> m_arena;
+    std::vector<std::vector<uint8_t>> m_scratch;    // per worker: one slice's bytes
+    std::vector<std::vector<uint16_t>> m_alphaRows; // per worker: one slice's alpha
+    ProResRateControl m_rate;
+    std::unique_ptr<ProResThreadPool> m_pool;
+};
+
+} // namespace corvel

@@ -1,0 +1,71 @@
+#include "CorvelEncoder/engine/prores/ProResProfile.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvel {
+
+namespace {
+
+constexpr uint32_t tag(char a, char b, char c, char d)
+{
+    return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 |
+           uint32_t(uint8_t(d)) << 24;
+}
+
+constexpr std::array<uint8_t, 64> flat()
+{
+    std::array<uint8_t, 64> m{};
+    m.fill(4);
+    return m;
+}
+
+// Apple's matrices from the format description: coarse high frequencies for the small
+// profiles, flat for HQ and 4444.
+constexpr std::array<uint8_t, 64> proxyLuma = {
+    4,  7,  9,  11, 13, 14, 15, 63, 7,  7,  11, 12, 14, 15, 63, 63, 9,  11, 13, 14, 15, 63,
+    63, 63, 11, 11, 13, 14, 63, 63, 63, 63, 11, 13, 14, 63, 63, 63, 63, 63, 13, 14, 63, 63,
+    63, 63, 63, 63, 13, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+constexpr std::array<uint8_t, 64> proxyChroma = {
+    4,  7,  9,  11, 13, 14, 63, 63, 7,  7,  11, 12, 14, 63, 63, 63, 9,  11, 13, 14, 63, 63,
+    63, 63, 11, 11, 13, 14, 63, 63, 63, 63, 11, 13, 14, 63, 63, 63, 63, 63, 13, 14, 63, 63,
+    63, 63, 63, 63, 13, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+constexpr std::array<uint8_t, 64> ltMatrix = {
+    4,  5,  6,  7,  9, 11, 13, 15, 5,  5,  7,  8,  11, 13, 15, 17, 6,  7,  9,  11, 13, 15,
+    15, 17, 7,  7,  9, 11, 13, 15, 17, 19, 7,  9,  11, 13, 14, 16, 19, 23, 9,  11, 13, 14,
+    16, 19, 23, 29, 9, 11, 13, 15, 17, 21, 28, 35, 11, 13, 16, 17, 21, 28, 35, 41};
+constexpr std::array<uint8_t, 64> standardMatrix = {
+    4, 4,  5,  5,  6, 7, 7, 9, 4,  4,  5,  6,  7, 7, 9, 9,  5,  5,  6,  7, 7, 9,
+    9, 10, 5,  5,  6, 7, 7, 9, 9,  10, 5,  6,  7, 7, 8, 9,  10, 12, 6,  7, 7, 8,
+    9, 10, 12, 15, 6, 7, 7, 9, 10, 11, 14, 17, 7, 7, 9, 10, 11, 14, 17, 21};
+
+const ProResProfileInfo infos[] = {
+    {tag('a', 'p', 'c', 'o'), 0, false, 45, 4, proxyLuma, proxyChroma},
+    {tag('a', 'p', 'c', 's'), 1, false, 102, 2, ltMatrix, ltMatrix},
+    {tag('a', 'p', 'c', 'n'), 2, false, 147, 2, standardMatrix, standardMatrix},
+    {tag('a', 'p', 'c', 'h'), 3, false, 220, 1, flat(), flat()},
+    {tag('a', 'p', '4', 'h'), 4, true, 330, 1, flat(), flat()},
+};
+
+} // namespace
+
+const ProResProfileInfo& proResProfileInfo(ProResProfile profile)
+{
+    return infos[static_cast<int>(profile)];
+}
+
+int64_t proResFrameBudget(ProResProfile profile, int width, int height)
+{
+    // The rate grows with the frame rate, so a frame's share does not depend on it.
+    const double pixels = double(width) * height / (1920.0 * 1080.0);
+    const double bytes = proResProfileInfo(profile).mbpsAt1080p2997 * 1e6 / 8 / 29.97 * pixels;
+    return std::max<int64_t>(4096, std::llround(bytes));
+}
+
+int64_t proResFrameCap(ProResProfile profile, int width, int height)
+{
+    const int64_t budget = proResFrameBudget(profile, width, height);
+    return budget + budget / 2;
+}
+
+} // namespace corvel

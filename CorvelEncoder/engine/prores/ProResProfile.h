@@ -1,0 +1,42 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace corvel {
+
+enum class ProResProfile
+{
+    proxy,
+    lt,
+    standard,
+    hq,
+    p4444
+};
+
+// What the bitstream and the container say about a profile, and the data rate it aims at.
+struct ProResProfileInfo
+{
+    uint32_t fourcc;                    // as MKTAG builds it: first letter in the low byte
+    int avProfile;                      // FFmpeg's FF_PROFILE_PRORES_* number
+    bool chroma444;                     // otherwise 4:2:2
+    double mbpsAt1080p2997;             // Apple's published rate for 1920x1080 at 29.97 frames/s
+    int minQuantiser;                   // below this the rate only buys invisible detail
+    std::array<uint8_t, 64> lumaMatrix; // raster order, as the frame header carries them
+    std::array<uint8_t, 64> chromaMatrix;
+};
+
+const ProResProfileInfo& proResProfileInfo(ProResProfile profile);
+
+// Bytes one frame may use on average: the published rate scaled by pixels and frame rate.
+int64_t proResFrameBudget(ProResProfile profile, int width, int height);
+// No frame may exceed this (half a budget above it), whatever the picture.
+int64_t proResFrameCap(ProResProfile profile, int width, int height);
+
+// Quantiser scale values 1..128 then 132..512 in steps of 4, coded as 1..224 in the slice header.
+inline int proResQuantiserValue(int code)
+{
+    return code <= 128 ? code : (code - 96) * 4;
+}
+
+} // namespace corvel

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace corvel {
+
+// Chooses each slice's quantiser so a frame lands on its budget. Every frame, the slices'
+// exact bits are counted at two neighbouring quantisers (the pair the last frame used); when
+// the budget lies between the two totals, slices are spread over both in the proportion that
+// meets it, so the rate is met to within the headers' padding. When it does not, a log-log
+// model of bits against quantiser proposes the next pair to count. Never more than a few
+// trial counts per frame, never all quantisers.
+class ProResRateControl final
+{
+public:
+    ProResRateControl(int64_t budgetBytes, int minQuantiser, int startQuantiser);
+
+    // Forgets what the last frame's counts bounded.
+    void beginFrame();
+    // The pair of quantiser codes to count at next: first < second.
+    int lowTrial() const { return m_low; }
+    int highTrial() const { return m_high; }
+
+    // Given per-slice bits at the trial pair and the bytes beside the coded coefficients
+    // (headers, table, alpha), either fills `codes` and returns true, or moves the trial pair
+    // and returns false (count again). `finalTry` forces an answer.
+    bool choose(std::span<const int64_t> lowBits, std::span<const int64_t> highBits,
+                int64_t overheadBytes, bool finalTry, std::span<uint8_t> codes);
+
+private:
+    int64_t m_budget;
+    int m_min;
+    int m_low;
+    int m_high;
+    int m_floor = 1;     // this frame: codes below this are known to exceed the budget
+    int m_ceiling = 224; // and codes from this one up are known to meet it
+};
+
+} // namespace corvel

@@ -1,0 +1,288 @@
+#include "CorvelEncoder/engine/prores/ProResSliceWriter.h"
+
+#include "CorvelEncoder/engine/prores/ProResBitWriter.h"
+#include "CorvelEncoder/engine/prores/ProResProfile.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace corvel {
+
+namespace {
+
+// Codebooks: bits 0-1 the last unary length before switching to exp-Golomb, bits 2-4 the
+// exp-Golomb order, bits 5-7 the Rice order. Chosen from the previous value as the format
+// prescribes.
+constexpr uint8_t firstDcCodebook = 0xB8;
+constexpr uint8_t dcCodebooks[7] = {0x04, 0x28, 0x28, 0x4D, 0x4D, 0x70, 0x70};
+constexpr uint8_t runCodebooks[16] = {0x06, 0x06, 0x05, 0x05, 0x04, 0x29, 0x29, 0x29,
+                                      0x29, 0x28, 0x28, 0x28, 0x28, 0x28, 0x28, 0x4C};
+constexpr uint8_t levelCodebooks[10] = {0x04, 0x0A, 0x05, 0x06, 0x04, 0x28, 0x28, 0x28, 0x28, 0x4C};
+// Decoders read one code word from a 25-bit window.
+constexpr int maxCodeBits = 25;
+constexpr int maxBlocks = 32;
+
+struct BitCounter
+{
+    int64_t bits = 0;
+    bool tooLong = false;
+    void put(uint32_t, int n) { bits += n; }
+};
+
+struct BitSink
+{
+    ProResBitWriter& writer;
+    bool tooLong = false;
+    void put(uint32_t value, int n) { writer.put(value, n); }
+};
+
+template <class Sink>
+inline void codeword(Sink& sink, uint32_t value, uint8_t codebook)
+{
+    const int switchBits = codebook & 3;
+    const int expOrder = (codebook >> 2) & 7;
+    const int riceOrder = codebook >> 5;
+    const uint32_t riceLimit = uint32_t(switchBits + 1) << riceOrder;
+    if (value < riceLimit) {
+        const int unary = int(value >> riceOrder);
+        sink.put((1u << riceOrder) | (value & ((1u << riceOrder) - 1)), unary + 1 + riceOrder);
+        return;
+    }
+    const uint32_t w = value - riceLimit + (1u << expOrder);
+    const int width = std::bit_width(w);
+    const int zeros = width - expOrder + switchBits;
+    if (zeros + width > maxCodeBits) {
+        sink.tooLong = true;
+        return;
+    }
+    sink.put(w, zeros + width);
+}
+
+// Code word lengths of the small values, per codebook, so counting is a table look-up.
+constexpr int tableSize = 64;
+struct LengthTables
+{
+    uint8_t dc[7][tableSize];
+    uint8_t run[16][tableSize];
+    uint8_t level[10][tableSize];
+    LengthTables()
+    {
+        for (int v = 0; v < tableSize; ++v) {
+            for (int i = 0; i < 7; ++i)
+                dc[i][v] = uint8_t(length(uint32_t(v), dcCodebooks[i]));
+            for (int i = 0; i < 16; ++i)
+                run[i][v] = uint8_t(length(uint32_t(v), runCodebooks[i]));
+            for (int i = 0; i < 10; ++i)
+                level[i][v] = uint8_t(length(uint32_t(v), levelCodebooks[i]));
+        }
+    }
+    static int length(uint32_t value, uint8_t codebook)
+    {
+        BitCounter counter;
+        codeword(counter, value, codebook);
+        return counter.tooLong ? 99 : int(counter.bits);
+    }
+};
+
+const LengthTables lengths;
+
+// Counting goes through the tables; writing emits the code word itself.
+inline void code(BitCounter& sink, uint32_t value, uint8_t codebook, const uint8_t* table)
+{
+    if (value < tableSize && table[value] <= maxCodeBits)
+        sink.bits += table[value];
+    else
+        codeword(sink, value, codebook);
+}
+
+inline void code(BitSink& sink, uint32_t value, uint8_t codebook, const uint8_t*)
+{
+    codeword(sink, value, codebook);
+}
+
+// The coefficients are already interleaved, so quantising is one contiguous pass per scan
+// position that the compiler vectorises.
+inline void quantise(const int16_t* coeffs, int blocks, const uint8_t* matrix, int qscale,
+                     int16_t* levels)
+{
+    for (int i = 0; i < 64; ++i) {
+        const int32_t step = matrix[i] * qscale;
+        const int32_t recip = (65536 + step / 2) / step;
+        const int16_t* c = coeffs + i * blocks;
+        int16_t* l = levels + i * blocks;
+        for (int b = 0; b < blocks; ++b) {
+            const int32_t v = c[b];
+            const int32_t q = ((v < 0 ? -v : v) * recip + 32768) >> 16;
+            l[b] = int16_t(v < 0 ? -q : q);
+        }
+    }
+}
+
+template <class Sink>
+void codeComponent(Sink& sink, const int16_t* levels, int blocks)
+{
+    int prev = levels[0];
+    codeword(sink, prev >= 0 ? uint32_t(prev) * 2 : uint32_t(-prev) * 2 - 1, firstDcCodebook);
+    uint32_t prevCode = 5;
+    bool negative = false;
+    for (int b = 1; b < blocks; ++b) {
+        const int delta = levels[b] - prev;
+        prev = levels[b];
+        uint32_t value = 0;
+        if (delta != 0) {
+            const bool neg = delta < 0;
+            const uint32_t magnitude = uint32_t(neg ? -delta : delta);
+            // An odd code flips the sign the previous difference had.
+            value = neg != negative ? magnitude * 2 - 1 : magnitude * 2;
+            negative = neg;
+        } else {
+            negative = false;
+        }
+        const int book = int(std::min(prevCode, 6u));
+        code(sink, value, dcCodebooks[book], lengths.dc[book]);
+        prevCode = value;
+    }
+
+    uint32_t prevRun = 4;
+    uint32_t prevLevel = 2;
+    const int total = 64 * blocks;
+    int last = blocks - 1;
+    int i = blocks;
+    while (i < total) {
+        // Whole groups of four zeros at once: most high frequencies quantise to nothing.
+        if ((i & 3) == 0 && i + 4 <= total) {
+            uint64_t four;
+            std::memcpy(&four, levels + i, 8);
+            if (four == 0) {
+                i += 4;
+                continue;
+            }
+        }
+        const int v = levels[i];
+        if (v == 0) {
+            ++i;
+            continue;
+        }
+        const uint32_t run = uint32_t(i - last - 1);
+        last = i++;
+        const int runBook = int(std::min(prevRun, 15u));
+        code(sink, run, runCodebooks[runBook], lengths.run[runBook]);
+        prevRun = run;
+        const uint32_t magnitude = uint32_t(v < 0 ? -v : v);
+        const int levelBook = int(std::min(prevLevel, 9u));
+        code(sink, magnitude - 1, levelCodebooks[levelBook], lengths.level[levelBook]);
+        prevLevel = magnitude;
+        sink.put(v < 0 ? 1 : 0, 1);
+    }
+}
+
+// Alpha as 16-bit values: differences to the previous value, short ones in 7 bits, and runs
+// of repeats.
+void codeAlpha(ProResBitWriter& writer, const uint16_t* alpha, int count)
+{
+    uint32_t current = 0xFFFF;
+    int i = 0;
+    while (i < count) {
+        const uint32_t value = (uint32_t(alpha[i]) << 6) | (alpha[i] >> 4);
+        const int diff = int16_t(uint16_t(value - current));
+        if (diff != 0 && diff >= -64 && diff <= 64) {
+            const int magnitude = diff < 0 ? -diff : diff;
+            writer.put(0, 1);
+            writer.put(uint32_t(2 * (magnitude - 1) + (diff < 0 ? 1 : 0)), 7);
+        } else {
+            writer.put(1, 1);
+            writer.put(uint16_t(value - current), 16);
+        }
+        current = value;
+        ++i;
+        int run = 0;
+        while (i + run < count && run < 2047 && alpha[i + run] == alpha[i - 1])
+            ++run;
+        if (run == 0 && i < count) {
+            writer.put(1, 1); // another value follows
+            continue;
+        }
+        if (i < count)
+            writer.put(0, 1);
+        if (run > 0 && run < 16) {
+            writer.put(uint32_t(run), 4);
+        } else {
+            writer.put(0, 4);
+            writer.put(uint32_t(run), 11);
+        }
+        i += run;
+    }
+}
+
+void putBe16(uint8_t* p, size_t v)
+{
+    p[0] = uint8_t(v >> 8);
+    p[1] = uint8_t(v);
+}
+
+} // namespace
+
+int64_t ProResSliceWriter::countBits(const ProResSliceInput& slice,
+                                     const ProResScanMatrices& matrices, int qcode)
+{
+    const int qscale = proResQuantiserValue(qcode);
+    alignas(16) int16_t levels[maxBlocks * 64];
+    BitCounter counter;
+    for (int c = 0; c < 3; ++c) {
+        quantise(slice.coeffs[c], slice.blocks[c], c == 0 ? matrices.luma : matrices.chroma, qscale,
+                 levels);
+        codeComponent(counter, levels, slice.blocks[c]);
+    }
+    return counter.tooLong ? -1 : counter.bits;
+}
+
+size_t ProResSliceWriter::alphaBytes(const ProResSliceInput& slice, uint8_t* scratch, uint8_t* end)
+{
+    ProResBitWriter writer(scratch, end);
+    codeAlpha(writer, slice.alpha, 256 * slice.mbCount);
+    return writer.finish();
+}
+
+size_t ProResSliceWriter::write(const ProResSliceInput& slice, const ProResScanMatrices& matrices,
+                                int qcode, uint8_t* out, uint8_t* end)
+{
+    const int qscale = proResQuantiserValue(qcode);
+    const size_t headerSize = slice.alpha ? 8 : 6;
+    if (end - out < ptrdiff_t(headerSize))
+        return 0;
+    alignas(16) int16_t levels[maxBlocks * 64];
+    size_t sizes[4] = {};
+    uint8_t* p = out + headerSize;
+    for (int c = 0; c < 3; ++c) {
+        quantise(slice.coeffs[c], slice.blocks[c], c == 0 ? matrices.luma : matrices.chroma, qscale,
+                 levels);
+        ProResBitWriter writer(p, end);
+        BitSink sink{writer};
+        codeComponent(sink, levels, slice.blocks[c]);
+        sizes[c] = writer.finish();
+        if (sink.tooLong || writer.overflowed() || sizes[c] > 0xFFFF)
+            return 0;
+        p += sizes[c];
+    }
+    if (slice.alpha) {
+        ProResBitWriter writer(p, end);
+        codeAlpha(writer, slice.alpha, 256 * slice.mbCount);
+        sizes[3] = writer.finish();
+        if (writer.overflowed())
+            return 0;
+        p += sizes[3];
+    }
+    const size_t total = size_t(p - out);
+    if (total > 0xFFFF)
+        return 0;
+    out[0] = uint8_t(headerSize << 3);
+    out[1] = uint8_t(qcode);
+    putBe16(out + 2, sizes[0]);
+    putBe16(out + 4, sizes[1]);
+    if (slice.alpha)
+        putBe16(out + 6, sizes[2]);
+    return total;
+}
+
+} // namespace corvel

@@ -1,0 +1,253 @@
+#include "tests/CorvelEncoder/engine/prores/ProResBitstreamChecker.h"
+
+#include "CorvelEncoder/engine/prores/ProResDct.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace corvel::test {
+
+namespace {
+
+struct Failure
+{
+    std::string text;
+};
+
+[[noreturn]] void fail(std::string text)
+{
+    throw Failure{std::move(text)};
+}
+
+void require(bool ok, const char* what)
+{
+    if (!ok)
+        fail(what);
+}
+
+uint32_t be16(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 8 | p[1];
+}
+
+uint32_t be32(const uint8_t* p)
+{
+    return be16(p) << 16 | be16(p + 2);
+}
+
+class BitReader
+{
+public:
+    BitReader(const uint8_t* data, size_t size) : m_data(data), m_bits(size * 8) {}
+    size_t left() const { return m_bits - m_pos; }
+    uint32_t bit()
+    {
+        require(m_pos < m_bits, "read past the end of a plane");
+        const uint32_t b = (m_data[m_pos / 8] >> (7 - m_pos % 8)) & 1;
+        ++m_pos;
+        return b;
+    }
+    uint32_t bits(int n)
+    {
+        uint32_t v = 0;
+        while (n-- > 0)
+            v = v << 1 | bit();
+        return v;
+    }
+    // Only zero bits up to the next byte boundary, then the end.
+    bool atPaddedEnd() const
+    {
+        if (left() >= 8)
+            return false;
+        for (size_t p = m_pos; p < m_bits; ++p) {
+            if ((m_data[p / 8] >> (7 - p % 8)) & 1)
+                return false;
+        }
+        return true;
+    }
+
+    // A Rice / exp-Golomb code word of the given codebook.
+    uint32_t codeword(uint8_t codebook)
+    {
+        const int switchBits = codebook & 3;
+        const int expOrder = (codebook >> 2) & 7;
+        const int riceOrder = codebook >> 5;
+        int zeros = 0;
+        while (bit() == 0)
+            require(++zeros < 32, "code word without a one");
+        if (zeros <= switchBits)
+            return (uint32_t(zeros) << riceOrder) + bits(riceOrder);
+        const int total = expOrder - switchBits + 2 * zeros;
+        require(total <= 25, "code word longer than a decoder reads");
+        const uint32_t w = (1u << (total - zeros - 1)) | bits(total - zeros - 1);
+        return w - (1u << expOrder) + (uint32_t(switchBits + 1) << riceOrder);
+    }
+
+private:
+    const uint8_t* m_data;
+    size_t m_bits;
+    size_t m_pos = 0;
+};
+
+constexpr uint8_t dcCodebooks[7] = {0x04, 0x28, 0x28, 0x4D, 0x4D, 0x70, 0x70};
+constexpr uint8_t runCodebooks[16] = {0x06, 0x06, 0x05, 0x05, 0x04, 0x29, 0x29, 0x29,
+                                      0x29, 0x28, 0x28, 0x28, 0x28, 0x28, 0x28, 0x4C};
+constexpr uint8_t levelCodebooks[10] = {0x04, 0x0A, 0x05, 0x06, 0x04, 0x28, 0x28, 0x28, 0x28, 0x4C};
+
+// One plane's coefficients; every dequantised value must fit the decoder's 16 bits.
+void checkPlane(const uint8_t* data, size_t size, int blocks, const uint8_t* matrix, int qscale)
+{
+    require(std::has_single_bit(unsigned(blocks)), "blocks per slice not a power of two");
+    BitReader r(data, size);
+    const auto fits = [&](int level, int index) {
+        require(std::abs(level) * matrix[index] * qscale <= 32767, "coefficient out of range");
+    };
+    uint32_t code = r.codeword(0xB8);
+    int dc = int(code >> 1) ^ -int(code & 1);
+    fits(dc, 0);
+    code = 5;
+    int sign = 0;
+    for (int b = 1; b < blocks; ++b) {
+        code = r.codeword(dcCodebooks[std::min(code, 6u)]);
+        sign = code ? sign ^ -int(code & 1) : 0;
+        dc += ((int(code + 1) >> 1) ^ sign) - sign;
+        fits(dc, 0);
+    }
+    uint32_t run = 4;
+    uint32_t level = 2;
+    int pos = blocks - 1;
+    while (!r.atPaddedEnd()) {
+        run = r.codeword(runCodebooks[std::min(run, 15u)]);
+        pos += int(run) + 1;
+        require(pos < 64 * blocks, "coefficient past the last block");
+        level = r.codeword(levelCodebooks[std::min(level, 9u)]) + 1;
+        r.bit();
+        fits(int(level), proResProgressiveScan[pos / blocks]);
+    }
+}
+
+void checkAlpha(const uint8_t* data, size_t size, int count)
+{
+    BitReader r(data, size);
+    int idx = 0;
+    while (idx < count) {
+        for (;;) {
+            if (r.bit())
+                r.bits(16);
+            else
+                r.bits(7);
+            if (++idx >= count)
+                break;
+            if (!r.bit())
+                break;
+        }
+        uint32_t run = r.bits(4);
+        if (!run)
+            run = r.bits(11);
+        require(idx + int(run) <= count, "alpha run past the slice");
+        idx += int(run);
+    }
+    require(r.atPaddedEnd(), "alpha plane has bytes left over");
+}
+
+ProResCheck check(std::span<const uint8_t> f, const ProResExpectation& e)
+{
+    const ProResProfileInfo& info = proResProfileInfo(e.profile);
+    ProResCheck result;
+    require(f.size() >= 8 + 20 + 8, "frame too short");
+    require(be32(f.data()) == f.size(), "frame size field differs from the packet");
+    require(std::memcmp(f.data() + 4, "icpf", 4) == 0, "no icpf");
+    const uint8_t* h = f.data() + 8;
+    const uint32_t headerSize = be16(h);
+    const int flags = h[19];
+    require((flags & ~3) == 0, "reserved matrix flags set");
+    require(headerSize == 20u + 64u * std::popcount(unsigned(flags)), "frame header size");
+    require(be16(h + 2) <= 1, "bitstream version");
+    require(std::memcmp(h + 4, "apl0", 4) == 0, "vendor is not apl0");
+    require(int(be16(h + 8)) == e.width && int(be16(h + 10)) == e.height, "frame size");
+    require(h[12] >> 6 == (info.chroma444 ? 3 : 2), "chroma format");
+    require((h[12] & 0x33) == 0 && ((h[12] >> 2) & 3) == 0, "interlace mode or reserved bits");
+    require((h[13] & 0xF) <= 11, "frame rate code");
+    require(h[14] == e.primaries && h[15] == e.transfer && h[16] == e.matrix, "colour tags");
+    require((h[17] & 0xF) == (e.alpha ? 2 : 0) && h[18] == 0, "alpha channel type");
+    uint8_t luma[64], chroma[64];
+    std::memset(luma, 4, 64);
+    if (flags & 2)
+        std::memcpy(luma, h + 20, 64);
+    std::memcpy(chroma, luma, 64);
+    if (flags & 1)
+        std::memcpy(chroma, h + 20 + ((flags & 2) ? 64 : 0), 64);
+    for (int i = 0; i < 64; ++i)
+        require(luma[i] >= 2 && chroma[i] >= 2 && luma[i] <= 63 && chroma[i] <= 63,
+                "matrix entry out of range");
+
+    const uint8_t* pic = h + headerSize;
+    const size_t picSize = f.size() - 8 - headerSize;
+    require(picSize >= 8 && pic[0] >> 3 == 8 && (pic[0] & 7) == 0, "picture header size");
+    require(be32(pic + 1) == picSize, "picture size field");
+    const int log2Width = pic[7] >> 4;
+    require(log2Width <= 3 && (pic[7] & 0xF) == 0, "slice size");
+    const int mbWidth = (e.width + 15) / 16;
+    const int mbHeight = (e.height + 15) / 16;
+    const int perRow =
+        (mbWidth >> log2Width) + std::popcount(unsigned(mbWidth & ((1 << log2Width) - 1)));
+    const int slices = int(be16(pic + 5));
+    require(slices == mbHeight * perRow, "slice count");
+    require(8 + 2 * size_t(slices) <= picSize, "slice table past the picture");
+    const uint8_t* table = pic + 8;
+    const uint8_t* data = table + 2 * slices;
+    const uint8_t* end = pic + picSize;
+    int mbX = 0;
+    int64_t alphaBytes = 0;
+    for (int i = 0; i < slices; ++i) {
+        int mbs = 1 << log2Width;
+        while (mbWidth - mbX < mbs)
+            mbs >>= 1;
+        mbX = (mbX + mbs) % mbWidth;
+        const size_t size = be16(table + 2 * i);
+        require(size_t(end - data) >= size && size >= 6, "slice size disagrees with the data");
+        const uint32_t hs = data[0] >> 3;
+        require((data[0] & 7) == 0 && hs == (e.alpha ? 8u : 6u), "slice header size");
+        const int code = data[1];
+        require(code >= 1 && code <= 224, "quantiser out of range");
+        result.quantisers.push_back(code);
+        const size_t y = be16(data + 2), u = be16(data + 4);
+        const size_t v = e.alpha ? be16(data + 6) : size - hs - y - u;
+        require(hs + y + u + v <= size, "plane sizes exceed the slice");
+        require(e.alpha ? hs + y + u + v < size : hs + y + u + v == size,
+                "plane sizes disagree with the slice size");
+        const int qscale = proResQuantiserValue(code);
+        const int chromaBlocks = mbs * (info.chroma444 ? 4 : 2);
+        const uint8_t* p = data + hs;
+        checkPlane(p, y, mbs * 4, luma, qscale);
+        checkPlane(p + y, u, chromaBlocks, chroma, qscale);
+        checkPlane(p + y + u, v, chromaBlocks, chroma, qscale);
+        if (e.alpha) {
+            checkAlpha(p + y + u + v, size - hs - y - u - v, 256 * mbs);
+            alphaBytes += int64_t(size - hs - y - u - v);
+        }
+        data += size;
+    }
+    require(data == end, "slices do not fill the picture");
+    // Alpha is lossless, so the cap leaves it out.
+    const int64_t headers = 8 + headerSize + 8 + 2 * slices;
+    require(int64_t(f.size()) <=
+                proResFrameCap(e.profile, e.width, e.height) + headers + alphaBytes,
+            "frame over the profile's maximum size");
+    result.alphaBytes = alphaBytes;
+    return result;
+}
+
+} // namespace
+
+ProResCheck checkProResFrame(std::span<const uint8_t> frame, const ProResExpectation& expected)
+{
+    try {
+        return check(frame, expected);
+    } catch (const Failure& failure) {
+        return {failure.text, {}};
+    }
+}
+
+} // namespace corvel::test

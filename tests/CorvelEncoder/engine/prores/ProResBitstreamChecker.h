@@ -1,0 +1,37 @@
+#pragma once
+
+#include "CorvelEncoder/engine/prores/ProResProfile.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace corvel::test {
+
+// What a frame must be, beyond what every ProRes frame must be.
+struct ProResExpectation
+{
+    ProResProfile profile = ProResProfile::hq;
+    int width = 0;
+    int height = 0;
+    double fps = 25;
+    bool alpha = false;
+    uint8_t primaries = 2;
+    uint8_t transfer = 2;
+    uint8_t matrix = 2;
+};
+
+struct ProResCheck
+{
+    std::string error;           // empty when the frame is well formed
+    std::vector<int> quantisers; // per slice, as coded
+    int64_t alphaBytes = 0;
+};
+
+// Parses a whole progressive frame as the format describes it: frame header, picture header,
+// slice table, every slice header and every coefficient and alpha code. Rejects any field out
+// of range, sizes that disagree, codes a decoder cannot read and frames over the profile's cap.
+ProResCheck checkProResFrame(std::span<const uint8_t> frame, const ProResExpectation& expected);
+
+} // namespace corvel::test

@@ -1,0 +1,220 @@
+#include "CorvelEncoder/engine/EncoderChoice.h"
+#include "CorvelEncoder/engine/FFmpegHandles.h"
+#include "CorvelEncoder/engine/prores/ProResFrameWriter.h"
+#include "tests/CorvelEncoder/engine/prores/ProResBitstreamChecker.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace corvel::test {
+namespace {
+
+// A 10-bit picture in the layout the profile codes, planes tightly packed.
+struct Picture
+{
+    int width = 0;
+    int height = 0;
+    int chromaWidth = 0;
+    std::vector<uint16_t> planes[4];
+
+    ProResPlanes view() const
+    {
+        ProResPlanes p;
+        for (int i = 0; i < 4; ++i) {
+            p.data[i] = planes[i].empty() ? nullptr : planes[i].data();
+            p.stride[i] = i == 0 || i == 3 ? width : chromaWidth;
+        }
+        return p;
+    }
+    int planeWidth(int i) const { return i == 1 || i == 2 ? chromaWidth : width; }
+};
+
+enum class Pattern
+{
+    flat,
+    noise,
+    gradient,
+    extremes,
+    grain // a gradient with strong film-like noise: more detail than the budget holds
+};
+
+Picture makePicture(Pattern pattern, int w, int h, bool c444, bool alpha, std::mt19937& rng)
+{
+    Picture pic{w, h, c444 ? w : (w + 1) / 2, {}};
+    std::uniform_int_distribution<int> any(0, 1023);
+    const int level = any(rng);
+    for (int i = 0; i < (alpha ? 4 : 3); ++i) {
+        const int pw = pic.planeWidth(i);
+        pic.planes[i].resize(size_t(pw) * h);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < pw; ++x) {
+                int v = level;
+                if (pattern == Pattern::noise)
+                    v = any(rng);
+                else if (pattern == Pattern::gradient)
+                    v = (x * 1023 / std::max(1, pw - 1) + y * 511 / std::max(1, h - 1)) / 2 + 256;
+                else if (pattern == Pattern::extremes)
+                    v = ((x / 8 + y / 8 + i) & 1) ? 1023 : 0;
+                else if (pattern == Pattern::grain)
+                    v = 300 + x * 400 / pw + any(rng) / 4;
+                if (i == 3 && pattern != Pattern::noise)
+                    v = x < pw / 2 ? 1023 : (x * 7) & 1023; // alpha: opaque and a ramp
+                pic.planes[i][size_t(y) * pw + x] = uint16_t(v);
+            }
+        }
+    }
+    return pic;
+}
+
+std::mutex logMutex;
+std::string decoderLog;
+
+void collectLog(void*, int level, const char* format, va_list args)
+{
+    if (level > AV_LOG_WARNING)
+        return;
+    std::string line(512, '\0');
+    line.resize(size_t(std::max(0, std::vsnprintf(line.data(), line.size(), format, args))));
+    std::lock_guard lock(logMutex);
+    decoderLog += line;
+}
+
+// FFmpeg's ProRes decoder on one frame; the worst plane's PSNR against `source` (10-bit, the
+// decoder's [4, 1019] range applied), or -1 with the decoder's complaints in `log`.
+double decodedPsnr(const std::vector<uint8_t>& frame, const Picture& source, ProResProfile profile,
+                   std::string& log)
+{
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_PRORES);
+    ff::CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    ctx->codec_tag = proResProfileInfo(profile).fourcc;
+    ctx->width = source.width;
+    ctx->height = source.height;
+    ctx->thread_count = 1;
+    ff::PacketPtr packet = ff::makePacket();
+    ff::FramePtr out(av_frame_alloc());
+    {
+        std::lock_guard lock(logMutex);
+        decoderLog.clear();
+    }
+    av_log_set_callback(collectLog);
+    const bool decoded = avcodec_open2(ctx.get(), codec, nullptr) >= 0 &&
+                         av_new_packet(packet.get(), int(frame.size())) >= 0 &&
+                         (std::copy(frame.begin(), frame.end(), packet->data), true) &&
+                         avcodec_send_packet(ctx.get(), packet.get()) >= 0 &&
+                         avcodec_receive_frame(ctx.get(), out.get()) >= 0;
+    av_log_set_callback(av_log_default_callback);
+    log = decoderLog;
+    if (!decoded || !log.empty())
+        return -1;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(out->format));
+    const int shift = desc->comp[0].depth - 10;
+    const bool hasAlpha = !source.planes[3].empty();
+    if (out->width != source.width || out->height != source.height ||
+        bool(desc->flags & AV_PIX_FMT_FLAG_ALPHA) != hasAlpha)
+        return -1;
+    double worst = 99;
+    for (int i = 0; i < (hasAlpha ? 4 : 3); ++i) {
+        const int pw = source.planeWidth(i);
+        double sum = 0;
+        for (int y = 0; y < source.height; ++y) {
+            const auto* row =
+                reinterpret_cast<const uint16_t*>(out->data[i] + y * out->linesize[i]);
+            for (int x = 0; x < pw; ++x) {
+                const int ref = source.planes[i][size_t(y) * pw + x];
+                // Alpha is exact (the decoder widens it by repeating the top bits); colour is
+                // clipped to 4..1019.
+                const double d =
+                    i == 3 ? (row[x] >> shift) - ref
+                           : (row[x] - (std::clamp(ref, 4, 1019) << shift)) / double(1 << shift);
+                sum += d * d;
+            }
+        }
+        const double mse = sum / (double(pw) * source.height);
+        worst = std::min(worst, mse > 0 ? 10 * std::log10(1023.0 * 1023.0 / mse) : 99.0);
+    }
+    return worst;
+}
+
+struct Case
+{
+    ProResProfile profile;
+    bool alpha;
+    int width;
+    int height;
+    Pattern pattern;
+};
+
+// Random frames of every profile, shape and size, several through one writer so its rate
+// control carries over: each frame must pass the checker and decode within the error the
+// profile's rate allows for that kind of picture.
+TEST(ProResEncoder, RandomFramesAreWellFormedAndDecodeCloseToTheSource)
+{
+    std::mt19937 rng(20261207);
+    std::vector<Case> cases;
+    const int sizes[][2] = {{16, 16}, {18, 34}, {130, 66}, {97, 17}};
+    const ProResProfile profiles[] = {ProResProfile::proxy, ProResProfile::lt,
+                                      ProResProfile::standard, ProResProfile::hq,
+                                      ProResProfile::p4444};
+    for (const ProResProfile profile : profiles) {
+        for (const auto& size : sizes) {
+            const bool alpha = profile == ProResProfile::p4444 && size[0] % 2 == 0;
+            for (int i = 0; i < 4; ++i)
+                cases.push_back({profile, alpha, size[0], size[1], Pattern(i)});
+        }
+    }
+    // Full-size noise, where the rate control has to work: one 4:2:2 and one 4:4:4:4 frame.
+    cases.push_back({ProResProfile::hq, false, 1922, 1082, Pattern::grain});
+    cases.push_back({ProResProfile::p4444, true, 1922, 1082, Pattern::grain});
+    // Least PSNR per profile and pattern (flat, noise, gradient, extremes). Flat pictures and
+    // block-aligned squares come back exactly (the decoder clips to 4..1019); gradients lose
+    // more the coarser the profile's matrix; random noise only has to beat no picture at all
+    // (10.8 dB) on the smallest frames' budget. FFmpeg decodes 4444 at 12 bits, where
+    // full-scale squares come back a few steps off.
+    const double least[5][5] = {{70, 13, 50, 70, 0},
+                                {70, 13, 58, 70, 0},
+                                {70, 13, 62, 70, 0},
+                                {70, 13, 68, 70, 25},
+                                {70, 13, 68, 45, 25}};
+    std::unique_ptr<ProResFrameWriter> writer;
+    ProResFrameSettings current;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "profile " << int(c.profile) << " " << c.width << "x" << c.height
+                     << " pattern " << int(c.pattern) << (c.alpha ? " alpha" : ""));
+        ProResFrameSettings s{c.profile, c.width, c.height, 25, c.alpha, 1, 1, 1, 2};
+        if (!writer || s.profile != current.profile || s.width != current.width ||
+            s.alpha != current.alpha) {
+            writer = std::make_unique<ProResFrameWriter>(s);
+            current = s;
+        }
+        const bool c444 = c.profile == ProResProfile::p4444;
+        const Picture pic = makePicture(c.pattern, c.width, c.height, c444, c.alpha, rng);
+        std::vector<uint8_t> frame(writer->maxFrameBytes());
+        frame.resize(writer->encode(pic.view(), frame.data()));
+        const ProResCheck check =
+            checkProResFrame(frame, {c.profile, c.width, c.height, 25, c.alpha, 1, 1, 1});
+        ASSERT_EQ(check.error, "");
+        std::string log;
+        const double psnr = decodedPsnr(frame, pic, c.profile, log);
+        EXPECT_GE(psnr, least[int(c.profile)][int(c.pattern)]) << log;
+        if (c.pattern == Pattern::grain) {
+            // Grain needs more than the budget at fine quantisers: the rate lands on it.
+            const double budget = double(proResFrameBudget(c.profile, c.width, c.height));
+            EXPECT_NEAR(double(frame.size() - size_t(check.alphaBytes)) / budget, 1.0, 0.03);
+        }
+    }
+}
+
+} // namespace
+} // namespace corvel::test

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "FakeProber.h"
+#include "ModelTestSupport.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QTest>
+#include <QWheelEvent>
+#include <QWidget>
+
+namespace corvel::testing {
+
+using namespace Qt::StringLiterals;
+
+// A model with a fake prober, and ways to find, read and drive the widgets over it.
+class UiFixture : public ModelFixture
+{
+protected:
+    void SetUp() override
+    {
+        makeModel();
+        model->setProber(prober);
+    }
+
+    template <class T>
+    static T* find(const QObject* root, const char* name)
+    {
+        T* found = root->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    // The texts of the labels below `root` that are on screen.
+    static QStringList labelTexts(const QWidget* root)
+    {
+        QStringList texts;
+        for (const QLabel* label : root->findChildren<QLabel*>())
+            if (label->isVisibleTo(root))
+                texts.append(label->text());
+        return texts;
+    }
+    // What a user's pick in a menu does: the entry becomes current and the menu reports it.
+    static void choose(QComboBox* picker, const QString& id)
+    {
+        const int index = picker->findData(id);
+        ASSERT_GE(index, 0) << qPrintable(id);
+        picker->setCurrentIndex(index);
+        emit picker->activated(index);
+    }
+    static void typeInto(QWidget* field, const QString& text)
+    {
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QTest::keyClicks(field, text);
+        QTest::keyClick(field, Qt::Key_Return);
+    }
+    // One wheel notch over the middle of `widget`, as a passing pointer sends it.
+    static void wheelOver(QWidget* widget, int notches = -1)
+    {
+        const QPointF at = QRectF(widget->rect()).center();
+        QWheelEvent wheel(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(widget, &wheel);
+    }
+    static bool activate(QWidget* window)
+    {
+        window->show();
+        window->activateWindow();
+        return QTest::qWaitForWindowActive(window);
+    }
+    void select(const QList<EncodingJob>& jobs)
+    {
+        QSet<QUuid> ids;
+        for (const EncodingJob& job : jobs)
+            ids.insert(job.id);
+        model->setSelection(ids);
+    }
+
+    FakeProber prober;
+};
+
+} // namespace corvel::testing
