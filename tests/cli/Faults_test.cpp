@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <grp.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -273,6 +274,41 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
         expected.sort();
         EXPECT_EQ(entries(out), expected);
     }
+}
+
+// A kill -9 mid-encode leaves nothing under the movie's name (its bytes were in a hidden
+// partial file); the next run into the folder clears that file and writes the whole movie.
+TEST_F(FaultsTest, KilledMidEncodeLeavesNoCutOffMovieAndTheNextRunClearsWhatItLeft)
+{
+    const QString source = m_dir.filePath(QStringLiteral("long.mov"));
+    ASSERT_TRUE(makeMovie(source, 4, QStringLiteral("640x360"), true));
+    const QString out = m_dir.filePath(QStringLiteral("out"));
+    const QStringList args{QStringLiteral("--json"),
+                           QStringLiteral("-p"),
+                           QStringLiteral("prores-422-hq"),
+                           QStringLiteral("-o"),
+                           out,
+                           source};
+    const CliRun killed =
+        runEncoder(args, m_dir.path(), m_home, [](const QByteArray& line, qint64 pid) {
+            // Frames are in the file once progress is reported.
+            const QJsonObject event = parseLine(line);
+            if (event.value(QStringLiteral("event")).toString() == u"progress" &&
+                event.value(QStringLiteral("progress")).toDouble() > 0)
+                ::kill(pid_t(pid), SIGKILL);
+        });
+    ASSERT_TRUE(killed.crashed) << "the encode ended before it could be killed";
+    QStringList left = entries(out);
+    ASSERT_EQ(left.size(), 1) << left.join(u' ').toStdString();
+    EXPECT_TRUE(left[0].startsWith(u'.')) << left[0].toStdString() << " poses as a movie";
+
+    const CliRun again = runEncoder(args, m_dir.path(), m_home);
+    EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+    const QList<QJsonObject> finished = eventsNamed(again, "finished");
+    ASSERT_EQ(finished.size(), 1);
+    const QString output = finished[0].value(QStringLiteral("output")).toString();
+    EXPECT_EQ(entries(out), QStringList{QFileInfo(output).fileName()});
+    EXPECT_GT(QFileInfo(output).size(), 100'000);
 }
 
 } // namespace

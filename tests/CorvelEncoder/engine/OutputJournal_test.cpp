@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include "EngineTestSupport.h"
@@ -29,28 +30,27 @@ TEST(OutputJournal, KeepsWhatWasOpenedAndNeverSettledAcrossProcesses)
     const QString a = dir.filePath("a.mov");
     const QString b = dir.filePath("b.mov");
     const QString odd = dir.filePath("line\nbreak 100%.mov");
-    const QString done = dir.filePath("done.mp4");
-    for (const QString& path : {a, b, odd, done})
-        touch(path);
+    // Still written by a live encode, whose lock shows it.
+    OutputNames names;
+    const auto live = names.claim(dir.path(), QStringLiteral("live"), QStringLiteral("mov"));
+    ASSERT_TRUE(live);
+    for (const QString& path : {a, b, odd})
+        touch(partialOutputPath(path));
     {
         OutputJournal journal(journalPath);
-        journal.opened(a);
-        journal.opened(b);
-        journal.opened(odd);
-        journal.opened(done);
+        for (const QString& path : {a, b, odd, (*live)->finalPath()})
+            journal.opened(path);
         journal.settled(b);
         journal.settled(dir.filePath("never-opened.mov"));
     }
     // A later start reads what the earlier one left.
     OutputJournal next(journalPath);
-    EXPECT_EQ(next.unsettled(), (QStringList{a, odd, done}));
-    const QStringList removed =
-        next.removeUnsettled([&](const QString& path) { return path == done; });
-    EXPECT_EQ(removed, (QStringList{a, odd}));
-    EXPECT_FALSE(QFile::exists(a));
-    EXPECT_FALSE(QFile::exists(odd));
-    EXPECT_TRUE(QFile::exists(b));
-    EXPECT_TRUE(QFile::exists(done));
+    EXPECT_EQ(next.unsettled(), (QStringList{a, odd, (*live)->finalPath()}));
+    EXPECT_EQ(next.removeUnsettled(), (QStringList{a, odd}));
+    EXPECT_FALSE(QFile::exists(partialOutputPath(a)));
+    EXPECT_FALSE(QFile::exists(partialOutputPath(odd)));
+    EXPECT_TRUE(QFile::exists(partialOutputPath(b))) << "settled: not the journal's to remove";
+    EXPECT_TRUE(QFile::exists((*live)->partialPath()));
     EXPECT_FALSE(QFile::exists(journalPath));
     EXPECT_TRUE(next.unsettled().isEmpty());
 }
@@ -62,21 +62,26 @@ TEST(OutputJournal, ClaimedNamesAreJournaledUntilReleasedFromManyThreads)
     OutputNames names;
     names.setJournal(&journal);
     std::vector<std::thread> threads;
-    std::vector<QString> paths(8);
+    std::vector<std::unique_ptr<ClaimedOutput>> claims(8);
     for (int i = 0; i < 8; ++i) {
         threads.emplace_back([&, i] {
-            paths[i] = names.claim(dir.path(), QStringLiteral("clip"), QStringLiteral("mov"))
-                           .value_or(QString());
+            if (auto claim = names.claim(dir.path(), QStringLiteral("clip"), QStringLiteral("mov")))
+                claims[i] = std::move(*claim);
         });
     }
     for (std::thread& t : threads)
         t.join();
-    const QStringList unsettled = journal.unsettled();
-    EXPECT_EQ(unsettled.size(), 8);
-    for (const QString& path : paths)
-        EXPECT_TRUE(unsettled.contains(path)) << path.toStdString();
+    QStringList paths;
+    for (const auto& claim : claims)
+        paths.append(claim ? claim->finalPath() : QString());
+    QStringList unsettled = journal.unsettled();
+    unsettled.sort();
+    QStringList all = paths;
+    all.sort();
+    EXPECT_EQ(unsettled, all);
+    EXPECT_EQ(QSet<QString>(all.begin(), all.end()).size(), 8);
     for (int i = 0; i < 8; i += 2)
-        names.release(paths[i]);
+        claims[i].reset();
     QStringList left = journal.unsettled();
     left.sort();
     QStringList expected{paths[1], paths[3], paths[5], paths[7]};
@@ -86,6 +91,7 @@ TEST(OutputJournal, ClaimedNamesAreJournaledUntilReleasedFromManyThreads)
     EXPECT_FALSE(
         names.claim(dir.filePath("missing/folder"), QStringLiteral("x"), QStringLiteral("mov")));
     EXPECT_EQ(journal.unsettled().size(), 4);
+    claims.clear();
 }
 
 } // namespace
