@@ -207,7 +207,8 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     EXPECT_EQ(model->jobs()[2], failed);
     EXPECT_FALSE(model->isQueueRunning());
     EXPECT_TRUE(sessions.launched.isEmpty());
-    EXPECT_FALSE(QFile::exists(*crashed.outputPath)) << "a cut-off file would pass for finished";
+    EXPECT_TRUE(QFile::exists(*crashed.outputPath))
+        << "nothing cut off is ever under an output name, so the file there is not removed";
     // Written at once, not after the debounce.
     EXPECT_EQ(store->writeCount(QStringLiteral("queue.json")), 1);
     EXPECT_EQ(decodeQueueFile(readState(QStringLiteral("queue.json")))->jobs, model->jobs());

@@ -1,5 +1,6 @@
 #include "EngineTestSupport.h"
 
+#include "CorvelEncoder/engine/ClaimedOutput.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
@@ -181,7 +182,9 @@ TEST(FFmpegEncodeSession, PausedBeforeStartOpensThenIdlesAndTheWaitCountsInTheEs
     waitFor([] { return false; }, 1500);
     EXPECT_TRUE(run.record->progress.empty());
     EXPECT_FALSE(run.record->done());
-    EXPECT_TRUE(QFileInfo::exists(run.record->ready[0].path));
+    // Written under a hidden partial name; nothing under the final name until it is whole.
+    EXPECT_TRUE(QFileInfo::exists(partialOutputPath(run.record->ready[0].path)));
+    EXPECT_FALSE(QFileInfo::exists(run.record->ready[0].path));
     run.session->resume();
     finish(run);
     ASSERT_TRUE(run.record->completions.front().has_value());
@@ -223,7 +226,7 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndDeletesThePartialFile)
         } else {
             ASSERT_TRUE(waitFor([&] { return !run.record->progress.empty(); }, kEncodeTimeoutMs));
         }
-        const QString partial = run.record->ready[0].path;
+        const QString partial = partialOutputPath(run.record->ready[0].path);
         EXPECT_TRUE(QFileInfo::exists(partial));
         QElapsedTimer timer;
         timer.start();

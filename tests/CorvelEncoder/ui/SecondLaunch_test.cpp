@@ -92,7 +92,14 @@ TEST(SecondLaunch, AStoppedFirstInstanceTurnsTheLaunchAwayWithAMessage)
     first.setProcessEnvironment(environment);
     first.start(CORVEL_ENCODER_BINARY, {});
     ASSERT_TRUE(first.waitForStarted());
-    ASSERT_TRUE(waitFor([&] { return !QDir(home.filePath("runtime")).isEmpty(); }, 20000));
+    // Listening once the socket exists in the runtime folder.
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return !QDir(home.filePath("runtime"))
+                        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                        .isEmpty();
+        },
+        20000));
     for (const char* name : {"late.mov", "next.mov"})
         QFile(home.filePath(name)).open(QIODevice::WriteOnly);
 
