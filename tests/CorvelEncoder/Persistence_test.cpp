@@ -8,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
 
 namespace corvel::testing {
 namespace {
@@ -20,16 +19,13 @@ protected:
 
     void writeState(const QString& name, const QByteArray& data)
     {
-        QDir().mkpath(supportDir());
-        QFile file(stateFile(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
+        ASSERT_TRUE(writeFile(stateFile(name), data));
     }
-
-    QByteArray readState(const QString& name) const
+    QByteArray readState(const QString& name) const { return readFile(stateFile(name)); }
+    QList<EncodingJob> storedJobs() const
     {
-        QFile file(stateFile(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        const auto decoded = decodeQueueFile(readState(kQueueFileName));
+        return decoded ? decoded->jobs : QList<EncodingJob>{};
     }
 
     QJsonObject readObject(const QString& name) const
@@ -61,12 +57,6 @@ TEST_F(PersistenceTest, FirstStartUsesDefaultsAndCreatesTheFolder)
     EXPECT_TRUE(QDir(supportDir()).exists());
     const AppSettings& s = model->settings();
     EXPECT_EQ(s, AppSettings::defaults(path(QStringLiteral("Videos/Corvel Encoder"))));
-    EXPECT_EQ(s.maxParallel, 2);
-    EXPECT_TRUE(s.revealWhenDone);
-    EXPECT_EQ(s.lastPresetID, QStringLiteral("prores-422-hq"));
-    EXPECT_EQ(s.watchPresetID, QStringLiteral("prores-422-hq"));
-    EXPECT_TRUE(s.dockBounceWhenIdle);
-    EXPECT_FALSE(s.hasSeenIntro);
     EXPECT_TRUE(model->savedPresets().isEmpty());
     EXPECT_TRUE(model->jobs().isEmpty());
     EXPECT_FALSE(model->isQueueRunning());
@@ -98,7 +88,7 @@ TEST_F(PersistenceTest, SettingsAreReadStrictly)
         SCOPED_TRACE(row.name);
         QJsonObject object = fullSettingsObject();
         row.edit(object);
-        writeState(QStringLiteral("settings.json"), QJsonDocument(object).toJson());
+        writeState(kSettingsFileName, QJsonDocument(object).toJson());
         makeModel();
         const AppSettings& s = model->settings();
         if (row.readsBack) {
@@ -117,8 +107,8 @@ TEST_F(PersistenceTest, SettingsAreWrittenAtOnceWithAllTwelveKeys)
 {
     makeModel();
     model->updateSettings([](AppSettings& s) { s.seenWatchKeys = {QStringLiteral("k")}; });
-    ASSERT_EQ(store->writeCount(QStringLiteral("settings.json")), 1);
-    const QJsonObject o = readObject(QStringLiteral("settings.json"));
+    ASSERT_EQ(store->writeCount(kSettingsFileName), 1);
+    const QJsonObject o = readObject(kSettingsFileName);
     EXPECT_EQ(sortedKeys(o), sortedKeys(fullSettingsObject()));
     EXPECT_TRUE(o["maxParallel"].isDouble());
     EXPECT_EQ(o["seenWatchKeys"].toArray(), QJsonArray{QStringLiteral("k")});
@@ -128,40 +118,37 @@ TEST_F(PersistenceTest, SettingsAreWrittenAtOnceWithAllTwelveKeys)
 TEST_F(PersistenceTest, ABurstOfChangesGivesOneQueueWriteAfterTheLastChange)
 {
     makeModel();
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastChange = 0;
     for (int i = 0; i < 10; ++i) {
-        if (i > 0)
-            spin(30);
+        clock.advance(30);
         addQueued(1);
-        lastChange = store->clock.elapsed();
     }
-    ASSERT_LT(clock.elapsed(), 400) << "the machine is too slow for this timing";
-    spin(700);
-    ASSERT_EQ(store->writeCount(QStringLiteral("queue.json")), 1);
-    const qint64 writtenAt = store->writes.last().second;
-    EXPECT_GE(writtenAt - lastChange, 395);
-    EXPECT_LT(writtenAt - lastChange, 650);
-    EXPECT_EQ(decodeQueueFile(readState(QStringLiteral("queue.json")))->jobs.size(), 10);
+    const qint64 lastChange = clock.elapsed();
+    clock.advance(399);
+    EXPECT_EQ(store->writeCount(kQueueFileName), 0);
+    clock.advance(1000);
+    ASSERT_EQ(store->writeCount(kQueueFileName), 1);
+    EXPECT_EQ(store->writes.last().second - lastChange, 400);
+    EXPECT_EQ(storedJobs().size(), 10);
 }
 
-TEST_F(PersistenceTest, AQueueSavedDuringAnEncodeHoldsTheJobQueuedInTheStoredForm)
+// A process killed at any moment leaves a queue that knows the encode under way: its file is
+// on record as soon as it exists, its finish as soon as it ends.
+TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
 {
     makeModel();
     const QList<EncodingJob> jobs = addQueued(1);
+    clock.advance(1000); // the save for the addition has gone by; nothing else is pending
     model->startQueue();
     FakeSession* session = sessions.session(jobs[0].id);
-    const QString partial = path(QStringLiteral("clip0_ProRes422HQ.mov"));
+    const QString partial = path(QStringLiteral("out/clip0_ProRes422HQ.mov"));
     session->ready(partial, true);
     session->progress(0.57, 42.0);
     deliver();
-    model->writeQueue();
     // The live job is untouched.
     EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
     EXPECT_DOUBLE_EQ(model->job(jobs[0].id)->progress, 0.57);
 
-    const QJsonObject file = readObject(QStringLiteral("queue.json"));
+    const QJsonObject file = readObject(kQueueFileName);
     EXPECT_EQ(sortedKeys(file), (QStringList{"jobs", "version"}));
     EXPECT_EQ(file["version"].toInt(), 1);
     ASSERT_EQ(file["jobs"].toArray().size(), 1);
@@ -170,51 +157,117 @@ TEST_F(PersistenceTest, AQueueSavedDuringAnEncodeHoldsTheJobQueuedInTheStoredFor
                                             "settings", "sourcePath", "status"}));
     EXPECT_EQ(job["status"].toString(), QStringLiteral("queued"));
     EXPECT_EQ(job["progress"].toDouble(), 0.0);
-    EXPECT_EQ(job["outputPath"].toString(), partial);
+    EXPECT_EQ(job["outputPath"].toString(), partial) << "the file under way is on record at once";
     EXPECT_EQ(job["id"].toString(), uuidString(jobs[0].id));
     EXPECT_TRUE(job["addedAt"].isDouble());
+
+    session->succeed(partial);
+    deliver();
+    const QList<EncodingJob> stored = storedJobs();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].status, JobStatus::completed) << "the finish is on record at once";
+    EXPECT_EQ(stored[0].outputPath, partial);
 }
 
-TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
+// The next start after a kill: unfinished jobs are queued again, and only files cut off
+// mid-encode are removed.
+TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRemovesOnlyFilesCutOffMidEncode)
 {
-    EncodingJob crashed = queuedJob(QStringLiteral("a.mov"));
-    crashed.status = JobStatus::encoding;
-    crashed.progress = 0.4;
-    crashed.etaSeconds = 12;
-    crashed.hardwareEncoder = true;
-    crashed.outputPath = path(QStringLiteral("a_partial.mov"));
-    EncodingJob paused = queuedJob(QStringLiteral("b.mov"));
-    paused.status = JobStatus::paused;
-    EncodingJob failed = queuedJob(QStringLiteral("c.mov"));
-    failed.status = JobStatus::failed;
-    failed.errorMessage = QStringLiteral("Bad.");
-    writeState(QStringLiteral("queue.json"), encodeQueueFile({crashed, paused, failed}));
-    QFile(crashed.outputPath.value()).open(QIODevice::WriteOnly);
+    const struct
+    {
+        const char* name;
+        JobStatus stored;
+        bool fileThere;
+        bool finishedJobNamesIt;
+        bool fileStays;
+    } rows[] = {
+        {"an interrupted encode's file", JobStatus::queued, true, false, false},
+        {"an interrupted encode whose file is gone", JobStatus::queued, false, false, false},
+        {"an encode stored mid-way by an older version", JobStatus::encoding, true, false, false},
+        {"a paused encode stored by an older version", JobStatus::paused, true, false, false},
+        {"a finished job's output", JobStatus::completed, true, false, true},
+        {"a failed job's leftover", JobStatus::failed, true, false, true},
+        {"a path a finished job names as its output", JobStatus::queued, true, true, true},
+    };
+    QList<EncodingJob> queue;
+    QList<EncodingJob> rowJobs;
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        EncodingJob job = queuedJob(QStringLiteral("clip%1.mov").arg(i));
+        job.status = rows[i].stored;
+        if (job.status == JobStatus::encoding || job.status == JobStatus::paused) {
+            job.progress = 0.4;
+            job.etaSeconds = 12;
+            job.hardwareEncoder = true;
+        }
+        job.outputPath = path(QStringLiteral("out/clip%1.mov").arg(i));
+        if (job.status == JobStatus::failed) {
+            job.errorMessage = QStringLiteral("Bad.");
+            job.outputPath.reset();
+        }
+        const QString file = path(QStringLiteral("out/clip%1.mov").arg(i));
+        if (rows[i].fileThere) {
+            ASSERT_TRUE(writeFile(file, "bytes"));
+        }
+        if (rows[i].finishedJobNamesIt) {
+            EncodingJob finished = queuedJob(QStringLiteral("earlier.mov"));
+            finished.status = JobStatus::completed;
+            finished.outputPath = file;
+            queue.append(finished);
+        }
+        queue.append(job);
+        rowJobs.append(job);
+    }
+    writeState(kQueueFileName, encodeQueueFile(queue));
 
     makeModel();
-    ASSERT_EQ(model->jobs().size(), 3);
-    const EncodingJob a = model->jobs()[0];
-    EXPECT_EQ(a.status, JobStatus::queued);
-    EXPECT_EQ(a.progress, 0.0);
-    EXPECT_FALSE(a.etaSeconds || a.hardwareEncoder);
-    EXPECT_FALSE(a.outputPath) << "the cut-off file is no output of the job";
-    EXPECT_EQ(model->jobs()[1].status, JobStatus::queued);
-    EXPECT_EQ(model->jobs()[2], failed);
+    ASSERT_EQ(model->jobs().size(), queue.size());
     EXPECT_FALSE(model->isQueueRunning());
     EXPECT_TRUE(sessions.launched.isEmpty());
-    EXPECT_FALSE(QFile::exists(*crashed.outputPath)) << "a cut-off file would pass for finished";
-    // Written at once, not after the debounce.
-    EXPECT_EQ(store->writeCount(QStringLiteral("queue.json")), 1);
-    EXPECT_EQ(decodeQueueFile(readState(QStringLiteral("queue.json")))->jobs, model->jobs());
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        SCOPED_TRACE(rows[i].name);
+        const QString file = path(QStringLiteral("out/clip%1.mov").arg(i));
+        EXPECT_EQ(QFile::exists(file), rows[i].fileThere && rows[i].fileStays);
+        const EncodingJob job = model->job(rowJobs[i].id).value();
+        if (rows[i].stored == JobStatus::completed || rows[i].stored == JobStatus::failed) {
+            EXPECT_EQ(job, rowJobs[i]);
+            continue;
+        }
+        EXPECT_EQ(job.status, JobStatus::queued);
+        EXPECT_EQ(job.progress, 0.0);
+        EXPECT_FALSE(job.etaSeconds || job.hardwareEncoder);
+        EXPECT_FALSE(job.outputPath) << "a cut-off file is no output of the job";
+    }
+    // Written at once, not after the delay.
+    EXPECT_EQ(store->writeCount(kQueueFileName), 1);
+    EXPECT_EQ(storedJobs(), model->jobs());
+}
+
+TEST_F(PersistenceTest, TheNextStartClearsAwaySavesThatWereCutOff)
+{
+    const struct
+    {
+        const char* name;
+        bool removed;
+    } rows[] = {
+        {"queue.json.Ab12Cd", true},   {"settings.json.x9Y8z7", true},
+        {"presets.json.QQQQQQ", true}, {"queue.json.unreadable", false},
+        {"queue.json.Ab12C", false},   {"queue.json.Ab-2Cd", false},
+        {"notes.txt.Ab12Cd", false},
+    };
+    for (const auto& row : rows)
+        writeState(row.name, "bytes");
+    makeModel();
+    for (const auto& row : rows)
+        EXPECT_EQ(QFile::exists(stateFile(row.name)), !row.removed) << row.name;
 }
 
 TEST_F(PersistenceTest, AnUnchangedRestoreWritesNothing)
 {
-    writeState(QStringLiteral("queue.json"), encodeQueueFile({queuedJob(QStringLiteral("a.mov"))}));
+    writeState(kQueueFileName, encodeQueueFile({queuedJob(QStringLiteral("a.mov"))}));
     QJsonObject settings = fullSettingsObject();
-    writeState(QStringLiteral("settings.json"), QJsonDocument(settings).toJson());
+    writeState(kSettingsFileName, QJsonDocument(settings).toJson());
     makeModel();
-    spin(500);
+    clock.advance(5000);
     EXPECT_TRUE(store->writes.isEmpty());
 }
 
@@ -232,62 +285,52 @@ TEST_F(PersistenceTest, RestoredQueueMarksTheIntroductionSeen)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        QFile::remove(stateFile(QStringLiteral("settings.json")));
-        writeState(QStringLiteral("queue.json"), encodeQueueFile(row.jobs));
+        QFile::remove(stateFile(kSettingsFileName));
+        writeState(kQueueFileName, encodeQueueFile(row.jobs));
         makeModel();
         EXPECT_EQ(model->settings().hasSeenIntro, row.seen);
-        EXPECT_EQ(QFile::exists(stateFile(QStringLiteral("settings.json"))), row.seen);
+        EXPECT_EQ(QFile::exists(stateFile(kSettingsFileName)), row.seen);
         if (row.seen) {
-            EXPECT_TRUE(decodeSettings(readState(QStringLiteral("settings.json")))->hasSeenIntro);
+            EXPECT_TRUE(decodeSettings(readState(kSettingsFileName))->hasSeenIntro);
         }
     }
 }
 
-TEST_F(PersistenceTest, QueueFileVersionIsReadButNotExamined)
+// The version is read but not examined; one bad job makes the whole file unreadable.
+TEST_F(PersistenceTest, QueueFileReadsWholeOrNotAtAll)
 {
-    const EncodingJob job = queuedJob(QStringLiteral("a.mov"));
-    QJsonObject file = QJsonDocument::fromJson(encodeQueueFile({job})).object();
-    struct Row
+    const QList<EncodingJob> jobs = {queuedJob(QStringLiteral("a.mov")),
+                                     queuedJob(QStringLiteral("b.mov"))};
+    const QJsonObject good = QJsonDocument::fromJson(encodeQueueFile(jobs)).object();
+    const struct
     {
         const char* name;
-        QJsonValue version;
+        std::function<void(QJsonObject&)> edit;
         bool reads;
+    } rows[] = {
+        {"version 1", [](QJsonObject&) {}, true},
+        {"version 7", [](QJsonObject& o) { o["version"] = 7; }, true},
+        {"version as text", [](QJsonObject& o) { o["version"] = "1"; }, false},
+        {"version fractional", [](QJsonObject& o) { o["version"] = 1.5; }, false},
+        {"no version", [](QJsonObject& o) { o.remove("version"); }, false},
+        {"one bad job",
+         [](QJsonObject& o) {
+             QJsonArray all = o["jobs"].toArray();
+             QJsonObject second = all[1].toObject();
+             second["status"] = QStringLiteral("exploded");
+             all[1] = second;
+             o["jobs"] = all;
+         },
+         false},
     };
-    const QList<Row> rows = {
-        {"version 1", 1, true},
-        {"version 7", 7, true},
-        {"version as text", QStringLiteral("1"), false},
-        {"version fractional", 1.5, false},
-        {"no version", QJsonValue::Undefined, false},
-    };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        if (row.version.isUndefined())
-            file.remove("version");
-        else
-            file["version"] = row.version;
-        const Decoded<QueueFile> decoded = decodeQueueFile(QJsonDocument(file).toJson());
-        EXPECT_EQ(decoded.has_value(), row.reads);
-        if (decoded) {
-            EXPECT_EQ(decoded->jobs, QList<EncodingJob>{job});
-        }
+        QJsonObject file = good;
+        row.edit(file);
+        writeState(kQueueFileName, QJsonDocument(file).toJson());
+        makeModel();
+        EXPECT_EQ(model->jobs(), row.reads ? jobs : QList<EncodingJob>{});
     }
-}
-
-TEST_F(PersistenceTest, OneBadJobMakesTheQueueStartEmpty)
-{
-    QJsonObject file =
-        QJsonDocument::fromJson(encodeQueueFile({queuedJob(QStringLiteral("a.mov")),
-                                                 queuedJob(QStringLiteral("b.mov"))}))
-            .object();
-    QJsonArray jobs = file["jobs"].toArray();
-    QJsonObject second = jobs[1].toObject();
-    second["status"] = QStringLiteral("exploded");
-    jobs[1] = second;
-    file["jobs"] = jobs;
-    writeState(QStringLiteral("queue.json"), QJsonDocument(file).toJson());
-    makeModel();
-    EXPECT_TRUE(model->jobs().isEmpty());
 }
 
 TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
@@ -299,7 +342,7 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
         std::function<void(AppModel&, ModelFixture&)> change;
     };
     const QList<Row> rows = {
-        {"queue", QStringLiteral("queue.json"),
+        {"queue", kQueueFileName,
          [](AppModel& m, ModelFixture&) {
              EncodingJob job;
              job.id = QUuid::createUuid();
@@ -307,7 +350,7 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
              job.addedAt = QDateTime::currentDateTimeUtc();
              m.addJobs({job});
          }},
-        {"presets", QStringLiteral("presets.json"),
+        {"presets", kPresetsFileName,
          [](AppModel& m, ModelFixture&) {
              m.setSavedPresets({SavedPreset{QUuid::createUuid(), QStringLiteral("Mine"),
                                             PresetBody::standard()}});
@@ -325,7 +368,7 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
         EXPECT_EQ(readState(row.file), damaged) << "loading alone changes nothing";
 
         row.change(*model, *this);
-        spin(600);
+        clock.advance(1000);
         EXPECT_EQ(readState(backup), damaged);
         const QJsonObject written = readObject(row.file);
         EXPECT_EQ(written["version"].toInt(), 1);
@@ -334,7 +377,7 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
 
         // Only the first replacement keeps a copy: later writes leave the backup alone.
         row.change(*model, *this);
-        spin(600);
+        clock.advance(1000);
         EXPECT_EQ(readState(backup), damaged);
         QFile::remove(stateFile(backup));
         QFile::remove(stateFile(row.file));
@@ -343,12 +386,12 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
 
 TEST_F(PersistenceTest, AReadableStateFileGetsNoCopy)
 {
-    writeState(QStringLiteral("queue.json"), encodeQueueFile({}));
+    writeState(kQueueFileName, encodeQueueFile({}));
     makeModel();
     addQueued(1);
-    spin(600);
+    clock.advance(1000);
     EXPECT_FALSE(QFile::exists(stateFile(QStringLiteral("queue.json.unreadable"))));
-    EXPECT_EQ(decodeQueueFile(readState(QStringLiteral("queue.json")))->jobs.size(), 1);
+    EXPECT_EQ(decodeQueueFile(readState(kQueueFileName))->jobs.size(), 1);
 }
 
 TEST_F(PersistenceTest, PresetsFileHasItsStoredForm)
@@ -356,7 +399,7 @@ TEST_F(PersistenceTest, PresetsFileHasItsStoredForm)
     makeModel();
     const SavedPreset preset{QUuid::createUuid(), QStringLiteral("Mine"), PresetBody::standard()};
     model->setSavedPresets({preset});
-    const QJsonObject file = readObject(QStringLiteral("presets.json"));
+    const QJsonObject file = readObject(kPresetsFileName);
     EXPECT_EQ(sortedKeys(file), (QStringList{"presets", "version"}));
     EXPECT_EQ(file["version"].toInt(), 1);
     const QJsonObject stored = file["presets"].toArray().first().toObject();
@@ -371,7 +414,7 @@ TEST_F(PersistenceTest, QuitDeletesUnfinishedOutputsAndSavesThoseJobsQueued)
     for (bool sessionsCleanUp : {true, false}) {
         SCOPED_TRACE(sessionsCleanUp ? "sessions remove their files" : "sessions leave files");
         sessions.sessionsLeavePartialFiles = !sessionsCleanUp;
-        QFile::remove(stateFile(QStringLiteral("queue.json")));
+        QFile::remove(stateFile(kQueueFileName));
         makeModel();
         const QList<EncodingJob> jobs = addQueued(3);
         model->startQueue();
@@ -394,18 +437,18 @@ TEST_F(PersistenceTest, QuitDeletesUnfinishedOutputsAndSavesThoseJobsQueued)
         EXPECT_FALSE(a->waitAllowances.isEmpty());
         EXPECT_FALSE(QFile::exists(partials[0]));
         EXPECT_FALSE(QFile::exists(partials[1]));
-        const Decoded<QueueFile> saved = decodeQueueFile(readState(QStringLiteral("queue.json")));
+        const Decoded<QueueFile> saved = decodeQueueFile(readState(kQueueFileName));
         ASSERT_TRUE(saved.has_value());
         for (const EncodingJob& job : saved->jobs)
             EXPECT_EQ(job.status, JobStatus::queued);
-        EXPECT_TRUE(QFile::exists(stateFile(QStringLiteral("settings.json"))));
+        EXPECT_TRUE(QFile::exists(stateFile(kSettingsFileName)));
         EXPECT_EQ(desktop.terminationCalls.last(), QStringLiteral("enable:Encoding"));
 
         // The sessions' late ends change nothing that was saved.
         const int writes = int(store->writes.size());
         a->endCancelled();
         b->endCancelled();
-        spin(600);
+        clock.advance(1000);
         EXPECT_EQ(store->writes.size(), writes);
         EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
         desktop.terminationCalls.clear();
@@ -430,29 +473,10 @@ TEST_F(PersistenceTest, QuitWaitsForStuckSessionsOnlyWithinItsLimit)
         total += s->waitAllowances.first();
     }
     EXPECT_LE(total, 300);
-    EXPECT_TRUE(QFile::exists(stateFile(QStringLiteral("queue.json"))));
+    EXPECT_TRUE(QFile::exists(stateFile(kQueueFileName)));
     sessions.stuckSessions = false;
     for (FakeSession* s : sessions.live)
         s->stuck = false;
-}
-
-} // namespace
-} // namespace corvel::testing
-
-namespace corvel::testing {
-namespace {
-
-TEST(AppFilesTest, StandardLocationsEndInTheApplicationFolder)
-{
-    QStandardPaths::setTestModeEnabled(true);
-    const QString support = AppFiles::supportDirectory();
-    EXPECT_TRUE(support.endsWith(QStringLiteral("/Corvel Encoder")));
-    EXPECT_TRUE(QDir(support).exists()) << "created on every call";
-    const QString output = AppFiles::defaultOutputDirectory();
-    EXPECT_TRUE(output.endsWith(QStringLiteral("/Corvel Encoder")));
-    EXPECT_NE(output, support);
-    QDir(support).removeRecursively();
-    QStandardPaths::setTestModeEnabled(false);
 }
 
 TEST(AppFilesTest, AFolderThatCannotBeMadeFailsQuietly)
@@ -461,10 +485,9 @@ TEST(AppFilesTest, AFolderThatCannotBeMadeFailsQuietly)
     const QString occupied = temp.filePath(QStringLiteral("Corvel Encoder"));
     QFile(occupied).open(QIODevice::WriteOnly); // a file where the folder should be
     AppFilesStore store(occupied);
-    EXPECT_FALSE(store.write(QStringLiteral("queue.json"), "data"));
-    EXPECT_FALSE(store.read(QStringLiteral("queue.json")).has_value());
-    EXPECT_FALSE(
-        store.keepCopy(QStringLiteral("queue.json"), QStringLiteral("queue.json.unreadable")));
+    EXPECT_FALSE(store.write(kQueueFileName, "data"));
+    EXPECT_FALSE(store.read(kQueueFileName).has_value());
+    EXPECT_FALSE(store.keepCopy(kQueueFileName, QStringLiteral("queue.json.unreadable")));
 }
 
 } // namespace
