@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QJsonDocument>
 #include <QProcess>
 
 namespace corvel::clitest {
@@ -17,7 +16,7 @@ QList<QByteArray> CliRun::lines() const
 
 CliRun runEncoder(const QStringList& args, const QString& workingDirectory, const QString& home,
                   const std::function<void(const QByteArray& line, qint64 pid)>& whileRunning,
-                  int timeoutMs, const std::function<void()>& inChild)
+                  int timeoutMs, const std::function<void()>& inChild, const QString& program)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -28,7 +27,7 @@ CliRun runEncoder(const QStringList& args, const QString& workingDirectory, cons
     process.setWorkingDirectory(workingDirectory);
     if (inChild)
         process.setChildProcessModifier(inChild);
-    process.start(QStringLiteral(CORVEL_ENCODE_PATH), args);
+    process.start(program, args);
     CliRun run;
     if (!process.waitForStarted())
         return run;
@@ -59,38 +58,6 @@ CliRun runEncoder(const QStringList& args, const QString& workingDirectory, cons
     run.crashed = run.crashed || process.exitStatus() == QProcess::CrashExit;
     run.exitCode = process.exitCode();
     return run;
-}
-
-bool makeMovie(const QString& path, double seconds, const QString& size, bool audio)
-{
-    QStringList args{QStringLiteral("-v"),
-                     QStringLiteral("error"),
-                     QStringLiteral("-y"),
-                     QStringLiteral("-f"),
-                     QStringLiteral("lavfi"),
-                     QStringLiteral("-i"),
-                     QStringLiteral("testsrc2=size=%1:rate=24:duration=%2").arg(size).arg(seconds)};
-    if (audio)
-        args << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-             << QStringLiteral("sine=frequency=440:sample_rate=48000:duration=%1").arg(seconds)
-             << QStringLiteral("-ac") << QStringLiteral("2") << QStringLiteral("-c:a")
-             << QStringLiteral("aac");
-    args << QStringLiteral("-c:v") << QStringLiteral("libx264") << QStringLiteral("-preset")
-         << QStringLiteral("ultrafast") << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p")
-         << path;
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), args);
-    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
-           ffmpeg.exitCode() == 0;
-}
-
-QJsonObject parseLine(const QByteArray& line)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
-        return {};
-    return doc.object();
 }
 
 } // namespace corvel::clitest

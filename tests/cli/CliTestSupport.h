@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/TestSupport.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -8,15 +10,11 @@
 #include <QStringList>
 
 #include <functional>
-#include <ostream>
-
-// Lets GoogleTest print Qt strings in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace corvel::clitest {
+
+using testing::makeMovie;
+using testing::parseJsonLine;
 
 struct CliRun
 {
@@ -33,15 +31,10 @@ struct CliRun
 // `home`, so nothing of the user running the tests is read or written. `whileRunning` is
 // called with each stdout line as it arrives and may send the process a signal.
 // `inChild` runs in the child between fork and exec, to set limits or drop privileges.
+// `program` is the encoder built with the tests unless given.
 CliRun runEncoder(const QStringList& args, const QString& workingDirectory, const QString& home,
                   const std::function<void(const QByteArray& line, qint64 pid)>& whileRunning = {},
-                  int timeoutMs = 60000, const std::function<void()>& inChild = {});
-
-// Makes a movie with the ffmpeg program: `seconds` of a test pattern at `size` ("320x240"),
-// with a stereo tone when `audio`. Returns whether ffmpeg succeeded.
-bool makeMovie(const QString& path, double seconds, const QString& size, bool audio);
-
-// The JSON object on one line, or an empty object when the line is not exactly one object.
-QJsonObject parseLine(const QByteArray& line);
+                  int timeoutMs = 60000, const std::function<void()>& inChild = {},
+                  const QString& program = QStringLiteral(CORVEL_ENCODE_PATH));
 
 } // namespace corvel::clitest

@@ -131,7 +131,7 @@ protected:
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         QJsonArray jobs;
         for (const QByteArray& line : run.lines()) {
-            const QJsonObject event = parseLine(line);
+            const QJsonObject event = parseJsonLine(line);
             EXPECT_EQ(event.value(QStringLiteral("event")).toString(), QStringLiteral("added"))
                 << line.toStdString();
             jobs.append(comparable(event.value(QStringLiteral("job")).toObject()));

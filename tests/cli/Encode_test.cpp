@@ -23,7 +23,7 @@ QList<QJsonObject> events(const CliRun& run)
 {
     QList<QJsonObject> all;
     for (const QByteArray& line : run.lines()) {
-        const QJsonObject event = parseLine(line);
+        const QJsonObject event = parseJsonLine(line);
         EXPECT_TRUE(kEvents.contains(event.value(QStringLiteral("event")).toString()))
             << "not an event line: " << line.toStdString();
         all.append(event);
@@ -146,17 +146,18 @@ TEST_F(EncodeTest, AnUnreadableSourceFailsTheRunButNotTheOtherJobs)
 TEST_F(EncodeTest, InterruptCancelsRemovesPartialFilesAndExits130)
 {
     // Upscaled ProRes keeps the encode busy for seconds on any machine.
-    const CliRun run = runEncoder(
-        {QStringLiteral("--json"), QStringLiteral("-p"), QStringLiteral("ProRes 422 HQ"),
-         QStringLiteral("--resolution"), QStringLiteral("1920x1080"), QStringLiteral("-o"), m_out,
-         m_clip},
-        m_dir.path(), m_dir.filePath(QStringLiteral("home")),
-        [sent = false](const QByteArray& line, qint64 pid) mutable {
-            if (!sent && parseLine(line).value(QStringLiteral("event")).toString() == "progress") {
-                sent = true;
-                ::kill(pid_t(pid), SIGINT);
-            }
-        });
+    const CliRun run =
+        runEncoder({QStringLiteral("--json"), QStringLiteral("-p"), QStringLiteral("ProRes 422 HQ"),
+                    QStringLiteral("--resolution"), QStringLiteral("1920x1080"),
+                    QStringLiteral("-o"), m_out, m_clip},
+                   m_dir.path(), m_dir.filePath(QStringLiteral("home")),
+                   [sent = false](const QByteArray& line, qint64 pid) mutable {
+                       if (!sent && parseJsonLine(line).value(QStringLiteral("event")).toString() ==
+                                        "progress") {
+                           sent = true;
+                           ::kill(pid_t(pid), SIGINT);
+                       }
+                   });
     ASSERT_FALSE(run.crashed);
     EXPECT_EQ(run.exitCode, 130) << run.err.toStdString();
     const QList<QJsonObject> all = events(run);
