@@ -2,6 +2,7 @@
 
 #include "CorvelEncoder/DesktopServices.h"
 #include "CorvelEncoder/MediaProber.h"
+#include "CorvelEncoder/ModelClock.h"
 #include "CorvelEncoder/StateFiles.h"
 #include "CorvelEncoder/StateStore.h"
 #include "CorvelEncoder/WatchFolder.h"
@@ -28,16 +29,7 @@ AppModel::AppModel(StateStore& store, QString defaultOutputDirectory,
     : QObject(parent), m_store(store), m_defaultOutputDirectory(std::move(defaultOutputDirectory)),
       m_sessionFactory(sessions), m_desktop(desktop)
 {
-    // Precise timers: a coarse one may fire up to 5 % early.
-    m_saveTimer.setTimerType(Qt::PreciseTimer);
-    m_saveTimer.setSingleShot(true);
-    m_saveTimer.setInterval(kSaveDelayMs);
-    connect(&m_saveTimer, &QTimer::timeout, this, &AppModel::writeQueue);
-    m_revealTimer.setTimerType(Qt::PreciseTimer);
-    m_revealTimer.setSingleShot(true);
-    m_revealTimer.setInterval(kRevealDelayMs);
-    connect(&m_revealTimer, &QTimer::timeout, this, &AppModel::revealPending);
-
+    setClock(ModelClock::system());
     restoreState();
     log(QStringLiteral("Corvel Encoder is ready."));
     // Jobs saved while their source was being read are read again. Later, through the event
@@ -51,6 +43,18 @@ AppModel::AppModel(StateStore& store, QString defaultOutputDirectory,
             }
         },
         Qt::QueuedConnection);
+}
+
+void AppModel::setClock(ModelClock& clock)
+{
+    const bool savePending = m_saveTimer && m_saveTimer->isActive();
+    m_clock = &clock;
+    m_saveTimer = clock.timer(kSaveDelayMs, true, [this] { writeQueue(); });
+    m_revealTimer = clock.timer(kRevealDelayMs, true, [this] { revealPending(); });
+    if (savePending)
+        m_saveTimer->start();
+    m_watchTimer.reset();
+    m_scanWork.reset();
 }
 
 AppModel::~AppModel()
@@ -140,13 +144,13 @@ void AppModel::scheduleSave()
 {
     if (m_quitting)
         return;
-    m_saveTimer.start();
+    m_saveTimer->start();
 }
 
 void AppModel::writeQueue()
 {
     // Whatever was pending is written now.
-    m_saveTimer.stop();
+    m_saveTimer->stop();
     QList<EncodingJob> copy = m_jobs;
     for (EncodingJob& job : copy)
         resetUnfinished(job);
@@ -202,7 +206,7 @@ void AppModel::prepareForQuit()
     if (m_quitting)
         return;
     m_quitting = true;
-    m_saveTimer.stop();
+    m_saveTimer->stop();
 
     // Each session removes its own partial file; a file under a running job's output name is
     // not the job's (it has none until it finishes) and stays.
@@ -423,7 +427,7 @@ void AppModel::setBanner(const std::optional<QString>& banner)
 void AppModel::revealSoon(const QString& path)
 {
     m_revealPaths.append(path);
-    m_revealTimer.start(); // restarting cancels the pending reveal
+    m_revealTimer->start(); // restarting cancels the pending reveal
 }
 
 void AppModel::revealPending()

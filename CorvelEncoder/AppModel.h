@@ -11,7 +11,6 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
-#include <QTimer>
 #include <QUrl>
 #include <QUuid>
 
@@ -27,6 +26,8 @@ class DesktopServices;
 class IncomingOpener;
 class OutputJournal;
 class MediaProber;
+class ModelClock;
+class ModelTimer;
 class StateStore;
 class WatchFolder;
 class WatchSightings;
@@ -222,6 +223,9 @@ public:
     void beginIntake(IncomingOpener& opener, const QList<QUrl>& commandLine);
     // Replaces the engine prober (tests). The prober must outlive the model.
     void setProber(MediaProber& prober);
+    // Replaces the wall clock and its timers (tests), before anything is queued or watched.
+    // The clock must outlive the model.
+    void setClock(ModelClock& clock);
     bool showIntro() const { return !m_settings.hasSeenIntro; }
     void dismissIntro();
 
@@ -352,8 +356,9 @@ private:
     bool m_logOpen = false;
     std::optional<QString> m_banner;
 
-    QTimer m_saveTimer;
-    QTimer m_revealTimer;
+    ModelClock* m_clock = nullptr;
+    std::unique_ptr<ModelTimer> m_saveTimer;
+    std::unique_ptr<ModelTimer> m_revealTimer;
     QStringList m_revealPaths;
     bool m_finishedSomething = false;
     bool m_blockingTermination = false;
@@ -369,8 +374,8 @@ private:
     QList<std::pair<QString, QDateTime>> m_recentImports;
     std::unique_ptr<WatchFolder> m_watchService;
     std::unique_ptr<WatchSightings> m_sightings;
-    QTimer m_watchTimer;
-    QTimer m_scanWork;
+    std::unique_ptr<ModelTimer> m_watchTimer;
+    std::unique_ptr<ModelTimer> m_scanWork;
 
     // Editing.
     QString m_suggestedName = QStringLiteral("Preset");

@@ -5,6 +5,7 @@
 #include "CorvelEncoder/DesktopServices.h"
 #include "CorvelEncoder/IncomingOpener.h"
 #include "CorvelEncoder/IntakeFiles.h"
+#include "CorvelEncoder/ModelClock.h"
 #include "CorvelEncoder/MediaProber.h"
 #include "CorvelEncoder/NewJobSettings.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
@@ -105,7 +106,7 @@ void AppModel::beginIntake(IncomingOpener& opener, const QList<QUrl>& commandLin
 
 void AppModel::handleIncoming(const QList<QUrl>& urls)
 {
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime now = m_clock->now();
     m_recentImports.removeIf([&](const std::pair<QString, QDateTime>& entry) {
         return entry.second.msecsTo(now) > kIncomingRepeatMs;
     });

@@ -3,6 +3,7 @@
 #include "CorvelEncoder/AppModel.h"
 
 #include "CorvelEncoder/IntakeFiles.h"
+#include "CorvelEncoder/ModelClock.h"
 #include "CorvelEncoder/NewJobSettings.h"
 #include "CorvelEncoder/WatchFolder.h"
 #include "CorvelEncoder/WatchRules.h"
@@ -36,7 +37,7 @@ QStringList watchCandidates(const QString& folder, const QString& out)
 
 bool AppModel::isWatching() const
 {
-    return m_watchTimer.isActive();
+    return m_watchTimer && m_watchTimer->isActive();
 }
 
 QString AppModel::resolvedWatchOutput() const
@@ -58,17 +59,16 @@ void AppModel::refreshWatch()
         m_watchService = std::make_unique<WatchFolder>();
         m_sightings = std::make_unique<WatchSightings>();
         connect(m_watchService.get(), &WatchFolder::changed, this, &AppModel::scheduleScan);
-        m_scanWork.setSingleShot(true);
-        m_scanWork.setInterval(kScanDelayMs);
-        connect(&m_scanWork, &QTimer::timeout, this, &AppModel::scanWatch);
+    }
+    if (!m_watchTimer) {
+        m_scanWork = m_clock->timer(kScanDelayMs, true, [this] { scanWatch(); });
         // The folder watcher sees only the folder's own entries; the timer covers the rest,
         // such as files still growing and files deep in sub-folders.
-        m_watchTimer.setInterval(kWatchTickMs);
-        connect(&m_watchTimer, &QTimer::timeout, this, &AppModel::scheduleScan);
+        m_watchTimer = m_clock->timer(kWatchTickMs, false, [this] { scheduleScan(); });
     }
 
-    m_watchTimer.stop();
-    m_scanWork.stop();
+    m_watchTimer->stop();
+    m_scanWork->stop();
     m_watchService->stop();
     m_sightings->clear();
 
@@ -96,21 +96,21 @@ void AppModel::refreshWatch()
             updateSettings([&](AppSettings& s) { s.seenWatchKeys = keys; });
     }
     scheduleScan();
-    m_watchTimer.start();
+    m_watchTimer->start();
 }
 
 void AppModel::scheduleScan()
 {
-    if (m_quitting)
+    if (m_quitting || !m_scanWork)
         return;
-    m_scanWork.start();
+    m_scanWork->start();
 }
 
 void AppModel::scanWatch()
 {
     if (!m_settings.watchEnabled || m_settings.watchFolder.isEmpty() || !m_sightings)
         return;
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime now = m_clock->now();
     // The watch never picks up its own results.
     const QStringList files =
         watchCandidates(m_settings.watchFolder, resolvedWatchPath(resolvedWatchOutput()));

@@ -17,6 +17,7 @@ add_library(CorvelEncoderModel STATIC
     ${CMAKE_CURRENT_LIST_DIR}/IntakeFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/IntakeFiles.h
     ${CMAKE_CURRENT_LIST_DIR}/JobTexts.cpp ${CMAKE_CURRENT_LIST_DIR}/JobTexts.h
     ${CMAKE_CURRENT_LIST_DIR}/MediaProber.cpp ${CMAKE_CURRENT_LIST_DIR}/MediaProber.h
+    ${CMAKE_CURRENT_LIST_DIR}/ModelClock.cpp ${CMAKE_CURRENT_LIST_DIR}/ModelClock.h
     ${CMAKE_CURRENT_LIST_DIR}/QuitSignals.cpp ${CMAKE_CURRENT_LIST_DIR}/QuitSignals.h
     ${CMAKE_CURRENT_LIST_DIR}/SleepInhibitor.cpp ${CMAKE_CURRENT_LIST_DIR}/SleepInhibitor.h
     ${CMAKE_CURRENT_LIST_DIR}/NewJobSettings.cpp ${CMAKE_CURRENT_LIST_DIR}/NewJobSettings.h

@@ -41,7 +41,8 @@ bool writeCliWatchMemory(const QString& stateDirectory, const CliWatchMemory& me
     object.insert(QLatin1StringView("folders"), QJsonArray::fromStringList(memory.folders));
     object.insert(QLatin1StringView("keys"), QJsonArray::fromStringList(memory.keys));
     AppFilesStore store(stateDirectory);
-    return store.write(kCliWatchFileName, QJsonDocument(object).toJson(QJsonDocument::Compact));
+    return store.write(kCliWatchFileName, QJsonDocument(object).toJson(QJsonDocument::Compact))
+        .has_value();
 }
 
 } // namespace corvel

@@ -48,8 +48,8 @@ protected:
         return data ? decodePresetFile(*data).value().presets : QList<SavedPreset>();
     }
 
-    // Lets the debounced queue save happen.
-    void settle() { spin(500); }
+    // Lets the delayed queue save happen.
+    void settle() { clock.advance(1000); }
 };
 
 TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)

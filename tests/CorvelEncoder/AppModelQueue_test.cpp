@@ -52,44 +52,36 @@ TEST_F(QueueTest, SlotsFillInQueueOrderAndEachCompletionLaunchesTheNext)
     EXPECT_EQ(sessions.launched.size(), 5);
 }
 
-TEST_F(QueueTest, StartQueueWithNothingToDoStaysStopped)
+TEST_F(QueueTest, StartAndPauseWithNothingToDoChangeNothing)
 {
-    struct Row
-    {
-        const char* name;
-        QList<JobStatus> statuses;
+    const QList<QList<JobStatus>> rows = {
+        {},
+        {JobStatus::completed, JobStatus::failed, JobStatus::cancelled},
+        {JobStatus::queued, JobStatus::queued},
     };
-    const QList<Row> rows = {
-        {"empty queue", {}},
-        {"only finished jobs", {JobStatus::completed, JobStatus::failed, JobStatus::cancelled}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const QList<JobStatus>& statuses : rows) {
+        SCOPED_TRACE(statuses.size());
         makeModel();
         QList<EncodingJob> jobs;
-        for (JobStatus s : row.statuses) {
-            EncodingJob job = queuedJob(QStringLiteral("a.mov"));
-            job.status = s;
-            jobs.append(job);
+        for (JobStatus s : statuses) {
+            jobs.append(queuedJob(QStringLiteral("a.mov")));
+            jobs.last().status = s;
         }
         model->addJobs(jobs);
+        const int lines = int(model->logLines().size());
+        QSignalSpy flags(model.get(), &AppModel::queueStateChanged);
+        model->pauseQueue();
+        EXPECT_FALSE(model->isQueuePaused());
+        EXPECT_EQ(model->logLines().size(), lines);
+        EXPECT_EQ(flags.count(), 0);
+        EXPECT_EQ(model->phaseLabel(), QStringLiteral("Idle"));
+        if (statuses.contains(JobStatus::queued))
+            continue;
         model->startQueue();
         EXPECT_EQ(logTexts().last(), QStringLiteral("Nothing is queued."));
         EXPECT_FALSE(model->isQueueRunning());
         EXPECT_TRUE(sessions.launched.isEmpty());
     }
-}
-
-TEST_F(QueueTest, PauseWithNothingEncodingDoesNothing)
-{
-    addQueued(2);
-    const int lines = int(model->logLines().size());
-    QSignalSpy flags(model.get(), &AppModel::queueStateChanged);
-    model->pauseQueue();
-    EXPECT_FALSE(model->isQueuePaused());
-    EXPECT_EQ(model->logLines().size(), lines);
-    EXPECT_EQ(flags.count(), 0);
-    EXPECT_EQ(model->phaseLabel(), QStringLiteral("Idle"));
 }
 
 TEST_F(QueueTest, PauseAndResumeHoldEverySession)
@@ -114,28 +106,36 @@ TEST_F(QueueTest, PauseAndResumeHoldEverySession)
     EXPECT_EQ(sessions.launched.size(), 2);
 }
 
-TEST_F(QueueTest, StartJobNowWaitsWhenEverySlotIsBusy)
-{
-    const QList<EncodingJob> jobs = addQueued(4);
-    model->startQueue();
-    model->startJobNow(jobs[3].id);
-    EXPECT_EQ(sessions.launched.size(), 2);
-    EXPECT_EQ(status(jobs[3].id), JobStatus::queued);
-
-    // The preference held for that one fill only: the freed slot goes in queue order.
-    sessions.session(jobs[0].id)->succeed(path(QStringLiteral("o.mov")));
-    deliver();
-    EXPECT_EQ(sessions.launched.last(), jobs[2].id);
-    EXPECT_EQ(status(jobs[3].id), JobStatus::queued);
-}
-
-TEST_F(QueueTest, StartJobNowPrefersTheJobWhenASlotIsFree)
+TEST_F(QueueTest, StartJobNowPrefersTheJobOnlyWhenASlotIsFree)
 {
     const QList<EncodingJob> jobs = addQueued(4);
     model->setMaxParallel(1);
     model->startJobNow(jobs[2].id);
     EXPECT_EQ(sessions.launched, QList<QUuid>{jobs[2].id});
     EXPECT_TRUE(model->isQueueRunning());
+
+    model->setMaxParallel(2);
+    EXPECT_EQ(sessions.launched.last(), jobs[0].id);
+    model->startJobNow(jobs[3].id);
+    EXPECT_EQ(sessions.launched.size(), 2) << "every slot is busy";
+    EXPECT_EQ(status(jobs[3].id), JobStatus::queued);
+    // The preference held for that one fill only: the freed slot goes in queue order.
+    sessions.session(jobs[0].id)->succeed(path(QStringLiteral("o.mov")));
+    deliver();
+    EXPECT_EQ(sessions.launched.last(), jobs[1].id);
+    EXPECT_EQ(status(jobs[3].id), JobStatus::queued);
+
+    // A finished job is queued again and started.
+    sessions.session(jobs[2].id)->fail(QStringLiteral("Broken."));
+    deliver();
+    for (int i : {1, 3}) {
+        sessions.session(jobs[i].id)->succeed(path(QStringLiteral("o%1.mov").arg(i)));
+        deliver();
+    }
+    ASSERT_EQ(status(jobs[2].id), JobStatus::failed);
+    model->startJobNow(jobs[2].id);
+    EXPECT_EQ(status(jobs[2].id), JobStatus::encoding);
+    EXPECT_FALSE(model->job(jobs[2].id)->errorMessage.has_value());
 }
 
 TEST_F(QueueTest, StartJobNowOnOnePausedJobResumesOnlyItAndFillsFreeSlots)
@@ -163,17 +163,6 @@ TEST_F(QueueTest, StartJobNowOnOnePausedJobResumesOnlyItAndFillsFreeSlots)
     EXPECT_FALSE(sessions.session(running[1].id)->paused);
 }
 
-TEST_F(QueueTest, StartJobNowRequeuesAFinishedJob)
-{
-    EncodingJob failed = queuedJob(QStringLiteral("f.mov"));
-    failed.status = JobStatus::failed;
-    failed.errorMessage = QStringLiteral("Broken.");
-    model->addJobs({failed});
-    model->startJobNow(failed.id);
-    EXPECT_EQ(status(failed.id), JobStatus::encoding);
-    EXPECT_FALSE(model->job(failed.id)->errorMessage.has_value());
-}
-
 TEST_F(QueueTest, RevealsOutputsFinishingCloseTogetherInOneRequest)
 {
     model->setMaxParallel(4);
@@ -185,11 +174,13 @@ TEST_F(QueueTest, RevealsOutputsFinishingCloseTogetherInOneRequest)
     for (int i = 0; i < 3; ++i) {
         outputs.append(path(QStringLiteral("done%1.mov").arg(i)));
         sessions.session(jobs[i].id)->succeed(outputs.last());
-        spin(300);
+        deliver();
+        clock.advance(699);
         EXPECT_TRUE(desktop.reveals.isEmpty()) << "revealed before the quiet period, finish " << i;
     }
-    ASSERT_TRUE(waitUntil([&] { return !desktop.reveals.isEmpty(); }));
-    spin(800);
+    clock.advance(1);
+    EXPECT_EQ(desktop.reveals.size(), 1);
+    clock.advance(5000);
     ASSERT_EQ(desktop.reveals.size(), 1);
     EXPECT_EQ(desktop.reveals.first(), outputs);
 }
@@ -249,6 +240,8 @@ TEST_F(QueueTest, FailureKeepsProgressAndReportsTheMessage)
     model->startQueue();
     FakeSession* session = sessions.session(jobs[0].id);
     session->ready(path(QStringLiteral("partial.mov")), true);
+    session->log(QStringLiteral("Hardware encoder refused; using software."), true);
+    session->log(QStringLiteral("Using 8 threads."), false);
     session->progress(0.4);
     session->fail(QStringLiteral("The source has no video track."));
     deliver();
@@ -260,6 +253,11 @@ TEST_F(QueueTest, FailureKeepsProgressAndReportsTheMessage)
     const LogLine& last = model->logLines().last();
     EXPECT_EQ(last.text, QStringLiteral("Failed clip0.mov: The source has no video track."));
     EXPECT_TRUE(last.isError);
+    // The session's own lines keep their error flag.
+    EXPECT_TRUE(logTexts().contains(QStringLiteral("Hardware encoder refused; using software.")));
+    for (const LogLine& line : model->logLines())
+        EXPECT_EQ(line.isError,
+                  line.text.startsWith(u"Failed") || line.text.startsWith(u"Hardware"));
 }
 
 TEST_F(QueueTest, ClearCompletedKeepsFailedAndCancelledJobs)
@@ -310,19 +308,17 @@ TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
     second->succeed(path(QStringLiteral("final.mov")));
     deliver();
     EXPECT_EQ(status(jobs[0].id), JobStatus::completed);
-}
 
-TEST_F(QueueTest, RequeueWhileStoppedLeavesTheJobQueued)
-{
-    const QList<EncodingJob> jobs = addQueued(1);
+    // While stopped, a requeued job waits.
+    const QList<EncodingJob> more = addQueued(1);
     model->startQueue();
     model->stopActive();
-    FakeSession* session = sessions.session(jobs[0].id);
-    model->requeue(jobs[0].id);
-    session->endCancelled();
+    FakeSession* stopped = sessions.session(more[0].id);
+    model->requeue(more[0].id);
+    stopped->endCancelled();
     deliver();
-    EXPECT_EQ(status(jobs[0].id), JobStatus::queued);
-    EXPECT_EQ(sessions.launched.size(), 1);
+    EXPECT_EQ(status(more[0].id), JobStatus::queued);
+    EXPECT_EQ(sessions.launched.size(), 3);
 }
 
 TEST_F(QueueTest, DuplicateAppendsAQueuedCopyAndSelectsIt)
@@ -366,7 +362,7 @@ TEST_F(QueueTest, RevealOutputOnlyForAnExistingFile)
 TEST_F(QueueTest, ProgressRepaintsOneRowAndNeverWritesTheQueue)
 {
     const QList<EncodingJob> jobs = addQueued(3);
-    spin(500); // let the save for the additions go by
+    clock.advance(1000); // let the save for the additions go by
     model->startQueue();
     FakeSession* session = sessions.session(jobs[1].id);
     session->ready(path(QStringLiteral("p.mov")), false);
@@ -386,7 +382,7 @@ TEST_F(QueueTest, ProgressRepaintsOneRowAndNeverWritesTheQueue)
     for (const QList<QVariant>& args : changed)
         EXPECT_EQ(args.at(0).toInt(), 1);
     EXPECT_EQ(inserted.count() + removed.count() + counts.count(), 0);
-    spin(600);
+    clock.advance(1000);
     EXPECT_EQ(store->writeCount(QStringLiteral("queue.json")), writesBefore);
 }
 
@@ -455,18 +451,6 @@ TEST_F(QueueTest, ReportsAfterTheModelIsGoneAreIgnored)
     callbacks.onLog(QStringLiteral("late"), false);
     deliver(); // must not touch the destroyed model
     EXPECT_TRUE(sessions.live.isEmpty());
-}
-
-TEST_F(QueueTest, SessionLogLinesKeepTheirErrorFlag)
-{
-    const QList<EncodingJob> jobs = addQueued(1);
-    model->startQueue();
-    sessions.session(jobs[0].id)
-        ->log(QStringLiteral("Hardware encoder refused; using software."), true);
-    deliver();
-    EXPECT_EQ(model->logLines().last().text,
-              QStringLiteral("Hardware encoder refused; using software."));
-    EXPECT_TRUE(model->logLines().last().isError);
 }
 
 } // namespace

@@ -1,6 +1,10 @@
+// The watch folder on real folders, with the model's clock moved by the test: a file counts
+// once it has stayed unchanged for 1.5 s of that clock.
+
 #include "FakeProber.h"
 #include "ModelTestSupport.h"
 
+#include "CorvelEncoder/StateFiles.h"
 #include "CorvelEncoder/WatchRules.h"
 
 #include <QDir>
@@ -9,17 +13,55 @@
 namespace corvel::testing {
 namespace {
 
-// Real folders, real timers: a file counts once it has stayed unchanged for 1.5 s, so each
-// test waits a few seconds.
+// Ends at once, successfully, after noting the size its source had at that moment.
+class InstantSessions final : public EncodeSessionFactory
+{
+public:
+    std::unique_ptr<EncodeSession> create(const QUuid& jobID, const QString& sourcePath,
+                                          const JobSettings& settings,
+                                          EncodeCallbacks callbacks) override
+    {
+        launches.append({sourcePath, QFileInfo(sourcePath).size()});
+        const QString output = settings.outputDirectory + u'/' + QFileInfo(sourcePath).fileName();
+        return std::make_unique<Session>(jobID, output, std::move(callbacks));
+    }
+
+    QList<std::pair<QString, qint64>> launches;
+
+private:
+    struct Session final : EncodeSession
+    {
+        Session(QUuid id, QString output, EncodeCallbacks callbacks)
+            : id(id), output(std::move(output)), callbacks(std::move(callbacks))
+        {}
+        QUuid jobID() const override { return id; }
+        // The model's callbacks hop through the event loop, so reporting from here is safe.
+        void start() override
+        {
+            callbacks.onReady(output, false);
+            callbacks.onComplete(EncodeResult(output));
+        }
+        void pause() override {}
+        void resume() override {}
+        void cancel() override {}
+        bool waitForStopped(int) override { return true; }
+        QUuid id;
+        QString output;
+        EncodeCallbacks callbacks;
+    };
+};
+
 class WatchTest : public ModelFixture
 {
 protected:
-    AppModel& startWatching(bool processExisting, const QString& output = {})
+    AppModel& startWatching(bool processExisting, const QString& output = {},
+                            EncodeSessionFactory* factory = nullptr)
     {
         QDir().mkpath(watchDir());
-        AppModel& m = makeModel();
+        AppModel& m = makeModel(factory);
         m.setProber(prober);
         m.updateSettings([&](AppSettings& s) {
+            s.maxParallel = 4;
             s.watchEnabled = true;
             s.watchFolder = watchDir();
             s.watchOutputDirectory = output;
@@ -32,13 +74,14 @@ protected:
 
     QString watchDir() const { return path("Watch"); }
 
-    void write(const QString& name, const QByteArray& data = "movie")
+    QString write(const QString& name, const QByteArray& data = "movie")
     {
-        const QString full = watchDir() + u'/' + name;
+        const QString full = resolvedWatchPath(watchDir()) + u'/' + name;
         QDir().mkpath(QFileInfo(full).path());
         QFile file(full);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Append));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Append));
         file.write(data);
+        return full;
     }
 
     QStringList sourceNames() const
@@ -63,10 +106,6 @@ TEST_F(WatchTest, MissingFolderSetsTheBanner)
     m.refreshWatch();
     EXPECT_EQ(m.banner(), u"Watch folder is missing."_qs);
     EXPECT_FALSE(m.isWatching());
-
-    m.updateSettings([](AppSettings& s) { s.watchEnabled = false; });
-    m.refreshWatch();
-    EXPECT_FALSE(m.isWatching());
 }
 
 TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
@@ -74,13 +113,14 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
     write("already-there.mov");
     AppModel& m = startWatching(false);
     EXPECT_TRUE(m.isWatching());
-    spin(3000); // past the baseline
+    clock.advance(5000);
     EXPECT_TRUE(m.jobs().isEmpty());
     EXPECT_EQ(m.settings().seenWatchKeys.size(), 1);
 
     write("new.mov");
     write("notes.txt");
-    ASSERT_TRUE(waitUntil([&] { return m.jobs().size() == 1; }, 10000));
+    clock.advance(5000);
+    ASSERT_EQ(m.jobs().size(), 1);
     const EncodingJob job = m.jobs().first();
     EXPECT_EQ(job.sourceName(), u"new.mov");
     EXPECT_EQ(job.settings.presetID, u"hevc");
@@ -92,7 +132,7 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
     // The unknown file is ignored and not remembered.
     EXPECT_EQ(m.settings().seenWatchKeys.size(), 2);
 
-    spin(2600);
+    clock.advance(5000);
     EXPECT_EQ(m.jobs().size(), 1) << "a handled file is not taken again";
 }
 
@@ -103,13 +143,13 @@ TEST_F(WatchTest, GrowingFilesWaitAndOutputIsNeverPickedUp)
     write("Corvel Output/result.mov");
     write("deep/er/take.mov");
 
-    // Keep appending for a while: never taken while it grows.
-    for (int i = 0; i < 8; ++i) {
+    // Appended to every 0.3 s: never taken while it grows.
+    for (int i = 0; i < 10; ++i) {
         write("growing.mov", QByteArray(1000, 'x'));
-        spin(300);
+        clock.advance(300);
         EXPECT_FALSE(sourceNames().contains(u"growing.mov"_qs));
     }
-    ASSERT_TRUE(waitUntil([&] { return m.jobs().size() == 2; }, 10000));
+    clock.advance(5000);
     EXPECT_EQ(sourceNames(), (QStringList{"growing.mov", "take.mov"}));
     // The queue was not paused: watch jobs start at once.
     EXPECT_TRUE(m.isQueueRunning());
@@ -117,13 +157,13 @@ TEST_F(WatchTest, GrowingFilesWaitAndOutputIsNeverPickedUp)
 
     // A rewritten file is a new file.
     write("growing.mov", "more");
-    ASSERT_TRUE(waitUntil([&] { return m.jobs().size() == 3; }, 10000));
+    clock.advance(5000);
+    EXPECT_EQ(m.jobs().size(), 3);
 }
 
 TEST_F(WatchTest, JobFilesInTheWatchFolderAreImported)
 {
-    QDir().mkpath(path("clips"));
-    QFile(path("clips/a.mov")).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(writeFile(path("clips/a.mov"), {}));
     AppModel& m = startWatching(true);
     // A paused queue: watch jobs wait in it.
     const EncodingJob running = queuedJob(QStringLiteral("running.mov"));
@@ -134,12 +174,102 @@ TEST_F(WatchTest, JobFilesInTheWatchFolderAreImported)
     write("cut.corveljob", QStringLiteral(R"({"sources":["%1"],"preset":"ProRes LT"})")
                                .arg(path("clips/a.mov"))
                                .toUtf8());
-    ASSERT_TRUE(waitUntil([&] { return m.jobs().size() == 2; }, 10000));
+    clock.advance(5000);
+    ASSERT_EQ(m.jobs().size(), 2);
     const EncodingJob added = m.jobs().last();
     EXPECT_EQ(added.settings.body.codec, Codec::proRes422LT);
     EXPECT_EQ(logTexts().last(), u"Watch folder added 1 file");
     EXPECT_EQ(status(added.id), JobStatus::queued);
     EXPECT_EQ(sessions.live.size(), 1);
+}
+
+// Hundreds of movies dropped at once while others are still being copied: each is encoded
+// once, and none before its copy is done.
+TEST_F(WatchTest, HundredsAtOnceAreEachEncodedOnceAndNeverWhileGrowing)
+{
+    constexpr int kDropped = 200;
+    constexpr int kSlow = 4;
+    constexpr int kAlreadyThere = 5;
+    for (const bool processExisting : {false, true}) {
+        SCOPED_TRACE(processExisting ? "files already there are taken too"
+                                     : "files already there are left alone");
+        QDir(watchDir()).removeRecursively();
+        QFile::remove(supportDir() + u'/' + kSettingsFileName);
+        QFile::remove(supportDir() + u'/' + kQueueFileName);
+        QStringList expected;
+        for (int i = 0; i < kAlreadyThere; ++i) {
+            const QString file = write(QStringLiteral("old %1.mov").arg(i), "an older movie");
+            if (processExisting)
+                expected.append(file);
+        }
+        InstantSessions instant;
+        AppModel& m = startWatching(processExisting, {}, &instant);
+
+        QStringList slow;
+        for (int i = 0; i < kSlow; ++i)
+            slow.append(write(QStringLiteral("slow %1.mov").arg(i), {}));
+        expected += slow;
+        for (int i = 0; i < kDropped; ++i)
+            expected.append(write(QStringLiteral("take %1.mov").arg(i, 3, 10, QChar(u'0')),
+                                  QByteArray(4096, 'm')));
+        // The slow copies go on in chunks 0.15 s apart while the drop is taken.
+        for (int chunk = 0; chunk < 12; ++chunk) {
+            for (const QString& file : std::as_const(slow))
+                write(QFileInfo(file).fileName(), QByteArray(64 * 1024, char('a' + chunk)));
+            clock.advance(150);
+        }
+        // Each encode ends through the event loop, which the clock's steps let turn.
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                clock.advance(100);
+                return instant.launches.size() >= expected.size();
+            },
+            60'000))
+            << instant.launches.size() << " of " << expected.size() << " encoded";
+        // Long enough for every file to be judged stable again.
+        clock.advance(5000);
+        deliver();
+
+        QStringList encoded;
+        for (const auto& [source, sizeAtStart] : std::as_const(instant.launches)) {
+            encoded.append(source);
+            EXPECT_EQ(sizeAtStart, QFileInfo(source).size())
+                << source.toStdString() << " was taken while it was still growing";
+        }
+        encoded.sort();
+        expected.sort();
+        EXPECT_EQ(encoded, expected);
+        EXPECT_EQ(m.jobs().size(), expected.size());
+        EXPECT_EQ(m.doneCount(), expected.size());
+        model.reset();
+    }
+}
+
+TEST_F(WatchTest, TenThousandFilesAreLeftAloneOrTakenEachOnce)
+{
+    constexpr int kFiles = 10'000;
+    QDir().mkpath(watchDir());
+    for (int i = 0; i < kFiles; ++i)
+        write(QStringLiteral("f%1.mov").arg(i), "m");
+    for (const bool processExisting : {false, true}) {
+        SCOPED_TRACE(processExisting);
+        QDir(supportDir()).removeRecursively();
+        AppModel& m = startWatching(processExisting);
+        if (processExisting)
+            ASSERT_TRUE(waitUntil(
+                [&] {
+                    clock.advance(2000);
+                    return m.jobs().size() >= kFiles;
+                },
+                60'000));
+        // Every file's key stays remembered, so no later look takes a file again.
+        clock.advance(5000);
+        m.scanWatch();
+        deliver();
+        EXPECT_EQ(m.jobs().size(), processExisting ? kFiles : 0);
+        EXPECT_EQ(m.settings().seenWatchKeys.size(), kFiles);
+        model.reset();
+    }
 }
 
 } // namespace

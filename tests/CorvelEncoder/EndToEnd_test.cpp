@@ -10,37 +10,16 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 namespace corvel::testing {
 namespace {
 
-QString run(const QString& program, const QStringList& args)
-{
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return {};
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-// A one-second 160x120 movie with sound.
-bool makeMovie(const QString& path)
-{
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {"-v", "error", "-y", "-f", "lavfi", "-i",
-                  "testsrc=size=160x120:rate=25:duration=1", "-f", "lavfi", "-i",
-                  "sine=frequency=440:duration=1", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a",
-                  "aac", "-shortest", path});
-    return ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0;
-}
-
 QJsonObject probeStreams(const QString& path)
 {
-    const QString json =
-        run(QStringLiteral("ffprobe"), {"-v", "error", "-show_streams", "-of", "json", path});
-    return QJsonDocument::fromJson(json.toUtf8()).object();
+    return QJsonDocument::fromJson(runProgram(QStringLiteral("ffprobe"),
+                                              {"-v", "error", "-show_streams", "-of", "json", path})
+                                       .toUtf8())
+        .object();
 }
 
 class EndToEndTest : public ::testing::Test
@@ -50,10 +29,12 @@ protected:
     {
         store = std::make_unique<AppFilesStore>(temp.filePath("support"));
         model = std::make_unique<AppModel>(*store, temp.filePath("Videos"), factory, desktop);
+        model->setClock(clock);
         return *model;
     }
 
     QTemporaryDir temp;
+    FakeClock clock;
     FFmpegEncodeSessionFactory factory;
     RecordingDesktop desktop;
     std::unique_ptr<AppFilesStore> store;
@@ -63,7 +44,7 @@ protected:
 TEST_F(EndToEndTest, DroppedMovieIsProbedAndEncoded)
 {
     const QString source = temp.filePath("shot.mp4");
-    ASSERT_TRUE(makeMovie(source));
+    ASSERT_TRUE(makeMovie(source, 1, "160x120"));
     AppModel& m = makeModel();
     m.updateSettings([&](AppSettings& s) {
         s.lastPresetID = QStringLiteral("h264");
@@ -92,7 +73,7 @@ TEST_F(EndToEndTest, DroppedMovieIsProbedAndEncoded)
 TEST_F(EndToEndTest, MovieCopiedIntoTheWatchFolderIsEncodedIntoItsOutputFolder)
 {
     const QString source = temp.filePath("incoming.mov");
-    ASSERT_TRUE(makeMovie(source));
+    ASSERT_TRUE(makeMovie(source, 1, "160x120"));
     const QString watch = temp.filePath("Watch");
     QDir().mkpath(watch);
     AppModel& m = makeModel();
@@ -105,8 +86,12 @@ TEST_F(EndToEndTest, MovieCopiedIntoTheWatchFolderIsEncodedIntoItsOutputFolder)
     m.refreshWatch();
     ASSERT_TRUE(QFile::copy(source, watch + "/incoming.mov"));
 
+    // The watch's clock moves on while the real encode runs.
     ASSERT_TRUE(waitUntil(
-        [&] { return !m.jobs().isEmpty() && m.jobs().first().status == JobStatus::completed; },
+        [&] {
+            clock.advance(100);
+            return !m.jobs().isEmpty() && m.jobs().first().status == JobStatus::completed;
+        },
         60000));
     const EncodingJob done = m.jobs().first();
     ASSERT_TRUE(done.outputPath);
@@ -116,7 +101,7 @@ TEST_F(EndToEndTest, MovieCopiedIntoTheWatchFolderIsEncodedIntoItsOutputFolder)
     const QJsonObject streams = probeStreams(*done.outputPath);
     EXPECT_EQ(streams["streams"][0]["codec_tag_string"].toString(), u"apco");
     // Its own output is never taken as new work.
-    spin(3000);
+    clock.advance(5000);
     EXPECT_EQ(m.jobs().size(), 1);
 }
 

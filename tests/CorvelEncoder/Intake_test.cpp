@@ -12,7 +12,7 @@
 #include <QTemporaryDir>
 #include <QUrlQuery>
 
-#include "../QtPrinters.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -31,16 +31,7 @@
 namespace corvel {
 namespace {
 
-bool spinUntil(const std::function<bool()>& done, int msecs = 3000)
-{
-    QDeadlineTimer deadline(msecs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using testing::waitUntil;
 
 void touch(const QString& path)
 {
@@ -164,7 +155,7 @@ TEST(Intake, IncomingOpenerHoldsURLsUntilAHandlerExists)
     // Later URLs go to the handler through the event loop, never inside receive().
     opener.receive({QUrl::fromLocalFile("/c.mov")});
     EXPECT_TRUE(delivered.isEmpty());
-    ASSERT_TRUE(spinUntil([&] { return !delivered.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !delivered.isEmpty(); }));
     EXPECT_EQ(delivered, QList<QUrl>{QUrl::fromLocalFile("/c.mov")});
 
     opener.uninstall(&context);
@@ -194,8 +185,9 @@ TEST(Intake, IncomingOpenerLosesNothingAcrossThreads)
     delivered += opener.install(&context, [&](const QList<QUrl>& urls) { delivered += urls; });
     for (auto& sender : senders)
         sender.join();
-    ASSERT_TRUE(spinUntil([&] { return delivered.size() >= 4 * kPerThread; }));
-    spinUntil([] { return false; }, 50);
+    ASSERT_TRUE(waitUntil([&] { return delivered.size() >= 4 * kPerThread; }));
+    // Every delivery was posted before the senders ended: none may still be on its way.
+    QCoreApplication::processEvents();
     EXPECT_EQ(delivered.size(), 4 * kPerThread);
     EXPECT_EQ(QSet<QUrl>(delivered.begin(), delivered.end()).size(), 4 * kPerThread);
 }
@@ -217,7 +209,7 @@ SingleInstance::Role claimFromOtherThread(const QString& socket, const QList<QUr
                          *received = got;
                          *gotSignal = true;
                      });
-    spinUntil([&] { return finished.load(); }, 5000);
+    waitUntil([&] { return finished.load(); }, 5000);
     second.join();
     return role;
 }
@@ -235,7 +227,7 @@ TEST(Intake, SecondLaunchHandsItsURLsToTheFirst)
     bool gotSignal = false;
     EXPECT_EQ(claimFromOtherThread(socket, urls, &received, &gotSignal, first),
               SingleInstance::Role::forwarded);
-    ASSERT_TRUE(spinUntil([&] { return gotSignal; }));
+    ASSERT_TRUE(waitUntil([&] { return gotSignal; }));
     EXPECT_EQ(received, urls);
     // Only the user may connect.
     EXPECT_EQ(QFileInfo(socket).permissions() &
@@ -277,6 +269,7 @@ TEST(Intake, ListenerDropsMalformedAndOversizedMessages)
     };
     for (const QByteArray& message : messages) {
         std::atomic<bool> closed{false};
+        std::atomic<bool> done{false};
         std::thread peer([&] {
             QLocalSocket client;
             client.connectToServer(socket);
@@ -287,8 +280,10 @@ TEST(Intake, ListenerDropsMalformedAndOversizedMessages)
                 client.waitForReadyRead(1500);
                 closed = client.bytesAvailable() == 0;
             }
+            done = true;
         });
-        spinUntil([] { return false; }, 300);
+        // The listener answers only while the event loop turns.
+        EXPECT_TRUE(waitUntil([&] { return done.load(); }));
         peer.join();
         EXPECT_TRUE(closed.load());
     }
@@ -306,7 +301,7 @@ int runAsNobody(const std::function<int()>& body)
         ::_exit(body());
     }
     int status = 0;
-    spinUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 10000);
+    waitUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 10000);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
 }
 
@@ -351,7 +346,7 @@ TEST(Intake, LocalSocketTalksOnlyToTheSameUser)
         return ::read(fd, &ack, 1) == 1 ? 1 : 0;
     });
     EXPECT_EQ(intruder, 0);
-    spinUntil([] { return false; }, 100);
+    QCoreApplication::processEvents();
     EXPECT_FALSE(gotSignal);
 
     // A listener of another user on our socket path is never handed our files.

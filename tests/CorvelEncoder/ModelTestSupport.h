@@ -1,17 +1,14 @@
 #pragma once
 
+#include "FakeClock.h"
 #include "FakeSession.h"
 #include "RecordingDesktop.h"
+#include "tests/TestSupport.h"
 
 #include "CorvelEncoder/AppFiles.h"
 #include "CorvelEncoder/AppModel.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
-
-#include "../QtPrinters.h"
 
 #include <gtest/gtest.h>
 
@@ -23,28 +20,11 @@
 
 namespace corvel::testing {
 
-// Runs the event loop until `done` holds or `msecs` pass; returns whether it held.
-inline bool waitUntil(const std::function<bool()>& done, int msecs = 2000)
-{
-    QDeadlineTimer deadline(msecs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-// Runs the event loop for `msecs`.
-inline void spin(int msecs)
-{
-    waitUntil([] { return false; }, msecs);
-}
-
 // Delivers the reports a fake just made (they arrive through the event loop).
 inline void deliver()
 {
-    spin(20);
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
 }
 
 // A disk that takes only `bytes` more of any one file, for this process, while it lives: past
@@ -77,11 +57,12 @@ private:
     void (*m_oldHandler)(int) = SIG_DFL;
 };
 
-// A folder store that also records when each file was written.
+// A folder store that also records when, by `clock`, each file was written.
 class CountingStore final : public StateStore
 {
 public:
-    explicit CountingStore(const QString& directory) : files(directory) { clock.start(); }
+    CountingStore(const QString& directory, const FakeClock& clock) : files(directory), clock(clock)
+    {}
 
     std::optional<QByteArray> read(const QString& name) override { return files.read(name); }
     std::expected<void, QString> write(const QString& name, const QByteArray& data) override
@@ -103,7 +84,7 @@ public:
     }
 
     AppFilesStore files;
-    QElapsedTimer clock;
+    const FakeClock& clock;
     QList<std::pair<QString, qint64>> writes;
 };
 
@@ -114,12 +95,15 @@ protected:
     QString supportDir() const { return temp.filePath(QStringLiteral("support/Corvel Encoder")); }
     QString path(const QString& name) const { return temp.filePath(name); }
 
-    AppModel& makeModel()
+    // A model on the fake clock; its sessions come from `factory`, or else from `sessions`.
+    AppModel& makeModel(EncodeSessionFactory* factory = nullptr)
     {
         model.reset();
-        store = std::make_unique<CountingStore>(supportDir());
-        model = std::make_unique<AppModel>(
-            *store, temp.filePath(QStringLiteral("Videos/Corvel Encoder")), sessions, desktop);
+        store = std::make_unique<CountingStore>(supportDir(), clock);
+        model = std::make_unique<AppModel>(*store,
+                                           temp.filePath(QStringLiteral("Videos/Corvel Encoder")),
+                                           factory ? *factory : sessions, desktop);
+        model->setClock(clock);
         return *model;
     }
 
@@ -157,6 +141,7 @@ protected:
     }
 
     QTemporaryDir temp;
+    FakeClock clock;
     FakeSessionFactory sessions;
     RecordingDesktop desktop;
     std::unique_ptr<CountingStore> store;

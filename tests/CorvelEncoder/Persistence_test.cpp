@@ -9,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
 
 namespace corvel::testing {
 namespace {
@@ -21,16 +20,13 @@ protected:
 
     void writeState(const QString& name, const QByteArray& data)
     {
-        QDir().mkpath(supportDir());
-        QFile file(stateFile(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
+        ASSERT_TRUE(writeFile(stateFile(name), data));
     }
-
-    QByteArray readState(const QString& name) const
+    QByteArray readState(const QString& name) const { return readFile(stateFile(name)); }
+    QList<EncodingJob> storedJobs() const
     {
-        QFile file(stateFile(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        const auto decoded = decodeQueueFile(readState(kQueueFileName));
+        return decoded ? decoded->jobs : QList<EncodingJob>{};
     }
 
     QJsonObject readObject(const QString& name) const
@@ -62,12 +58,6 @@ TEST_F(PersistenceTest, FirstStartUsesDefaultsAndCreatesTheFolder)
     EXPECT_TRUE(QDir(supportDir()).exists());
     const AppSettings& s = model->settings();
     EXPECT_EQ(s, AppSettings::defaults(path(QStringLiteral("Videos/Corvel Encoder"))));
-    EXPECT_EQ(s.maxParallel, 2);
-    EXPECT_TRUE(s.revealWhenDone);
-    EXPECT_EQ(s.lastPresetID, QStringLiteral("prores-422-hq"));
-    EXPECT_EQ(s.watchPresetID, QStringLiteral("prores-422-hq"));
-    EXPECT_TRUE(s.dockBounceWhenIdle);
-    EXPECT_FALSE(s.hasSeenIntro);
     EXPECT_TRUE(model->savedPresets().isEmpty());
     EXPECT_TRUE(model->jobs().isEmpty());
     EXPECT_FALSE(model->isQueueRunning());
@@ -99,7 +89,7 @@ TEST_F(PersistenceTest, SettingsAreReadStrictly)
         SCOPED_TRACE(row.name);
         QJsonObject object = fullSettingsObject();
         row.edit(object);
-        writeState(QStringLiteral("settings.json"), QJsonDocument(object).toJson());
+        writeState(kSettingsFileName, QJsonDocument(object).toJson());
         makeModel();
         const AppSettings& s = model->settings();
         if (row.readsBack) {
@@ -118,8 +108,8 @@ TEST_F(PersistenceTest, SettingsAreWrittenAtOnceWithAllTwelveKeys)
 {
     makeModel();
     model->updateSettings([](AppSettings& s) { s.seenWatchKeys = {QStringLiteral("k")}; });
-    ASSERT_EQ(store->writeCount(QStringLiteral("settings.json")), 1);
-    const QJsonObject o = readObject(QStringLiteral("settings.json"));
+    ASSERT_EQ(store->writeCount(kSettingsFileName), 1);
+    const QJsonObject o = readObject(kSettingsFileName);
     EXPECT_EQ(sortedKeys(o), sortedKeys(fullSettingsObject()));
     EXPECT_TRUE(o["maxParallel"].isDouble());
     EXPECT_EQ(o["seenWatchKeys"].toArray(), QJsonArray{QStringLiteral("k")});
@@ -129,40 +119,37 @@ TEST_F(PersistenceTest, SettingsAreWrittenAtOnceWithAllTwelveKeys)
 TEST_F(PersistenceTest, ABurstOfChangesGivesOneQueueWriteAfterTheLastChange)
 {
     makeModel();
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastChange = 0;
     for (int i = 0; i < 10; ++i) {
-        if (i > 0)
-            spin(30);
+        clock.advance(30);
         addQueued(1);
-        lastChange = store->clock.elapsed();
     }
-    ASSERT_LT(clock.elapsed(), 400) << "the machine is too slow for this timing";
-    spin(700);
-    ASSERT_EQ(store->writeCount(QStringLiteral("queue.json")), 1);
-    const qint64 writtenAt = store->writes.last().second;
-    EXPECT_GE(writtenAt - lastChange, 395);
-    EXPECT_LT(writtenAt - lastChange, 650);
-    EXPECT_EQ(decodeQueueFile(readState(QStringLiteral("queue.json")))->jobs.size(), 10);
+    const qint64 lastChange = clock.elapsed();
+    clock.advance(399);
+    EXPECT_EQ(store->writeCount(kQueueFileName), 0);
+    clock.advance(1000);
+    ASSERT_EQ(store->writeCount(kQueueFileName), 1);
+    EXPECT_EQ(store->writes.last().second - lastChange, 400);
+    EXPECT_EQ(storedJobs().size(), 10);
 }
 
-TEST_F(PersistenceTest, AQueueSavedDuringAnEncodeHoldsTheJobQueuedInTheStoredForm)
+// A process killed at any moment leaves a queue that knows the encode under way: its file is
+// on record as soon as it exists, its finish as soon as it ends.
+TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
 {
     makeModel();
     const QList<EncodingJob> jobs = addQueued(1);
+    clock.advance(1000); // the save for the addition has gone by; nothing else is pending
     model->startQueue();
     FakeSession* session = sessions.session(jobs[0].id);
-    const QString partial = path(QStringLiteral("clip0_ProRes422HQ.mov"));
+    const QString partial = path(QStringLiteral("out/clip0_ProRes422HQ.mov"));
     session->ready(partial, true);
     session->progress(0.57, 42.0);
     deliver();
-    model->writeQueue();
     // The live job is untouched.
     EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
     EXPECT_DOUBLE_EQ(model->job(jobs[0].id)->progress, 0.57);
 
-    const QJsonObject file = readObject(QStringLiteral("queue.json"));
+    const QJsonObject file = readObject(kQueueFileName);
     EXPECT_EQ(sortedKeys(file), (QStringList{"jobs", "version"}));
     EXPECT_EQ(file["version"].toInt(), 1);
     ASSERT_EQ(file["jobs"].toArray().size(), 1);
@@ -171,11 +158,20 @@ TEST_F(PersistenceTest, AQueueSavedDuringAnEncodeHoldsTheJobQueuedInTheStoredFor
                                             "settings", "sourcePath", "status"}));
     EXPECT_EQ(job["status"].toString(), QStringLiteral("queued"));
     EXPECT_EQ(job["progress"].toDouble(), 0.0);
-    EXPECT_EQ(job["outputPath"].toString(), partial);
+    EXPECT_EQ(job["outputPath"].toString(), partial) << "the file under way is on record at once";
     EXPECT_EQ(job["id"].toString(), uuidString(jobs[0].id));
     EXPECT_TRUE(job["addedAt"].isDouble());
+
+    session->succeed(partial);
+    deliver();
+    const QList<EncodingJob> stored = storedJobs();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].status, JobStatus::completed) << "the finish is on record at once";
+    EXPECT_EQ(stored[0].outputPath, partial);
 }
 
+// The next start after a kill: unfinished jobs are queued again, and the queue is rewritten
+// at once.
 TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
 {
     EncodingJob crashed = queuedJob(QStringLiteral("a.mov"));
@@ -191,7 +187,7 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     failed.errorMessage = QStringLiteral("Bad.");
     EncodingJob reading = queuedJob(QStringLiteral("d.mov"));
     reading.probing = true;
-    writeState(QStringLiteral("queue.json"), encodeQueueFile({crashed, paused, failed, reading}));
+    writeState(kQueueFileName, encodeQueueFile({crashed, paused, failed, reading}));
     QFile(crashed.outputPath.value()).open(QIODevice::WriteOnly);
 
     makeModel();
@@ -210,8 +206,8 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     EXPECT_TRUE(QFile::exists(*crashed.outputPath))
         << "nothing cut off is ever under an output name, so the file there is not removed";
     // Written at once, not after the debounce.
-    EXPECT_EQ(store->writeCount(QStringLiteral("queue.json")), 1);
-    EXPECT_EQ(decodeQueueFile(readState(QStringLiteral("queue.json")))->jobs, model->jobs());
+    EXPECT_EQ(store->writeCount(kQueueFileName), 1);
+    EXPECT_EQ(decodeQueueFile(readState(kQueueFileName))->jobs, model->jobs());
     // A job saved while its source was being read is read again.
     ASSERT_TRUE(waitUntil([&] { return !model->jobs()[3].probing; }));
     EXPECT_EQ(model->jobs()[3].sourceInfo, FakeProber::hd());
@@ -220,11 +216,11 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
 
 TEST_F(PersistenceTest, AnUnchangedRestoreWritesNothing)
 {
-    writeState(QStringLiteral("queue.json"), encodeQueueFile({queuedJob(QStringLiteral("a.mov"))}));
+    writeState(kQueueFileName, encodeQueueFile({queuedJob(QStringLiteral("a.mov"))}));
     QJsonObject settings = fullSettingsObject();
-    writeState(QStringLiteral("settings.json"), QJsonDocument(settings).toJson());
+    writeState(kSettingsFileName, QJsonDocument(settings).toJson());
     makeModel();
-    spin(500);
+    clock.advance(5000);
     EXPECT_TRUE(store->writes.isEmpty());
 }
 
@@ -242,62 +238,52 @@ TEST_F(PersistenceTest, RestoredQueueMarksTheIntroductionSeen)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        QFile::remove(stateFile(QStringLiteral("settings.json")));
-        writeState(QStringLiteral("queue.json"), encodeQueueFile(row.jobs));
+        QFile::remove(stateFile(kSettingsFileName));
+        writeState(kQueueFileName, encodeQueueFile(row.jobs));
         makeModel();
         EXPECT_EQ(model->settings().hasSeenIntro, row.seen);
-        EXPECT_EQ(QFile::exists(stateFile(QStringLiteral("settings.json"))), row.seen);
+        EXPECT_EQ(QFile::exists(stateFile(kSettingsFileName)), row.seen);
         if (row.seen) {
-            EXPECT_TRUE(decodeSettings(readState(QStringLiteral("settings.json")))->hasSeenIntro);
+            EXPECT_TRUE(decodeSettings(readState(kSettingsFileName))->hasSeenIntro);
         }
     }
 }
 
-TEST_F(PersistenceTest, QueueFileVersionIsReadButNotExamined)
+// The version is read but not examined; one bad job makes the whole file unreadable.
+TEST_F(PersistenceTest, QueueFileReadsWholeOrNotAtAll)
 {
-    const EncodingJob job = queuedJob(QStringLiteral("a.mov"));
-    QJsonObject file = QJsonDocument::fromJson(encodeQueueFile({job})).object();
-    struct Row
+    const QList<EncodingJob> jobs = {queuedJob(QStringLiteral("a.mov")),
+                                     queuedJob(QStringLiteral("b.mov"))};
+    const QJsonObject good = QJsonDocument::fromJson(encodeQueueFile(jobs)).object();
+    const struct
     {
         const char* name;
-        QJsonValue version;
+        std::function<void(QJsonObject&)> edit;
         bool reads;
+    } rows[] = {
+        {"version 1", [](QJsonObject&) {}, true},
+        {"version 7", [](QJsonObject& o) { o["version"] = 7; }, true},
+        {"version as text", [](QJsonObject& o) { o["version"] = "1"; }, false},
+        {"version fractional", [](QJsonObject& o) { o["version"] = 1.5; }, false},
+        {"no version", [](QJsonObject& o) { o.remove("version"); }, false},
+        {"one bad job",
+         [](QJsonObject& o) {
+             QJsonArray all = o["jobs"].toArray();
+             QJsonObject second = all[1].toObject();
+             second["status"] = QStringLiteral("exploded");
+             all[1] = second;
+             o["jobs"] = all;
+         },
+         false},
     };
-    const QList<Row> rows = {
-        {"version 1", 1, true},
-        {"version 7", 7, true},
-        {"version as text", QStringLiteral("1"), false},
-        {"version fractional", 1.5, false},
-        {"no version", QJsonValue::Undefined, false},
-    };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        if (row.version.isUndefined())
-            file.remove("version");
-        else
-            file["version"] = row.version;
-        const Decoded<QueueFile> decoded = decodeQueueFile(QJsonDocument(file).toJson());
-        EXPECT_EQ(decoded.has_value(), row.reads);
-        if (decoded) {
-            EXPECT_EQ(decoded->jobs, QList<EncodingJob>{job});
-        }
+        QJsonObject file = good;
+        row.edit(file);
+        writeState(kQueueFileName, QJsonDocument(file).toJson());
+        makeModel();
+        EXPECT_EQ(model->jobs(), row.reads ? jobs : QList<EncodingJob>{});
     }
-}
-
-TEST_F(PersistenceTest, OneBadJobMakesTheQueueStartEmpty)
-{
-    QJsonObject file =
-        QJsonDocument::fromJson(encodeQueueFile({queuedJob(QStringLiteral("a.mov")),
-                                                 queuedJob(QStringLiteral("b.mov"))}))
-            .object();
-    QJsonArray jobs = file["jobs"].toArray();
-    QJsonObject second = jobs[1].toObject();
-    second["status"] = QStringLiteral("exploded");
-    jobs[1] = second;
-    file["jobs"] = jobs;
-    writeState(QStringLiteral("queue.json"), QJsonDocument(file).toJson());
-    makeModel();
-    EXPECT_TRUE(model->jobs().isEmpty());
 }
 
 TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
@@ -309,7 +295,7 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
         std::function<void(AppModel&, ModelFixture&)> change;
     };
     const QList<Row> rows = {
-        {"queue", QStringLiteral("queue.json"),
+        {"queue", kQueueFileName,
          [](AppModel& m, ModelFixture&) {
              EncodingJob job;
              job.id = QUuid::createUuid();
@@ -317,7 +303,7 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
              job.addedAt = QDateTime::currentDateTimeUtc();
              m.addJobs({job});
          }},
-        {"presets", QStringLiteral("presets.json"),
+        {"presets", kPresetsFileName,
          [](AppModel& m, ModelFixture&) {
              m.setSavedPresets({SavedPreset{QUuid::createUuid(), QStringLiteral("Mine"),
                                             PresetBody::standard()}});
@@ -335,7 +321,7 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
         EXPECT_EQ(readState(row.file), damaged) << "loading alone changes nothing";
 
         row.change(*model, *this);
-        spin(600);
+        clock.advance(1000);
         EXPECT_EQ(readState(backup), damaged);
         const QJsonObject written = readObject(row.file);
         EXPECT_EQ(written["version"].toInt(), 1);
@@ -344,7 +330,7 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
 
         // Only the first replacement keeps a copy: later writes leave the backup alone.
         row.change(*model, *this);
-        spin(600);
+        clock.advance(1000);
         EXPECT_EQ(readState(backup), damaged);
         QFile::remove(stateFile(backup));
         QFile::remove(stateFile(row.file));
@@ -353,12 +339,12 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
 
 TEST_F(PersistenceTest, AReadableStateFileGetsNoCopy)
 {
-    writeState(QStringLiteral("queue.json"), encodeQueueFile({}));
+    writeState(kQueueFileName, encodeQueueFile({}));
     makeModel();
     addQueued(1);
-    spin(600);
+    clock.advance(1000);
     EXPECT_FALSE(QFile::exists(stateFile(QStringLiteral("queue.json.unreadable"))));
-    EXPECT_EQ(decodeQueueFile(readState(QStringLiteral("queue.json")))->jobs.size(), 1);
+    EXPECT_EQ(decodeQueueFile(readState(kQueueFileName))->jobs.size(), 1);
 }
 
 TEST_F(PersistenceTest, PresetsFileHasItsStoredForm)
@@ -366,7 +352,7 @@ TEST_F(PersistenceTest, PresetsFileHasItsStoredForm)
     makeModel();
     const SavedPreset preset{QUuid::createUuid(), QStringLiteral("Mine"), PresetBody::standard()};
     model->setSavedPresets({preset});
-    const QJsonObject file = readObject(QStringLiteral("presets.json"));
+    const QJsonObject file = readObject(kPresetsFileName);
     EXPECT_EQ(sortedKeys(file), (QStringList{"presets", "version"}));
     EXPECT_EQ(file["version"].toInt(), 1);
     const QJsonObject stored = file["presets"].toArray().first().toObject();
@@ -381,7 +367,7 @@ TEST_F(PersistenceTest, QuitStopsSessionsAndSavesTheirJobsQueued)
     for (bool sessionsCleanUp : {true, false}) {
         SCOPED_TRACE(sessionsCleanUp ? "sessions remove their files" : "sessions leave files");
         sessions.sessionsLeavePartialFiles = !sessionsCleanUp;
-        QFile::remove(stateFile(QStringLiteral("queue.json")));
+        QFile::remove(stateFile(kQueueFileName));
         makeModel();
         const QList<EncodingJob> jobs = addQueued(3);
         model->startQueue();
@@ -406,18 +392,18 @@ TEST_F(PersistenceTest, QuitStopsSessionsAndSavesTheirJobsQueued)
         // the job's while it runs, so the model leaves it.
         EXPECT_EQ(QFile::exists(partials[0]), !sessionsCleanUp);
         EXPECT_EQ(QFile::exists(partials[1]), !sessionsCleanUp);
-        const Decoded<QueueFile> saved = decodeQueueFile(readState(QStringLiteral("queue.json")));
+        const Decoded<QueueFile> saved = decodeQueueFile(readState(kQueueFileName));
         ASSERT_TRUE(saved.has_value());
         for (const EncodingJob& job : saved->jobs)
             EXPECT_EQ(job.status, JobStatus::queued);
-        EXPECT_TRUE(QFile::exists(stateFile(QStringLiteral("settings.json"))));
+        EXPECT_TRUE(QFile::exists(stateFile(kSettingsFileName)));
         EXPECT_EQ(desktop.terminationCalls.last(), QStringLiteral("enable:Encoding"));
 
         // The sessions' late ends change nothing that was saved.
         const int writes = int(store->writes.size());
         a->endCancelled();
         b->endCancelled();
-        spin(600);
+        clock.advance(1000);
         EXPECT_EQ(store->writes.size(), writes);
         EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
         desktop.terminationCalls.clear();
@@ -442,7 +428,7 @@ TEST_F(PersistenceTest, QuitWaitsForStuckSessionsOnlyWithinItsLimit)
         total += s->waitAllowances.first();
     }
     EXPECT_LE(total, 300);
-    EXPECT_TRUE(QFile::exists(stateFile(QStringLiteral("queue.json"))));
+    EXPECT_TRUE(QFile::exists(stateFile(kQueueFileName)));
     sessions.stuckSessions = false;
     for (FakeSession* s : sessions.live)
         s->stuck = false;

@@ -21,8 +21,9 @@ QList<QByteArray> CliRun::lines() const
 CliRun runEncoder(const QStringList& args, const QString& workingDirectory, const QString& home,
                   const std::function<void(const QByteArray& line, qint64 pid)>& whileRunning,
                   int timeoutMs, const std::function<void()>& inChild, const QStringList& env,
-                  int columns)
+                  int columns, const QString& program)
 {
+    const QString encoder = program.isEmpty() ? QStringLiteral(CORVEL_ENCODE_PATH) : program;
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const QString& variable : QStringList{"HOME=" + home, "XDG_DATA_HOME=" + home + "/data",
@@ -35,14 +36,14 @@ CliRun runEncoder(const QStringList& args, const QString& workingDirectory, cons
         process.setChildProcessModifier(inChild);
     if (columns > 0) {
         QString command =
-            QStringLiteral("stty cols %1 rows 24; exec '%2'").arg(columns).arg(CORVEL_ENCODE_PATH);
+            QStringLiteral("stty cols %1 rows 24; exec '%2'").arg(columns).arg(encoder);
         for (const QString& arg : args)
             command +=
                 QStringLiteral(" '") + QString(arg).replace(u'\'', QStringLiteral("'\\''")) + u'\'';
         process.start(QStringLiteral("script"),
                       {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")});
     } else {
-        process.start(QStringLiteral(CORVEL_ENCODE_PATH), args);
+        process.start(encoder, args);
     }
     CliRun run;
     if (!process.waitForStarted())

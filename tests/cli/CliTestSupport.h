@@ -34,11 +34,12 @@ struct CliRun
 // called with each stdout line as it arrives and may send the process a signal.
 // `inChild` runs in the child between fork and exec, to set limits or drop privileges. `env`
 // adds NAME=value variables. With `columns`, the encoder runs on a pseudo-terminal that wide
-// (through script(1)), whose output, stderr included, arrives as `out`.
+// (through script(1)), whose output, stderr included, arrives as `out`. `program` is the
+// encoder built with the tests unless given.
 CliRun runEncoder(const QStringList& args, const QString& workingDirectory, const QString& home,
                   const std::function<void(const QByteArray& line, qint64 pid)>& whileRunning = {},
                   int timeoutMs = 60000, const std::function<void()>& inChild = {},
-                  const QStringList& env = {}, int columns = 0);
+                  const QStringList& env = {}, int columns = 0, const QString& program = {});
 
 // Makes a movie with the ffmpeg program: `seconds` of a test pattern at `size` ("320x240"),
 // with a stereo tone when `audio`. Returns whether ffmpeg succeeded.

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
@@ -57,6 +58,24 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Whether the user nobody can run `program` and read `file`.
+bool nobodyCanReach(const QString& program, const QString& file)
+{
+    const QByteArray programPath = QFile::encodeName(program);
+    const QByteArray filePath = QFile::encodeName(file);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(2);
+        _exit(access(programPath.constData(), X_OK) == 0 && access(filePath.constData(), R_OK) == 0
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 class FaultsTest : public ::testing::Test
@@ -152,7 +171,9 @@ TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
          },
          "Could not create the output folder. Not a directory.", false},
     };
-    // As root the child drops to nobody, for whom the scratch tree must be reachable.
+    // As root the child drops to nobody, for whom the scratch tree and the program must be
+    // reachable. The build tree may lie where nobody cannot go (a clone in root's own home),
+    // so nobody runs a copy.
     const bool asRoot = geteuid() == 0;
     const QFile::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                     QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
@@ -161,6 +182,20 @@ TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
     ASSERT_TRUE(QFile::setPermissions(m_home, open | QFile::WriteGroup | QFile::WriteOther));
     ASSERT_TRUE(QFile::setPermissions(clip, QFile::ReadOwner | QFile::WriteOwner |
                                                 QFile::ReadGroup | QFile::ReadOther));
+    QTemporaryDir programDir;
+    QString program = QStringLiteral(CORVEL_ENCODE_PATH);
+    if (asRoot) {
+        const QString copy = programDir.filePath(QStringLiteral("corvel-encode"));
+        ASSERT_TRUE(QFile::copy(program, copy));
+        ASSERT_TRUE(QFile::setPermissions(programDir.path(), open));
+        ASSERT_TRUE(QFile::setPermissions(copy, open));
+        program = copy;
+        if (!nobodyCanReach(program, clip))
+            GTEST_SKIP() << "the user nobody cannot reach " << program.toStdString() << " or "
+                         << clip.toStdString()
+                         << " (a temporary folder inside a private one?), so a folder without "
+                            "write permission cannot be tried as root";
+    }
 
     for (const UnwritableRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -179,7 +214,7 @@ TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
         }
         const CliRun run = runEncoder({QStringLiteral("--json"), QStringLiteral("-p"),
                                        QStringLiteral("h264"), QStringLiteral("-o"), out, clip},
-                                      m_dir.path(), m_home, {}, 60000, inChild);
+                                      m_dir.path(), m_home, {}, 60000, inChild, {}, 0, program);
         ASSERT_FALSE(run.crashed);
         ASSERT_NE(run.exitCode, 99) << "could not drop to nobody";
         EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();

@@ -1,10 +1,10 @@
 // The desktop binary killed without warning while it encodes and saves. Whatever it leaves
 // must read back as a whole queue, and no movie in the output folder may pass for finished
-// unless it is.
+// unless it is. Each round kills at a moment it can see: the link stored, an output file
+// growing before or after the first finish, everything finished.
 
-#include "../../QtPrinters.h"
 #include "AppEnvironment.h"
-#include "tests/SlowBuild.h"
+#include "tests/TestSupport.h"
 
 #include "CorvelEncoder/AppFiles.h"
 #include "CorvelEncoder/AppModel.h"
@@ -15,28 +15,31 @@
 #include "CorvelEncoder/engine/ClaimedOutput.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <random>
 
 namespace corvel {
 namespace {
 
-constexpr int kRounds = 20;
-// Kill moments spread over this much of a run; a sanitized build encodes about half as fast, so
-// it needs twice as long to reach finished jobs as often.
-constexpr int kLongestRunMs = kSlowBuildFactor > 1 ? 6000 : 3000;
+using testing::entriesOf;
+using testing::readableFrames;
+using testing::writeFile;
+
 constexpr double kMovieSeconds = 2.0;
+constexpr int kSeededJobs = 6;
+// A round whose kill landed past its moment (an encode that finished in between) is tried
+// again, up to this often.
+constexpr int kAttempts = 5;
 
 // The restarted model must not encode anything: the test only looks at what it restored.
 class NoSessions final : public EncodeSessionFactory
@@ -49,30 +52,6 @@ public:
         return nullptr;
     }
 };
-
-QString runProgram(const QString& program, const QStringList& arguments, int* exitCode = nullptr)
-{
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(30000);
-    if (exitCode)
-        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-// The number of video frames that can be read back from a movie, or -1 when it does not open.
-int readableFrames(const QString& path)
-{
-    int exitCode = 0;
-    const QString text =
-        runProgram(QStringLiteral("ffprobe"),
-                   {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
-                    "stream=nb_read_packets", "-of", "csv=p=0", path},
-                   &exitCode);
-    bool ok = false;
-    const int frames = text.toInt(&ok);
-    return exitCode == 0 && ok ? frames : -1;
-}
 
 class KillTest : public ::testing::Test
 {
@@ -92,17 +71,8 @@ protected:
         };
         for (const auto& row : rows) {
             const QString path = media->filePath(row.name);
-            int exitCode = 0;
-            runProgram(
-                QStringLiteral("ffmpeg"),
-                QStringList{
-                    "-v", "error", "-y", "-f", "lavfi", "-i",
-                    QStringLiteral("testsrc2=size=320x240:rate=25:duration=%1").arg(kMovieSeconds),
-                    "-f", "lavfi", "-i", QStringLiteral("sine=duration=%1").arg(kMovieSeconds),
-                    "-shortest"} +
-                    row.codec + QStringList{path},
-                &exitCode);
-            ASSERT_EQ(exitCode, 0) << "ffmpeg could not make " << row.name;
+            ASSERT_TRUE(testing::makeMovie(path, kMovieSeconds, "320x240", true, row.codec))
+                << "ffmpeg could not make " << row.name;
             movies.append(path);
         }
         sourceFrames = readableFrames(movies.first());
@@ -115,6 +85,7 @@ protected:
         media.reset();
     }
 
+public:
     static inline std::unique_ptr<QTemporaryDir> media;
     static inline QStringList movies;
     static inline int sourceFrames = 0;
@@ -129,20 +100,12 @@ struct Round
     QList<EncodingJob> seeded;
 };
 
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(data), data.size());
-}
-
 // A queue left by an earlier session, waiting to be started, and settings that let two encodes
 // run at once.
 void seedState(Round& round, const QStringList& movies)
 {
     const QStringList presets = {QStringLiteral("h264"), QStringLiteral("prores-422-hq")};
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < kSeededJobs; ++i) {
         EncodingJob job;
         job.id = QUuid::createUuid();
         job.sourcePath = movies.at(i % movies.size());
@@ -150,14 +113,14 @@ void seedState(Round& round, const QStringList& movies)
         job.addedAt = QDateTime::currentDateTimeUtc();
         round.seeded.append(job);
     }
-    writeFile(round.support() + u'/' + kQueueFileName, encodeQueueFile(round.seeded));
+    ASSERT_TRUE(writeFile(round.support() + u'/' + kQueueFileName, encodeQueueFile(round.seeded)));
 
     AppSettings settings = AppSettings::defaults(round.out());
     settings.maxParallel = 2;
     settings.revealWhenDone = false;
     settings.dockBounceWhenIdle = false;
     settings.hasSeenIntro = true;
-    writeFile(round.support() + u'/' + kSettingsFileName, encodeSettings(settings));
+    ASSERT_TRUE(writeFile(round.support() + u'/' + kSettingsFileName, encodeSettings(settings)));
 }
 
 // A browser link that adds one more movie and starts the queue.
@@ -172,12 +135,6 @@ QString startLink(const Round& round, const QString& movie)
     QUrl url(QStringLiteral("corvelencoder://enqueue"));
     url.setQuery(query);
     return url.toString(QUrl::FullyEncoded);
-}
-
-QStringList entriesOf(const QString& folder)
-{
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 std::optional<QList<EncodingJob>> storedQueue(const Round& round)
@@ -240,100 +197,208 @@ void expectEveryJob(const QList<EncodingJob>& jobs, const Round& round, const QS
     }
 }
 
+// The moments a round kills at.
+enum class Moment
+{
+    linkStored,  // the linked movie is in the stored queue
+    firstEncode, // an output file is growing and nothing has finished
+    laterEncode, // an output file is growing and a job has finished
+    allFinished, // every job has finished
+};
+
+const char* nameOf(Moment moment)
+{
+    switch (moment) {
+    case Moment::linkStored:
+        return "link stored";
+    case Moment::firstEncode:
+        return "first encodes under way";
+    case Moment::laterEncode:
+        return "later encodes under way";
+    case Moment::allFinished:
+        return "all finished";
+    }
+    return "";
+}
+
+// What the files of a round show: the stored queue and the outputs under way.
+struct Seen
+{
+    qsizetype jobs = 0;
+    int finished = 0;
+    QStringList underWay; // output files created and not yet finished, with bytes in them
+
+    static Seen look(const Round& round)
+    {
+        Seen seen;
+        if (const auto stored = storedQueue(round)) {
+            seen.jobs = stored->size();
+            for (const EncodingJob& job : *stored)
+                seen.finished += job.status == JobStatus::completed ? 1 : 0;
+        }
+        for (const QString& output :
+             OutputJournal(round.support() + u'/' + kOutputJournalFileName).unsettled()) {
+            // Bytes go into the hidden partial file until the movie is complete.
+            if (QFileInfo(partialOutputPath(output)).size() > 0)
+                seen.underWay.append(output);
+        }
+        return seen;
+    }
+
+    bool matches(Moment moment) const
+    {
+        const int all = kSeededJobs + 1;
+        switch (moment) {
+        case Moment::linkStored:
+            return jobs == all;
+        case Moment::firstEncode:
+            return jobs == all && finished == 0 && !underWay.isEmpty();
+        case Moment::laterEncode:
+            return finished > 0 && finished < all && !underWay.isEmpty();
+        case Moment::allFinished:
+            return finished == all && underWay.isEmpty();
+        }
+        return false;
+    }
+
+    // Whether `moment` can still come.
+    bool canStillReach(Moment moment) const
+    {
+        if (moment == Moment::firstEncode)
+            return finished == 0;
+        if (moment == Moment::laterEncode)
+            return finished < kSeededJobs + 1;
+        return true;
+    }
+};
+
+// Starts the application on a seeded queue with a link that starts it, and kills it once the
+// files show `moment`, or as soon as they show it can no longer come. Returns what the files
+// showed right after the kill.
+Seen killAt(Round& round, Moment moment, const QString& linked, const QStringList& movies)
+{
+    seedState(round, movies);
+    QProcess app;
+    app.setProcessEnvironment(corvel::testing::appEnvironment(round.home));
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(CORVEL_ENCODER_BINARY, {startLink(round, linked)});
+    if (!app.waitForStarted() || app.processId() <= 0) {
+        ADD_FAILURE() << "the application did not start";
+        return {};
+    }
+    const QDeadlineTimer deadline(60'000 * kSlowBuildFactor);
+    while (!deadline.hasExpired()) {
+        const Seen seen = Seen::look(round);
+        if (seen.matches(moment) || !seen.canStillReach(moment))
+            break;
+        if (app.waitForFinished(5)) {
+            ADD_FAILURE() << "the application ended by itself with status " << app.exitCode();
+            return {};
+        }
+    }
+    ::kill(pid_t(app.processId()), SIGKILL);
+    EXPECT_TRUE(app.waitForFinished(10'000));
+    return Seen::look(round);
+}
+
+// What the next start, as the application makes it, finds after the kill.
+void expectWholeRestart(const Round& round, const QString& linked, const std::string& when)
+{
+    expectWholeStateFiles(round, when + ", as left", true);
+    const auto stored = storedQueue(round);
+    ASSERT_TRUE(stored) << "queue.json does not decode";
+    expectEveryJob(*stored, round, linked, when + ", as left");
+    // An encode that was running is stored as queued with the file it was writing, or only
+    // in the journal when the kill came before the queue was saved.
+    QStringList interrupted =
+        OutputJournal(round.support() + u'/' + kOutputJournalFileName).unsettled();
+    for (const EncodingJob& job : *stored) {
+        if (job.status == JobStatus::queued && job.outputPath)
+            interrupted.append(*job.outputPath);
+    }
+
+    QList<EncodingJob> restored;
+    {
+        AppFilesStore store(round.support());
+        NoSessions sessions;
+        HeadlessDesktop desktop;
+        AppModel model(store, round.out(), sessions, desktop);
+        // As the application starts: files a killed run created but never finished go.
+        OutputJournal journal(QDir(round.support()).filePath(kOutputJournalFileName));
+        model.removeUnfinishedOutputs(journal);
+        restored = model.jobs();
+        EXPECT_FALSE(model.isQueueRunning());
+    }
+    expectWholeStateFiles(round, when + ", restarted", false);
+    expectEveryJob(restored, round, linked, when + ", restarted");
+    ASSERT_EQ(restored.size(), stored->size());
+    QStringList finished;
+    for (qsizetype i = 0; i < restored.size(); ++i) {
+        const EncodingJob& before = stored->at(i);
+        const EncodingJob& after = restored.at(i);
+        EXPECT_EQ(after.id, before.id);
+        EXPECT_EQ(after.status, before.status) << "interrupted jobs are queued again";
+        if (after.status == JobStatus::completed) {
+            ASSERT_TRUE(after.outputPath);
+            EXPECT_EQ(after.outputPath, before.outputPath);
+            finished.append(QFileInfo(*after.outputPath).fileName());
+            // A cut-off movie has no index and does not open at all.
+            EXPECT_EQ(readableFrames(*after.outputPath), KillTest::sourceFrames)
+                << after.outputPath->toStdString() << " is marked done but is not whole";
+        } else {
+            EXPECT_FALSE(after.outputPath) << "a queued job names no output yet";
+        }
+    }
+    // An interrupted encode never leaves a file under its final name.
+    for (const QString& output : std::as_const(interrupted)) {
+        if (!finished.contains(QFileInfo(output).fileName()))
+            EXPECT_FALSE(QFile::exists(output)) << output.toStdString() << " was left behind";
+    }
+    // Every file under an output name is a whole movie: a job finished but not yet saved as
+    // finished leaves one more, never a cut-off one. Hidden partial files of encodes the kill
+    // cut off may wait for the next encode into the folder.
+    for (const QString& name : entriesOf(round.out())) {
+        if (isPartialOutputName(name))
+            continue;
+        EXPECT_EQ(readableFrames(round.out() + u'/' + name), KillTest::sourceFrames)
+            << name.toStdString() << " is under an output name but is not whole";
+        finished.removeAll(name);
+    }
+    EXPECT_TRUE(finished.isEmpty()) << finished.join(u' ').toStdString() << " are missing";
+}
+
 TEST_F(KillTest, KilledAtAnyMomentItRestartsWithTheWholeQueueAndOnlyWholeOutputs)
 {
-    std::mt19937 random(20251109);
-    std::uniform_int_distribution<int> killAfter(0, kLongestRunMs);
+    const Moment moments[] = {Moment::linkStored, Moment::firstEncode, Moment::laterEncode,
+                              Moment::allFinished};
     QElapsedTimer clock;
     clock.start();
-    int roundsWithFinishedJobs = 0;
-    int roundsWithInterruptedJobs = 0;
-
-    for (int number = 1; number <= kRounds; ++number) {
-        const int delayMs = killAfter(random);
-        const std::string when =
-            QStringLiteral("round %1, killed after %2 ms").arg(number).arg(delayMs).toStdString();
-        SCOPED_TRACE(when);
-        Round round;
-        ASSERT_TRUE(round.home.isValid());
-        seedState(round, movies);
-        const QString linked = movies.last();
-
-        QProcess app;
-        app.setProcessEnvironment(corvel::testing::appEnvironment(round.home));
-        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        app.start(CORVEL_ENCODER_BINARY, {startLink(round, linked)});
-        ASSERT_TRUE(app.waitForStarted());
-        ASSERT_FALSE(app.waitForFinished(delayMs))
-            << "the application ended by itself with status " << app.exitCode();
-        ASSERT_GT(app.processId(), 0);
-        ::kill(pid_t(app.processId()), SIGKILL);
-        ASSERT_TRUE(app.waitForFinished(10000));
-
-        expectWholeStateFiles(round, when + ", as left", true);
-        const auto stored = storedQueue(round);
-        ASSERT_TRUE(stored) << "queue.json does not decode";
-        expectEveryJob(*stored, round, linked, when + ", as left");
-        // An encode that was running is stored as queued with the file it was writing.
-        QStringList interrupted;
-        for (const EncodingJob& job : *stored) {
-            if (job.status == JobStatus::queued && job.outputPath)
-                interrupted.append(*job.outputPath);
+    for (int number = 0; number < 2 * int(std::size(moments)); ++number) {
+        const Moment moment = moments[number % std::size(moments)];
+        bool hit = false;
+        for (int attempt = 1; attempt <= kAttempts && !hit; ++attempt) {
+            const std::string when = QStringLiteral("round %1 (%2), attempt %3")
+                                         .arg(number + 1)
+                                         .arg(QString::fromLatin1(nameOf(moment)))
+                                         .arg(attempt)
+                                         .toStdString();
+            SCOPED_TRACE(when);
+            Round round;
+            ASSERT_TRUE(round.home.isValid());
+            const QString linked = movies.last();
+            const Seen left = killAt(round, moment, linked, movies);
+            hit = left.matches(moment);
+            std::cout << when << ": killed with " << left.finished << " of " << left.jobs
+                      << " jobs finished and " << left.underWay.size() << " outputs under way"
+                      << (hit ? "" : ", past its moment") << "\n";
+            expectWholeRestart(round, linked, when);
+            if (::testing::Test::HasFatalFailure())
+                return;
         }
-        roundsWithInterruptedJobs += interrupted.isEmpty() ? 0 : 1;
-
-        // The next start, as the application makes it.
-        QList<EncodingJob> restored;
-        {
-            AppFilesStore store(round.support());
-            NoSessions sessions;
-            HeadlessDesktop desktop;
-            AppModel model(store, round.out(), sessions, desktop);
-            // As the application starts: files a killed run created but never finished go.
-            OutputJournal journal(QDir(round.support()).filePath(kOutputJournalFileName));
-            model.removeUnfinishedOutputs(journal);
-            restored = model.jobs();
-            EXPECT_FALSE(model.isQueueRunning());
-        }
-        expectWholeStateFiles(round, when + ", restarted", false);
-        expectEveryJob(restored, round, linked, when + ", restarted");
-        ASSERT_EQ(restored.size(), stored->size());
-        QStringList finished;
-        for (qsizetype i = 0; i < restored.size(); ++i) {
-            const EncodingJob& before = stored->at(i);
-            const EncodingJob& after = restored.at(i);
-            EXPECT_EQ(after.id, before.id);
-            EXPECT_EQ(after.status, before.status) << "interrupted jobs are queued again";
-            if (after.status == JobStatus::completed) {
-                ASSERT_TRUE(after.outputPath);
-                EXPECT_EQ(after.outputPath, before.outputPath);
-                finished.append(QFileInfo(*after.outputPath).fileName());
-                // A cut-off movie has no index and does not open at all.
-                EXPECT_EQ(readableFrames(*after.outputPath), sourceFrames)
-                    << after.outputPath->toStdString() << " is marked done but is not whole";
-            } else {
-                EXPECT_FALSE(after.outputPath) << "a queued job names no output yet";
-            }
-        }
-        roundsWithFinishedJobs += finished.isEmpty() ? 0 : 1;
-        // Every file under an output name is a whole movie: a job finished but not yet saved
-        // as finished leaves one more, never a cut-off one. Hidden partial files of encodes
-        // the kill cut off may wait for the next encode into the folder.
-        for (const QString& name : entriesOf(round.out())) {
-            if (isPartialOutputName(name))
-                continue;
-            EXPECT_EQ(readableFrames(round.out() + u'/' + name), sourceFrames)
-                << name.toStdString() << " is under an output name but is not whole";
-            finished.removeAll(name);
-        }
-        EXPECT_TRUE(finished.isEmpty()) << finished.join(u' ').toStdString() << " are missing";
+        EXPECT_TRUE(hit) << "round " << number + 1 << " never killed at " << nameOf(moment)
+                         << " in " << kAttempts << " attempts";
     }
-    // The moments spread over starting, encoding and finishing.
-    EXPECT_GE(roundsWithInterruptedJobs, kRounds / 4);
-    EXPECT_GE(roundsWithFinishedJobs, kRounds / 4);
-    std::cout << "killed " << kRounds << " times in " << clock.elapsed() << " ms; "
-              << roundsWithInterruptedJobs << " rounds cut an encode, " << roundsWithFinishedJobs
-              << " had finished jobs\n";
+    std::cout << "killed in " << clock.elapsed() << " ms\n";
 }
 
 } // namespace
