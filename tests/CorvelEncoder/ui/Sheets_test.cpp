@@ -8,15 +8,6 @@
 #include "CorvelEncoder/ui/SheetPresenter.h"
 #include "CorvelEncoder/ui/WatchSettingsPopover.h"
 
-#include <QCheckBox>
-#include <QDir>
-#include <QDropEvent>
-#include <QLineEdit>
-#include <QMainWindow>
-#include <QMimeData>
-#include <QPlainTextEdit>
-#include <QPushButton>
-
 namespace corvel::testing {
 namespace {
 
@@ -50,9 +41,7 @@ TEST_F(SheetsTest, ReturnSavesThePresetAndCancelOrEscapeSavesNothing)
     SavePresetSheet* sheet = presenter->savePresetSheet();
     ASSERT_NE(sheet, nullptr);
     EXPECT_TRUE(sheet->isVisible());
-    EXPECT_TRUE(labelTexts(sheet).contains(u"Save Preset"_s));
     EXPECT_EQ(sheet->nameField()->text(), u"ProRes 422 HQ"_s);
-    EXPECT_EQ(sheet->nameField()->placeholderText(), u"Preset name"_s);
     // An empty name saves nothing and leaves the dialog up.
     sheet->nameField()->clear();
     QTest::keyClick(sheet->nameField(), Qt::Key_Return);
@@ -92,9 +81,6 @@ TEST_F(SheetsTest, IntroductionHoldsTheFocusAndStaysUntilContinueEvenAfterADrop)
     ASSERT_NE(intro, nullptr);
     // It lies over the content, below the menus.
     EXPECT_TRUE(intro->geometry().contains(window->centralWidget()->geometry()));
-    EXPECT_TRUE(labelTexts(intro).contains(
-        QStringLiteral("Drop a movie, a folder, or a .corveljob from Corvel Brisk. The queue "
-                       "writes ProRes, H.264, and HEVC.")));
     // Neither Tab nor a stray focus change reaches what it covers.
     for (int i = 0; i < 3; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -125,39 +111,33 @@ TEST_F(SheetsTest, IntroductionHoldsTheFocusAndStaysUntilContinueEvenAfterADrop)
     EXPECT_EQ(SheetPresenter(*model, &other).intro(), nullptr);
 }
 
-TEST_F(SheetsTest, HelpTextUsesThisSystemsWords)
+TEST_F(SheetsTest, HelpAndAboutSpeakForThisSystemAndCloseFromTheKeyboard)
 {
+    // The job-file help names this program and its own link scheme, not another platform's.
     const QString& text = jobFileHelpText();
-    EXPECT_EQ(text.count(u"corvelencoder"_s), 2);
-    EXPECT_EQ(text.count(u"studio.corvel.brisk"_s), 3);
     EXPECT_TRUE(
         text.contains(u"\n  corvel-encoder cut.corveljob\n  xdg-open \"corvelencoder://"_s));
     EXPECT_FALSE(text.contains(u"open -a"_s) || text.contains(u"BRISK-ID"_s) ||
                  text.contains(u"SCHEME"_s));
     model->setShowHelp(true);
-    HelpSheet* sheet = presenter->helpSheet();
-    ASSERT_NE(sheet, nullptr);
-    EXPECT_TRUE(labelTexts(sheet).contains(u"Job files"_s));
-    auto* body = sheet->findChild<QPlainTextEdit*>();
+    HelpSheet* help = presenter->helpSheet();
+    ASSERT_NE(help, nullptr);
+    auto* body = help->findChild<QPlainTextEdit*>();
     EXPECT_EQ(body->toPlainText(), text);
     EXPECT_TRUE(body->isReadOnly() && QFontInfo(body->font()).fixedPitch());
-    QTest::keyClick(sheet, Qt::Key_Escape);
+    QTest::keyClick(help, Qt::Key_Escape);
     EXPECT_FALSE(model->showHelp());
-}
 
-TEST_F(SheetsTest, AboutFallsBackToTheFixedVersionAndClosesOnReturn)
-{
     const QString saved = QCoreApplication::applicationVersion();
     QCoreApplication::setApplicationVersion(QString());
     model->setShowAbout(true);
-    AboutSheet* sheet = presenter->aboutSheet();
-    ASSERT_NE(sheet, nullptr);
-    EXPECT_TRUE(labelTexts(sheet).contains(u"Version 1.0.0"_s));
-    EXPECT_TRUE(labelTexts(sheet).contains(u"Corvel Brisk  studio.corvel.brisk"_s));
+    AboutSheet* about = presenter->aboutSheet();
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(labelTexts(about).contains(u"Version 1.0.0"_s));
     QCoreApplication::setApplicationVersion(u"2.4.1"_s);
     EXPECT_EQ(AboutSheet::versionText(), u"Version 2.4.1"_s);
     QCoreApplication::setApplicationVersion(saved);
-    QTest::keyClick(sheet, Qt::Key_Return); // "Close" is the default button
+    QTest::keyClick(about, Qt::Key_Return); // "Close" is the default button
     EXPECT_FALSE(model->showAbout());
     EXPECT_EQ(presenter->aboutSheet(), nullptr);
 }
@@ -169,12 +149,7 @@ TEST_F(SheetsTest, WatchSettingsShowChoicesAndFollowTheModel)
     WatchSettingsPopover* popover = presenter->watchSettings();
     ASSERT_NE(popover, nullptr);
     EXPECT_TRUE(popover->isVisible());
-    const QStringList texts = labelTexts(popover);
-    EXPECT_EQ(texts.value(0), u"WATCH FOLDER"_s);
-    EXPECT_TRUE(texts.value(1).startsWith(u"Files that finish copying"_s));
-    EXPECT_EQ(popover->folderButton()->text(), u"Choose folder"_s);
     EXPECT_EQ(popover->outputButton()->text(), model->resolvedWatchOutput());
-    EXPECT_FALSE(popover->outputButton()->text().isEmpty());
 
     // Turning the watch on without a folder asks for one; cancelled, the box stays off.
     auto* enabled = find<QCheckBox>(popover, "watchEnabled");

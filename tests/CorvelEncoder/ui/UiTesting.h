@@ -3,12 +3,8 @@
 #include "FakeProber.h"
 #include "ModelTestSupport.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QLabel>
-#include <QTest>
-#include <QWheelEvent>
-#include <QWidget>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace corvel::testing {
 
