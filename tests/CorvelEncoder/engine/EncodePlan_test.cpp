@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 namespace corvel::test {
 namespace {
 
@@ -69,33 +72,23 @@ TEST(EncodePlan, RateSizeNotesAndSummary)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        QTemporaryDir folder;
-        JobSettings settings = settingsFor(row.codec, row.audio, folder.path());
+        QTemporaryDir scratch;
+        const QString folder = scratch.filePath(QStringLiteral("made/with/parents"));
+        JobSettings settings = settingsFor(row.codec, row.audio, folder);
         settings.body.frameRate = row.rate;
         const auto plan = makePlan(media1080(row.sourceFps, row.alpha, row.sourceAudio), settings,
                                    QStringLiteral("/nowhere/clip.mov"), kNow);
         ASSERT_TRUE(plan.has_value());
         EXPECT_DOUBLE_EQ(plan->fps, row.fps);
         EXPECT_EQ(plan->frameDuration, row.frameDuration);
-        EXPECT_EQ(plan->renderSize, (PixelSize{1920, 1080}));
         EXPECT_EQ(plan->summary, QString::fromUtf8(row.summary));
         EXPECT_EQ(plan->fileType,
                   plan->outputPath.endsWith(u".mp4") ? FileType::mpeg4 : FileType::quickTime);
-        EXPECT_EQ(QFileInfo(plan->outputPath).absolutePath(), QDir(folder.path()).absolutePath());
+        EXPECT_EQ(QFileInfo(plan->outputPath).absolutePath(), QDir(folder).absolutePath());
+        EXPECT_TRUE(QFileInfo(folder).isDir());
         EXPECT_TRUE(OutputNames::shared().isReserved(plan->outputPath));
         OutputNames::shared().release(plan->outputPath);
     }
-}
-
-TEST(EncodePlan, OutputFolderIsCreatedWithItsParents)
-{
-    QTemporaryDir scratch;
-    const QString nested = scratch.path() + QStringLiteral("/a/b/c");
-    auto plan = makePlan(media1080(), settingsFor(Codec::h264, AudioMode::aac, nested),
-                         QStringLiteral("/nowhere/clip.mov"), kNow);
-    ASSERT_TRUE(plan.has_value());
-    EXPECT_TRUE(QFileInfo(nested).isDir());
-    OutputNames::shared().release(plan->outputPath);
 }
 
 TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
@@ -110,52 +103,86 @@ TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
     {
         const char* name;
         QString output;
-        PixelSize custom; // for a custom size
-        PixelSize source; // stored, before rotation
+        int customWidth, customHeight; // 0: the source's size
+        int sourceWidth, sourceHeight; // stored, before rotation
         QString message;
     };
-    const PixelSize hd{1920, 1080};
     const Row rows[] = {
-        {"folder under a file",
-         file.fileName() + "/x",
-         {},
-         hd,
-         QStringLiteral("Could not create the output folder. Not a directory.")},
+        {"folder under a file", file.fileName() + "/x", 0, 0, 1920, 1080,
+         "Could not create the output folder. Not a directory."},
         // The source is not on disk yet, so the unique name lands exactly on it.
-        {"the source's own name",
-         folder.path(),
-         {},
-         hd,
-         QStringLiteral("Refusing to overwrite the source file.")},
-        {"output beyond 8K",
-         folder.path(),
-         {16384, 16384},
-         hd,
-         QStringLiteral("The output size 16384×9216") + tooLarge},
-        {"source beyond 8K",
-         folder.path(),
-         {},
-         {16000, 12000},
-         QStringLiteral("The source size 16000×12000") + tooLarge},
+        {"the source's own name", folder.path(), 0, 0, 1920, 1080,
+         "Refusing to overwrite the source file."},
+        {"output beyond 8K", folder.path(), 16384, 16384, 1920, 1080,
+         "The output size 16384×9216" + tooLarge},
+        {"source beyond 8K", folder.path(), 0, 0, 16000, 12000,
+         "The source size 16000×12000" + tooLarge},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         JobSettings settings = settingsFor(Codec::proRes422HQ, AudioMode::pcm, row.output);
         settings.body.namingPattern = QStringLiteral("{name}");
-        if (row.custom.width > 0) {
+        if (row.customWidth > 0) {
             settings.body.resolution = ResolutionMode::custom;
-            settings.body.customWidth = row.custom.width;
-            settings.body.customHeight = row.custom.height;
+            settings.body.customWidth = row.customWidth;
+            settings.body.customHeight = row.customHeight;
         }
         InspectedMedia media = media1080();
-        media.naturalWidth = static_cast<double>(row.source.width);
-        media.naturalHeight = static_cast<double>(row.source.height);
+        media.naturalWidth = row.sourceWidth;
+        media.naturalHeight = row.sourceHeight;
         const QString source = folder.filePath(QStringLiteral("clip.mov"));
         const auto plan = makePlan(media, settings, source, kNow);
         ASSERT_FALSE(plan.has_value());
         EXPECT_EQ(plan.error().description(), row.message);
         EXPECT_EQ(filesIn(folder.path()), QStringList{QStringLiteral("plain")});
         EXPECT_FALSE(OutputNames::shared().isReserved(source));
+    }
+}
+
+// Names taken on disk by someone other than this process.
+TEST(EncodePlan, NameTakenByALinkOrFolderIsNeitherFollowedNorReplaced)
+{
+    // Each puts something at `path` that is not a free name; `target` lies elsewhere.
+    const std::pair<const char*, std::function<bool(const QString& path, QFile& target)>> rows[] = {
+        {"dangling link",
+         [](const QString& path, QFile& target) {
+             return target.link(path);
+         }},
+        {"link to a file elsewhere",
+         [](const QString& path, QFile& target) {
+             return target.open(QIODevice::WriteOnly) && target.write("keep\n") == 5 &&
+                    target.link(path);
+         }},
+        {"folder",
+         [](const QString& path, QFile&) {
+             return QDir().mkdir(path);
+         }},
+    };
+    for (const auto& [name, take] : rows) {
+        SCOPED_TRACE(name);
+        QTemporaryDir folder;
+        QTemporaryDir elsewhere;
+        JobSettings settings = settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path());
+        settings.body.namingPattern = QStringLiteral("{name}");
+        const QString taken = folder.filePath(QStringLiteral("clip.mov"));
+        QFile target(elsewhere.filePath(QStringLiteral("target.mov")));
+        ASSERT_TRUE(take(taken, target));
+        target.close();
+        const QStringList elsewhereBefore = filesIn(elsewhere.path());
+
+        const auto plan =
+            makePlan(media1080(), settings, QStringLiteral("/nowhere/clip.mov"), kNow);
+        ASSERT_TRUE(plan.has_value()) << plan.error().description().toStdString();
+        EXPECT_EQ(plan->outputPath, folder.filePath(QStringLiteral("clip-2.mov")));
+        EXPECT_TRUE(QFileInfo(plan->outputPath).isFile());
+        EXPECT_FALSE(QFileInfo(plan->outputPath).isSymLink());
+        OutputNames::shared().release(plan->outputPath);
+        EXPECT_EQ(filesIn(elsewhere.path()), elsewhereBefore);
+        const QFileInfo after(taken);
+        EXPECT_TRUE(after.isSymLink() || after.isDir());
+        if (target.exists()) {
+            EXPECT_EQ(target.size(), 5);
+        }
     }
 }
 
