@@ -73,27 +73,53 @@ bool make(Source source, const QString& path)
     return false;
 }
 
-const char* fileName(Source source)
+// What `program` printed, standard output then standard error.
+QByteArray outputOf(const QString& program, const QStringList& args)
 {
-    static const char* const names[] = {"h264-bframes-aac.mov", "prores-alpha.mov",
-                                        "rotated.mp4",          "pcm96k-6ch.mov",
-                                        "unreadable-audio.mov", "layout-switch.ts"};
-    return names[static_cast<int>(source)];
+    QProcess process;
+    process.start(program, args);
+    process.waitForFinished(120'000);
+    return process.readAllStandardOutput() + process.readAllStandardError();
+}
+
+EncodeCallbacks recordingCallbacks(const std::shared_ptr<SessionRecord>& record)
+{
+    // Each call first counts itself when it comes after the outcome.
+    const auto late = [record] {
+        record->callbacksAfterCompletion += record->done();
+    };
+    EncodeCallbacks callbacks;
+    callbacks.onProgress = [=](double fraction, std::optional<double> eta) {
+        late(), record->progress.emplace_back(fraction, eta);
+    };
+    callbacks.onLog = [=](const QString& text, bool isError) {
+        late(), record->logs.emplace_back(text, isError);
+    };
+    callbacks.onReady = [=](const QString& path, bool hardware) {
+        late(), record->ready.emplace_back(path, hardware);
+    };
+    callbacks.onComplete = [=](const EncodeResult& result) {
+        late(), record->completions.push_back(result);
+    };
+    return callbacks;
 }
 
 } // namespace
 
 QString sourcePath(Source source)
 {
-    const QString path = fixtureFolder() + u'/' + QLatin1StringView(fileName(source));
+    static const char* const names[] = {"h264-bframes-aac.mov", "prores-alpha.mov",
+                                        "rotated.mp4",          "pcm96k-6ch.mov",
+                                        "unreadable-audio.mov", "layout-switch.ts"};
+    const QLatin1StringView name(names[static_cast<int>(source)]);
+    const QString path = fixtureFolder() + u'/' + name;
     if (QFileInfo::exists(path))
         return path;
     // Made under a private name first: several test processes may ask at once.
     const QString partial = fixtureFolder() + QStringLiteral("/tmp-") +
-                            QUuid::createUuid().toString(QUuid::WithoutBraces) + u'-' +
-                            QLatin1StringView(fileName(source));
+                            QUuid::createUuid().toString(QUuid::WithoutBraces) + u'-' + name;
     const bool made = make(source, partial);
-    EXPECT_TRUE(made) << "could not make " << fileName(source);
+    EXPECT_TRUE(made) << "could not make " << name.data();
     if (made && !QFileInfo::exists(path))
         QFile::rename(partial, path);
     QFile::remove(partial);
@@ -142,19 +168,6 @@ bool runFFmpeg(const QStringList& args)
            process.exitCode() == 0;
 }
 
-namespace {
-
-// What `program` printed, standard output then standard error.
-QByteArray outputOf(const QString& program, const QStringList& args)
-{
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(120'000);
-    return process.readAllStandardOutput() + process.readAllStandardError();
-}
-
-} // namespace
-
 QList<double> ffmpegReport(const QStringList& args, const QString& key)
 {
     QList<double> values;
@@ -190,32 +203,6 @@ QString decodeErrors(const QString& path)
     return QString::fromUtf8(
         outputOf("ffmpeg", {"-v", "error", "-nostdin", "-i", path, "-f", "null", "-"}));
 }
-
-namespace {
-
-EncodeCallbacks recordingCallbacks(const std::shared_ptr<SessionRecord>& record)
-{
-    // Each call first counts itself when it comes after the outcome.
-    const auto late = [record] {
-        record->callbacksAfterCompletion += record->done();
-    };
-    EncodeCallbacks callbacks;
-    callbacks.onProgress = [=](double fraction, std::optional<double> eta) {
-        late(), record->progress.emplace_back(fraction, eta);
-    };
-    callbacks.onLog = [=](const QString& text, bool isError) {
-        late(), record->logs.emplace_back(text, isError);
-    };
-    callbacks.onReady = [=](const QString& path, bool hardware) {
-        late(), record->ready.push_back({path, hardware});
-    };
-    callbacks.onComplete = [=](const EncodeResult& result) {
-        late(), record->completions.push_back(result);
-    };
-    return callbacks;
-}
-
-} // namespace
 
 bool waitFor(const std::function<bool()>& condition, int msecs)
 {

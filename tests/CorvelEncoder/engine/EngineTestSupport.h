@@ -59,14 +59,9 @@ QString decodeErrors(const QString& path);
 // Every callback a session delivered, in order.
 struct SessionRecord
 {
-    struct Ready
-    {
-        QString path;
-        bool hardware;
-    };
-    std::vector<std::pair<double, std::optional<double>>> progress;
-    std::vector<std::pair<QString, bool>> logs;
-    std::vector<Ready> ready;
+    std::vector<std::pair<double, std::optional<double>>> progress; // fraction, estimate
+    std::vector<std::pair<QString, bool>> logs;                     // text, is an error
+    std::vector<std::pair<QString, bool>> ready;                    // output, hardware
     std::vector<EncodeResult> completions;
     int callbacksAfterCompletion = 0;
 

@@ -2,7 +2,6 @@
 
 #include "CorvelEncoder/engine/EncodePlan.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -14,7 +13,6 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <map>
 #include <tuple>
@@ -32,7 +30,7 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
         rightAfterStart,
         paused,
         encoding,
-        destroyed // while encoding
+        destroyed
     };
     const std::tuple<const char*, Codec, When> rows[] = {
         {"before start", Codec::proRes422HQ, beforeStart},
@@ -69,7 +67,7 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
             EXPECT_TRUE(run.record->completions.empty()); // nothing reaches its owner
             continue;
         }
-        const QString partial = when >= paused ? run.record->ready[0].path : QString();
+        const QString partial = when >= paused ? run.record->ready[0].first : QString();
         EXPECT_EQ(QFileInfo::exists(partial), when >= paused);
         QElapsedTimer timer;
         timer.start();
@@ -176,7 +174,7 @@ TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
         EXPECT_EQ(encoders->hardwareOpens.load(), 1);
         QString ready;
         for (const auto& opened : run.record->ready)
-            ready += opened.hardware ? u'h' : u's';
+            ready += opened.second ? u'h' : u's';
         EXPECT_EQ(ready, QLatin1StringView(row.ready));
         QStringList logs;
         for (const auto& [text, isError] : run.record->logs)

@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -68,7 +67,7 @@ TEST(EngineFaults, SourceChangedWhileEncodingFailsAndLeavesNoOutput)
         run.session->pause();
         run.session->start();
         ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
-        EXPECT_TRUE(QFileInfo::exists(run.record->ready[0].path));
+        EXPECT_TRUE(QFileInfo::exists(run.record->ready[0].first));
         if (!error) { // no frame moves while paused
             EXPECT_FALSE(waitFor([&] { return !run.record->progress.empty(); }, 1000));
         }

@@ -2,7 +2,6 @@
 
 #include "CorvelEncoder/engine/InspectMedia.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>

@@ -1,8 +1,6 @@
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include "EngineTestSupport.h"
@@ -47,7 +45,7 @@ TEST(OutputJournal, ClaimedNamesAreJournaledUntilReleasedFromManyThreads)
     OutputJournal journal(dir.filePath("outputs.journal"));
     OutputNames names;
     names.setJournal(&journal);
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads;
     std::vector<QString> paths(8);
     for (int i = 0; i < 8; ++i) {
         threads.emplace_back([&, i] {
@@ -55,17 +53,15 @@ TEST(OutputJournal, ClaimedNamesAreJournaledUntilReleasedFromManyThreads)
                            .value_or(QString());
         });
     }
-    for (std::thread& t : threads)
-        t.join();
+    threads.clear(); // joins them
     const QStringList unsettled = journal.unsettled();
     EXPECT_EQ(unsettled.size(), 8);
     for (const QString& path : paths)
         EXPECT_TRUE(unsettled.contains(path)) << path.toStdString();
     for (int i = 0; i < 8; i += 2)
         names.release(paths[i]);
-    QStringList left = journal.unsettled();
+    QStringList left = journal.unsettled(), expected{paths[1], paths[3], paths[5], paths[7]};
     left.sort();
-    QStringList expected{paths[1], paths[3], paths[5], paths[7]};
     expected.sort();
     EXPECT_EQ(left, expected);
     // A name that could not be created is never journaled.

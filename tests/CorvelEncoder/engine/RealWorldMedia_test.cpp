@@ -113,15 +113,14 @@ struct MediaRow
     Maker make;
     Codec codec;
     AudioMode audio;
-    int width, height;    // of the output
-    const char* pictures; // ffmpeg filters turning the stored pictures as the output shows
-    double aspect;        // display aspect
-    int frames;           // at least this many video frames
-    bool beepsOnTime;     // where the source has them
-    int channels;         // 0: no audio stream
-    const char* firstLog;
+    const char* pictures = ""; // ffmpeg filters turning the stored pictures as the output shows
+    double aspect = 0;         // display aspect
+    int frames = 0;            // at least this many video frames
+    bool beepsOnTime = false;  // where the source has them
+    int channels = -1;         // 0: no audio stream
+    const char* firstLog = "";
     ResolutionMode resolution = ResolutionMode::source;
-    QStringList tags = {}; // "stream type or format:key=value" ffprobe reads from the output
+    const char* tags = ""; // "stream type or format:key=value" ffprobe reads from the output
     const char* videoSeen = nullptr; // of a 2 s source: values of kVideoKeys
     const char* audioSeen = nullptr; // values of kAudioKeys, empty for no audio stream
     double exactRate = 0;            // 0: the source's
@@ -151,85 +150,69 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
         args("-map 0 -map 1 -map 2 -flags +ildct+ilme -top 1 -timecode 01:02:03:04 -metadata "
              "creation_time=2024-05-06T07:08:09Z -metadata title=Take -metadata:s:a:0 "
              "language=fra -metadata:s:a:1 language=deu -c:a aac"));
-    const QStringList kept = {
-        "video:field_order=tt", "video:timecode=01:02:03:04", "audio:language=fra",
-        "format:creation_time=2024-05-06T07:08:09.000000Z", "format:title=Take"};
+    const char* const kept = "video:field_order=tt video:timecode=01:02:03:04 audio:language=fra "
+                             "format:creation_time=2024-05-06T07:08:09.000000Z format:title=Take";
     const double r45 = std::sqrt(0.5), c10 = std::cos(M_PI / 18), s10 = std::sin(M_PI / 18);
     const auto P = Codec::proRes422Proxy, HQ = Codec::proRes422HQ, H264 = Codec::h264;
     const auto pcm = AudioMode::pcm, aac = AudioMode::aac;
-    const auto S = ResolutionMode::source;
+    const auto S = ResolutionMode::source, HD = ResolutionMode::hd720;
+    const auto LT = Codec::proRes422LT, SQ = Codec::proRes422, XQ = Codec::proRes4444;
+    const Maker h264Aac = copyOf(Source::h264Aac), pcm96k = copyOf(Source::pcm96k6ch),
+                alpha = copyOf(Source::proResAlpha), layouts = copyOf(Source::layoutSwitch);
     const MediaRow rows[] = {
         // Every codec; colour tags, audio kept or converted, every frame there.
-        {"H.264 and AAC as ProRes 422 Proxy", "mov", copyOf(Source::h264Aac), P, pcm, 0, 0, "", 0,
-         0, false, -1, "", S, QStringList(),
-         "prores Proxy apco yuv422p10le 160 120 25/1 50 bt709 bt709 bt709", "pcm_s24le 44100 2"},
-        {"H.264 and AAC as ProRes 422 LT", "mov", copyOf(Source::h264Aac), Codec::proRes422LT, aac,
-         0, 0, "", 0, 0, false, -1, "", S, QStringList(),
+        {"H.264 and AAC as ProRes 422 Proxy", "mov", h264Aac, P, pcm, "", 0, 0, false, -1, "", S,
+         "", "prores Proxy apco yuv422p10le 160 120 25/1 50 bt709 bt709 bt709",
+         "pcm_s24le 44100 2"},
+        {"H.264 and AAC as ProRes 422 LT", "mov", h264Aac, LT, aac, "", 0, 0, false, -1, "", S, "",
          "prores LT apcs yuv422p10le 160 120 25/1 50 bt709 bt709 bt709", "aac 48000 2"},
-        {"96 kHz 6 channels as ProRes 422", "mov", copyOf(Source::pcm96k6ch), Codec::proRes422, pcm,
-         0, 0, "", 0, 0, false, -1, "", S, QStringList(),
+        {"96 kHz 6 channels as ProRes 422", "mov", pcm96k, SQ, pcm, "", 0, 0, false, -1, "", S, "",
          "prores Standard apcn yuv422p10le 160 120 25/1 50 smpte170m smpte170m smpte170m",
          "pcm_s24le 96000 6"},
-        {"alpha kept in ProRes 4444", "mov", copyOf(Source::proResAlpha), Codec::proRes4444, pcm, 0,
-         0, "", 0, 0, false, -1, "", S, QStringList(),
+        {"alpha kept in ProRes 4444", "mov", alpha, XQ, pcm, "", 0, 0, false, -1, "", S, "",
          "prores 4444 ap4h yuva444p12le 160 120 25/1 50 bt709 bt709 bt709", ""},
-        {"H.264 at 720p", "mov", copyOf(Source::h264Aac), H264, aac, 0, 0, "", 0, 0, false, -1, "",
-         ResolutionMode::hd720, QStringList(),
+        {"H.264 at 720p", "mov", h264Aac, H264, aac, "", 0, 0, false, -1, "", HD, "",
          "h264 High avc1 yuv420p 960 720 25/1 50 bt709 bt709 bt709", "aac 48000 2"},
-        {"HEVC at 30 fps", "mov", copyOf(Source::pcm96k6ch), Codec::hevc, aac, 0, 0, "", 0, 0,
-         false, -1, "", S, QStringList(),
+        {"HEVC at 30 fps", "mov", pcm96k, Codec::hevc, aac, "", 0, 0, false, -1, "", S, "",
          "hevc Main hvc1 yuv420p 160 120 30/1 60 smpte170m smpte170m smpte170m", "aac 48000 2", 30},
-        {"alpha dropped in H.264", "mov", copyOf(Source::proResAlpha), H264, pcm, 0, 0, "", 0, 0,
-         false, -1, "", S, QStringList(),
+        {"alpha dropped in H.264", "mov", alpha, H264, pcm, "", 0, 0, false, -1, "", S, "",
          "h264 High avc1 yuv420p 160 120 25/1 50 bt709 bt709 bt709", ""},
-        {"audio gap, PCM", "ts", gap, P, pcm, 0, 0, "", 0, 0, true, -1, ""},
-        {"audio gap, AAC", "ts", gap, H264, aac, 0, 0, "", 0, 0, true, -1, ""},
-        {"damaged H.264 and AAC", "mp4", damaged, H264, aac, 0, 0, "", 0, 40, false, 1, ""},
-        {"audio layout changing, PCM", "ts", copyOf(Source::layoutSwitch), P, pcm, 0, 0, "", 0, 0,
-         false, 6, ""},
-        {"audio layout changing, AAC", "ts", copyOf(Source::layoutSwitch), P, aac, 0, 0, "", 0, 0,
-         false, 2, ""},
-        {"unreadable audio", "mov", copyOf(Source::unreadableAudio), P, pcm, 0, 0, "", 0, 0, false,
-         0, "Audio format was not readable. Writing video only."},
-        {"picture size changing", "ts", sizeChange("1"), P, pcm, 0, 0, "", 0, 50, false, -1, ""},
-        {"picture size changing, segments overlapping", "ts", sizeChange("0.92"), P, pcm, 0, 0, "",
-         0, 48, false, -1, ""},
+        {"audio gap, PCM", "ts", gap, P, pcm, "", 0, 0, true},
+        {"audio gap, AAC", "ts", gap, H264, aac, "", 0, 0, true},
+        {"damaged H.264 and AAC", "mp4", damaged, H264, aac, "", 0, 40, false, 1},
+        {"audio layout changing, PCM", "ts", layouts, P, pcm, "", 0, 0, false, 6},
+        {"audio layout changing, AAC", "ts", layouts, P, aac, "", 0, 0, false, 2},
+        {"unreadable audio", "mov", copyOf(Source::unreadableAudio), P, pcm, "", 0, 0, false, 0,
+         "Audio format was not readable. Writing video only."},
+        {"picture size changing", "ts", sizeChange("1"), P, pcm, "", 0, 50},
+        {"size changing, segments overlapping", "ts", sizeChange("0.92"), P, pcm, "", 0, 48},
         {"MPEG-4 with B-frames in AVI", "avi",
-         ffmpeg(video("160x120", 2) + args("-c:v mpeg4 -bf 2 -vtag XVID")), P, pcm, 0, 0, "", 0, 50,
-         false, -1, ""},
-        {"DVD 16:9", "mp4", anamorphic("160x120", "32/27"), H264, aac, 190, 120, "",
-         160 * 32 / 27.0 / 120, 0, false, -1, ""},
-        {"HDV to 720p", "mp4", anamorphic("120x90", "4/3"), P, pcm, 1280, 720, "", 16 / 9.0, 0,
-         false, -1, "", ResolutionMode::hd720},
-        {"turned by metadata", "mp4", copyOf(Source::rotated), HQ, pcm, 0, 0, "transpose=cclock,",
-         0, 0, false, -1, "", S, QStringList(),
-         "prores HQ apch yuv422p10le 120 160 25/1 50 bt709 bt709 bt709", ""},
-        {"mirrored left to right", "mov", withMatrix(-1, 0, 0, 1), HQ, pcm, 160, 120, "hflip,", 0,
-         0, false, -1, ""},
-        {"mirrored top to bottom", "mov", withMatrix(1, 0, 0, -1), HQ, pcm, 160, 120, "vflip,", 0,
-         0, false, -1, ""},
-        {"transposed", "mov", withMatrix(0, 1, 1, 0), HQ, pcm, 120, 160, "transpose=cclock_flip,",
-         0, 0, false, -1, ""},
-        {"turned 45 degrees", "mov", withMatrix(r45, r45, -r45, r45), HQ, pcm, 120, 160,
-         "transpose=clock,", 0, 0, false, -1, ""},
-        {"turned 10 degrees", "mov", withMatrix(c10, s10, -s10, c10), HQ, pcm, 160, 120, "null,", 0,
-         0, false, -1, ""},
-        // FFmpeg keeps a colour tag as the stream's number, even one no enumerator has; read as
-        // the C++ enumeration that is undefined behaviour (fuzz_inspectMedia found it). Such
-        // tags count as absent.
+         ffmpeg(video("160x120", 2) + args("-c:v mpeg4 -bf 2 -vtag XVID")), P, pcm, "", 0, 50},
+        {"DVD 16:9", "mp4", anamorphic("160x120", "32/27"), H264, aac, "", 160 * 32 / 27.0 / 120, 0,
+         false, -1, "", S, "video:width=190 video:height=120"},
+        {"HDV to 720p", "mp4", anamorphic("120x90", "4/3"), P, pcm, "", 16 / 9.0, 0, false, -1, "",
+         HD, "video:width=1280 video:height=720"},
+        {"turned by metadata", "mp4", copyOf(Source::rotated), HQ, pcm, "transpose=cclock,", 0, 0,
+         false, -1, "", S, "", "prores HQ apch yuv422p10le 120 160 25/1 50 bt709 bt709 bt709", ""},
+        {"mirrored left to right", "mov", withMatrix(-1, 0, 0, 1), HQ, pcm, "hflip,"},
+        {"mirrored top to bottom", "mov", withMatrix(1, 0, 0, -1), HQ, pcm, "vflip,"},
+        {"transposed", "mov", withMatrix(0, 1, 1, 0), HQ, pcm, "transpose=cclock_flip,"},
+        {"turned 45 degrees", "mov", withMatrix(r45, r45, -r45, r45), HQ, pcm, "transpose=clock,"},
+        {"turned 10 degrees", "mov", withMatrix(c10, s10, -s10, c10), HQ, pcm, "null,"},
+        // FFmpeg keeps any number as a colour tag; loaded as a C++ enumeration one outside its
+        // list is undefined behaviour (fuzzing found it). Such tags count as absent.
         {"colour tags outside FFmpeg's lists", "mpg",
          ffmpeg(video("160x120", 1) +
                 args("-c:v mpeg2video -color_primaries 255 -color_trc 255 -colorspace 255")),
-         P, pcm, 160, 120, "", 0, 0, false, -1, ""},
+         P, pcm},
         // Converted as BT.709, so it looks as the source does.
-        {"RGB", "mkv", ffmpeg(video("160x120", 1) + QStringList{"-c:v", "libx264rgb"}),
-         Codec::proRes4444, pcm, 160, 120, "scale=out_color_matrix=bt709,", 0, 0, false, -1, ""},
-        {"camera clip kept as ProRes", "mov", camera, HQ, pcm, 160, 120, "", 0, 25, false, 1, "",
-         ResolutionMode::source, kept},
-        {"camera clip resized", "mp4", camera, H264, aac, 960, 720, "", 0, 25, false, 1, "",
-         ResolutionMode::hd720, QStringList{"video:field_order=progressive"} + kept.mid(1, 2)},
-        {"scaled by 50", "mov", withMatrix(50, 0, 0, 50), HQ, pcm, 160, 120, "null,", 0, 0, false,
-         -1, ""},
+        {"RGB", "mkv", ffmpeg(video("160x120", 1) + args("-c:v libx264rgb")), Codec::proRes4444,
+         pcm, "scale=out_color_matrix=bt709,"},
+        {"camera clip kept as ProRes", "mov", camera, HQ, pcm, "", 0, 25, false, 1, "", S, kept},
+        {"camera clip resized", "mp4", camera, H264, aac, "", 0, 25, false, 1, "", HD,
+         "video:field_order=progressive video:timecode=01:02:03:04 audio:language=fra "
+         "video:width=960 video:height=720"},
+        {"scaled by 50", "mov", withMatrix(50, 0, 0, 50), HQ, pcm, "null,"},
     };
     QTemporaryDir sources;
     for (const MediaRow& row : rows) {
@@ -261,8 +244,8 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
             EXPECT_EQ(picture["color_space"].toString(), QStringLiteral("bt709"));
         }
         ASSERT_EQ(run.record->ready.size(), 1u);
-        EXPECT_EQ(run.record->ready[0].path, *result);
-        EXPECT_FALSE(run.record->ready[0].hardware);
+        EXPECT_EQ(run.record->ready[0].first, *result);
+        EXPECT_FALSE(run.record->ready[0].second);
         ASSERT_FALSE(run.record->logs.empty());
         EXPECT_TRUE(run.record->logs.back().first.endsWith(u" Software encoder."));
         EXPECT_TRUE(run.record->logs.back().first.contains(QFileInfo(*result).fileName()));
@@ -270,10 +253,6 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
         for (const auto& [fraction, eta] : run.record->progress) {
             EXPECT_GE(fraction, 0.0);
             EXPECT_LE(fraction, 0.99);
-        }
-        if (row.width > 0) {
-            EXPECT_EQ(picture["width"].toInt(), row.width);
-            EXPECT_EQ(picture["height"].toInt(), row.height);
         }
         if (*row.pictures) {
             const QList<double> psnr = ffmpegReport(
@@ -296,13 +275,13 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
         }
         if (row.channels >= 0)
             EXPECT_EQ(sound["channels"].toInt(), row.channels);
-        for (const QString& tag : row.tags) {
+        for (const QString& tag : args(row.tags)) {
             const QString where = tag.section(u':', 0, 0);
             const QString key = tag.section(u':', 1).section(u'=', 0, 0);
             const QJsonObject holder =
                 where == u"format" ? info["format"].toObject() : streamOf(info, where);
-            EXPECT_EQ(holder[key].toString(holder["tags"][key].toString()), tag.section(u'=', 1))
-                << tag.toStdString();
+            const QJsonValue value = holder.contains(key) ? holder[key] : holder["tags"][key];
+            EXPECT_EQ(value.toVariant().toString(), tag.section(u'=', 1)) << tag.toStdString();
         }
         if (*row.firstLog)
             EXPECT_EQ(run.record->logs.front(), std::make_pair(QString(row.firstLog), true));
