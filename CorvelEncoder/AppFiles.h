@@ -17,9 +17,11 @@ QString defaultOutputDirectory();
 
 } // namespace AppFiles
 
-// State files in one folder, written with QSaveFile. The folder is created before each access.
-// Reading a file removes what a save of it that was cut off left beside it, so only the one
-// instance that owns the folder reads through this store.
+// State files in one folder. A save writes ".NAME.corvel-saving.XXXXXX" beside the file and
+// renames it over the file only once every byte is on disk, so a full disk or a kill leaves the
+// previous file whole. The folder is created before each access. Reading a file removes what a
+// save of it that was cut off left beside it, so only the one instance that owns the folder
+// reads through this store.
 class AppFilesStore final : public StateStore
 {
 public:
@@ -28,7 +30,7 @@ public:
     const QString& directory() const { return m_directory; }
 
     std::optional<QByteArray> read(const QString& name) override;
-    bool write(const QString& name, const QByteArray& data) override;
+    std::expected<void, QString> write(const QString& name, const QByteArray& data) override;
     bool keepCopy(const QString& name, const QString& copyName) override;
 
 private:

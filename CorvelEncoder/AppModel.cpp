@@ -95,22 +95,9 @@ void AppModel::restoreState()
     }
 }
 
-QSet<QString> AppModel::finishedOutputs() const
-{
-    QSet<QString> finished;
-    for (const EncodingJob& job : m_jobs) {
-        if (job.status == JobStatus::completed && job.outputPath)
-            finished.insert(*job.outputPath);
-    }
-    return finished;
-}
-
 void AppModel::removeUnfinishedOutputs(OutputJournal& journal)
 {
-    const QSet<QString> finished = finishedOutputs();
-    const QStringList removed =
-        journal.removeUnsettled([&](const QString& path) { return finished.contains(path); });
-    for (const QString& path : removed)
+    for (const QString& path : journal.removeUnsettled())
         log(QStringLiteral("Removed the unfinished ") + QFileInfo(path).fileName());
 }
 
@@ -137,18 +124,13 @@ bool AppModel::normalizeRestoredJobs()
     for (EncodingJob& job : m_jobs)
         changed = resetUnfinished(job) || changed;
 
-    // Only an interrupted encode leaves a queued job with an output path. Its file was cut off
-    // when the process ended without the quit sequence; under its final name it would pass for
-    // a finished movie, and the new encode would have to pick another name beside it.
-    const QSet<QString> finished = finishedOutputs();
+    // Only an interrupted encode leaves a queued job with an output path. Nothing unfinished
+    // ever stands under an output name (the encode writes a hidden partial file), so a file
+    // there is a complete movie, or not this job's at all: it stays, and the job starts over.
     for (EncodingJob& job : m_jobs) {
         if (job.status != JobStatus::queued || !job.outputPath)
             continue;
-        const QString partial = *std::exchange(job.outputPath, std::nullopt);
-        if (!partial.isEmpty() && !finished.contains(partial) && QFile::exists(partial)) {
-            if (QFile::remove(partial))
-                log(QStringLiteral("Removed the unfinished ") + QFileInfo(partial).fileName());
-        }
+        job.outputPath.reset();
         changed = true;
     }
     return changed;
@@ -172,12 +154,12 @@ void AppModel::writeQueue()
         m_store.keepCopy(kQueueFileName, QString(kQueueFileName) + kUnreadableSuffix);
         m_queueFileUnreadable = false;
     }
-    m_store.write(kQueueFileName, encodeQueueFile(copy));
+    saveStateFile(kQueueFileName, encodeQueueFile(copy));
 }
 
 void AppModel::writeSettings()
 {
-    m_store.write(kSettingsFileName, encodeSettings(m_settings));
+    saveStateFile(kSettingsFileName, encodeSettings(m_settings));
 }
 
 void AppModel::writePresets()
@@ -186,7 +168,18 @@ void AppModel::writePresets()
         m_store.keepCopy(kPresetsFileName, QString(kPresetsFileName) + kUnreadableSuffix);
         m_presetsFileUnreadable = false;
     }
-    m_store.write(kPresetsFileName, encodePresetFile(m_savedPresets));
+    saveStateFile(kPresetsFileName, encodePresetFile(m_savedPresets));
+}
+
+void AppModel::saveStateFile(const QString& name, const QByteArray& data)
+{
+    const auto saved = m_store.write(name, data);
+    if (saved)
+        m_failedSaves.remove(name);
+    else if (!m_failedSaves.contains(name)) {
+        m_failedSaves.insert(name);
+        log(saved.error(), true);
+    }
 }
 
 void AppModel::stopAllSessions()
@@ -211,13 +204,9 @@ void AppModel::prepareForQuit()
     m_quitting = true;
     m_saveTimer.stop();
 
+    // Each session removes its own partial file; a file under a running job's output name is
+    // not the job's (it has none until it finishes) and stays.
     stopAllSessions();
-
-    for (const EncodingJob& job : std::as_const(m_jobs)) {
-        if ((job.status == JobStatus::encoding || job.status == JobStatus::paused) &&
-            job.outputPath && !job.outputPath->isEmpty())
-            QFile::remove(*job.outputPath);
-    }
 
     writeQueue();
     writeSettings();

@@ -52,8 +52,7 @@ public:
              DesktopServices& desktop, QObject* parent = nullptr);
     // Cancels sessions still running and waits for them, bounded, when prepareForQuit did not.
     ~AppModel() override;
-    // Removes the output files a killed run created and never finished, except those the
-    // restored queue lists as finished, and logs each one.
+    // Removes the partial files of encodes a killed run never finished, and logs each one.
     void removeUnfinishedOutputs(OutputJournal& journal);
     Q_DISABLE_COPY_MOVE(AppModel)
 
@@ -242,8 +241,9 @@ public:
     void scheduleSave();
     // Writes "queue.json" now, with encoding and paused jobs stored as queued.
     void writeQueue();
-    // Cancels every session, waits for them (bounded), deletes unfinished outputs, and writes
-    // the queue and the settings. After it, session reports are ignored and nothing is saved.
+    // Cancels every session, waits for them (bounded) to remove their partial files, and
+    // writes the queue and the settings. After it, session reports are ignored and nothing is
+    // saved.
     void prepareForQuit();
     // The total wait of prepareForQuit; 3 s unless changed.
     void setQuitWaitLimit(int msecs) { m_quitWaitLimitMs = msecs; }
@@ -291,10 +291,11 @@ private:
 
     void restoreState();
     bool normalizeRestoredJobs();
-    // The output files of completed jobs, which no clean-up of unfinished files may touch.
-    QSet<QString> finishedOutputs() const;
     void writeSettings();
     void writePresets();
+    // Writes one state file; a failure is logged as an error once, until a save of that file
+    // succeeds again.
+    void saveStateFile(const QString& name, const QByteArray& data);
 
     void launch(const QUuid& id);
     void retireSession(const QUuid& id);
@@ -359,6 +360,7 @@ private:
     // A state file that existed but could not be read is copied aside before it is replaced.
     bool m_queueFileUnreadable = false;
     bool m_presetsFileUnreadable = false;
+    QSet<QString> m_failedSaves;
     bool m_quitting = false;
     int m_quitWaitLimitMs = 3000;
 

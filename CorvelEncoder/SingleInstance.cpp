@@ -1,15 +1,22 @@
 #include "CorvelEncoder/SingleInstance.h"
 
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 #include <QtEndian>
 
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +28,7 @@ namespace {
 // answers one byte once it has taken the URLs.
 constexpr char kAck = 'K';
 constexpr int kPeerTimeoutMs = 5000;
+constexpr int kRetryMs = 25;
 
 QByteArray encodeMessage(const QList<QUrl>& urls)
 {
@@ -64,8 +72,8 @@ bool peerIsThisUser(qintptr descriptor)
 
 } // namespace
 
-SingleInstance::SingleInstance(QString socketPath, QObject* parent)
-    : QObject(parent), m_socketPath(std::move(socketPath))
+SingleInstance::SingleInstance(QString socketPath, QString lockPath, QObject* parent)
+    : QObject(parent), m_socketPath(std::move(socketPath)), m_lockPath(std::move(lockPath))
 {
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
@@ -77,41 +85,78 @@ SingleInstance::~SingleInstance()
         m_server.close();
         QLocalServer::removeServer(m_socketPath);
     }
+    if (m_lockFd >= 0)
+        ::close(m_lockFd); // the lock goes with it
 }
 
-QString SingleInstance::defaultSocketPath()
+QString SingleInstance::defaultSocketPath(const QString& stateFolder)
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty())
         folder = QDir::tempPath();
-    return QDir(folder).filePath(QStringLiteral("corvel-encoder-%1.socket").arg(::getuid()));
+    const QByteArray folderKey =
+        QCryptographicHash::hash(QFile::encodeName(QDir(stateFolder).absolutePath()),
+                                 QCryptographicHash::Sha256)
+            .toHex()
+            .left(12);
+    return QDir(folder).filePath(QStringLiteral("corvel-encoder-%1-%2.socket")
+                                     .arg(::getuid())
+                                     .arg(QString::fromLatin1(folderKey)));
+}
+
+QString SingleInstance::defaultLockPath(const QString& stateFolder)
+{
+    return QDir(stateFolder).filePath(QStringLiteral("instance.lock"));
+}
+
+bool SingleInstance::tryLock()
+{
+    if (m_lockFd < 0) {
+        QDir().mkpath(QFileInfo(m_lockPath).path());
+        // Close-on-exec: a program started from here must not keep the lock after we end.
+        m_lockFd = ::open(QFile::encodeName(m_lockPath).constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_lockFd < 0)
+            return false;
+    }
+    return ::flock(m_lockFd, LOCK_EX | LOCK_NB) == 0;
 }
 
 SingleInstance::Role SingleInstance::claim(const QList<QUrl>& urls, int timeoutMs)
 {
-    QLocalSocket peer;
-    peer.connectToServer(m_socketPath);
-    if (peer.waitForConnected(timeoutMs)) {
-        // Another user's listener must never learn what this launch opens.
-        if (!peerIsThisUser(peer.socketDescriptor()))
-            return Role::unavailable;
-        peer.write(encodeMessage(urls));
-        if (!peer.waitForBytesWritten(timeoutMs))
-            return Role::unavailable;
-        // The listener answers once the URLs are safely with it.
-        while (peer.bytesAvailable() < 1) {
-            if (!peer.waitForReadyRead(timeoutMs))
-                return Role::unavailable;
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (tryLock()) {
+            // No other instance can run now, so a socket file here was left by a crash. Without
+            // a listener this instance still runs; later launches then cannot hand over.
+            QLocalServer::removeServer(m_socketPath);
+            m_server.listen(m_socketPath);
+            return Role::primary;
         }
-        return peer.read(1) == QByteArray(1, kAck) ? Role::forwarded : Role::unavailable;
+        if (m_lockFd < 0)
+            return Role::unavailable;
+        // The instance holding the lock may not listen yet, or may just have ended: try the
+        // lock again until the time is up.
+        QLocalSocket peer;
+        peer.connectToServer(m_socketPath);
+        if (peer.waitForConnected(int(deadline.remainingTime()))) {
+            // Another user's listener must never learn what this launch opens.
+            if (!peerIsThisUser(peer.socketDescriptor()))
+                return Role::refused;
+            peer.write(encodeMessage(urls));
+            if (!peer.waitForBytesWritten(int(deadline.remainingTime())))
+                return Role::refused;
+            // The listener answers once the URLs are safely with it.
+            while (peer.bytesAvailable() < 1) {
+                if (deadline.hasExpired() || !peer.waitForReadyRead(int(deadline.remainingTime())))
+                    return Role::refused;
+            }
+            return peer.read(1) == QByteArray(1, kAck) ? Role::forwarded : Role::refused;
+        }
+        if (deadline.hasExpired())
+            return Role::refused;
+        QThread::msleep(kRetryMs);
     }
-    const QLocalSocket::LocalSocketError error = peer.error();
-    if (error != QLocalSocket::ServerNotFoundError && error != QLocalSocket::ConnectionRefusedError)
-        return Role::unavailable;
-
-    // Nobody listens; a socket file left by a crash would make listen() fail.
-    QLocalServer::removeServer(m_socketPath);
-    return m_server.listen(m_socketPath) ? Role::primary : Role::unavailable;
 }
 
 void SingleInstance::acceptConnections()
@@ -143,14 +188,18 @@ void SingleInstance::acceptConnections()
             if (buffer->size() < 4 + qint64(length))
                 return;
             const auto urls = decodeBody(buffer->mid(4));
-            if (!urls) {
+            // A launch that gave up waiting (this process was stopped or busy) has told its
+            // user the files were not taken; they must not arrive after all.
+            char next = 0;
+            if (!urls ||
+                ::recv(int(socket->socketDescriptor()), &next, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
                 socket->abort();
                 return;
             }
+            emit urlsReceived(*urls);
             socket->write(QByteArray(1, kAck));
             socket->flush();
             socket->disconnectFromServer();
-            emit urlsReceived(*urls);
         });
     }
 }

@@ -8,8 +8,11 @@
 
 namespace corvel {
 
-// Keeps one running instance per user. The first process listens on a private local socket;
-// a later launch hands its files and links to it and exits. Lives on the main thread.
+// Keeps one running instance per state folder. The first process holds an exclusive lock on a
+// file in that folder for its whole life and listens on a private local socket; a later launch
+// finds the lock taken and hands its files and links over that socket. The lock alone decides
+// who runs, so two launches at the same instant, or a first instance that is stopped or busy,
+// never give two instances. Lives on the main thread.
 class SingleInstance final : public QObject
 {
     Q_OBJECT
@@ -17,23 +20,27 @@ class SingleInstance final : public QObject
 public:
     enum class Role
     {
-        primary,     // listening; later launches reach this process
-        forwarded,   // another instance took the URLs
-        unavailable, // no socket could be used; run on alone
+        primary,     // holds the lock; later launches reach this process
+        forwarded,   // the running instance took the URLs
+        refused,     // an instance runs but did not take the URLs in time
+        unavailable, // the lock file cannot be made (no state folder); run on alone
     };
 
     // Messages above this size are refused: a link with many thousands of clips still fits.
     static constexpr qint64 kMaxMessageBytes = 64 * 1024 * 1024;
 
-    explicit SingleInstance(QString socketPath, QObject* parent = nullptr);
+    SingleInstance(QString socketPath, QString lockPath, QObject* parent = nullptr);
     ~SingleInstance() override;
     Q_DISABLE_COPY_MOVE(SingleInstance)
 
-    // In the user's runtime folder, which only the user can enter.
-    static QString defaultSocketPath();
+    // In the user's runtime folder, which only the user can enter; one per state folder.
+    static QString defaultSocketPath(const QString& stateFolder);
+    // The lock file in the state folder.
+    static QString defaultLockPath(const QString& stateFolder);
 
-    // Hands `urls` to a listening instance, or becomes the listening one. A socket left behind
-    // by a crashed instance is replaced. Blocks for at most about `timeoutMs`.
+    // Becomes the running instance, or hands `urls` to it. Blocks for at most about
+    // `timeoutMs`. Listeners must take the URLs of urlsReceived before returning: the launch
+    // that sent them is told they were taken once every listener has returned.
     Role claim(const QList<QUrl>& urls, int timeoutMs = 5000);
 
 signals:
@@ -42,8 +49,12 @@ signals:
 
 private:
     void acceptConnections();
+    bool tryLock();
+    Role handOver(const QList<QUrl>& urls, int timeoutMs);
 
     QString m_socketPath;
+    QString m_lockPath;
+    int m_lockFd = -1;
     QLocalServer m_server;
 };
 

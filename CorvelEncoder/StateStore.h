@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <expected>
 #include <optional>
 
 namespace corvel {
@@ -15,8 +16,9 @@ public:
 
     // The file's bytes, or nothing when it is missing or cannot be opened.
     virtual std::optional<QByteArray> read(const QString& name) = 0;
-    // Replaces the file whole and atomically; on failure the old file stays. Returns success.
-    virtual bool write(const QString& name, const QByteArray& data) = 0;
+    // Replaces the file whole and atomically; on failure the old file stays untouched and the
+    // error says why, in a sentence for the user.
+    virtual std::expected<void, QString> write(const QString& name, const QByteArray& data) = 0;
     // Copies the file to `copyName`, replacing an older copy. Returns success.
     virtual bool keepCopy(const QString& name, const QString& copyName) = 0;
 };

@@ -34,7 +34,7 @@ class TimedStore final : public StateStore
 public:
     explicit TimedStore(const QString& dir) : files(dir) {}
     std::optional<QByteArray> read(const QString& name) override { return files.read(name); }
-    bool write(const QString& name, const QByteArray& data) override
+    std::expected<void, QString> write(const QString& name, const QByteArray& data) override
     {
         if (name == kQueueFileName) {
             ++writes;

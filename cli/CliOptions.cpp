@@ -87,16 +87,16 @@ std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
     const QCommandLineOption watch = valueOption({"watch"});
     const QCommandLineOption stateDir = valueOption({"state-dir"});
     const QCommandLineOption shard = valueOption({"shard"});
+    const QCommandLineOption watchExisting(QStringLiteral("watch-existing"), QString());
     const QCommandLineOption dryRun({"n", "dry-run"}, QString());
     const QCommandLineOption json(QStringLiteral("json"), QString());
     const QCommandLineOption quiet({"q", "quiet"}, QString());
     const QCommandLineOption verbose({"v", "verbose"}, QString());
     const QCommandLineOption listPresets(QStringLiteral("list-presets"), QString());
-    const QCommandLineOption watchExisting(QStringLiteral("watch-existing"), QString());
     const QCommandLineOption help({"h", "help"}, QString());
     const QCommandLineOption version(QStringLiteral("version"), QString());
-    parser.addOptions({preset, output, parallel, watch, stateDir, shard, dryRun, json, quiet,
-                       verbose, listPresets, watchExisting, help, version});
+    parser.addOptions({preset, output, parallel, watch, watchExisting, stateDir, shard, dryRun,
+                       json, quiet, verbose, listPresets, help, version});
     for (const char* name : {"resolution", "fps", "audio", "quality", "bitrate", "naming"})
         parser.addOption(valueOption({QString(QLatin1StringView(name))}));
     if (!parser.parse(arguments))
@@ -106,11 +106,11 @@ std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
     options.help = parser.isSet(help);
     options.version = parser.isSet(version);
     options.dryRun = parser.isSet(dryRun);
+    options.watchExisting = parser.isSet(watchExisting);
     options.json = parser.isSet(json);
     options.quiet = parser.isSet(quiet);
     options.verbose = parser.isSet(verbose);
     options.listPresets = parser.isSet(listPresets);
-    options.watchExisting = parser.isSet(watchExisting);
     options.inputs = parser.positionalArguments();
     if (options.help || options.version)
         return options;

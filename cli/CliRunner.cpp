@@ -5,7 +5,6 @@
 #include "CorvelEncoder/DesktopServices.h"
 #include "CorvelEncoder/IntakeFiles.h"
 #include "CorvelEncoder/JobTexts.h"
-#include "CorvelEncoder/MediaProber.h"
 #include "CorvelEncoder/QuitSignals.h"
 #include "CorvelEncoder/SleepInhibitor.h"
 #include "CorvelEncoder/WatchRules.h"
@@ -26,7 +25,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -95,11 +93,12 @@ bool isTerminal(JobStatus status)
 // else what the path is.
 QString skipReason(const QUrl& url, const std::optional<QString>& message)
 {
-    if (message) {
-        // The model names the file in front of its reason; the report names the input already.
-        const QString prefix = QFileInfo(url.toLocalFile()).fileName() + QStringLiteral(": ");
-        return message->startsWith(prefix) ? message->mid(prefix.size()) : *message;
-    }
+    // The model names the file first ("notes.txt: not a movie this app reads."); the input
+    // already leads the line.
+    const QString name = QFileInfo(url.toLocalFile()).fileName() + QStringLiteral(": ");
+    if (message)
+        return !name.startsWith(u':') && message->startsWith(name) ? message->mid(name.size())
+                                                                   : *message;
     if (url.scheme().toLower() == CorvelIdentity::urlScheme)
         return QStringLiteral("not a usable corvelencoder link");
     const QFileInfo info(url.toLocalFile());
@@ -128,16 +127,16 @@ public:
                 message(*m_model.banner(), true, true);
         });
         connect(&m_model, &AppModel::jobChanged, this, &Session::onChanged);
-        connect(&m_model, &AppModel::countsChanged, this, &Session::scheduleCheck);
-        // Named inputs are adopted as each is imported; what the watch folder adds, here.
+        // While watching, what the watch folder brings is this run's too.
         connect(&m_model, &AppModel::jobsInserted, this, [this](int first, int last) {
-            if (!watching() || m_held)
+            if (!m_adoptArrivals)
                 return;
             QList<QUuid> ids;
             for (int row = first; row <= last; ++row)
                 ids.append(m_model.jobs().at(row).id);
             adopt(ids);
         });
+        connect(&m_model, &AppModel::countsChanged, this, &Session::scheduleCheck);
     }
 
     bool watching() const { return m_options.watchFolder.has_value(); }
@@ -201,6 +200,9 @@ public:
                 addFFmpegLogJob(job->sourcePath, QString(), job->sourceName());
         }
     }
+
+    // From now on every job the model adds (the watch folder's) is adopted as it comes.
+    void adoptArrivals() { m_adoptArrivals = true; }
 
     bool anyProbing() const
     {
@@ -381,6 +383,7 @@ private:
     bool m_startWhenProbed = false;
     bool m_endWhenProbed = false;
     bool m_interrupted = false;
+    bool m_adoptArrivals = false;
 };
 
 // The K-th of N contiguous, equal shares of the jobs, ordered by source path and, for one
@@ -448,27 +451,12 @@ void printPresets(const QList<SavedPreset>& saved, bool json)
     }
 }
 
-// A usage error: on stderr, and as a log event when JSON was asked for.
-void printError(const QString& text)
+// A usage error: on stderr, and as a log event when JSON was asked for. `hint` points to
+// --help, for mistakes in how the command line is written.
+int usageError(const QString& text, bool json, bool hint = true)
 {
-    std::fprintf(stderr, "corvel-encode: %s\n", qPrintable(text));
-}
-
-// A watch folder that is not there is one message, not a usage lesson.
-int watchFolderError(const QString& folder, bool json)
-{
-    const QString text = QStringLiteral("Cannot watch %1: it is not a folder.").arg(folder);
-    printError(text);
-    if (json) {
-        const QJsonObject event{{"event", "log"}, {"text", text}, {"error", true}};
-        std::puts(QJsonDocument(event).toJson(QJsonDocument::Compact).constData());
-    }
-    return kExitUsage;
-}
-
-int usageError(const QString& text, bool json)
-{
-    std::fprintf(stderr, "corvel-encode: %s\nTry corvel-encode --help.\n", qPrintable(text));
+    std::fprintf(stderr, "corvel-encode: %s\n%s", qPrintable(text),
+                 hint ? "Try corvel-encode --help.\n" : "");
     if (json) {
         const QJsonObject event{{"event", "log"}, {"text", text}, {"error", true}};
         std::puts(QJsonDocument(event).toJson(QJsonDocument::Compact).constData());
@@ -503,7 +491,9 @@ int runCli(const QStringList& arguments)
         return usageError(QStringLiteral("--watch goes with neither --dry-run nor --shard."),
                           options.json);
     if (options.watchFolder && !QFileInfo(*options.watchFolder).isDir())
-        return watchFolderError(*options.watchFolder, options.json);
+        return usageError(
+            QStringLiteral("Cannot watch %1: it is not a folder.").arg(*options.watchFolder),
+            options.json, false);
     if (options.verbose)
         routeFFmpegLog(AV_LOG_INFO);
 
@@ -588,6 +578,8 @@ int runCli(const QStringList& arguments)
         ids = share;
     }
     session.adopt(ids);
+    if (options.watchFolder)
+        session.adoptArrivals();
     const auto skippedStatus = [&](int status) {
         return status == kExitFinished && session.skippedCount() > 0 ? int(kExitFailed) : status;
     };
@@ -609,14 +601,17 @@ int runCli(const QStringList& arguments)
     if (options.watchFolder) {
         model.refreshWatch();
         if (!model.isWatching())
-            return watchFolderError(*options.watchFolder, options.json);
+            return usageError(
+                QStringLiteral("Cannot watch %1: it is not a folder.").arg(*options.watchFolder),
+                options.json, false);
         if (!watchMemory.folders.contains(watchFolder))
             watchMemory.folders.append(watchFolder);
         auto remember = [&] {
             watchMemory.keys = model.settings().seenWatchKeys;
             if (!writeCliWatchMemory(stateDirectory, watchMemory))
-                printError(QStringLiteral("Cannot keep the watch folder's handled files in %1.")
-                               .arg(stateDirectory));
+                reporter->log(QStringLiteral("Cannot keep the watch folder's handled files in %1.")
+                                  .arg(stateDirectory),
+                              true);
         };
         remember();
         QObject::connect(&model, &AppModel::settingsChanged, &session, [&] {

@@ -21,10 +21,10 @@ std::optional<QByteArray> MemoryStateStore::read(const QString& name)
     return file.readAll();
 }
 
-bool MemoryStateStore::write(const QString& name, const QByteArray& data)
+std::expected<void, QString> MemoryStateStore::write(const QString& name, const QByteArray& data)
 {
     m_written.insert(name, data);
-    return true;
+    return {};
 }
 
 bool MemoryStateStore::keepCopy(const QString&, const QString&)

@@ -15,7 +15,7 @@ public:
     explicit MemoryStateStore(QString directory);
 
     std::optional<QByteArray> read(const QString& name) override;
-    bool write(const QString& name, const QByteArray& data) override;
+    std::expected<void, QString> write(const QString& name, const QByteArray& data) override;
     bool keepCopy(const QString& name, const QString& copyName) override;
 
 private:

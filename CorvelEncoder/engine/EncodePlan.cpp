@@ -108,33 +108,43 @@ QString OutputNames::reserve(const QString& directory, const QString& base, cons
     const QString path = uniqueFileURL(directory, base, ext, [this](const QString& candidate) {
         // lstat, not stat: writing through a dangling link would create its target elsewhere.
         struct stat st = {};
-        return ::lstat(QFile::encodeName(candidate).constData(), &st) == 0 ||
-               m_reserved.contains(candidate);
+        if (::lstat(QFile::encodeName(candidate).constData(), &st) == 0 ||
+            m_reserved.contains(candidate))
+            return true;
+        const QString partial = partialOutputPath(candidate);
+        return ::lstat(QFile::encodeName(partial).constData(), &st) == 0 &&
+               !removeAbandonedPartial(partial);
     });
     m_reserved.insert(path);
     return path;
 }
 
-std::expected<QString, int> OutputNames::claim(const QString& directory, const QString& base,
-                                               const QString& ext)
+std::expected<std::unique_ptr<ClaimedOutput>, int>
+OutputNames::claim(const QString& directory, const QString& base, const QString& ext)
 {
+    bool sweep = false;
+    {
+        std::lock_guard lock(m_mutex);
+        sweep = !m_sweptFolders.contains(directory);
+        m_sweptFolders.insert(directory);
+    }
+    if (sweep)
+        removeAbandonedPartials(directory);
     // Another process may create the chosen name between the check and the creation; the next
     // check then sees it on disk.
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString path = reserve(directory, base, ext);
-        const int fd = ::open(QFile::encodeName(path).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
+        auto claimed = ClaimedOutput::create(*this, path);
+        if (claimed) {
             std::lock_guard lock(m_mutex);
+            m_claimed.insert(path);
             if (m_journal)
                 m_journal->opened(path);
-            return path;
+            return claimed;
         }
-        const int error = errno;
         unreserve(path);
-        if (error != EEXIST)
-            return std::unexpected(error);
+        if (claimed.error() != EEXIST)
+            return std::unexpected(claimed.error());
     }
     return std::unexpected(EEXIST);
 }
@@ -142,7 +152,8 @@ std::expected<QString, int> OutputNames::claim(const QString& directory, const Q
 void OutputNames::release(const QString& path)
 {
     std::lock_guard lock(m_mutex);
-    if (m_reserved.remove(path) && m_journal)
+    m_reserved.remove(path);
+    if (m_claimed.remove(path) && m_journal)
         m_journal->settled(path);
 }
 
@@ -249,17 +260,17 @@ std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
     const int dot = static_cast<int>(name.lastIndexOf(u'.'));
     const QString base = dot > 0 ? name.left(dot) : name;
     const QString ext = dot > 0 ? name.mid(dot + 1) : QString();
-    const auto claimed = OutputNames::shared().claim(QDir(folder).absolutePath(), base, ext);
+    auto claimed = OutputNames::shared().claim(QDir(folder).absolutePath(), base, ext);
     if (!claimed)
         return std::unexpected(
             EncodeFailure::message(QStringLiteral("Could not write the output file. ") +
                                    sentence(std::generic_category().message(claimed.error()))));
-    plan.outputPath = *claimed;
+    plan.output = std::move(*claimed);
+    plan.outputPath = plan.output->finalPath();
 
-    // Only a source missing from disk can be given its own name; the file there is the claim.
+    // The output must never be the source, even one missing from disk that shares its name.
     if (standardised(plan.outputPath) == standardised(sourcePath)) {
-        QFile::remove(plan.outputPath);
-        OutputNames::shared().release(plan.outputPath);
+        plan.output->discard();
         return std::unexpected(
             EncodeFailure::message(QStringLiteral("Refusing to overwrite the source file.")));
     }

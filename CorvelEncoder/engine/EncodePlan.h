@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CorvelEncoder/engine/ClaimedOutput.h"
 #include "CorvelEncoder/engine/EncodeFailure.h"
 #include "CorvelEncoder/engine/InspectMedia.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
@@ -23,10 +24,11 @@ enum class FileType
 };
 
 // Where and how one encode writes. Its output path stays reserved in OutputNames until the
-// session releases it.
+// claim on it ends.
 struct EncodePlan
 {
-    QString outputPath;
+    QString outputPath; // the final name; the movie is written through `output`
+    std::shared_ptr<ClaimedOutput> output;
     PixelSize renderSize;
     double fps = 0;
     RationalTime frameDuration;
@@ -108,13 +110,15 @@ public:
     static OutputNames& shared();
 
     // Chooses a free path directory/base[-N].ext, free meaning neither on disk (a dangling
-    // link counts) nor reserved, and reserves it before returning.
+    // link counts) nor being written by an encode of either program nor reserved, and reserves
+    // it before returning.
     QString reserve(const QString& directory, const QString& base, const QString& ext);
-    // Reserves a free path as reserve() does and creates it there, empty and exclusively, so
-    // other processes choosing names in the folder see it taken. Fails with an errno value
-    // when the folder takes no file.
-    std::expected<QString, int> claim(const QString& directory, const QString& base,
-                                      const QString& ext);
+    // Reserves a free path as reserve() does and starts writing there (see ClaimedOutput), so
+    // other processes choosing names in the folder see it taken. The first claim in a folder
+    // clears what killed encodes left there. Fails with an errno value when the folder takes
+    // no file.
+    std::expected<std::unique_ptr<ClaimedOutput>, int>
+    claim(const QString& directory, const QString& base, const QString& ext);
     // Frees a claimed or reserved name once its file is complete or removed.
     void release(const QString& path);
     bool isReserved(const QString& path) const;
@@ -126,6 +130,8 @@ private:
 
     mutable std::mutex m_mutex;
     QSet<QString> m_reserved;
+    QSet<QString> m_claimed;      // reserved names whose writing the journal knows of
+    QSet<QString> m_sweptFolders; // folders cleared of abandoned partial files
     OutputJournal* m_journal = nullptr;
 };
 
@@ -134,7 +140,7 @@ private:
 inline constexpr int64_t kMaxFramePixels = int64_t{8192} * 4352;
 
 // Turns the job's settings and an inspected source into a plan, claiming its output path: the
-// plan's file exists, empty, and belongs to whoever holds the plan.
+// plan's output is being written, and belongs to whoever holds the plan.
 std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
                                                   const JobSettings& settings,
                                                   const QString& sourcePath, const QDateTime& now);

@@ -485,11 +485,8 @@ Step FFmpegEncodeSession::Worker::runGraphs()
                 Step::failed(QStringLiteral("The source file changed while it was being encoded."));
         if (end.isOk())
             end = finish(g);
-        if (end.isOk()) {
-            // The file is complete: keep it, free its name for the next encode.
-            OutputNames::shared().release(g.plan.outputPath);
+        if (end.isOk())
             return Step{Step::Kind::ok, g.plan.outputPath};
-        }
         cleanupPartial(g);
         if (end.kind == Step::Kind::failed && m_allowHardware && g.hardware && !g.didAppend &&
             !m_retried && !cancelled()) {
@@ -508,8 +505,8 @@ void FFmpegEncodeSession::Worker::cleanupPartial(Graph& g)
 {
     g.output.reset(); // closes the file handle first
     if (g.reserved) {
-        removeFile(g.plan.outputPath);
-        OutputNames::shared().release(g.plan.outputPath);
+        if (g.plan.output)
+            g.plan.output->discard();
         g.reserved = false;
     }
 }
@@ -651,7 +648,9 @@ std::optional<QString> FFmpegEncodeSession::Worker::tryStartWriter(Graph& g, boo
     g.videoEncoder.reset();
     g.outVideo = g.outAudio = nullptr;
     const bool mp4 = g.plan.fileType == FileType::mpeg4;
-    if (const int ret = g.output->create(mp4 ? "mp4" : "mov", g.plan.outputPath, &m_interrupt);
+    // Through the claimed file itself, never by a name someone else could have replaced.
+    if (const int ret =
+            g.output->create(mp4 ? "mp4" : "mov", g.plan.output->writePath(), &m_interrupt);
         ret < 0)
         return writeError(ret);
     AVFormatContext* out = g.output->get();
@@ -774,8 +773,11 @@ Step FFmpegEncodeSession::Worker::finish(Graph& g)
     if (const int ret = g.output->close(); ret < 0)
         return Step::failed(writeError(ret));
     g.output.reset();
-    if (!QFileInfo::exists(g.plan.outputPath))
-        return Step::failed(QStringLiteral("Encoding failed."));
+    // Complete: only now does the movie get its name, one nobody else has taken.
+    const auto placed = g.plan.output->commit();
+    if (!placed)
+        return Step::failed(writeError(AVERROR(placed.error())));
+    g.plan.outputPath = *placed;
     return Step::ok();
 }
 

@@ -1,5 +1,7 @@
 #include "CorvelEncoder/engine/OutputJournal.h"
 
+#include "CorvelEncoder/engine/ClaimedOutput.h"
+
 #include <QFile>
 #include <QUrl>
 
@@ -56,11 +58,11 @@ QStringList OutputJournal::unsettled() const
     return open;
 }
 
-QStringList OutputJournal::removeUnsettled(const std::function<bool(const QString&)>& keep)
+QStringList OutputJournal::removeUnsettled()
 {
     QStringList removed;
     for (const QString& path : unsettled()) {
-        if (!keep(path) && QFile::remove(path))
+        if (removeAbandonedPartial(partialOutputPath(path)))
             removed.append(path);
     }
     std::lock_guard lock(m_mutex);

@@ -3,29 +3,28 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <mutex>
 
 namespace corvel {
 
-// Output files this process created and has not yet finished or removed, kept in a small
-// append-only file. A process killed mid-encode leaves its output file behind before anyone
-// could record it anywhere else; the next start reads the journal and removes such files.
-// Safe to use from any thread.
+// Output movies this process started writing and has not yet finished or given up, kept in a
+// small append-only file. Their partial files (see ClaimedOutput) are hidden and are cleared by
+// the next claim in their folder; the journal lets the next start clear them at once wherever
+// they are, even in a folder nothing is written to again. Safe to use from any thread.
 class OutputJournal final
 {
 public:
     explicit OutputJournal(QString path);
 
-    // The encode created `output`; called right after the file exists.
+    // An encode started writing the movie named `output`; called once its partial file exists.
     void opened(const QString& output);
-    // `output` is complete, or was removed.
+    // `output` is complete, or its partial file was removed.
     void settled(const QString& output);
-    // Files opened and never settled, in the order they were opened.
+    // Outputs opened and never settled, in the order they were opened.
     QStringList unsettled() const;
-    // Removes every unsettled file that `keep` does not claim, then empties the journal.
-    // Returns the files removed.
-    QStringList removeUnsettled(const std::function<bool(const QString&)>& keep);
+    // Removes the partial file of every unsettled output that no live process still writes,
+    // then empties the journal. Returns the outputs whose partial files it removed.
+    QStringList removeUnsettled();
 
 private:
     void append(char mark, const QString& output);

@@ -20,6 +20,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QIcon>
+#include <QMessageBox>
 
 #include <csignal>
 #include <cstdio>
@@ -71,6 +72,22 @@ DesktopCommandLine readCommandLine(const QStringList& arguments, bool final)
     return {inputs, std::nullopt};
 }
 
+// The running instance is stopped or too busy to answer: this launch neither runs beside it
+// nor pretends its files were added.
+void reportRefusedLaunch(const QList<QUrl>& urls)
+{
+    const QString text =
+        urls.isEmpty()
+            ? QStringLiteral("Corvel Encoder is already running but does not respond.")
+            : QStringLiteral("Corvel Encoder is already running but does not respond, so the "
+                             "files were not added. Try again once it responds.");
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    // Where nothing can be shown (offscreen, no display) the terminal line has to do.
+    if (QGuiApplication::platformName() != u"offscreen" &&
+        QGuiApplication::platformName() != u"minimal")
+        QMessageBox::critical(nullptr, QString(CorvelIdentity::appName), text);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -100,20 +117,35 @@ int main(int argc, char** argv)
 
     const QList<QUrl> launchURLs = commandLineURLs(commandLine.inputs, QDir::currentPath());
 
-    // Claimed before any window exists: a second launch only hands over its files.
-    SingleInstance instance(SingleInstance::defaultSocketPath());
-    if (instance.claim(launchURLs) == SingleInstance::Role::forwarded)
+    // Claimed before any window exists: a second launch only hands over its files. One
+    // instance per state folder, whatever the socket says.
+    const QString stateFolder = AppFiles::supportDirectory();
+    SingleInstance instance(SingleInstance::defaultSocketPath(stateFolder),
+                            SingleInstance::defaultLockPath(stateFolder));
+    switch (instance.claim(launchURLs)) {
+    case SingleInstance::Role::forwarded:
         return 0;
-    QObject::connect(&instance, &SingleInstance::urlsReceived, &app,
-                     [](const QList<QUrl>& urls) { IncomingOpener::shared().receive(urls); });
+    case SingleInstance::Role::refused:
+        reportRefusedLaunch(launchURLs);
+        return 1;
+    case SingleInstance::Role::primary:
+    case SingleInstance::Role::unavailable:
+        break;
+    }
 
     applyAppearance(app, desktopColorScheme());
 
     LinuxDesktopServices desktop;
-    AppFilesStore store(AppFiles::supportDirectory());
-    OutputJournal journal(QDir(AppFiles::supportDirectory()).filePath(kOutputJournalFileName));
+    AppFilesStore store(stateFolder);
+    OutputJournal journal(QDir(stateFolder).filePath(kOutputJournalFileName));
     FFmpegEncodeSessionFactory sessions;
     AppModel model(store, AppFiles::defaultOutputDirectory(), sessions, desktop);
+    // A later launch is told its files were taken only once they are in the saved queue.
+    QObject::connect(&instance, &SingleInstance::urlsReceived, &model,
+                     [&model](const QList<QUrl>& urls) {
+                         model.handleIncoming(urls);
+                         model.writeQueue();
+                     });
     // Before any encode starts: what a killed run left half-written goes first.
     model.removeUnfinishedOutputs(journal);
     OutputNames::shared().setJournal(&journal);

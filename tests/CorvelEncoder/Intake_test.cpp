@@ -208,7 +208,7 @@ SingleInstance::Role claimFromOtherThread(const QString& socket, const QList<QUr
     std::atomic<bool> finished{false};
     SingleInstance::Role role = SingleInstance::Role::unavailable;
     std::thread second([&] {
-        SingleInstance other(socket);
+        SingleInstance other(socket, socket + ".lock");
         role = other.claim(urls, 3000);
         finished = true;
     });
@@ -226,7 +226,7 @@ TEST(Intake, SecondLaunchHandsItsURLsToTheFirst)
 {
     QTemporaryDir dir;
     const QString socket = dir.filePath("instance.socket");
-    SingleInstance first(socket);
+    SingleInstance first(socket, socket + ".lock");
     ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
 
     const QList<QUrl> urls{QUrl::fromLocalFile("/footage/Scène 1.mov"),
@@ -256,7 +256,7 @@ TEST(Intake, StaleSocketDoesNotBlockTheNextStart)
         touch(socket);
     }
     ASSERT_TRUE(QFile::exists(socket));
-    SingleInstance next(socket);
+    SingleInstance next(socket, socket + ".lock");
     EXPECT_EQ(next.claim({QUrl::fromLocalFile("/a.mov")}), SingleInstance::Role::primary);
 }
 
@@ -264,7 +264,7 @@ TEST(Intake, ListenerDropsMalformedAndOversizedMessages)
 {
     QTemporaryDir dir;
     const QString socket = dir.filePath("guard.socket");
-    SingleInstance first(socket);
+    SingleInstance first(socket, socket + ".lock");
     ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
     bool gotSignal = false;
     QObject::connect(&first, &SingleInstance::urlsReceived, &first,
@@ -331,7 +331,7 @@ TEST(Intake, LocalSocketTalksOnlyToTheSameUser)
 
     // Another user reaching our listener, even past the file permissions, is hung up on.
     const QString ours = dir.filePath("ours.socket");
-    SingleInstance first(ours);
+    SingleInstance first(ours, ours + ".lock");
     ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
     ASSERT_TRUE(QFile::setPermissions(ours, open));
     bool gotSignal = false;
@@ -378,13 +378,13 @@ TEST(Intake, LocalSocketTalksOnlyToTheSameUser)
     });
     char byte = 0;
     ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    SingleInstance second(taken);
+    SingleInstance second(taken, taken + ".lock");
     EXPECT_NE(second.claim({QUrl::fromLocalFile("/secret/plan.mov")}, 2000),
               SingleInstance::Role::forwarded);
     squatter.join();
     ::close(ready[0]);
     ::close(ready[1]);
-    EXPECT_EQ(squatterResult, 0);
+    EXPECT_NE(squatterResult, 1) << "the squatter was handed the files";
 }
 
 } // namespace

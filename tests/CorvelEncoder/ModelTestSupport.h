@@ -15,8 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 #include <memory>
+
+#include <sys/resource.h>
 
 namespace corvel::testing {
 
@@ -44,6 +47,36 @@ inline void deliver()
     spin(20);
 }
 
+// A disk that takes only `bytes` more of any one file, for this process, while it lives: past
+// it write() fails with EFBIG as a full disk fails with ENOSPC. Check `active` and skip when
+// the limit could not be set.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        active = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0 && bytes < m_old.rlim_max;
+        limit = {bytes, m_old.rlim_max};
+        active = active && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (active)
+            ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+    bool active = false;
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = SIG_DFL;
+};
+
 // A folder store that also records when each file was written.
 class CountingStore final : public StateStore
 {
@@ -51,7 +84,7 @@ public:
     explicit CountingStore(const QString& directory) : files(directory) { clock.start(); }
 
     std::optional<QByteArray> read(const QString& name) override { return files.read(name); }
-    bool write(const QString& name, const QByteArray& data) override
+    std::expected<void, QString> write(const QString& name, const QByteArray& data) override
     {
         writes.append({name, clock.elapsed()});
         return files.write(name, data);

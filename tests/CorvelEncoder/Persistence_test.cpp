@@ -207,7 +207,8 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     EXPECT_EQ(model->jobs()[2], failed);
     EXPECT_FALSE(model->isQueueRunning());
     EXPECT_TRUE(sessions.launched.isEmpty());
-    EXPECT_FALSE(QFile::exists(*crashed.outputPath)) << "a cut-off file would pass for finished";
+    EXPECT_TRUE(QFile::exists(*crashed.outputPath))
+        << "nothing cut off is ever under an output name, so the file there is not removed";
     // Written at once, not after the debounce.
     EXPECT_EQ(store->writeCount(QStringLiteral("queue.json")), 1);
     EXPECT_EQ(decodeQueueFile(readState(QStringLiteral("queue.json")))->jobs, model->jobs());
@@ -375,7 +376,7 @@ TEST_F(PersistenceTest, PresetsFileHasItsStoredForm)
     EXPECT_EQ(model->savedPresets(), QList<SavedPreset>{preset});
 }
 
-TEST_F(PersistenceTest, QuitDeletesUnfinishedOutputsAndSavesThoseJobsQueued)
+TEST_F(PersistenceTest, QuitStopsSessionsAndSavesTheirJobsQueued)
 {
     for (bool sessionsCleanUp : {true, false}) {
         SCOPED_TRACE(sessionsCleanUp ? "sessions remove their files" : "sessions leave files");
@@ -401,8 +402,10 @@ TEST_F(PersistenceTest, QuitDeletesUnfinishedOutputsAndSavesThoseJobsQueued)
         model->prepareForQuit();
         EXPECT_TRUE(a->cancelRequested && b->cancelRequested);
         EXPECT_FALSE(a->waitAllowances.isEmpty());
-        EXPECT_FALSE(QFile::exists(partials[0]));
-        EXPECT_FALSE(QFile::exists(partials[1]));
+        // Sessions remove their own partial files; a file under a job's output name is not
+        // the job's while it runs, so the model leaves it.
+        EXPECT_EQ(QFile::exists(partials[0]), !sessionsCleanUp);
+        EXPECT_EQ(QFile::exists(partials[1]), !sessionsCleanUp);
         const Decoded<QueueFile> saved = decodeQueueFile(readState(QStringLiteral("queue.json")));
         ASSERT_TRUE(saved.has_value());
         for (const EncodingJob& job : saved->jobs)
@@ -445,35 +448,37 @@ TEST_F(PersistenceTest, QuitWaitsForStuckSessionsOnlyWithinItsLimit)
         s->stuck = false;
 }
 
-} // namespace
-} // namespace corvel::testing
-
-namespace corvel::testing {
-namespace {
-
-TEST(AppFilesTest, StandardLocationsEndInTheApplicationFolder)
+TEST_F(PersistenceTest, AFailedSaveIsLoggedOnceAsAnErrorUntilASaveSucceeds)
 {
-    QStandardPaths::setTestModeEnabled(true);
-    const QString support = AppFiles::supportDirectory();
-    EXPECT_TRUE(support.endsWith(QStringLiteral("/Corvel Encoder")));
-    EXPECT_TRUE(QDir(support).exists()) << "created on every call";
-    const QString output = AppFiles::defaultOutputDirectory();
-    EXPECT_TRUE(output.endsWith(QStringLiteral("/Corvel Encoder")));
-    EXPECT_NE(output, support);
-    QDir(support).removeRecursively();
-    QStandardPaths::setTestModeEnabled(false);
-}
+    makeModel();
+    const auto errors = [this] {
+        QStringList texts;
+        for (const LogLine& line : model->logLines())
+            if (line.isError)
+                texts.append(line.text);
+        return texts;
+    };
+    model->setMaxParallel(3);
+    const QByteArray before = readState(QStringLiteral("settings.json"));
+    ASSERT_FALSE(before.isEmpty());
+    {
+        FileSizeLimit fullDisk(10);
+        if (!fullDisk.active)
+            GTEST_SKIP() << "this process cannot limit its file size (RLIMIT_FSIZE)";
+        model->setMaxParallel(4);
+        model->setMaxParallel(5);
+    }
+    ASSERT_EQ(errors().size(), 1) << errors().join(u'\n').toStdString();
+    EXPECT_TRUE(errors()[0].startsWith(QStringLiteral("Could not save settings.json.")))
+        << errors()[0].toStdString();
+    EXPECT_EQ(readState(QStringLiteral("settings.json")), before);
 
-TEST(AppFilesTest, AFolderThatCannotBeMadeFailsQuietly)
-{
-    QTemporaryDir temp;
-    const QString occupied = temp.filePath(QStringLiteral("Corvel Encoder"));
-    QFile(occupied).open(QIODevice::WriteOnly); // a file where the folder should be
-    AppFilesStore store(occupied);
-    EXPECT_FALSE(store.write(QStringLiteral("queue.json"), "data"));
-    EXPECT_FALSE(store.read(QStringLiteral("queue.json")).has_value());
-    EXPECT_FALSE(
-        store.keepCopy(QStringLiteral("queue.json"), QStringLiteral("queue.json.unreadable")));
+    model->setMaxParallel(6);
+    {
+        FileSizeLimit fullDisk(10);
+        model->setMaxParallel(7);
+    }
+    EXPECT_EQ(errors().size(), 2) << "a save that works again re-arms the message";
 }
 
 } // namespace

@@ -25,12 +25,9 @@ CliRun runEncoder(const QStringList& args, const QString& workingDirectory, cons
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home);
-    environment.insert(QStringLiteral("XDG_DATA_HOME"),
-                       QDir(home).filePath(QStringLiteral("data")));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
-                       QDir(home).filePath(QStringLiteral("config")));
-    for (const QString& variable : env)
+    for (const QString& variable : QStringList{"HOME=" + home, "XDG_DATA_HOME=" + home + "/data",
+                                               "XDG_CONFIG_HOME=" + home + "/config"} +
+                                       env)
         environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(workingDirectory);

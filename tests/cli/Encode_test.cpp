@@ -155,8 +155,7 @@ TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDow
     ASSERT_TRUE(QDir().mkpath(m_dir.filePath(QStringLiteral("watch"))));
     const QString watch = QDir(m_dir.filePath(QStringLiteral("watch"))).canonicalPath();
     const QString home = m_dir.filePath(QStringLiteral("home"));
-    const QString out = QDir(m_dir.filePath(QStringLiteral("watch"))).canonicalPath() +
-                        QStringLiteral("/Corvel Output");
+    const QString out = watch + QStringLiteral("/Corvel Output");
     ASSERT_TRUE(QFile::copy(m_clip, m_dir.filePath(QStringLiteral("watch/there.mov"))));
     // Each run copies `arriving` in once it watches, and is interrupted once that is encoded.
     auto watchUntil = [&](const QString& arriving, const QString& encoded) {

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <grp.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -72,12 +73,6 @@ protected:
     QString m_home;
 };
 
-struct LimitRow
-{
-    const char* name;
-    const char* parallel;
-};
-
 // RLIMIT_FSIZE stands in for a full disk: past the limit write() fails, as it does when the
 // disk fills, and the process gets SIGXFSZ, which must not kill it.
 TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobRemovesItsFileAndTheQueueGoesOn)
@@ -88,14 +83,14 @@ TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobRemovesItsFileAndTheQueueGoesOn)
     ASSERT_TRUE(makeMovie(big, 3, QStringLiteral("320x240"), true));
     ASSERT_TRUE(makeMovie(small, 0.5, QStringLiteral("64x48"), false));
 
-    const LimitRow rows[] = {{"one at a time", "1"}, {"both at once", "2"}};
-    for (const LimitRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(row.parallel));
+    // One at a time, then both at once.
+    for (const char* parallel : {"1", "2"}) {
+        SCOPED_TRACE(parallel);
+        const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(parallel));
         const CliRun run =
             runEncoder({QStringLiteral("--json"), QStringLiteral("-p"), QStringLiteral("proxy"),
                         QStringLiteral("--audio"), QStringLiteral("pcm"), QStringLiteral("-j"),
-                        QLatin1StringView(row.parallel), QStringLiteral("-o"), out, big, small},
+                        QLatin1StringView(parallel), QStringLiteral("-o"), out, big, small},
                        m_dir.path(), m_home, {}, 60000, [] {
                            const rlimit limit{kLimit, kLimit};
                            setrlimit(RLIMIT_FSIZE, &limit);
@@ -279,6 +274,41 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
         expected.sort();
         EXPECT_EQ(entries(out), expected);
     }
+}
+
+// A kill -9 mid-encode leaves nothing under the movie's name (its bytes were in a hidden
+// partial file); the next run into the folder clears that file and writes the whole movie.
+TEST_F(FaultsTest, KilledMidEncodeLeavesNoCutOffMovieAndTheNextRunClearsWhatItLeft)
+{
+    const QString source = m_dir.filePath(QStringLiteral("long.mov"));
+    ASSERT_TRUE(makeMovie(source, 4, QStringLiteral("640x360"), true));
+    const QString out = m_dir.filePath(QStringLiteral("out"));
+    const QStringList args{QStringLiteral("--json"),
+                           QStringLiteral("-p"),
+                           QStringLiteral("prores-422-hq"),
+                           QStringLiteral("-o"),
+                           out,
+                           source};
+    const CliRun killed =
+        runEncoder(args, m_dir.path(), m_home, [](const QByteArray& line, qint64 pid) {
+            // Frames are in the file once progress is reported.
+            const QJsonObject event = parseLine(line);
+            if (event.value(QStringLiteral("event")).toString() == u"progress" &&
+                event.value(QStringLiteral("progress")).toDouble() > 0)
+                ::kill(pid_t(pid), SIGKILL);
+        });
+    ASSERT_TRUE(killed.crashed) << "the encode ended before it could be killed";
+    QStringList left = entries(out);
+    ASSERT_EQ(left.size(), 1) << left.join(u' ').toStdString();
+    EXPECT_TRUE(left[0].startsWith(u'.')) << left[0].toStdString() << " poses as a movie";
+
+    const CliRun again = runEncoder(args, m_dir.path(), m_home);
+    EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+    const QList<QJsonObject> finished = eventsNamed(again, "finished");
+    ASSERT_EQ(finished.size(), 1);
+    const QString output = finished[0].value(QStringLiteral("output")).toString();
+    EXPECT_EQ(entries(out), QStringList{QFileInfo(output).fileName()});
+    EXPECT_GT(QFileInfo(output).size(), 100'000);
 }
 
 } // namespace

@@ -56,9 +56,11 @@ const ProResProfileInfo& proResProfileInfo(ProResProfile profile)
 
 int64_t proResFrameBudget(ProResProfile profile, int width, int height)
 {
-    // The rate grows with the frame rate, so a frame's share does not depend on it.
+    // The rate grows with the frame rate, so a frame's share does not depend on it. prores_ks,
+    // the rate users compare with, lands 3-6 % above Apple's figures on detailed pictures.
     const double pixels = double(width) * height / (1920.0 * 1080.0);
-    const double bytes = proResProfileInfo(profile).mbpsAt1080p2997 * 1e6 / 8 / 29.97 * pixels;
+    const double bytes =
+        proResProfileInfo(profile).mbpsAt1080p2997 * 1e6 / 8 / 29.97 * pixels * 1.045;
     return std::max<int64_t>(4096, std::llround(bytes));
 }
 

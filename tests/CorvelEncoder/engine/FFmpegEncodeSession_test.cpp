@@ -1,5 +1,6 @@
 #include "EngineTestSupport.h"
 
+#include "CorvelEncoder/engine/ClaimedOutput.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 
 #include <QElapsedTimer>
@@ -67,7 +68,8 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
             EXPECT_TRUE(run.record->completions.empty()); // nothing reaches its owner
             continue;
         }
-        const QString partial = when >= paused ? run.record->ready[0].first : QString();
+        const QString partial =
+            when >= paused ? partialOutputPath(run.record->ready[0].first) : QString();
         EXPECT_EQ(QFileInfo::exists(partial), when >= paused);
         QElapsedTimer timer;
         timer.start();

@@ -2,6 +2,8 @@
 
 #include "EngineTestSupport.h"
 
+#include "CorvelEncoder/engine/ClaimedOutput.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -67,7 +69,9 @@ TEST(EngineFaults, SourceChangedWhileEncodingFailsAndLeavesNoOutput)
         run.session->pause();
         run.session->start();
         ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
-        EXPECT_TRUE(QFileInfo::exists(run.record->ready[0].first));
+        // Written under a hidden partial name; nothing under the final name until it is whole.
+        EXPECT_TRUE(QFileInfo::exists(partialOutputPath(run.record->ready[0].first)));
+        EXPECT_FALSE(QFileInfo::exists(run.record->ready[0].first));
         if (!error) { // no frame moves while paused
             EXPECT_FALSE(waitFor([&] { return !run.record->progress.empty(); }, 1000));
         }

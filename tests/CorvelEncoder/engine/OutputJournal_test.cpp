@@ -1,6 +1,9 @@
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
 
+#include <QDir>
+#include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include "EngineTestSupport.h"
@@ -13,29 +16,42 @@
 namespace corvel::test {
 namespace {
 
+void touch(const QString& path)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("partial");
+}
+
 TEST(OutputJournal, KeepsWhatWasOpenedAndNeverSettledAcrossProcesses)
 {
     QTemporaryDir dir;
     const QString journalPath = dir.filePath("outputs.journal");
-    const QString a = dir.filePath("a.mov"), b = dir.filePath("b.mov"),
-                  odd = dir.filePath("line\nbreak 100%.mov"), done = dir.filePath("done.mp4");
+    const QString a = dir.filePath("a.mov");
+    const QString b = dir.filePath("b.mov");
+    const QString odd = dir.filePath("line\nbreak 100%.mov");
+    // Still written by a live encode, whose lock shows it.
+    OutputNames names;
+    const auto live = names.claim(dir.path(), QStringLiteral("live"), QStringLiteral("mov"));
+    ASSERT_TRUE(live);
+    for (const QString& path : {a, b, odd})
+        touch(partialOutputPath(path));
     {
         OutputJournal journal(journalPath);
-        for (const QString& path : {a, b, odd, done}) {
-            ASSERT_TRUE(
-                rewrite(path, [](QByteArray& bytes) { return !(bytes = "part").isEmpty(); }));
+        for (const QString& path : {a, b, odd, (*live)->finalPath()})
             journal.opened(path);
-        }
         journal.settled(b);
         journal.settled(dir.filePath("never-opened.mov"));
     }
     // A later start reads what the earlier one left.
     OutputJournal next(journalPath);
-    EXPECT_EQ(next.unsettled(), (QStringList{a, odd, done}));
-    const QStringList removed =
-        next.removeUnsettled([&](const QString& path) { return path == done; });
-    EXPECT_EQ(removed, (QStringList{a, odd}));
-    EXPECT_EQ(filesIn(dir.path()), (QStringList{"b.mov", "done.mp4"})); // journal gone too
+    EXPECT_EQ(next.unsettled(), (QStringList{a, odd, (*live)->finalPath()}));
+    EXPECT_EQ(next.removeUnsettled(), (QStringList{a, odd}));
+    EXPECT_FALSE(QFile::exists(partialOutputPath(a)));
+    EXPECT_FALSE(QFile::exists(partialOutputPath(odd)));
+    EXPECT_TRUE(QFile::exists(partialOutputPath(b))) << "settled: not the journal's to remove";
+    EXPECT_TRUE(QFile::exists((*live)->partialPath()));
+    EXPECT_FALSE(QFile::exists(journalPath));
     EXPECT_TRUE(next.unsettled().isEmpty());
 }
 
@@ -45,29 +61,37 @@ TEST(OutputJournal, ClaimedNamesAreJournaledUntilReleasedFromManyThreads)
     OutputJournal journal(dir.filePath("outputs.journal"));
     OutputNames names;
     names.setJournal(&journal);
-    std::vector<std::jthread> threads;
-    std::vector<QString> paths(8);
+    std::vector<std::thread> threads;
+    std::vector<std::unique_ptr<ClaimedOutput>> claims(8);
     for (int i = 0; i < 8; ++i) {
         threads.emplace_back([&, i] {
-            paths[i] = names.claim(dir.path(), QStringLiteral("clip"), QStringLiteral("mov"))
-                           .value_or(QString());
+            if (auto claim = names.claim(dir.path(), QStringLiteral("clip"), QStringLiteral("mov")))
+                claims[i] = std::move(*claim);
         });
     }
-    threads.clear(); // joins them
-    const QStringList unsettled = journal.unsettled();
-    EXPECT_EQ(unsettled.size(), 8);
-    for (const QString& path : paths)
-        EXPECT_TRUE(unsettled.contains(path)) << path.toStdString();
+    for (std::thread& t : threads)
+        t.join();
+    QStringList paths;
+    for (const auto& claim : claims)
+        paths.append(claim ? claim->finalPath() : QString());
+    QStringList unsettled = journal.unsettled();
+    unsettled.sort();
+    QStringList all = paths;
+    all.sort();
+    EXPECT_EQ(unsettled, all);
+    EXPECT_EQ(QSet<QString>(all.begin(), all.end()).size(), 8);
     for (int i = 0; i < 8; i += 2)
-        names.release(paths[i]);
-    QStringList left = journal.unsettled(), expected{paths[1], paths[3], paths[5], paths[7]};
+        claims[i].reset();
+    QStringList left = journal.unsettled();
     left.sort();
+    QStringList expected{paths[1], paths[3], paths[5], paths[7]};
     expected.sort();
     EXPECT_EQ(left, expected);
     // A name that could not be created is never journaled.
     EXPECT_FALSE(
         names.claim(dir.filePath("missing/folder"), QStringLiteral("x"), QStringLiteral("mov")));
     EXPECT_EQ(journal.unsettled().size(), 4);
+    claims.clear();
 }
 
 } // namespace

@@ -81,4 +81,50 @@ TEST(SecondLaunch, HandsItsMovieToTheRunningInstanceAndExits)
     EXPECT_TRUE(runtimeEntries().isEmpty()) << "the socket is removed at exit";
 }
 
+// A first instance that is stopped cannot take the files: the second launch says so and exits
+// non-zero instead of running beside it, and the files do not arrive when the first resumes.
+TEST(SecondLaunch, AStoppedFirstInstanceTurnsTheLaunchAwayWithAMessage)
+{
+    QTemporaryDir home;
+    const QProcessEnvironment environment = corvel::testing::appEnvironment(home);
+    const QString support = home.filePath("data/Corvel Encoder");
+    QProcess first;
+    first.setProcessEnvironment(environment);
+    first.start(CORVEL_ENCODER_BINARY, {});
+    ASSERT_TRUE(first.waitForStarted());
+    // Listening once the socket exists in the runtime folder.
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return !QDir(home.filePath("runtime"))
+                        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                        .isEmpty();
+        },
+        20000));
+    for (const char* name : {"late.mov", "next.mov"})
+        QFile(home.filePath(name)).open(QIODevice::WriteOnly);
+
+    ::kill(pid_t(first.processId()), SIGSTOP);
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.start(CORVEL_ENCODER_BINARY, {home.filePath("late.mov")});
+    const bool ended = second.waitForFinished(30000);
+    ::kill(pid_t(first.processId()), SIGCONT);
+    ASSERT_TRUE(ended) << "the second launch runs as a second instance";
+    EXPECT_NE(second.exitCode(), 0);
+    EXPECT_TRUE(second.readAllStandardError().contains("already running"));
+
+    QProcess third;
+    third.setProcessEnvironment(environment);
+    third.start(CORVEL_ENCODER_BINARY, {home.filePath("next.mov")});
+    ASSERT_TRUE(third.waitForFinished(20000));
+    EXPECT_EQ(third.exitCode(), 0);
+    // Saved before the launch was told it was taken: a kill now would not lose it.
+    ASSERT_EQ(queueJobs(support).size(), 1);
+    EXPECT_EQ(queueJobs(support).at(0).toObject().value("sourcePath").toString(),
+              home.filePath("next.mov"));
+    ::kill(pid_t(first.processId()), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(queueJobs(support).size(), 1);
+}
+
 } // namespace

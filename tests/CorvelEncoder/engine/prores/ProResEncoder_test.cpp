@@ -192,7 +192,7 @@ TEST(ProResEncoder, RandomFramesAreWellFormedAndDecodeCloseToTheSource)
         SCOPED_TRACE(testing::Message()
                      << "profile " << int(c.profile) << " " << c.width << "x" << c.height
                      << " pattern " << int(c.pattern) << (c.alpha ? " alpha" : ""));
-        ProResFrameSettings s{c.profile, c.width, c.height, 25, c.alpha, 1, 1, 1, 2};
+        ProResFrameSettings s{c.profile, c.width, c.height, 25, c.alpha, 1, 13, 6, 2};
         if (!writer || s.profile != current.profile || s.width != current.width ||
             s.alpha != current.alpha) {
             writer = std::make_unique<ProResFrameWriter>(s);
@@ -203,7 +203,7 @@ TEST(ProResEncoder, RandomFramesAreWellFormedAndDecodeCloseToTheSource)
         std::vector<uint8_t> frame(writer->maxFrameBytes());
         frame.resize(writer->encode(pic.view(), frame.data()));
         const ProResCheck check =
-            checkProResFrame(frame, {c.profile, c.width, c.height, 25, c.alpha, 1, 1, 1});
+            checkProResFrame(frame, {c.profile, c.width, c.height, 25, c.alpha, 1, 13, 6});
         ASSERT_EQ(check.error, "");
         std::string log;
         const double psnr = decodedPsnr(frame, pic, c.profile, log);

@@ -1,0 +1,215 @@
+#include "CorvelEncoder/engine/ClaimedOutput.h"
+
+#include "CorvelEncoder/engine/EncodePlan.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvel {
+
+namespace {
+
+constexpr QLatin1StringView kPartialPrefix{".corvel-partial-"};
+
+QByteArray native(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether `path` names, without following a link, the file open as `fd`.
+bool namesFile(const QString& path, int fd)
+{
+    struct stat held = {};
+    struct stat named = {};
+    return ::fstat(fd, &held) == 0 && ::lstat(native(path).constData(), &named) == 0 &&
+           S_ISREG(named.st_mode) && sameFile(held, named);
+}
+
+QString fdPath(int fd)
+{
+    return QStringLiteral("/proc/self/fd/%1").arg(fd);
+}
+
+} // namespace
+
+QString partialOutputPath(const QString& finalPath)
+{
+    // Fixed length, so a final name at the file system's limit still has a partial name.
+    const QFileInfo info(finalPath);
+    const QByteArray digest =
+        QCryptographicHash::hash(info.fileName().toUtf8(), QCryptographicHash::Sha256)
+            .toHex()
+            .left(16);
+    return QDir(info.path()).filePath(kPartialPrefix + QString::fromLatin1(digest));
+}
+
+bool isPartialOutputName(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\.corvel-partial-[0-9a-f]{16}$"));
+    return pattern.match(name).hasMatch();
+}
+
+bool removeAbandonedPartial(const QString& path)
+{
+    if (!isPartialOutputName(QFileInfo(path).fileName()))
+        return false;
+    const int fd = ::open(native(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // The writer holds the lock from creation to its last step; the kernel drops it with the
+    // process. A lock taken here therefore proves the writer gone.
+    struct stat st = {};
+    bool removed = false;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 && namesFile(path, fd))
+        removed = ::unlink(native(path).constData()) == 0;
+    ::close(fd);
+    return removed;
+}
+
+QStringList removeAbandonedPartials(const QString& folder)
+{
+    QStringList removed;
+    const QDir dir(folder);
+    for (const QString& name :
+         dir.entryList({kPartialPrefix + u'*'}, QDir::Files | QDir::Hidden | QDir::System)) {
+        if (removeAbandonedPartial(dir.filePath(name)))
+            removed.append(dir.filePath(name));
+    }
+    return removed;
+}
+
+std::expected<std::unique_ptr<ClaimedOutput>, int> ClaimedOutput::create(OutputNames& names,
+                                                                         const QString& finalPath)
+{
+    const QString partial = partialOutputPath(finalPath);
+    const int fd = ::open(native(partial).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return std::unexpected(errno);
+    std::unique_ptr<ClaimedOutput> claim(new ClaimedOutput(names, finalPath, partial, fd));
+    // A clean-up that found the new file before it was locked may have removed it; then the
+    // name is taken again from the start.
+    if (::flock(fd, LOCK_EX) != 0 || !namesFile(partial, fd))
+        return std::unexpected(EEXIST);
+    struct stat st = {};
+    ::fstat(fd, &st);
+    claim->m_device = st.st_dev;
+    claim->m_inode = st.st_ino;
+    // Another program may have created the final name after it was chosen.
+    if (::lstat(native(finalPath).constData(), &st) == 0) {
+        claim->discard();
+        return std::unexpected(EEXIST);
+    }
+    if (::access(native(claim->writePath()).constData(), W_OK) != 0) {
+        const int error = errno;
+        claim->discard();
+        return std::unexpected(error);
+    }
+    return claim;
+}
+
+ClaimedOutput::ClaimedOutput(OutputNames& names, QString finalPath, QString partialPath, int fd)
+    : m_names(names), m_finalPath(std::move(finalPath)), m_partialPath(std::move(partialPath)),
+      m_fd(fd)
+{}
+
+ClaimedOutput::~ClaimedOutput()
+{
+    discard();
+}
+
+QString ClaimedOutput::writePath() const
+{
+    return fdPath(m_fd);
+}
+
+bool ClaimedOutput::partialIsOurs() const
+{
+    struct stat st = {};
+    return m_fd >= 0 && ::lstat(native(m_partialPath).constData(), &st) == 0 &&
+           S_ISREG(st.st_mode) && st.st_dev == m_device && st.st_ino == m_inode;
+}
+
+void ClaimedOutput::end()
+{
+    if (m_fd < 0)
+        return;
+    ::close(m_fd);
+    m_fd = -1;
+    m_names.release(m_finalPath);
+}
+
+void ClaimedOutput::discard()
+{
+    if (partialIsOurs())
+        ::unlink(native(m_partialPath).constData());
+    end();
+}
+
+std::expected<QString, int> ClaimedOutput::commit()
+{
+    if (m_fd < 0)
+        return std::unexpected(EBADF);
+    // On disk before it is given its name, so a power cut cannot leave a hollow movie there.
+    if (::fsync(m_fd) != 0)
+        return std::unexpected(errno);
+    const QFileInfo info(m_finalPath);
+    const QString name = info.fileName();
+    const int dot = int(name.lastIndexOf(u'.'));
+    const QString base = dot > 0 ? name.left(dot) : name;
+    const QString ext = dot > 0 ? name.mid(dot + 1) : QString();
+
+    QString target = m_finalPath;
+    QString extra; // a further name reserved because another file took the first
+    int error = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // A new link to the very file held open: it fails rather than replace anything, and
+        // nothing put under the partial name meanwhile can be moved into place instead.
+        if (::linkat(AT_FDCWD, native(writePath()).constData(), AT_FDCWD,
+                     native(target).constData(), AT_SYMLINK_FOLLOW) == 0) {
+            error = 0;
+            if (partialIsOurs())
+                ::unlink(native(m_partialPath).constData());
+            break;
+        }
+        error = errno;
+        if (error != EEXIST && partialIsOurs()) {
+            // File systems without hard links (FAT and the like) still rename without replacing.
+            if (::renameat2(AT_FDCWD, native(m_partialPath).constData(), AT_FDCWD,
+                            native(target).constData(), RENAME_NOREPLACE) == 0) {
+                error = 0;
+                break;
+            }
+            error = errno;
+        }
+        if (error != EEXIST)
+            break;
+        if (!extra.isEmpty())
+            m_names.release(extra);
+        extra = target = m_names.reserve(info.path(), base, ext);
+    }
+    if (!extra.isEmpty())
+        m_names.release(extra);
+    if (error)
+        return std::unexpected(error);
+    end();
+    return target;
+}
+
+} // namespace corvel

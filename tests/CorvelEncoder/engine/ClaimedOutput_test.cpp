@@ -1,0 +1,107 @@
+#include "CorvelEncoder/engine/ClaimedOutput.h"
+#include "CorvelEncoder/engine/EncodePlan.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace corvel::test {
+namespace {
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Opens and writes the way FFmpeg's file protocol does: by path, following links, truncating.
+bool writeLikeTheMuxer(const QString& path, const QByteArray& bytes)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    return ::close(fd) == 0 && ok;
+}
+
+// Another local user in a shared folder (mode 777, no sticky bit) plants links between the
+// claim and the writing, at the partial name and at the final name. The encode writes only
+// into the file it created, never through their links, and replaces nothing of theirs.
+TEST(ClaimedOutput, PlantedLinksAreNeitherWrittenThroughNorReplaced)
+{
+    const struct
+    {
+        const char* name;
+        bool atPartial;
+        bool atFinal;
+    } rows[] = {{"link over the partial file", true, false},
+                {"link at the final name", false, true},
+                {"both", true, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        const QString victim = dir.filePath("victim");
+        ASSERT_TRUE(writeLikeTheMuxer(victim, "secret"));
+        OutputNames names;
+        auto claim = names.claim(dir.path(), QStringLiteral("a_H264"), QStringLiteral("mp4"));
+        ASSERT_TRUE(claim);
+        ClaimedOutput& output = **claim;
+        EXPECT_EQ(output.finalPath(), dir.filePath("a_H264.mp4"));
+        EXPECT_FALSE(QFile::exists(output.finalPath())) << "nothing under the name until done";
+        if (row.atPartial) {
+            ASSERT_EQ(::unlink(QFile::encodeName(output.partialPath()).constData()), 0);
+            ASSERT_TRUE(QFile::link(victim, output.partialPath()));
+        }
+        if (row.atFinal)
+            ASSERT_TRUE(QFile::link(victim, output.finalPath()));
+
+        ASSERT_TRUE(writeLikeTheMuxer(output.writePath(), "movie"));
+        const auto placed = output.commit();
+        if (row.atPartial) {
+            // Our file lost its only name to the planted link: nothing to publish.
+            EXPECT_FALSE(placed);
+        } else {
+            ASSERT_TRUE(placed);
+            EXPECT_EQ(contents(*placed), "movie");
+            EXPECT_EQ(*placed, row.atFinal ? dir.filePath("a_H264-2.mp4") : output.finalPath());
+        }
+        EXPECT_EQ(contents(victim), "secret");
+        EXPECT_EQ(QFileInfo(output.finalPath()).isSymLink(), row.atFinal);
+        EXPECT_EQ(QFileInfo(output.partialPath()).isSymLink(), row.atPartial)
+            << "a file that is not ours stays";
+        claim->reset();
+        EXPECT_EQ(contents(victim), "secret");
+    }
+}
+
+// A kill leaves the partial file, unlocked; the next claim in the folder removes it, and never
+// one another encode still writes.
+TEST(ClaimedOutput, TheNextClaimClearsOnlyAbandonedPartials)
+{
+    QTemporaryDir dir;
+    OutputNames names;
+    auto live = names.claim(dir.path(), QStringLiteral("live"), QStringLiteral("mov"));
+    ASSERT_TRUE(live);
+    const QString abandoned = partialOutputPath(dir.filePath("killed.mov"));
+    ASSERT_TRUE(writeLikeTheMuxer(abandoned, "cut off"));
+    ASSERT_TRUE(writeLikeTheMuxer(dir.filePath(".corvel-partial-mine"), "a user's file"));
+
+    OutputNames nextRun;
+    auto next = nextRun.claim(dir.path(), QStringLiteral("killed"), QStringLiteral("mov"));
+    ASSERT_TRUE(next);
+    EXPECT_EQ((*next)->finalPath(), dir.filePath("killed.mov")) << "its name is free again";
+    EXPECT_TRUE(QFile::exists((*live)->partialPath()));
+    EXPECT_TRUE(QFile::exists(dir.filePath(".corvel-partial-mine")));
+    next->reset();
+    live->reset();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{".corvel-partial-mine"});
+}
+
+} // namespace
+} // namespace corvel::test
