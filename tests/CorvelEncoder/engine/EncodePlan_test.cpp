@@ -69,33 +69,23 @@ TEST(EncodePlan, RateSizeNotesAndSummary)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        QTemporaryDir folder;
-        JobSettings settings = settingsFor(row.codec, row.audio, folder.path());
+        QTemporaryDir scratch;
+        const QString folder = scratch.filePath(QStringLiteral("made/with/parents"));
+        JobSettings settings = settingsFor(row.codec, row.audio, folder);
         settings.body.frameRate = row.rate;
         const auto plan = makePlan(media1080(row.sourceFps, row.alpha, row.sourceAudio), settings,
                                    QStringLiteral("/nowhere/clip.mov"), kNow);
         ASSERT_TRUE(plan.has_value());
         EXPECT_DOUBLE_EQ(plan->fps, row.fps);
         EXPECT_EQ(plan->frameDuration, row.frameDuration);
-        EXPECT_EQ(plan->renderSize, (PixelSize{1920, 1080}));
         EXPECT_EQ(plan->summary, QString::fromUtf8(row.summary));
         EXPECT_EQ(plan->fileType,
                   plan->outputPath.endsWith(u".mp4") ? FileType::mpeg4 : FileType::quickTime);
-        EXPECT_EQ(QFileInfo(plan->outputPath).absolutePath(), QDir(folder.path()).absolutePath());
+        EXPECT_EQ(QFileInfo(plan->outputPath).absolutePath(), QDir(folder).absolutePath());
+        EXPECT_TRUE(QFileInfo(folder).isDir());
         EXPECT_TRUE(OutputNames::shared().isReserved(plan->outputPath));
         OutputNames::shared().release(plan->outputPath);
     }
-}
-
-TEST(EncodePlan, OutputFolderIsCreatedWithItsParents)
-{
-    QTemporaryDir scratch;
-    const QString nested = scratch.path() + QStringLiteral("/a/b/c");
-    auto plan = makePlan(media1080(), settingsFor(Codec::h264, AudioMode::aac, nested),
-                         QStringLiteral("/nowhere/clip.mov"), kNow);
-    ASSERT_TRUE(plan.has_value());
-    EXPECT_TRUE(QFileInfo(nested).isDir());
-    OutputNames::shared().release(plan->outputPath);
 }
 
 TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
@@ -110,52 +100,68 @@ TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
     {
         const char* name;
         QString output;
-        PixelSize custom; // for a custom size
-        PixelSize source; // stored, before rotation
+        int customWidth, customHeight; // 0: the source's size
+        int sourceWidth, sourceHeight; // stored, before rotation
         QString message;
     };
-    const PixelSize hd{1920, 1080};
     const Row rows[] = {
-        {"folder under a file",
-         file.fileName() + "/x",
-         {},
-         hd,
-         QStringLiteral("Could not create the output folder. Not a directory.")},
+        {"folder under a file", file.fileName() + "/x", 0, 0, 1920, 1080,
+         "Could not create the output folder. Not a directory."},
         // The source is not on disk yet, so the unique name lands exactly on it.
-        {"the source's own name",
-         folder.path(),
-         {},
-         hd,
-         QStringLiteral("Refusing to overwrite the source file.")},
-        {"output beyond 8K",
-         folder.path(),
-         {16384, 16384},
-         hd,
-         QStringLiteral("The output size 16384×9216") + tooLarge},
-        {"source beyond 8K",
-         folder.path(),
-         {},
-         {16000, 12000},
-         QStringLiteral("The source size 16000×12000") + tooLarge},
+        {"the source's own name", folder.path(), 0, 0, 1920, 1080,
+         "Refusing to overwrite the source file."},
+        {"output beyond 8K", folder.path(), 16384, 16384, 1920, 1080,
+         "The output size 16384×9216" + tooLarge},
+        {"source beyond 8K", folder.path(), 0, 0, 16000, 12000,
+         "The source size 16000×12000" + tooLarge},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         JobSettings settings = settingsFor(Codec::proRes422HQ, AudioMode::pcm, row.output);
         settings.body.namingPattern = QStringLiteral("{name}");
-        if (row.custom.width > 0) {
+        if (row.customWidth > 0) {
             settings.body.resolution = ResolutionMode::custom;
-            settings.body.customWidth = row.custom.width;
-            settings.body.customHeight = row.custom.height;
+            settings.body.customWidth = row.customWidth;
+            settings.body.customHeight = row.customHeight;
         }
         InspectedMedia media = media1080();
-        media.naturalWidth = static_cast<double>(row.source.width);
-        media.naturalHeight = static_cast<double>(row.source.height);
+        media.naturalWidth = row.sourceWidth;
+        media.naturalHeight = row.sourceHeight;
         const QString source = folder.filePath(QStringLiteral("clip.mov"));
         const auto plan = makePlan(media, settings, source, kNow);
         ASSERT_FALSE(plan.has_value());
         EXPECT_EQ(plan.error().description(), row.message);
         EXPECT_EQ(filesIn(folder.path()), QStringList{QStringLiteral("plain")});
         EXPECT_FALSE(OutputNames::shared().isReserved(source));
+    }
+}
+
+// Names taken on disk by someone other than this process.
+TEST(EncodePlan, NameTakenByALinkOrFolderIsNeitherFollowedNorReplaced)
+{
+    for (const QString taker : {"dangling link", "link to a file elsewhere", "folder"}) {
+        SCOPED_TRACE(taker.toStdString());
+        QTemporaryDir folder, elsewhere;
+        const QString taken = folder.filePath(QStringLiteral("clip.mov"));
+        const QString target = elsewhere.filePath(QStringLiteral("target.mov"));
+        if (taker.startsWith(u"link")) { // holding something worth keeping
+            ASSERT_TRUE(
+                rewrite(target, [](QByteArray& bytes) { return !(bytes = "keep").isEmpty(); }));
+        }
+        ASSERT_TRUE(taker == u"folder" ? QDir().mkdir(taken) : QFile::link(target, taken));
+        JobSettings settings = settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path());
+        settings.body.namingPattern = QStringLiteral("{name}");
+        const auto plan =
+            makePlan(media1080(), settings, QStringLiteral("/nowhere/clip.mov"), kNow);
+        ASSERT_TRUE(plan.has_value()) << plan.error().description().toStdString();
+        EXPECT_EQ(plan->outputPath, folder.filePath(QStringLiteral("clip-2.mov")));
+        const QFileInfo claimed(partialOutputPath(plan->outputPath)); // written there first
+        EXPECT_TRUE(claimed.isFile() && !claimed.isSymLink());
+        OutputNames::shared().release(plan->outputPath);
+        EXPECT_EQ(filesIn(elsewhere.path()),
+                  taker.startsWith(u"link") ? QStringList{"target.mov"} : QStringList());
+        EXPECT_EQ(QFileInfo(target).size(), taker.startsWith(u"link") ? 4 : 0);
+        EXPECT_TRUE(QFileInfo(taken).isSymLink() || QFileInfo(taken).isDir());
     }
 }
 

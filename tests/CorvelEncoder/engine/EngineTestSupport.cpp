@@ -2,11 +2,6 @@
 
 #include "CorvelEncoder/engine/FFmpegSetup.h"
 
-extern "C" {
-#include <libavutil/error.h>
-#include <libavutil/log.h>
-}
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,6 +10,7 @@ extern "C" {
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 #include <QUuid>
 
@@ -26,115 +22,119 @@ namespace {
 
 QString fixtureFolder()
 {
-    const QString folder = QStringLiteral(CORVEL_ENGINE_FIXTURES);
+    // Named after the fixtures' make-up, so a build tree holding older ones makes them anew.
+    const QString folder = QStringLiteral(CORVEL_ENGINE_FIXTURES "/160x120");
     QDir().mkpath(folder);
     return folder;
 }
 
-QStringList lavfiVideo(const QString& size, const QString& rate, const QString& seconds)
-{
-    return {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-            QStringLiteral("testsrc2=size=%1:rate=%2:duration=%3").arg(size, rate, seconds)};
-}
-
 bool make(Source source, const QString& path)
 {
-    const QStringList x264 = {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"};
+    const QStringList clip = video("160x120", 2);
     switch (source) {
     case Source::h264Aac:
-        return runFFmpeg(lavfiVideo("320x240", "25", "2") +
-                         QStringList{"-f", "lavfi", "-i",
-                                     "sine=frequency=440:sample_rate=44100:duration=2", "-ac",
-                                     "2"} +
-                         x264 + QStringList{"-bf", "3", "-c:a", "aac", "-shortest", path});
+        return runFFmpeg(clip +
+                         args("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 "
+                              "-ac 2 -bf 3 -c:a aac -shortest") +
+                         kX264 + QStringList{path});
     case Source::proResAlpha:
-        return runFFmpeg(lavfiVideo("320x240", "25", "2") +
-                         QStringList{"-vf", "format=yuva444p10le", "-c:v", "prores_ks",
-                                     "-profile:v", "4444", path});
+        return runFFmpeg(clip + args("-vf format=yuva444p10le -c:v prores_ks -profile:v 4444") +
+                         QStringList{path});
     case Source::rotated: {
         const QString plain = path + QStringLiteral(".plain.mp4");
-        const bool ok =
-            runFFmpeg(lavfiVideo("320x240", "25", "2") + x264 + QStringList{plain}) &&
-            runFFmpeg({"-i", plain, "-c", "copy", "-metadata:s:v:0", "rotate=90", path});
+        const bool ok = runFFmpeg(clip + kX264 + QStringList{plain}) &&
+                        runFFmpeg(QStringList{"-i", plain} +
+                                  args("-c copy -metadata:s:v:0 rotate=90") + QStringList{path});
         QFile::remove(plain);
         return ok;
     }
     case Source::pcm96k6ch:
-        return runFFmpeg(lavfiVideo("320x240", "25", "2") +
-                         QStringList{"-f", "lavfi", "-i",
-                                     "anullsrc=sample_rate=96000:channel_layout=5.1", "-t", "2"} +
-                         x264 +
-                         QStringList{"-color_primaries", "smpte170m", "-color_trc", "smpte170m",
-                                     "-colorspace", "smpte170m", "-c:a", "pcm_s24le", path});
+        return runFFmpeg(clip +
+                         args("-f lavfi -i anullsrc=sample_rate=96000:channel_layout=5.1 -t 2 "
+                              "-color_primaries smpte170m -color_trc smpte170m -colorspace "
+                              "smpte170m -c:a pcm_s24le") +
+                         kX264 + QStringList{path});
     case Source::unreadableAudio:
         // The sample entry's format renamed, so no decoder claims it.
-        return runFFmpeg(lavfiVideo("320x240", "25", "2") +
-                         QStringList{"-f", "lavfi", "-i", "sine=duration=2"} + x264 +
-                         QStringList{"-c:a", "pcm_s16le", path}) &&
+        return runFFmpeg(clip + args("-f lavfi -i sine=duration=2 -c:a pcm_s16le") + kX264 +
+                         QStringList{path}) &&
                rewrite(path, [](QByteArray& bytes) {
                    const qsizetype at = bytes.indexOf("sowt");
                    return at > 0 && !bytes.replace(at, 4, "zzzz").isEmpty();
                });
-    case Source::audioOnly:
-        return runFFmpeg({"-f", "lavfi", "-i", "sine=duration=2", "-c:a", "aac", path});
     case Source::layoutSwitch:
-        return joined(path, {lavfiVideo("320x240", "25", "1") +
-                                 QStringList{"-f", "lavfi", "-i", "sine=duration=1", "-ac", "6"} +
-                                 x264 + QStringList{"-c:a", "aac"},
-                             lavfiVideo("320x240", "25", "1") +
-                                 QStringList{"-f", "lavfi", "-i",
-                                             "sine=duration=1:sample_rate=48000", "-ac", "2"} +
-                                 x264 + QStringList{"-c:a", "aac", "-output_ts_offset", "1"}});
-    case Source::truncated:
-    case Source::truncatedIndexFirst:
-        return runFFmpeg(lavfiVideo("320x240", "25", "2") + x264 +
-                         (source == Source::truncated ? QStringList()
-                                                      : QStringList{"-movflags", "+faststart"}) +
-                         QStringList{path}) &&
-               rewrite(path, [](QByteArray& bytes) {
-                   bytes.truncate(bytes.size() / 2);
-                   return true;
-               });
-    case Source::notAMovie:
-        return rewrite(path, [](QByteArray& bytes) {
-            bytes = "This is a shopping list, not a movie.\n";
-            return true;
-        });
-    case Source::zeroLength:
-        return rewrite(path, [](QByteArray&) { return true; });
-    case Source::onePixelWide:
-        return runFFmpeg({"-f", "lavfi", "-i", "color=size=2x16:rate=25:duration=1", "-vf",
-                          "scale=1:16", "-c:v", "rawvideo", "-pix_fmt", "gray", path});
+        return joined(
+            path, {video("160x120", 1) + args("-f lavfi -i sine=duration=1 -ac 6 -c:a aac") + kX264,
+                   video("160x120", 1) +
+                       args("-f lavfi -i sine=duration=1:sample_rate=48000 -ac 2 -c:a "
+                            "aac -output_ts_offset 1") +
+                       kX264});
     }
     return false;
 }
 
-const char* fileName(Source source)
+// What `program` printed, standard output then standard error.
+QByteArray outputOf(const QString& program, const QStringList& args)
 {
-    static const char* const names[] = {
-        "h264-bframes-aac.mov", "prores-alpha.mov", "rotated.mp4",     "pcm96k-6ch.mov",
-        "unreadable-audio.mov", "audio-only.m4a",   "truncated.mov",   "truncated-index-first.mov",
-        "layout-switch.ts",     "not-a-movie.mov",  "zero-length.mov", "one-pixel.mov"};
-    return names[static_cast<int>(source)];
+    QProcess process;
+    process.start(program, args);
+    process.waitForFinished(120'000);
+    return process.readAllStandardOutput() + process.readAllStandardError();
+}
+
+EncodeCallbacks recordingCallbacks(const std::shared_ptr<SessionRecord>& record)
+{
+    // Each call first counts itself when it comes after the outcome.
+    const auto late = [record] {
+        record->callbacksAfterCompletion += record->done();
+    };
+    EncodeCallbacks callbacks;
+    callbacks.onProgress = [=](double fraction, std::optional<double> eta) {
+        late(), record->progress.emplace_back(fraction, eta);
+    };
+    callbacks.onLog = [=](const QString& text, bool isError) {
+        late(), record->logs.emplace_back(text, isError);
+    };
+    callbacks.onReady = [=](const QString& path, bool hardware) {
+        late(), record->ready.emplace_back(path, hardware);
+    };
+    callbacks.onComplete = [=](const EncodeResult& result) {
+        late(), record->completions.push_back(result);
+    };
+    return callbacks;
 }
 
 } // namespace
 
 QString sourcePath(Source source)
 {
-    const QString path = fixtureFolder() + u'/' + QLatin1StringView(fileName(source));
+    static const char* const names[] = {"h264-bframes-aac.mov", "prores-alpha.mov",
+                                        "rotated.mp4",          "pcm96k-6ch.mov",
+                                        "unreadable-audio.mov", "layout-switch.ts"};
+    const QLatin1StringView name(names[static_cast<int>(source)]);
+    const QString path = fixtureFolder() + u'/' + name;
     if (QFileInfo::exists(path))
         return path;
     // Made under a private name first: several test processes may ask at once.
     const QString partial = fixtureFolder() + QStringLiteral("/tmp-") +
-                            QUuid::createUuid().toString(QUuid::WithoutBraces) + u'-' +
-                            QLatin1StringView(fileName(source));
+                            QUuid::createUuid().toString(QUuid::WithoutBraces) + u'-' + name;
     const bool made = make(source, partial);
-    EXPECT_TRUE(made) << "could not make " << fileName(source);
+    EXPECT_TRUE(made) << "could not make " << name.data();
     if (made && !QFileInfo::exists(path))
         QFile::rename(partial, path);
     QFile::remove(partial);
     return path;
+}
+
+QStringList args(const QString& line)
+{
+    return line.split(u' ', Qt::SkipEmptyParts);
+}
+
+QStringList video(const QString& size, double seconds)
+{
+    return args(
+        QStringLiteral("-f lavfi -i testsrc2=size=%1:rate=25:duration=%2").arg(size).arg(seconds));
 }
 
 bool joined(const QString& path, const QList<QStringList>& segments)
@@ -168,13 +168,25 @@ bool runFFmpeg(const QStringList& args)
            process.exitCode() == 0;
 }
 
+QList<double> ffmpegReport(const QStringList& args, const QString& key)
+{
+    QList<double> values;
+    const QRegularExpression number(QRegularExpression::escape(key) + R"( *(inf|[-0-9.]+))");
+    for (auto it =
+             number.globalMatch(outputOf("ffmpeg", QStringList{"-nostdin", "-hide_banner"} + args +
+                                                       QStringList{"-f", "null", "-"}));
+         it.hasNext();) {
+        const QString value = it.next().captured(1);
+        values << (value == u"inf" ? 100.0 : value.toDouble());
+    }
+    return values;
+}
+
 QJsonObject probe(const QString& path)
 {
-    QProcess process;
-    process.start(QStringLiteral("ffprobe"),
-                  {"-v", "error", "-show_streams", "-show_format", "-of", "json", path});
-    process.waitForFinished(60'000);
-    return QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    return QJsonDocument::fromJson(outputOf("ffprobe", {"-v", "error", "-show_streams",
+                                                        "-show_format", "-of", "json", path}))
+        .object();
 }
 
 QJsonObject streamOf(const QJsonObject& probe, const QString& type)
@@ -188,41 +200,8 @@ QJsonObject streamOf(const QJsonObject& probe, const QString& type)
 
 QString decodeErrors(const QString& path)
 {
-    QProcess process;
-    process.start(QStringLiteral("ffmpeg"),
-                  {"-v", "error", "-nostdin", "-i", path, "-f", "null", "-"});
-    process.waitForFinished(120'000);
-    return QString::fromUtf8(process.readAllStandardError() + process.readAllStandardOutput());
-}
-
-QStringList SessionRecord::logTexts() const
-{
-    QStringList texts;
-    for (const auto& [text, isError] : logs)
-        texts << text;
-    return texts;
-}
-
-EncodeCallbacks recordingCallbacks(const std::shared_ptr<SessionRecord>& record)
-{
-    EncodeCallbacks callbacks;
-    callbacks.onProgress = [record](double fraction, std::optional<double> eta) {
-        record->callbacksAfterCompletion += record->done();
-        record->progress.emplace_back(fraction, eta);
-    };
-    callbacks.onLog = [record](const QString& text, bool isError) {
-        record->callbacksAfterCompletion += record->done();
-        record->logs.emplace_back(text, isError);
-    };
-    callbacks.onReady = [record](const QString& path, bool hardware) {
-        record->callbacksAfterCompletion += record->done();
-        record->ready.push_back({path, hardware});
-    };
-    callbacks.onComplete = [record](const EncodeResult& result) {
-        record->callbacksAfterCompletion += record->done();
-        record->completions.push_back(result);
-    };
-    return callbacks;
+    return QString::fromUtf8(
+        outputOf("ffmpeg", {"-v", "error", "-nostdin", "-i", path, "-f", "null", "-"}));
 }
 
 bool waitFor(const std::function<bool()>& condition, int msecs)
@@ -236,48 +215,6 @@ bool waitFor(const std::function<bool()>& condition, int msecs)
         QThread::msleep(2);
     }
     return true;
-}
-
-namespace {
-
-class FailingEncoder final : public VideoEncoder
-{
-public:
-    FailingEncoder(std::unique_ptr<VideoEncoder> inner, int failAt)
-        : m_inner(std::move(inner)), m_failAt(failAt)
-    {}
-    AVCodecContext* context() const override { return m_inner->context(); }
-    int sendFrame(const AVFrame* frame) override
-    {
-        if (frame && ++m_frames >= m_failAt)
-            return AVERROR(EIO);
-        return m_inner->sendFrame(frame);
-    }
-    int receivePacket(AVPacket* packet) override { return m_inner->receivePacket(packet); }
-
-private:
-    std::unique_ptr<VideoEncoder> m_inner;
-    int m_failAt;
-    int m_frames = 0;
-};
-
-} // namespace
-
-std::expected<std::unique_ptr<VideoEncoder>, QString>
-ScriptedEncoderChoice::open(const VideoSettings& settings, bool globalHeader)
-{
-    if (settings.hardware) {
-        ++hardwareOpens;
-        if (refuseHardware)
-            return std::unexpected(QStringLiteral("No such device."));
-    }
-    VideoSettings software = settings;
-    software.hardware = false;
-    auto encoder = FFmpegEncoderChoice::open(software, globalHeader);
-    const int failAt = settings.hardware ? hardwareFailsAtFrame : softwareFailsAtFrame;
-    if (!encoder || failAt == 0)
-        return encoder;
-    return std::make_unique<FailingEncoder>(std::move(*encoder), failAt);
 }
 
 Encode startSession(const QString& source, const JobSettings& settings,
@@ -302,15 +239,6 @@ void finish(Encode& run)
     EXPECT_EQ(run.record->callbacksAfterCompletion, 0);
 }
 
-EncodeResult encodeFile(const QString& source, const JobSettings& settings)
-{
-    Encode run = startSession(source, settings);
-    finish(run);
-    if (run.record->completions.empty())
-        return std::unexpected(EncodeFailure::message(QStringLiteral("no outcome")));
-    return run.record->completions.front();
-}
-
 JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirectory)
 {
     JobSettings settings;
@@ -325,6 +253,13 @@ JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirec
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+int entriesIn(const char* procFolder)
+{
+    return static_cast<int>(QDir(QString::fromLatin1(procFolder))
+                                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                                .size());
 }
 
 } // namespace corvel::test

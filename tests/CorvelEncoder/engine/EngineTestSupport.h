@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,26 +22,28 @@ inline void PrintTo(const QString& text, std::ostream* os)
 namespace corvel::test {
 
 // Tiny sources made with the ffmpeg program on first use and kept in the build tree, so the
-// test processes ctest starts one by one share them.
+// test processes ctest starts one by one share them. Video is 2 s of 160x120 at 25 fps.
 enum class Source
 {
-    h264Aac,             // 2 s 320x240 25 fps H.264 (B-frames), stereo AAC 44.1 kHz
-    proResAlpha,         // ProRes 4444 with an alpha plane, no audio
-    rotated,             // 320x240 H.264 turned a quarter turn by its display matrix
-    pcm96k6ch,           // H.264 tagged smpte170m with 96 kHz 6-channel 24-bit PCM
-    unreadableAudio,     // H.264 with an audio track of an unknown format
-    audioOnly,           // AAC in .m4a
-    truncated,           // first half of an H.264 .mov whose index sits at the end
-    truncatedIndexFirst, // the same cut from a movie whose index comes first
-    layoutSwitch,        // MPEG-TS whose AAC turns from 6 ch 44.1 kHz to stereo 48 kHz at 1 s
-    notAMovie,           // text with a movie's extension
-    zeroLength,          // empty .mov
-    onePixelWide,        // 1x16 raw grey video
+    h264Aac,         // H.264 (B-frames), stereo AAC 44.1 kHz
+    proResAlpha,     // ProRes 4444 with an alpha plane, no audio
+    rotated,         // H.264 turned a quarter turn by its display matrix
+    pcm96k6ch,       // H.264 tagged smpte170m with 96 kHz 6-channel 24-bit PCM
+    unreadableAudio, // H.264 with an audio track of an unknown format
+    layoutSwitch,    // MPEG-TS whose AAC turns from 6 ch 44.1 kHz to stereo 48 kHz at 1 s
 };
 
 QString sourcePath(Source source);
+// `line` split at its spaces: ffmpeg arguments that hold none.
+QStringList args(const QString& line);
+// ffmpeg input arguments for `seconds` of a 25 fps test picture of `size`.
+QStringList video(const QString& size, double seconds);
+// ffmpeg output arguments for quick 4:2:0 H.264.
+inline const QStringList kX264 = {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"};
 // Runs ffmpeg with `args`; true when it exited 0.
 bool runFFmpeg(const QStringList& args);
+// The numbers following `key` in what ffmpeg prints reading `args` to a null output.
+QList<double> ffmpegReport(const QStringList& args, const QString& key);
 // Edits the bytes of `path` (created empty when missing) in place; false when `edit` is.
 bool rewrite(const QString& path, const std::function<bool(QByteArray& bytes)>& edit);
 // MPEG-TS segments, each made by ffmpeg `args` plus its path, joined end to end at `path` as
@@ -58,40 +59,17 @@ QString decodeErrors(const QString& path);
 // Every callback a session delivered, in order.
 struct SessionRecord
 {
-    struct Ready
-    {
-        QString path;
-        bool hardware;
-    };
-    std::vector<std::pair<double, std::optional<double>>> progress;
-    std::vector<std::pair<QString, bool>> logs;
-    std::vector<Ready> ready;
+    std::vector<std::pair<double, std::optional<double>>> progress; // fraction, estimate
+    std::vector<std::pair<QString, bool>> logs;                     // text, is an error
+    std::vector<std::pair<QString, bool>> ready;                    // output, hardware
     std::vector<EncodeResult> completions;
     int callbacksAfterCompletion = 0;
 
     bool done() const { return !completions.empty(); }
-    QStringList logTexts() const;
 };
 
-EncodeCallbacks recordingCallbacks(const std::shared_ptr<SessionRecord>& record);
 // Runs the event loop until `condition` holds or `msecs` pass; returns the condition.
 bool waitFor(const std::function<bool()>& condition, int msecs);
-
-// A "hardware" encoder for tests: software underneath, refusing to open or failing on a
-// chosen frame.
-class ScriptedEncoderChoice final : public FFmpegEncoderChoice
-{
-public:
-    bool hardwarePresent = true;
-    bool refuseHardware = false;
-    int hardwareFailsAtFrame = 0; // 1-based; 0 never
-    int softwareFailsAtFrame = 0;
-    std::atomic<int> hardwareOpens = 0;
-
-    bool hasHardware(Codec) override { return hardwarePresent; }
-    std::expected<std::unique_ptr<VideoEncoder>, QString> open(const VideoSettings& settings,
-                                                               bool globalHeader) override;
-};
 
 constexpr int kEncodeTimeoutMs = 60'000;
 
@@ -105,11 +83,11 @@ Encode startSession(const QString& source, const JobSettings& settings,
                     std::shared_ptr<EncoderChoice> encoders = nullptr, bool start = true);
 // Waits for the outcome, then a little longer to catch anything delivered after it.
 void finish(Encode& run);
-// Encodes `source` to the end; the outcome.
-EncodeResult encodeFile(const QString& source, const JobSettings& settings);
 
 JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirectory);
 // Files in `folder`, names only.
 QStringList filesIn(const QString& folder);
+// Open file descriptors or running threads of this process ("/proc/self/fd" or "task").
+int entriesIn(const char* procFolder);
 
 } // namespace corvel::test

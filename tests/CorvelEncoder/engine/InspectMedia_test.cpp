@@ -2,7 +2,6 @@
 
 #include "CorvelEncoder/engine/InspectMedia.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -12,43 +11,33 @@
 namespace corvel::test {
 namespace {
 
-TEST(InspectMedia, DescribesGeneratedSources)
+// Size, rate, duration, audio and colour tags show in every encode of these sources; what an
+// encode cannot show is checked here.
+TEST(InspectMedia, NamesTheCodecAndTellsAudioFromAnUnreadableTrack)
 {
     struct Row
     {
         Source source;
-        SourceInfo info;
-        std::optional<AudioTags> audio;
-        std::optional<QString> colour;
+        const char* codec;
+        bool hasAudio, hasAlpha, hasAudioStream;
     };
-    const QString smpte = QStringLiteral("smpte170m");
     const Row rows[] = {
-        {Source::h264Aac, {320, 240, 25, 2, true, false, "H.264"}, AudioTags{44100, 2}, {}},
-        {Source::rotated, {240, 320, 25, 2, false, false, "H.264"}, {}, {}},
-        {Source::proResAlpha, {320, 240, 25, 2, false, true, "ProRes 4444"}, {}, {}},
-        {Source::pcm96k6ch, {320, 240, 25, 2, true, false, "H.264"}, AudioTags{96000, 6}, smpte},
+        {Source::h264Aac, "H.264", true, false, true},
+        {Source::proResAlpha, "ProRes 4444", false, true, false},
         // MPEG-TS names its streams by type, not by four characters.
-        {Source::layoutSwitch, {320, 240, 25, 2, true, false, "H.264"}, AudioTags{44100, 6}, {}},
+        {Source::layoutSwitch, "H.264", true, false, true},
         // An audio track of unknown format is kept, but not counted as audio.
-        {Source::unreadableAudio, {320, 240, 25, 2, false, false, "H.264"}, {}, {}},
+        {Source::unreadableAudio, "H.264", false, false, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(static_cast<int>(row.source));
         const auto media = inspectMedia(sourcePath(row.source));
         ASSERT_TRUE(media.has_value()) << media.error().description().toStdString();
-        EXPECT_EQ(media->info.width, row.info.width);
-        EXPECT_EQ(media->info.height, row.info.height);
-        EXPECT_NEAR(media->info.frameRate, row.info.frameRate, 0.001);
-        EXPECT_NEAR(media->info.duration, row.info.duration, 0.1);
-        EXPECT_EQ(media->info.hasAudio, row.info.hasAudio);
-        EXPECT_EQ(media->info.hasAlpha, row.info.hasAlpha);
-        EXPECT_EQ(media->info.videoCodec, row.info.videoCodec);
-        EXPECT_EQ(media->audio, row.audio);
-        EXPECT_EQ(media->audioStream >= 0,
-                  row.source != Source::rotated && row.source != Source::proResAlpha);
-        EXPECT_EQ(media->color.primaries, row.colour);
-        EXPECT_EQ(media->color.transfer, row.colour);
-        EXPECT_EQ(media->color.matrix, row.colour);
+        EXPECT_EQ(media->info.videoCodec, QLatin1StringView(row.codec));
+        EXPECT_EQ(media->info.hasAudio, row.hasAudio);
+        EXPECT_EQ(media->audio.has_value(), row.hasAudio);
+        EXPECT_EQ(media->info.hasAlpha, row.hasAlpha);
+        EXPECT_EQ(media->audioStream >= 0, row.hasAudioStream);
     }
 }
 
@@ -59,18 +48,13 @@ TEST(InspectMedia, FragmentClaimingMillionsOfSamplesFailsInBoundedMemory)
     // it fails at once instead.
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("claims.mp4"));
-    ASSERT_TRUE(runFFmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=0.2", "-c:v",
-                           "libx264", "-movflags", "frag_keyframe+empty_moov", path}));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    QByteArray bytes = file.readAll();
-    const qsizetype trun = bytes.indexOf("trun");
-    ASSERT_GT(trun, 0);
-    const char claim[] = {0, 0, 0, 5, 0x05, 0, 0, 0}; // version 0, flags 0x000005, count
-    bytes.replace(trun + 4, 8, QByteArray(claim, 8));
-    file.seek(0);
-    file.write(bytes);
-    file.close();
+    ASSERT_TRUE(runFFmpeg(
+        video("64x48", 0.2) + args("-c:v libx264 -movflags frag_keyframe+empty_moov") << path));
+    ASSERT_TRUE(rewrite(path, [](QByteArray& bytes) {
+        const qsizetype trun = bytes.indexOf("trun");
+        const char claim[] = {0, 0, 0, 5, 0x05, 0, 0, 0}; // version 0, flags 0x000005, count
+        return trun > 0 && !bytes.replace(trun + 4, 8, QByteArray(claim, 8)).isEmpty();
+    }));
 
     const auto peakKiB = [] {
         rusage usage{};

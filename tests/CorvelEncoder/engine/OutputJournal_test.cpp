@@ -1,7 +1,6 @@
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
 
-#include <QDir>
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
@@ -16,26 +15,19 @@
 namespace corvel::test {
 namespace {
 
-void touch(const QString& path)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("partial");
-}
-
 TEST(OutputJournal, KeepsWhatWasOpenedAndNeverSettledAcrossProcesses)
 {
     QTemporaryDir dir;
     const QString journalPath = dir.filePath("outputs.journal");
-    const QString a = dir.filePath("a.mov");
-    const QString b = dir.filePath("b.mov");
-    const QString odd = dir.filePath("line\nbreak 100%.mov");
+    const QString a = dir.filePath("a.mov"), b = dir.filePath("b.mov"),
+                  odd = dir.filePath("line\nbreak 100%.mov");
     // Still written by a live encode, whose lock shows it.
     OutputNames names;
     const auto live = names.claim(dir.path(), QStringLiteral("live"), QStringLiteral("mov"));
     ASSERT_TRUE(live);
     for (const QString& path : {a, b, odd})
-        touch(partialOutputPath(path));
+        ASSERT_TRUE(rewrite(partialOutputPath(path),
+                            [](QByteArray& bytes) { return !(bytes = "part").isEmpty(); }));
     {
         OutputJournal journal(journalPath);
         for (const QString& path : {a, b, odd, (*live)->finalPath()})
@@ -61,7 +53,7 @@ TEST(OutputJournal, ClaimedNamesAreJournaledUntilReleasedFromManyThreads)
     OutputJournal journal(dir.filePath("outputs.journal"));
     OutputNames names;
     names.setJournal(&journal);
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads;
     std::vector<std::unique_ptr<ClaimedOutput>> claims(8);
     for (int i = 0; i < 8; ++i) {
         threads.emplace_back([&, i] {
@@ -69,8 +61,7 @@ TEST(OutputJournal, ClaimedNamesAreJournaledUntilReleasedFromManyThreads)
                 claims[i] = std::move(*claim);
         });
     }
-    for (std::thread& t : threads)
-        t.join();
+    threads.clear(); // joins them
     QStringList paths;
     for (const auto& claim : claims)
         paths.append(claim ? claim->finalPath() : QString());
