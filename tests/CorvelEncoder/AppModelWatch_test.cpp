@@ -126,7 +126,7 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
     EXPECT_EQ(job.settings.presetID, u"hevc");
     EXPECT_EQ(job.settings.outputDirectory, resolvedWatchPath(watchDir()) + "/Corvel Output");
     EXPECT_FALSE(job.settings.revealWhenDone);
-    EXPECT_EQ(logTexts().last(), u"Watch folder added 1 file");
+    EXPECT_TRUE(logTexts().contains(QStringLiteral("Watch folder added 1 file")));
     EXPECT_TRUE(waitUntil([&] { return status(job.id) == JobStatus::encoding; }))
         << "the watch starts the queue once the file is read";
     // The unknown file is ignored and not remembered.
@@ -178,7 +178,7 @@ TEST_F(WatchTest, JobFilesInTheWatchFolderAreImported)
     ASSERT_EQ(m.jobs().size(), 2);
     const EncodingJob added = m.jobs().last();
     EXPECT_EQ(added.settings.body.codec, Codec::proRes422LT);
-    EXPECT_EQ(logTexts().last(), u"Watch folder added 1 file");
+    EXPECT_TRUE(logTexts().contains(QStringLiteral("Watch folder added 1 file")));
     EXPECT_EQ(status(added.id), JobStatus::queued);
     EXPECT_EQ(sessions.live.size(), 1);
 }
