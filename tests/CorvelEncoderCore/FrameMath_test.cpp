@@ -14,13 +14,7 @@ const double kNaN = std::nan("");
 
 TEST(FrameMath, FittedSize)
 {
-    struct Row
-    {
-        PixelSize source;
-        ResolutionMode mode;
-        PixelSize custom;
-        PixelSize expected;
-    };
+    using Row = std::tuple<PixelSize, ResolutionMode, PixelSize, PixelSize>;
     const PixelSize none{1920, 1080};
     const Row rows[] = {
         {{1920, 1080}, ResolutionMode::hd720, none, {1280, 720}},
@@ -36,10 +30,10 @@ TEST(FrameMath, FittedSize)
         {{20000, 100}, ResolutionMode::source, none, {16384, 100}},
         {{1921, 1081}, ResolutionMode::source, none, {1920, 1080}},
         {{std::numeric_limits<int64_t>::max(), 1}, ResolutionMode::hd720, none, {1280, 2}}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.source.width << "x" << row.source.height << " mode "
-                                        << rawValue(row.mode).toStdString());
-        EXPECT_EQ(fittedSize(row.source, row.mode, row.custom), row.expected);
+    for (const auto& [source, mode, custom, expected] : rows) {
+        SCOPED_TRACE(testing::Message() << source.width << "x" << source.height << " mode "
+                                        << rawValue(mode).toStdString());
+        EXPECT_EQ(fittedSize(source, mode, custom), expected);
     }
 }
 

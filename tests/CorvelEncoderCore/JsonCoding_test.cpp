@@ -25,24 +25,23 @@ QJsonObject parseObject(const char* text)
     return QJsonDocument::fromJson(QByteArray(text)).object();
 }
 
+// The example job with every field moved off its value there.
 EncodingJob sampleJob()
 {
-    EncodingJob job;
+    EncodingJob job = *fromJson<EncodingJob>(parseObject(kExampleJob));
     job.id = QUuid::createUuid();
     job.sourcePath = QStringLiteral("/home/ed/Videos/Scène 1.mov");
+    job.sourceInfo.reset();
     job.probing = true;
-    job.settings.presetID = QStringLiteral("h264");
-    job.settings.presetName = QStringLiteral("H.264");
+    job.settings = {"h264", "H.264", PresetBody::standard(), "/tmp/out", true};
     job.settings.body.codec = Codec::h264;
     job.settings.body.resolution = ResolutionMode::custom;
     job.settings.body.customWidth = 1000;
     job.settings.body.customHeight = 562;
-    job.settings.body.frameRate = FrameRateMode::exact(29.97);
     job.settings.body.audio = AudioMode::aac;
-    job.settings.body.bitrateMbps = 13.7;
     job.settings.body.quality = QualityTier::veryHigh;
-    job.settings.outputDirectory = QStringLiteral("/tmp/out");
-    job.settings.revealWhenDone = true;
+    job.settings.body.frameRate = FrameRateMode::exact(29.97);
+    job.settings.body.bitrateMbps = 13.7;
     job.status = JobStatus::encoding;
     job.progress = 0.25;
     job.addedAt = QDateTime::fromMSecsSinceEpoch(1'780'000'000'123, Qt::UTC);

@@ -79,16 +79,6 @@ TEST(SettingsMerging, PresetAndFieldPrecedence)
              s.body = BuiltinPreset::matching(u"hevc")->body;
              s.body.bitrateMbps = 12.3; // 1920x1080 at 24 fps
          }},
-        {"custom size without a preset",
-         {.sourcePath = "/m/a.mov",
-          .resolution = ResolutionMode::custom,
-          .customWidth = 1280,
-          .customHeight = 536},
-         [](JobSettings& s) {
-             s.body.resolution = ResolutionMode::custom;
-             s.body.customWidth = 1280;
-             s.body.customHeight = 536;
-         }},
         {"quality on a ProRes default sets the flag but no bitrate",
          {.sourcePath = "/m/a.mov", .quality = QualityTier::veryHigh},
          [](JobSettings& s) {
