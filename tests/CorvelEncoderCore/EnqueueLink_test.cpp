@@ -14,11 +14,6 @@ using namespace corvel;
 
 namespace {
 
-QString home()
-{
-    return QDir::homePath();
-}
-
 // Serves files from memory and remembers what was asked for.
 struct FakeFiles
 {
@@ -27,11 +22,9 @@ struct FakeFiles
 
     JobFileLoader loader()
     {
-        return [this](const QString& path) -> std::optional<QByteArray> {
+        return [this](const QString& path) {
             requested.append(path);
-            if (!files.contains(path))
-                return std::nullopt;
-            return files.value(path);
+            return files.contains(path) ? std::optional(files.value(path)) : std::nullopt;
         };
     }
 };
@@ -40,11 +33,6 @@ JobFileResult parseLink(const QString& link, FakeFiles* files = nullptr)
 {
     static FakeFiles none;
     return parseEnqueueURL(QUrl(link), (files ? files : &none)->loader());
-}
-
-QString errorOf(const JobFileResult& result)
-{
-    return result ? QStringLiteral("<no error>") : result.error().description();
 }
 
 } // namespace

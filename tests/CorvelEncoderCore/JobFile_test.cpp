@@ -30,19 +30,9 @@ QJsonValue jsonValue(const char* json)
     return QJsonDocument::fromJson(QByteArray("[") + json + "]").array().at(0);
 }
 
-QString home()
-{
-    return QDir::homePath();
-}
-
 JobFileResult parse(const char* json)
 {
     return parseJobData(QByteArray(json), kBase);
-}
-
-QString errorOf(const JobFileResult& result)
-{
-    return result ? QStringLiteral("<no error>") : result.error().description();
 }
 
 } // namespace
