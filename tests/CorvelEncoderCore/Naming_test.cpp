@@ -188,7 +188,6 @@ TEST(Naming, SenderDisplayName)
         {u" Brisk Pro "_qs, u"Corvel Brisk"_qs},
         {u"studio.corvel.BRISK"_qs, u"Corvel Brisk"_qs},
         {u"CorvelBrisk"_qs, u"Corvel Brisk"_qs},
-        {u"Web Cutter"_qs, u"Web Cutter"_qs},
         {u"\n Web Cutter\t"_qs, u"Web Cutter"_qs}};
     for (const auto& [sender, expected] : rows) {
         SCOPED_TRACE(sender.value_or(u"<none>"_qs).toStdString());
