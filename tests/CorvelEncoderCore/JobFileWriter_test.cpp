@@ -6,6 +6,7 @@
 #include "JobTestSupport.h"
 
 #include <QFile>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 
 #include "../QtPrinters.h"
@@ -54,39 +55,16 @@ TEST(JobFileWriter, WrittenForm)
     h264.revealWhenDone = true;
     const JobSettings prores = fromPreset(*BuiltinPreset::matching(u"prores-422-hq"));
 
-    const QByteArray expected = R"({
-    "jobs": [
-        {
-            "audio": "aac",
-            "bitrateMbps": 12.5,
-            "frameRate": 29.97,
-            "height": 536,
-            "naming": "{name}_{codec}",
-            "output": "/renders",
-            "preset": "H.264",
-            "quality": "high",
-            "resolution": "custom",
-            "reveal": true,
-            "source": "/m/a.mov",
-            "width": 1280
-        },
-        {
-            "audio": "pcm",
-            "frameRate": "source",
-            "naming": "{name}_{codec}",
-            "output": "/renders",
-            "preset": "ProRes 422 HQ",
-            "resolution": "source",
-            "reveal": false,
-            "source": "/m/b.mov"
-        }
-    ],
-    "sender": "studio.corvel.encoder",
-    "start": false,
-    "version": 1
-}
-)";
-    EXPECT_EQ(jobFileData({jobWith("/m/a.mov", h264), jobWith("/m/b.mov", prores)}), expected);
+    // Keys sorted, indented, one object per job; ProRes jobs carry no bitrate or quality.
+    const QByteArray expected =
+        R"({"jobs":[{"audio":"aac","bitrateMbps":12.5,"frameRate":29.97,"height":536,)"
+        R"("naming":"{name}_{codec}","output":"/renders","preset":"H.264","quality":"high",)"
+        R"("resolution":"custom","reveal":true,"source":"/m/a.mov","width":1280},)"
+        R"({"audio":"pcm","frameRate":"source","naming":"{name}_{codec}","output":"/renders",)"
+        R"("preset":"ProRes 422 HQ","resolution":"source","reveal":false,"source":"/m/b.mov"}],)"
+        R"("sender":"studio.corvel.encoder","start":false,"version":1})";
+    EXPECT_EQ(jobFileData({jobWith("/m/a.mov", h264), jobWith("/m/b.mov", prores)}),
+              QJsonDocument::fromJson(expected).toJson(QJsonDocument::Indented));
 }
 
 TEST(JobFileWriter, EverySettingReadsBack)

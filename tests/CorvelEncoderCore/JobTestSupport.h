@@ -4,16 +4,28 @@
 
 #include "../QtPrinters.h"
 
+#include "CorvelEncoderCore/JobFile.h"
 #include "CorvelEncoderCore/JobFileError.h"
 #include "CorvelEncoderCore/JsonCoding.h"
 #include "CorvelEncoderCore/ParsedJob.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QString>
 
 #include <ostream>
 
 namespace corvel {
+
+[[maybe_unused]] static QString home()
+{
+    return QDir::homePath();
+}
+
+[[maybe_unused]] static QString errorOf(const JobFileResult& result)
+{
+    return result ? QStringLiteral("<no error>") : result.error().description();
+}
 
 // A parsed job with only its source path set.
 [[maybe_unused]] static ParsedJob parsedJobAt(const QString& sourcePath)

@@ -34,34 +34,20 @@ SavedPreset saved(const char* uuid, const char* name, Codec codec)
 
 const QList<SavedPreset> kSaved{
     saved("{0B7E4C22-5D1F-4C36-9A64-1F0E2D3C4B5A}", "Grade Réf", Codec::proRes4444),
-    saved("{11111111-2222-3333-4444-555555555555}", "hevc", Codec::h264),
-};
-
-ParsedJob job(std::function<void(ParsedJob&)> set = {})
-{
-    ParsedJob parsed = parsedJobAt("/m/a.mov");
-    if (set)
-        set(parsed);
-    return parsed;
-}
+    saved("{11111111-2222-3333-4444-555555555555}", "hevc", Codec::h264)};
 
 } // namespace
-
-TEST(SettingsMerging, NoFieldsGiveTheDefaults)
-{
-    EXPECT_EQ(settingsByMerging(job(), defaults(), kSaved), defaults());
-}
 
 TEST(SettingsMerging, Failures)
 {
     const std::pair<ParsedJob, JobBuildError> rows[] = {
         {parsedJobAt(""), JobBuildError::emptySource()},
         {parsedJobAt(" \t\n"), JobBuildError::emptySource()},
-        {job([](auto& j) { j.presetRaw = "nonsense"; }), JobBuildError::unknownPreset("nonsense")},
+        {{.sourcePath = "/m/a.mov", .presetRaw = "nonsense"},
+         JobBuildError::unknownPreset("nonsense")},
         // A saved-preset identity whose UUID no saved preset has.
-        {job([](auto& j) { j.presetRaw = "custom:99999999-2222-3333-4444-555555555555"; }),
-         JobBuildError::unknownPreset("custom:99999999-2222-3333-4444-555555555555")},
-    };
+        {{.sourcePath = "/m/a.mov", .presetRaw = "custom:99999999-2222-3333-4444-555555555555"},
+         JobBuildError::unknownPreset("custom:99999999-2222-3333-4444-555555555555")}};
     for (const auto& [parsed, error] : rows) {
         SCOPED_TRACE(parsed.sourcePath.toStdString());
         EXPECT_EQ(settingsByMerging(parsed, defaults(), kSaved).error(), error);
@@ -71,10 +57,10 @@ TEST(SettingsMerging, Failures)
     EXPECT_EQ(JobBuildError::emptySource().description(), "A job is missing a source path.");
 }
 
+// Fields over a preset, and each field's reading, come back through exported job files too
+// (JobFileWriter.EverySettingReadsBack); these rows cover what an export never writes.
 TEST(SettingsMerging, PresetAndFieldPrecedence)
 {
-    const PresetBody hevc = BuiltinPreset::matching(u"hevc")->body;
-    const PresetBody h264 = BuiltinPreset::matching(u"h264")->body;
     struct Row
     {
         const char* name;
@@ -82,74 +68,30 @@ TEST(SettingsMerging, PresetAndFieldPrecedence)
         std::function<void(JobSettings&)> expect; // applied to the defaults
     };
     const Row rows[] = {
-        {"preset and quality", job([](auto& j) {
-             j.presetRaw = "HEVC";
-             j.quality = QualityTier::high;
-         }),
-         [&](JobSettings& s) {
+        {"no fields", parsedJobAt("/m/a.mov"),
+         [](JobSettings&) {
+         }},
+        {"preset and quality",
+         {.sourcePath = "/m/a.mov", .presetRaw = "HEVC", .quality = QualityTier::high},
+         [](JobSettings& s) {
              s.presetID = "hevc";
              s.presetName = "HEVC";
-             s.body = hevc;
+             s.body = BuiltinPreset::matching(u"hevc")->body;
              s.body.bitrateMbps = 12.3; // 1920x1080 at 24 fps
          }},
-        {"quality and bitrate together", job([](auto& j) {
-             j.presetRaw = "h264";
-             j.quality = QualityTier::low;
-             j.bitrateMbps = 8;
-         }),
-         [&](JobSettings& s) {
-             s.presetID = "h264";
-             s.presetName = "H.264";
-             s.body = h264;
-             s.body.quality = QualityTier::low;
-             s.body.bitrateMbps = 8;
-             s.body.bitrateFollowsQuality = false;
-         }},
-        {"fields override the preset but keep its name", job([](auto& j) {
-             j.presetRaw = "avc";
-             j.audio = AudioMode::pcm;
-             j.resolution = ResolutionMode::hd720;
-             j.frameRate = FrameRateMode::exact(30);
-             j.namingPattern = "{name}";
-             j.outputDirectory = "/out";
-             j.revealWhenDone = false;
-         }),
-         [&](JobSettings& s) {
-             s.presetID = "h264";
-             s.presetName = "H.264";
-             s.body = h264;
-             s.body.audio = AudioMode::pcm;
-             s.body.resolution = ResolutionMode::hd720;
-             s.body.frameRate = FrameRateMode::exact(30);
-             s.body.namingPattern = "{name}";
-             s.body.bitrateMbps = 11.1; // 1280x720 at 30 fps, high
-             s.outputDirectory = "/out";
-             s.revealWhenDone = false;
-         }},
-        {"custom size without a preset", job([](auto& j) {
-             j.resolution = ResolutionMode::custom;
-             j.customWidth = 1280;
-             j.customHeight = 536;
-         }),
-         [&](JobSettings& s) {
-             s.body.resolution = ResolutionMode::custom;
-             s.body.customWidth = 1280;
-             s.body.customHeight = 536;
-         }},
         {"quality on a ProRes default sets the flag but no bitrate",
-         job([](auto& j) { j.quality = QualityTier::veryHigh; }),
-         [&](JobSettings& s) {
+         {.sourcePath = "/m/a.mov", .quality = QualityTier::veryHigh},
+         [](JobSettings& s) {
              s.body.quality = QualityTier::veryHigh;
              s.body.bitrateFollowsQuality = true;
          }},
         {"saved preset by name, diacritics ignored",
-         job([](auto& j) { j.presetRaw = "grade ref"; }),
-         [&](JobSettings& s) {
+         {.sourcePath = "/m/a.mov", .presetRaw = "grade ref"},
+         [](JobSettings& s) {
              s.presetID = "custom:0B7E4C22-5D1F-4C36-9A64-1F0E2D3C4B5A";
              s.presetName = "Grade Réf";
              s.body = kSaved[0].body;
-         }},
-    };
+         }}};
     // Every row also shows that a preset never brings an output folder or reveal choice.
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
