@@ -51,23 +51,16 @@ inline QString runProgram(const QString& program, const QStringList& arguments,
 inline bool makeMovie(const QString& path, double seconds, const QString& size = "320x240",
                       bool audio = true, const QStringList& codecs = {})
 {
-    QStringList args{"-v",
-                     "error",
-                     "-y",
-                     "-f",
-                     "lavfi",
-                     "-i",
-                     QStringLiteral("testsrc2=size=%1:rate=24:duration=%2").arg(size).arg(seconds)};
+    QStringList args = QStringLiteral("-v error -y -f lavfi -i").split(u' ');
+    args << QStringLiteral("testsrc2=size=%1:rate=24:duration=%2").arg(size).arg(seconds);
     if (audio)
-        args << "-f"
-             << "lavfi"
-             << "-i"
-             << QStringLiteral("sine=frequency=440:sample_rate=48000:duration=%1").arg(seconds)
-             << "-ac"
-             << "2";
-    args << (codecs.isEmpty() ? QStringList{"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt",
-                                            "yuv420p", "-c:a", "aac"}
-                              : codecs)
+        args << QStringLiteral("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=%1 -ac 2")
+                    .arg(seconds)
+                    .split(u' ');
+    args << (codecs.isEmpty()
+                 ? QStringLiteral("-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac")
+                       .split(u' ')
+                 : codecs)
          << path;
     int exitCode = -1;
     runProgram(QStringLiteral("ffmpeg"), args, &exitCode);

@@ -192,49 +192,6 @@ TEST(Intake, IncomingOpenerLosesNothingAcrossThreads)
     EXPECT_EQ(QSet<QUrl>(delivered.begin(), delivered.end()).size(), 4 * kPerThread);
 }
 
-// A second launch runs in another thread here, standing in for another process.
-SingleInstance::Role claimFromOtherThread(const QString& socket, const QList<QUrl>& urls,
-                                          QList<QUrl>* received, bool* gotSignal,
-                                          SingleInstance& primary)
-{
-    std::atomic<bool> finished{false};
-    SingleInstance::Role role = SingleInstance::Role::unavailable;
-    std::thread second([&] {
-        SingleInstance other(socket, socket + ".lock");
-        role = other.claim(urls, 3000);
-        finished = true;
-    });
-    QObject::connect(&primary, &SingleInstance::urlsReceived, &primary,
-                     [received, gotSignal](const QList<QUrl>& got) {
-                         *received = got;
-                         *gotSignal = true;
-                     });
-    waitUntil([&] { return finished.load(); }, 5000);
-    second.join();
-    return role;
-}
-
-TEST(Intake, SecondLaunchHandsItsURLsToTheFirst)
-{
-    QTemporaryDir dir;
-    const QString socket = dir.filePath("instance.socket");
-    SingleInstance first(socket, socket + ".lock");
-    ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
-
-    const QList<QUrl> urls{QUrl::fromLocalFile("/footage/Scène 1.mov"),
-                           QUrl("corvelencoder://enqueue?source=/a.mov&preset=H.264+Fast")};
-    QList<QUrl> received;
-    bool gotSignal = false;
-    EXPECT_EQ(claimFromOtherThread(socket, urls, &received, &gotSignal, first),
-              SingleInstance::Role::forwarded);
-    ASSERT_TRUE(waitUntil([&] { return gotSignal; }));
-    EXPECT_EQ(received, urls);
-    // Only the user may connect.
-    EXPECT_EQ(QFileInfo(socket).permissions() &
-                  (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup),
-              QFile::Permissions());
-}
-
 TEST(Intake, StaleSocketDoesNotBlockTheNextStart)
 {
     QTemporaryDir dir;

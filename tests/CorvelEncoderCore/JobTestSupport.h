@@ -35,28 +35,6 @@ namespace corvel {
     return job;
 }
 
-[[maybe_unused]] static void PrintTo(const ParsedJob& job, std::ostream* os)
-{
-    const auto text = [](const std::optional<QString>& v) {
-        return v ? '"' + v->toStdString() + '"' : std::string("-");
-    };
-    const auto number = [](const auto& v) {
-        return v ? std::to_string(*v) : std::string("-");
-    };
-    *os << "{source=" << job.sourcePath.toStdString() << " preset=" << text(job.presetRaw)
-        << " resolution=" << (job.resolution ? rawValue(*job.resolution).toStdString() : "-")
-        << " size=" << number(job.customWidth) << 'x' << number(job.customHeight) << " fps="
-        << (job.frameRate
-                ? (job.frameRate->isSource() ? std::string("source")
-                                             : std::to_string(*job.frameRate->exactRate()))
-                : std::string("-"))
-        << " audio=" << (job.audio ? rawValue(*job.audio).toStdString() : "-")
-        << " bitrate=" << number(job.bitrateMbps)
-        << " quality=" << (job.quality ? rawValue(*job.quality).toStdString() : "-")
-        << " naming=" << text(job.namingPattern) << " output=" << text(job.outputDirectory)
-        << " reveal=" << number(job.revealWhenDone) << '}';
-}
-
 [[maybe_unused]] static void PrintTo(const JobFileError& error, std::ostream* os)
 {
     *os << "JobFileError(" << error.description().toStdString() << ')';

@@ -77,22 +77,6 @@ CliRun runEncoder(const QStringList& args, const QString& workingDirectory, cons
     return run;
 }
 
-bool makeMovie(const QString& path, double seconds, const QString& size, bool audio)
-{
-    QStringList args = QStringLiteral("-v error -y -f lavfi -i").split(u' ');
-    args << QStringLiteral("testsrc2=size=%1:rate=24:duration=%2").arg(size).arg(seconds);
-    if (audio)
-        args << QStringLiteral("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=%1 -ac 2 "
-                               "-c:a aac")
-                    .arg(seconds)
-                    .split(u' ');
-    args << QStringLiteral("-c:v libx264 -preset ultrafast -pix_fmt yuv420p").split(u' ') << path;
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), args);
-    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
-           ffmpeg.exitCode() == 0;
-}
-
 QList<QJsonObject> eventsNamed(const CliRun& run, const char* name)
 {
     static const QSet<QString> kinds = {"added",     "progress", "ready",  "finished", "failed",
@@ -106,15 +90,6 @@ QList<QJsonObject> eventsNamed(const CliRun& run, const char* name)
             some.append(event);
     }
     return some;
-}
-
-QJsonObject parseLine(const QByteArray& line)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
-        return {};
-    return doc.object();
 }
 
 } // namespace corvel::clitest

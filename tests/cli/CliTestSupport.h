@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/TestSupport.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -10,13 +12,13 @@
 #include <functional>
 #include <ostream>
 
-// Lets GoogleTest print Qt strings in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace corvel::clitest {
+
+using testing::makeMovie;
+inline QJsonObject parseLine(const QByteArray& line)
+{
+    return testing::parseJsonLine(line);
+}
 
 struct CliRun
 {
@@ -41,14 +43,7 @@ CliRun runEncoder(const QStringList& args, const QString& workingDirectory, cons
                   int timeoutMs = 60000, const std::function<void()>& inChild = {},
                   const QStringList& env = {}, int columns = 0, const QString& program = {});
 
-// Makes a movie with the ffmpeg program: `seconds` of a test pattern at `size` ("320x240"),
-// with a stereo tone when `audio`. Returns whether ffmpeg succeeded.
-bool makeMovie(const QString& path, double seconds, const QString& size, bool audio);
-
 // The JSON events called `name` on stdout; every line must be an event of a known kind.
 QList<QJsonObject> eventsNamed(const CliRun& run, const char* name);
-
-// The JSON object on one line, or an empty object when the line is not exactly one object.
-QJsonObject parseLine(const QByteArray& line);
 
 } // namespace corvel::clitest

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/QtPrinters.h"
+
 #include "CorvelEncoder/engine/EncoderChoice.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 
@@ -12,12 +14,6 @@
 #include <optional>
 #include <ostream>
 #include <vector>
-
-// Readable QString values in assertion messages.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace corvel::test {
 
