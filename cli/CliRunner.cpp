@@ -614,7 +614,8 @@ int runCli(const QStringList& arguments)
                               true);
         };
         remember();
-        QObject::connect(&model, &AppModel::settingsChanged, &session, [&] {
+        // `remember` ends with this block; the connection keeps its own copy.
+        QObject::connect(&model, &AppModel::settingsChanged, &session, [&, remember] {
             if (model.settings().seenWatchKeys != watchMemory.keys)
                 remember();
         });
