@@ -6,7 +6,7 @@ namespace corvel {
 
 // Desktop services for a process without a window (the command line, benchmarks): panels
 // are never confirmed, nothing is revealed and no attention is asked for.
-class HeadlessDesktop final : public DesktopServices
+class HeadlessDesktop : public DesktopServices
 {
 public:
     void openPanel(const OpenPanelRequest&, std::function<void(const QStringList&)>) override {}

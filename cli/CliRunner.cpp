@@ -2,7 +2,7 @@
 
 #include "CorvelEncoder/AppFiles.h"
 #include "CorvelEncoder/AppModel.h"
-#include "CorvelEncoder/DesktopServices.h"
+#include "CorvelEncoder/HeadlessDesktop.h"
 #include "CorvelEncoder/IntakeFiles.h"
 #include "CorvelEncoder/JobTexts.h"
 #include "CorvelEncoder/QuitSignals.h"
@@ -64,15 +64,9 @@ public:
 
 // No window, nothing to reveal; but like the desktop application, the machine must not fall
 // asleep while encodes run.
-class CliDesktop final : public DesktopServices
+class CliDesktop final : public HeadlessDesktop
 {
 public:
-    void openPanel(const OpenPanelRequest&, std::function<void(const QStringList&)>) override {}
-    void savePanel(const SavePanelRequest&, std::function<void(const QString&)>) override {}
-    void revealFiles(const QStringList&) override {}
-    bool isApplicationActive() const override { return true; }
-    void requestAttention() override {}
-    void activateApplication() override {}
     void disableAutomaticTermination(const QString& reason) override
     {
         m_sleep.hold(QStringLiteral("corvel-encode"), reason);
