@@ -119,6 +119,18 @@ void drawRevealGlyph(QPainter* p, const QRectF& r, const QColor& color)
     p->drawLine(tip, tip + QPointF(0, 4));
 }
 
+// The two text lines of a row, across one column.
+QRect upperLine(const QRect& row, const QRect& col)
+{
+    return QRect(col.left(), row.top() + 6, col.width(), row.height() / 2 - 6);
+}
+
+QRect lowerLine(const QRect& row, const QRect& col)
+{
+    const int half = row.height() / 2;
+    return QRect(col.left(), row.top() + half, col.width(), half - 6);
+}
+
 } // namespace
 
 JobRowDelegate::Columns JobRowDelegate::columns(const QRect& row)
@@ -168,13 +180,6 @@ void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
     const QFont secondary = withSize(base, 8.5);
     const QFont semibold = withSize(base, 9.5, QFont::DemiBold);
     const Columns c = columns(row);
-    const int half = row.height() / 2;
-    auto upper = [&](const QRect& col) {
-        return QRect(col.left(), row.top() + 6, col.width(), half - 6);
-    };
-    auto lower = [&](const QRect& col) {
-        return QRect(col.left(), row.top() + half, col.width(), half - 6);
-    };
 
     for (const Piece& piece : pieces(option, job)) {
         p->setFont(piece.font);
@@ -185,7 +190,7 @@ void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
     }
 
     // Status: dot and title, then bar with percent and detail, or the failure.
-    const QRect title = upper(c.status);
+    const QRect title = upperLine(row, c.status);
     const QColor statusColor = JobRowTexts::statusColor(job.status);
     p->setPen(Qt::NoPen);
     p->setBrush(statusColor);
@@ -200,7 +205,7 @@ void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
         drawRevealGlyph(p, revealButtonRect(row), hovered ? Theme::text() : Theme::dim());
     }
 
-    const QRect detailLine = lower(c.status);
+    const QRect detailLine = lowerLine(row, c.status);
     if (JobRowTexts::showsProgress(job) && !JobRowTexts::failureText(job)) {
         const QFontMetrics fm(secondary);
         const QString percent = JobRowTexts::percentText(job);
@@ -230,12 +235,6 @@ QList<JobRowDelegate::Piece> JobRowDelegate::pieces(const QStyleOptionViewItem& 
     const QFont secondary = withSize(base, 8.5);
     const Columns c = columns(row);
     const int half = row.height() / 2;
-    auto upper = [&](const QRect& col) {
-        return QRect(col.left(), row.top() + 6, col.width(), half - 6);
-    };
-    auto lower = [&](const QRect& col) {
-        return QRect(col.left(), row.top() + half, col.width(), half - 6);
-    };
     auto piece = [](const QRect& rect, const QString& full, const QString& shown, const QFont& font,
                     const QColor& color) {
         return Piece{rect, full, shown, font, color};
@@ -249,12 +248,14 @@ QList<JobRowDelegate::Piece> JobRowDelegate::pieces(const QStyleOptionViewItem& 
     const QString folder = QDir::toNativeSeparators(job.settings.outputDirectory);
     const QString preset = m_model.presetLabel(job);
     QList<Piece> list = {
-        line(upper(c.source), job.sourceName(), primary, Theme::text(), Qt::ElideMiddle),
-        line(lower(c.source), m_model.sourceLine(job), secondary, Theme::dim(), Qt::ElideRight),
+        line(upperLine(row, c.source), job.sourceName(), primary, Theme::text(), Qt::ElideMiddle),
+        line(lowerLine(row, c.source), m_model.sourceLine(job), secondary, Theme::dim(),
+             Qt::ElideRight),
         piece(c.preset, preset, fitPresetLabel(preset, base, c.preset.width()), base,
               Theme::text()),
-        line(upper(c.output), m_model.previewFilename(job), base, Theme::text(), Qt::ElideMiddle),
-        line(lower(c.output), folder, secondary, selected ? Theme::dim() : Theme::mute(),
+        line(upperLine(row, c.output), m_model.previewFilename(job), base, Theme::text(),
+             Qt::ElideMiddle),
+        line(lowerLine(row, c.output), folder, secondary, selected ? Theme::dim() : Theme::mute(),
              Qt::ElideMiddle),
     };
     if (const std::optional<QString> failure = JobRowTexts::failureText(job)) {

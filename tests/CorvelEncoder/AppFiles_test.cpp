@@ -4,36 +4,9 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 
 namespace corvel::testing {
 namespace {
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void put(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(data);
-}
-
-TEST(AppFilesTest, StandardLocationsEndInTheApplicationFolder)
-{
-    QStandardPaths::setTestModeEnabled(true);
-    const QString support = AppFiles::supportDirectory();
-    EXPECT_TRUE(support.endsWith(QStringLiteral("/Corvel Encoder")));
-    EXPECT_TRUE(QDir(support).exists()) << "created on every call";
-    const QString output = AppFiles::defaultOutputDirectory();
-    EXPECT_TRUE(output.endsWith(QStringLiteral("/Corvel Encoder")));
-    EXPECT_NE(output, support);
-    QDir(support).removeRecursively();
-    QStandardPaths::setTestModeEnabled(false);
-}
 
 TEST(AppFilesTest, AFolderThatCannotBeMadeFailsQuietly)
 {
@@ -67,7 +40,7 @@ TEST(AppFilesTest, AFullDiskKeepsTheLastWholeFile)
                 EXPECT_TRUE(written.error().contains(QLatin1StringView(name)))
                     << written.error().toStdString();
             }
-            EXPECT_EQ(contents(temp.filePath(name)), old);
+            EXPECT_EQ(readFile(temp.filePath(name)), old);
             EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden),
                       QStringList{QString::fromLatin1(name)});
             QFile::remove(temp.filePath(name));
@@ -96,7 +69,7 @@ TEST(AppFilesTest, ReadingRemovesOnlyWhatACutOffSaveLeftBehind)
     };
     QTemporaryDir temp;
     for (const auto& row : rows)
-        put(temp.filePath(row.name), "bytes");
+        ASSERT_TRUE(writeFile(temp.filePath(row.name), "bytes"));
 
     AppFilesStore store(temp.path());
     store.read(QStringLiteral("queue.json"));

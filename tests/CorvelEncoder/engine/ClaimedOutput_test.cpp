@@ -1,5 +1,6 @@
 #include "CorvelEncoder/engine/ClaimedOutput.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
+#include "tests/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,12 +13,6 @@
 
 namespace corvel::test {
 namespace {
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Opens and writes the way FFmpeg's file protocol does: by path, following links, truncating.
 bool writeLikeTheMuxer(const QString& path, const QByteArray& bytes)
@@ -67,15 +62,15 @@ TEST(ClaimedOutput, PlantedLinksAreNeitherWrittenThroughNorReplaced)
             EXPECT_FALSE(placed);
         } else {
             ASSERT_TRUE(placed);
-            EXPECT_EQ(contents(*placed), "movie");
+            EXPECT_EQ(testing::readFile(*placed), "movie");
             EXPECT_EQ(*placed, row.atFinal ? dir.filePath("a_H264-2.mp4") : output.finalPath());
         }
-        EXPECT_EQ(contents(victim), "secret");
+        EXPECT_EQ(testing::readFile(victim), "secret");
         EXPECT_EQ(QFileInfo(output.finalPath()).isSymLink(), row.atFinal);
         EXPECT_EQ(QFileInfo(output.partialPath()).isSymLink(), row.atPartial)
             << "a file that is not ours stays";
         claim->reset();
-        EXPECT_EQ(contents(victim), "secret");
+        EXPECT_EQ(testing::readFile(victim), "secret");
     }
 }
 
