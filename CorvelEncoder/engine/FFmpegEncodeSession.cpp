@@ -139,12 +139,6 @@ QString channelLayoutText(int channels)
     return QString::fromLatin1(text);
 }
 
-void removeFile(const QString& path)
-{
-    if (!path.isEmpty())
-        QFile::remove(path);
-}
-
 // An encoder the session opened itself (audio), driven through the same seam as video.
 class ContextEncoder final : public VideoEncoder
 {
