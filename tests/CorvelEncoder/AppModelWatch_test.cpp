@@ -255,13 +255,14 @@ TEST_F(WatchTest, TenThousandFilesAreLeftAloneOrTakenEachOnce)
         SCOPED_TRACE(processExisting);
         QDir(supportDir()).removeRecursively();
         AppModel& m = startWatching(processExisting);
-        if (processExisting)
+        if (processExisting) {
             ASSERT_TRUE(waitUntil(
                 [&] {
                     clock.advance(2000);
                     return m.jobs().size() >= kFiles;
                 },
                 60'000));
+        }
         // Every file's key stays remembered, so no later look takes a file again.
         clock.advance(5000);
         m.scanWatch();

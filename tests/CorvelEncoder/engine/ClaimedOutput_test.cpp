@@ -52,8 +52,9 @@ TEST(ClaimedOutput, PlantedLinksAreNeitherWrittenThroughNorReplaced)
             ASSERT_EQ(::unlink(QFile::encodeName(output.partialPath()).constData()), 0);
             ASSERT_TRUE(QFile::link(victim, output.partialPath()));
         }
-        if (row.atFinal)
+        if (row.atFinal) {
             ASSERT_TRUE(QFile::link(victim, output.finalPath()));
+        }
 
         ASSERT_TRUE(writeLikeTheMuxer(output.writePath(), "movie"));
         const auto placed = output.commit();

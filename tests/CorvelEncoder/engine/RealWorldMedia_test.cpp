@@ -262,10 +262,12 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
                 "y:");
             EXPECT_GT(psnr.value(0), 40);
         }
-        if (row.aspect > 0)
+        if (row.aspect > 0) {
             EXPECT_NEAR(displayAspect(picture) / row.aspect, 1.0, 0.01);
-        if (row.frames > 0)
+        }
+        if (row.frames > 0) {
             EXPECT_GE(number(picture["nb_frames"]), row.frames);
+        }
         if (row.beepsOnTime) {
             const QList<double> expected = onsets(source), actual = onsets(*result);
             ASSERT_GE(expected.size(), 2);
@@ -273,8 +275,9 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
             for (qsizetype i = 0; i + 1 < expected.size(); ++i)
                 EXPECT_NEAR(actual[i], expected[i], 0.021) << "beep " << i;
         }
-        if (row.channels >= 0)
+        if (row.channels >= 0) {
             EXPECT_EQ(sound["channels"].toInt(), row.channels);
+        }
         for (const QString& tag : args(row.tags)) {
             const QString where = tag.section(u':', 0, 0);
             const QString key = tag.section(u':', 1).section(u'=', 0, 0);
@@ -283,8 +286,9 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
             const QJsonValue value = holder.contains(key) ? holder[key] : holder["tags"][key];
             EXPECT_EQ(value.toVariant().toString(), tag.section(u'=', 1)) << tag.toStdString();
         }
-        if (*row.firstLog)
+        if (*row.firstLog) {
             EXPECT_EQ(run.record->logs.front(), std::make_pair(QString(row.firstLog), true));
+        }
     }
 }
 
