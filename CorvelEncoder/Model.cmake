@@ -3,16 +3,20 @@ add_library(CorvelEncoderModel STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ActivityLog.cpp ${CMAKE_CURRENT_LIST_DIR}/ActivityLog.h
     ${CMAKE_CURRENT_LIST_DIR}/AppFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/AppFiles.h
     ${CMAKE_CURRENT_LIST_DIR}/AppModel.cpp ${CMAKE_CURRENT_LIST_DIR}/AppModel.h
-    ${CMAKE_CURRENT_LIST_DIR}/AppModelQueue.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/AppModelEditing.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/AppModelSheets.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ActivityFeed.cpp ${CMAKE_CURRENT_LIST_DIR}/ActivityFeed.h
+    ${CMAKE_CURRENT_LIST_DIR}/DirectoryChooser.cpp ${CMAKE_CURRENT_LIST_DIR}/DirectoryChooser.h
+    ${CMAKE_CURRENT_LIST_DIR}/EditingBindings.cpp ${CMAKE_CURRENT_LIST_DIR}/EditingBindings.h
+    ${CMAKE_CURRENT_LIST_DIR}/Intake.cpp ${CMAKE_CURRENT_LIST_DIR}/Intake.h
+    ${CMAKE_CURRENT_LIST_DIR}/JobStore.cpp ${CMAKE_CURRENT_LIST_DIR}/JobStore.h
+    ${CMAKE_CURRENT_LIST_DIR}/Persistence.cpp ${CMAKE_CURRENT_LIST_DIR}/Persistence.h
+    ${CMAKE_CURRENT_LIST_DIR}/Scheduler.cpp ${CMAKE_CURRENT_LIST_DIR}/Scheduler.h
+    ${CMAKE_CURRENT_LIST_DIR}/Sheets.cpp ${CMAKE_CURRENT_LIST_DIR}/Sheets.h
+    ${CMAKE_CURRENT_LIST_DIR}/WatchController.cpp ${CMAKE_CURRENT_LIST_DIR}/WatchController.h
     ${CMAKE_CURRENT_LIST_DIR}/AppSettings.cpp ${CMAKE_CURRENT_LIST_DIR}/AppSettings.h
     ${CMAKE_CURRENT_LIST_DIR}/DesktopServices.h
     ${CMAKE_CURRENT_LIST_DIR}/HeadlessDesktop.h
     ${CMAKE_CURRENT_LIST_DIR}/StateFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/StateFiles.h
     ${CMAKE_CURRENT_LIST_DIR}/StateStore.h
-    ${CMAKE_CURRENT_LIST_DIR}/AppModelIntake.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/AppModelWatch.cpp
     ${CMAKE_CURRENT_LIST_DIR}/IncomingOpener.cpp ${CMAKE_CURRENT_LIST_DIR}/IncomingOpener.h
     ${CMAKE_CURRENT_LIST_DIR}/IntakeFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/IntakeFiles.h
     ${CMAKE_CURRENT_LIST_DIR}/JobTexts.cpp ${CMAKE_CURRENT_LIST_DIR}/JobTexts.h

@@ -112,25 +112,25 @@ public:
     Session(AppModel& model, CliReporter& reporter, const CliOptions& options)
         : m_model(model), m_reporter(reporter), m_options(options)
     {
-        connect(&m_model, &AppModel::logLineAppended, this, [this] {
-            const LogLine& line = m_model.logLines().constLast();
+        connect(&m_model.feed(), &ActivityFeed::logLineAppended, this, [this] {
+            const LogLine& line = m_model.feed().logLines().constLast();
             message(line.text, line.isError, false);
         });
-        connect(&m_model, &AppModel::bannerChanged, this, [this] {
-            if (m_model.banner())
-                message(*m_model.banner(), true, true);
+        connect(&m_model.feed(), &ActivityFeed::bannerChanged, this, [this] {
+            if (m_model.feed().banner())
+                message(*m_model.feed().banner(), true, true);
         });
-        connect(&m_model, &AppModel::jobChanged, this, &Session::onChanged);
+        connect(&m_model.store(), &JobStore::jobChanged, this, &Session::onChanged);
         // While watching, what the watch folder brings is this run's too.
-        connect(&m_model, &AppModel::jobsInserted, this, [this](int first, int last) {
+        connect(&m_model.store(), &JobStore::jobsInserted, this, [this](int first, int last) {
             if (!m_adoptArrivals)
                 return;
             QList<QUuid> ids;
             for (int row = first; row <= last; ++row)
-                ids.append(m_model.jobs().at(row).id);
+                ids.append(m_model.store().jobs().at(row).id);
             adopt(ids);
         });
-        connect(&m_model, &AppModel::countsChanged, this, &Session::scheduleCheck);
+        connect(&m_model.store(), &JobStore::countsChanged, this, &Session::scheduleCheck);
     }
 
     bool watching() const { return m_options.watchFolder.has_value(); }
@@ -147,7 +147,7 @@ public:
             input.startsWith(u'-') ? QDir::current().absoluteFilePath(input) : input;
         const QList<QUrl> urls = commandLineURLs(
             QStringList{QCoreApplication::applicationFilePath(), argument}, QDir::currentPath());
-        const qsizetype before = m_model.jobs().size();
+        const qsizetype before = m_model.store().jobs().size();
         m_held.emplace();
         // A movie that is not there would only become a job that fails.
         const QUrl url = urls.value(0);
@@ -155,11 +155,11 @@ public:
             !QFileInfo(url.toLocalFile()).isSymLink())
             m_held->append({QStringLiteral("no such file or folder"), true, false});
         else if (!urls.isEmpty())
-            m_model.importURLs(urls, false);
+            m_model.intake().importURLs(urls, false);
         const QList<Held> held = *std::exchange(m_held, std::nullopt);
         QList<QUuid> ids;
-        for (qsizetype row = before; row < m_model.jobs().size(); ++row)
-            ids.append(m_model.jobs().at(row).id);
+        for (qsizetype row = before; row < m_model.store().jobs().size(); ++row)
+            ids.append(m_model.store().jobs().at(row).id);
         if (ids.isEmpty()) {
             std::optional<QString> why;
             for (const Held& one : held) {
@@ -182,7 +182,7 @@ public:
         for (const QUuid& id : ids) {
             if (m_options.hasOverrides())
                 applyOverrides(id);
-            const std::optional<EncodingJob> job = m_model.job(id);
+            const std::optional<EncodingJob> job = m_model.store().job(id);
             if (!job)
                 continue;
             m_order.append(id);
@@ -201,7 +201,7 @@ public:
     bool anyProbing() const
     {
         return std::any_of(m_order.cbegin(), m_order.cend(), [this](const QUuid& id) {
-            const std::optional<EncodingJob> job = m_model.job(id);
+            const std::optional<EncodingJob> job = m_model.store().job(id);
             return job && job->probing;
         });
     }
@@ -234,7 +234,7 @@ public:
     void interrupt(int status)
     {
         QList<EncodingJob> open;
-        for (const EncodingJob& job : m_model.jobs()) {
+        for (const EncodingJob& job : m_model.store().jobs()) {
             if (!isTerminal(job.status) && m_seen.contains(job.id))
                 open.append(job);
         }
@@ -251,7 +251,7 @@ public:
         s.elapsedMs = elapsedMs;
         s.skipped = m_skipped;
         for (const QUuid& id : m_order) {
-            const std::optional<EncodingJob> job = m_model.job(id);
+            const std::optional<EncodingJob> job = m_model.store().job(id);
             if (!job)
                 continue;
             if (job->status == JobStatus::completed) {
@@ -293,7 +293,7 @@ private:
 
     void applyOverrides(const QUuid& id)
     {
-        m_model.update(id, [&](EncodingJob& job) {
+        m_model.store().update(id, [&](EncodingJob& job) {
             PartialFields fields = m_options.overrides;
             // Watch jobs write where the watch rules say, which -o has already set; taken
             // as is, an output folder equal to the watch folder would feed every result back.
@@ -301,14 +301,15 @@ private:
                                              resolvedWatchPath(*m_options.watchFolder)))
                 fields.outputDirectory.reset();
             ParsedJob layer = fields.asJob(job.sourcePath);
-            if (auto merged = settingsByMerging(layer, job.settings, m_model.savedPresets()))
+            if (auto merged =
+                    settingsByMerging(layer, job.settings, m_model.persistence().savedPresets()))
                 job.settings = *merged;
         });
     }
 
     void onChanged(int row)
     {
-        const EncodingJob& job = m_model.jobs().at(row);
+        const EncodingJob& job = m_model.store().jobs().at(row);
         const auto it = m_seen.find(job.id);
         if (it == m_seen.end())
             return;
@@ -351,10 +352,10 @@ private:
             if (anyProbing())
                 return;
             m_startWhenProbed = false;
-            m_model.startQueue();
+            m_model.scheduler().startQueue();
         }
         bool open = false;
-        for (const EncodingJob& job : m_model.jobs())
+        for (const EncodingJob& job : m_model.store().jobs())
             open = open || !isTerminal(job.status);
         if (!open) {
             QCoreApplication::exit(kExitFinished);
@@ -362,8 +363,8 @@ private:
         }
         // A failed job that a late successful probe put back in the queue would otherwise
         // wait for a slot that nothing frees.
-        if (m_model.activeCount() == 0 && m_model.pausedCount() == 0)
-            m_model.startQueue();
+        if (m_model.store().activeCount() == 0 && m_model.store().pausedCount() == 0)
+            m_model.scheduler().startQueue();
     }
 
     AppModel& m_model;
@@ -387,7 +388,7 @@ QList<QUuid> shareOf(const AppModel& model, const QList<QUuid>& ids, Shard shard
 {
     QList<std::pair<QString, QUuid>> keyed;
     for (const QUuid& id : ids)
-        keyed.append({model.job(id)->sourcePath, id});
+        keyed.append({model.store().job(id)->sourcePath, id});
     std::stable_sort(keyed.begin(), keyed.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     const qsizetype total = keyed.size();
@@ -507,17 +508,17 @@ int runCli(const QStringList& arguments)
     AppModel model(store, AppFiles::defaultOutputDirectory(), sessions, desktop);
 
     if (options.listPresets) {
-        printPresets(model.savedPresets(), options.json);
+        printPresets(model.persistence().savedPresets(), options.json);
         return kExitFinished;
     }
     if (options.overrides.presetRaw &&
-        !resolvePresetID(*options.overrides.presetRaw, model.savedPresets()))
+        !resolvePresetID(*options.overrides.presetRaw, model.persistence().savedPresets()))
         return usageError(
             QStringLiteral("Unknown preset \"%1\".").arg(*options.overrides.presetRaw),
             options.json);
 
     // Only this run's model sees these; the store keeps them from the desktop's files.
-    model.updateSettings([&](AppSettings& s) {
+    model.persistence().updateSettings([&](AppSettings& s) {
         s.hasSeenIntro = true;
         s.watchEnabled = false;
         if (options.parallel)
@@ -532,8 +533,8 @@ int runCli(const QStringList& arguments)
                 options.watchExisting || watchMemory.folders.contains(watchFolder);
             s.seenWatchKeys = watchMemory.keys;
             if (options.overrides.presetRaw)
-                s.watchPresetID =
-                    *resolvePresetID(*options.overrides.presetRaw, model.savedPresets());
+                s.watchPresetID = *resolvePresetID(*options.overrides.presetRaw,
+                                                   model.persistence().savedPresets());
         }
     });
 
@@ -562,7 +563,7 @@ int runCli(const QStringList& arguments)
             if (!share.contains(id))
                 others.append(id);
         }
-        model.remove(others);
+        model.scheduler().remove(others);
         reporter->log(QStringLiteral("Shard %1/%2: %3 of %4 jobs")
                           .arg(options.shard->index)
                           .arg(options.shard->count)
@@ -583,7 +584,7 @@ int runCli(const QStringList& arguments)
         QCoreApplication::exec();
         bool failed = false;
         for (const QUuid& id : session.jobIDs()) {
-            const std::optional<EncodingJob> job = model.job(id);
+            const std::optional<EncodingJob> job = model.store().job(id);
             if (job && job->status != JobStatus::failed)
                 reporter->planned(*job, plannedOutput(*job));
             failed = failed || !job || job->status == JobStatus::failed;
@@ -593,15 +594,15 @@ int runCli(const QStringList& arguments)
     }
 
     if (options.watchFolder) {
-        model.refreshWatch();
-        if (!model.isWatching())
+        model.watch().refresh();
+        if (!model.watch().isWatching())
             return usageError(
                 QStringLiteral("Cannot watch %1: it is not a folder.").arg(*options.watchFolder),
                 options.json, false);
         if (!watchMemory.folders.contains(watchFolder))
             watchMemory.folders.append(watchFolder);
         auto remember = [&] {
-            watchMemory.keys = model.settings().seenWatchKeys;
+            watchMemory.keys = model.persistence().settings().seenWatchKeys;
             if (!writeCliWatchMemory(stateDirectory, watchMemory))
                 reporter->log(QStringLiteral("Cannot keep the watch folder's handled files in %1.")
                                   .arg(stateDirectory),
@@ -609,13 +610,14 @@ int runCli(const QStringList& arguments)
         };
         remember();
         // `remember` ends with this block; the connection keeps its own copy.
-        QObject::connect(&model, &AppModel::settingsChanged, &session, [&, remember] {
-            if (model.settings().seenWatchKeys != watchMemory.keys)
-                remember();
-        });
+        QObject::connect(&model.persistence(), &Persistence::settingsChanged, &session,
+                         [&, remember] {
+                             if (model.persistence().settings().seenWatchKeys != watchMemory.keys)
+                                 remember();
+                         });
         const QString watching = QStringLiteral("Watching %1 \u2192 %2 with %3; Ctrl-C to stop")
-                                     .arg(*options.watchFolder, model.resolvedWatchOutput(),
-                                          model.settingsForWatch().presetName);
+                                     .arg(*options.watchFolder, model.watch().resolvedOutput(),
+                                          model.watch().settingsForWatch().presetName);
         if (options.json)
             reporter->log(watching, false);
         else
@@ -623,7 +625,7 @@ int runCli(const QStringList& arguments)
         std::fflush(stdout);
     }
     if (!ids.isEmpty() && options.watchFolder)
-        model.startQueue();
+        model.scheduler().startQueue();
     else if (!ids.isEmpty())
         session.startOnceProbed();
     session.scheduleCheck();

@@ -60,7 +60,7 @@ AboutSheet::AboutSheet(AppModel& model, QWidget* parent) : QDialog(parent)
 
     auto* close = new QPushButton(QStringLiteral("Close"), this);
     close->setDefault(true);
-    connect(close, &QPushButton::clicked, this, [&model] { model.setShowAbout(false); });
+    connect(close, &QPushButton::clicked, this, [&model] { model.sheets().setShowAbout(false); });
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(close);

@@ -85,7 +85,7 @@ HelpSheet::HelpSheet(AppModel& model, QWidget* parent) : QDialog(parent)
 
     auto* done = new QPushButton(QStringLiteral("Done"), this);
     done->setDefault(true);
-    connect(done, &QPushButton::clicked, this, [&model] { model.setShowHelp(false); });
+    connect(done, &QPushButton::clicked, this, [&model] { model.sheets().setShowHelp(false); });
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(done);

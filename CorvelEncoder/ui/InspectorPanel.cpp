@@ -1,6 +1,7 @@
 #include "CorvelEncoder/ui/InspectorPanel.h"
 
 #include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/JobTexts.h"
 #include "CorvelEncoder/engine/EncoderChoice.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoder/ui/Theme.h"
@@ -178,7 +179,7 @@ QWidget* InspectorPanel::buildDefaults()
     m_defaultPreset = picker(QStringLiteral("Preset"), page);
     m_defaultPreset->setObjectName(QStringLiteral("defaultPresetPicker"));
     connect(m_defaultPreset, &QComboBox::activated, this, [this](int index) {
-        m_model.setPresetSelection(choiceID(m_defaultPreset, index));
+        m_model.editing().setPresetSelection(choiceID(m_defaultPreset, index));
         refresh();
     });
     column->addWidget(m_defaultPreset);
@@ -187,17 +188,18 @@ QWidget* InspectorPanel::buildDefaults()
     m_defaultFolder->setObjectName(QStringLiteral("defaultFolder"));
     m_defaultFolder->setToolTip(QStringLiteral("Output Folder"));
     connect(m_defaultFolder, &QAbstractButton::clicked, this,
-            [this] { m_model.chooseOutputFolder(); });
+            [this] { m_model.editing().chooseOutputFolder(); });
     column->addWidget(m_defaultFolder);
 
     m_defaultReveal =
         new QCheckBox(QStringLiteral("Show in File Manager when a manual job finishes"), page);
-    connect(m_defaultReveal, &QCheckBox::toggled, this, [this](bool on) { m_model.setReveal(on); });
+    connect(m_defaultReveal, &QCheckBox::toggled, this,
+            [this](bool on) { m_model.editing().setReveal(on); });
     column->addWidget(m_defaultReveal);
 
     m_dockBounce = new QCheckBox(QStringLiteral("Flash the taskbar when the queue finishes"), page);
     connect(m_dockBounce, &QCheckBox::toggled, this,
-            [this](bool on) { m_model.setDockBounce(on); });
+            [this](bool on) { m_model.editing().setDockBounce(on); });
     column->addWidget(m_dockBounce);
     // A long check box label must not widen the column past the panel: the other fields
     // would lose their margin. At narrow widths the label is cut instead.
@@ -279,7 +281,7 @@ QWidget* InspectorPanel::buildPresetBlock()
     m_preset = picker(QStringLiteral("Preset"), widget);
     m_preset->setObjectName(QStringLiteral("presetPicker"));
     connect(m_preset, &QComboBox::activated, this, [this](int index) {
-        m_model.setPresetSelection(choiceID(m_preset, index));
+        m_model.editing().setPresetSelection(choiceID(m_preset, index));
         // "Custom" is never applied: show the job's real choice again.
         refresh();
     });
@@ -293,13 +295,14 @@ QWidget* InspectorPanel::buildPresetBlock()
     buttons->setSpacing(8);
     m_savePreset = new QPushButton(QStringLiteral("Save Preset…"), widget);
     m_savePreset->setObjectName(QStringLiteral("savePreset"));
-    connect(m_savePreset, &QPushButton::clicked, this, [this] { m_model.beginSavePreset(); });
+    connect(m_savePreset, &QPushButton::clicked, this,
+            [this] { m_model.editing().beginSavePreset(); });
     m_deletePreset = new QPushButton(QStringLiteral("Delete Preset"), widget);
     m_deletePreset->setObjectName(QStringLiteral("deletePreset"));
     connect(m_deletePreset, &QPushButton::clicked, this, [this] {
-        const QString id = m_model.presetSelection();
+        const QString id = m_model.editing().presetSelection();
         if (id.startsWith(kCustomPresetPrefix))
-            m_model.deletePreset(QUuid::fromString(id.mid(kCustomPresetPrefix.size())));
+            m_model.editing().deletePreset(QUuid::fromString(id.mid(kCustomPresetPrefix.size())));
     });
     buttons->addWidget(m_savePreset);
     buttons->addWidget(m_deletePreset);
@@ -317,11 +320,12 @@ QWidget* InspectorPanel::buildOutputBlock()
     m_outputFolder->setObjectName(QStringLiteral("outputFolder"));
     m_outputFolder->setToolTip(QStringLiteral("Output Folder"));
     connect(m_outputFolder, &QAbstractButton::clicked, this,
-            [this] { m_model.chooseOutputFolder(); });
+            [this] { m_model.editing().chooseOutputFolder(); });
     column->addWidget(m_outputFolder);
 
     auto* useDefault = new QPushButton(QStringLiteral("Use as default folder"), widget);
-    connect(useDefault, &QPushButton::clicked, this, [this] { m_model.useOutputAsDefault(); });
+    connect(useDefault, &QPushButton::clicked, this,
+            [this] { m_model.editing().useOutputAsDefault(); });
     auto* useRow = new QHBoxLayout;
     useRow->addWidget(useDefault);
     useRow->addStretch(1);
@@ -331,13 +335,13 @@ QWidget* InspectorPanel::buildOutputBlock()
     m_naming->setObjectName(QStringLiteral("namingField"));
     m_naming->setPlaceholderText(QStringLiteral("Name"));
     connect(m_naming, &QLineEdit::textEdited, this,
-            [this](const QString& text) { m_model.setNaming(text); });
+            [this](const QString& text) { m_model.editing().setNaming(text); });
     m_namingMenu = new QPushButton(QStringLiteral("Naming"), widget);
     m_namingMenu->setObjectName(QStringLiteral("namingMenu"));
     auto* menu = new QMenu(m_namingMenu);
     for (const QString& pattern : namingPatterns()) {
         menu->addAction(pattern, this, [this, pattern] {
-            m_model.setNaming(pattern);
+            m_model.editing().setNaming(pattern);
             refresh();
         });
     }
@@ -356,7 +360,8 @@ QWidget* InspectorPanel::buildOutputBlock()
 
     m_reveal = new QCheckBox(QStringLiteral("Show in File Manager when finished"), widget);
     m_reveal->setObjectName(QStringLiteral("revealCheck"));
-    connect(m_reveal, &QCheckBox::toggled, this, [this](bool on) { m_model.setReveal(on); });
+    connect(m_reveal, &QCheckBox::toggled, this,
+            [this](bool on) { m_model.editing().setReveal(on); });
     column->addWidget(m_reveal);
     return widget;
 }
@@ -374,7 +379,7 @@ QWidget* InspectorPanel::buildImageBlock()
     m_resolution->setObjectName(QStringLiteral("resolutionPicker"));
     connect(m_resolution, &QComboBox::activated, this, [this](int index) {
         if (const auto mode = fromRawValue<ResolutionMode>(choiceID(m_resolution, index)))
-            m_model.setResolution(*mode);
+            m_model.editing().setResolution(*mode);
         refresh();
     });
     column->addWidget(fieldLabel(QStringLiteral("Resolution"), m_resolution, widget));
@@ -398,9 +403,9 @@ QWidget* InspectorPanel::buildImageBlock()
     m_width = sizeField(QStringLiteral("Width"));
     m_height = sizeField(QStringLiteral("Height"));
     connect(m_width, &QSpinBox::valueChanged, this,
-            [this](int value) { m_model.setCustomWidth(value); });
+            [this](int value) { m_model.editing().setCustomWidth(value); });
     connect(m_height, &QSpinBox::valueChanged, this,
-            [this](int value) { m_model.setCustomHeight(value); });
+            [this](int value) { m_model.editing().setCustomHeight(value); });
     sizeRow->addWidget(new QLabel(QStringLiteral("Width"), m_customSize));
     sizeRow->addWidget(m_width, 1);
     sizeRow->addWidget(new QLabel(QStringLiteral("Height"), m_customSize));
@@ -410,7 +415,7 @@ QWidget* InspectorPanel::buildImageBlock()
     m_frameRate = picker(QStringLiteral("Frame rate"), widget);
     m_frameRate->setObjectName(QStringLiteral("frameRatePicker"));
     connect(m_frameRate, &QComboBox::activated, this, [this](int index) {
-        m_model.setFrameRateSelection(choiceID(m_frameRate, index));
+        m_model.editing().setFrameRateSelection(choiceID(m_frameRate, index));
         refresh();
     });
     column->addWidget(fieldLabel(QStringLiteral("Frame rate"), m_frameRate, widget));
@@ -432,7 +437,7 @@ QWidget* InspectorPanel::buildBitrateBlock()
     m_quality->setObjectName(QStringLiteral("qualityPicker"));
     connect(m_quality, &QComboBox::activated, this, [this](int index) {
         if (const auto tier = fromRawValue<QualityTier>(choiceID(m_quality, index)))
-            m_model.setQuality(*tier);
+            m_model.editing().setQuality(*tier);
         refresh();
     });
     column->addWidget(m_quality);
@@ -445,7 +450,7 @@ QWidget* InspectorPanel::buildBitrateBlock()
     m_bitrateSlider->setSingleStep(1);
     m_bitrateSlider->setPageStep(10 * kSliderSteps);
     connect(m_bitrateSlider, &QSlider::valueChanged, this,
-            [this](int value) { m_model.setBitrate(double(value) / kSliderSteps); });
+            [this](int value) { m_model.editing().setBitrate(double(value) / kSliderSteps); });
     m_bitrateField = new QDoubleSpinBox(m_bitrateBlock);
     m_bitrateField->setObjectName(QStringLiteral("bitrateField"));
     m_bitrateField->setAccessibleName(QStringLiteral("Bitrate"));
@@ -456,7 +461,7 @@ QWidget* InspectorPanel::buildBitrateBlock()
     m_bitrateField->setKeyboardTracking(false);
     m_bitrateField->setFixedWidth(72);
     connect(m_bitrateField, &QDoubleSpinBox::valueChanged, this,
-            [this](double value) { m_model.setBitrate(value); });
+            [this](double value) { m_model.editing().setBitrate(value); });
     row->addWidget(m_bitrateSlider, 1);
     row->addWidget(m_bitrateField);
     row->addWidget(new QLabel(QStringLiteral("Mbps"), m_bitrateBlock));
@@ -476,7 +481,7 @@ QWidget* InspectorPanel::buildAudioBlock()
     m_audio->setObjectName(QStringLiteral("audioPicker"));
     connect(m_audio, &QComboBox::activated, this, [this](int index) {
         if (const auto mode = fromRawValue<AudioMode>(choiceID(m_audio, index)))
-            m_model.setAudio(*mode);
+            m_model.editing().setAudio(*mode);
         refresh();
     });
     column->addWidget(m_audio);
@@ -491,17 +496,17 @@ void InspectorPanel::connectModel()
     const auto all = [this] {
         refresh();
     };
-    connect(&m_model, &AppModel::selectionChanged, this, [this] {
+    connect(&m_model.store(), &JobStore::selectionChanged, this, [this] {
         refresh();
         // Another job: start from its title, not where the last one was scrolled to.
         m_scroll->verticalScrollBar()->setValue(0);
     });
-    connect(&m_model, &AppModel::settingsChanged, this, all);
-    connect(&m_model, &AppModel::savedPresetsChanged, this, all);
+    connect(&m_model.persistence(), &Persistence::settingsChanged, this, all);
+    connect(&m_model.persistence(), &Persistence::savedPresetsChanged, this, all);
     // Rows coming or going can change which selected job comes first.
-    connect(&m_model, &AppModel::jobsInserted, this, all);
-    connect(&m_model, &AppModel::jobsRemoved, this, all);
-    connect(&m_model, &AppModel::jobChanged, this, &InspectorPanel::onJobChanged);
+    connect(&m_model.store(), &JobStore::jobsInserted, this, all);
+    connect(&m_model.store(), &JobStore::jobsRemoved, this, all);
+    connect(&m_model.store(), &JobStore::jobChanged, this, &InspectorPanel::onJobChanged);
 }
 
 // Refreshing
@@ -510,17 +515,17 @@ void InspectorPanel::onJobChanged(int row)
 {
     // Progress reports and probes change rows many times a second; only the shown job's
     // changes show here (the other selected jobs only count).
-    const QList<EncodingJob>& jobs = m_model.jobs();
-    if (row < 0 || row >= jobs.size() || !m_model.selection().contains(jobs.at(row).id))
+    const QList<EncodingJob>& jobs = m_model.store().jobs();
+    if (row < 0 || row >= jobs.size() || !m_model.store().selection().contains(jobs.at(row).id))
         return;
-    const std::optional<EncodingJob> primary = m_model.primaryJob();
+    const std::optional<EncodingJob> primary = m_model.store().primaryJob();
     if (primary && primary->id == jobs.at(row).id)
         refreshJob(*primary);
 }
 
 void InspectorPanel::refresh()
 {
-    const std::optional<EncodingJob> primary = m_model.primaryJob();
+    const std::optional<EncodingJob> primary = m_model.store().primaryJob();
     setShown(m_defaults, !primary);
     setShown(m_job, primary.has_value());
     if (primary)
@@ -531,11 +536,11 @@ void InspectorPanel::refresh()
 
 void InspectorPanel::refreshDefaults()
 {
-    const AppSettings& settings = m_model.settings();
+    const AppSettings& settings = m_model.persistence().settings();
     {
         const QSignalBlocker block(m_defaultPreset);
-        setChoices(m_defaultPreset, presetChoices(m_model.savedPresets(), false),
-                   m_model.presetSelection());
+        setChoices(m_defaultPreset, presetChoices(m_model.persistence().savedPresets(), false),
+                   m_model.editing().presetSelection());
     }
     if (m_defaultFolder->text() != settings.defaultOutputDirectory) {
         m_defaultFolder->setText(settings.defaultOutputDirectory);
@@ -543,24 +548,24 @@ void InspectorPanel::refreshDefaults()
     }
     {
         const QSignalBlocker block(m_defaultReveal);
-        m_defaultReveal->setChecked(m_model.reveal());
+        m_defaultReveal->setChecked(m_model.editing().reveal());
     }
     {
         const QSignalBlocker block(m_dockBounce);
-        m_dockBounce->setChecked(m_model.dockBounce());
+        m_dockBounce->setChecked(m_model.editing().dockBounce());
     }
 }
 
 void InspectorPanel::refreshJob(const EncodingJob& job)
 {
     const PresetBody& body = job.settings.body;
-    const qsizetype count = m_model.selectedIDs().size();
+    const qsizetype count = m_model.store().selectedIDs().size();
     setText(m_countLabel,
             count > 1 ? QString::number(count) + QStringLiteral(" JOBS") : QStringLiteral("JOB"));
     setText(m_sourceName, job.sourceName());
     setShown(m_multiCaption, count > 1);
 
-    const bool locked = m_model.inspectorLocked();
+    const bool locked = m_model.editing().inspectorLocked();
     setShown(m_lockWarning, locked);
     m_controls->setEnabled(!locked);
     if (locked) {
@@ -576,10 +581,10 @@ void InspectorPanel::refreshJob(const EncodingJob& job)
     }
 
     // Preset.
-    const QString selection = m_model.presetSelection();
+    const QString selection = m_model.editing().presetSelection();
     {
         const QSignalBlocker block(m_preset);
-        setChoices(m_preset, presetChoices(m_model.savedPresets(), true), selection);
+        setChoices(m_preset, presetChoices(m_model.persistence().savedPresets(), true), selection);
     }
     const auto builtin = BuiltinPreset::matching(selection);
     setText(m_presetDetail, builtin ? builtin->detail : QString());
@@ -595,14 +600,14 @@ void InspectorPanel::refreshJob(const EncodingJob& job)
         const QSignalBlocker block(m_naming);
         m_naming->setText(body.namingPattern);
     }
-    setText(m_preview, m_model.previewFilename(job));
+    setText(m_preview, previewFilename(job));
     {
         const QSignalBlocker block(m_reveal);
         m_reveal->setChecked(job.settings.revealWhenDone);
     }
 
     // Image.
-    setText(m_sourceLine, m_model.sourceLine(job));
+    setText(m_sourceLine, sourceLine(job));
     {
         const QSignalBlocker block(m_resolution);
         setChoices(m_resolution, enumChoices(allResolutionModes()), rawValue(body.resolution));
@@ -654,11 +659,11 @@ void InspectorPanel::refreshJob(const EncodingJob& job)
     }
 
     // Notes.
-    const std::optional<QString> note = m_model.alphaNote(job);
+    const std::optional<QString> note = alphaNote(job);
     setText(m_alphaNote, note.value_or(QString()));
     setShown(m_alphaNote, note.has_value());
     setShown(m_alphaMissing, body.codec == Codec::hevcWithAlpha && !hevcAlphaAvailable());
-    setText(m_summary, m_model.summaryLine(job));
+    setText(m_summary, summaryLine(job));
 }
 
 } // namespace corvel

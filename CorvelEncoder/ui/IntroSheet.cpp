@@ -67,7 +67,7 @@ IntroSheet::IntroSheet(AppModel& model, QWidget* parent) : QWidget(parent), m_mo
 
 void IntroSheet::proceed()
 {
-    m_model.dismissIntro();
+    m_model.intake().dismissIntro();
     emit continued();
 }
 
@@ -107,7 +107,7 @@ void IntroSheet::dragMoveEvent(QDragMoveEvent* event)
 
 void IntroSheet::dropEvent(QDropEvent* event)
 {
-    if (m_model.handleDrop(event->mimeData()->urls()))
+    if (m_model.intake().handleDrop(event->mimeData()->urls()))
         event->acceptProposedAction();
 }
 

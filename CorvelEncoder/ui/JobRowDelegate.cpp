@@ -1,6 +1,7 @@
 #include "CorvelEncoder/ui/JobRowDelegate.h"
 
 #include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/JobTexts.h"
 #include "CorvelEncoder/ui/JobRowTexts.h"
 #include "CorvelEncoder/ui/Theme.h"
 
@@ -162,9 +163,9 @@ JobRowDelegate::JobRowDelegate(AppModel& model, QObject* parent)
 void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
                            const QModelIndex& index) const
 {
-    if (index.row() < 0 || index.row() >= m_model.jobs().size())
+    if (index.row() < 0 || index.row() >= m_model.store().jobs().size())
         return;
-    const EncodingJob& job = m_model.jobs().at(index.row());
+    const EncodingJob& job = m_model.store().jobs().at(index.row());
     const QRect row = option.rect;
     p->save();
     p->setRenderHint(QPainter::Antialiasing);
@@ -246,15 +247,13 @@ QList<JobRowDelegate::Piece> JobRowDelegate::pieces(const QStyleOptionViewItem& 
 
     const bool selected = option.state & QStyle::State_Selected;
     const QString folder = QDir::toNativeSeparators(job.settings.outputDirectory);
-    const QString preset = m_model.presetLabel(job);
+    const QString preset = m_model.editing().presetLabel(job);
     QList<Piece> list = {
         line(upperLine(row, c.source), job.sourceName(), primary, Theme::text(), Qt::ElideMiddle),
-        line(lowerLine(row, c.source), m_model.sourceLine(job), secondary, Theme::dim(),
-             Qt::ElideRight),
+        line(lowerLine(row, c.source), sourceLine(job), secondary, Theme::dim(), Qt::ElideRight),
         piece(c.preset, preset, fitPresetLabel(preset, base, c.preset.width()), base,
               Theme::text()),
-        line(upperLine(row, c.output), m_model.previewFilename(job), base, Theme::text(),
-             Qt::ElideMiddle),
+        line(upperLine(row, c.output), previewFilename(job), base, Theme::text(), Qt::ElideMiddle),
         line(lowerLine(row, c.output), folder, secondary, selected ? Theme::dim() : Theme::mute(),
              Qt::ElideMiddle),
     };
@@ -270,9 +269,9 @@ QList<JobRowDelegate::Piece> JobRowDelegate::pieces(const QStyleOptionViewItem& 
 QString JobRowDelegate::cutTextAt(const QStyleOptionViewItem& option, const QModelIndex& index,
                                   const QPoint& pos) const
 {
-    if (!index.isValid() || index.row() >= m_model.jobs().size())
+    if (!index.isValid() || index.row() >= m_model.store().jobs().size())
         return {};
-    for (const Piece& piece : pieces(option, m_model.jobs().at(index.row()))) {
+    for (const Piece& piece : pieces(option, m_model.store().jobs().at(index.row()))) {
         if (piece.rect.contains(pos) && !isWhole(piece.shown, piece.full))
             return piece.full;
     }
@@ -288,9 +287,9 @@ bool JobRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
                                  const QStyleOptionViewItem& option, const QModelIndex& index)
 {
     if (event->type() == QEvent::MouseButtonRelease && index.isValid() &&
-        index.row() < m_model.jobs().size()) {
+        index.row() < m_model.store().jobs().size()) {
         auto* mouse = static_cast<QMouseEvent*>(event);
-        const EncodingJob& job = m_model.jobs().at(index.row());
+        const EncodingJob& job = m_model.store().jobs().at(index.row());
         if (mouse->button() == Qt::LeftButton && JobRowTexts::offersReveal(job) &&
             revealButtonRect(option.rect).contains(mouse->position().toPoint())) {
             emit revealRequested(job.id);
@@ -304,8 +303,8 @@ bool JobRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                                const QStyleOptionViewItem& option, const QModelIndex& index)
 {
     if (event->type() == QEvent::ToolTip && index.isValid() &&
-        index.row() < m_model.jobs().size()) {
-        const EncodingJob& job = m_model.jobs().at(index.row());
+        index.row() < m_model.store().jobs().size()) {
+        const EncodingJob& job = m_model.store().jobs().at(index.row());
         if (JobRowTexts::offersReveal(job) &&
             revealButtonRect(option.rect).contains(event->pos())) {
             QToolTip::showText(event->globalPos(), QStringLiteral("Show in File Manager"), view);

@@ -403,16 +403,19 @@ QWidget* MainWindow::makeHeader()
     auto* add = chromeButton(QStringLiteral("Add"), Glyph::plus, false, header);
     add->setObjectName(QStringLiteral("addButton"));
     add->setToolTip(QStringLiteral("Add files or folders"));
-    connect(add, &QPushButton::clicked, this, [this] { m_model.addFiles(); });
+    connect(add, &QPushButton::clicked, this, [this] { m_model.intake().addFiles(); });
     m_primaryButton = chromeButton(QStringLiteral("Start Queue"), Glyph::play, true, header);
     m_primaryButton->setObjectName(QStringLiteral("primaryButton"));
-    connect(m_primaryButton, &QPushButton::clicked, this, [this] { m_model.startQueue(); });
+    connect(m_primaryButton, &QPushButton::clicked, this,
+            [this] { m_model.scheduler().startQueue(); });
     m_pauseButton = chromeButton(QStringLiteral("Pause"), Glyph::pause, false, header);
     m_pauseButton->setObjectName(QStringLiteral("pauseButton"));
-    connect(m_pauseButton, &QPushButton::clicked, this, [this] { m_model.pauseQueue(); });
+    connect(m_pauseButton, &QPushButton::clicked, this,
+            [this] { m_model.scheduler().pauseQueue(); });
     m_stopButton = chromeButton(QStringLiteral("Stop"), Glyph::stop, false, header);
     m_stopButton->setObjectName(QStringLiteral("stopButton"));
-    connect(m_stopButton, &QPushButton::clicked, this, [this] { m_model.stopActive(); });
+    connect(m_stopButton, &QPushButton::clicked, this,
+            [this] { m_model.scheduler().stopActive(); });
     // Wide enough for either title, so "Resume" does not move the buttons beside it.
     int primaryWidth = 0;
     for (const QString& title : {QStringLiteral("Resume"), QStringLiteral("Start Queue")}) {
@@ -449,7 +452,8 @@ QWidget* MainWindow::makeBanner()
     dismiss->setObjectName(QStringLiteral("dismissBanner"));
     dismiss->setFlat(true);
     dismiss->setCursor(Qt::PointingHandCursor);
-    connect(dismiss, &QPushButton::clicked, this, [this] { m_model.setBanner(std::nullopt); });
+    connect(dismiss, &QPushButton::clicked, this,
+            [this] { m_model.feed().setBanner(std::nullopt); });
     row->addWidget(icon);
     row->addWidget(m_bannerText, 1);
     row->addWidget(dismiss);
@@ -493,7 +497,8 @@ QWidget* MainWindow::makeQueuePane()
     auto* remove = new QAction(QStringLiteral("Remove"), m_queueView);
     remove->setShortcuts({QKeySequence(Qt::Key_Delete), QKeySequence(Qt::Key_Backspace)});
     remove->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    connect(remove, &QAction::triggered, this, [this] { m_model.remove(m_model.selectedIDs()); });
+    connect(remove, &QAction::triggered, this,
+            [this] { m_model.scheduler().remove(m_model.store().selectedIDs()); });
     m_queueView->addAction(remove);
     connect(m_queueView, &QListView::customContextMenuRequested, this, [this](const QPoint& pos) {
         const QModelIndex index = m_queueView->indexAt(pos);
@@ -534,10 +539,10 @@ QWidget* MainWindow::makeEmptyQueue()
     buttons->addStretch(1);
     auto* addFiles = chromeButton(QStringLiteral("Add Files"), Glyph::plus, false, page);
     addFiles->setObjectName(QStringLiteral("emptyAddFiles"));
-    connect(addFiles, &QPushButton::clicked, this, [this] { m_model.addFiles(); });
+    connect(addFiles, &QPushButton::clicked, this, [this] { m_model.intake().addFiles(); });
     auto* addFolder = chromeButton(QStringLiteral("Add Folder"), Glyph::folder, false, page);
     addFolder->setObjectName(QStringLiteral("emptyAddFolder"));
-    connect(addFolder, &QPushButton::clicked, this, [this] { m_model.addFolder(); });
+    connect(addFolder, &QPushButton::clicked, this, [this] { m_model.intake().addFolder(); });
     buttons->addWidget(addFiles);
     buttons->addWidget(addFolder);
     buttons->addStretch(1);
@@ -569,8 +574,9 @@ QWidget* MainWindow::makeFooter()
     m_watchButton->setAutoRaise(true);
     m_watchButton->setToolTip(QStringLiteral("Watch Folder"));
     m_watchButton->setCursor(Qt::PointingHandCursor);
-    connect(m_watchButton, &QToolButton::clicked, this,
-            [this] { m_model.setShowWatchSettings(!m_model.showWatchSettings()); });
+    connect(m_watchButton, &QToolButton::clicked, this, [this] {
+        m_model.sheets().setShowWatchSettings(!m_model.sheets().showWatchSettings());
+    });
     row->addWidget(m_watchButton);
 
     m_parallel = new QSpinBox(footer);
@@ -581,8 +587,8 @@ QWidget* MainWindow::makeFooter()
         QStringLiteral("How many encodes run at once. Hardware encoders stay happier at 2."));
     m_parallel->setKeyboardTracking(false);
     connect(m_parallel, &QSpinBox::valueChanged, this, [this](int value) {
-        if (value != m_model.parallel())
-            m_model.setParallel(value);
+        if (value != m_model.editing().parallel())
+            m_model.scheduler().setMaxParallel(value);
     });
     guardWheel(m_parallel);
     row->addWidget(m_parallel);
@@ -603,7 +609,7 @@ QWidget* MainWindow::makeFooter()
     m_logToggle->setFlat(true);
     m_logToggle->setCursor(Qt::PointingHandCursor);
     connect(m_logToggle, &QPushButton::clicked, this,
-            [this] { m_model.setLogOpen(!m_model.logOpen()); });
+            [this] { m_model.feed().setLogOpen(!m_model.feed().logOpen()); });
     row->addWidget(m_logToggle);
     return footer;
 }
@@ -640,41 +646,42 @@ QWidget* MainWindow::makeLogPane()
 void MainWindow::makeMenus()
 {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    QAction* addFiles =
-        file->addAction(QStringLiteral("Add Files\u2026"), this, [this] { m_model.addFiles(); });
+    QAction* addFiles = file->addAction(QStringLiteral("Add Files\u2026"), this,
+                                        [this] { m_model.intake().addFiles(); });
     addFiles->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    QAction* addFolder =
-        file->addAction(QStringLiteral("Add Folder\u2026"), this, [this] { m_model.addFolder(); });
+    QAction* addFolder = file->addAction(QStringLiteral("Add Folder\u2026"), this,
+                                         [this] { m_model.intake().addFolder(); });
     addFolder->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("Quit"), this, [this] { close(); });
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     QMenu* queue = menuBar()->addMenu(QStringLiteral("&Queue"));
-    QAction* start =
-        queue->addAction(QStringLiteral("Start Queue"), this, [this] { m_model.startQueue(); });
+    QAction* start = queue->addAction(QStringLiteral("Start Queue"), this,
+                                      [this] { m_model.scheduler().startQueue(); });
     start->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
-    m_pauseAction =
-        queue->addAction(QStringLiteral("Pause"), this, [this] { m_model.pauseQueue(); });
+    m_pauseAction = queue->addAction(QStringLiteral("Pause"), this,
+                                     [this] { m_model.scheduler().pauseQueue(); });
     m_pauseAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
-    QAction* stop =
-        queue->addAction(QStringLiteral("Stop"), this, [this] { m_model.stopActive(); });
+    QAction* stop = queue->addAction(QStringLiteral("Stop"), this,
+                                     [this] { m_model.scheduler().stopActive(); });
     stop->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
     queue->addSeparator();
     queue->addAction(QStringLiteral("Remove"), this,
-                     [this] { m_model.remove(m_model.selectedIDs()); });
-    queue->addAction(QStringLiteral("Clear Completed"), this, [this] { m_model.clearCompleted(); });
+                     [this] { m_model.scheduler().remove(m_model.store().selectedIDs()); });
+    queue->addAction(QStringLiteral("Clear Completed"), this,
+                     [this] { m_model.store().clearCompleted(); });
     queue->addSeparator();
     QAction* exportJob = queue->addAction(QStringLiteral("Export Job File\u2026"), this,
-                                          [this] { m_model.exportJobFile(); });
+                                          [this] { m_model.editing().exportJobFile(); });
     exportJob->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("Corvel Encoder Help"), this,
-                    [this] { m_model.setShowHelp(true); });
+                    [this] { m_model.sheets().setShowHelp(true); });
     help->addAction(QStringLiteral("About Corvel Encoder"), this,
-                    [this] { m_model.setShowAbout(true); });
+                    [this] { m_model.sheets().setShowAbout(true); });
 
     for (QMenu* menu : {file, queue, help})
         for (QAction* action : menu->actions())
@@ -684,16 +691,17 @@ void MainWindow::makeMenus()
 
 void MainWindow::connectModel()
 {
-    connect(&m_model, &AppModel::queueStateChanged, this, &MainWindow::refreshQueueState);
-    connect(&m_model, &AppModel::countsChanged, this, &MainWindow::refreshQueueState);
-    connect(&m_model, &AppModel::countsChanged, this, &MainWindow::refreshCounts);
-    connect(&m_model, &AppModel::queueStateChanged, this, &MainWindow::refreshCounts);
-    connect(&m_model, &AppModel::bannerChanged, this, &MainWindow::refreshBanner);
-    connect(&m_model, &AppModel::settingsChanged, this, &MainWindow::refreshWatch);
-    connect(&m_model, &AppModel::logOpenChanged, this, &MainWindow::refreshLog);
-    connect(&m_model, &AppModel::selectionChanged, this, &MainWindow::pullSelection);
-    connect(&m_model, &AppModel::jobsInserted, this, &MainWindow::refreshEmpty);
-    connect(&m_model, &AppModel::jobsRemoved, this, &MainWindow::refreshEmpty);
+    connect(&m_model.scheduler(), &Scheduler::queueStateChanged, this,
+            &MainWindow::refreshQueueState);
+    connect(&m_model.store(), &JobStore::countsChanged, this, &MainWindow::refreshQueueState);
+    connect(&m_model.store(), &JobStore::countsChanged, this, &MainWindow::refreshCounts);
+    connect(&m_model.scheduler(), &Scheduler::queueStateChanged, this, &MainWindow::refreshCounts);
+    connect(&m_model.feed(), &ActivityFeed::bannerChanged, this, &MainWindow::refreshBanner);
+    connect(&m_model.persistence(), &Persistence::settingsChanged, this, &MainWindow::refreshWatch);
+    connect(&m_model.feed(), &ActivityFeed::logOpenChanged, this, &MainWindow::refreshLog);
+    connect(&m_model.store(), &JobStore::selectionChanged, this, &MainWindow::pullSelection);
+    connect(&m_model.store(), &JobStore::jobsInserted, this, &MainWindow::refreshEmpty);
+    connect(&m_model.store(), &JobStore::jobsRemoved, this, &MainWindow::refreshEmpty);
 }
 
 void MainWindow::setRowDelegate(JobRowDelegate* delegate)
@@ -708,56 +716,60 @@ void MainWindow::setRowDelegate(JobRowDelegate* delegate)
     m_delegate->setParent(this);
     m_queueView->setItemDelegate(m_delegate);
     connect(m_delegate, &JobRowDelegate::revealRequested, this,
-            [this](const QUuid& id) { m_model.revealOutput(id); });
+            [this](const QUuid& id) { m_model.scheduler().revealOutput(id); });
 }
 
 QMenu* MainWindow::makeContextMenu(const QUuid& id)
 {
     auto* menu = new QMenu(this);
-    const std::optional<EncodingJob> job = m_model.job(id);
+    const std::optional<EncodingJob> job = m_model.store().job(id);
     if (!job)
         return menu;
-    menu->addAction(QStringLiteral("Start"), this, [this, id] { m_model.startJobNow(id); });
+    menu->addAction(QStringLiteral("Start"), this,
+                    [this, id] { m_model.scheduler().startJobNow(id); });
     if (job->status == JobStatus::completed || job->status == JobStatus::failed ||
         job->status == JobStatus::cancelled)
-        menu->addAction(QStringLiteral("Requeue"), this, [this, id] { m_model.requeue(id); });
-    menu->addAction(QStringLiteral("Duplicate"), this, [this, id] { m_model.duplicate(id); });
+        menu->addAction(QStringLiteral("Requeue"), this,
+                        [this, id] { m_model.scheduler().requeue(id); });
+    menu->addAction(QStringLiteral("Duplicate"), this,
+                    [this, id] { m_model.store().duplicate(id); });
     menu->addAction(QStringLiteral("Show Source in File Manager"), this, [this, id] {
         // The job may be gone or changed since the menu opened.
-        if (const std::optional<EncodingJob> current = m_model.job(id))
+        if (const std::optional<EncodingJob> current = m_model.store().job(id))
             m_desktop.revealFiles({current->sourcePath});
     });
     if (job->status == JobStatus::completed && job->outputPath && !job->outputPath->isEmpty())
         menu->addAction(QStringLiteral("Show Output in File Manager"), this,
-                        [this, id] { m_model.revealOutput(id); });
+                        [this, id] { m_model.scheduler().revealOutput(id); });
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Remove"), this, [this, id] { m_model.remove({id}); });
+    menu->addAction(QStringLiteral("Remove"), this,
+                    [this, id] { m_model.scheduler().remove({id}); });
     return menu;
 }
 
 void MainWindow::refreshQueueState()
 {
-    const bool paused = m_model.isQueuePaused();
-    const int active = m_model.activeCount();
+    const bool paused = m_model.scheduler().isQueuePaused();
+    const int active = m_model.store().activeCount();
     // Jobs left paused when another was started alone are resumed by the queue's button too.
-    const bool resumable = paused || m_model.pausedCount() > 0;
+    const bool resumable = paused || m_model.store().pausedCount() > 0;
     m_primaryButton->setText(resumable ? QStringLiteral("Resume") : QStringLiteral("Start Queue"));
-    m_primaryButton->setEnabled(resumable || m_model.queuedCount() > 0);
+    m_primaryButton->setEnabled(resumable || m_model.store().queuedCount() > 0);
     m_pauseButton->setEnabled(active > 0 && !paused);
-    m_stopButton->setEnabled(active + m_model.pausedCount() > 0);
+    m_stopButton->setEnabled(active + m_model.store().pausedCount() > 0);
     m_pauseAction->setEnabled(active > 0);
 }
 
 void MainWindow::refreshCounts()
 {
-    m_phase->setText(m_model.phaseLabel());
-    m_queued->setText(QStringLiteral("%1 queued").arg(m_model.queuedCount()));
-    m_done->setText(QStringLiteral("%1 done").arg(m_model.doneCount()));
+    m_phase->setText(m_model.scheduler().phaseLabel());
+    m_queued->setText(QStringLiteral("%1 queued").arg(m_model.store().queuedCount()));
+    m_done->setText(QStringLiteral("%1 done").arg(m_model.store().doneCount()));
 }
 
 void MainWindow::refreshBanner()
 {
-    const std::optional<QString>& banner = m_model.banner();
+    const std::optional<QString>& banner = m_model.feed().banner();
     m_banner->setVisible(banner.has_value());
     fitBanner();
 }
@@ -766,7 +778,7 @@ void MainWindow::fitBanner()
 {
     // Lines wrap at spaces; a word wider than the line (a long path) ends in an ellipsis
     // instead of being cut, and the whole text stays in the tooltip.
-    const QString text = m_model.banner().value_or(QString());
+    const QString text = m_model.feed().banner().value_or(QString());
     const QFontMetrics fm(m_bannerText->font());
     const int width = std::max(40, m_bannerText->contentsRect().width());
     QStringList words = text.split(QLatin1Char(' '));
@@ -780,7 +792,7 @@ void MainWindow::fitBanner()
 
 void MainWindow::refreshWatch()
 {
-    const AppSettings& settings = m_model.settings();
+    const AppSettings& settings = m_model.persistence().settings();
     const bool on = settings.watchEnabled;
     m_watchButton->setIcon(
         glyphIcon(on ? Glyph::eye : Glyph::eyeSlash, on ? Theme::accent() : Theme::dim(), 14));
@@ -792,12 +804,12 @@ void MainWindow::refreshWatch()
     }
     m_watchButton->setText(title);
     const QSignalBlocker block(m_parallel);
-    m_parallel->setValue(m_model.parallel());
+    m_parallel->setValue(m_model.editing().parallel());
 }
 
 void MainWindow::refreshLog()
 {
-    const bool open = m_model.logOpen();
+    const bool open = m_model.feed().logOpen();
     if (!open && m_logPane->isVisible())
         m_logHeight = m_logPane->height();
     m_logPane->setVisible(open);
@@ -812,7 +824,7 @@ void MainWindow::refreshLog()
 
 void MainWindow::refreshEmpty()
 {
-    m_queueStack->setCurrentIndex(m_model.jobs().isEmpty() ? 0 : 1);
+    m_queueStack->setCurrentIndex(m_model.store().jobs().isEmpty() ? 0 : 1);
 }
 
 void MainWindow::pushSelection()
@@ -823,7 +835,7 @@ void MainWindow::pushSelection()
     for (const QModelIndex& index : m_queueView->selectionModel()->selectedRows())
         ids.insert(m_queueModel->idAt(index.row()));
     const QScopedValueRollback guard(m_syncingSelection, true);
-    m_model.setSelection(ids);
+    m_model.store().setSelection(ids);
 }
 
 void MainWindow::pullSelection()
@@ -832,8 +844,8 @@ void MainWindow::pullSelection()
         return;
     const QScopedValueRollback guard(m_syncingSelection, true);
     QItemSelection selection;
-    for (const QUuid& id : m_model.selectedIDs()) {
-        const qsizetype row = m_model.rowOf(id);
+    for (const QUuid& id : m_model.store().selectedIDs()) {
+        const qsizetype row = m_model.store().rowOf(id);
         if (row >= 0)
             selection.select(m_queueModel->index(int(row)), m_queueModel->index(int(row)));
     }
@@ -919,7 +931,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             return false;
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
-        m_model.handleDrop(drop->mimeData()->urls());
+        m_model.intake().handleDrop(drop->mimeData()->urls());
         return true;
     }
     default:

@@ -11,10 +11,10 @@ QueueFinishedNotifier::QueueFinishedNotifier(AppModel& model, DesktopServices& d
                                              QObject* parent)
     : QObject(parent), m_model(model), m_desktop(desktop), m_send(std::move(send))
 {
-    for (const EncodingJob& job : model.jobs())
+    for (const EncodingJob& job : model.store().jobs())
         m_seen.insert(job.id, job.status);
-    connect(&model, &AppModel::jobChanged, this, &QueueFinishedNotifier::noteJob);
-    connect(&model, &AppModel::countsChanged, this, [this] {
+    connect(&model.store(), &JobStore::jobChanged, this, &QueueFinishedNotifier::noteJob);
+    connect(&model.store(), &JobStore::countsChanged, this, [this] {
         // The scheduler starts the next job right after one ends: look once it has.
         if (m_checkQueued)
             return;
@@ -34,9 +34,9 @@ QString QueueFinishedNotifier::summary(int encoded, int failed)
 
 void QueueFinishedNotifier::noteJob(int row)
 {
-    if (row < 0 || row >= m_model.jobs().size())
+    if (row < 0 || row >= m_model.store().jobs().size())
         return;
-    const EncodingJob& job = m_model.jobs().at(row);
+    const EncodingJob& job = m_model.store().jobs().at(row);
     const auto before = m_seen.value(job.id, JobStatus::queued);
     m_seen.insert(job.id, job.status);
     // Only encodes that end count: a file that fails to read never started one.
@@ -54,9 +54,10 @@ void QueueFinishedNotifier::noteJob(int row)
 void QueueFinishedNotifier::checkFinished()
 {
     m_checkQueued = false;
-    if (m_model.activeCount() + m_model.pausedCount() > 0)
+    if (m_model.store().activeCount() + m_model.store().pausedCount() > 0)
         return;
-    if (m_model.isQueueRunning() && !m_model.isQueuePaused() && m_model.queuedCount() > 0)
+    if (m_model.scheduler().isQueueRunning() && !m_model.scheduler().isQueuePaused() &&
+        m_model.store().queuedCount() > 0)
         return;
     if (m_encoded + m_failed == 0)
         return;

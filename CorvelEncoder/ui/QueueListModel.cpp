@@ -1,6 +1,7 @@
 #include "CorvelEncoder/ui/QueueListModel.h"
 
 #include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/JobTexts.h"
 
 #include <QDir>
 
@@ -9,18 +10,18 @@ namespace corvel {
 QueueListModel::QueueListModel(AppModel& model, QObject* parent)
     : QAbstractListModel(parent), m_model(model)
 {
-    connect(&model, &AppModel::jobsAboutToBeInserted, this,
+    connect(&model.store(), &JobStore::jobsAboutToBeInserted, this,
             [this](int first, int last) { beginInsertRows({}, first, last); });
-    connect(&model, &AppModel::jobsInserted, this, [this] { endInsertRows(); });
-    connect(&model, &AppModel::jobsAboutToBeRemoved, this,
+    connect(&model.store(), &JobStore::jobsInserted, this, [this] { endInsertRows(); });
+    connect(&model.store(), &JobStore::jobsAboutToBeRemoved, this,
             [this](int first, int last) { beginRemoveRows({}, first, last); });
-    connect(&model, &AppModel::jobsRemoved, this, [this] { endRemoveRows(); });
-    connect(&model, &AppModel::jobChanged, this, [this](int row) {
+    connect(&model.store(), &JobStore::jobsRemoved, this, [this] { endRemoveRows(); });
+    connect(&model.store(), &JobStore::jobChanged, this, [this](int row) {
         const QModelIndex changed = index(row);
         emit dataChanged(changed, changed);
     });
     // Preset labels name saved presets, and they can be renamed or deleted.
-    connect(&model, &AppModel::savedPresetsChanged, this, [this] {
+    connect(&model.persistence(), &Persistence::savedPresetsChanged, this, [this] {
         if (const int rows = rowCount(); rows > 0)
             emit dataChanged(index(0), index(rows - 1), {PresetRole, OutputNameRole});
     });
@@ -28,14 +29,14 @@ QueueListModel::QueueListModel(AppModel& model, QObject* parent)
 
 int QueueListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(m_model.jobs().size());
+    return parent.isValid() ? 0 : int(m_model.store().jobs().size());
 }
 
 QVariant QueueListModel::data(const QModelIndex& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const EncodingJob& job = m_model.jobs().at(index.row());
+    const EncodingJob& job = m_model.store().jobs().at(index.row());
     switch (role) {
     case Qt::DisplayRole:
     case SourceNameRole:
@@ -47,11 +48,11 @@ QVariant QueueListModel::data(const QModelIndex& index, int role) const
     case StatusRole:
         return int(job.status);
     case SourceLineRole:
-        return m_model.sourceLine(job);
+        return sourceLine(job);
     case PresetRole:
-        return m_model.presetLabel(job);
+        return m_model.editing().presetLabel(job);
     case OutputNameRole:
-        return m_model.previewFilename(job);
+        return previewFilename(job);
     case OutputFolderRole:
         return QDir::toNativeSeparators(job.settings.outputDirectory);
     case ProgressRole:
@@ -86,7 +87,7 @@ QUuid QueueListModel::idAt(int row) const
 {
     if (row < 0 || row >= rowCount())
         return {};
-    return m_model.jobs().at(row).id;
+    return m_model.store().jobs().at(row).id;
 }
 
 } // namespace corvel

@@ -37,7 +37,7 @@ SavePresetSheet::SavePresetSheet(AppModel& model, QWidget* parent) : QDialog(par
                            this);
     column->addWidget(note);
 
-    m_name = new QLineEdit(model.suggestedName(), this);
+    m_name = new QLineEdit(model.sheets().suggestedName(), this);
     m_name->setObjectName(QStringLiteral("presetName"));
     m_name->setPlaceholderText(QStringLiteral("Preset name"));
     m_name->selectAll();
@@ -46,12 +46,13 @@ SavePresetSheet::SavePresetSheet(AppModel& model, QWidget* parent) : QDialog(par
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setAutoDefault(false);
-    connect(cancel, &QPushButton::clicked, this, [&model] { model.setShowSavePreset(false); });
+    connect(cancel, &QPushButton::clicked, this,
+            [&model] { model.sheets().setShowSavePreset(false); });
     auto* save = new QPushButton(QStringLiteral("Save"), this);
     save->setObjectName(QStringLiteral("saveButton"));
     save->setDefault(true);
     connect(save, &QPushButton::clicked, this,
-            [this, &model] { model.savePreset(m_name->text()); });
+            [this, &model] { model.editing().savePreset(m_name->text()); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);

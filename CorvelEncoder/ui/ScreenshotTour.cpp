@@ -128,38 +128,39 @@ int main(int argc, char** argv)
         sampleJob(QStringLiteral("A003_C007_drone.mp4"), JobStatus::failed, "prores-proxy"),
         sampleJob(QStringLiteral("A003_C008_closeup.mov"), JobStatus::cancelled, "prores-lt"),
     };
-    model.addJobs(jobs);
-    model.log(QStringLiteral("Added 6 files from Corvel Brisk"));
-    model.log(QStringLiteral("Could not read A003_C007_drone.mp4: This file could not be opened "
-                             "as a movie."),
-              true);
-    model.setBanner(QStringLiteral("Unknown preset \"x265\"."));
-    model.setLogOpen(true);
+    model.store().addJobs(jobs);
+    model.feed().log(QStringLiteral("Added 6 files from Corvel Brisk"));
+    model.feed().log(
+        QStringLiteral("Could not read A003_C007_drone.mp4: This file could not be opened "
+                       "as a movie."),
+        true);
+    model.feed().setBanner(QStringLiteral("Unknown preset \"x265\"."));
+    model.feed().setLogOpen(true);
     ok = save(window, output, QStringLiteral("main-window")) && ok;
 
-    model.setSelection({jobs[2].id});
+    model.store().setSelection({jobs[2].id});
     ok = save(window, output, QStringLiteral("inspector-job")) && ok;
-    model.setSelection({jobs[0].id});
+    model.store().setSelection({jobs[0].id});
     ok = save(window, output, QStringLiteral("inspector-locked")) && ok;
 
-    model.setSelection({});
-    model.setLogOpen(false);
-    model.setBanner(std::nullopt);
+    model.store().setSelection({});
+    model.feed().setLogOpen(false);
+    model.feed().setBanner(std::nullopt);
     ok = save(window, output, QStringLiteral("inspector-defaults")) && ok;
 
-    model.setShowAbout(true);
+    model.sheets().setShowAbout(true);
     ok = save(window, output, QStringLiteral("about")) && ok;
-    model.setShowAbout(false);
-    model.setShowHelp(true);
+    model.sheets().setShowAbout(false);
+    model.sheets().setShowHelp(true);
     ok = save(window, output, QStringLiteral("help")) && ok;
-    model.setShowHelp(false);
-    model.setSelection({jobs[2].id});
-    model.beginSavePreset();
+    model.sheets().setShowHelp(false);
+    model.store().setSelection({jobs[2].id});
+    model.editing().beginSavePreset();
     ok = save(window, output, QStringLiteral("save-preset")) && ok;
-    model.setShowSavePreset(false);
-    model.setShowWatchSettings(true);
+    model.sheets().setShowSavePreset(false);
+    model.sheets().setShowWatchSettings(true);
     ok = save(window, output, QStringLiteral("watch-settings")) && ok;
-    model.setShowWatchSettings(false);
+    model.sheets().setShowWatchSettings(false);
     settle();
 
     // The Add chooser, shown without waiting for a choice.
@@ -180,7 +181,7 @@ int main(int argc, char** argv)
     }
 
     // The light scheme: the window reads its colours when built, so build another.
-    model.setSelection({jobs[4].id});
+    model.store().setSelection({jobs[4].id});
     window.hide();
     applyAppearance(app, ColorScheme::light);
     {
@@ -188,9 +189,9 @@ int main(int argc, char** argv)
         light.move(0, 0);
         light.show();
         ok = save(light, output, QStringLiteral("light-main-window")) && ok;
-        model.setSelection({jobs[0].id});
+        model.store().setSelection({jobs[0].id});
         ok = save(light, output, QStringLiteral("light-inspector-locked")) && ok;
-        model.setSelection({});
+        model.store().setSelection({});
         ok = save(light, output, QStringLiteral("light-inspector-defaults")) && ok;
     }
 

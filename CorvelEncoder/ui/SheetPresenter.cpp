@@ -44,13 +44,15 @@ SheetPresenter::SheetPresenter(AppModel& model, QWidget* window)
     Q_ASSERT(window);
     window->installEventFilter(this);
 
-    connect(&model, &AppModel::showAboutChanged, this, &SheetPresenter::setAboutShown);
-    connect(&model, &AppModel::showHelpChanged, this, &SheetPresenter::setHelpShown);
-    connect(&model, &AppModel::showSavePresetChanged, this, &SheetPresenter::setSavePresetShown);
-    connect(&model, &AppModel::showWatchSettingsChanged, this, &SheetPresenter::setWatchShown);
-    connect(&model, &AppModel::introChanged, this, [this] {
+    connect(&model.sheets(), &Sheets::showAboutChanged, this, &SheetPresenter::setAboutShown);
+    connect(&model.sheets(), &Sheets::showHelpChanged, this, &SheetPresenter::setHelpShown);
+    connect(&model.sheets(), &Sheets::showSavePresetChanged, this,
+            &SheetPresenter::setSavePresetShown);
+    connect(&model.sheets(), &Sheets::showWatchSettingsChanged, this,
+            &SheetPresenter::setWatchShown);
+    connect(&model.intake(), &Intake::introChanged, this, [this] {
         // Marking the introduction seen does not take it off the screen: that is "Continue"'s.
-        if (m_model.showIntro())
+        if (m_model.intake().showIntro())
             showIntro();
     });
 
@@ -60,11 +62,11 @@ SheetPresenter::SheetPresenter(AppModel& model, QWidget* window)
             m_intro->setFocus(Qt::OtherFocusReason);
     });
 
-    setAboutShown(model.showAbout());
-    setHelpShown(model.showHelp());
-    setSavePresetShown(model.showSavePreset());
-    setWatchShown(model.showWatchSettings());
-    if (model.showIntro())
+    setAboutShown(model.sheets().showAbout());
+    setHelpShown(model.sheets().showHelp());
+    setSavePresetShown(model.sheets().showSavePreset());
+    setWatchShown(model.sheets().showWatchSettings());
+    if (model.intake().showIntro())
         showIntro();
 }
 
@@ -103,7 +105,7 @@ void SheetPresenter::setAboutShown(bool shown)
     if (m_about)
         return;
     m_about = new AboutSheet(m_model, m_window);
-    presentDialog(m_about, [this] { m_model.setShowAbout(false); });
+    presentDialog(m_about, [this] { m_model.sheets().setShowAbout(false); });
 }
 
 void SheetPresenter::setHelpShown(bool shown)
@@ -116,7 +118,7 @@ void SheetPresenter::setHelpShown(bool shown)
     if (m_help)
         return;
     m_help = new HelpSheet(m_model, m_window);
-    presentDialog(m_help, [this] { m_model.setShowHelp(false); });
+    presentDialog(m_help, [this] { m_model.sheets().setShowHelp(false); });
 }
 
 void SheetPresenter::setSavePresetShown(bool shown)
@@ -130,7 +132,7 @@ void SheetPresenter::setSavePresetShown(bool shown)
         return;
     // A fresh dialog each time, so the name starts from the model's suggestion.
     m_savePreset = new SavePresetSheet(m_model, m_window);
-    presentDialog(m_savePreset, [this] { m_model.setShowSavePreset(false); });
+    presentDialog(m_savePreset, [this] { m_model.sheets().setShowSavePreset(false); });
 }
 
 // Watch settings
@@ -231,7 +233,7 @@ bool SheetPresenter::eventFilter(QObject* watched, QEvent* event)
         auto* target = qobject_cast<QWidget*>(watched);
         if (target && target->window() == m_window && !isWithin(target, m_watch) &&
             !isWithin(target, m_anchor)) {
-            m_model.setShowWatchSettings(false);
+            m_model.sheets().setShowWatchSettings(false);
         }
     }
     return false;

@@ -42,7 +42,7 @@ WatchSettingsPopover::WatchSettingsPopover(AppModel& model, QWidget* parent)
     m_enabled = new QCheckBox(QStringLiteral("Watch for new files"), this);
     m_enabled->setObjectName(QStringLiteral("watchEnabled"));
     connect(m_enabled, &QCheckBox::toggled, this, [this](bool on) {
-        m_model.setWatchEnabled(on);
+        m_model.watch().setEnabled(on);
         // Turning on without a folder only asks for one; show the real state meanwhile.
         refresh();
     });
@@ -50,13 +50,13 @@ WatchSettingsPopover::WatchSettingsPopover(AppModel& model, QWidget* parent)
 
     m_folder = new FolderButton(false, this);
     m_folder->setObjectName(QStringLiteral("watchFolderButton"));
-    connect(m_folder, &QAbstractButton::clicked, this, [this] { m_model.chooseWatchFolder(); });
+    connect(m_folder, &QAbstractButton::clicked, this, [this] { m_model.watch().chooseFolder(); });
     column->addWidget(m_folder);
 
     column->addWidget(caption(QStringLiteral("Output"), this));
     m_output = new FolderButton(false, this);
     m_output->setObjectName(QStringLiteral("watchOutputButton"));
-    connect(m_output, &QAbstractButton::clicked, this, [this] { m_model.chooseWatchOutput(); });
+    connect(m_output, &QAbstractButton::clicked, this, [this] { m_model.watch().chooseOutput(); });
     column->addWidget(m_output);
 
     column->addWidget(caption(QStringLiteral("Preset"), this));
@@ -65,7 +65,7 @@ WatchSettingsPopover::WatchSettingsPopover(AppModel& model, QWidget* parent)
     m_preset->setAccessibleName(QStringLiteral("Watch preset"));
     m_preset->setToolTip(QStringLiteral("Watch preset"));
     connect(m_preset, &QComboBox::activated, this, [this](int index) {
-        m_model.setWatchPresetSelection(choiceID(m_preset, index));
+        m_model.watch().setPreset(choiceID(m_preset, index));
         refresh();
     });
     guardWheel(m_preset);
@@ -75,38 +75,40 @@ WatchSettingsPopover::WatchSettingsPopover(AppModel& model, QWidget* parent)
         new QCheckBox(QStringLiteral("Also encode files already in the folder"), this);
     m_processExisting->setObjectName(QStringLiteral("watchProcessExisting"));
     connect(m_processExisting, &QCheckBox::toggled, this,
-            [this](bool on) { m_model.setWatchProcessExisting(on); });
+            [this](bool on) { m_model.watch().setProcessExisting(on); });
     column->addWidget(m_processExisting);
 
-    connect(&m_model, &AppModel::settingsChanged, this, &WatchSettingsPopover::refresh);
-    connect(&m_model, &AppModel::savedPresetsChanged, this, &WatchSettingsPopover::refresh);
+    connect(&m_model.persistence(), &Persistence::settingsChanged, this,
+            &WatchSettingsPopover::refresh);
+    connect(&m_model.persistence(), &Persistence::savedPresetsChanged, this,
+            &WatchSettingsPopover::refresh);
     refresh();
     adjustSize();
 }
 
 void WatchSettingsPopover::refresh()
 {
-    const AppSettings& settings = m_model.settings();
+    const AppSettings& settings = m_model.persistence().settings();
     {
         const QSignalBlocker block(m_enabled);
-        m_enabled->setChecked(m_model.watchEnabled());
+        m_enabled->setChecked(m_model.watch().enabled());
     }
     m_folder->setText(settings.watchFolder.isEmpty() ? QStringLiteral("Choose folder")
                                                      : settings.watchFolder);
-    m_output->setText(m_model.resolvedWatchOutput());
+    m_output->setText(m_model.watch().resolvedOutput());
 
     QList<std::pair<QString, QString>> presets;
     for (const BuiltinPreset& preset : BuiltinPreset::all())
         presets.append({preset.name, preset.id});
-    for (const SavedPreset& preset : m_model.savedPresets())
+    for (const SavedPreset& preset : m_model.persistence().savedPresets())
         presets.append({preset.name, savedPresetID(preset)});
     {
         const QSignalBlocker block(m_preset);
-        setChoices(m_preset, presets, m_model.watchPresetSelection());
+        setChoices(m_preset, presets, m_model.watch().presetSelection());
     }
     {
         const QSignalBlocker block(m_processExisting);
-        m_processExisting->setChecked(m_model.watchProcessExisting());
+        m_processExisting->setChecked(m_model.watch().processExisting());
     }
     update();
 }
@@ -114,7 +116,7 @@ void WatchSettingsPopover::refresh()
 void WatchSettingsPopover::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape) {
-        m_model.setShowWatchSettings(false);
+        m_model.sheets().setShowWatchSettings(false);
         return;
     }
     QFrame::keyPressEvent(event);

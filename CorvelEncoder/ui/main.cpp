@@ -143,8 +143,8 @@ int main(int argc, char** argv)
     // A later launch is told its files were taken only once they are in the saved queue.
     QObject::connect(&instance, &SingleInstance::urlsReceived, &model,
                      [&model](const QList<QUrl>& urls) {
-                         model.handleIncoming(urls);
-                         model.writeQueue();
+                         model.intake().handleIncoming(urls);
+                         model.persistence().writeQueue();
                      });
     // Before any encode starts: what a killed run left half-written goes first.
     model.removeUnfinishedOutputs(journal);
@@ -152,7 +152,8 @@ int main(int argc, char** argv)
 
     MainWindow window(model, desktop);
     desktop.setWindow(&window);
-    desktop.setFailureReporter([&model](const QString& message) { model.log(message, true); });
+    desktop.setFailureReporter(
+        [&model](const QString& message) { model.feed().log(message, true); });
     DesktopNotifications notices;
     QueueFinishedNotifier finished(model, desktop, [&notices](const QString& text, auto show) {
         notices.send(text, QStringLiteral("Show Output Folder"), std::move(show));

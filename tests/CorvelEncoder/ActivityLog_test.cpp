@@ -29,28 +29,28 @@ protected:
 
 TEST_F(ModelLogTest, ErrorLinesLeaveTheBannerAlone)
 {
-    model->setBanner(QStringLiteral("Could not read that drop."));
-    QSignalSpy banner(model.get(), &AppModel::bannerChanged);
-    model->log(QStringLiteral("Failed a.mov: Bad."), true);
-    EXPECT_EQ(model->banner(), QStringLiteral("Could not read that drop."));
+    model->feed().setBanner(QStringLiteral("Could not read that drop."));
+    QSignalSpy banner(&model->feed(), &ActivityFeed::bannerChanged);
+    model->feed().log(QStringLiteral("Failed a.mov: Bad."), true);
+    EXPECT_EQ(model->feed().banner(), QStringLiteral("Could not read that drop."));
     EXPECT_EQ(banner.count(), 0);
-    EXPECT_FALSE(model->logOpen());
-    EXPECT_TRUE(model->logLines().last().isError);
+    EXPECT_FALSE(model->feed().logOpen());
+    EXPECT_TRUE(model->feed().logLines().last().isError);
 }
 
 // The log keeps the newest 300 lines; views hear of the oldest leaving as rows removed.
 TEST_F(ModelLogTest, TrimmingIsAnnouncedAsRowsLeavingTheFront)
 {
-    QSignalSpy appended(model.get(), &AppModel::logLineAppended);
-    QSignalSpy removed(model.get(), &AppModel::logLinesRemoved);
+    QSignalSpy appended(&model->feed(), &ActivityFeed::logLineAppended);
+    QSignalSpy removed(&model->feed(), &ActivityFeed::logLinesRemoved);
     for (int i = 0; i < 300; ++i)
-        model->log(QString::number(i));
+        model->feed().log(QString::number(i));
     EXPECT_EQ(appended.count(), 300);
     ASSERT_EQ(removed.count(), 1); // the "ready" line made it 301
     EXPECT_EQ(removed.first(), (QList<QVariant>{0, 0}));
-    ASSERT_EQ(model->logLines().size(), 300);
-    EXPECT_EQ(model->logLines().first().text, QStringLiteral("0"));
-    EXPECT_EQ(model->logLines().last().text, QStringLiteral("299"));
+    ASSERT_EQ(model->feed().logLines().size(), 300);
+    EXPECT_EQ(model->feed().logLines().first().text, QStringLiteral("0"));
+    EXPECT_EQ(model->feed().logLines().last().text, QStringLiteral("299"));
 }
 
 } // namespace

@@ -33,10 +33,13 @@ protected:
         QSet<QUuid> ids;
         for (const EncodingJob& job : jobs)
             ids.insert(job.id);
-        model->setSelection(ids);
+        model->store().setSelection(ids);
     }
 
-    const EncodingJob current(const EncodingJob& job) const { return model->job(job.id).value(); }
+    const EncodingJob current(const EncodingJob& job) const
+    {
+        return model->store().job(job.id).value();
+    }
 
     AppSettings storedSettings() const
     {
@@ -61,17 +64,17 @@ TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
         jobWithStatus(QStringLiteral("failed.mov"), JobStatus::failed),
         jobWithStatus(QStringLiteral("unselected.mov"), JobStatus::queued),
     };
-    model->addJobs(jobs);
+    model->store().addJobs(jobs);
     select({jobs[3], jobs[0], jobs[2], jobs[1]});
     settle();
     const int savesBefore = store->writeCount(kQueueFileName);
 
-    EXPECT_EQ(model->editableIDs(), (QList<QUuid>{jobs[1].id, jobs[3].id}));
-    EXPECT_TRUE(model->inspectorLocked());
+    EXPECT_EQ(model->store().editableIDs(), (QList<QUuid>{jobs[1].id, jobs[3].id}));
+    EXPECT_TRUE(model->editing().inspectorLocked());
     // The locked primary job is what the inspector shows.
-    EXPECT_EQ(model->presetSelection(), QStringLiteral("prores-422-hq"));
+    EXPECT_EQ(model->editing().presetSelection(), QStringLiteral("prores-422-hq"));
 
-    model->applyPreset(QStringLiteral("h264"));
+    model->editing().applyPreset(QStringLiteral("h264"));
     EXPECT_EQ(current(jobs[0]).settings.body.codec, Codec::proRes422HQ);
     EXPECT_EQ(current(jobs[1]).settings.body.codec, Codec::h264);
     EXPECT_EQ(current(jobs[1]).settings.presetName, QStringLiteral("H.264"));
@@ -83,45 +86,45 @@ TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
 
     // Only locked jobs selected: nothing changes and nothing is saved.
     select({jobs[0], jobs[2]});
-    model->setAudio(AudioMode::aac);
-    model->setReveal(true);
+    model->editing().setAudio(AudioMode::aac);
+    model->editing().setReveal(true);
     settle();
     EXPECT_EQ(current(jobs[0]).settings, jobs[0].settings);
     EXPECT_EQ(current(jobs[2]).settings, jobs[2].settings);
     EXPECT_EQ(store->writeCount(kQueueFileName), savesBefore + 1);
 
-    model->setSelection({jobs[1].id});
-    EXPECT_FALSE(model->inspectorLocked());
-    model->setSelection({});
-    EXPECT_FALSE(model->inspectorLocked());
+    model->store().setSelection({jobs[1].id});
+    EXPECT_FALSE(model->editing().inspectorLocked());
+    model->store().setSelection({});
+    EXPECT_FALSE(model->editing().inspectorLocked());
 }
 
 TEST_F(EditingTest, PresetWithNothingSelectedChangesOnlyTheDefault)
 {
     const QList<EncodingJob> jobs = addQueued(2);
-    model->setPresetSelection(QStringLiteral("hevc"));
-    EXPECT_EQ(model->settings().lastPresetID, QStringLiteral("hevc"));
+    model->editing().setPresetSelection(QStringLiteral("hevc"));
+    EXPECT_EQ(model->persistence().settings().lastPresetID, QStringLiteral("hevc"));
     EXPECT_EQ(storedSettings().lastPresetID, QStringLiteral("hevc"));
-    EXPECT_EQ(model->presetSelection(), QStringLiteral("hevc"));
+    EXPECT_EQ(model->editing().presetSelection(), QStringLiteral("hevc"));
     for (const EncodingJob& job : jobs)
         EXPECT_EQ(current(job).settings, job.settings);
 
     const int settingsWrites = store->writeCount(kSettingsFileName);
     for (const char* id : {"inline", "nonsense", "custom:00000000-0000-0000-0000-000000000001"}) {
         SCOPED_TRACE(id);
-        model->setPresetSelection(QString::fromLatin1(id));
-        model->setWatchPresetSelection(QString::fromLatin1(id));
-        model->setSelection({jobs[0].id});
-        model->setPresetSelection(QString::fromLatin1(id));
-        model->setSelection({});
+        model->editing().setPresetSelection(QString::fromLatin1(id));
+        model->watch().setPreset(QString::fromLatin1(id));
+        model->store().setSelection({jobs[0].id});
+        model->editing().setPresetSelection(QString::fromLatin1(id));
+        model->store().setSelection({});
     }
     EXPECT_EQ(store->writeCount(kSettingsFileName), settingsWrites);
-    EXPECT_EQ(model->settings().lastPresetID, QStringLiteral("hevc"));
-    EXPECT_EQ(model->settings().watchPresetID, QStringLiteral("prores-422-hq"));
+    EXPECT_EQ(model->persistence().settings().lastPresetID, QStringLiteral("hevc"));
+    EXPECT_EQ(model->persistence().settings().watchPresetID, QStringLiteral("prores-422-hq"));
     EXPECT_EQ(current(jobs[0]).settings, jobs[0].settings);
 
-    model->setWatchPresetSelection(QStringLiteral("prores-4444"));
-    EXPECT_EQ(model->watchPresetSelection(), QStringLiteral("prores-4444"));
+    model->watch().setPreset(QStringLiteral("prores-4444"));
+    EXPECT_EQ(model->watch().presetSelection(), QStringLiteral("prores-4444"));
     EXPECT_EQ(storedSettings().watchPresetID, QStringLiteral("prores-4444"));
 }
 
@@ -130,10 +133,10 @@ TEST_F(EditingTest, ApplyingAPresetKeepsFolderAndRevealAndSizesTheBitrateToTheSo
     EncodingJob probed = queuedJob(QStringLiteral("uhd.mov"), true);
     probed.sourceInfo = SourceInfo{3840, 2160, 50, 10, true, false, QStringLiteral("H.264")};
     EncodingJob unread = queuedJob(QStringLiteral("unread.mov"), false);
-    model->addJobs({probed, unread});
+    model->store().addJobs({probed, unread});
     select({probed, unread});
 
-    model->setPresetSelection(QStringLiteral("h264"));
+    model->editing().setPresetSelection(QStringLiteral("h264"));
     const EncodingJob a = current(probed);
     const EncodingJob b = current(unread);
     EXPECT_EQ(a.settings.outputDirectory, probed.settings.outputDirectory);
@@ -148,15 +151,15 @@ TEST_F(EditingTest, ApplyingAPresetKeepsFolderAndRevealAndSizesTheBitrateToTheSo
     EXPECT_GT(a.settings.body.bitrateMbps, b.settings.body.bitrateMbps);
     // Applying to jobs also makes the preset the default for new ones.
     EXPECT_EQ(storedSettings().lastPresetID, QStringLiteral("h264"));
-    EXPECT_EQ(model->presetSelection(), QStringLiteral("h264"));
+    EXPECT_EQ(model->editing().presetSelection(), QStringLiteral("h264"));
 }
 
 TEST_F(EditingTest, BitrateIsClampedAndStopsFollowingQualityUntilATierIsChosen)
 {
     EncodingJob job = queuedJob(QStringLiteral("a.mov"));
     job.settings.body = presetBody(u"h264", {}).value();
-    model->addJobs({job});
-    model->setSelection({job.id});
+    model->store().addJobs({job});
+    model->store().setSelection({job.id});
 
     struct Row
     {
@@ -165,20 +168,20 @@ TEST_F(EditingTest, BitrateIsClampedAndStopsFollowingQualityUntilATierIsChosen)
     };
     for (const Row& row : {Row{500, 200}, Row{0.1, 0.5}, Row{-3, 0.5}, Row{42.5, 42.5}}) {
         SCOPED_TRACE(row.typed);
-        model->setBitrate(row.typed);
-        EXPECT_EQ(model->bitrate(), row.stored);
+        model->editing().setBitrate(row.typed);
+        EXPECT_EQ(model->editing().bitrate(), row.stored);
         EXPECT_FALSE(current(job).settings.body.bitrateFollowsQuality);
     }
-    model->setBitrate(std::nan(""));
-    EXPECT_EQ(model->bitrate(), 42.5);
+    model->editing().setBitrate(std::nan(""));
+    EXPECT_EQ(model->editing().bitrate(), 42.5);
 
     // A fixed rate survives changes that would move an automatic one.
-    model->setResolution(ResolutionMode::uhd4k);
-    model->setFrameRateSelection(QStringLiteral("60"));
-    EXPECT_EQ(model->bitrate(), 42.5);
-    EXPECT_EQ(model->presetSelection(), QStringLiteral("inline"));
+    model->editing().setResolution(ResolutionMode::uhd4k);
+    model->editing().setFrameRateSelection(QStringLiteral("60"));
+    EXPECT_EQ(model->editing().bitrate(), 42.5);
+    EXPECT_EQ(model->editing().presetSelection(), QStringLiteral("inline"));
 
-    model->setQuality(QualityTier::medium);
+    model->editing().setQuality(QualityTier::medium);
     const PresetBody body = current(job).settings.body;
     EXPECT_TRUE(body.bitrateFollowsQuality);
     EXPECT_EQ(body.bitrateMbps, automaticBitrateMbps(body, std::nullopt, std::nullopt).value());
@@ -190,51 +193,51 @@ TEST_F(EditingTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
     const std::pair<int, int> rows[] = {{0, 1}, {9, 4}, {-5, 1}, {3, 3}};
     for (const auto& [typed, stored] : rows) {
         SCOPED_TRACE(typed);
-        model->setParallel(typed);
-        EXPECT_EQ(model->parallel(), stored);
+        model->scheduler().setMaxParallel(typed);
+        EXPECT_EQ(model->editing().parallel(), stored);
         EXPECT_EQ(storedSettings().maxParallel, stored);
     }
 
-    model->setParallel(1);
+    model->scheduler().setMaxParallel(1);
     const QList<EncodingJob> jobs = addQueued(4);
-    model->startQueue();
-    EXPECT_EQ(model->activeCount(), 1);
-    model->setParallel(3);
-    EXPECT_EQ(model->activeCount(), 3);
-    model->setParallel(1);
-    EXPECT_EQ(model->activeCount(), 3) << "a lower count never stops running encodes";
+    model->scheduler().startQueue();
+    EXPECT_EQ(model->store().activeCount(), 1);
+    model->scheduler().setMaxParallel(3);
+    EXPECT_EQ(model->store().activeCount(), 3);
+    model->scheduler().setMaxParallel(1);
+    EXPECT_EQ(model->store().activeCount(), 3) << "a lower count never stops running encodes";
     sessions.session(jobs[0].id)->succeed(path(QStringLiteral("a.mov")));
     deliver();
     EXPECT_EQ(status(jobs[3].id), JobStatus::queued) << "a freed slot above the count stays empty";
-    model->setParallel(9);
+    model->scheduler().setMaxParallel(9);
     EXPECT_EQ(status(jobs[3].id), JobStatus::encoding);
 }
 
 TEST_F(EditingTest, FrameRateMenuIdsMapToTheirRates)
 {
-    EXPECT_EQ(model->frameRateSelection(), QStringLiteral("source"));
+    EXPECT_EQ(model->editing().frameRateSelection(), QStringLiteral("source"));
     EncodingJob odd = queuedJob(QStringLiteral("odd.mov"));
     odd.settings.body.frameRate = FrameRateMode::exact(33);
     EncodingJob other = queuedJob(QStringLiteral("other.mov"));
-    model->addJobs({odd, other});
+    model->store().addJobs({odd, other});
     select({odd, other});
-    EXPECT_EQ(model->frameRateSelection(), QStringLiteral("custom"));
+    EXPECT_EQ(model->editing().frameRateSelection(), QStringLiteral("custom"));
 
     // "custom" stands for the primary job's own rate, so choosing it copies that rate.
-    model->setFrameRateSelection(QStringLiteral("custom"));
+    model->editing().setFrameRateSelection(QStringLiteral("custom"));
     EXPECT_EQ(current(other).settings.body.frameRate, FrameRateMode::exact(33));
-    model->setFrameRateSelection(QStringLiteral("bogus"));
+    model->editing().setFrameRateSelection(QStringLiteral("bogus"));
     EXPECT_EQ(current(other).settings.body.frameRate, FrameRateMode::exact(33));
-    model->setFrameRateSelection(QStringLiteral("29.97"));
+    model->editing().setFrameRateSelection(QStringLiteral("29.97"));
     EXPECT_EQ(current(odd).settings.body.frameRate, FrameRateMode::exact(29.97));
-    EXPECT_EQ(model->frameRateSelection(), QStringLiteral("29.97"));
+    EXPECT_EQ(model->editing().frameRateSelection(), QStringLiteral("29.97"));
 }
 
 TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
 {
-    QSignalSpy shown(model.get(), &AppModel::showSavePresetChanged);
-    model->beginSavePreset();
-    EXPECT_FALSE(model->showSavePreset()) << "nothing selected";
+    QSignalSpy shown(&model->sheets(), &Sheets::showSavePresetChanged);
+    model->editing().beginSavePreset();
+    EXPECT_FALSE(model->sheets().showSavePreset()) << "nothing selected";
 
     EncodingJob custom = queuedJob(QStringLiteral("a.mov"));
     custom.settings.presetID = QStringLiteral("inline");
@@ -242,37 +245,37 @@ TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
     custom.settings.body.codec = Codec::hevc;
     custom.settings.body.namingPattern = QStringLiteral("{name}_look");
     EncodingJob named = queuedJob(QStringLiteral("b.mov"));
-    model->addJobs({custom, named});
+    model->store().addJobs({custom, named});
 
-    model->setSelection({named.id});
-    model->beginSavePreset();
-    EXPECT_EQ(model->suggestedName(), QStringLiteral("ProRes 422 HQ"));
-    model->setSelection({custom.id});
-    model->beginSavePreset();
-    EXPECT_EQ(model->suggestedName(), QStringLiteral("Preset"));
-    EXPECT_TRUE(model->showSavePreset());
+    model->store().setSelection({named.id});
+    model->editing().beginSavePreset();
+    EXPECT_EQ(model->sheets().suggestedName(), QStringLiteral("ProRes 422 HQ"));
+    model->store().setSelection({custom.id});
+    model->editing().beginSavePreset();
+    EXPECT_EQ(model->sheets().suggestedName(), QStringLiteral("Preset"));
+    EXPECT_TRUE(model->sheets().showSavePreset());
     EXPECT_EQ(shown.count(), 1);
 
-    model->savePreset(QStringLiteral(" \n "));
-    EXPECT_TRUE(model->savedPresets().isEmpty());
-    EXPECT_TRUE(model->showSavePreset());
+    model->editing().savePreset(QStringLiteral(" \n "));
+    EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
+    EXPECT_TRUE(model->sheets().showSavePreset());
 
-    model->savePreset(QStringLiteral("  Grade Look\n"));
-    ASSERT_EQ(model->savedPresets().size(), 1);
-    const SavedPreset saved = model->savedPresets().first();
+    model->editing().savePreset(QStringLiteral("  Grade Look\n"));
+    ASSERT_EQ(model->persistence().savedPresets().size(), 1);
+    const SavedPreset saved = model->persistence().savedPresets().first();
     EXPECT_EQ(saved.name, QStringLiteral("Grade Look"));
     EXPECT_EQ(saved.body, custom.settings.body);
     EXPECT_EQ(current(custom).settings.presetID,
               QStringLiteral("custom:") + saved.id.toString(QUuid::WithoutBraces).toUpper());
-    EXPECT_EQ(model->presetLabel(current(custom)), QStringLiteral("Grade Look"));
-    EXPECT_FALSE(model->showSavePreset());
+    EXPECT_EQ(model->editing().presetLabel(current(custom)), QStringLiteral("Grade Look"));
+    EXPECT_FALSE(model->sheets().showSavePreset());
     EXPECT_EQ(logTexts().last(), QStringLiteral("Saved preset Grade Look"));
-    EXPECT_EQ(storedPresets(), model->savedPresets());
+    EXPECT_EQ(storedPresets(), model->persistence().savedPresets());
 
     settle();
     makeModel();
-    EXPECT_EQ(model->savedPresets(), (QList<SavedPreset>{saved}));
-    EXPECT_EQ(model->presetLabel(current(custom)), QStringLiteral("Grade Look"));
+    EXPECT_EQ(model->persistence().savedPresets(), (QList<SavedPreset>{saved}));
+    EXPECT_EQ(model->editing().presetLabel(current(custom)), QStringLiteral("Grade Look"));
 }
 
 TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
@@ -282,29 +285,30 @@ TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
     source.settings.body.audio = AudioMode::pcm;
     EncodingJob second = queuedJob(QStringLiteral("b.mov"));
     EncodingJob running = jobWithStatus(QStringLiteral("c.mov"), JobStatus::encoding);
-    model->addJobs({source, second, running});
-    model->setSelection({source.id});
-    model->savePreset(QStringLiteral("Web PCM"));
-    const SavedPreset saved = model->savedPresets().first();
+    model->store().addJobs({source, second, running});
+    model->store().setSelection({source.id});
+    model->editing().savePreset(QStringLiteral("Web PCM"));
+    const SavedPreset saved = model->persistence().savedPresets().first();
     const QString key = savedPresetID(saved);
     select({second, running});
-    model->setPresetSelection(key); // the running job is not edited
-    model->setWatchPreset(key);
-    EXPECT_EQ(model->settings().lastPresetID, key);
+    model->editing().setPresetSelection(key); // the running job is not edited
+    model->watch().setPreset(key);
+    EXPECT_EQ(model->persistence().settings().lastPresetID, key);
 
-    model->setSelection({running.id, second.id});
-    model->setNaming(QStringLiteral("{name}"));
-    EXPECT_EQ(model->presetLabel(current(second)), QStringLiteral("Web PCM \u00B7 Edited"));
-    EXPECT_EQ(model->presetSelection(), QStringLiteral("inline"));
+    model->store().setSelection({running.id, second.id});
+    model->editing().setNaming(QStringLiteral("{name}"));
+    EXPECT_EQ(model->editing().presetLabel(current(second)),
+              QStringLiteral("Web PCM \u00B7 Edited"));
+    EXPECT_EQ(model->editing().presetSelection(), QStringLiteral("inline"));
     const EncodingJob before = current(second);
 
-    model->deletePreset(saved.id);
-    EXPECT_TRUE(model->savedPresets().isEmpty());
+    model->editing().deletePreset(saved.id);
+    EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
     EXPECT_TRUE(storedPresets().isEmpty());
     for (const EncodingJob& job : {source, second}) {
         const EncodingJob now = current(job);
         EXPECT_EQ(now.settings.presetID, QStringLiteral("inline"));
-        EXPECT_EQ(model->presetLabel(now), QStringLiteral("Custom"));
+        EXPECT_EQ(model->editing().presetLabel(now), QStringLiteral("Custom"));
     }
     EXPECT_EQ(current(second).settings.body, before.settings.body);
     EXPECT_EQ(current(running).settings, running.settings);
@@ -312,16 +316,17 @@ TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
     EXPECT_EQ(storedSettings().watchPresetID, QStringLiteral("prores-422-hq"));
     EXPECT_EQ(logTexts().last(), QStringLiteral("Deleted preset Web PCM"));
 
-    const qsizetype lines = model->logLines().size();
-    model->deletePreset(saved.id);
-    EXPECT_EQ(model->logLines().size(), lines) << "a preset that is gone is not deleted twice";
+    const qsizetype lines = model->feed().logLines().size();
+    model->editing().deletePreset(saved.id);
+    EXPECT_EQ(model->feed().logLines().size(), lines)
+        << "a preset that is gone is not deleted twice";
 }
 
 TEST_F(EditingTest, OutputFolderChooserTargetsJobsOrTheDefault)
 {
     const QList<EncodingJob> jobs = addQueued(2);
-    const QString before = model->settings().defaultOutputDirectory;
-    model->chooseOutputFolder();
+    const QString before = model->persistence().settings().defaultOutputDirectory;
+    model->editing().chooseOutputFolder();
     ASSERT_EQ(desktop.openRequests.size(), 1);
     const OpenPanelRequest request = desktop.openRequests.first();
     EXPECT_EQ(request.title, QStringLiteral("Output Folder"));
@@ -330,20 +335,21 @@ TEST_F(EditingTest, OutputFolderChooserTargetsJobsOrTheDefault)
     EXPECT_TRUE(request.canChooseDirectories);
     EXPECT_TRUE(request.canCreateDirectories);
     EXPECT_FALSE(request.allowsMultipleSelection);
-    EXPECT_EQ(model->settings().defaultOutputDirectory, before) << "cancelled";
+    EXPECT_EQ(model->persistence().settings().defaultOutputDirectory, before) << "cancelled";
 
     desktop.nextChoice = {path(QStringLiteral("renders"))};
-    model->chooseOutputFolder();
+    model->editing().chooseOutputFolder();
     EXPECT_EQ(storedSettings().defaultOutputDirectory, path(QStringLiteral("renders")));
 
     desktop.nextChoice = {path(QStringLiteral("dailies"))};
-    model->setSelection({jobs[0].id});
-    model->chooseOutputFolder();
+    model->store().setSelection({jobs[0].id});
+    model->editing().chooseOutputFolder();
     EXPECT_EQ(current(jobs[0]).settings.outputDirectory, path(QStringLiteral("dailies")));
     EXPECT_EQ(current(jobs[1]).settings.outputDirectory, jobs[1].settings.outputDirectory);
-    EXPECT_EQ(model->settings().defaultOutputDirectory, path(QStringLiteral("renders")));
+    EXPECT_EQ(model->persistence().settings().defaultOutputDirectory,
+              path(QStringLiteral("renders")));
 
-    model->useOutputAsDefault();
+    model->editing().useOutputAsDefault();
     EXPECT_EQ(storedSettings().defaultOutputDirectory, path(QStringLiteral("dailies")));
     EXPECT_EQ(logTexts().last(),
               QStringLiteral("Default output is ") + path(QStringLiteral("dailies")));
@@ -351,31 +357,31 @@ TEST_F(EditingTest, OutputFolderChooserTargetsJobsOrTheDefault)
 
 TEST_F(EditingTest, WatchSwitchAsksForAFolderFirst)
 {
-    model->setWatchEnabled(true);
+    model->watch().setEnabled(true);
     ASSERT_EQ(desktop.openRequests.size(), 1);
     EXPECT_EQ(desktop.openRequests.first().title, QStringLiteral("Watch Folder"));
     EXPECT_EQ(desktop.openRequests.first().message,
               QStringLiteral("Files copied here are encoded when they finish writing."));
-    EXPECT_FALSE(model->watchEnabled()) << "the chooser was cancelled";
-    EXPECT_FALSE(model->isWatching());
+    EXPECT_FALSE(model->watch().enabled()) << "the chooser was cancelled";
+    EXPECT_FALSE(model->watch().isWatching());
 
     const QString folder = path(QStringLiteral("Watch"));
     ASSERT_TRUE(QDir().mkpath(folder));
     desktop.nextChoice = {folder};
-    model->setWatchEnabled(true);
-    EXPECT_TRUE(model->watchEnabled());
+    model->watch().setEnabled(true);
+    EXPECT_TRUE(model->watch().enabled());
     EXPECT_EQ(storedSettings().watchFolder, folder);
     EXPECT_TRUE(storedSettings().watchEnabled);
-    EXPECT_TRUE(model->isWatching());
+    EXPECT_TRUE(model->watch().isWatching());
 
     desktop.nextChoice = {path(QStringLiteral("WatchOut"))};
-    model->chooseWatchOutput();
+    model->watch().chooseOutput();
     EXPECT_EQ(desktop.openRequests.last().title, QStringLiteral("Watch Output"));
     EXPECT_EQ(storedSettings().watchOutputDirectory, path(QStringLiteral("WatchOut")));
 
-    model->setWatchEnabled(false);
+    model->watch().setEnabled(false);
     EXPECT_FALSE(storedSettings().watchEnabled);
-    EXPECT_FALSE(model->isWatching());
+    EXPECT_FALSE(model->watch().isWatching());
     EXPECT_EQ(desktop.openRequests.size(), 3) << "the folder is known now";
 }
 
@@ -384,19 +390,19 @@ TEST_F(EditingTest, EncodingExistingFilesForgetsOnlyThatFoldersKeys)
     const QString folder = path(QStringLiteral("Watch"));
     ASSERT_TRUE(QDir().mkpath(folder));
     const QString sibling = folder + QStringLiteral("2/c.mov|10|1.0");
-    model->updateSettings([&](AppSettings& s) {
+    model->persistence().updateSettings([&](AppSettings& s) {
         s.watchFolder = folder;
         s.seenWatchKeys = {folder + QStringLiteral("/a.mov|10|1.0"), sibling};
     });
-    model->setWatchProcessExisting(true);
+    model->watch().setProcessExisting(true);
     EXPECT_EQ(storedSettings().seenWatchKeys, QStringList{sibling});
     EXPECT_TRUE(storedSettings().watchProcessExisting);
 }
 
 TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJob)
 {
-    model->exportJobFile();
-    EXPECT_EQ(model->banner(), QStringLiteral("Nothing to export."));
+    model->editing().exportJobFile();
+    EXPECT_EQ(model->feed().banner(), QStringLiteral("Nothing to export."));
     EXPECT_TRUE(desktop.saveRequests.isEmpty());
 
     const QList<EncodingJob> jobs = addQueued(3);
@@ -414,8 +420,8 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJob)
         SCOPED_TRACE(row.name);
         const QString file = path(QStringLiteral("%1.corveljob").arg(row.selected.size()));
         desktop.nextChoice = {file};
-        model->setSelection(QSet<QUuid>(row.selected.cbegin(), row.selected.cend()));
-        model->exportJobFile();
+        model->store().setSelection(QSet<QUuid>(row.selected.cbegin(), row.selected.cend()));
+        model->editing().exportJobFile();
         const SavePanelRequest request = desktop.saveRequests.last();
         EXPECT_EQ(request.title, QStringLiteral("Export Job File"));
         EXPECT_EQ(request.suggestedName, QStringLiteral("Queue.corveljob"));
@@ -432,12 +438,13 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJob)
         EXPECT_EQ(desktop.reveals.last(), QStringList{file});
     }
 
-    const qsizetype lines = model->logLines().size();
-    model->writeJobFile(jobs, path(QStringLiteral("missing/folder/x.corveljob")));
-    ASSERT_TRUE(model->banner().has_value());
-    EXPECT_TRUE(model->banner()->startsWith(QStringLiteral("Could not write \"x.corveljob\"")))
-        << model->banner()->toStdString();
-    EXPECT_EQ(model->logLines().size(), lines);
+    const qsizetype lines = model->feed().logLines().size();
+    model->editing().writeJobFile(jobs, path(QStringLiteral("missing/folder/x.corveljob")));
+    ASSERT_TRUE(model->feed().banner().has_value());
+    EXPECT_TRUE(
+        model->feed().banner()->startsWith(QStringLiteral("Could not write \"x.corveljob\"")))
+        << model->feed().banner()->toStdString();
+    EXPECT_EQ(model->feed().logLines().size(), lines);
 }
 
 TEST_F(EditingTest, ExportedFileImportsBackIntoTheSameSettings)
@@ -474,11 +481,11 @@ TEST_F(EditingTest, ExportedFileImportsBackIntoTheSameSettings)
     orphan.settings.body.bitrateMbps = 30;
     orphan.settings.body.bitrateFollowsQuality = false;
     const QList<EncodingJob> jobs = {fixed, tiered, alpha, orphan};
-    model->addJobs(jobs);
+    model->store().addJobs(jobs);
 
     const QString file = path(QStringLiteral("Queue.corveljob"));
     desktop.nextChoice = {file};
-    model->exportJobFile();
+    model->editing().exportJobFile();
     const JobFileResult parsed = parseJobFile(file);
     ASSERT_TRUE(parsed.has_value());
     ASSERT_EQ(parsed->jobs.size(), jobs.size());
@@ -492,7 +499,8 @@ TEST_F(EditingTest, ExportedFileImportsBackIntoTheSameSettings)
     defaults.outputDirectory = path(QStringLiteral("elsewhere"));
     for (qsizetype i = 0; i < jobs.size(); ++i) {
         SCOPED_TRACE(jobs[i].sourcePath.toStdString());
-        const auto merged = settingsByMerging(parsed->jobs[i], defaults, model->savedPresets());
+        const auto merged =
+            settingsByMerging(parsed->jobs[i], defaults, model->persistence().savedPresets());
         ASSERT_TRUE(merged.has_value()) << merged.error().description().toStdString();
         EXPECT_EQ(merged->body, jobs[i].settings.body);
         EXPECT_EQ(merged->outputDirectory, jobs[i].settings.outputDirectory);

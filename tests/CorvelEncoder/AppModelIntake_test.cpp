@@ -37,7 +37,7 @@ protected:
         return full;
     }
 
-    QList<EncodingJob> jobs() const { return model->jobs(); }
+    QList<EncodingJob> jobs() const { return model->store().jobs(); }
 
     FakeProber prober;
 };
@@ -45,7 +45,7 @@ protected:
 TEST_F(IntakeTest, DroppingAMovieAddsAProbedJobWithTheDefaults)
 {
     AppModel& m = start();
-    m.updateSettings([&](AppSettings& s) {
+    m.persistence().updateSettings([&](AppSettings& s) {
         s.lastPresetID = QStringLiteral("h264");
         s.defaultOutputDirectory = path("exports");
         s.revealWhenDone = false;
@@ -53,8 +53,8 @@ TEST_F(IntakeTest, DroppingAMovieAddsAProbedJobWithTheDefaults)
     const QString clip = makeFile("footage/clip.mov");
     prober.infos.insert(clip, FakeProber::hd(50));
 
-    EXPECT_TRUE(m.showIntro());
-    ASSERT_TRUE(m.handleDrop({QUrl::fromLocalFile(clip)}));
+    EXPECT_TRUE(m.intake().showIntro());
+    ASSERT_TRUE(m.intake().handleDrop({QUrl::fromLocalFile(clip)}));
     ASSERT_EQ(jobs().size(), 1);
     const EncodingJob job = jobs().first();
     EXPECT_TRUE(job.probing);
@@ -65,22 +65,23 @@ TEST_F(IntakeTest, DroppingAMovieAddsAProbedJobWithTheDefaults)
     EXPECT_EQ(job.settings.body.bitrateMbps, 19.9); // 1080p at 24 fps until probed
     EXPECT_EQ(job.settings.outputDirectory, path("exports"));
     EXPECT_FALSE(job.settings.revealWhenDone);
-    EXPECT_EQ(m.selection(), QSet<QUuid>{job.id});
+    EXPECT_EQ(m.store().selection(), QSet<QUuid>{job.id});
     EXPECT_EQ(logTexts().last(), u"Added clip.mov");
-    EXPECT_FALSE(m.showIntro());
+    EXPECT_FALSE(m.intake().showIntro());
     EXPECT_EQ(desktop.activations, 0) << "drops do not activate";
 
     // The probe fills in the source and refines the automatic bitrate for 50 fps.
-    ASSERT_TRUE(waitUntil([&] { return !m.job(job.id)->probing; }));
-    EXPECT_EQ(m.job(job.id)->sourceInfo, FakeProber::hd(50));
-    EXPECT_EQ(m.job(job.id)->settings.body.bitrateMbps, 41.5);
+    ASSERT_TRUE(waitUntil([&] { return !m.store().job(job.id)->probing; }));
+    EXPECT_EQ(m.store().job(job.id)->sourceInfo, FakeProber::hd(50));
+    EXPECT_EQ(m.store().job(job.id)->settings.body.bitrateMbps, 41.5);
 }
 
 TEST_F(IntakeTest, UnknownPresetFallsBackToProResHQ)
 {
     AppModel& m = start();
-    m.updateSettings([](AppSettings& s) { s.lastPresetID = QStringLiteral("custom:nothing"); });
-    const JobSettings settings = m.settingsForNewJob();
+    m.persistence().updateSettings(
+        [](AppSettings& s) { s.lastPresetID = QStringLiteral("custom:nothing"); });
+    const JobSettings settings = m.intake().settingsForNewJob();
     EXPECT_EQ(settings.presetID, u"prores-422-hq");
     EXPECT_EQ(settings.presetName, u"ProRes 422 HQ");
     EXPECT_EQ(settings.body, BuiltinPreset::matching(u"prores-422-hq")->body);
@@ -100,7 +101,7 @@ TEST_F(IntakeTest, FoldersAreWalkedAndOnlyMoviesAndJobsCount)
     makeFile("drop/c.mkv");
     makeFile("drop/notes.pdf");
 
-    m.importURLs({QUrl::fromLocalFile(path("drop"))}, false);
+    m.intake().importURLs({QUrl::fromLocalFile(path("drop"))}, false);
     QStringList names;
     for (const EncodingJob& job : jobs())
         names << job.sourceName();
@@ -108,7 +109,7 @@ TEST_F(IntakeTest, FoldersAreWalkedAndOnlyMoviesAndJobsCount)
     EXPECT_EQ(logTexts().last(), u"Added 4 files");
     EXPECT_TRUE(logTexts().contains(
         u"Skipped 2 files in drop that are not movies this app reads: notes.pdf, readme.txt"));
-    EXPECT_EQ(m.selection().size(), 4);
+    EXPECT_EQ(m.store().selection().size(), 4);
 }
 
 TEST_F(IntakeTest, JobFilesAddTheirEntriesAndMayStartTheQueue)
@@ -122,16 +123,16 @@ TEST_F(IntakeTest, JobFilesAddTheirEntriesAndMayStartTheQueue)
                  R"({"version":1,"sender":"studio.corvel.brisk","start":true,"preset":"HEVC",
             "sources":["a.mov","b.mov",{"path":"c.mov","preset":"ProRes LT"}]})");
 
-    m.importURLs({QUrl::fromLocalFile(jobFile)}, false);
+    m.intake().importURLs({QUrl::fromLocalFile(jobFile)}, false);
     ASSERT_EQ(jobs().size(), 3);
     EXPECT_EQ(jobs()[0].sourcePath, a);
     EXPECT_EQ(jobs()[0].settings.body.codec, Codec::hevc);
     EXPECT_EQ(jobs()[2].settings.body.codec, Codec::proRes422LT);
     EXPECT_TRUE(logTexts().contains(u"Added 3 files from Corvel Brisk"_qs))
         << logTexts().join(u'|').toStdString();
-    EXPECT_EQ(m.selection().size(), 3);
+    EXPECT_EQ(m.store().selection().size(), 3);
     // The file asked to start: once read, the first two take the two slots.
-    EXPECT_TRUE(m.isQueueRunning());
+    EXPECT_TRUE(m.scheduler().isQueueRunning());
     EXPECT_TRUE(waitUntil([&] { return sessions.live.size() == 2; }));
 }
 
@@ -142,35 +143,35 @@ TEST_F(IntakeTest, BadEntriesAndBadFilesAreReported)
     makeFile("x/b.mov");
     const QString mixed = makeFile(
         "x/mixed.corveljob", R"({"jobs":[{"source":"a.mov","preset":"x265"},{"source":"b.mov"}]})");
-    m.importURLs({QUrl::fromLocalFile(mixed)}, false);
+    m.intake().importURLs({QUrl::fromLocalFile(mixed)}, false);
     ASSERT_EQ(jobs().size(), 1);
     EXPECT_EQ(jobs().first().sourceName(), u"b.mov");
-    ASSERT_TRUE(m.banner());
-    EXPECT_TRUE(m.banner()->contains(u"x265"));
-    EXPECT_TRUE(m.logLines().at(m.logLines().size() - 2).isError);
+    ASSERT_TRUE(m.feed().banner());
+    EXPECT_TRUE(m.feed().banner()->contains(u"x265"));
+    EXPECT_TRUE(m.feed().logLines().at(m.feed().logLines().size() - 2).isError);
     EXPECT_EQ(logTexts().last(), u"Added b.mov");
 
     const QString notes = makeFile("x/notes.json", R"({"title":"not a job"})");
-    m.importURLs({QUrl::fromLocalFile(notes)}, false);
-    EXPECT_EQ(m.banner(), u"notes.json is not a Corvel Encoder job."_qs);
+    m.intake().importURLs({QUrl::fromLocalFile(notes)}, false);
+    EXPECT_EQ(m.feed().banner(), u"notes.json is not a Corvel Encoder job."_qs);
 
-    const qsizetype lines = m.logLines().size();
-    m.importURLs({QUrl::fromLocalFile(makeFile("x/song.wav")), QUrl("https://example.com/a.mov")},
-                 false);
+    const qsizetype lines = m.feed().logLines().size();
+    m.intake().importURLs(
+        {QUrl::fromLocalFile(makeFile("x/song.wav")), QUrl("https://example.com/a.mov")}, false);
     EXPECT_EQ(jobs().size(), 1);
-    EXPECT_EQ(m.logLines().size(), lines + 1) << "only the file is reported";
+    EXPECT_EQ(m.feed().logLines().size(), lines + 1) << "only the file is reported";
     EXPECT_EQ(logTexts().last(), u"Skipped song.wav: not a movie this app reads.");
-    EXPECT_EQ(m.banner(), u"song.wav: not a movie this app reads."_qs);
+    EXPECT_EQ(m.feed().banner(), u"song.wav: not a movie this app reads."_qs);
 
     const QString broken = makeFile("x/broken.corveljob", "{not json");
-    m.importURLs({QUrl::fromLocalFile(broken)}, false);
+    m.intake().importURLs({QUrl::fromLocalFile(broken)}, false);
     EXPECT_EQ(jobs().size(), 1);
-    EXPECT_TRUE(m.logLines().last().isError);
-    EXPECT_EQ(m.banner(), m.logLines().last().text);
+    EXPECT_TRUE(m.feed().logLines().last().isError);
+    EXPECT_EQ(m.feed().banner(), m.feed().logLines().last().text);
 
-    EXPECT_FALSE(m.handleDrop({}));
-    EXPECT_TRUE(m.handleDrop({QUrl("https://example.com/x.mov")}));
-    EXPECT_EQ(m.banner(), u"Could not read that drop."_qs);
+    EXPECT_FALSE(m.intake().handleDrop({}));
+    EXPECT_TRUE(m.intake().handleDrop({QUrl("https://example.com/x.mov")}));
+    EXPECT_EQ(m.feed().banner(), u"Could not read that drop."_qs);
 }
 
 TEST_F(IntakeTest, LinksAddClipsWithTheirSettings)
@@ -181,7 +182,7 @@ TEST_F(IntakeTest, LinksAddClipsWithTheirSettings)
     const QString link = QStringLiteral("corvelencoder://enqueue?source=%1&preset=H.264"
                                         "&quality=low&naming={name}_web&sender=Web+Cutter")
                              .arg(clip);
-    m.importURLs(commandLineURLs({"corvel-encoder", link}, path("")), true);
+    m.intake().importURLs(commandLineURLs({"corvel-encoder", link}, path("")), true);
     ASSERT_EQ(jobs().size(), 1);
     EXPECT_EQ(jobs().first().sourcePath, clip);
     EXPECT_EQ(jobs().first().settings.body.codec, Codec::h264);
@@ -189,14 +190,14 @@ TEST_F(IntakeTest, LinksAddClipsWithTheirSettings)
     EXPECT_EQ(jobs().first().settings.body.namingPattern, u"{name}_web");
     EXPECT_EQ(logTexts().last(), u"Added 1 file from Web+Cutter");
     EXPECT_EQ(desktop.activations, 1);
-    EXPECT_FALSE(m.isQueueRunning());
+    EXPECT_FALSE(m.scheduler().isQueueRunning());
 
     for (const char* unreadable : {"corvelencoder://enqueue", "corvelencoder://bad host%zz"}) {
-        m.setBanner(std::nullopt);
-        m.importURLs(commandLineURLs({"corvel-encoder", unreadable}, path("")), true);
+        m.feed().setBanner(std::nullopt);
+        m.intake().importURLs(commandLineURLs({"corvel-encoder", unreadable}, path("")), true);
         EXPECT_EQ(jobs().size(), 1);
-        EXPECT_EQ(m.banner(), u"Not a corvelencoder link."_qs);
-        EXPECT_TRUE(m.logLines().last().isError);
+        EXPECT_EQ(m.feed().banner(), u"Not a corvelencoder link."_qs);
+        EXPECT_TRUE(m.feed().logLines().last().isError);
     }
 }
 
@@ -212,7 +213,7 @@ TEST_F(IntakeTest, ALinkWithTenThousandSourcesIsTakenWholeAndQuickly)
     }
     // Processor time, not wall time: a busy machine must not fail this, a quadratic import must.
     const std::clock_t start = std::clock();
-    m.importURLs({QUrl(query)}, true);
+    m.intake().importURLs({QUrl(query)}, true);
     ASSERT_TRUE(waitUntil(
         [&] {
             const QList<EncodingJob> all = jobs();
@@ -233,14 +234,14 @@ TEST_F(IntakeTest, OutsideURLsAreTakenOnceWithinTheRepeatWindow)
 {
     AppModel& m = start();
     const QUrl clip = QUrl::fromLocalFile(makeFile("clip.mov"));
-    m.handleIncoming({clip});
-    m.handleIncoming({clip});
+    m.intake().handleIncoming({clip});
+    m.intake().handleIncoming({clip});
     EXPECT_EQ(jobs().size(), 1);
     // Drops and panels are never de-duplicated.
-    m.handleDrop({clip});
+    m.intake().handleDrop({clip});
     EXPECT_EQ(jobs().size(), 2);
     clock.advance(1600);
-    m.handleIncoming({clip});
+    m.intake().handleIncoming({clip});
     EXPECT_EQ(jobs().size(), 3);
     EXPECT_EQ(desktop.activations, 2);
 }
@@ -249,37 +250,38 @@ TEST_F(IntakeTest, ProbeResultsMoveQueuedAndFailedJobs)
 {
     prober.hold = true;
     AppModel& m = start();
-    m.updateSettings([](AppSettings& s) { s.lastPresetID = QStringLiteral("h264"); });
+    m.persistence().updateSettings([](AppSettings& s) { s.lastPresetID = QStringLiteral("h264"); });
     const QString good = makeFile("good.mov");
     const QString bad = makeFile("bad.mov");
-    m.importURLs({QUrl::fromLocalFile(good), QUrl::fromLocalFile(bad)}, false);
+    m.intake().importURLs({QUrl::fromLocalFile(good), QUrl::fromLocalFile(bad)}, false);
     const QUuid goodID = jobs()[0].id;
     const QUuid badID = jobs()[1].id;
 
     // A job that failed before its probe came back is queued again by a good probe.
-    m.update(goodID, [](EncodingJob& j) {
+    m.store().update(goodID, [](EncodingJob& j) {
         j.status = JobStatus::failed;
         j.errorMessage = QStringLiteral("earlier");
     });
     prober.answer(good, FakeProber::hd());
     prober.answer(
         bad, MediaProber::Result(std::unexpect, QStringLiteral("No video track in this file.")));
-    ASSERT_TRUE(waitUntil([&] { return !m.job(goodID)->probing && !m.job(badID)->probing; }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return !m.store().job(goodID)->probing && !m.store().job(badID)->probing; }));
     EXPECT_EQ(status(goodID), JobStatus::queued);
-    EXPECT_FALSE(m.job(goodID)->errorMessage);
+    EXPECT_FALSE(m.store().job(goodID)->errorMessage);
     EXPECT_EQ(status(badID), JobStatus::failed);
-    EXPECT_EQ(m.job(badID)->errorMessage, u"No video track in this file."_qs);
+    EXPECT_EQ(m.store().job(badID)->errorMessage, u"No video track in this file."_qs);
     EXPECT_EQ(logTexts().last(), u"Could not read bad.mov: No video track in this file.");
-    EXPECT_TRUE(m.logLines().last().isError);
+    EXPECT_TRUE(m.feed().logLines().last().isError);
 
     // A job is never launched before its source is read: the reading sets the bitrate the
     // encode must use. Its return launches it; a job that cannot be read never launches.
     const QString late = makeFile("late.mov");
     const QString unreadable = makeFile("unreadable.mov");
-    m.importURLs({QUrl::fromLocalFile(late), QUrl::fromLocalFile(unreadable)}, false);
+    m.intake().importURLs({QUrl::fromLocalFile(late), QUrl::fromLocalFile(unreadable)}, false);
     const QUuid lateID = jobs()[2].id;
-    m.startJobNow(jobs()[3].id);
-    m.startJobNow(lateID);
+    m.scheduler().startJobNow(jobs()[3].id);
+    m.scheduler().startJobNow(lateID);
     EXPECT_EQ(status(lateID), JobStatus::queued);
     EXPECT_EQ(sessions.launched, QList<QUuid>{goodID}) << "only the job already read starts";
     prober.answer(unreadable, MediaProber::Result(std::unexpect, QStringLiteral("gone")));
@@ -289,8 +291,8 @@ TEST_F(IntakeTest, ProbeResultsMoveQueuedAndFailedJobs)
     EXPECT_EQ(sessions.session(lateID)->settings.body.bitrateMbps, 41.5);
 
     const QString removed = makeFile("removed.mov");
-    m.importURLs({QUrl::fromLocalFile(removed)}, false);
-    m.remove({jobs().last().id});
+    m.intake().importURLs({QUrl::fromLocalFile(removed)}, false);
+    m.scheduler().remove({jobs().last().id});
     prober.answer(removed, FakeProber::hd());
     deliver();
     EXPECT_EQ(jobs().size(), 4);

@@ -23,11 +23,11 @@ protected:
 TEST_F(QueueTest, SlotsFillInQueueOrderAndEachCompletionLaunchesTheNext)
 {
     const QList<EncodingJob> jobs = addQueued(5);
-    model->startQueue();
+    model->scheduler().startQueue();
     ASSERT_EQ(sessions.launched, (QList<QUuid>{jobs[0].id, jobs[1].id}));
-    EXPECT_EQ(model->activeCount(), 2);
-    EXPECT_EQ(model->queuedCount(), 3);
-    EXPECT_EQ(model->phaseLabel(), QStringLiteral("Encoding 2"));
+    EXPECT_EQ(model->store().activeCount(), 2);
+    EXPECT_EQ(model->store().queuedCount(), 3);
+    EXPECT_EQ(model->scheduler().phaseLabel(), QStringLiteral("Encoding 2"));
     EXPECT_EQ(sessions.session(jobs[0].id)->startCount, 1);
 
     for (int i = 0; i < 5; ++i) {
@@ -35,20 +35,20 @@ TEST_F(QueueTest, SlotsFillInQueueOrderAndEachCompletionLaunchesTheNext)
         sessions.session(jobs[i].id)->succeed(path(QStringLiteral("out%1.mov").arg(i)));
         deliver();
         EXPECT_EQ(status(jobs[i].id), JobStatus::completed);
-        EXPECT_EQ(model->job(jobs[i].id)->progress, 1.0);
+        EXPECT_EQ(model->store().job(jobs[i].id)->progress, 1.0);
         const int nextLaunch = i + 2;
         EXPECT_EQ(sessions.launched.size(), std::min(nextLaunch + 1, 5));
         if (nextLaunch < 5) {
             EXPECT_EQ(sessions.launched.last(), jobs[nextLaunch].id);
         }
     }
-    EXPECT_EQ(model->doneCount(), 5);
+    EXPECT_EQ(model->store().doneCount(), 5);
     EXPECT_TRUE(logTexts().contains(QStringLiteral("Started clip0.mov")));
     EXPECT_TRUE(logTexts().contains(QStringLiteral("Finished out4.mov")));
     // The queue ran dry and stopped: a job added later waits, and the label says so.
-    EXPECT_FALSE(model->isQueueRunning());
+    EXPECT_FALSE(model->scheduler().isQueueRunning());
     addQueued(1);
-    EXPECT_EQ(model->phaseLabel(), QStringLiteral("Idle"));
+    EXPECT_EQ(model->scheduler().phaseLabel(), QStringLiteral("Idle"));
     EXPECT_EQ(sessions.launched.size(), 5);
 }
 
@@ -67,19 +67,19 @@ TEST_F(QueueTest, StartAndPauseWithNothingToDoChangeNothing)
             jobs.append(queuedJob(QStringLiteral("a.mov")));
             jobs.last().status = s;
         }
-        model->addJobs(jobs);
-        const int lines = int(model->logLines().size());
-        QSignalSpy flags(model.get(), &AppModel::queueStateChanged);
-        model->pauseQueue();
-        EXPECT_FALSE(model->isQueuePaused());
-        EXPECT_EQ(model->logLines().size(), lines);
+        model->store().addJobs(jobs);
+        const int lines = int(model->feed().logLines().size());
+        QSignalSpy flags(&model->scheduler(), &Scheduler::queueStateChanged);
+        model->scheduler().pauseQueue();
+        EXPECT_FALSE(model->scheduler().isQueuePaused());
+        EXPECT_EQ(model->feed().logLines().size(), lines);
         EXPECT_EQ(flags.count(), 0);
-        EXPECT_EQ(model->phaseLabel(), QStringLiteral("Idle"));
+        EXPECT_EQ(model->scheduler().phaseLabel(), QStringLiteral("Idle"));
         if (statuses.contains(JobStatus::queued))
             continue;
-        model->startQueue();
+        model->scheduler().startQueue();
         EXPECT_EQ(logTexts().last(), QStringLiteral("Nothing is queued."));
-        EXPECT_FALSE(model->isQueueRunning());
+        EXPECT_FALSE(model->scheduler().isQueueRunning());
         EXPECT_TRUE(sessions.launched.isEmpty());
     }
 }
@@ -87,20 +87,20 @@ TEST_F(QueueTest, StartAndPauseWithNothingToDoChangeNothing)
 TEST_F(QueueTest, PauseAndResumeHoldEverySession)
 {
     const QList<EncodingJob> jobs = addQueued(3);
-    model->startQueue();
-    model->pauseQueue();
-    EXPECT_TRUE(model->isQueuePaused());
-    EXPECT_EQ(model->pausedCount(), 2);
-    EXPECT_EQ(model->activeCount(), 0);
-    EXPECT_EQ(model->phaseLabel(), QStringLiteral("Paused"));
+    model->scheduler().startQueue();
+    model->scheduler().pauseQueue();
+    EXPECT_TRUE(model->scheduler().isQueuePaused());
+    EXPECT_EQ(model->store().pausedCount(), 2);
+    EXPECT_EQ(model->store().activeCount(), 0);
+    EXPECT_EQ(model->scheduler().phaseLabel(), QStringLiteral("Paused"));
     EXPECT_TRUE(sessions.session(jobs[0].id)->paused);
     EXPECT_EQ(logTexts().last(), QStringLiteral("Paused"));
     // Paused jobs do not hold slots, but nothing new starts while paused.
     EXPECT_EQ(sessions.launched.size(), 2);
 
-    model->startQueue();
-    EXPECT_FALSE(model->isQueuePaused());
-    EXPECT_EQ(model->activeCount(), 2);
+    model->scheduler().startQueue();
+    EXPECT_FALSE(model->scheduler().isQueuePaused());
+    EXPECT_EQ(model->store().activeCount(), 2);
     EXPECT_FALSE(sessions.session(jobs[1].id)->paused);
     EXPECT_TRUE(logTexts().contains(QStringLiteral("Resumed")));
     EXPECT_EQ(sessions.launched.size(), 2);
@@ -109,14 +109,14 @@ TEST_F(QueueTest, PauseAndResumeHoldEverySession)
 TEST_F(QueueTest, StartJobNowPrefersTheJobOnlyWhenASlotIsFree)
 {
     const QList<EncodingJob> jobs = addQueued(4);
-    model->setMaxParallel(1);
-    model->startJobNow(jobs[2].id);
+    model->scheduler().setMaxParallel(1);
+    model->scheduler().startJobNow(jobs[2].id);
     EXPECT_EQ(sessions.launched, QList<QUuid>{jobs[2].id});
-    EXPECT_TRUE(model->isQueueRunning());
+    EXPECT_TRUE(model->scheduler().isQueueRunning());
 
-    model->setMaxParallel(2);
+    model->scheduler().setMaxParallel(2);
     EXPECT_EQ(sessions.launched.last(), jobs[0].id);
-    model->startJobNow(jobs[3].id);
+    model->scheduler().startJobNow(jobs[3].id);
     EXPECT_EQ(sessions.launched.size(), 2) << "every slot is busy";
     EXPECT_EQ(status(jobs[3].id), JobStatus::queued);
     // The preference held for that one fill only: the freed slot goes in queue order.
@@ -133,21 +133,21 @@ TEST_F(QueueTest, StartJobNowPrefersTheJobOnlyWhenASlotIsFree)
         deliver();
     }
     ASSERT_EQ(status(jobs[2].id), JobStatus::failed);
-    model->startJobNow(jobs[2].id);
+    model->scheduler().startJobNow(jobs[2].id);
     EXPECT_EQ(status(jobs[2].id), JobStatus::encoding);
-    EXPECT_FALSE(model->job(jobs[2].id)->errorMessage.has_value());
+    EXPECT_FALSE(model->store().job(jobs[2].id)->errorMessage.has_value());
 }
 
 TEST_F(QueueTest, StartJobNowOnOnePausedJobResumesOnlyItAndFillsFreeSlots)
 {
     const QList<EncodingJob> running = addQueued(2);
-    model->startQueue();
-    model->pauseQueue();
+    model->scheduler().startQueue();
+    model->scheduler().pauseQueue();
     const QList<EncodingJob> waiting = addQueued(2);
 
-    model->startJobNow(running[0].id);
-    EXPECT_FALSE(model->isQueuePaused());
-    EXPECT_TRUE(model->isQueueRunning());
+    model->scheduler().startJobNow(running[0].id);
+    EXPECT_FALSE(model->scheduler().isQueuePaused());
+    EXPECT_TRUE(model->scheduler().isQueueRunning());
     EXPECT_EQ(status(running[0].id), JobStatus::encoding);
     EXPECT_FALSE(sessions.session(running[0].id)->paused);
     EXPECT_EQ(status(running[1].id), JobStatus::paused);
@@ -155,19 +155,19 @@ TEST_F(QueueTest, StartJobNowOnOnePausedJobResumesOnlyItAndFillsFreeSlots)
     // Two slots, one encoding: one queued job starts, the other waits.
     EXPECT_EQ(status(waiting[0].id), JobStatus::encoding);
     EXPECT_EQ(status(waiting[1].id), JobStatus::queued);
-    EXPECT_EQ(model->activeCount(), 2);
+    EXPECT_EQ(model->store().activeCount(), 2);
 
     // The job left paused is not stranded: Start Queue resumes it.
-    model->startQueue();
+    model->scheduler().startQueue();
     EXPECT_EQ(status(running[1].id), JobStatus::encoding);
     EXPECT_FALSE(sessions.session(running[1].id)->paused);
 }
 
 TEST_F(QueueTest, RevealsOutputsFinishingCloseTogetherInOneRequest)
 {
-    model->setMaxParallel(4);
+    model->scheduler().setMaxParallel(4);
     const QList<EncodingJob> jobs = addQueued(3, /*reveal=*/true) + addQueued(1, false);
-    model->startQueue();
+    model->scheduler().startQueue();
     // A job without reveal finishing in the same period is not shown.
     sessions.session(jobs[3].id)->succeed(path(QStringLiteral("hidden.mov")));
     QStringList outputs;
@@ -187,19 +187,19 @@ TEST_F(QueueTest, RevealsOutputsFinishingCloseTogetherInOneRequest)
 
 TEST_F(QueueTest, RemovingAnEncodingJobTakesItAwayAtOnceAndRefillsOnItsEnd)
 {
-    model->setMaxParallel(1);
+    model->scheduler().setMaxParallel(1);
     const QList<EncodingJob> jobs = addQueued(2);
-    model->setSelection({jobs[0].id, jobs[1].id});
-    model->startQueue();
+    model->store().setSelection({jobs[0].id, jobs[1].id});
+    model->scheduler().startQueue();
     FakeSession* session = sessions.session(jobs[0].id);
-    QSignalSpy removed(model.get(), &AppModel::jobsRemoved);
+    QSignalSpy removed(&model->store(), &JobStore::jobsRemoved);
 
-    model->remove({jobs[0].id});
-    EXPECT_FALSE(model->job(jobs[0].id).has_value());
+    model->scheduler().remove({jobs[0].id});
+    EXPECT_FALSE(model->store().job(jobs[0].id).has_value());
     EXPECT_EQ(removed.count(), 1);
     EXPECT_EQ(removed.first().at(0).toInt(), 0);
     EXPECT_TRUE(session->cancelRequested);
-    EXPECT_EQ(model->selection(), QSet<QUuid>{jobs[1].id});
+    EXPECT_EQ(model->store().selection(), QSet<QUuid>{jobs[1].id});
     EXPECT_EQ(sessions.launched.size(), 1);
 
     session->progress(0.5); // harmless
@@ -213,14 +213,14 @@ TEST_F(QueueTest, RemovingAnEncodingJobTakesItAwayAtOnceAndRefillsOnItsEnd)
 TEST_F(QueueTest, ProgressAfterCancelIsDropped)
 {
     const QList<EncodingJob> jobs = addQueued(1);
-    model->startQueue();
+    model->scheduler().startQueue();
     FakeSession* session = sessions.session(jobs[0].id);
     session->progress(0.3, 20.0);
     deliver();
-    EXPECT_DOUBLE_EQ(model->job(jobs[0].id)->progress, 0.3);
-    EXPECT_EQ(model->job(jobs[0].id)->etaSeconds, 20.0);
+    EXPECT_DOUBLE_EQ(model->store().job(jobs[0].id)->progress, 0.3);
+    EXPECT_EQ(model->store().job(jobs[0].id)->etaSeconds, 20.0);
 
-    model->stopActive();
+    model->scheduler().stopActive();
     EXPECT_EQ(logTexts().last(), QStringLiteral("Stopping"));
     EXPECT_EQ(status(jobs[0].id), JobStatus::encoding); // until the session ends
     EncodeCallbacks callbacks = sessions.allCallbacks.first();
@@ -228,16 +228,16 @@ TEST_F(QueueTest, ProgressAfterCancelIsDropped)
     callbacks.onProgress(0.8, 5.0);
     deliver();
     EXPECT_EQ(status(jobs[0].id), JobStatus::cancelled);
-    EXPECT_EQ(model->job(jobs[0].id)->progress, 0.0);
-    EXPECT_FALSE(model->job(jobs[0].id)->etaSeconds.has_value());
-    EXPECT_FALSE(model->isQueueRunning());
+    EXPECT_EQ(model->store().job(jobs[0].id)->progress, 0.0);
+    EXPECT_FALSE(model->store().job(jobs[0].id)->etaSeconds.has_value());
+    EXPECT_FALSE(model->scheduler().isQueueRunning());
     EXPECT_EQ(logTexts().last(), QStringLiteral("Cancelled clip0.mov"));
 }
 
 TEST_F(QueueTest, FailureKeepsProgressAndReportsTheMessage)
 {
     const QList<EncodingJob> jobs = addQueued(1);
-    model->startQueue();
+    model->scheduler().startQueue();
     FakeSession* session = sessions.session(jobs[0].id);
     session->ready(path(QStringLiteral("partial.mov")), true);
     session->log(QStringLiteral("Hardware encoder refused; using software."), true);
@@ -245,17 +245,17 @@ TEST_F(QueueTest, FailureKeepsProgressAndReportsTheMessage)
     session->progress(0.4);
     session->fail(QStringLiteral("The source has no video track."));
     deliver();
-    const EncodingJob job = *model->job(jobs[0].id);
+    const EncodingJob job = *model->store().job(jobs[0].id);
     EXPECT_EQ(job.status, JobStatus::failed);
     EXPECT_DOUBLE_EQ(job.progress, 0.4);
     EXPECT_EQ(job.errorMessage, QStringLiteral("The source has no video track."));
     EXPECT_FALSE(job.outputPath.has_value());
-    const LogLine& last = model->logLines().last();
+    const LogLine& last = model->feed().logLines().last();
     EXPECT_EQ(last.text, QStringLiteral("Failed clip0.mov: The source has no video track."));
     EXPECT_TRUE(last.isError);
     // The session's own lines keep their error flag.
     EXPECT_TRUE(logTexts().contains(QStringLiteral("Hardware encoder refused; using software.")));
-    for (const LogLine& line : model->logLines())
+    for (const LogLine& line : model->feed().logLines())
         EXPECT_EQ(line.isError,
                   line.text.startsWith(u"Failed") || line.text.startsWith(u"Hardware"));
 }
@@ -269,28 +269,28 @@ TEST_F(QueueTest, ClearCompletedKeepsFailedAndCancelledJobs)
         job.status = s;
         jobs.append(job);
     }
-    model->addJobs(jobs);
-    model->setSelection({jobs[0].id, jobs[1].id});
-    QSignalSpy removed(model.get(), &AppModel::jobsRemoved);
-    model->clearCompleted();
+    model->store().addJobs(jobs);
+    model->store().setSelection({jobs[0].id, jobs[1].id});
+    QSignalSpy removed(&model->store(), &JobStore::jobsRemoved);
+    model->store().clearCompleted();
     QList<QUuid> left;
-    for (const EncodingJob& job : model->jobs())
+    for (const EncodingJob& job : model->store().jobs())
         left.append(job.id);
     EXPECT_EQ(left, (QList<QUuid>{jobs[1].id, jobs[3].id, jobs[4].id}));
-    EXPECT_EQ(model->selection(), QSet<QUuid>{jobs[1].id});
+    EXPECT_EQ(model->store().selection(), QSet<QUuid>{jobs[1].id});
     EXPECT_EQ(removed.count(), 2); // two separate rows, one signal each
 }
 
 TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
 {
     const QList<EncodingJob> jobs = addQueued(1);
-    model->startQueue();
+    model->scheduler().startQueue();
     FakeSession* first = sessions.session(jobs[0].id);
     first->ready(path(QStringLiteral("p.mov")), true);
     first->progress(0.6);
     deliver();
 
-    model->requeue(jobs[0].id);
+    model->scheduler().requeue(jobs[0].id);
     EXPECT_TRUE(first->cancelRequested);
     ASSERT_EQ(sessions.launched.size(), 2);
     FakeSession* second = sessions.session(jobs[0].id);
@@ -301,20 +301,20 @@ TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
     first->endCancelled();
     deliver();
     EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
-    EXPECT_TRUE(model->hasSession(jobs[0].id));
+    EXPECT_TRUE(model->scheduler().hasSession(jobs[0].id));
     second->progress(0.25);
     deliver();
-    EXPECT_DOUBLE_EQ(model->job(jobs[0].id)->progress, 0.25);
+    EXPECT_DOUBLE_EQ(model->store().job(jobs[0].id)->progress, 0.25);
     second->succeed(path(QStringLiteral("final.mov")));
     deliver();
     EXPECT_EQ(status(jobs[0].id), JobStatus::completed);
 
     // While stopped, a requeued job waits.
     const QList<EncodingJob> more = addQueued(1);
-    model->startQueue();
-    model->stopActive();
+    model->scheduler().startQueue();
+    model->scheduler().stopActive();
     FakeSession* stopped = sessions.session(more[0].id);
-    model->requeue(more[0].id);
+    model->scheduler().requeue(more[0].id);
     stopped->endCancelled();
     deliver();
     EXPECT_EQ(status(more[0].id), JobStatus::queued);
@@ -329,17 +329,17 @@ TEST_F(QueueTest, DuplicateAppendsAQueuedCopyAndSelectsIt)
     done.outputPath = path(QStringLiteral("a_out.mov"));
     done.hardwareEncoder = true;
     done.sourceInfo = SourceInfo{1920, 1080, 24, 10, true, false, QStringLiteral("H.264")};
-    model->addJobs({done});
-    model->duplicate(done.id);
-    ASSERT_EQ(model->jobs().size(), 2);
-    const EncodingJob copy = model->jobs().last();
+    model->store().addJobs({done});
+    model->store().duplicate(done.id);
+    ASSERT_EQ(model->store().jobs().size(), 2);
+    const EncodingJob copy = model->store().jobs().last();
     EXPECT_NE(copy.id, done.id);
     EXPECT_EQ(copy.status, JobStatus::queued);
     EXPECT_EQ(copy.progress, 0.0);
     EXPECT_FALSE(copy.outputPath || copy.hardwareEncoder || copy.errorMessage || copy.etaSeconds);
     EXPECT_EQ(copy.sourceInfo, done.sourceInfo);
     EXPECT_EQ(copy.settings, done.settings);
-    EXPECT_EQ(model->selection(), QSet<QUuid>{copy.id});
+    EXPECT_EQ(model->store().selection(), QSet<QUuid>{copy.id});
     EXPECT_TRUE(sessions.launched.isEmpty());
 }
 
@@ -348,14 +348,14 @@ TEST_F(QueueTest, RevealOutputOnlyForAnExistingFile)
     EncodingJob job = queuedJob(QStringLiteral("a.mov"));
     job.status = JobStatus::completed;
     job.outputPath = path(QStringLiteral("missing.mov"));
-    model->addJobs({job});
-    model->revealOutput(job.id);
-    model->revealOutput(QUuid::createUuid());
+    model->store().addJobs({job});
+    model->scheduler().revealOutput(job.id);
+    model->scheduler().revealOutput(QUuid::createUuid());
     EXPECT_TRUE(desktop.reveals.isEmpty());
 
     const QString existing = outputFile(QStringLiteral("there.mov"));
-    model->update(job.id, [&](EncodingJob& j) { j.outputPath = existing; });
-    model->revealOutput(job.id);
+    model->store().update(job.id, [&](EncodingJob& j) { j.outputPath = existing; });
+    model->scheduler().revealOutput(job.id);
     EXPECT_EQ(desktop.reveals, QList<QStringList>{{existing}});
 }
 
@@ -363,18 +363,18 @@ TEST_F(QueueTest, ProgressRepaintsOneRowAndNeverWritesTheQueue)
 {
     const QList<EncodingJob> jobs = addQueued(3);
     clock.advance(1000); // let the save for the additions go by
-    model->startQueue();
+    model->scheduler().startQueue();
     FakeSession* session = sessions.session(jobs[1].id);
     session->ready(path(QStringLiteral("p.mov")), false);
     deliver();
     const int writesBefore = store->writeCount(QStringLiteral("queue.json"));
-    EXPECT_EQ(model->job(jobs[1].id)->outputPath, path(QStringLiteral("p.mov")));
-    EXPECT_EQ(model->job(jobs[1].id)->hardwareEncoder, false);
+    EXPECT_EQ(model->store().job(jobs[1].id)->outputPath, path(QStringLiteral("p.mov")));
+    EXPECT_EQ(model->store().job(jobs[1].id)->hardwareEncoder, false);
 
-    QSignalSpy changed(model.get(), &AppModel::jobChanged);
-    QSignalSpy inserted(model.get(), &AppModel::jobsInserted);
-    QSignalSpy removed(model.get(), &AppModel::jobsRemoved);
-    QSignalSpy counts(model.get(), &AppModel::countsChanged);
+    QSignalSpy changed(&model->store(), &JobStore::jobChanged);
+    QSignalSpy inserted(&model->store(), &JobStore::jobsInserted);
+    QSignalSpy removed(&model->store(), &JobStore::jobsRemoved);
+    QSignalSpy counts(&model->store(), &JobStore::countsChanged);
     for (int i = 1; i <= 20; ++i)
         session->progress(i / 40.0, 10.0);
     deliver();
@@ -407,9 +407,10 @@ TEST_F(QueueTest, AttentionOnlyWhenSomethingFinishedAndTheAppIsInTheBackground)
         makeModel();
         desktop.attentionRequests = 0;
         desktop.active = row.active;
-        model->updateSettings([&](AppSettings& s) { s.dockBounceWhenIdle = row.bounceSetting; });
+        model->persistence().updateSettings(
+            [&](AppSettings& s) { s.dockBounceWhenIdle = row.bounceSetting; });
         const QList<EncodingJob> jobs = addQueued(2);
-        model->startQueue();
+        model->scheduler().startQueue();
         FakeSession* a = sessions.session(jobs[0].id);
         FakeSession* b = sessions.session(jobs[1].id);
         if (row.succeed)
@@ -427,11 +428,11 @@ TEST_F(QueueTest, AttentionOnlyWhenSomethingFinishedAndTheAppIsInTheBackground)
 TEST_F(QueueTest, TerminationBlockIsHeldWhileEncodingAndPairedOnRelease)
 {
     const QList<EncodingJob> jobs = addQueued(2);
-    model->startQueue();
+    model->scheduler().startQueue();
     EXPECT_EQ(desktop.terminationCalls, QStringList{QStringLiteral("disable:Encoding")});
-    model->pauseQueue();
+    model->scheduler().pauseQueue();
     EXPECT_EQ(desktop.terminationCalls.size(), 1) << "paused encodes still hold it";
-    model->startQueue();
+    model->scheduler().startQueue();
     sessions.session(jobs[0].id)->succeed(path(QStringLiteral("a.mov")));
     deliver();
     sessions.session(jobs[1].id)->succeed(path(QStringLiteral("b.mov")));
@@ -443,7 +444,7 @@ TEST_F(QueueTest, TerminationBlockIsHeldWhileEncodingAndPairedOnRelease)
 TEST_F(QueueTest, ReportsAfterTheModelIsGoneAreIgnored)
 {
     const QList<EncodingJob> jobs = addQueued(1);
-    model->startQueue();
+    model->scheduler().startQueue();
     EncodeCallbacks callbacks = sessions.allCallbacks.first();
     callbacks.onProgress(0.5, std::nullopt); // queued while the model still exists
     model.reset();

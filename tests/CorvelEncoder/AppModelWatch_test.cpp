@@ -60,7 +60,7 @@ protected:
         QDir().mkpath(watchDir());
         AppModel& m = makeModel(factory);
         m.setProber(prober);
-        m.updateSettings([&](AppSettings& s) {
+        m.persistence().updateSettings([&](AppSettings& s) {
             s.maxParallel = 4;
             s.watchEnabled = true;
             s.watchFolder = watchDir();
@@ -68,7 +68,7 @@ protected:
             s.watchPresetID = QStringLiteral("hevc");
             s.watchProcessExisting = processExisting;
         });
-        m.refreshWatch();
+        m.watch().refresh();
         return m;
     }
 
@@ -87,7 +87,7 @@ protected:
     QStringList sourceNames() const
     {
         QStringList names;
-        for (const EncodingJob& job : model->jobs())
+        for (const EncodingJob& job : model->store().jobs())
             names << job.sourceName();
         names.sort();
         return names;
@@ -99,29 +99,29 @@ protected:
 TEST_F(WatchTest, MissingFolderSetsTheBanner)
 {
     AppModel& m = makeModel();
-    m.updateSettings([&](AppSettings& s) {
+    m.persistence().updateSettings([&](AppSettings& s) {
         s.watchEnabled = true;
         s.watchFolder = path("nowhere");
     });
-    m.refreshWatch();
-    EXPECT_EQ(m.banner(), u"Watch folder is missing."_qs);
-    EXPECT_FALSE(m.isWatching());
+    m.watch().refresh();
+    EXPECT_EQ(m.feed().banner(), u"Watch folder is missing."_qs);
+    EXPECT_FALSE(m.watch().isWatching());
 }
 
 TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
 {
     write("already-there.mov");
     AppModel& m = startWatching(false);
-    EXPECT_TRUE(m.isWatching());
+    EXPECT_TRUE(m.watch().isWatching());
     clock.advance(5000);
-    EXPECT_TRUE(m.jobs().isEmpty());
-    EXPECT_EQ(m.settings().seenWatchKeys.size(), 1);
+    EXPECT_TRUE(m.store().jobs().isEmpty());
+    EXPECT_EQ(m.persistence().settings().seenWatchKeys.size(), 1);
 
     write("new.mov");
     write("notes.txt");
     clock.advance(5000);
-    ASSERT_EQ(m.jobs().size(), 1);
-    const EncodingJob job = m.jobs().first();
+    ASSERT_EQ(m.store().jobs().size(), 1);
+    const EncodingJob job = m.store().jobs().first();
     EXPECT_EQ(job.sourceName(), u"new.mov");
     EXPECT_EQ(job.settings.presetID, u"hevc");
     EXPECT_EQ(job.settings.outputDirectory, resolvedWatchPath(watchDir()) + "/Corvel Output");
@@ -130,16 +130,16 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
     EXPECT_TRUE(waitUntil([&] { return status(job.id) == JobStatus::encoding; }))
         << "the watch starts the queue once the file is read";
     // The unknown file is ignored and not remembered.
-    EXPECT_EQ(m.settings().seenWatchKeys.size(), 2);
+    EXPECT_EQ(m.persistence().settings().seenWatchKeys.size(), 2);
 
     clock.advance(5000);
-    EXPECT_EQ(m.jobs().size(), 1) << "a handled file is not taken again";
+    EXPECT_EQ(m.store().jobs().size(), 1) << "a handled file is not taken again";
 }
 
 TEST_F(WatchTest, GrowingFilesWaitAndOutputIsNeverPickedUp)
 {
     AppModel& m = startWatching(true, watchDir()); // output folder == watch folder
-    EXPECT_EQ(m.resolvedWatchOutput(), resolvedWatchPath(watchDir()) + "/Corvel Output");
+    EXPECT_EQ(m.watch().resolvedOutput(), resolvedWatchPath(watchDir()) + "/Corvel Output");
     write("Corvel Output/result.mov");
     write("deep/er/take.mov");
 
@@ -152,13 +152,13 @@ TEST_F(WatchTest, GrowingFilesWaitAndOutputIsNeverPickedUp)
     clock.advance(5000);
     EXPECT_EQ(sourceNames(), (QStringList{"growing.mov", "take.mov"}));
     // The queue was not paused: watch jobs start at once.
-    EXPECT_TRUE(m.isQueueRunning());
+    EXPECT_TRUE(m.scheduler().isQueueRunning());
     EXPECT_TRUE(waitUntil([&] { return sessions.live.size() == 2; }));
 
     // A rewritten file is a new file.
     write("growing.mov", "more");
     clock.advance(5000);
-    EXPECT_EQ(m.jobs().size(), 3);
+    EXPECT_EQ(m.store().jobs().size(), 3);
 }
 
 TEST_F(WatchTest, JobFilesInTheWatchFolderAreImported)
@@ -167,16 +167,16 @@ TEST_F(WatchTest, JobFilesInTheWatchFolderAreImported)
     AppModel& m = startWatching(true);
     // A paused queue: watch jobs wait in it.
     const EncodingJob running = queuedJob(QStringLiteral("running.mov"));
-    m.addJobs({running});
-    m.startQueue();
-    m.pauseQueue();
-    ASSERT_TRUE(m.isQueuePaused());
+    m.store().addJobs({running});
+    m.scheduler().startQueue();
+    m.scheduler().pauseQueue();
+    ASSERT_TRUE(m.scheduler().isQueuePaused());
     write("cut.corveljob", QStringLiteral(R"({"sources":["%1"],"preset":"ProRes LT"})")
                                .arg(path("clips/a.mov"))
                                .toUtf8());
     clock.advance(5000);
-    ASSERT_EQ(m.jobs().size(), 2);
-    const EncodingJob added = m.jobs().last();
+    ASSERT_EQ(m.store().jobs().size(), 2);
+    const EncodingJob added = m.store().jobs().last();
     EXPECT_EQ(added.settings.body.codec, Codec::proRes422LT);
     EXPECT_TRUE(logTexts().contains(QStringLiteral("Watch folder added 1 file")));
     EXPECT_EQ(status(added.id), JobStatus::queued);
@@ -239,8 +239,8 @@ TEST_F(WatchTest, HundredsAtOnceAreEachEncodedOnceAndNeverWhileGrowing)
         encoded.sort();
         expected.sort();
         EXPECT_EQ(encoded, expected);
-        EXPECT_EQ(m.jobs().size(), expected.size());
-        EXPECT_EQ(m.doneCount(), expected.size());
+        EXPECT_EQ(m.store().jobs().size(), expected.size());
+        EXPECT_EQ(m.store().doneCount(), expected.size());
         model.reset();
     }
 }
@@ -259,16 +259,16 @@ TEST_F(WatchTest, TenThousandFilesAreLeftAloneOrTakenEachOnce)
             ASSERT_TRUE(waitUntil(
                 [&] {
                     clock.advance(2000);
-                    return m.jobs().size() >= kFiles;
+                    return m.store().jobs().size() >= kFiles;
                 },
                 60'000));
         }
         // Every file's key stays remembered, so no later look takes a file again.
         clock.advance(5000);
-        m.scanWatch();
+        m.watch().scan();
         deliver();
-        EXPECT_EQ(m.jobs().size(), processExisting ? kFiles : 0);
-        EXPECT_EQ(m.settings().seenWatchKeys.size(), kFiles);
+        EXPECT_EQ(m.store().jobs().size(), processExisting ? kFiles : 0);
+        EXPECT_EQ(m.persistence().settings().seenWatchKeys.size(), kFiles);
         model.reset();
     }
 }

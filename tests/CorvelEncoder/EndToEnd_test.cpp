@@ -46,21 +46,21 @@ TEST_F(EndToEndTest, DroppedMovieIsProbedAndEncoded)
     const QString source = temp.filePath("shot.mp4");
     ASSERT_TRUE(makeMovie(source, 1, "160x120"));
     AppModel& m = makeModel();
-    m.updateSettings([&](AppSettings& s) {
+    m.persistence().updateSettings([&](AppSettings& s) {
         s.lastPresetID = QStringLiteral("h264");
         s.defaultOutputDirectory = temp.filePath("out");
     });
-    m.handleDrop({QUrl::fromLocalFile(source)});
-    const QUuid id = m.jobs().first().id;
-    ASSERT_TRUE(waitUntil([&] { return !m.job(id)->probing; }, 20000));
-    ASSERT_TRUE(m.job(id)->sourceInfo);
-    EXPECT_EQ(m.job(id)->sourceInfo->width, 160);
-    EXPECT_TRUE(m.job(id)->sourceInfo->hasAudio);
+    m.intake().handleDrop({QUrl::fromLocalFile(source)});
+    const QUuid id = m.store().jobs().first().id;
+    ASSERT_TRUE(waitUntil([&] { return !m.store().job(id)->probing; }, 20000));
+    ASSERT_TRUE(m.store().job(id)->sourceInfo);
+    EXPECT_EQ(m.store().job(id)->sourceInfo->width, 160);
+    EXPECT_TRUE(m.store().job(id)->sourceInfo->hasAudio);
 
-    m.startQueue();
-    ASSERT_TRUE(waitUntil([&] { return m.job(id)->status == JobStatus::completed; }, 60000))
-        << m.job(id)->errorMessage.value_or(QString()).toStdString();
-    const EncodingJob done = *m.job(id);
+    m.scheduler().startQueue();
+    ASSERT_TRUE(waitUntil([&] { return m.store().job(id)->status == JobStatus::completed; }, 60000))
+        << m.store().job(id)->errorMessage.value_or(QString()).toStdString();
+    const EncodingJob done = *m.store().job(id);
     ASSERT_TRUE(done.outputPath);
     EXPECT_EQ(*done.outputPath, temp.filePath("out/shot_H264.mp4"));
     EXPECT_EQ(done.hardwareEncoder, false); // no hardware encoder on this machine
@@ -77,23 +77,24 @@ TEST_F(EndToEndTest, MovieCopiedIntoTheWatchFolderIsEncodedIntoItsOutputFolder)
     const QString watch = temp.filePath("Watch");
     QDir().mkpath(watch);
     AppModel& m = makeModel();
-    m.updateSettings([&](AppSettings& s) {
+    m.persistence().updateSettings([&](AppSettings& s) {
         s.watchEnabled = true;
         s.watchFolder = watch;
         s.watchPresetID = QStringLiteral("prores-proxy");
         s.watchProcessExisting = true;
     });
-    m.refreshWatch();
+    m.watch().refresh();
     ASSERT_TRUE(QFile::copy(source, watch + "/incoming.mov"));
 
     // The watch's clock moves on while the real encode runs.
     ASSERT_TRUE(waitUntil(
         [&] {
             clock.advance(100);
-            return !m.jobs().isEmpty() && m.jobs().first().status == JobStatus::completed;
+            return !m.store().jobs().isEmpty() &&
+                   m.store().jobs().first().status == JobStatus::completed;
         },
         60000));
-    const EncodingJob done = m.jobs().first();
+    const EncodingJob done = m.store().jobs().first();
     ASSERT_TRUE(done.outputPath);
     EXPECT_EQ(QFileInfo(*done.outputPath).absolutePath(),
               QFileInfo(watch).canonicalFilePath() + "/Corvel Output");
@@ -102,7 +103,7 @@ TEST_F(EndToEndTest, MovieCopiedIntoTheWatchFolderIsEncodedIntoItsOutputFolder)
     EXPECT_EQ(streams["streams"][0]["codec_tag_string"].toString(), u"apco");
     // Its own output is never taken as new work.
     clock.advance(5000);
-    EXPECT_EQ(m.jobs().size(), 1);
+    EXPECT_EQ(m.store().jobs().size(), 1);
 }
 
 } // namespace

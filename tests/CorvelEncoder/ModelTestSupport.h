@@ -126,16 +126,16 @@ protected:
         QList<EncodingJob> jobs;
         for (int i = 0; i < count; ++i)
             jobs.append(queuedJob(QStringLiteral("clip%1.mov").arg(i), reveal));
-        model->addJobs(jobs);
+        model->store().addJobs(jobs);
         return jobs;
     }
 
-    JobStatus status(const QUuid& id) const { return model->job(id).value().status; }
+    JobStatus status(const QUuid& id) const { return model->store().job(id).value().status; }
 
     QStringList logTexts() const
     {
         QStringList texts;
-        for (const LogLine& line : model->logLines())
+        for (const LogLine& line : model->feed().logLines())
             texts.append(line.text);
         return texts;
     }

@@ -56,12 +56,12 @@ TEST_F(PersistenceTest, FirstStartUsesDefaultsAndCreatesTheFolder)
 {
     makeModel();
     EXPECT_TRUE(QDir(supportDir()).exists());
-    const AppSettings& s = model->settings();
+    const AppSettings& s = model->persistence().settings();
     EXPECT_EQ(s, AppSettings::defaults(path(QStringLiteral("Videos/Corvel Encoder"))));
-    EXPECT_TRUE(model->savedPresets().isEmpty());
-    EXPECT_TRUE(model->jobs().isEmpty());
-    EXPECT_FALSE(model->isQueueRunning());
-    EXPECT_EQ(model->logLines().last().text, QStringLiteral("Corvel Encoder is ready."));
+    EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
+    EXPECT_TRUE(model->store().jobs().isEmpty());
+    EXPECT_FALSE(model->scheduler().isQueueRunning());
+    EXPECT_EQ(model->feed().logLines().last().text, QStringLiteral("Corvel Encoder is ready."));
     EXPECT_TRUE(store->writes.isEmpty());
 }
 
@@ -91,7 +91,7 @@ TEST_F(PersistenceTest, SettingsAreReadStrictly)
         row.edit(object);
         writeState(kSettingsFileName, QJsonDocument(object).toJson());
         makeModel();
-        const AppSettings& s = model->settings();
+        const AppSettings& s = model->persistence().settings();
         if (row.readsBack) {
             EXPECT_EQ(s.maxParallel, row.parallel);
             EXPECT_EQ(s.defaultOutputDirectory, QStringLiteral("/m/out"));
@@ -107,7 +107,8 @@ TEST_F(PersistenceTest, SettingsAreReadStrictly)
 TEST_F(PersistenceTest, SettingsAreWrittenAtOnceWithAllTwelveKeys)
 {
     makeModel();
-    model->updateSettings([](AppSettings& s) { s.seenWatchKeys = {QStringLiteral("k")}; });
+    model->persistence().updateSettings(
+        [](AppSettings& s) { s.seenWatchKeys = {QStringLiteral("k")}; });
     ASSERT_EQ(store->writeCount(kSettingsFileName), 1);
     const QJsonObject o = readObject(kSettingsFileName);
     EXPECT_EQ(sortedKeys(o), sortedKeys(fullSettingsObject()));
@@ -139,7 +140,7 @@ TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
     makeModel();
     const QList<EncodingJob> jobs = addQueued(1);
     clock.advance(1000); // the save for the addition has gone by; nothing else is pending
-    model->startQueue();
+    model->scheduler().startQueue();
     FakeSession* session = sessions.session(jobs[0].id);
     const QString partial = path(QStringLiteral("out/clip0_ProRes422HQ.mov"));
     session->ready(partial, true);
@@ -147,7 +148,7 @@ TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
     deliver();
     // The live job is untouched.
     EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
-    EXPECT_DOUBLE_EQ(model->job(jobs[0].id)->progress, 0.57);
+    EXPECT_DOUBLE_EQ(model->store().job(jobs[0].id)->progress, 0.57);
 
     const QJsonObject file = readObject(kQueueFileName);
     EXPECT_EQ(sortedKeys(file), (QStringList{"jobs", "version"}));
@@ -193,24 +194,24 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     makeModel();
     FakeProber prober;
     model->setProber(prober);
-    ASSERT_EQ(model->jobs().size(), 4);
-    const EncodingJob a = model->jobs()[0];
+    ASSERT_EQ(model->store().jobs().size(), 4);
+    const EncodingJob a = model->store().jobs()[0];
     EXPECT_EQ(a.status, JobStatus::queued);
     EXPECT_EQ(a.progress, 0.0);
     EXPECT_FALSE(a.etaSeconds || a.hardwareEncoder);
     EXPECT_FALSE(a.outputPath) << "the cut-off file is no output of the job";
-    EXPECT_EQ(model->jobs()[1].status, JobStatus::queued);
-    EXPECT_EQ(model->jobs()[2], failed);
-    EXPECT_FALSE(model->isQueueRunning());
+    EXPECT_EQ(model->store().jobs()[1].status, JobStatus::queued);
+    EXPECT_EQ(model->store().jobs()[2], failed);
+    EXPECT_FALSE(model->scheduler().isQueueRunning());
     EXPECT_TRUE(sessions.launched.isEmpty());
     EXPECT_TRUE(QFile::exists(*crashed.outputPath))
         << "nothing cut off is ever under an output name, so the file there is not removed";
     // Written at once, not after the debounce.
     EXPECT_EQ(store->writeCount(kQueueFileName), 1);
-    EXPECT_EQ(decodeQueueFile(readState(kQueueFileName))->jobs, model->jobs());
+    EXPECT_EQ(decodeQueueFile(readState(kQueueFileName))->jobs, model->store().jobs());
     // A job saved while its source was being read is read again.
-    ASSERT_TRUE(waitUntil([&] { return !model->jobs()[3].probing; }));
-    EXPECT_EQ(model->jobs()[3].sourceInfo, FakeProber::hd());
+    ASSERT_TRUE(waitUntil([&] { return !model->store().jobs()[3].probing; }));
+    EXPECT_EQ(model->store().jobs()[3].sourceInfo, FakeProber::hd());
     EXPECT_EQ(prober.requested, QStringList{reading.sourcePath});
 }
 
@@ -241,7 +242,7 @@ TEST_F(PersistenceTest, RestoredQueueMarksTheIntroductionSeen)
         QFile::remove(stateFile(kSettingsFileName));
         writeState(kQueueFileName, encodeQueueFile(row.jobs));
         makeModel();
-        EXPECT_EQ(model->settings().hasSeenIntro, row.seen);
+        EXPECT_EQ(model->persistence().settings().hasSeenIntro, row.seen);
         EXPECT_EQ(QFile::exists(stateFile(kSettingsFileName)), row.seen);
         if (row.seen) {
             EXPECT_TRUE(decodeSettings(readState(kSettingsFileName))->hasSeenIntro);
@@ -282,7 +283,7 @@ TEST_F(PersistenceTest, QueueFileReadsWholeOrNotAtAll)
         row.edit(file);
         writeState(kQueueFileName, QJsonDocument(file).toJson());
         makeModel();
-        EXPECT_EQ(model->jobs(), row.reads ? jobs : QList<EncodingJob>{});
+        EXPECT_EQ(model->store().jobs(), row.reads ? jobs : QList<EncodingJob>{});
     }
 }
 
@@ -301,12 +302,12 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
              job.id = QUuid::createUuid();
              job.sourcePath = QStringLiteral("/m/a.mov");
              job.addedAt = QDateTime::currentDateTimeUtc();
-             m.addJobs({job});
+             m.store().addJobs({job});
          }},
         {"presets", kPresetsFileName,
          [](AppModel& m, ModelFixture&) {
-             m.setSavedPresets({SavedPreset{QUuid::createUuid(), QStringLiteral("Mine"),
-                                            PresetBody::standard()}});
+             m.persistence().setSavedPresets({SavedPreset{
+                 QUuid::createUuid(), QStringLiteral("Mine"), PresetBody::standard()}});
          }},
     };
     for (const Row& row : rows) {
@@ -316,8 +317,8 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
         const QByteArray damaged = R"({"version":1,"presets":[{"id":"nope"}],"jobs":[{}]})";
         writeState(row.file, damaged);
         makeModel();
-        EXPECT_TRUE(model->jobs().isEmpty());
-        EXPECT_TRUE(model->savedPresets().isEmpty());
+        EXPECT_TRUE(model->store().jobs().isEmpty());
+        EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
         EXPECT_EQ(readState(row.file), damaged) << "loading alone changes nothing";
 
         row.change(*model, *this);
@@ -351,7 +352,7 @@ TEST_F(PersistenceTest, PresetsFileHasItsStoredForm)
 {
     makeModel();
     const SavedPreset preset{QUuid::createUuid(), QStringLiteral("Mine"), PresetBody::standard()};
-    model->setSavedPresets({preset});
+    model->persistence().setSavedPresets({preset});
     const QJsonObject file = readObject(kPresetsFileName);
     EXPECT_EQ(sortedKeys(file), (QStringList{"presets", "version"}));
     EXPECT_EQ(file["version"].toInt(), 1);
@@ -359,7 +360,7 @@ TEST_F(PersistenceTest, PresetsFileHasItsStoredForm)
     EXPECT_EQ(sortedKeys(stored), (QStringList{"body", "id", "name"}));
     EXPECT_EQ(stored["id"].toString(), uuidString(preset.id));
     makeModel();
-    EXPECT_EQ(model->savedPresets(), QList<SavedPreset>{preset});
+    EXPECT_EQ(model->persistence().savedPresets(), QList<SavedPreset>{preset});
 }
 
 TEST_F(PersistenceTest, QuitStopsSessionsAndSavesTheirJobsQueued)
@@ -370,7 +371,7 @@ TEST_F(PersistenceTest, QuitStopsSessionsAndSavesTheirJobsQueued)
         QFile::remove(stateFile(kQueueFileName));
         makeModel();
         const QList<EncodingJob> jobs = addQueued(3);
-        model->startQueue();
+        model->scheduler().startQueue();
         QStringList partials;
         for (int i = 0; i < 2; ++i) {
             partials.append(path(QStringLiteral("partial%1.mov").arg(i)));
@@ -378,8 +379,8 @@ TEST_F(PersistenceTest, QuitStopsSessionsAndSavesTheirJobsQueued)
             sessions.session(jobs[i].id)->ready(partials.last(), false);
         }
         deliver();
-        model->pauseQueue();
-        model->startJobNow(jobs[0].id);
+        model->scheduler().pauseQueue();
+        model->scheduler().startJobNow(jobs[0].id);
         ASSERT_EQ(status(jobs[0].id), JobStatus::encoding);
         ASSERT_EQ(status(jobs[1].id), JobStatus::paused);
         FakeSession* a = sessions.session(jobs[0].id);
@@ -414,10 +415,10 @@ TEST_F(PersistenceTest, QuitWaitsForStuckSessionsOnlyWithinItsLimit)
 {
     sessions.stuckSessions = true;
     makeModel();
-    model->setMaxParallel(3);
+    model->scheduler().setMaxParallel(3);
     addQueued(3);
-    model->startQueue();
-    model->setQuitWaitLimit(300);
+    model->scheduler().startQueue();
+    model->scheduler().setQuitWaitLimit(300);
     QElapsedTimer clock;
     clock.start();
     model->prepareForQuit();
@@ -439,30 +440,30 @@ TEST_F(PersistenceTest, AFailedSaveIsLoggedOnceAsAnErrorUntilASaveSucceeds)
     makeModel();
     const auto errors = [this] {
         QStringList texts;
-        for (const LogLine& line : model->logLines())
+        for (const LogLine& line : model->feed().logLines())
             if (line.isError)
                 texts.append(line.text);
         return texts;
     };
-    model->setMaxParallel(3);
+    model->scheduler().setMaxParallel(3);
     const QByteArray before = readState(QStringLiteral("settings.json"));
     ASSERT_FALSE(before.isEmpty());
     {
         FileSizeLimit fullDisk(10);
         if (!fullDisk.active)
             GTEST_SKIP() << "this process cannot limit its file size (RLIMIT_FSIZE)";
-        model->setMaxParallel(4);
-        model->setMaxParallel(5);
+        model->scheduler().setMaxParallel(4);
+        model->scheduler().setMaxParallel(5);
     }
     ASSERT_EQ(errors().size(), 1) << errors().join(u'\n').toStdString();
     EXPECT_TRUE(errors()[0].startsWith(QStringLiteral("Could not save settings.json.")))
         << errors()[0].toStdString();
     EXPECT_EQ(readState(QStringLiteral("settings.json")), before);
 
-    model->setMaxParallel(6);
+    model->scheduler().setMaxParallel(6);
     {
         FileSizeLimit fullDisk(10);
-        model->setMaxParallel(7);
+        model->scheduler().setMaxParallel(7);
     }
     EXPECT_EQ(errors().size(), 2) << "a save that works again re-arms the message";
 }

@@ -108,11 +108,11 @@ protected:
         NoSessionFactory sessions;
         HeadlessDesktop desktop;
         AppModel model(store, path(QStringLiteral("unused")), sessions, desktop);
-        model.handleIncoming(
+        model.intake().handleIncoming(
             commandLineURLs(QStringList{QStringLiteral("corvel-encoder")} + args, m_dir.path()));
         // Both read the sources: the reading sets each job's bitrate.
         const auto probing = [&] {
-            return std::any_of(model.jobs().cbegin(), model.jobs().cend(),
+            return std::any_of(model.store().jobs().cbegin(), model.store().jobs().cend(),
                                [](const EncodingJob& job) { return job.probing; });
         };
         QElapsedTimer clock;
@@ -120,7 +120,7 @@ protected:
         while (probing() && clock.elapsed() < 30000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         QJsonArray jobs;
-        for (const EncodingJob& job : model.jobs())
+        for (const EncodingJob& job : model.store().jobs())
             jobs.append(comparable(toJson(job)));
         return jobs;
     }

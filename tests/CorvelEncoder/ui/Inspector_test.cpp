@@ -28,7 +28,7 @@ protected:
     bool shown(const char* name) const { return find(name)->isVisibleTo(panel.get()); }
     bool showsText(const QString& text) const { return labelTexts(panel.get()).contains(text); }
     QScrollBar* scrollBar() const { return panel->findChild<QScrollArea*>()->verticalScrollBar(); }
-    const EncodingJob jobAt(int row) const { return model->jobs().at(row); }
+    const EncodingJob jobAt(int row) const { return model->store().jobs().at(row); }
 
     std::unique_ptr<InspectorPanel> panel;
 };
@@ -43,14 +43,14 @@ TEST_F(InspectorTest, WithNothingSelectedEditsTheDefaultsOfNewJobsOnly)
     EXPECT_EQ(picker->findData(u"inline"_s), -1) << "no Custom entry for defaults";
     EXPECT_EQ(picker->currentData().toString(), u"prores-422-hq"_s);
     choose(picker, u"h264"_s);
-    EXPECT_EQ(model->settings().lastPresetID, u"h264"_s);
+    EXPECT_EQ(model->persistence().settings().lastPresetID, u"h264"_s);
 
     // The folder field shows the default folder and a chosen folder replaces it.
     auto* folder = find<panelkit::FolderButton>("defaultFolder");
-    EXPECT_EQ(folder->text(), model->settings().defaultOutputDirectory);
+    EXPECT_EQ(folder->text(), model->persistence().settings().defaultOutputDirectory);
     desktop.nextChoice = {path(u"Renders"_s)};
     folder->click();
-    EXPECT_EQ(model->settings().defaultOutputDirectory, path(u"Renders"_s));
+    EXPECT_EQ(model->persistence().settings().defaultOutputDirectory, path(u"Renders"_s));
     EXPECT_EQ(folder->text(), path(u"Renders"_s));
 
     const QList<QCheckBox*> boxes = find("defaultsView")->findChildren<QCheckBox*>();
@@ -59,8 +59,8 @@ TEST_F(InspectorTest, WithNothingSelectedEditsTheDefaultsOfNewJobsOnly)
         EXPECT_TRUE(box->isChecked());
         box->click();
     }
-    EXPECT_FALSE(model->settings().revealWhenDone);
-    EXPECT_FALSE(model->settings().dockBounceWhenIdle);
+    EXPECT_FALSE(model->persistence().settings().revealWhenDone);
+    EXPECT_FALSE(model->persistence().settings().dockBounceWhenIdle);
     for (int row = 0; row < 2; ++row)
         EXPECT_EQ(jobAt(row).settings, jobs[row].settings);
 }
@@ -82,7 +82,7 @@ TEST_F(InspectorTest, HeaderNamesOneJobOrCountsSeveralAndStartsAtTheTop)
     EXPECT_EQ(find<QLabel>("jobName")->text(), u"clip0.mov"_s);
     EXPECT_TRUE(showsText(multi));
     // Removing the shown job moves the header to the next selected one.
-    model->remove({jobs[0].id});
+    model->scheduler().remove({jobs[0].id});
     EXPECT_EQ(find<QLabel>("jobName")->text(), u"clip2.mov"_s);
 
     // Another selection starts at the top, with its title in sight.
@@ -91,14 +91,14 @@ TEST_F(InspectorTest, HeaderNamesOneJobOrCountsSeveralAndStartsAtTheTop)
     ASSERT_GT(scrollBar()->value(), 0);
     select({jobs[3]});
     EXPECT_EQ(scrollBar()->value(), 0);
-    model->setSelection({});
+    model->store().setSelection({});
     EXPECT_TRUE(shown("defaultsView"));
 }
 
 TEST_F(InspectorTest, RunningJobIsShownLockedWithEveryFieldDisabled)
 {
     const QList<EncodingJob> jobs = addQueued(2);
-    model->update(jobs[0].id, [](EncodingJob& job) { job.status = JobStatus::encoding; });
+    model->store().update(jobs[0].id, [](EncodingJob& job) { job.status = JobStatus::encoding; });
     select({jobs[0], jobs[1]});
     const QString warning = u"This encode is running. Select a queued job to change settings."_s;
     EXPECT_TRUE(showsText(warning));
@@ -108,8 +108,8 @@ TEST_F(InspectorTest, RunningJobIsShownLockedWithEveryFieldDisabled)
     ASSERT_NE(effect, nullptr);
     EXPECT_DOUBLE_EQ(effect->opacity(), 0.55);
     // A progress report on the shown job keeps it locked.
-    model->update(jobs[0].id, [](EncodingJob& job) { job.progress = 0.5; });
-    emit model->jobChanged(0);
+    model->store().update(jobs[0].id, [](EncodingJob& job) { job.progress = 0.5; });
+    emit model->store().jobChanged(0);
     EXPECT_FALSE(controls->isEnabled());
 
     select({jobs[1]});
@@ -119,8 +119,8 @@ TEST_F(InspectorTest, RunningJobIsShownLockedWithEveryFieldDisabled)
     EXPECT_TRUE(!after || after->opacity() == 1.0);
     // Finishing the encode unlocks the job it showed.
     select({jobs[0]});
-    model->update(jobs[0].id, [](EncodingJob& job) { job.status = JobStatus::completed; });
-    emit model->jobChanged(0);
+    model->store().update(jobs[0].id, [](EncodingJob& job) { job.status = JobStatus::completed; });
+    emit model->store().jobChanged(0);
     EXPECT_TRUE(controls->isEnabled());
 }
 
@@ -147,11 +147,11 @@ TEST_F(InspectorTest, CodecDecidesBetweenBitrateBlockAndItsCaptions)
     EXPECT_EQ(shown("alphaMissing"), !hevcAlphaEncoderAvailable());
     EXPECT_EQ(find<QLabel>("alphaMissing")->text(), hevcAlphaMissingText());
     // A probed source with alpha gets the model's note as well.
-    model->update(jobs[0].id, [](EncodingJob& job) {
+    model->store().update(jobs[0].id, [](EncodingJob& job) {
         job.sourceInfo = FakeProber::hd();
         job.sourceInfo->hasAlpha = true;
     });
-    emit model->jobChanged(0);
+    emit model->store().jobChanged(0);
     EXPECT_EQ(find<QLabel>("alphaNote")->text(), u"Alpha will be kept."_s);
 
     choose(picker, u"prores-422"_s);
@@ -201,13 +201,13 @@ TEST_F(InspectorTest, TypedValuesReachTheJobWholeAndSavedPresetsCanGo)
     EXPECT_TRUE(jobAt(0).settings.body.bitrateFollowsQuality);
 
     EXPECT_FALSE(shown("deletePreset"));
-    model->savePreset(u"Grade"_s);
+    model->editing().savePreset(u"Grade"_s);
     auto* picker = find<QComboBox>("presetPicker");
     EXPECT_EQ(picker->currentText(), u"Grade"_s);
     EXPECT_FALSE(shown("presetDetail"));
     ASSERT_TRUE(shown("deletePreset"));
     find<QPushButton>("deletePreset")->click();
-    EXPECT_TRUE(model->savedPresets().isEmpty());
+    EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
     EXPECT_EQ(picker->findText(u"Grade"_s), -1);
     EXPECT_FALSE(shown("deletePreset"));
 }

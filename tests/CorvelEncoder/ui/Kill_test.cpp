@@ -318,8 +318,8 @@ void expectWholeRestart(const Round& round, const QString& linked, const std::st
         // As the application starts: files a killed run created but never finished go.
         OutputJournal journal(QDir(round.support()).filePath(kOutputJournalFileName));
         model.removeUnfinishedOutputs(journal);
-        restored = model.jobs();
-        EXPECT_FALSE(model.isQueueRunning());
+        restored = model.store().jobs();
+        EXPECT_FALSE(model.scheduler().isQueueRunning());
     }
     expectWholeStateFiles(round, when + ", restarted", false);
     expectEveryJob(restored, round, linked, when + ", restarted");

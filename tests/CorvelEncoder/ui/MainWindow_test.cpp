@@ -1,5 +1,6 @@
 #include "UiTesting.h"
 
+#include "CorvelEncoder/JobTexts.h"
 #include "CorvelEncoder/StateFiles.h"
 #include "CorvelEncoder/ui/IntroSheet.h"
 #include "CorvelEncoder/ui/JobRowDelegate.h"
@@ -54,7 +55,7 @@ protected:
     }
     void setStatus(const QUuid& id, JobStatus status, std::optional<QString> output = {})
     {
-        model->update(id, [&](EncodingJob& job) {
+        model->store().update(id, [&](EncodingJob& job) {
             job.status = status;
             job.outputPath = output;
         });
@@ -94,7 +95,7 @@ TEST_F(MainWindowTest, HeaderButtonsFollowTheQueueWithoutMoving)
     EXPECT_EQ(primary->geometry(), primaryPlace);
 
     QTest::mouseClick(primary, Qt::LeftButton);
-    EXPECT_FALSE(model->isQueuePaused());
+    EXPECT_FALSE(model->scheduler().isQueuePaused());
     EXPECT_EQ(primary->text(), u"Start Queue"_s);
     QTest::mouseClick(stop, Qt::LeftButton);
     EXPECT_TRUE(sessions.session(jobs[0].id)->cancelRequested);
@@ -110,19 +111,19 @@ TEST_F(MainWindowTest, MenuCommandsActOnTheSelection)
     // The list and the model share one selection; "Remove" takes it, and nothing without.
     const QList<EncodingJob> jobs = addQueued(4);
     action(u"Remove"_s)->trigger();
-    EXPECT_EQ(model->jobs().size(), 4);
-    model->setSelection({jobs[0].id, jobs[2].id});
+    EXPECT_EQ(model->store().jobs().size(), 4);
+    model->store().setSelection({jobs[0].id, jobs[2].id});
     EXPECT_EQ(window->queueView()->selectionModel()->selectedRows().size(), 2);
     window->queueView()->selectionModel()->select(window->queueModel()->index(1),
                                                   QItemSelectionModel::ClearAndSelect);
-    EXPECT_EQ(model->selectedIDs(), QList<QUuid>{jobs[1].id});
+    EXPECT_EQ(model->store().selectedIDs(), QList<QUuid>{jobs[1].id});
     action(u"Remove"_s)->trigger();
-    EXPECT_FALSE(model->job(jobs[1].id).has_value());
+    EXPECT_FALSE(model->store().job(jobs[1].id).has_value());
 
     action(u"About Corvel Encoder"_s)->trigger();
-    EXPECT_TRUE(model->showAbout());
+    EXPECT_TRUE(model->sheets().showAbout());
     action(u"Corvel Encoder Help"_s)->trigger();
-    EXPECT_TRUE(model->showHelp());
+    EXPECT_TRUE(model->sheets().showHelp());
     action(u"Add Folder\u2026"_s)->trigger();
     ASSERT_FALSE(desktop.openRequests.isEmpty());
     EXPECT_EQ(desktop.openRequests.last().title, u"Add Folder"_s);
@@ -167,10 +168,10 @@ TEST_F(MainWindowTest, ContextMenuOffersWhatAppliesToTheRow)
     find(shown)->trigger();
     EXPECT_EQ(desktop.reveals, (QList<QStringList>{{jobs[1].sourcePath}, {output}}));
     // The menu acts on its own row, not on the selection; a removed job is left alone.
-    model->setSelection({jobs[0].id});
+    model->store().setSelection({jobs[0].id});
     find(remove)->trigger();
-    EXPECT_FALSE(model->job(jobs[1].id).has_value());
-    EXPECT_TRUE(model->job(jobs[0].id).has_value());
+    EXPECT_FALSE(model->store().job(jobs[1].id).has_value());
+    EXPECT_TRUE(model->store().job(jobs[0].id).has_value());
     find(source)->trigger();
     EXPECT_EQ(desktop.reveals.size(), 2);
 }
@@ -195,7 +196,7 @@ TEST_F(MainWindowTest, DropOnAnyPartOfTheWindowQueuesFilesWithAHighlight)
     EXPECT_TRUE(window->isDropHighlighted());
     EXPECT_TRUE(send(child("footer"), movie, QEvent::Drop));
     EXPECT_FALSE(window->isDropHighlighted());
-    ASSERT_TRUE(waitUntil([&] { return model->jobs().size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return model->store().jobs().size() == 1; }));
     EXPECT_EQ(child<QStackedWidget>("queuePane")->currentIndex(), 1)
         << "the list, not the empty page";
 
@@ -206,7 +207,7 @@ TEST_F(MainWindowTest, DropOnAnyPartOfTheWindowQueuesFilesWithAHighlight)
     const QList<QUrl> web = {QUrl(u"https://example.com/a.mov"_s)};
     EXPECT_TRUE(send(window->queueView()->viewport(), web, QEvent::DragEnter));
     EXPECT_TRUE(send(window->queueView()->viewport(), web, QEvent::Drop));
-    EXPECT_EQ(model->jobs().size(), 1);
+    EXPECT_EQ(model->store().jobs().size(), 1);
     EXPECT_EQ(child<QLabel>("bannerText")->text(), u"Could not read that drop."_s);
 }
 
@@ -215,12 +216,12 @@ TEST_F(MainWindowTest, BannerFooterAndLogShowTheModelAndKeepWhatTheUserSet)
     window->show();
     auto* banner = child("banner");
     EXPECT_FALSE(banner->isVisible());
-    model->setBanner(u"The watch folder is gone."_s);
+    model->feed().setBanner(u"The watch folder is gone."_s);
     EXPECT_TRUE(banner->isVisible());
     EXPECT_TRUE(child<QLabel>("bannerText")->toolTip().isEmpty());
     // A word wider than the banner ends in an ellipsis; the tooltip has all of it.
     const QString cut = u"Cannot read /"_s + QString(400, u'x');
-    model->setBanner(cut);
+    model->feed().setBanner(cut);
     EXPECT_TRUE(child<QLabel>("bannerText")->text().startsWith(u"Cannot read /x"_s));
     EXPECT_TRUE(child<QLabel>("bannerText")->text().contains(QChar(0x2026)));
     EXPECT_EQ(child<QLabel>("bannerText")->toolTip(), cut);
@@ -229,20 +230,20 @@ TEST_F(MainWindowTest, BannerFooterAndLogShowTheModelAndKeepWhatTheUserSet)
 
     auto* watch = child<QToolButton>("watchButton");
     watch->click();
-    EXPECT_TRUE(model->showWatchSettings());
+    EXPECT_TRUE(model->sheets().showWatchSettings());
     watch->click(); // its own button closes the panel too
-    EXPECT_FALSE(model->showWatchSettings());
+    EXPECT_FALSE(model->sheets().showWatchSettings());
     const QList<EncodingJob> jobs = addQueued(3);
     setStatus(jobs[0].id, JobStatus::completed);
     EXPECT_EQ(child<QLabel>("queuedCount")->text(), u"2 queued"_s);
     EXPECT_EQ(child<QLabel>("doneCount")->text(), u"1 done"_s);
     auto* parallel = child<QSpinBox>("parallel");
     parallel->setValue(3);
-    EXPECT_EQ(model->parallel(), 3);
-    model->setParallel(1);
+    EXPECT_EQ(model->editing().parallel(), 3);
+    model->scheduler().setMaxParallel(1);
     EXPECT_EQ(parallel->value(), 1);
     wheelOver(parallel, 1); // the pointer passing over the footer changes nothing
-    EXPECT_EQ(model->parallel(), 1);
+    EXPECT_EQ(model->editing().parallel(), 1);
 
     auto* toggle = child<QPushButton>("logToggle");
     EXPECT_FALSE(child("logPane")->isVisible());
@@ -251,7 +252,7 @@ TEST_F(MainWindowTest, BannerFooterAndLogShowTheModelAndKeepWhatTheUserSet)
     EXPECT_TRUE(child("logPane")->isVisible());
     auto* log = child<QListView>("logList");
     for (int i = 0; i < 60; ++i)
-        model->log(u"line %1"_s.arg(i));
+        model->feed().log(u"line %1"_s.arg(i));
     QCoreApplication::processEvents();
     EXPECT_GT(log->verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
@@ -259,8 +260,8 @@ TEST_F(MainWindowTest, BannerFooterAndLogShowTheModelAndKeepWhatTheUserSet)
     auto* split = child<QSplitter>("logSplit");
     split->setSizes({split->height() - 260, 260});
     emit split->splitterMoved(split->height() - 260, 1);
-    model->setLogOpen(false);
-    model->setLogOpen(true);
+    model->feed().setLogOpen(false);
+    model->feed().setLogOpen(true);
     EXPECT_EQ(child("logPane")->height(), 260);
 }
 
@@ -288,18 +289,18 @@ TEST_F(MainWindowTest, TabReachesEveryButtonAndDeleteRemovesTheSelectedRows)
     QTest::keyClick(child("emptyAddFiles"), Qt::Key_Space);
     ASSERT_EQ(desktop.openRequests.size(), 1);
     EXPECT_EQ(desktop.openRequests[0].title, u"Add to Queue"_s);
-    ASSERT_TRUE(waitUntil([&] { return model->jobs().size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return model->store().jobs().size() == 1; }));
 
     const QList<EncodingJob> jobs = addQueued(3);
-    model->setBanner(u"The watch folder is gone."_s);
-    model->setSelection({jobs[0].id});
+    model->feed().setBanner(u"The watch folder is gone."_s);
+    model->store().setSelection({jobs[0].id});
     EXPECT_EQ(unreached(), QStringList());
     window->queueView()->setFocus();
     QTest::keyClick(window->queueView(), Qt::Key_Delete);
-    EXPECT_FALSE(model->job(jobs[0].id).has_value());
-    model->setSelection({jobs[1].id, jobs[2].id});
+    EXPECT_FALSE(model->store().job(jobs[0].id).has_value());
+    model->store().setSelection({jobs[1].id, jobs[2].id});
     QTest::keyClick(window->queueView(), Qt::Key_Backspace);
-    EXPECT_EQ(model->jobs().size(), 1);
+    EXPECT_EQ(model->store().jobs().size(), 1);
 }
 
 TEST_F(MainWindowTest, CutRowTextsCarryTheirWholeTextAsTooltip)
@@ -308,7 +309,7 @@ TEST_F(MainWindowTest, CutRowTextsCarryTheirWholeTextAsTooltip)
     const QString message = QStringLiteral(
         "This file could not be read: the container ends before its index, so the encoder "
         "stopped while processing input.");
-    model->update(jobs[0].id, [&](EncodingJob& job) {
+    model->store().update(jobs[0].id, [&](EncodingJob& job) {
         job.status = JobStatus::failed;
         job.errorMessage = message;
     });
@@ -336,7 +337,7 @@ TEST_F(MainWindowTest, QueueFinishingWhileAwaySendsOneNoticeThatShowsTheOutputs)
     });
     desktop.active = false;
     const QList<EncodingJob> jobs = addQueued(4);
-    model->startQueue();
+    model->scheduler().startQueue();
     QStringList outputs;
     for (int i = 0; i < jobs.size(); ++i) {
         ASSERT_TRUE(waitUntil([&] { return sessions.session(jobs[i].id) != nullptr; }));
@@ -355,8 +356,8 @@ TEST_F(MainWindowTest, QueueFinishingWhileAwaySendsOneNoticeThatShowsTheOutputs)
 
     // Watching the window, the user needs no notice.
     desktop.active = true;
-    model->requeue(jobs[3].id);
-    model->startQueue();
+    model->scheduler().requeue(jobs[3].id);
+    model->scheduler().startQueue();
     ASSERT_TRUE(waitUntil([&] { return sessions.session(jobs[3].id) != nullptr; }));
     sessions.session(jobs[3].id)->succeed(touch(u"again.mov"_s));
     ASSERT_TRUE(waitUntil([&] { return status(jobs[3].id) == JobStatus::completed; }));
@@ -371,8 +372,8 @@ TEST_F(MainWindowTest, TenThousandJobsRepaintOneRowPerProgressReportAndClosingPr
     QList<EncodingJob> jobs;
     for (int i = 0; i < 10'000; ++i)
         jobs.append(queuedJob(u"clip%1.mov"_s.arg(i)));
-    model->addJobs(jobs);
-    model->startQueue();
+    model->store().addJobs(jobs);
+    model->scheduler().startQueue();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     ASSERT_TRUE(waitUntil([&] { return !delegate->painted.isEmpty(); }));
@@ -407,7 +408,7 @@ TEST_F(QueueListModelTest, FollowsInsertsRemovalsAndProgressOfTheQueueRowByRow)
     QSignalSpy changed(&list, &QAbstractItemModel::dataChanged);
     QSignalSpy reset(&list, &QAbstractItemModel::modelReset);
 
-    model->startQueue();
+    model->scheduler().startQueue();
     deliver();
     changed.clear();
     sessions.session(jobs[1].id)->progress(0.42, 30);
@@ -422,11 +423,11 @@ TEST_F(QueueListModelTest, FollowsInsertsRemovalsAndProgressOfTheQueueRowByRow)
     ASSERT_EQ(inserted.count(), 1);
     EXPECT_EQ(list.idAt(201), more[1].id);
     EXPECT_EQ(list.data(list.index(201), QueueListModel::SourceNameRole), u"clip1.mov"_s);
-    EXPECT_EQ(list.data(list.index(201), QueueListModel::PresetRole), model->presetLabel(more[1]));
-    EXPECT_EQ(list.data(list.index(201), QueueListModel::OutputNameRole),
-              model->previewFilename(more[1]));
+    EXPECT_EQ(list.data(list.index(201), QueueListModel::PresetRole),
+              model->editing().presetLabel(more[1]));
+    EXPECT_EQ(list.data(list.index(201), QueueListModel::OutputNameRole), previewFilename(more[1]));
     // Two separate runs come out as two removals, and the rows after them move up.
-    model->remove({jobs[3].id, more[0].id, more[1].id});
+    model->scheduler().remove({jobs[3].id, more[0].id, more[1].id});
     EXPECT_EQ(removed.count(), 2);
     ASSERT_EQ(list.rowCount(), 200);
     EXPECT_EQ(list.idAt(199), more[2].id);
@@ -440,16 +441,16 @@ TEST_F(QueueListModelTest, LogListKeepsStampAndOrderAndDropsTheOldest)
     LogListModel log(*model);
     QAbstractItemModelTester tester(&log, QAbstractItemModelTester::FailureReportingMode::Fatal);
     const int before = log.rowCount();
-    model->log(u"Something broke"_s, true);
+    model->feed().log(u"Something broke"_s, true);
     ASSERT_EQ(log.rowCount(), before + 1);
     const QModelIndex last = log.index(log.rowCount() - 1);
-    const LogLine& line = model->logLines().last();
+    const LogLine& line = model->feed().logLines().last();
     EXPECT_EQ(log.data(last).toString(), logStamp(line.date) + u"  Something broke"_s);
     EXPECT_EQ(log.data(last, Qt::ForegroundRole).value<QColor>(), Theme::badText());
 
     for (int i = 0; i < int(ActivityLog::kCapacity) + 10; ++i)
-        model->log(u"line %1"_s.arg(i));
-    EXPECT_EQ(log.rowCount(), model->logLines().size());
+        model->feed().log(u"line %1"_s.arg(i));
+    EXPECT_EQ(log.rowCount(), model->feed().logLines().size());
     EXPECT_TRUE(log.data(log.index(log.rowCount() - 1))
                     .toString()
                     .endsWith(u"line %1"_s.arg(ActivityLog::kCapacity + 9)));

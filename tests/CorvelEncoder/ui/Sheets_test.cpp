@@ -37,7 +37,7 @@ TEST_F(SheetsTest, ReturnSavesThePresetAndCancelOrEscapeSavesNothing)
 {
     const QList<EncodingJob> jobs = addQueued(1);
     select(jobs);
-    model->beginSavePreset();
+    model->editing().beginSavePreset();
     SavePresetSheet* sheet = presenter->savePresetSheet();
     ASSERT_NE(sheet, nullptr);
     EXPECT_TRUE(sheet->isVisible());
@@ -48,13 +48,13 @@ TEST_F(SheetsTest, ReturnSavesThePresetAndCancelOrEscapeSavesNothing)
     EXPECT_EQ(presenter->savePresetSheet(), sheet);
     QTest::keyClicks(sheet->nameField(), u"  Grade  "_s);
     QTest::keyClick(sheet->nameField(), Qt::Key_Return);
-    ASSERT_EQ(model->savedPresets().size(), 1);
-    EXPECT_EQ(model->savedPresets().first().name, u"Grade"_s);
+    ASSERT_EQ(model->persistence().savedPresets().size(), 1);
+    EXPECT_EQ(model->persistence().savedPresets().first().name, u"Grade"_s);
     EXPECT_EQ(presenter->savePresetSheet(), nullptr);
 
     // Each opening starts from the model's suggestion, not from the last dialog's text.
     for (const bool cancel : {true, false}) {
-        model->beginSavePreset();
+        model->editing().beginSavePreset();
         sheet = presenter->savePresetSheet();
         ASSERT_NE(sheet, nullptr);
         EXPECT_EQ(sheet->nameField()->text(), u"Grade"_s);
@@ -66,9 +66,9 @@ TEST_F(SheetsTest, ReturnSavesThePresetAndCancelOrEscapeSavesNothing)
         } else {
             QTest::keyClick(sheet, Qt::Key_Escape);
         }
-        EXPECT_FALSE(model->showSavePreset());
+        EXPECT_FALSE(model->sheets().showSavePreset());
         EXPECT_EQ(presenter->savePresetSheet(), nullptr);
-        EXPECT_EQ(model->savedPresets().size(), 1);
+        EXPECT_EQ(model->persistence().savedPresets().size(), 1);
     }
 }
 
@@ -96,16 +96,16 @@ TEST_F(SheetsTest, IntroductionHoldsTheFocusAndStaysUntilContinueEvenAfterADrop)
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(intro, &drop);
-    ASSERT_EQ(model->jobs().size(), 1);
+    ASSERT_EQ(model->store().jobs().size(), 1);
     // Importing marked the introduction seen, but it stays on screen, above later content.
-    EXPECT_FALSE(model->showIntro());
+    EXPECT_FALSE(model->intake().showIntro());
     EXPECT_EQ(presenter->intro(), intro);
     (new QWidget(window.get()))->show();
     EXPECT_EQ(window->children().last(), intro);
 
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(presenter->intro(), nullptr);
-    EXPECT_TRUE(model->settings().hasSeenIntro);
+    EXPECT_TRUE(model->persistence().settings().hasSeenIntro);
     // A model that has seen it shows none.
     QWidget other;
     EXPECT_EQ(SheetPresenter(*model, &other).intro(), nullptr);
@@ -119,18 +119,18 @@ TEST_F(SheetsTest, HelpAndAboutSpeakForThisSystemAndCloseFromTheKeyboard)
         text.contains(u"\n  corvel-encoder cut.corveljob\n  xdg-open \"corvelencoder://"_s));
     EXPECT_FALSE(text.contains(u"open -a"_s) || text.contains(u"BRISK-ID"_s) ||
                  text.contains(u"SCHEME"_s));
-    model->setShowHelp(true);
+    model->sheets().setShowHelp(true);
     HelpSheet* help = presenter->helpSheet();
     ASSERT_NE(help, nullptr);
     auto* body = help->findChild<QPlainTextEdit*>();
     EXPECT_EQ(body->toPlainText(), text);
     EXPECT_TRUE(body->isReadOnly() && QFontInfo(body->font()).fixedPitch());
     QTest::keyClick(help, Qt::Key_Escape);
-    EXPECT_FALSE(model->showHelp());
+    EXPECT_FALSE(model->sheets().showHelp());
 
     const QString saved = QCoreApplication::applicationVersion();
     QCoreApplication::setApplicationVersion(QString());
-    model->setShowAbout(true);
+    model->sheets().setShowAbout(true);
     AboutSheet* about = presenter->aboutSheet();
     ASSERT_NE(about, nullptr);
     EXPECT_TRUE(labelTexts(about).contains(u"Version 1.0.0"_s));
@@ -138,18 +138,18 @@ TEST_F(SheetsTest, HelpAndAboutSpeakForThisSystemAndCloseFromTheKeyboard)
     EXPECT_EQ(AboutSheet::versionText(), u"Version 2.4.1"_s);
     QCoreApplication::setApplicationVersion(saved);
     QTest::keyClick(about, Qt::Key_Return); // "Close" is the default button
-    EXPECT_FALSE(model->showAbout());
+    EXPECT_FALSE(model->sheets().showAbout());
     EXPECT_EQ(presenter->aboutSheet(), nullptr);
 }
 
 TEST_F(SheetsTest, WatchSettingsShowChoicesAndFollowTheModel)
 {
     presenter->intro()->continueButton()->click();
-    model->setShowWatchSettings(true);
+    model->sheets().setShowWatchSettings(true);
     WatchSettingsPopover* popover = presenter->watchSettings();
     ASSERT_NE(popover, nullptr);
     EXPECT_TRUE(popover->isVisible());
-    EXPECT_EQ(popover->outputButton()->text(), model->resolvedWatchOutput());
+    EXPECT_EQ(popover->outputButton()->text(), model->watch().resolvedOutput());
 
     // Turning the watch on without a folder asks for one; cancelled, the box stays off.
     auto* enabled = find<QCheckBox>(popover, "watchEnabled");
@@ -164,17 +164,17 @@ TEST_F(SheetsTest, WatchSettingsShowChoicesAndFollowTheModel)
     EXPECT_EQ(popover->folderButton()->text(), folder);
     EXPECT_EQ(popover->outputButton()->text(), folder + u"/Corvel Output"_s);
     find<QCheckBox>(popover, "watchProcessExisting")->click();
-    EXPECT_TRUE(model->watchProcessExisting());
+    EXPECT_TRUE(model->watch().processExisting());
 
     // A click inside keeps it; a click elsewhere in the window closes it, as Escape does.
     QTest::mouseClick(popover, Qt::LeftButton, {}, QPoint(5, 5));
-    EXPECT_TRUE(model->showWatchSettings());
+    EXPECT_TRUE(model->sheets().showWatchSettings());
     QTest::mouseClick(window->centralWidget(), Qt::LeftButton, {}, QPoint(900, 20));
-    EXPECT_FALSE(model->showWatchSettings());
+    EXPECT_FALSE(model->sheets().showWatchSettings());
     EXPECT_EQ(presenter->watchSettings(), nullptr);
-    model->setShowWatchSettings(true);
+    model->sheets().setShowWatchSettings(true);
     QTest::keyClick(presenter->watchSettings(), Qt::Key_Escape);
-    EXPECT_FALSE(model->showWatchSettings());
+    EXPECT_FALSE(model->sheets().showWatchSettings());
 }
 
 } // namespace

@@ -71,7 +71,7 @@ protected:
         QSet<QUuid> ids;
         for (const EncodingJob& job : jobs)
             ids.insert(job.id);
-        model->setSelection(ids);
+        model->store().setSelection(ids);
     }
 
     FakeProber prober;

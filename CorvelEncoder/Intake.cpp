@@ -1,6 +1,11 @@
 // Intake: every way a job enters the queue except the watch folder.
 
-#include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/Intake.h"
+
+#include "CorvelEncoder/ActivityFeed.h"
+#include "CorvelEncoder/JobStore.h"
+#include "CorvelEncoder/Persistence.h"
+#include "CorvelEncoder/Scheduler.h"
 
 #include "CorvelEncoder/DesktopServices.h"
 #include "CorvelEncoder/IncomingOpener.h"
@@ -35,9 +40,9 @@ QString moviePatterns()
 const QString kJobFilePatterns = QStringLiteral("*.corveljob *.corvelenc *.json");
 
 // What an open panel calls with the chosen paths; nothing once the model is gone.
-std::function<void(const QStringList&)> importChosen(AppModel* model)
+std::function<void(const QStringList&)> importChosen(Intake* intake)
 {
-    return [self = QPointer<AppModel>(model)](const QStringList& paths) {
+    return [self = QPointer<Intake>(intake)](const QStringList& paths) {
         if (!self)
             return;
         QList<QUrl> urls;
@@ -56,13 +61,22 @@ const QString kNotAMovie = QStringLiteral(": not a movie this app reads.");
 
 } // namespace
 
-JobSettings AppModel::settingsForNewJob() const
+Intake::Intake(JobStore& jobs, Persistence& persistence, Scheduler& scheduler, ActivityFeed& feed,
+               DesktopServices& desktop, ModelClock& clock, QObject* parent)
+    : QObject(parent), m_jobs(jobs), m_persistence(persistence), m_scheduler(scheduler),
+      m_feed(feed), m_desktop(desktop), m_clock(&clock)
+{}
+
+Intake::~Intake() = default;
+
+JobSettings Intake::settingsForNewJob() const
 {
-    return settingsFromPreset(m_settings.lastPresetID, m_savedPresets,
-                              m_settings.defaultOutputDirectory, m_settings.revealWhenDone);
+    const AppSettings& settings = m_persistence.settings();
+    return settingsFromPreset(settings.lastPresetID, m_persistence.savedPresets(),
+                              settings.defaultOutputDirectory, settings.revealWhenDone);
 }
 
-EncodingJob AppModel::newJob(const QString& sourcePath, const JobSettings& settings) const
+EncodingJob newJob(const QString& sourcePath, const JobSettings& settings)
 {
     EncodingJob job;
     job.id = QUuid::createUuid();
@@ -75,36 +89,25 @@ EncodingJob AppModel::newJob(const QString& sourcePath, const JobSettings& setti
     return job;
 }
 
-void AppModel::setProber(MediaProber& prober)
+void Intake::setProber(MediaProber& prober)
 {
     m_prober = &prober;
 }
 
-void AppModel::dismissIntro()
+bool Intake::showIntro() const
 {
-    if (m_settings.hasSeenIntro)
+    return !m_persistence.settings().hasSeenIntro;
+}
+
+void Intake::dismissIntro()
+{
+    if (m_persistence.settings().hasSeenIntro)
         return;
-    updateSettings([](AppSettings& s) { s.hasSeenIntro = true; });
+    m_persistence.updateSettings([](AppSettings& s) { s.hasSeenIntro = true; });
     emit introChanged();
 }
 
-void AppModel::beginIntake(IncomingOpener& opener, const QList<QUrl>& commandLine)
-{
-    QPointer<AppModel> self(this);
-    const QList<QUrl> pending = opener.install(this, [self](const QList<QUrl>& urls) {
-        if (self)
-            self->handleIncoming(urls);
-    });
-    if (!pending.isEmpty()) {
-        // After construction has finished, like any later arrival.
-        QMetaObject::invokeMethod(
-            this, [this, pending] { handleIncoming(pending); }, Qt::QueuedConnection);
-    }
-    handleIncoming(commandLine);
-    refreshWatch();
-}
-
-void AppModel::handleIncoming(const QList<QUrl>& urls)
+void Intake::handleIncoming(const QList<QUrl>& urls)
 {
     const QDateTime now = m_clock->now();
     m_recentImports.removeIf([&](const std::pair<QString, QDateTime>& entry) {
@@ -124,7 +127,7 @@ void AppModel::handleIncoming(const QList<QUrl>& urls)
         importURLs(fresh, true);
 }
 
-bool AppModel::handleDrop(const QList<QUrl>& urls)
+bool Intake::handleDrop(const QList<QUrl>& urls)
 {
     if (urls.isEmpty())
         return false;
@@ -134,13 +137,13 @@ bool AppModel::handleDrop(const QList<QUrl>& urls)
             files.append(url);
     }
     if (files.isEmpty())
-        setBanner(QStringLiteral("Could not read that drop."));
+        m_feed.setBanner(QStringLiteral("Could not read that drop."));
     else
         importURLs(files, false);
     return true;
 }
 
-void AppModel::addFiles()
+void Intake::addFiles()
 {
     OpenPanelRequest request;
     request.title = QStringLiteral("Add to Queue");
@@ -155,7 +158,7 @@ void AppModel::addFiles()
     m_desktop.openPanel(request, importChosen(this));
 }
 
-void AppModel::addFolder()
+void Intake::addFolder()
 {
     OpenPanelRequest request;
     request.title = QStringLiteral("Add Folder");
@@ -166,14 +169,14 @@ void AppModel::addFolder()
     m_desktop.openPanel(request, importChosen(this));
 }
 
-void AppModel::importURLs(const QList<QUrl>& urls, bool fromOutside)
+void Intake::importURLs(const QList<QUrl>& urls, bool fromOutside)
 {
     dismissIntro();
     QList<QUuid> ids;
     QStringList senders;
     bool start = false;
     for (const QUrl& url : urls) {
-        ImportResult result = importOne(url);
+        Result result = importOne(url);
         ids += result.ids;
         if (result.sender && !senders.contains(*result.sender))
             senders.append(*result.sender);
@@ -182,26 +185,26 @@ void AppModel::importURLs(const QList<QUrl>& urls, bool fromOutside)
     if (ids.isEmpty())
         return;
 
-    setSelection(QSet<QUuid>(ids.cbegin(), ids.cend()));
+    m_jobs.setSelection(QSet<QUuid>(ids.cbegin(), ids.cend()));
     const qsizetype count = ids.size();
     QString line;
     if (senders.isEmpty()) {
         line = count == 1
-                   ? QStringLiteral("Added ") + lastPathComponent(job(ids.first())->sourcePath)
+                   ? QStringLiteral("Added ") + lastPathComponent(m_jobs.job(ids.first())->sourcePath)
                    : QStringLiteral("Added %1 files").arg(count);
     } else {
         line = count == 1
                    ? QStringLiteral("Added 1 file from ") + senders.first()
                    : QStringLiteral("Added %1 files from %2").arg(count).arg(senders.first());
     }
-    log(line);
+    m_feed.log(line);
     if (start)
-        startQueue();
+        m_scheduler.startQueue();
     if (fromOutside)
         m_desktop.activateApplication();
 }
 
-AppModel::ImportResult AppModel::importOne(const QUrl& url)
+Intake::Result Intake::importOne(const QUrl& url)
 {
     if (url.scheme().toLower() == CorvelIdentity::urlScheme)
         return importScheme(url);
@@ -214,26 +217,26 @@ AppModel::ImportResult AppModel::importOne(const QUrl& url)
         return importFolder(path);
     if (QFileInfo(path).suffix().toLower() == u"json" && !looksLikeJobFile(path) &&
         !isCorvelJobPath(path)) {
-        setBanner(lastPathComponent(path) + QStringLiteral(" is not a Corvel Encoder job."));
+        m_feed.setBanner(lastPathComponent(path) + QStringLiteral(" is not a Corvel Encoder job."));
         return {};
     }
-    ImportResult result;
+    Result result;
     if (!importFile(path, result)) {
         const QString text = lastPathComponent(path) + kNotAMovie;
-        setBanner(text);
-        log(QStringLiteral("Skipped ") + text);
+        m_feed.setBanner(text);
+        m_feed.log(QStringLiteral("Skipped ") + text);
     }
     return result;
 }
 
-bool AppModel::importFile(const QString& path, ImportResult& into)
+bool Intake::importFile(const QString& path, Result& into)
 {
-    ImportResult one;
+    Result one;
     if (isCorvelJobPath(path) || looksLikeJobFile(path)) {
         one = importJobFile(path);
     } else if (isVideoFilePath(path)) {
         const EncodingJob job = newJob(path, settingsForNewJob());
-        addJobs({job});
+        m_jobs.addJobs({job});
         probe(job.id, path);
         one.ids.append(job.id);
     } else {
@@ -246,9 +249,9 @@ bool AppModel::importFile(const QString& path, ImportResult& into)
     return true;
 }
 
-AppModel::ImportResult AppModel::importFolder(const QString& folder)
+Intake::Result Intake::importFolder(const QString& folder)
 {
-    ImportResult all;
+    Result all;
     QStringList unreadable;
     QStringList skipped;
     for (const QString& file : collectFiles(folder, &unreadable)) {
@@ -257,7 +260,7 @@ AppModel::ImportResult AppModel::importFolder(const QString& folder)
     }
     const QString where = lastPathComponent(folder);
     for (const QString& file : std::as_const(unreadable)) {
-        log(QStringLiteral("Skipped %1 in %2: its name is not UTF-8, so it cannot be opened.")
+        m_feed.log(QStringLiteral("Skipped %1 in %2: its name is not UTF-8, so it cannot be opened.")
                 .arg(lastPathComponent(file), where),
             true);
     }
@@ -266,7 +269,7 @@ AppModel::ImportResult AppModel::importFolder(const QString& folder)
         QString names = QStringList(skipped.mid(0, kNamed)).join(QStringLiteral(", "));
         if (skipped.size() > kNamed)
             names += QStringLiteral(", \u2026");
-        log(QStringLiteral("Skipped %1 in %2 that %3 not movies this app reads: %4")
+        m_feed.log(QStringLiteral("Skipped %1 in %2 that %3 not movies this app reads: %4")
                 .arg(skipped.size() == 1 ? QStringLiteral("1 file")
                                          : QStringLiteral("%1 files").arg(skipped.size()),
                      where, skipped.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"),
@@ -275,51 +278,51 @@ AppModel::ImportResult AppModel::importFolder(const QString& folder)
     return all;
 }
 
-AppModel::ImportResult AppModel::importScheme(const QUrl& url)
+Intake::Result Intake::importScheme(const QUrl& url)
 {
     // Every link this app understands carries its request in the query.
     if (!url.isValid() || !url.hasQuery()) {
         const QString text = QStringLiteral("Not a corvelencoder link.");
-        setBanner(text);
-        log(text, true);
+        m_feed.setBanner(text);
+        m_feed.log(text, true);
         return {};
     }
     const JobFileResult parsed = parseEnqueueURL(url);
     if (!parsed) {
-        setBanner(parsed.error().description());
-        log(parsed.error().description(), true);
+        m_feed.setBanner(parsed.error().description());
+        m_feed.log(parsed.error().description(), true);
         return {};
     }
     return importParsed(*parsed);
 }
 
-AppModel::ImportResult AppModel::importJobFile(const QString& path)
+Intake::Result Intake::importJobFile(const QString& path)
 {
     const JobFileResult parsed = parseJobFile(path);
     if (!parsed) {
-        setBanner(parsed.error().description());
-        log(parsed.error().description(), true);
+        m_feed.setBanner(parsed.error().description());
+        m_feed.log(parsed.error().description(), true);
         return {};
     }
     return importParsed(*parsed);
 }
 
-AppModel::ImportResult AppModel::importParsed(const ParsedJobs& parsed)
+Intake::Result Intake::importParsed(const ParsedJobs& parsed)
 {
     QList<EncodingJob> added;
     const JobSettings defaults = settingsForNewJob();
     for (const ParsedJob& entry : parsed.jobs) {
-        auto settings = settingsByMerging(entry, defaults, m_savedPresets);
+        auto settings = settingsByMerging(entry, defaults, m_persistence.savedPresets());
         if (!settings) {
             // One bad entry does not stop the others.
-            setBanner(settings.error().description());
-            log(settings.error().description(), true);
+            m_feed.setBanner(settings.error().description());
+            m_feed.log(settings.error().description(), true);
             continue;
         }
         added.append(newJob(entry.sourcePath, *settings));
     }
-    addJobs(added);
-    ImportResult result;
+    m_jobs.addJobs(added);
+    Result result;
     for (const EncodingJob& job : added) {
         probe(job.id, job.sourcePath);
         result.ids.append(job.id);
@@ -329,26 +332,35 @@ AppModel::ImportResult AppModel::importParsed(const ParsedJobs& parsed)
     return result;
 }
 
-void AppModel::probe(const QUuid& id, const QString& path)
+void Intake::probe(const QUuid& id, const QString& path)
 {
     if (!m_prober) {
         m_ownProber = std::make_unique<EngineProber>();
         m_prober = m_ownProber.get();
     }
-    QPointer<AppModel> self(this);
+    QPointer<Intake> self(this);
     m_prober->probe(path, this, [self, id](const MediaProber::Result& result) {
         if (self)
             self->applyProbe(id, result);
     });
 }
 
-void AppModel::applyProbe(const QUuid& id, const std::expected<SourceInfo, QString>& result)
+void Intake::probeUnread()
 {
-    const qsizetype row = rowOf(id);
+    const QList<EncodingJob> jobs = m_jobs.jobs();
+    for (const EncodingJob& job : jobs) {
+        if (job.probing)
+            probe(job.id, job.sourcePath);
+    }
+}
+
+void Intake::applyProbe(const QUuid& id, const std::expected<SourceInfo, QString>& result)
+{
+    const qsizetype row = m_jobs.rowOf(id);
     if (row < 0)
         return;
     if (result) {
-        update(id, [&](EncodingJob& job) {
+        m_jobs.update(id, [&](EncodingJob& job) {
             job.sourceInfo = *result;
             job.probing = false;
             // Settings of a job that has run or is running describe its file and stay.
@@ -362,7 +374,7 @@ void AppModel::applyProbe(const QUuid& id, const std::expected<SourceInfo, QStri
         });
     } else {
         QString name;
-        update(id, [&](EncodingJob& job) {
+        m_jobs.update(id, [&](EncodingJob& job) {
             job.probing = false;
             if (job.status == JobStatus::queued) {
                 job.status = JobStatus::failed;
@@ -370,11 +382,12 @@ void AppModel::applyProbe(const QUuid& id, const std::expected<SourceInfo, QStri
             }
             name = job.sourceName();
         });
-        log(QStringLiteral("Could not read %1: %2").arg(name, result.error()), true);
+        m_feed.log(QStringLiteral("Could not read %1: %2").arg(name, result.error()), true);
     }
-    emit countsChanged();
-    scheduleSave();
-    fillSlots();
+        // The reading changes what the status line counts.
+    emit m_jobs.countsChanged();
+    m_jobs.requestSave();
+    m_scheduler.fillSlots();
 }
 
 } // namespace corvel

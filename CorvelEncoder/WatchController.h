@@ -1,0 +1,79 @@
+#pragma once
+
+#include "CorvelEncoderCore/Records.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+namespace corvel {
+
+class ActivityFeed;
+class DesktopServices;
+class Intake;
+class JobStore;
+class ModelClock;
+class ModelTimer;
+class Persistence;
+class Scheduler;
+class WatchFolder;
+class WatchSightings;
+
+// The watch folder: movies and job files copied into it are encoded once they stop changing.
+// Also the bindings of its settings popover.
+class WatchController final : public QObject
+{
+    Q_OBJECT
+
+public:
+    WatchController(Persistence& persistence, JobStore& jobs, Intake& intake, Scheduler& scheduler,
+                    ActivityFeed& feed, DesktopServices& desktop, ModelClock& clock,
+                    QObject* parent = nullptr);
+    ~WatchController() override;
+    Q_DISABLE_COPY_MOVE(WatchController)
+
+    // Replaces the clock (tests); watching restarts on it at the next refresh.
+    void setClock(ModelClock& clock);
+    // Restarts watching from the current settings.
+    void refresh();
+    // Looks through the watch folder now (normally 0.35 s after a change or timer tick).
+    void scan();
+    // No more scans; for the quit.
+    void stop();
+    JobSettings settingsForWatch() const;
+    // Where watch jobs write.
+    QString resolvedOutput() const;
+    // Whether the watch folder is being watched.
+    bool isWatching() const;
+
+    // Bindings. Preset ids that name no preset, and "inline", are ignored.
+    QString presetSelection() const;
+    void setPreset(const QString& id);
+    // Turning the watch on without a folder asks for one first.
+    bool enabled() const;
+    void setEnabled(bool on);
+    // Turning it on forgets the files already handled in the watch folder.
+    bool processExisting() const;
+    void setProcessExisting(bool on);
+    void chooseFolder();
+    void chooseOutput();
+
+private:
+    void scheduleScan();
+
+    Persistence& m_persistence;
+    JobStore& m_jobs;
+    Intake& m_intake;
+    Scheduler& m_scheduler;
+    ActivityFeed& m_feed;
+    DesktopServices& m_desktop;
+    ModelClock* m_clock;
+    bool m_stopped = false;
+    std::unique_ptr<WatchFolder> m_watchService;
+    std::unique_ptr<WatchSightings> m_sightings;
+    std::unique_ptr<ModelTimer> m_watchTimer;
+    std::unique_ptr<ModelTimer> m_scanWork;
+};
+
+} // namespace corvel
