@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CorvelEncoderCore/JsonCoding.h"
+#include "CorvelEncoderCore/PresetConstants.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -18,11 +19,11 @@ struct AppSettings
     int maxParallel = 2; // kept in kMinParallel...kMaxParallel
     QString defaultOutputDirectory;
     bool revealWhenDone = true;
-    QString lastPresetID = QStringLiteral("prores-422-hq");
+    QString lastPresetID = kFallbackPresetID;
     bool watchEnabled = false;
     QString watchFolder;
     QString watchOutputDirectory;
-    QString watchPresetID = QStringLiteral("prores-422-hq");
+    QString watchPresetID = kFallbackPresetID;
     bool watchProcessExisting = false;
     bool dockBounceWhenIdle = true;
     bool hasSeenIntro = false;

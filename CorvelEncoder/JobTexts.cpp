@@ -2,6 +2,7 @@
 
 #include "CorvelEncoderCore/FrameMath.h"
 #include "CorvelEncoderCore/Naming.h"
+#include "CorvelEncoderCore/PresetConstants.h"
 #include "CorvelEncoderCore/Presets.h"
 
 #include <QTimeZone>
@@ -24,7 +25,7 @@ QString presetLabel(const EncodingJob& job, const QList<SavedPreset>& saved)
     if (const auto body = presetBody(settings.presetID, saved);
         body && samePresetChoices(settings.body, *body))
         return settings.presetName;
-    if (settings.presetName == u"Custom")
+    if (settings.presetName == kCustomPresetName)
         return settings.presetName;
     return settings.presetName + QStringLiteral(" \u00B7 Edited");
 }

@@ -1,5 +1,6 @@
 #include "CorvelEncoder/NewJobSettings.h"
 
+#include "CorvelEncoderCore/PresetConstants.h"
 #include "CorvelEncoderCore/Presets.h"
 
 namespace corvel {
@@ -7,7 +8,7 @@ namespace corvel {
 JobSettings settingsFromPreset(const QString& presetID, const QList<SavedPreset>& saved,
                                const QString& outputDirectory, bool revealWhenDone)
 {
-    const QString id = presetBody(presetID, saved) ? presetID : QStringLiteral("prores-422-hq");
+    const QString id = presetBody(presetID, saved) ? presetID : kFallbackPresetID;
     JobSettings settings;
     settings.presetID = id;
     settings.body = presetBody(id, saved).value_or(PresetBody::standard());

@@ -1,6 +1,7 @@
 #include "CorvelEncoderCore/Presets.h"
 
 #include "CorvelEncoderCore/FrameMath.h"
+#include "CorvelEncoderCore/PresetConstants.h"
 #include "CorvelEncoderCore/TextRules.h"
 
 #include <QHash>
@@ -227,9 +228,9 @@ double suggestedBitrateMbps(int64_t width, int64_t height, double fps, Codec cod
     // NaN counts as "at most 1" so the result stays finite.
     const double f = !(fps > 1) ? 1.0 : std::min(fps, 120.0);
     const double mbps = f * w * h * bitsPerPixel / 1'000'000.0;
-    if (mbps <= 0.5)
-        return 0.5;
-    return roundedHalfAway(std::min(mbps, 200.0) * 10.0) / 10.0;
+    if (mbps <= kMinBitrateMbps)
+        return kMinBitrateMbps;
+    return roundedHalfAway(std::min(mbps, kMaxBitrateMbps) * 10.0) / 10.0;
 }
 
 std::optional<double> automaticBitrateMbps(const PresetBody& body,

@@ -7,6 +7,7 @@
 #include "CorvelEncoder/ui/Theme.h"
 #include "CorvelEncoder/ui/WheelGuard.h"
 #include "CorvelEncoderCore/FrameMath.h"
+#include "CorvelEncoderCore/PresetConstants.h"
 #include "CorvelEncoderCore/Presets.h"
 
 #include <QCheckBox>
@@ -39,12 +40,10 @@ constexpr int kMargin = 16;
 constexpr int kBlockSpacing = 18;
 constexpr int kRowSpacing = 6;
 constexpr double kLockedOpacity = 0.55;
-// The slider moves in half megabits; the field and the model take up to 200.
+// The slider moves in half megabits; the field and the model take the whole range.
 constexpr int kSliderSteps = 2;
 constexpr double kSliderMin = 1.0;
 constexpr double kSliderMax = 150.0;
-
-const QString kInline = QStringLiteral("inline");
 
 QWidget* block(QWidget* parent, const QString& title, QVBoxLayout** column)
 {
@@ -82,7 +81,7 @@ QList<std::pair<QString, QString>> presetChoices(const QList<SavedPreset>& saved
 {
     QList<std::pair<QString, QString>> choices;
     if (custom)
-        choices.append({QStringLiteral("Custom"), kInline});
+        choices.append({kCustomPresetName, kInlinePresetID});
     for (const BuiltinPreset& preset : BuiltinPreset::all())
         choices.append({preset.name, preset.id});
     for (const SavedPreset& preset : saved)
@@ -455,7 +454,7 @@ QWidget* InspectorPanel::buildBitrateBlock()
     m_bitrateField->setObjectName(QStringLiteral("bitrateField"));
     m_bitrateField->setAccessibleName(QStringLiteral("Bitrate"));
     m_bitrateField->setDecimals(1);
-    m_bitrateField->setRange(0.5, 200.0);
+    m_bitrateField->setRange(kMinBitrateMbps, kMaxBitrateMbps);
     m_bitrateField->setSingleStep(0.5);
     m_bitrateField->setButtonSymbols(QAbstractSpinBox::NoButtons);
     m_bitrateField->setKeyboardTracking(false);

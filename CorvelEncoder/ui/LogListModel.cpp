@@ -1,14 +1,14 @@
 #include "CorvelEncoder/ui/LogListModel.h"
 
-#include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/ActivityFeed.h"
 #include "CorvelEncoder/ui/Theme.h"
 
 namespace corvel {
 
-LogListModel::LogListModel(AppModel& model, QObject* parent)
-    : QAbstractListModel(parent), m_model(model), m_lines(model.feed().logLines())
+LogListModel::LogListModel(ActivityFeed& feed, QObject* parent)
+    : QAbstractListModel(parent), m_feed(feed), m_lines(feed.logLines())
 {
-    connect(&model.feed(), &ActivityFeed::logLinesRemoved, this, [this](int first, int last) {
+    connect(&feed, &ActivityFeed::logLinesRemoved, this, [this](int first, int last) {
         last = std::min(last, int(m_lines.size()) - 1);
         if (first < 0 || first > last)
             return;
@@ -16,12 +16,12 @@ LogListModel::LogListModel(AppModel& model, QObject* parent)
         m_lines.remove(first, last - first + 1);
         endRemoveRows();
     });
-    connect(&model.feed(), &ActivityFeed::logLineAppended, this, &LogListModel::takeNewLines);
+    connect(&feed, &ActivityFeed::logLineAppended, this, &LogListModel::takeNewLines);
 }
 
 void LogListModel::takeNewLines()
 {
-    const QList<LogLine>& lines = m_model.feed().logLines();
+    const QList<LogLine>& lines = m_feed.logLines();
     qsizetype next = 0;
     if (!m_lines.isEmpty()) {
         const QUuid newest = m_lines.last().id;

@@ -7,16 +7,16 @@
 
 namespace corvel {
 
-class AppModel;
+class ActivityFeed;
 
 // The activity log as a list model: "HH:mm:ss  text" per line, errors in the error colour.
-// Follows appended and dropped lines. Main thread; `model` must outlive it.
+// Follows appended and dropped lines. Main thread; `feed` must outlive it.
 class LogListModel final : public QAbstractListModel
 {
     Q_OBJECT
 
 public:
-    explicit LogListModel(AppModel& model, QObject* parent = nullptr);
+    explicit LogListModel(ActivityFeed& feed, QObject* parent = nullptr);
     Q_DISABLE_COPY_MOVE(LogListModel)
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -25,7 +25,7 @@ public:
 private:
     void takeNewLines();
 
-    AppModel& m_model;
+    ActivityFeed& m_feed;
     // The lines as views last saw them: the model has already changed when it signals, so
     // rows are removed from this copy and new ones appended from the model.
     QList<LogLine> m_lines;

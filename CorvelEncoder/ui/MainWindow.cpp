@@ -318,7 +318,7 @@ MainWindow::MainWindow(AppModel& model, DesktopServices& desktop, QWidget* paren
     setAcceptDrops(true);
 
     m_queueModel = new QueueListModel(model, this);
-    m_logModel = new LogListModel(model, this);
+    m_logModel = new LogListModel(model.feed(), this);
 
     auto* central = new QWidget(this);
     central->setAutoFillBackground(true);

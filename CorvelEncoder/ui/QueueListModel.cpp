@@ -1,7 +1,6 @@
 #include "CorvelEncoder/ui/QueueListModel.h"
 
 #include "CorvelEncoder/AppModel.h"
-#include "CorvelEncoder/JobTexts.h"
 
 #include <QDir>
 
@@ -23,7 +22,7 @@ QueueListModel::QueueListModel(AppModel& model, QObject* parent)
     // Preset labels name saved presets, and they can be renamed or deleted.
     connect(&model.persistence(), &Persistence::savedPresetsChanged, this, [this] {
         if (const int rows = rowCount(); rows > 0)
-            emit dataChanged(index(0), index(rows - 1), {PresetRole, OutputNameRole});
+            emit dataChanged(index(0), index(rows - 1));
     });
 }
 
@@ -39,41 +38,12 @@ QVariant QueueListModel::data(const QModelIndex& index, int role) const
     const EncodingJob& job = m_model.store().jobs().at(index.row());
     switch (role) {
     case Qt::DisplayRole:
-    case SourceNameRole:
         return job.sourceName();
     case Qt::ToolTipRole:
         return QDir::toNativeSeparators(job.sourcePath);
-    case JobIdRole:
-        return job.id;
-    case StatusRole:
-        return int(job.status);
-    case SourceLineRole:
-        return sourceLine(job);
-    case PresetRole:
-        return m_model.editing().presetLabel(job);
-    case OutputNameRole:
-        return previewFilename(job);
-    case OutputFolderRole:
-        return QDir::toNativeSeparators(job.settings.outputDirectory);
-    case ProgressRole:
-        return job.progress;
     default:
         return {};
     }
-}
-
-QHash<int, QByteArray> QueueListModel::roleNames() const
-{
-    QHash<int, QByteArray> names = QAbstractListModel::roleNames();
-    names.insert(JobIdRole, "jobId");
-    names.insert(StatusRole, "status");
-    names.insert(SourceNameRole, "sourceName");
-    names.insert(SourceLineRole, "sourceLine");
-    names.insert(PresetRole, "preset");
-    names.insert(OutputNameRole, "outputName");
-    names.insert(OutputFolderRole, "outputFolder");
-    names.insert(ProgressRole, "progress");
-    return names;
 }
 
 Qt::ItemFlags QueueListModel::flags(const QModelIndex& index) const

@@ -1,6 +1,5 @@
 #include "UiTesting.h"
 
-#include "CorvelEncoder/JobTexts.h"
 #include "CorvelEncoder/StateFiles.h"
 #include "CorvelEncoder/ui/IntroSheet.h"
 #include "CorvelEncoder/ui/JobRowDelegate.h"
@@ -416,29 +415,25 @@ TEST_F(QueueListModelTest, FollowsInsertsRemovalsAndProgressOfTheQueueRowByRow)
     ASSERT_EQ(changed.count(), 1);
     EXPECT_EQ(changed[0][0].value<QModelIndex>().row(), 1);
     EXPECT_EQ(changed[0][1].value<QModelIndex>().row(), 1);
-    EXPECT_EQ(list.data(list.index(1), QueueListModel::ProgressRole).toDouble(), 0.42);
 
     const QList<EncodingJob> more = addQueued(3);
     ASSERT_EQ(list.rowCount(), 203);
     ASSERT_EQ(inserted.count(), 1);
     EXPECT_EQ(list.idAt(201), more[1].id);
-    EXPECT_EQ(list.data(list.index(201), QueueListModel::SourceNameRole), u"clip1.mov"_s);
-    EXPECT_EQ(list.data(list.index(201), QueueListModel::PresetRole),
-              model->editing().presetLabel(more[1]));
-    EXPECT_EQ(list.data(list.index(201), QueueListModel::OutputNameRole), previewFilename(more[1]));
+    EXPECT_EQ(list.data(list.index(201)), u"clip1.mov"_s);
     // Two separate runs come out as two removals, and the rows after them move up.
     model->scheduler().remove({jobs[3].id, more[0].id, more[1].id});
     EXPECT_EQ(removed.count(), 2);
     ASSERT_EQ(list.rowCount(), 200);
     EXPECT_EQ(list.idAt(199), more[2].id);
     EXPECT_TRUE(list.idAt(200).isNull());
-    EXPECT_FALSE(list.data(list.index(200), QueueListModel::JobIdRole).isValid());
+    EXPECT_FALSE(list.data(list.index(200)).isValid());
     EXPECT_EQ(reset.count(), 0);
 }
 
 TEST_F(QueueListModelTest, LogListKeepsStampAndOrderAndDropsTheOldest)
 {
-    LogListModel log(*model);
+    LogListModel log(model->feed());
     QAbstractItemModelTester tester(&log, QAbstractItemModelTester::FailureReportingMode::Fatal);
     const int before = log.rowCount();
     model->feed().log(u"Something broke"_s, true);
