@@ -21,9 +21,17 @@ AppModel::AppModel(StateStore& store, QString defaultOutputDirectory,
     m_persistence.restore();
     m_feed.log(QStringLiteral("Corvel Encoder is ready."));
     // Jobs saved while their source was being read are read again. Later, through the event
-    // loop, so that a prober given right after construction is the one asked.
-    QMetaObject::invokeMethod(
-        &m_intake, [this] { m_intake.probeUnread(); }, Qt::QueuedConnection);
+    // loop, so that a prober given right after construction is the one asked. Only these:
+    // jobs added before the loop runs (the command line's) have their own reading under way.
+    QList<QUuid> unread;
+    for (const EncodingJob& job : m_store.jobs()) {
+        if (job.probing)
+            unread.append(job.id);
+    }
+    if (!unread.isEmpty()) {
+        QMetaObject::invokeMethod(
+            &m_intake, [this, unread] { m_intake.probeAgain(unread); }, Qt::QueuedConnection);
+    }
 }
 
 AppModel::~AppModel() = default;

@@ -189,9 +189,9 @@ void Intake::importURLs(const QList<QUrl>& urls, bool fromOutside)
     const qsizetype count = ids.size();
     QString line;
     if (senders.isEmpty()) {
-        line = count == 1
-                   ? QStringLiteral("Added ") + lastPathComponent(m_jobs.job(ids.first())->sourcePath)
-                   : QStringLiteral("Added %1 files").arg(count);
+        line = count == 1 ? QStringLiteral("Added ") +
+                                lastPathComponent(m_jobs.job(ids.first())->sourcePath)
+                          : QStringLiteral("Added %1 files").arg(count);
     } else {
         line = count == 1
                    ? QStringLiteral("Added 1 file from ") + senders.first()
@@ -260,7 +260,8 @@ Intake::Result Intake::importFolder(const QString& folder)
     }
     const QString where = lastPathComponent(folder);
     for (const QString& file : std::as_const(unreadable)) {
-        m_feed.log(QStringLiteral("Skipped %1 in %2: its name is not UTF-8, so it cannot be opened.")
+        m_feed.log(
+            QStringLiteral("Skipped %1 in %2: its name is not UTF-8, so it cannot be opened.")
                 .arg(lastPathComponent(file), where),
             true);
     }
@@ -270,10 +271,11 @@ Intake::Result Intake::importFolder(const QString& folder)
         if (skipped.size() > kNamed)
             names += QStringLiteral(", \u2026");
         m_feed.log(QStringLiteral("Skipped %1 in %2 that %3 not movies this app reads: %4")
-                .arg(skipped.size() == 1 ? QStringLiteral("1 file")
-                                         : QStringLiteral("%1 files").arg(skipped.size()),
-                     where, skipped.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"),
-                     names));
+                       .arg(skipped.size() == 1 ? QStringLiteral("1 file")
+                                                : QStringLiteral("%1 files").arg(skipped.size()),
+                            where,
+                            skipped.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"),
+                            names));
     }
     return all;
 }
@@ -345,19 +347,21 @@ void Intake::probe(const QUuid& id, const QString& path)
     });
 }
 
-void Intake::probeUnread()
+void Intake::probeAgain(const QList<QUuid>& ids)
 {
-    const QList<EncodingJob> jobs = m_jobs.jobs();
-    for (const EncodingJob& job : jobs) {
-        if (job.probing)
-            probe(job.id, job.sourcePath);
+    for (const QUuid& id : ids) {
+        const qsizetype row = m_jobs.rowOf(id);
+        if (row >= 0 && m_jobs.jobs().at(row).probing)
+            probe(id, m_jobs.jobs().at(row).sourcePath);
     }
 }
 
 void Intake::applyProbe(const QUuid& id, const std::expected<SourceInfo, QString>& result)
 {
     const qsizetype row = m_jobs.rowOf(id);
-    if (row < 0)
+    // A job is read once; a second answer for it would put a job that has failed since back
+    // in the queue.
+    if (row < 0 || !m_jobs.jobs().at(row).probing)
         return;
     if (result) {
         m_jobs.update(id, [&](EncodingJob& job) {
@@ -384,7 +388,7 @@ void Intake::applyProbe(const QUuid& id, const std::expected<SourceInfo, QString
         });
         m_feed.log(QStringLiteral("Could not read %1: %2").arg(name, result.error()), true);
     }
-        // The reading changes what the status line counts.
+    // The reading changes what the status line counts.
     emit m_jobs.countsChanged();
     m_jobs.requestSave();
     m_scheduler.fillSlots();

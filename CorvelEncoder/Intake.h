@@ -63,8 +63,9 @@ public:
 
     // Reads the job's source and puts what it found into the job.
     void probe(const QUuid& id, const QString& path);
-    // Probes the jobs stored while their source was being read.
-    void probeUnread();
+    // Reads again the sources of those jobs that are still being read: jobs stored while
+    // their source was being read.
+    void probeAgain(const QList<QUuid>& ids);
     // Replaces the engine prober (tests). The prober must outlive the intake.
     void setProber(MediaProber& prober);
     void setClock(ModelClock& clock) { m_clock = &clock; }
