@@ -1,8 +1,10 @@
-#include "ModelTestSupport.h"
+#include "CorvelEncoder/ActivityFeed.h"
 
 #include <QSignalSpy>
 
-namespace corvel::testing {
+#include <gtest/gtest.h>
+
+namespace corvel {
 namespace {
 
 TEST(ActivityLogTest, StampIsTwoDigitTwentyFourHourTime)
@@ -21,37 +23,28 @@ TEST(ActivityLogTest, StampIsTwoDigitTwentyFourHourTime)
     }
 }
 
-class ModelLogTest : public ModelFixture
+// The feed keeps the newest 300 lines, and views hear of the oldest leaving as rows removed.
+// An error line leaves the banner and the log panel as they were.
+TEST(ActivityLogTest, FeedTrimsFromTheFrontAndErrorsLeaveTheBannerAlone)
 {
-protected:
-    void SetUp() override { makeModel(); }
-};
-
-TEST_F(ModelLogTest, ErrorLinesLeaveTheBannerAlone)
-{
-    model->feed().setBanner(QStringLiteral("Could not read that drop."));
-    QSignalSpy banner(&model->feed(), &ActivityFeed::bannerChanged);
-    model->feed().log(QStringLiteral("Failed a.mov: Bad."), true);
-    EXPECT_EQ(model->feed().banner(), QStringLiteral("Could not read that drop."));
-    EXPECT_EQ(banner.count(), 0);
-    EXPECT_FALSE(model->feed().logOpen());
-    EXPECT_TRUE(model->feed().logLines().last().isError);
-}
-
-// The log keeps the newest 300 lines; views hear of the oldest leaving as rows removed.
-TEST_F(ModelLogTest, TrimmingIsAnnouncedAsRowsLeavingTheFront)
-{
-    QSignalSpy appended(&model->feed(), &ActivityFeed::logLineAppended);
-    QSignalSpy removed(&model->feed(), &ActivityFeed::logLinesRemoved);
-    for (int i = 0; i < 300; ++i)
-        model->feed().log(QString::number(i));
-    EXPECT_EQ(appended.count(), 300);
-    ASSERT_EQ(removed.count(), 1); // the "ready" line made it 301
+    ActivityFeed feed;
+    feed.setBanner(QStringLiteral("Could not read that drop."));
+    QSignalSpy banner(&feed, &ActivityFeed::bannerChanged);
+    QSignalSpy appended(&feed, &ActivityFeed::logLineAppended);
+    QSignalSpy removed(&feed, &ActivityFeed::logLinesRemoved);
+    for (int i = 0; i <= 300; ++i)
+        feed.log(QString::number(i), i == 300);
+    EXPECT_EQ(appended.count(), 301);
+    ASSERT_EQ(removed.count(), 1);
     EXPECT_EQ(removed.first(), (QList<QVariant>{0, 0}));
-    ASSERT_EQ(model->feed().logLines().size(), 300);
-    EXPECT_EQ(model->feed().logLines().first().text, QStringLiteral("0"));
-    EXPECT_EQ(model->feed().logLines().last().text, QStringLiteral("299"));
+    ASSERT_EQ(feed.logLines().size(), 300);
+    EXPECT_EQ(feed.logLines().first().text, QStringLiteral("1"));
+    EXPECT_TRUE(feed.logLines().last().isError);
+    EXPECT_FALSE(feed.logLines().first().isError);
+    EXPECT_EQ(feed.banner(), QStringLiteral("Could not read that drop."));
+    EXPECT_EQ(banner.count(), 0);
+    EXPECT_FALSE(feed.logOpen());
 }
 
 } // namespace
-} // namespace corvel::testing
+} // namespace corvel

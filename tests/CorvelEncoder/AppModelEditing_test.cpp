@@ -18,6 +18,7 @@ class EditingTest : public ModelFixture
 {
 protected:
     void SetUp() override { makeModel(); }
+    EditingBindings& editing() { return model->editing(); }
 
     // A job made from its preset, as intake would make it.
     EncodingJob jobWithStatus(const QString& name, JobStatus status = JobStatus::queued)
@@ -36,10 +37,7 @@ protected:
         model->store().setSelection(ids);
     }
 
-    const EncodingJob current(const EncodingJob& job) const
-    {
-        return model->store().job(job.id).value();
-    }
+    EncodingJob current(const EncodingJob& job) const { return model->store().job(job.id).value(); }
 
     AppSettings storedSettings() const
     {
@@ -70,11 +68,11 @@ TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
     const int savesBefore = store->writeCount(kQueueFileName);
 
     EXPECT_EQ(model->store().editableIDs(), (QList<QUuid>{jobs[1].id, jobs[3].id}));
-    EXPECT_TRUE(model->editing().inspectorLocked());
+    EXPECT_TRUE(editing().inspectorLocked());
     // The locked primary job is what the inspector shows.
-    EXPECT_EQ(model->editing().presetSelection(), QStringLiteral("prores-422-hq"));
+    EXPECT_EQ(editing().presetSelection(), QStringLiteral("prores-422-hq"));
 
-    model->editing().applyPreset(QStringLiteral("h264"));
+    editing().applyPreset(QStringLiteral("h264"));
     EXPECT_EQ(current(jobs[0]).settings.body.codec, Codec::proRes422HQ);
     EXPECT_EQ(current(jobs[1]).settings.body.codec, Codec::h264);
     EXPECT_EQ(current(jobs[1]).settings.presetName, QStringLiteral("H.264"));
@@ -86,41 +84,41 @@ TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
 
     // Only locked jobs selected: nothing changes and nothing is saved.
     select({jobs[0], jobs[2]});
-    model->editing().setAudio(AudioMode::aac);
-    model->editing().setReveal(true);
+    editing().setAudio(AudioMode::aac);
+    editing().setReveal(true);
     settle();
     EXPECT_EQ(current(jobs[0]).settings, jobs[0].settings);
     EXPECT_EQ(current(jobs[2]).settings, jobs[2].settings);
     EXPECT_EQ(store->writeCount(kQueueFileName), savesBefore + 1);
 
     model->store().setSelection({jobs[1].id});
-    EXPECT_FALSE(model->editing().inspectorLocked());
+    EXPECT_FALSE(editing().inspectorLocked());
     model->store().setSelection({});
-    EXPECT_FALSE(model->editing().inspectorLocked());
+    EXPECT_FALSE(editing().inspectorLocked());
 }
 
 TEST_F(EditingTest, PresetWithNothingSelectedChangesOnlyTheDefault)
 {
     const QList<EncodingJob> jobs = addQueued(2);
-    model->editing().setPresetSelection(QStringLiteral("hevc"));
-    EXPECT_EQ(model->persistence().settings().lastPresetID, QStringLiteral("hevc"));
+    editing().setPresetSelection(QStringLiteral("hevc"));
+    EXPECT_EQ(settings().lastPresetID, QStringLiteral("hevc"));
     EXPECT_EQ(storedSettings().lastPresetID, QStringLiteral("hevc"));
-    EXPECT_EQ(model->editing().presetSelection(), QStringLiteral("hevc"));
+    EXPECT_EQ(editing().presetSelection(), QStringLiteral("hevc"));
     for (const EncodingJob& job : jobs)
         EXPECT_EQ(current(job).settings, job.settings);
 
     const int settingsWrites = store->writeCount(kSettingsFileName);
     for (const char* id : {"inline", "nonsense", "custom:00000000-0000-0000-0000-000000000001"}) {
         SCOPED_TRACE(id);
-        model->editing().setPresetSelection(QString::fromLatin1(id));
+        editing().setPresetSelection(QString::fromLatin1(id));
         model->watch().setPreset(QString::fromLatin1(id));
         model->store().setSelection({jobs[0].id});
-        model->editing().setPresetSelection(QString::fromLatin1(id));
+        editing().setPresetSelection(QString::fromLatin1(id));
         model->store().setSelection({});
     }
     EXPECT_EQ(store->writeCount(kSettingsFileName), settingsWrites);
-    EXPECT_EQ(model->persistence().settings().lastPresetID, QStringLiteral("hevc"));
-    EXPECT_EQ(model->persistence().settings().watchPresetID, QStringLiteral("prores-422-hq"));
+    EXPECT_EQ(settings().lastPresetID, QStringLiteral("hevc"));
+    EXPECT_EQ(settings().watchPresetID, QStringLiteral("prores-422-hq"));
     EXPECT_EQ(current(jobs[0]).settings, jobs[0].settings);
 
     model->watch().setPreset(QStringLiteral("prores-4444"));
@@ -136,7 +134,7 @@ TEST_F(EditingTest, ApplyingAPresetKeepsFolderAndRevealAndSizesTheBitrateToTheSo
     model->store().addJobs({probed, unread});
     select({probed, unread});
 
-    model->editing().setPresetSelection(QStringLiteral("h264"));
+    editing().setPresetSelection(QStringLiteral("h264"));
     const EncodingJob a = current(probed);
     const EncodingJob b = current(unread);
     EXPECT_EQ(a.settings.outputDirectory, probed.settings.outputDirectory);
@@ -151,7 +149,7 @@ TEST_F(EditingTest, ApplyingAPresetKeepsFolderAndRevealAndSizesTheBitrateToTheSo
     EXPECT_GT(a.settings.body.bitrateMbps, b.settings.body.bitrateMbps);
     // Applying to jobs also makes the preset the default for new ones.
     EXPECT_EQ(storedSettings().lastPresetID, QStringLiteral("h264"));
-    EXPECT_EQ(model->editing().presetSelection(), QStringLiteral("h264"));
+    EXPECT_EQ(editing().presetSelection(), QStringLiteral("h264"));
 }
 
 TEST_F(EditingTest, BitrateIsClampedAndStopsFollowingQualityUntilATierIsChosen)
@@ -168,20 +166,20 @@ TEST_F(EditingTest, BitrateIsClampedAndStopsFollowingQualityUntilATierIsChosen)
     };
     for (const Row& row : {Row{500, 200}, Row{0.1, 0.5}, Row{-3, 0.5}, Row{42.5, 42.5}}) {
         SCOPED_TRACE(row.typed);
-        model->editing().setBitrate(row.typed);
-        EXPECT_EQ(model->editing().bitrate(), row.stored);
+        editing().setBitrate(row.typed);
+        EXPECT_EQ(editing().bitrate(), row.stored);
         EXPECT_FALSE(current(job).settings.body.bitrateFollowsQuality);
     }
-    model->editing().setBitrate(std::nan(""));
-    EXPECT_EQ(model->editing().bitrate(), 42.5);
+    editing().setBitrate(std::nan(""));
+    EXPECT_EQ(editing().bitrate(), 42.5);
 
     // A fixed rate survives changes that would move an automatic one.
-    model->editing().setResolution(ResolutionMode::uhd4k);
-    model->editing().setFrameRateSelection(QStringLiteral("60"));
-    EXPECT_EQ(model->editing().bitrate(), 42.5);
-    EXPECT_EQ(model->editing().presetSelection(), QStringLiteral("inline"));
+    editing().setResolution(ResolutionMode::uhd4k);
+    editing().setFrameRateSelection(QStringLiteral("60"));
+    EXPECT_EQ(editing().bitrate(), 42.5);
+    EXPECT_EQ(editing().presetSelection(), QStringLiteral("inline"));
 
-    model->editing().setQuality(QualityTier::medium);
+    editing().setQuality(QualityTier::medium);
     const PresetBody body = current(job).settings.body;
     EXPECT_TRUE(body.bitrateFollowsQuality);
     EXPECT_EQ(body.bitrateMbps, automaticBitrateMbps(body, std::nullopt, std::nullopt).value());
@@ -194,7 +192,7 @@ TEST_F(EditingTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
     for (const auto& [typed, stored] : rows) {
         SCOPED_TRACE(typed);
         model->scheduler().setMaxParallel(typed);
-        EXPECT_EQ(model->editing().parallel(), stored);
+        EXPECT_EQ(editing().parallel(), stored);
         EXPECT_EQ(storedSettings().maxParallel, stored);
     }
 
@@ -215,28 +213,28 @@ TEST_F(EditingTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
 
 TEST_F(EditingTest, FrameRateMenuIdsMapToTheirRates)
 {
-    EXPECT_EQ(model->editing().frameRateSelection(), QStringLiteral("source"));
+    EXPECT_EQ(editing().frameRateSelection(), QStringLiteral("source"));
     EncodingJob odd = queuedJob(QStringLiteral("odd.mov"));
     odd.settings.body.frameRate = FrameRateMode::exact(33);
     EncodingJob other = queuedJob(QStringLiteral("other.mov"));
     model->store().addJobs({odd, other});
     select({odd, other});
-    EXPECT_EQ(model->editing().frameRateSelection(), QStringLiteral("custom"));
+    EXPECT_EQ(editing().frameRateSelection(), QStringLiteral("custom"));
 
     // "custom" stands for the primary job's own rate, so choosing it copies that rate.
-    model->editing().setFrameRateSelection(QStringLiteral("custom"));
+    editing().setFrameRateSelection(QStringLiteral("custom"));
     EXPECT_EQ(current(other).settings.body.frameRate, FrameRateMode::exact(33));
-    model->editing().setFrameRateSelection(QStringLiteral("bogus"));
+    editing().setFrameRateSelection(QStringLiteral("bogus"));
     EXPECT_EQ(current(other).settings.body.frameRate, FrameRateMode::exact(33));
-    model->editing().setFrameRateSelection(QStringLiteral("29.97"));
+    editing().setFrameRateSelection(QStringLiteral("29.97"));
     EXPECT_EQ(current(odd).settings.body.frameRate, FrameRateMode::exact(29.97));
-    EXPECT_EQ(model->editing().frameRateSelection(), QStringLiteral("29.97"));
+    EXPECT_EQ(editing().frameRateSelection(), QStringLiteral("29.97"));
 }
 
 TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
 {
     QSignalSpy shown(&model->sheets(), &Sheets::showSavePresetChanged);
-    model->editing().beginSavePreset();
+    editing().beginSavePreset();
     EXPECT_FALSE(model->sheets().showSavePreset()) << "nothing selected";
 
     EncodingJob custom = queuedJob(QStringLiteral("a.mov"));
@@ -248,26 +246,26 @@ TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
     model->store().addJobs({custom, named});
 
     model->store().setSelection({named.id});
-    model->editing().beginSavePreset();
+    editing().beginSavePreset();
     EXPECT_EQ(model->sheets().suggestedName(), QStringLiteral("ProRes 422 HQ"));
     model->store().setSelection({custom.id});
-    model->editing().beginSavePreset();
+    editing().beginSavePreset();
     EXPECT_EQ(model->sheets().suggestedName(), QStringLiteral("Preset"));
     EXPECT_TRUE(model->sheets().showSavePreset());
     EXPECT_EQ(shown.count(), 1);
 
-    model->editing().savePreset(QStringLiteral(" \n "));
+    editing().savePreset(QStringLiteral(" \n "));
     EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
     EXPECT_TRUE(model->sheets().showSavePreset());
 
-    model->editing().savePreset(QStringLiteral("  Grade Look\n"));
+    editing().savePreset(QStringLiteral("  Grade Look\n"));
     ASSERT_EQ(model->persistence().savedPresets().size(), 1);
     const SavedPreset saved = model->persistence().savedPresets().first();
     EXPECT_EQ(saved.name, QStringLiteral("Grade Look"));
     EXPECT_EQ(saved.body, custom.settings.body);
     EXPECT_EQ(current(custom).settings.presetID,
               QStringLiteral("custom:") + saved.id.toString(QUuid::WithoutBraces).toUpper());
-    EXPECT_EQ(model->editing().presetLabel(current(custom)), QStringLiteral("Grade Look"));
+    EXPECT_EQ(editing().presetLabel(current(custom)), QStringLiteral("Grade Look"));
     EXPECT_FALSE(model->sheets().showSavePreset());
     EXPECT_EQ(logTexts().last(), QStringLiteral("Saved preset Grade Look"));
     EXPECT_EQ(storedPresets(), model->persistence().savedPresets());
@@ -275,7 +273,7 @@ TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
     settle();
     makeModel();
     EXPECT_EQ(model->persistence().savedPresets(), (QList<SavedPreset>{saved}));
-    EXPECT_EQ(model->editing().presetLabel(current(custom)), QStringLiteral("Grade Look"));
+    EXPECT_EQ(editing().presetLabel(current(custom)), QStringLiteral("Grade Look"));
 }
 
 TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
@@ -287,28 +285,27 @@ TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
     EncodingJob running = jobWithStatus(QStringLiteral("c.mov"), JobStatus::encoding);
     model->store().addJobs({source, second, running});
     model->store().setSelection({source.id});
-    model->editing().savePreset(QStringLiteral("Web PCM"));
+    editing().savePreset(QStringLiteral("Web PCM"));
     const SavedPreset saved = model->persistence().savedPresets().first();
     const QString key = savedPresetID(saved);
     select({second, running});
-    model->editing().setPresetSelection(key); // the running job is not edited
+    editing().setPresetSelection(key); // the running job is not edited
     model->watch().setPreset(key);
-    EXPECT_EQ(model->persistence().settings().lastPresetID, key);
+    EXPECT_EQ(settings().lastPresetID, key);
 
     model->store().setSelection({running.id, second.id});
-    model->editing().setNaming(QStringLiteral("{name}"));
-    EXPECT_EQ(model->editing().presetLabel(current(second)),
-              QStringLiteral("Web PCM \u00B7 Edited"));
-    EXPECT_EQ(model->editing().presetSelection(), QStringLiteral("inline"));
+    editing().setNaming(QStringLiteral("{name}"));
+    EXPECT_EQ(editing().presetLabel(current(second)), QStringLiteral("Web PCM \u00B7 Edited"));
+    EXPECT_EQ(editing().presetSelection(), QStringLiteral("inline"));
     const EncodingJob before = current(second);
 
-    model->editing().deletePreset(saved.id);
+    editing().deletePreset(saved.id);
     EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
     EXPECT_TRUE(storedPresets().isEmpty());
     for (const EncodingJob& job : {source, second}) {
         const EncodingJob now = current(job);
         EXPECT_EQ(now.settings.presetID, QStringLiteral("inline"));
-        EXPECT_EQ(model->editing().presetLabel(now), QStringLiteral("Custom"));
+        EXPECT_EQ(editing().presetLabel(now), QStringLiteral("Custom"));
     }
     EXPECT_EQ(current(second).settings.body, before.settings.body);
     EXPECT_EQ(current(running).settings, running.settings);
@@ -317,7 +314,7 @@ TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
     EXPECT_EQ(logTexts().last(), QStringLiteral("Deleted preset Web PCM"));
 
     const qsizetype lines = model->feed().logLines().size();
-    model->editing().deletePreset(saved.id);
+    editing().deletePreset(saved.id);
     EXPECT_EQ(model->feed().logLines().size(), lines)
         << "a preset that is gone is not deleted twice";
 }
@@ -325,8 +322,8 @@ TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
 TEST_F(EditingTest, OutputFolderChooserTargetsJobsOrTheDefault)
 {
     const QList<EncodingJob> jobs = addQueued(2);
-    const QString before = model->persistence().settings().defaultOutputDirectory;
-    model->editing().chooseOutputFolder();
+    const QString before = settings().defaultOutputDirectory;
+    editing().chooseOutputFolder();
     ASSERT_EQ(desktop.openRequests.size(), 1);
     const OpenPanelRequest request = desktop.openRequests.first();
     EXPECT_EQ(request.title, QStringLiteral("Output Folder"));
@@ -335,21 +332,20 @@ TEST_F(EditingTest, OutputFolderChooserTargetsJobsOrTheDefault)
     EXPECT_TRUE(request.canChooseDirectories);
     EXPECT_TRUE(request.canCreateDirectories);
     EXPECT_FALSE(request.allowsMultipleSelection);
-    EXPECT_EQ(model->persistence().settings().defaultOutputDirectory, before) << "cancelled";
+    EXPECT_EQ(settings().defaultOutputDirectory, before) << "cancelled";
 
     desktop.nextChoice = {path(QStringLiteral("renders"))};
-    model->editing().chooseOutputFolder();
+    editing().chooseOutputFolder();
     EXPECT_EQ(storedSettings().defaultOutputDirectory, path(QStringLiteral("renders")));
 
     desktop.nextChoice = {path(QStringLiteral("dailies"))};
     model->store().setSelection({jobs[0].id});
-    model->editing().chooseOutputFolder();
+    editing().chooseOutputFolder();
     EXPECT_EQ(current(jobs[0]).settings.outputDirectory, path(QStringLiteral("dailies")));
     EXPECT_EQ(current(jobs[1]).settings.outputDirectory, jobs[1].settings.outputDirectory);
-    EXPECT_EQ(model->persistence().settings().defaultOutputDirectory,
-              path(QStringLiteral("renders")));
+    EXPECT_EQ(settings().defaultOutputDirectory, path(QStringLiteral("renders")));
 
-    model->editing().useOutputAsDefault();
+    editing().useOutputAsDefault();
     EXPECT_EQ(storedSettings().defaultOutputDirectory, path(QStringLiteral("dailies")));
     EXPECT_EQ(logTexts().last(),
               QStringLiteral("Default output is ") + path(QStringLiteral("dailies")));
@@ -401,7 +397,7 @@ TEST_F(EditingTest, EncodingExistingFilesForgetsOnlyThatFoldersKeys)
 
 TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJob)
 {
-    model->editing().exportJobFile();
+    editing().exportJobFile();
     EXPECT_EQ(model->feed().banner(), QStringLiteral("Nothing to export."));
     EXPECT_TRUE(desktop.saveRequests.isEmpty());
 
@@ -421,7 +417,7 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJob)
         const QString file = path(QStringLiteral("%1.corveljob").arg(row.selected.size()));
         desktop.nextChoice = {file};
         model->store().setSelection(QSet<QUuid>(row.selected.cbegin(), row.selected.cend()));
-        model->editing().exportJobFile();
+        editing().exportJobFile();
         const SavePanelRequest request = desktop.saveRequests.last();
         EXPECT_EQ(request.title, QStringLiteral("Export Job File"));
         EXPECT_EQ(request.suggestedName, QStringLiteral("Queue.corveljob"));
@@ -439,7 +435,7 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJob)
     }
 
     const qsizetype lines = model->feed().logLines().size();
-    model->editing().writeJobFile(jobs, path(QStringLiteral("missing/folder/x.corveljob")));
+    editing().writeJobFile(jobs, path(QStringLiteral("missing/folder/x.corveljob")));
     ASSERT_TRUE(model->feed().banner().has_value());
     EXPECT_TRUE(
         model->feed().banner()->startsWith(QStringLiteral("Could not write \"x.corveljob\"")))
@@ -485,7 +481,7 @@ TEST_F(EditingTest, ExportedFileImportsBackIntoTheSameSettings)
 
     const QString file = path(QStringLiteral("Queue.corveljob"));
     desktop.nextChoice = {file};
-    model->editing().exportJobFile();
+    editing().exportJobFile();
     const JobFileResult parsed = parseJobFile(file);
     ASSERT_TRUE(parsed.has_value());
     ASSERT_EQ(parsed->jobs.size(), jobs.size());

@@ -260,27 +260,6 @@ TEST_F(QueueTest, FailureKeepsProgressAndReportsTheMessage)
                   line.text.startsWith(u"Failed") || line.text.startsWith(u"Hardware"));
 }
 
-TEST_F(QueueTest, ClearCompletedKeepsFailedAndCancelledJobs)
-{
-    QList<EncodingJob> jobs;
-    for (JobStatus s : {JobStatus::completed, JobStatus::failed, JobStatus::completed,
-                        JobStatus::cancelled, JobStatus::queued}) {
-        EncodingJob job = queuedJob(QStringLiteral("a.mov"));
-        job.status = s;
-        jobs.append(job);
-    }
-    model->store().addJobs(jobs);
-    model->store().setSelection({jobs[0].id, jobs[1].id});
-    QSignalSpy removed(&model->store(), &JobStore::jobsRemoved);
-    model->store().clearCompleted();
-    QList<QUuid> left;
-    for (const EncodingJob& job : model->store().jobs())
-        left.append(job.id);
-    EXPECT_EQ(left, (QList<QUuid>{jobs[1].id, jobs[3].id, jobs[4].id}));
-    EXPECT_EQ(model->store().selection(), QSet<QUuid>{jobs[1].id});
-    EXPECT_EQ(removed.count(), 2); // two separate rows, one signal each
-}
-
 TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
 {
     const QList<EncodingJob> jobs = addQueued(1);
@@ -319,28 +298,6 @@ TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
     deliver();
     EXPECT_EQ(status(more[0].id), JobStatus::queued);
     EXPECT_EQ(sessions.launched.size(), 3);
-}
-
-TEST_F(QueueTest, DuplicateAppendsAQueuedCopyAndSelectsIt)
-{
-    EncodingJob done = queuedJob(QStringLiteral("a.mov"));
-    done.status = JobStatus::completed;
-    done.progress = 1;
-    done.outputPath = path(QStringLiteral("a_out.mov"));
-    done.hardwareEncoder = true;
-    done.sourceInfo = SourceInfo{1920, 1080, 24, 10, true, false, QStringLiteral("H.264")};
-    model->store().addJobs({done});
-    model->store().duplicate(done.id);
-    ASSERT_EQ(model->store().jobs().size(), 2);
-    const EncodingJob copy = model->store().jobs().last();
-    EXPECT_NE(copy.id, done.id);
-    EXPECT_EQ(copy.status, JobStatus::queued);
-    EXPECT_EQ(copy.progress, 0.0);
-    EXPECT_FALSE(copy.outputPath || copy.hardwareEncoder || copy.errorMessage || copy.etaSeconds);
-    EXPECT_EQ(copy.sourceInfo, done.sourceInfo);
-    EXPECT_EQ(copy.settings, done.settings);
-    EXPECT_EQ(model->store().selection(), QSet<QUuid>{copy.id});
-    EXPECT_TRUE(sessions.launched.isEmpty());
 }
 
 TEST_F(QueueTest, RevealOutputOnlyForAnExistingFile)

@@ -131,6 +131,7 @@ protected:
     }
 
     JobStatus status(const QUuid& id) const { return model->store().job(id).value().status; }
+    const AppSettings& settings() const { return model->persistence().settings(); }
 
     QStringList logTexts() const
     {

@@ -56,7 +56,7 @@ TEST_F(PersistenceTest, FirstStartUsesDefaultsAndCreatesTheFolder)
 {
     makeModel();
     EXPECT_TRUE(QDir(supportDir()).exists());
-    const AppSettings& s = model->persistence().settings();
+    const AppSettings& s = settings();
     EXPECT_EQ(s, AppSettings::defaults(path(QStringLiteral("Videos/Corvel Encoder"))));
     EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
     EXPECT_TRUE(model->store().jobs().isEmpty());
@@ -91,7 +91,7 @@ TEST_F(PersistenceTest, SettingsAreReadStrictly)
         row.edit(object);
         writeState(kSettingsFileName, QJsonDocument(object).toJson());
         makeModel();
-        const AppSettings& s = model->persistence().settings();
+        const AppSettings& s = settings();
         if (row.readsBack) {
             EXPECT_EQ(s.maxParallel, row.parallel);
             EXPECT_EQ(s.defaultOutputDirectory, QStringLiteral("/m/out"));
@@ -248,7 +248,7 @@ TEST_F(PersistenceTest, RestoredQueueMarksTheIntroductionSeen)
         QFile::remove(stateFile(kSettingsFileName));
         writeState(kQueueFileName, encodeQueueFile(row.jobs));
         makeModel();
-        EXPECT_EQ(model->persistence().settings().hasSeenIntro, row.seen);
+        EXPECT_EQ(settings().hasSeenIntro, row.seen);
         EXPECT_EQ(QFile::exists(stateFile(kSettingsFileName)), row.seen);
         if (row.seen) {
             EXPECT_TRUE(decodeSettings(readState(kSettingsFileName))->hasSeenIntro);
@@ -293,25 +293,21 @@ TEST_F(PersistenceTest, QueueFileReadsWholeOrNotAtAll)
     }
 }
 
-TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
+TEST_F(PersistenceTest, OnlyAnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
 {
     struct Row
     {
         const char* name;
         QString file;
-        std::function<void(AppModel&, ModelFixture&)> change;
+        std::function<void(AppModel&)> change;
     };
     const QList<Row> rows = {
         {"queue", kQueueFileName,
-         [](AppModel& m, ModelFixture&) {
-             EncodingJob job;
-             job.id = QUuid::createUuid();
-             job.sourcePath = QStringLiteral("/m/a.mov");
-             job.addedAt = QDateTime::currentDateTimeUtc();
-             m.store().addJobs({job});
+         [this](AppModel& m) {
+             m.store().addJobs({queuedJob(QStringLiteral("a.mov"))});
          }},
         {"presets", kPresetsFileName,
-         [](AppModel& m, ModelFixture&) {
+         [](AppModel& m) {
              m.persistence().setSavedPresets({SavedPreset{
                  QUuid::createUuid(), QStringLiteral("Mine"), PresetBody::standard()}});
          }},
@@ -327,7 +323,7 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
         EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
         EXPECT_EQ(readState(row.file), damaged) << "loading alone changes nothing";
 
-        row.change(*model, *this);
+        row.change(*model);
         clock.advance(1000);
         EXPECT_EQ(readState(backup), damaged);
         const QJsonObject written = readObject(row.file);
@@ -336,16 +332,13 @@ TEST_F(PersistenceTest, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
         EXPECT_NE(readState(row.file), damaged);
 
         // Only the first replacement keeps a copy: later writes leave the backup alone.
-        row.change(*model, *this);
+        row.change(*model);
         clock.advance(1000);
         EXPECT_EQ(readState(backup), damaged);
         QFile::remove(stateFile(backup));
         QFile::remove(stateFile(row.file));
     }
-}
-
-TEST_F(PersistenceTest, AReadableStateFileGetsNoCopy)
-{
+    // A readable file is replaced without a copy.
     writeState(kQueueFileName, encodeQueueFile({}));
     makeModel();
     addQueued(1);

@@ -43,14 +43,14 @@ TEST_F(InspectorTest, WithNothingSelectedEditsTheDefaultsOfNewJobsOnly)
     EXPECT_EQ(picker->findData(u"inline"_s), -1) << "no Custom entry for defaults";
     EXPECT_EQ(picker->currentData().toString(), u"prores-422-hq"_s);
     choose(picker, u"h264"_s);
-    EXPECT_EQ(model->persistence().settings().lastPresetID, u"h264"_s);
+    EXPECT_EQ(settings().lastPresetID, u"h264"_s);
 
     // The folder field shows the default folder and a chosen folder replaces it.
     auto* folder = find<panelkit::FolderButton>("defaultFolder");
-    EXPECT_EQ(folder->text(), model->persistence().settings().defaultOutputDirectory);
+    EXPECT_EQ(folder->text(), settings().defaultOutputDirectory);
     desktop.nextChoice = {path(u"Renders"_s)};
     folder->click();
-    EXPECT_EQ(model->persistence().settings().defaultOutputDirectory, path(u"Renders"_s));
+    EXPECT_EQ(settings().defaultOutputDirectory, path(u"Renders"_s));
     EXPECT_EQ(folder->text(), path(u"Renders"_s));
 
     const QList<QCheckBox*> boxes = find("defaultsView")->findChildren<QCheckBox*>();
@@ -59,8 +59,8 @@ TEST_F(InspectorTest, WithNothingSelectedEditsTheDefaultsOfNewJobsOnly)
         EXPECT_TRUE(box->isChecked());
         box->click();
     }
-    EXPECT_FALSE(model->persistence().settings().revealWhenDone);
-    EXPECT_FALSE(model->persistence().settings().dockBounceWhenIdle);
+    EXPECT_FALSE(settings().revealWhenDone);
+    EXPECT_FALSE(settings().dockBounceWhenIdle);
     for (int row = 0; row < 2; ++row)
         EXPECT_EQ(jobAt(row).settings, jobs[row].settings);
 }

@@ -105,7 +105,7 @@ TEST_F(SheetsTest, IntroductionHoldsTheFocusAndStaysUntilContinueEvenAfterADrop)
 
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(presenter->intro(), nullptr);
-    EXPECT_TRUE(model->persistence().settings().hasSeenIntro);
+    EXPECT_TRUE(settings().hasSeenIntro);
     // A model that has seen it shows none.
     QWidget other;
     EXPECT_EQ(SheetPresenter(*model, &other).intro(), nullptr);
