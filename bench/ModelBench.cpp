@@ -108,13 +108,13 @@ int main(int argc, char** argv)
     {
         AppModel model(store, temp.filePath(QStringLiteral("out")), sessions, desktop);
         t.restart();
-        model.addJobs(jobs);
+        model.store().addJobs(jobs);
         addBatch = ms(t);
 
         AppModel single(store, temp.filePath(QStringLiteral("out")), sessions, desktop);
         t.restart();
         for (const EncodingJob& job : jobs)
-            single.addJobs({job});
+            single.store().addJobs({job});
         addOneByOne = ms(t);
         single.prepareForQuit(); // writes the queue once more; measured below instead
         store.writes = 0;
@@ -129,7 +129,7 @@ int main(int argc, char** argv)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         savesAfterBurst = store.writes;
         t.restart();
-        model.writeQueue();
+        model.persistence().writeQueue();
         save = ms(t);
     }
 
@@ -137,7 +137,7 @@ int main(int argc, char** argv)
     t.restart();
     AppModel restored(store, temp.filePath(QStringLiteral("out")), sessions, desktop);
     const double restore = ms(t);
-    if (restored.jobs().size() != count)
+    if (restored.store().jobs().size() != count)
         return 1;
 
     std::printf("model with %d jobs (queue.json %.1f MB)\n", count, double(store.bytes) / 1e6);
