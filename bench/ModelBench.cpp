@@ -141,7 +141,8 @@ int main(int argc, char** argv)
         return 1;
 
     std::printf("model with %d jobs (queue.json %.1f MB)\n", count, double(store.bytes) / 1e6);
-    std::printf("  reference: encodeQueueFile %.1f ms, decodeQueueFile %.1f ms\n", refEncode, refDecode);
+    std::printf("  reference: encodeQueueFile %.1f ms, decodeQueueFile %.1f ms\n", refEncode,
+                refDecode);
     std::printf("  addJobs, one call          %8.1f ms\n", addBatch);
     std::printf("  addJobs, one job per call  %8.1f ms\n", addOneByOne);
     std::printf("  debounced queue writes     %8d\n", savesAfterBurst);
