@@ -33,16 +33,25 @@ AppModel::AppModel(StateStore& store, QString defaultOutputDirectory,
     restoreState();
     log(QStringLiteral("Corvel Encoder is ready."));
     // Jobs saved while their source was being read are read again. Later, through the event
-    // loop, so that a prober given right after construction is the one asked.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            for (const EncodingJob& job : std::as_const(m_jobs)) {
-                if (job.probing)
-                    probe(job.id, job.sourcePath);
-            }
-        },
-        Qt::QueuedConnection);
+    // loop, so that a prober given right after construction is the one asked. Only these:
+    // jobs added before the loop runs (the command line's) have their own reading under way.
+    QList<QUuid> unread;
+    for (const EncodingJob& job : std::as_const(m_jobs)) {
+        if (job.probing)
+            unread.append(job.id);
+    }
+    if (!unread.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, unread] {
+                for (const QUuid& id : unread) {
+                    const qsizetype row = rowOf(id);
+                    if (row >= 0 && m_jobs.at(row).probing)
+                        probe(id, m_jobs.at(row).sourcePath);
+                }
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void AppModel::setClock(ModelClock& clock)

@@ -345,7 +345,9 @@ void AppModel::probe(const QUuid& id, const QString& path)
 void AppModel::applyProbe(const QUuid& id, const std::expected<SourceInfo, QString>& result)
 {
     const qsizetype row = rowOf(id);
-    if (row < 0)
+    // A job is read once; a second answer for it would put a job that has failed since back
+    // in the queue.
+    if (row < 0 || !m_jobs.at(row).probing)
         return;
     if (result) {
         update(id, [&](EncodingJob& job) {

@@ -157,36 +157,6 @@ QJsonValue jsonInteger(int64_t value)
     return QJsonValue(static_cast<qint64>(value));
 }
 
-template <class T>
-Decoded<QList<T>> decodeArray(const QByteArray& data)
-{
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        return std::unexpected(DecodeError{parseError.errorString()});
-    if (!document.isArray())
-        return std::unexpected(DecodeError{QStringLiteral("Expected an array.")});
-    QList<T> items;
-    const QJsonArray array = document.array();
-    items.reserve(array.size());
-    for (const QJsonValue& value : array) {
-        Decoded<T> item = fromJson<T>(value);
-        if (!item)
-            return std::unexpected(item.error());
-        items.append(std::move(*item));
-    }
-    return items;
-}
-
-template <class T>
-QByteArray encodeArray(const QList<T>& items)
-{
-    QJsonArray array;
-    for (const T& item : items)
-        array.append(toJson(item));
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
-}
-
 } // namespace
 
 double secondsSinceReferenceDate(const QDateTime& date)
@@ -433,26 +403,6 @@ Decoded<EncodingJob> fromJson<EncodingJob>(const QJsonValue& value)
     if (r.failed())
         return std::unexpected(r.error());
     return job;
-}
-
-QByteArray encodeJobs(const QList<EncodingJob>& jobs)
-{
-    return encodeArray(jobs);
-}
-
-Decoded<QList<EncodingJob>> decodeJobs(const QByteArray& data)
-{
-    return decodeArray<EncodingJob>(data);
-}
-
-QByteArray encodePresets(const QList<SavedPreset>& presets)
-{
-    return encodeArray(presets);
-}
-
-Decoded<QList<SavedPreset>> decodePresets(const QByteArray& data)
-{
-    return decodeArray<SavedPreset>(data);
 }
 
 } // namespace corvel

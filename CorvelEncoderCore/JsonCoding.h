@@ -52,10 +52,4 @@ Decoded<SavedPreset> fromJson<SavedPreset>(const QJsonValue& value);
 template <>
 Decoded<EncodingJob> fromJson<EncodingJob>(const QJsonValue& value);
 
-// The queue and presets files: compact JSON arrays of records.
-QByteArray encodeJobs(const QList<EncodingJob>& jobs);
-Decoded<QList<EncodingJob>> decodeJobs(const QByteArray& data);
-QByteArray encodePresets(const QList<SavedPreset>& presets);
-Decoded<QList<SavedPreset>> decodePresets(const QByteArray& data);
-
 } // namespace corvel

@@ -91,15 +91,15 @@ int main(int argc, char** argv)
     NoSessions sessions;
     const QList<EncodingJob> jobs = makeJobs(count);
 
-    // Reference: the core's own JSON coding of the same jobs.
+    // Reference: the queue file's coding of the same jobs, without the model around it.
     QElapsedTimer t;
     t.start();
-    const QByteArray reference = encodeJobs(jobs);
+    const QByteArray reference = encodeQueueFile(jobs);
     const double refEncode = ms(t);
     t.restart();
-    const auto refDecoded = decodeJobs(reference);
+    const auto refDecoded = decodeQueueFile(reference);
     const double refDecode = ms(t);
-    if (!refDecoded || refDecoded->size() != count)
+    if (!refDecoded || refDecoded->jobs.size() != count)
         return 1;
 
     TimedStore store(dir);
@@ -141,7 +141,7 @@ int main(int argc, char** argv)
         return 1;
 
     std::printf("model with %d jobs (queue.json %.1f MB)\n", count, double(store.bytes) / 1e6);
-    std::printf("  reference: encodeJobs %.1f ms, decodeJobs %.1f ms\n", refEncode, refDecode);
+    std::printf("  reference: encodeQueueFile %.1f ms, decodeQueueFile %.1f ms\n", refEncode, refDecode);
     std::printf("  addJobs, one call          %8.1f ms\n", addBatch);
     std::printf("  addJobs, one job per call  %8.1f ms\n", addOneByOne);
     std::printf("  debounced queue writes     %8d\n", savesAfterBurst);

@@ -206,8 +206,7 @@ public:
         });
     }
 
-    // Encoding starts once every given file has been read: the reading sets the job's bitrate,
-    // and a reading that came back after its job had already failed would queue it again.
+    // Encoding starts once every given file has been read: the reading sets the job's bitrate.
     void startOnceProbed()
     {
         m_startWhenProbed = true;
@@ -360,8 +359,8 @@ private:
             QCoreApplication::exit(kExitFinished);
             return;
         }
-        // A failed job that a late successful probe put back in the queue would otherwise
-        // wait for a slot that nothing frees.
+        // Queued jobs with nothing running, in a queue that has stopped, would otherwise wait
+        // for a start that nothing gives.
         if (m_model.activeCount() == 0 && m_model.pausedCount() == 0)
             m_model.startQueue();
     }

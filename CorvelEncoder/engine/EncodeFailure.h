@@ -22,7 +22,6 @@ public:
     }
     static EncodeFailure cancelled() { return EncodeFailure(Kind::cancelled, {}); }
 
-    Kind kind() const { return m_kind; }
     bool isCancelled() const { return m_kind == Kind::cancelled; }
     // What the user sees.
     QString description() const

@@ -169,24 +169,22 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
     if (isProRes(s.codec) && useOwnProRes())
         return openProResEncoder(std::move(ctx), ownProResProfile(s.codec));
 
-    AVDictionary* raw = nullptr;
+    ff::Options options;
     if (isProRes(s.codec)) {
-        av_dict_set(&raw, "profile", proResProfile(s.codec), 0);
-        av_dict_set(&raw, "vendor", "apl0", 0);
+        options.set("profile", proResProfile(s.codec));
+        options.set("vendor", "apl0");
     } else {
         ctx->bit_rate = s.averageBitRate;
         ctx->gop_size = s.maxKeyFrameInterval;
         if (!s.allowFrameReordering)
             ctx->max_b_frames = 0;
         if (s.highProfile)
-            av_dict_set(&raw, "profile", "high", 0);
+            options.set("profile", "high");
         if (codec->id == AV_CODEC_ID_HEVC && !s.hardware)
-            av_dict_set(&raw, "x265-params", "log-level=error", 0);
+            options.set("x265-params", "log-level=error");
     }
-    std::unique_ptr<AVDictionary, ff::DictionaryDeleter> options(raw);
-    raw = options.release();
-    const int ret = avcodec_open2(ctx.get(), codec, &raw);
-    av_dict_free(&raw);
+    const int ret =
+        options.pass([&](AVDictionary** dict) { return avcodec_open2(ctx.get(), codec, dict); });
     if (ret < 0)
         return std::unexpected(QStringLiteral("The encoder rejected the video settings."));
     return std::make_unique<CodecVideoEncoder>(std::move(ctx));

@@ -686,11 +686,11 @@ std::optional<QString> FFmpegEncodeSession::Worker::tryStartWriter(Graph& g, boo
     if (const int ret = g.output->openFile(); ret < 0)
         return writeError(ret);
     copyMetadata(g);
-    AVDictionary* options = nullptr;
+    ff::Options options;
     if (mp4)
-        av_dict_set(&options, "movflags", "+faststart", 0);
-    const int ret = avformat_write_header(out, &options);
-    av_dict_free(&options);
+        options.set("movflags", "+faststart");
+    const int ret =
+        options.pass([out](AVDictionary** dict) { return avformat_write_header(out, dict); });
     if (ret < 0)
         return writeError(ret);
     // The header call replaces the software tag, so it is set afterwards.

@@ -42,17 +42,16 @@ int InputFile::open(const QString& path, const AVIOInterruptCB* interrupt)
     // Movie containers only, read from this one local file. Playlists, concat lists and
     // image-sequence patterns would pull in other files, and other protocols would reach
     // beyond the file; the whitelist also binds anything a demuxer opens itself.
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "format_whitelist",
-                "mov,matroska,mpegts,mpeg,mpegvideo,avi,asf,flv,mxf,dv,ogg,nut,ivf,"
-                "yuv4mpegpipe,h264,hevc,m4v,wtv,gxf,rm",
-                0);
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    Options options;
+    options.set("format_whitelist", "mov,matroska,mpegts,mpeg,mpegvideo,avi,asf,flv,mxf,dv,ogg,"
+                                    "nut,ivf,yuv4mpegpipe,h264,hevc,m4v,wtv,gxf,rm");
+    options.set("protocol_whitelist", "file");
     // "file:" keeps a name with a colon from being read as another protocol.
     const QByteArray url = "file:" + QFile::encodeName(path);
     // On failure avformat_open_input frees ctx itself.
-    int ret = avformat_open_input(&ctx, url.constData(), nullptr, &options);
-    av_dict_free(&options);
+    int ret = options.pass([&](AVDictionary** dict) {
+        return avformat_open_input(&ctx, url.constData(), nullptr, dict);
+    });
     // A format outside the list is refused as an invalid argument; for the user it is simply
     // not a movie.
     if (ret == AVERROR(EINVAL))

@@ -48,6 +48,31 @@ using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
 using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextDeleter>;
 
+// Options for one of FFmpeg's open calls, owned from the first key on. The call takes the
+// dictionary and may hand back another with the keys it did not use; that one is owned too.
+class Options
+{
+public:
+    void set(const char* key, const char* value)
+    {
+        AVDictionary* raw = m_dict.release();
+        av_dict_set(&raw, key, value, 0);
+        m_dict.reset(raw);
+    }
+    // Calls `open` with the dictionary's address: open(AVDictionary**) -> int.
+    template <class Open>
+    int pass(Open&& open)
+    {
+        AVDictionary* raw = m_dict.release();
+        const int ret = open(&raw);
+        m_dict.reset(raw);
+        return ret;
+    }
+
+private:
+    std::unique_ptr<AVDictionary, DictionaryDeleter> m_dict;
+};
+
 inline FramePtr makeFrame()
 {
     return FramePtr(av_frame_alloc());

@@ -73,7 +73,6 @@ public:
     static InspectError noVideo() { return InspectError(Kind::noVideo, {}); }
     static InspectError noDuration() { return InspectError(Kind::noDuration, {}); }
 
-    Kind kind() const { return m_kind; }
     QString description() const;
 
 private:

@@ -208,10 +208,15 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     // Written at once, not after the debounce.
     EXPECT_EQ(store->writeCount(kQueueFileName), 1);
     EXPECT_EQ(decodeQueueFile(readState(kQueueFileName))->jobs, model->jobs());
-    // A job saved while its source was being read is read again.
-    ASSERT_TRUE(waitUntil([&] { return !model->jobs()[3].probing; }));
+    // A movie handed over before the event loop runs, as the command line's are.
+    const QString handed = path(QStringLiteral("e.mov"));
+    ASSERT_TRUE(writeFile(handed, "movie"));
+    model->importURLs({QUrl::fromLocalFile(handed)}, true);
+    // A job saved while its source was being read is read again; the handed-over one is read
+    // once, not a second time by the restore.
+    ASSERT_TRUE(waitUntil([&] { return !model->jobs()[3].probing && !model->jobs()[4].probing; }));
     EXPECT_EQ(model->jobs()[3].sourceInfo, FakeProber::hd());
-    EXPECT_EQ(prober.requested, QStringList{reading.sourcePath});
+    EXPECT_EQ(prober.requested, (QStringList{handed, reading.sourcePath}));
 }
 
 TEST_F(PersistenceTest, AnUnchangedRestoreWritesNothing)
