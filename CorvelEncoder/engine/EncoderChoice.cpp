@@ -166,8 +166,7 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
         ctx->field_order = s.topFieldFirst ? AV_FIELD_TT : AV_FIELD_BB;
     }
 
-    // Our ProRes encoder codes whole frames only; fields kept as fields need prores_ks.
-    if (isProRes(s.codec) && useOwnProRes() && !s.interlaced)
+    if (isProRes(s.codec) && useOwnProRes())
         return openProResEncoder(std::move(ctx), ownProResProfile(s.codec));
 
     ff::Options options;

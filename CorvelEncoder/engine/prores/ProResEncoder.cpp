@@ -114,6 +114,9 @@ std::expected<std::unique_ptr<VideoEncoder>, QString> openProResEncoder(ff::Code
     settings.height = ctx->height;
     settings.fps = 1.0 / av_q2d(ctx->time_base);
     settings.alpha = alpha;
+    settings.interlaced =
+        ctx->field_order != AV_FIELD_UNKNOWN && ctx->field_order != AV_FIELD_PROGRESSIVE;
+    settings.topFieldFirst = ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB;
     settings.primaries = tagOrUnspecified(ctx->color_primaries);
     settings.transfer = tagOrUnspecified(ctx->color_trc);
     settings.matrix = tagOrUnspecified(ctx->colorspace);

@@ -31,11 +31,11 @@ void putBe32(uint8_t* p, uint32_t v)
 // The 8x8 block at (x, y) of a plane (samples beyond the picture repeat the edge), stored as
 // block `index` of `blocks` interleaved by scan position.
 void dctBlock(const uint16_t* plane, ptrdiff_t stride, int width, int height, int x, int y,
-              int16_t* out, int index, int blocks)
+              const uint8_t* scan, int16_t* out, int index, int blocks)
 {
     alignas(16) int16_t coeffs[64];
     if (x + 8 <= width && y + 8 <= height) {
-        proResForwardDct(plane + y * stride + x, stride, coeffs);
+        proResForwardDct(plane + y * stride + x, stride, scan, coeffs);
     } else {
         uint16_t block[64];
         for (int r = 0; r < 8; ++r) {
@@ -43,7 +43,7 @@ void dctBlock(const uint16_t* plane, ptrdiff_t stride, int width, int height, in
             for (int c = 0; c < 8; ++c)
                 block[r * 8 + c] = row[std::min(x + c, width - 1)];
         }
-        proResForwardDct(block, 8, coeffs);
+        proResForwardDct(block, 8, scan, coeffs);
     }
     for (int i = 0; i < 64; ++i)
         out[i * blocks + index] = coeffs[i];
@@ -69,26 +69,33 @@ ProResFrameWriter::ProResFrameWriter(const ProResFrameSettings& s)
                             proResProfileInfo(s.profile).minQuantiser + 2)
 {
     const ProResProfileInfo& info = proResProfileInfo(s.profile);
+    m_settings.interlaced = s.interlaced && s.height >= 2;
+    m_pictures = m_settings.interlaced ? 2 : 1;
+    m_scan = m_settings.interlaced ? proResInterlacedScan : proResProgressiveScan;
     for (int i = 0; i < 64; ++i) {
-        m_matrices.luma[i] = info.lumaMatrix[proResProgressiveScan[i]];
-        m_matrices.chroma[i] = info.chromaMatrix[proResProgressiveScan[i]];
+        m_matrices.luma[i] = info.lumaMatrix[m_scan[i]];
+        m_matrices.chroma[i] = info.chromaMatrix[m_scan[i]];
     }
     m_settings.alpha = s.alpha && info.chroma444;
     m_chromaBlocksPerMb = info.chroma444 ? 4 : 2;
     m_cap = proResFrameCap(s.profile, s.width, s.height);
 
     const int mbWidth = (s.width + 15) / 16;
-    const int mbHeight = (s.height + 15) / 16;
+    // Both fields have the macroblock rows the taller (top) one needs.
+    const int mbHeight = m_settings.interlaced ? (s.height + 31) / 32 : (s.height + 15) / 16;
     size_t coeffs = 0;
     const int blocksPerMb = 4 + 2 * m_chromaBlocksPerMb;
-    for (int y = 0; y < mbHeight; ++y) {
-        int x = 0;
-        for (int count = 1 << sliceMbLog2; x < mbWidth;) {
-            while (mbWidth - x < count)
-                count >>= 1;
-            m_slices.push_back({x, y, count, coeffs, 0, 0});
-            coeffs += size_t(count) * blocksPerMb * 64;
-            x += count;
+    for (int picture = 0; picture < m_pictures; ++picture) {
+        m_secondField = m_slices.size();
+        for (int y = 0; y < mbHeight; ++y) {
+            int x = 0;
+            for (int count = 1 << sliceMbLog2; x < mbWidth;) {
+                while (mbWidth - x < count)
+                    count >>= 1;
+                m_slices.push_back({x, y, count, picture, coeffs, 0, 0});
+                coeffs += size_t(count) * blocksPerMb * 64;
+                x += count;
+            }
         }
     }
     const size_t n = m_slices.size();
@@ -97,10 +104,11 @@ ProResFrameWriter::ProResFrameWriter(const ProResFrameSettings& s)
     m_highBits.resize(n);
     m_alphaBytes.resize(n);
     m_codes.resize(n);
-    const size_t overhead = 8 + frameHeaderSize + pictureHeaderSize + 2 * n;
+    const size_t overhead = 8 + frameHeaderSize + pictureHeaderSize * m_pictures + 2 * n;
     // Alpha is lossless, so its size is outside the cap: up to 18 bits a sample plus a run.
     const size_t alphaRoom =
-        m_settings.alpha ? n * 8 + size_t(mbWidth) * mbHeight * 256 * 18 / 8 + n * 4 : 0;
+        m_settings.alpha ? n * 8 + size_t(mbWidth) * mbHeight * m_pictures * 256 * 18 / 8 + n * 4
+                         : 0;
     m_maxFrameBytes = overhead + size_t(m_cap) + alphaRoom;
     m_arena.resize(size_t(m_cap) + alphaRoom);
     m_pool = std::make_unique<ProResThreadPool>(std::max(1, s.threads));
@@ -108,10 +116,26 @@ ProResFrameWriter::ProResFrameWriter(const ProResFrameSettings& s)
     m_alphaRows.assign(size_t(m_pool->workers()), std::vector<uint16_t>(16 * 128));
 }
 
-void ProResFrameWriter::transform(const ProResPlanes& p, const Slice& slice, int16_t* coeffs) const
+ProResFrameWriter::Rows ProResFrameWriter::rows(int picture) const
 {
+    if (!m_settings.interlaced)
+        return {0, 1, m_settings.height};
+    // The top field holds the even rows.
+    const int first = (picture == 0) == m_settings.topFieldFirst ? 0 : 1;
+    return {first, 2, (m_settings.height - first + 1) / 2};
+}
+
+void ProResFrameWriter::transform(const ProResPlanes& frame, const Slice& slice,
+                                  int16_t* coeffs) const
+{
+    const Rows r = rows(slice.picture);
+    ProResPlanes p;
+    for (int i = 0; i < 3; ++i) {
+        p.data[i] = frame.data[i] + r.first * frame.stride[i];
+        p.stride[i] = frame.stride[i] * r.step;
+    }
     const int w = m_settings.width;
-    const int h = m_settings.height;
+    const int h = r.count;
     const bool c444 = m_chromaBlocksPerMb == 4;
     const int cw = c444 ? w : (w + 1) / 2;
     const int x0 = slice.mbX * 16;
@@ -121,8 +145,8 @@ void ProResFrameWriter::transform(const ProResPlanes& p, const Slice& slice, int
     for (int m = 0; m < slice.mbCount; ++m) {
         const int x = x0 + m * 16;
         for (int b = 0; b < 4; ++b)
-            dctBlock(p.data[0], p.stride[0], w, h, x + (b & 1) * 8, y0 + (b >> 1) * 8, coeffs,
-                     m * 4 + b, lumaBlocks);
+            dctBlock(p.data[0], p.stride[0], w, h, x + (b & 1) * 8, y0 + (b >> 1) * 8, m_scan,
+                     coeffs, m * 4 + b, lumaBlocks);
     }
     coeffs += lumaBlocks * 64;
     // Chroma: top to bottom, then left to right.
@@ -132,8 +156,8 @@ void ProResFrameWriter::transform(const ProResPlanes& p, const Slice& slice, int
         for (int m = 0; m < slice.mbCount; ++m) {
             const int x = (x0 / 16 + m) * cmb;
             for (int b = 0; b < m_chromaBlocksPerMb; ++b)
-                dctBlock(p.data[c], p.stride[c], cw, h, x + (b >> 1) * 8, y0 + (b & 1) * 8, coeffs,
-                         m * m_chromaBlocksPerMb + b, chromaBlocks);
+                dctBlock(p.data[c], p.stride[c], cw, h, x + (b >> 1) * 8, y0 + (b & 1) * 8, m_scan,
+                         coeffs, m * m_chromaBlocksPerMb + b, chromaBlocks);
         }
     }
 }
@@ -143,15 +167,17 @@ const uint16_t* ProResFrameWriter::gatherAlpha(const ProResPlanes& p, const Slic
 {
     if (!m_settings.alpha)
         return nullptr;
-    uint16_t* rows = const_cast<uint16_t*>(m_alphaRows[size_t(worker)].data());
+    uint16_t* out = const_cast<uint16_t*>(m_alphaRows[size_t(worker)].data());
     const int width = slice.mbCount * 16;
+    const Rows picture = rows(slice.picture);
     for (int r = 0; r < 16; ++r) {
-        const uint16_t* src =
-            p.data[3] + std::min(slice.mbY * 16 + r, m_settings.height - 1) * p.stride[3];
+        const int y =
+            picture.first + std::min(slice.mbY * 16 + r, picture.count - 1) * picture.step;
+        const uint16_t* src = p.data[3] + y * p.stride[3];
         for (int c = 0; c < width; ++c)
-            rows[r * width + c] = src[std::min(slice.mbX * 16 + c, m_settings.width - 1)];
+            out[r * width + c] = src[std::min(slice.mbX * 16 + c, m_settings.width - 1)];
     }
-    return rows;
+    return out;
 }
 
 ProResSliceInput ProResFrameWriter::input(const Slice& slice, const uint16_t* alpha) const
@@ -176,6 +202,12 @@ std::optional<size_t> ProResFrameWriter::codeSlices(const ProResPlanes& planes)
         Slice& slice = m_slices[size_t(i)];
         const ProResSliceInput in = input(slice, gatherAlpha(planes, slice, worker));
         std::vector<uint8_t>& scratch = m_scratch[size_t(worker)];
+        // Flat areas come back exact up to quantiser 8 (finer ones round back to the level);
+        // the proxy floor lies above, so its flat slices take 8.
+        const int floor = proResProfileInfo(m_settings.profile).minQuantiser;
+        if (floor > 8 && m_codes[size_t(i)] == floor &&
+            ProResSliceWriter::onlyDc(in, m_matrices, floor))
+            m_codes[size_t(i)] = 8;
         size_t size = 0;
         // A slice whose values need codes longer than decoders take goes coarser.
         for (int code = m_codes[size_t(i)]; size == 0 && code <= 224; ++code) {
@@ -230,7 +262,7 @@ size_t ProResFrameWriter::encode(const ProResPlanes& planes, uint8_t* out)
         }
         // Headers, the table and each component's padding to a byte. Alpha is lossless and
         // comes on top of the profile's rate, as the cap does.
-        const int64_t overhead = int64_t(8 + frameHeaderSize + pictureHeaderSize) +
+        const int64_t overhead = int64_t(8 + frameHeaderSize + pictureHeaderSize * m_pictures) +
                                  int64_t(n) * (2 + (m_settings.alpha ? 8 : 6) + 2);
         if (m_rate.choose(m_lowBits, m_highBits, overhead, attempt == 5, m_codes))
             break;
@@ -261,8 +293,9 @@ size_t ProResFrameWriter::assemble(uint8_t* out) const
     std::memcpy(h + 4, "apl0", 4);
     putBe16(h + 8, uint32_t(m_settings.width));
     putBe16(h + 10, uint32_t(m_settings.height));
-    h[12] = uint8_t((info.chroma444 ? 3 : 2) << 6); // progressive
-    h[13] = frameRateCode(m_settings.fps);          // aspect ratio not given
+    const int interlaceMode = m_settings.interlaced ? (m_settings.topFieldFirst ? 1 : 2) : 0;
+    h[12] = uint8_t((info.chroma444 ? 3 : 2) << 6 | interlaceMode << 2);
+    h[13] = frameRateCode(m_settings.fps); // aspect ratio not given
     h[14] = m_settings.primaries;
     h[15] = m_settings.transfer;
     h[16] = m_settings.matrix;
@@ -272,21 +305,25 @@ size_t ProResFrameWriter::assemble(uint8_t* out) const
     std::memcpy(h + 84, info.chromaMatrix.data(), 64);
 
     uint8_t* pic = h + frameHeaderSize;
-    const size_t n = m_slices.size();
-    uint8_t* table = pic + pictureHeaderSize;
-    uint8_t* data = table + 2 * n;
-    for (size_t i = 0; i < n; ++i) {
-        const Slice& s = m_slices[i];
-        putBe16(table + 2 * i, uint32_t(s.size));
-        std::memcpy(data, m_arena.data() + s.arenaOffset, s.size);
-        data += s.size;
+    for (int picture = 0; picture < m_pictures; ++picture) {
+        const size_t first = picture == 0 ? 0 : m_secondField;
+        const size_t n = (picture + 1 == m_pictures ? m_slices.size() : m_secondField) - first;
+        uint8_t* table = pic + pictureHeaderSize;
+        uint8_t* data = table + 2 * n;
+        for (size_t i = 0; i < n; ++i) {
+            const Slice& s = m_slices[first + i];
+            putBe16(table + 2 * i, uint32_t(s.size));
+            std::memcpy(data, m_arena.data() + s.arenaOffset, s.size);
+            data += s.size;
+        }
+        pic[0] = uint8_t(pictureHeaderSize << 3);
+        putBe32(pic + 1, uint32_t(data - pic));
+        putBe16(pic + 5, uint32_t(n));
+        pic[7] = uint8_t(sliceMbLog2 << 4);
+        pic = data;
     }
-    pic[0] = uint8_t(pictureHeaderSize << 3);
-    putBe32(pic + 1, uint32_t(data - pic));
-    putBe16(pic + 5, uint32_t(n));
-    pic[7] = uint8_t(sliceMbLog2 << 4);
 
-    const size_t total = size_t(data - out);
+    const size_t total = size_t(pic - out);
     putBe32(out, uint32_t(total));
     std::memcpy(out + 4, "icpf", 4);
     return total;

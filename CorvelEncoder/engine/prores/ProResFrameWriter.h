@@ -20,6 +20,9 @@ struct ProResFrameSettings
     int height = 0;
     double fps = 25;
     bool alpha = false; // 4444 only
+    // Fields coded as two pictures, the first in time first.
+    bool interlaced = false;
+    bool topFieldFirst = true;
     // ISO/IEC 23091-2 code points, as FFmpeg numbers them.
     uint8_t primaries = 2;
     uint8_t transfer = 2;
@@ -34,9 +37,9 @@ struct ProResPlanes
     ptrdiff_t stride[4] = {};
 };
 
-// Codes whole progressive frames: frame header, picture header, slice table and slices of
-// eight macroblocks coded in parallel. All buffers are made once, when constructed. Used by
-// one thread at a time.
+// Codes whole frames: frame header, then per picture (the frame, or each of its two fields)
+// a picture header, slice table and slices of eight macroblocks coded in parallel. All
+// buffers are made once, when constructed. Used by one thread at a time.
 class ProResFrameWriter final
 {
 public:
@@ -53,11 +56,20 @@ private:
         int mbX = 0;
         int mbY = 0;
         int mbCount = 0;
+        int picture = 0; // 1: the second field
         size_t coeffOffset = 0;
         size_t arenaOffset = 0;
         size_t size = 0;
     };
 
+    // The rows a picture codes: every row, or every other one from its field's first.
+    struct Rows
+    {
+        int first = 0;
+        int step = 1;
+        int count = 0;
+    };
+    Rows rows(int picture) const;
     void transform(const ProResPlanes& planes, const Slice& slice, int16_t* coeffs) const;
     const uint16_t* gatherAlpha(const ProResPlanes& planes, const Slice& slice, int worker) const;
     ProResSliceInput input(const Slice& slice, const uint16_t* alpha) const;
@@ -68,6 +80,9 @@ private:
 
     ProResFrameSettings m_settings;
     ProResScanMatrices m_matrices{};
+    const uint8_t* m_scan = nullptr;
+    int m_pictures = 1;
+    size_t m_secondField = 0; // index of the second field's first slice
     int m_chromaBlocksPerMb = 2;
     int64_t m_cap = 0;
     size_t m_maxFrameBytes = 0;

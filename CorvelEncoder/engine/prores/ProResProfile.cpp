@@ -39,12 +39,15 @@ constexpr std::array<uint8_t, 64> standardMatrix = {
     9, 10, 5,  5,  6, 7, 7, 9, 9,  10, 5,  6,  7, 7, 8, 9,  10, 12, 6,  7, 7, 8,
     9, 10, 12, 15, 6, 7, 7, 9, 10, 11, 14, 17, 7, 7, 9, 10, 11, 14, 17, 21};
 
+// The quantiser floors decide what smooth pictures cost, where no budget is reached: set so
+// they take about the rate prores_ks gives them (it coarsens detailed slices of such pictures
+// and keeps flat ones fine), well above visible loss (4K test pattern: 46 dB proxy, 73 dB HQ).
 const ProResProfileInfo infos[] = {
-    {tag('a', 'p', 'c', 'o'), 0, false, 45, 4, proxyLuma, proxyChroma},
-    {tag('a', 'p', 'c', 's'), 1, false, 102, 2, ltMatrix, ltMatrix},
-    {tag('a', 'p', 'c', 'n'), 2, false, 147, 2, standardMatrix, standardMatrix},
-    {tag('a', 'p', 'c', 'h'), 3, false, 220, 1, flat(), flat()},
-    {tag('a', 'p', '4', 'h'), 4, true, 330, 1, flat(), flat()},
+    {tag('a', 'p', 'c', 'o'), 0, false, 45, 10, proxyLuma, proxyChroma},
+    {tag('a', 'p', 'c', 's'), 1, false, 102, 4, ltMatrix, ltMatrix},
+    {tag('a', 'p', 'c', 'n'), 2, false, 147, 3, standardMatrix, standardMatrix},
+    {tag('a', 'p', 'c', 'h'), 3, false, 220, 2, flat(), flat()},
+    {tag('a', 'p', '4', 'h'), 4, true, 330, 2, flat(), flat()},
 };
 
 } // namespace

@@ -237,6 +237,20 @@ int64_t ProResSliceWriter::countBits(const ProResSliceInput& slice,
     return counter.tooLong ? -1 : counter.bits;
 }
 
+bool ProResSliceWriter::onlyDc(const ProResSliceInput& slice, const ProResScanMatrices& matrices,
+                               int qcode)
+{
+    const int qscale = proResQuantiserValue(qcode);
+    int16_t levels[maxBlocks * 64];
+    for (int c = 0; c < 3; ++c) {
+        const int blocks = slice.blocks[c];
+        quantise(slice.coeffs[c], blocks, c == 0 ? matrices.luma : matrices.chroma, qscale, levels);
+        if (std::any_of(levels + blocks, levels + 64 * blocks, [](int16_t l) { return l != 0; }))
+            return false;
+    }
+    return true;
+}
+
 size_t ProResSliceWriter::alphaBytes(const ProResSliceInput& slice, uint8_t* scratch, uint8_t* end)
 {
     ProResBitWriter writer(scratch, end);

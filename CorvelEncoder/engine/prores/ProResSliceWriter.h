@@ -32,6 +32,9 @@ public:
     // alpha); -1 when a value does not fit the codes a decoder accepts at this quantiser.
     static int64_t countBits(const ProResSliceInput& slice, const ProResScanMatrices& matrices,
                              int qcode);
+    // Whether every coefficient but the blocks' DC quantises to zero at `qcode`.
+    static bool onlyDc(const ProResSliceInput& slice, const ProResScanMatrices& matrices,
+                       int qcode);
     // Writes the whole slice into [out, end). Returns its size in bytes, or 0 when it does not
     // fit there, a component exceeds the 16-bit sizes of the header, or a value needs longer
     // codes than a decoder accepts (then a coarser quantiser is needed).

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace corvel::test {
 
@@ -15,8 +14,8 @@ struct ProResExpectation
     ProResProfile profile = ProResProfile::hq;
     int width = 0;
     int height = 0;
-    double fps = 25;
     bool alpha = false;
+    int interlaceMode = 0; // 1: top field first, 2: bottom field first
     uint8_t primaries = 2;
     uint8_t transfer = 2;
     uint8_t matrix = 2;
@@ -24,12 +23,11 @@ struct ProResExpectation
 
 struct ProResCheck
 {
-    std::string error;           // empty when the frame is well formed
-    std::vector<int> quantisers; // per slice, as coded
+    std::string error; // empty when the frame is well formed
     int64_t alphaBytes = 0;
 };
 
-// Parses a whole progressive frame as the format describes it: frame header, picture header,
+// Parses a whole frame as the format describes it: frame header, each picture's header and
 // slice table, every slice header and every coefficient and alpha code. Rejects any field out
 // of range, sizes that disagree, codes a decoder cannot read and frames over the profile's cap.
 ProResCheck checkProResFrame(std::span<const uint8_t> frame, const ProResExpectation& expected);

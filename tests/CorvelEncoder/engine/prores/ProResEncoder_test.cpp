@@ -1,4 +1,3 @@
-#include "CorvelEncoder/engine/EncoderChoice.h"
 #include "CorvelEncoder/engine/FFmpegHandles.h"
 #include "CorvelEncoder/engine/prores/ProResFrameWriter.h"
 #include "tests/CorvelEncoder/engine/prores/ProResBitstreamChecker.h"
@@ -11,7 +10,7 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
+#include <cstdio>
 #include <mutex>
 #include <random>
 #include <string>
@@ -49,7 +48,9 @@ enum class Pattern
     grain // a gradient with strong film-like noise: more detail than the budget holds
 };
 
-Picture makePicture(Pattern pattern, int w, int h, bool c444, bool alpha, std::mt19937& rng)
+// `fields`: squares align with the blocks of each field rather than of the frame.
+Picture makePicture(Pattern pattern, int w, int h, bool c444, bool alpha, bool fields,
+                    std::mt19937& rng)
 {
     Picture pic{w, h, c444 ? w : (w + 1) / 2, {}};
     std::uniform_int_distribution<int> any(0, 1023);
@@ -65,7 +66,7 @@ Picture makePicture(Pattern pattern, int w, int h, bool c444, bool alpha, std::m
                 else if (pattern == Pattern::gradient)
                     v = (x * 1023 / std::max(1, pw - 1) + y * 511 / std::max(1, h - 1)) / 2 + 256;
                 else if (pattern == Pattern::extremes)
-                    v = ((x / 8 + y / 8 + i) & 1) ? 1023 : 0;
+                    v = ((x / 8 + y / (fields ? 16 : 8) + i) & 1) ? 1023 : 0;
                 else if (pattern == Pattern::grain)
                     v = 300 + x * 400 / pw + any(rng) / 4;
                 if (i == 3 && pattern != Pattern::noise)
@@ -146,36 +147,27 @@ double decodedPsnr(const std::vector<uint8_t>& frame, const Picture& source, Pro
     return worst;
 }
 
-struct Case
-{
-    ProResProfile profile;
-    bool alpha;
-    int width;
-    int height;
-    Pattern pattern;
-};
-
-// Random frames of every profile, shape and size, several through one writer so its rate
-// control carries over: each frame must pass the checker and decode within the error the
-// profile's rate allows for that kind of picture.
+// Random frames of every profile, shape and size, progressive and as fields, several through
+// one writer so its rate control carries over: each frame must pass the checker and decode
+// within the error the profile's rate allows for that kind of picture.
 TEST(ProResEncoder, RandomFramesAreWellFormedAndDecodeCloseToTheSource)
 {
     std::mt19937 rng(20261207);
-    std::vector<Case> cases;
-    const int sizes[][2] = {{16, 16}, {18, 34}, {130, 66}, {97, 17}};
-    const ProResProfile profiles[] = {ProResProfile::proxy, ProResProfile::lt,
-                                      ProResProfile::standard, ProResProfile::hq,
-                                      ProResProfile::p4444};
-    for (const ProResProfile profile : profiles) {
+    // Each frame's shape and tags (distinct, so a swap shows), and its picture.
+    std::vector<std::pair<ProResExpectation, Pattern>> cases;
+    // Width, height and interlace mode: odd heights give fields of different heights.
+    const int sizes[][3] = {{16, 16, 0}, {18, 33, 2}, {130, 66, 0}, {97, 17, 1}};
+    for (int p = 0; p <= int(ProResProfile::p4444); ++p) {
         for (const auto& size : sizes) {
-            const bool alpha = profile == ProResProfile::p4444 && size[0] % 2 == 0;
+            const bool alpha = ProResProfile(p) == ProResProfile::p4444 && size[0] % 2 == 0;
             for (int i = 0; i < 4; ++i)
-                cases.push_back({profile, alpha, size[0], size[1], Pattern(i)});
+                cases.push_back(
+                    {{ProResProfile(p), size[0], size[1], alpha, size[2], 1, 13, 6}, Pattern(i)});
         }
     }
     // Full-size noise, where the rate control has to work: one 4:2:2 and one 4:4:4:4 frame.
-    cases.push_back({ProResProfile::hq, false, 1922, 1082, Pattern::grain});
-    cases.push_back({ProResProfile::p4444, true, 1922, 1082, Pattern::grain});
+    cases.push_back({{ProResProfile::hq, 1922, 1082, false, 0, 1, 13, 6}, Pattern::grain});
+    cases.push_back({{ProResProfile::p4444, 1922, 1082, true, 1, 1, 13, 6}, Pattern::grain});
     // Least PSNR per profile and pattern (flat, noise, gradient, extremes). Flat pictures and
     // block-aligned squares come back exactly (the decoder clips to 4..1019); gradients lose
     // more the coarser the profile's matrix; random noise only has to beat no picture at all
@@ -187,30 +179,31 @@ TEST(ProResEncoder, RandomFramesAreWellFormedAndDecodeCloseToTheSource)
                                 {70, 13, 68, 70, 25},
                                 {70, 13, 68, 45, 25}};
     std::unique_ptr<ProResFrameWriter> writer;
-    ProResFrameSettings current;
-    for (const Case& c : cases) {
+    const ProResExpectation* previous = nullptr;
+    for (const auto& [e, pattern] : cases) {
         SCOPED_TRACE(testing::Message()
-                     << "profile " << int(c.profile) << " " << c.width << "x" << c.height
-                     << " pattern " << int(c.pattern) << (c.alpha ? " alpha" : ""));
-        ProResFrameSettings s{c.profile, c.width, c.height, 25, c.alpha, 1, 13, 6, 2};
-        if (!writer || s.profile != current.profile || s.width != current.width ||
-            s.alpha != current.alpha) {
-            writer = std::make_unique<ProResFrameWriter>(s);
-            current = s;
-        }
-        const bool c444 = c.profile == ProResProfile::p4444;
-        const Picture pic = makePicture(c.pattern, c.width, c.height, c444, c.alpha, rng);
+                     << "profile " << int(e.profile) << " " << e.width << "x" << e.height
+                     << " pattern " << int(pattern) << (e.alpha ? " alpha" : "") << " interlace "
+                     << e.interlaceMode);
+        if (!previous || e.profile != previous->profile || e.width != previous->width ||
+            e.alpha != previous->alpha || e.interlaceMode != previous->interlaceMode)
+            writer = std::make_unique<ProResFrameWriter>(
+                ProResFrameSettings{e.profile, e.width, e.height, 25, e.alpha, e.interlaceMode != 0,
+                                    e.interlaceMode == 1, e.primaries, e.transfer, e.matrix, 2});
+        previous = &e;
+        const Picture pic =
+            makePicture(pattern, e.width, e.height, e.profile == ProResProfile::p4444, e.alpha,
+                        e.interlaceMode != 0, rng);
         std::vector<uint8_t> frame(writer->maxFrameBytes());
         frame.resize(writer->encode(pic.view(), frame.data()));
-        const ProResCheck check =
-            checkProResFrame(frame, {c.profile, c.width, c.height, 25, c.alpha, 1, 13, 6});
+        const ProResCheck check = checkProResFrame(frame, e);
         ASSERT_EQ(check.error, "");
         std::string log;
-        const double psnr = decodedPsnr(frame, pic, c.profile, log);
-        EXPECT_GE(psnr, least[int(c.profile)][int(c.pattern)]) << log;
-        if (c.pattern == Pattern::grain) {
+        const double psnr = decodedPsnr(frame, pic, e.profile, log);
+        EXPECT_GE(psnr, least[int(e.profile)][int(pattern)]) << log;
+        if (pattern == Pattern::grain) {
             // Grain needs more than the budget at fine quantisers: the rate lands on it.
-            const double budget = double(proResFrameBudget(c.profile, c.width, c.height));
+            const double budget = double(proResFrameBudget(e.profile, e.width, e.height));
             EXPECT_NEAR(double(frame.size() - size_t(check.alphaBytes)) / budget, 1.0, 0.03);
         }
     }
