@@ -9,6 +9,7 @@ extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/cpu.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -231,7 +232,10 @@ int decoderThreads(const AVCodecParameters* par)
     constexpr int64_t kBudgetBytes = int64_t{768} << 20;
     const int64_t frameBytes = std::max<int64_t>(int64_t{par->width} * par->height * 6, 1);
     const int64_t fit = kBudgetBytes / frameBytes;
-    return fit > 16 ? 0 : static_cast<int>(std::max<int64_t>(fit, 1));
+    // The budget only ever lowers FFmpeg's own choice (a thread per core and one more): asked
+    // for more threads than cores, a decoder keeps that many pictures in flight for nothing.
+    const int automatic = std::min(av_cpu_count() + 1, 16);
+    return fit >= automatic ? 0 : static_cast<int>(std::max<int64_t>(fit, 1));
 }
 
 // What editors and libraries file footage by: creation time, title and comment, the start
