@@ -28,4 +28,10 @@ void ActivityFeed::setBanner(const std::optional<QString>& banner)
     emit bannerChanged();
 }
 
+void ActivityFeed::reportError(const QString& text)
+{
+    setBanner(text);
+    log(text, true);
+}
+
 } // namespace corvel

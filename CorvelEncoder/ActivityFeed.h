@@ -25,6 +25,8 @@ public:
     void setLogOpen(bool open);
     const std::optional<QString>& banner() const { return m_banner; }
     void setBanner(const std::optional<QString>& banner);
+    // A failure the user must see: the banner, and an error line in the log.
+    void reportError(const QString& text);
 
 signals:
     void logLineAppended();

@@ -282,15 +282,12 @@ Intake::Result Intake::importScheme(const QUrl& url)
 {
     // Every link this app understands carries its request in the query.
     if (!url.isValid() || !url.hasQuery()) {
-        const QString text = QStringLiteral("Not a corvelencoder link.");
-        m_feed.setBanner(text);
-        m_feed.log(text, true);
+        m_feed.reportError(QStringLiteral("Not a corvelencoder link."));
         return {};
     }
     const JobFileResult parsed = parseEnqueueURL(url);
     if (!parsed) {
-        m_feed.setBanner(parsed.error().description());
-        m_feed.log(parsed.error().description(), true);
+        m_feed.reportError(parsed.error().description());
         return {};
     }
     return importParsed(*parsed);
@@ -300,8 +297,7 @@ Intake::Result Intake::importJobFile(const QString& path)
 {
     const JobFileResult parsed = parseJobFile(path);
     if (!parsed) {
-        m_feed.setBanner(parsed.error().description());
-        m_feed.log(parsed.error().description(), true);
+        m_feed.reportError(parsed.error().description());
         return {};
     }
     return importParsed(*parsed);
@@ -315,8 +311,7 @@ Intake::Result Intake::importParsed(const ParsedJobs& parsed)
         auto settings = settingsByMerging(entry, defaults, m_persistence.savedPresets());
         if (!settings) {
             // One bad entry does not stop the others.
-            m_feed.setBanner(settings.error().description());
-            m_feed.log(settings.error().description(), true);
+            m_feed.reportError(settings.error().description());
             continue;
         }
         added.append(newJob(entry.sourcePath, *settings));
