@@ -1,10 +1,10 @@
 // The model with a large queue: adding 10,000 jobs, the one debounced save that follows, and
 // a restore from the written file. Prints wall times and ratios against plain JSON coding of
 // the same jobs, measured in the same run.
-#include "CorvelEncoder/AppFiles.h"
-#include "CorvelEncoder/AppModel.h"
-#include "CorvelEncoder/HeadlessDesktop.h"
-#include "CorvelEncoder/StateFiles.h"
+#include "CorvelEncoder/platform/AppFiles.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/platform/HeadlessDesktop.h"
+#include "CorvelEncoderCore/StateFiles.h"
 #include "CorvelEncoderCore/JsonCoding.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "cli/CliOptions.h"
 
-#include "CorvelEncoder/AppSettings.h"
+#include "CorvelEncoderCore/AppSettings.h"
 #include "CorvelEncoderCore/PathNormalization.h"
 
 #include <QCommandLineParser>

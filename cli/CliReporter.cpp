@@ -1,6 +1,6 @@
 #include "cli/CliReporter.h"
 
-#include "CorvelEncoder/JobTexts.h"
+#include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoderCore/JsonCoding.h"
 
 #include <QElapsedTimer>

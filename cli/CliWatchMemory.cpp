@@ -1,6 +1,6 @@
 #include "cli/CliWatchMemory.h"
 
-#include "CorvelEncoder/AppFiles.h"
+#include "CorvelEncoder/platform/AppFiles.h"
 
 #include <QDir>
 #include <QFile>

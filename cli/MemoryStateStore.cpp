@@ -1,6 +1,6 @@
 #include "cli/MemoryStateStore.h"
 
-#include "CorvelEncoder/StateFiles.h"
+#include "CorvelEncoderCore/StateFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CorvelEncoder/StateStore.h"
+#include "CorvelEncoder/model/StateStore.h"
 
 #include <QHash>
 

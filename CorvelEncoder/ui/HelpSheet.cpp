@@ -1,6 +1,6 @@
 #include "CorvelEncoder/ui/HelpSheet.h"
 
-#include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/model/AppModel.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
 #include <QFontDatabase>

@@ -1,7 +1,7 @@
 #include "CorvelEncoder/ui/InspectorPanel.h"
 
-#include "CorvelEncoder/AppModel.h"
-#include "CorvelEncoder/JobTexts.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoder/engine/EncoderChoice.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoder/ui/Theme.h"

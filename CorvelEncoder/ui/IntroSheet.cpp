@@ -1,6 +1,6 @@
 #include "CorvelEncoder/ui/IntroSheet.h"
 
-#include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/model/AppModel.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoder/ui/Theme.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"

@@ -1,7 +1,7 @@
 #include "CorvelEncoder/ui/JobRowDelegate.h"
 
-#include "CorvelEncoder/AppModel.h"
-#include "CorvelEncoder/JobTexts.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoder/ui/JobRowTexts.h"
 #include "CorvelEncoder/ui/Theme.h"
 

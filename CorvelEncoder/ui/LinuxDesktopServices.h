@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CorvelEncoder/DesktopServices.h"
-#include "CorvelEncoder/SleepInhibitor.h"
+#include "CorvelEncoder/model/DesktopServices.h"
+#include "CorvelEncoder/platform/SleepInhibitor.h"
 
 #include <QPointer>
 #include <QUrl>

@@ -1,6 +1,6 @@
 #include "CorvelEncoder/ui/LogListModel.h"
 
-#include "CorvelEncoder/ActivityFeed.h"
+#include "CorvelEncoder/model/ActivityFeed.h"
 #include "CorvelEncoder/ui/Theme.h"
 
 namespace corvel {

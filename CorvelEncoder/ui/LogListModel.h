@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CorvelEncoder/ActivityLog.h"
+#include "CorvelEncoder/model/ActivityLog.h"
 
 #include <QAbstractListModel>
 #include <QList>

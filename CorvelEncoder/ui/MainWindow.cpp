@@ -1,7 +1,7 @@
 #include "CorvelEncoder/ui/MainWindow.h"
 
-#include "CorvelEncoder/AppModel.h"
-#include "CorvelEncoder/DesktopServices.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/model/DesktopServices.h"
 #include "CorvelEncoder/ui/InspectorPanel.h"
 #include "CorvelEncoder/ui/JobRowDelegate.h"
 #include "CorvelEncoder/ui/LogListModel.h"

@@ -1,7 +1,7 @@
 #include "CorvelEncoder/ui/QueueFinishedNotifier.h"
 
-#include "CorvelEncoder/AppModel.h"
-#include "CorvelEncoder/DesktopServices.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/model/DesktopServices.h"
 
 #include <QTimer>
 

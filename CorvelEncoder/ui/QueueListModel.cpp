@@ -1,6 +1,6 @@
 #include "CorvelEncoder/ui/QueueListModel.h"
 
-#include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/model/AppModel.h"
 
 #include <QDir>
 

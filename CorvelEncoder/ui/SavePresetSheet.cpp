@@ -1,6 +1,6 @@
 #include "CorvelEncoder/ui/SavePresetSheet.h"
 
-#include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/model/AppModel.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "CorvelEncoder/ui/SheetPresenter.h"
 
-#include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/model/AppModel.h"
 #include "CorvelEncoder/ui/AboutSheet.h"
 #include "CorvelEncoder/ui/HelpSheet.h"
 #include "CorvelEncoder/ui/IntroSheet.h"

@@ -1,6 +1,6 @@
 #include "CorvelEncoder/ui/WatchSettingsPopover.h"
 
-#include "CorvelEncoder/AppModel.h"
+#include "CorvelEncoder/model/AppModel.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoder/ui/Theme.h"
 #include "CorvelEncoder/ui/WheelGuard.h"

@@ -3,12 +3,12 @@
 
 #include "CliTestSupport.h"
 
-#include "CorvelEncoder/AppFiles.h"
-#include "CorvelEncoder/AppModel.h"
-#include "CorvelEncoder/AppSettings.h"
-#include "CorvelEncoder/HeadlessDesktop.h"
-#include "CorvelEncoder/IntakeFiles.h"
-#include "CorvelEncoder/StateFiles.h"
+#include "CorvelEncoder/platform/AppFiles.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoderCore/AppSettings.h"
+#include "CorvelEncoder/platform/HeadlessDesktop.h"
+#include "CorvelEncoder/model/IntakeFiles.h"
+#include "CorvelEncoderCore/StateFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,8 +3,8 @@
 // back to bytes that read again to the same value, and writing that value once more must give
 // the same bytes: what the app saves on quit is what it loads on the next start.
 
-#include "CorvelEncoder/AppSettings.h"
-#include "CorvelEncoder/StateFiles.h"
+#include "CorvelEncoderCore/AppSettings.h"
+#include "CorvelEncoderCore/StateFiles.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,12 +6,12 @@
 #include "AppEnvironment.h"
 #include "tests/TestSupport.h"
 
-#include "CorvelEncoder/AppFiles.h"
-#include "CorvelEncoder/AppModel.h"
-#include "CorvelEncoder/AppSettings.h"
-#include "CorvelEncoder/HeadlessDesktop.h"
-#include "CorvelEncoder/NewJobSettings.h"
-#include "CorvelEncoder/StateFiles.h"
+#include "CorvelEncoder/platform/AppFiles.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoderCore/AppSettings.h"
+#include "CorvelEncoder/platform/HeadlessDesktop.h"
+#include "CorvelEncoderCore/NewJobSettings.h"
+#include "CorvelEncoderCore/StateFiles.h"
 #include "CorvelEncoder/engine/ClaimedOutput.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
 

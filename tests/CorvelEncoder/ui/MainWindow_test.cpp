@@ -1,6 +1,6 @@
 #include "UiTesting.h"
 
-#include "CorvelEncoder/StateFiles.h"
+#include "CorvelEncoderCore/StateFiles.h"
 #include "CorvelEncoder/ui/IntroSheet.h"
 #include "CorvelEncoder/ui/JobRowDelegate.h"
 #include "CorvelEncoder/ui/LogListModel.h"

@@ -1,4 +1,4 @@
-#include "CorvelEncoder/QuitSignals.h"
+#include "CorvelEncoder/platform/QuitSignals.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 
 #include "../../QtPrinters.h"

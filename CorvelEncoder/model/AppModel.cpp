@@ -1,0 +1,86 @@
+#include "CorvelEncoder/model/AppModel.h"
+
+#include "CorvelEncoder/platform/IncomingOpener.h"
+#include "CorvelEncoder/model/ModelClock.h"
+#include "CorvelEncoder/engine/OutputJournal.h"
+
+#include <QFileInfo>
+#include <QPointer>
+
+namespace corvel {
+
+AppModel::AppModel(StateStore& store, QString defaultOutputDirectory,
+                   EncodeSessionFactory& sessions, DesktopServices& desktop, QObject* parent)
+    : QObject(parent), m_persistence(store, std::move(defaultOutputDirectory), m_store, m_feed,
+                                     ModelClock::system()),
+      m_scheduler(m_store, m_persistence, m_feed, sessions, desktop, ModelClock::system()),
+      m_intake(m_store, m_persistence, m_scheduler, m_feed, desktop, ModelClock::system()),
+      m_watch(m_persistence, m_store, m_intake, m_scheduler, m_feed, desktop, ModelClock::system()),
+      m_editing(m_store, m_persistence, m_sheets, m_feed, desktop)
+{
+    m_persistence.restore();
+    m_feed.log(QStringLiteral("Corvel Encoder is ready."));
+    // Jobs saved while their source was being read are read again. Later, through the event
+    // loop, so that a prober given right after construction is the one asked. Only these:
+    // jobs added before the loop runs (the command line's) have their own reading under way.
+    QList<QUuid> unread;
+    for (const EncodingJob& job : m_store.jobs()) {
+        if (job.probing)
+            unread.append(job.id);
+    }
+    if (!unread.isEmpty()) {
+        QMetaObject::invokeMethod(
+            &m_intake, [this, unread] { m_intake.probeAgain(unread); }, Qt::QueuedConnection);
+    }
+}
+
+AppModel::~AppModel() = default;
+
+void AppModel::setClock(ModelClock& clock)
+{
+    m_persistence.setClock(clock);
+    m_scheduler.setClock(clock);
+    m_intake.setClock(clock);
+    m_watch.setClock(clock);
+}
+
+void AppModel::setProber(MediaProber& prober)
+{
+    m_intake.setProber(prober);
+}
+
+void AppModel::beginIntake(IncomingOpener& opener, const QList<QUrl>& commandLine)
+{
+    QPointer<Intake> intake(&m_intake);
+    const QList<QUrl> pending = opener.install(this, [intake](const QList<QUrl>& urls) {
+        if (intake)
+            intake->handleIncoming(urls);
+    });
+    if (!pending.isEmpty()) {
+        // After construction has finished, like any later arrival.
+        QMetaObject::invokeMethod(
+            &m_intake, [this, pending] { m_intake.handleIncoming(pending); }, Qt::QueuedConnection);
+    }
+    m_intake.handleIncoming(commandLine);
+    m_watch.refresh();
+}
+
+void AppModel::removeUnfinishedOutputs(OutputJournal& journal)
+{
+    for (const QString& path : journal.removeUnsettled())
+        m_feed.log(QStringLiteral("Removed the unfinished ") + QFileInfo(path).fileName());
+}
+
+void AppModel::prepareForQuit()
+{
+    if (m_quitting)
+        return;
+    m_quitting = true;
+    m_persistence.stopSaving();
+    m_watch.stop();
+    m_scheduler.prepareForQuit();
+    m_persistence.writeQueue();
+    m_persistence.writeSettings();
+}
+
+} // namespace corvel

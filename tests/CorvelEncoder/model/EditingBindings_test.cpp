@@ -1,0 +1,512 @@
+#include "ModelTestSupport.h"
+
+#include "CorvelEncoderCore/StateFiles.h"
+#include "CorvelEncoderCore/JobFile.h"
+#include "CorvelEncoderCore/Presets.h"
+#include "CorvelEncoderCore/SettingsMerging.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSignalSpy>
+
+#include <cmath>
+
+namespace corvel::testing {
+namespace {
+
+class EditingTest : public ModelFixture
+{
+protected:
+    void SetUp() override { makeModel(); }
+    EditingBindings& editing() { return model->editing(); }
+
+    // A job made from its preset, as intake would make it.
+    EncodingJob jobWithStatus(const QString& name, JobStatus status = JobStatus::queued)
+    {
+        EncodingJob job = queuedJob(name);
+        job.settings.body = presetBody(job.settings.presetID, {}).value();
+        job.status = status;
+        return job;
+    }
+
+    void select(const QList<EncodingJob>& jobs)
+    {
+        QSet<QUuid> ids;
+        for (const EncodingJob& job : jobs)
+            ids.insert(job.id);
+        model->store().setSelection(ids);
+    }
+
+    EncodingJob current(const EncodingJob& job) const { return model->store().job(job.id).value(); }
+
+    AppSettings storedSettings() const
+    {
+        return decodeSettings(store->files.read(kSettingsFileName).value_or(QByteArray())).value();
+    }
+    QList<SavedPreset> storedPresets() const
+    {
+        const auto data = store->files.read(kPresetsFileName);
+        return data ? decodePresetFile(*data).value().presets : QList<SavedPreset>();
+    }
+
+    // Lets the delayed queue save happen.
+    void settle() { clock.advance(1000); }
+};
+
+TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
+{
+    const QList<EncodingJob> jobs = {
+        jobWithStatus(QStringLiteral("running.mov"), JobStatus::encoding),
+        jobWithStatus(QStringLiteral("queued.mov"), JobStatus::queued),
+        jobWithStatus(QStringLiteral("held.mov"), JobStatus::paused),
+        jobWithStatus(QStringLiteral("failed.mov"), JobStatus::failed),
+        jobWithStatus(QStringLiteral("unselected.mov"), JobStatus::queued),
+    };
+    model->store().addJobs(jobs);
+    select({jobs[3], jobs[0], jobs[2], jobs[1]});
+    settle();
+    const int savesBefore = store->writeCount(kQueueFileName);
+
+    EXPECT_EQ(model->store().editableIDs(), (QList<QUuid>{jobs[1].id, jobs[3].id}));
+    EXPECT_TRUE(editing().inspectorLocked());
+    // The locked primary job is what the inspector shows.
+    EXPECT_EQ(editing().presetSelection(), QStringLiteral("prores-422-hq"));
+
+    editing().applyPreset(QStringLiteral("h264"));
+    EXPECT_EQ(current(jobs[0]).settings.body.codec, Codec::proRes422HQ);
+    EXPECT_EQ(current(jobs[1]).settings.body.codec, Codec::h264);
+    EXPECT_EQ(current(jobs[1]).settings.presetName, QStringLiteral("H.264"));
+    EXPECT_EQ(current(jobs[2]).settings.body.codec, Codec::proRes422HQ);
+    EXPECT_EQ(current(jobs[3]).settings.body.codec, Codec::h264);
+    EXPECT_EQ(current(jobs[4]).settings.body.codec, Codec::proRes422HQ);
+    settle();
+    EXPECT_EQ(store->writeCount(kQueueFileName), savesBefore + 1);
+
+    // Only locked jobs selected: nothing changes and nothing is saved.
+    select({jobs[0], jobs[2]});
+    editing().setAudio(AudioMode::aac);
+    editing().setReveal(true);
+    settle();
+    EXPECT_EQ(current(jobs[0]).settings, jobs[0].settings);
+    EXPECT_EQ(current(jobs[2]).settings, jobs[2].settings);
+    EXPECT_EQ(store->writeCount(kQueueFileName), savesBefore + 1);
+
+    model->store().setSelection({jobs[1].id});
+    EXPECT_FALSE(editing().inspectorLocked());
+    model->store().setSelection({});
+    EXPECT_FALSE(editing().inspectorLocked());
+}
+
+TEST_F(EditingTest, PresetWithNothingSelectedChangesOnlyTheDefault)
+{
+    const QList<EncodingJob> jobs = addQueued(2);
+    editing().setPresetSelection(QStringLiteral("hevc"));
+    EXPECT_EQ(settings().lastPresetID, QStringLiteral("hevc"));
+    EXPECT_EQ(storedSettings().lastPresetID, QStringLiteral("hevc"));
+    EXPECT_EQ(editing().presetSelection(), QStringLiteral("hevc"));
+    for (const EncodingJob& job : jobs)
+        EXPECT_EQ(current(job).settings, job.settings);
+
+    const int settingsWrites = store->writeCount(kSettingsFileName);
+    for (const char* id : {"inline", "nonsense", "custom:00000000-0000-0000-0000-000000000001"}) {
+        SCOPED_TRACE(id);
+        editing().setPresetSelection(QString::fromLatin1(id));
+        model->watch().setPreset(QString::fromLatin1(id));
+        model->store().setSelection({jobs[0].id});
+        editing().setPresetSelection(QString::fromLatin1(id));
+        model->store().setSelection({});
+    }
+    EXPECT_EQ(store->writeCount(kSettingsFileName), settingsWrites);
+    EXPECT_EQ(settings().lastPresetID, QStringLiteral("hevc"));
+    EXPECT_EQ(settings().watchPresetID, QStringLiteral("prores-422-hq"));
+    EXPECT_EQ(current(jobs[0]).settings, jobs[0].settings);
+
+    model->watch().setPreset(QStringLiteral("prores-4444"));
+    EXPECT_EQ(model->watch().presetSelection(), QStringLiteral("prores-4444"));
+    EXPECT_EQ(storedSettings().watchPresetID, QStringLiteral("prores-4444"));
+}
+
+TEST_F(EditingTest, ApplyingAPresetKeepsFolderAndRevealAndSizesTheBitrateToTheSource)
+{
+    EncodingJob probed = queuedJob(QStringLiteral("uhd.mov"), true);
+    probed.sourceInfo = SourceInfo{3840, 2160, 50, 10, true, false, QStringLiteral("H.264")};
+    EncodingJob unread = queuedJob(QStringLiteral("unread.mov"), false);
+    model->store().addJobs({probed, unread});
+    select({probed, unread});
+
+    editing().setPresetSelection(QStringLiteral("h264"));
+    const EncodingJob a = current(probed);
+    const EncodingJob b = current(unread);
+    EXPECT_EQ(a.settings.outputDirectory, probed.settings.outputDirectory);
+    EXPECT_TRUE(a.settings.revealWhenDone);
+    EXPECT_FALSE(b.settings.revealWhenDone);
+    EXPECT_EQ(a.settings.presetID, QStringLiteral("h264"));
+    const PresetBody h264 = presetBody(u"h264", {}).value();
+    EXPECT_EQ(a.settings.body.bitrateMbps,
+              automaticBitrateMbps(h264, PixelSize{3840, 2160}, 50.0).value());
+    EXPECT_EQ(b.settings.body.bitrateMbps,
+              automaticBitrateMbps(h264, std::nullopt, std::nullopt).value());
+    EXPECT_GT(a.settings.body.bitrateMbps, b.settings.body.bitrateMbps);
+    // Applying to jobs also makes the preset the default for new ones.
+    EXPECT_EQ(storedSettings().lastPresetID, QStringLiteral("h264"));
+    EXPECT_EQ(editing().presetSelection(), QStringLiteral("h264"));
+}
+
+TEST_F(EditingTest, BitrateIsClampedAndStopsFollowingQualityUntilATierIsChosen)
+{
+    EncodingJob job = queuedJob(QStringLiteral("a.mov"));
+    job.settings.body = presetBody(u"h264", {}).value();
+    model->store().addJobs({job});
+    model->store().setSelection({job.id});
+
+    struct Row
+    {
+        double typed;
+        double stored;
+    };
+    for (const Row& row : {Row{500, 200}, Row{0.1, 0.5}, Row{-3, 0.5}, Row{42.5, 42.5}}) {
+        SCOPED_TRACE(row.typed);
+        editing().setBitrate(row.typed);
+        EXPECT_EQ(editing().bitrate(), row.stored);
+        EXPECT_FALSE(current(job).settings.body.bitrateFollowsQuality);
+    }
+    editing().setBitrate(std::nan(""));
+    EXPECT_EQ(editing().bitrate(), 42.5);
+
+    // A fixed rate survives changes that would move an automatic one.
+    editing().setResolution(ResolutionMode::uhd4k);
+    editing().setFrameRateSelection(QStringLiteral("60"));
+    EXPECT_EQ(editing().bitrate(), 42.5);
+    EXPECT_EQ(editing().presetSelection(), QStringLiteral("inline"));
+
+    editing().setQuality(QualityTier::medium);
+    const PresetBody body = current(job).settings.body;
+    EXPECT_TRUE(body.bitrateFollowsQuality);
+    EXPECT_EQ(body.bitrateMbps, automaticBitrateMbps(body, std::nullopt, std::nullopt).value());
+    EXPECT_NE(body.bitrateMbps, 42.5);
+}
+
+TEST_F(EditingTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
+{
+    const std::pair<int, int> rows[] = {{0, 1}, {9, 4}, {-5, 1}, {3, 3}};
+    for (const auto& [typed, stored] : rows) {
+        SCOPED_TRACE(typed);
+        model->scheduler().setMaxParallel(typed);
+        EXPECT_EQ(editing().parallel(), stored);
+        EXPECT_EQ(storedSettings().maxParallel, stored);
+    }
+
+    model->scheduler().setMaxParallel(1);
+    const QList<EncodingJob> jobs = addQueued(4);
+    model->scheduler().startQueue();
+    EXPECT_EQ(model->store().activeCount(), 1);
+    model->scheduler().setMaxParallel(3);
+    EXPECT_EQ(model->store().activeCount(), 3);
+    model->scheduler().setMaxParallel(1);
+    EXPECT_EQ(model->store().activeCount(), 3) << "a lower count never stops running encodes";
+    sessions.session(jobs[0].id)->succeed(path(QStringLiteral("a.mov")));
+    deliver();
+    EXPECT_EQ(status(jobs[3].id), JobStatus::queued) << "a freed slot above the count stays empty";
+    model->scheduler().setMaxParallel(9);
+    EXPECT_EQ(status(jobs[3].id), JobStatus::encoding);
+}
+
+TEST_F(EditingTest, FrameRateMenuIdsMapToTheirRates)
+{
+    EXPECT_EQ(editing().frameRateSelection(), QStringLiteral("source"));
+    EncodingJob odd = queuedJob(QStringLiteral("odd.mov"));
+    odd.settings.body.frameRate = FrameRateMode::exact(33);
+    EncodingJob other = queuedJob(QStringLiteral("other.mov"));
+    model->store().addJobs({odd, other});
+    select({odd, other});
+    EXPECT_EQ(editing().frameRateSelection(), QStringLiteral("custom"));
+
+    // "custom" stands for the primary job's own rate, so choosing it copies that rate.
+    editing().setFrameRateSelection(QStringLiteral("custom"));
+    EXPECT_EQ(current(other).settings.body.frameRate, FrameRateMode::exact(33));
+    editing().setFrameRateSelection(QStringLiteral("bogus"));
+    EXPECT_EQ(current(other).settings.body.frameRate, FrameRateMode::exact(33));
+    editing().setFrameRateSelection(QStringLiteral("29.97"));
+    EXPECT_EQ(current(odd).settings.body.frameRate, FrameRateMode::exact(29.97));
+    EXPECT_EQ(editing().frameRateSelection(), QStringLiteral("29.97"));
+}
+
+TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
+{
+    QSignalSpy shown(&model->sheets(), &Sheets::showSavePresetChanged);
+    editing().beginSavePreset();
+    EXPECT_FALSE(model->sheets().showSavePreset()) << "nothing selected";
+
+    EncodingJob custom = queuedJob(QStringLiteral("a.mov"));
+    custom.settings.presetID = QStringLiteral("inline");
+    custom.settings.presetName = QStringLiteral("Custom");
+    custom.settings.body.codec = Codec::hevc;
+    custom.settings.body.namingPattern = QStringLiteral("{name}_look");
+    EncodingJob named = queuedJob(QStringLiteral("b.mov"));
+    model->store().addJobs({custom, named});
+
+    model->store().setSelection({named.id});
+    editing().beginSavePreset();
+    EXPECT_EQ(model->sheets().suggestedName(), QStringLiteral("ProRes 422 HQ"));
+    model->store().setSelection({custom.id});
+    editing().beginSavePreset();
+    EXPECT_EQ(model->sheets().suggestedName(), QStringLiteral("Preset"));
+    EXPECT_TRUE(model->sheets().showSavePreset());
+    EXPECT_EQ(shown.count(), 1);
+
+    editing().savePreset(QStringLiteral(" \n "));
+    EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
+    EXPECT_TRUE(model->sheets().showSavePreset());
+
+    editing().savePreset(QStringLiteral("  Grade Look\n"));
+    ASSERT_EQ(model->persistence().savedPresets().size(), 1);
+    const SavedPreset saved = model->persistence().savedPresets().first();
+    EXPECT_EQ(saved.name, QStringLiteral("Grade Look"));
+    EXPECT_EQ(saved.body, custom.settings.body);
+    EXPECT_EQ(current(custom).settings.presetID,
+              QStringLiteral("custom:") + saved.id.toString(QUuid::WithoutBraces).toUpper());
+    EXPECT_EQ(editing().presetLabel(current(custom)), QStringLiteral("Grade Look"));
+    EXPECT_FALSE(model->sheets().showSavePreset());
+    EXPECT_EQ(logTexts().last(), QStringLiteral("Saved preset Grade Look"));
+    EXPECT_EQ(storedPresets(), model->persistence().savedPresets());
+
+    settle();
+    makeModel();
+    EXPECT_EQ(model->persistence().savedPresets(), (QList<SavedPreset>{saved}));
+    EXPECT_EQ(editing().presetLabel(current(custom)), QStringLiteral("Grade Look"));
+}
+
+TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
+{
+    EncodingJob source = queuedJob(QStringLiteral("a.mov"));
+    source.settings.body = presetBody(u"h264", {}).value();
+    source.settings.body.audio = AudioMode::pcm;
+    EncodingJob second = queuedJob(QStringLiteral("b.mov"));
+    EncodingJob running = jobWithStatus(QStringLiteral("c.mov"), JobStatus::encoding);
+    model->store().addJobs({source, second, running});
+    model->store().setSelection({source.id});
+    editing().savePreset(QStringLiteral("Web PCM"));
+    const SavedPreset saved = model->persistence().savedPresets().first();
+    const QString key = savedPresetID(saved);
+    select({second, running});
+    editing().setPresetSelection(key); // the running job is not edited
+    model->watch().setPreset(key);
+    EXPECT_EQ(settings().lastPresetID, key);
+
+    model->store().setSelection({running.id, second.id});
+    editing().setNaming(QStringLiteral("{name}"));
+    EXPECT_EQ(editing().presetLabel(current(second)), QStringLiteral("Web PCM \u00B7 Edited"));
+    EXPECT_EQ(editing().presetSelection(), QStringLiteral("inline"));
+    const EncodingJob before = current(second);
+
+    editing().deletePreset(saved.id);
+    EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
+    EXPECT_TRUE(storedPresets().isEmpty());
+    for (const EncodingJob& job : {source, second}) {
+        const EncodingJob now = current(job);
+        EXPECT_EQ(now.settings.presetID, QStringLiteral("inline"));
+        EXPECT_EQ(editing().presetLabel(now), QStringLiteral("Custom"));
+    }
+    EXPECT_EQ(current(second).settings.body, before.settings.body);
+    EXPECT_EQ(current(running).settings, running.settings);
+    EXPECT_EQ(storedSettings().lastPresetID, QStringLiteral("prores-422-hq"));
+    EXPECT_EQ(storedSettings().watchPresetID, QStringLiteral("prores-422-hq"));
+    EXPECT_EQ(logTexts().last(), QStringLiteral("Deleted preset Web PCM"));
+
+    const qsizetype lines = model->feed().logLines().size();
+    editing().deletePreset(saved.id);
+    EXPECT_EQ(model->feed().logLines().size(), lines)
+        << "a preset that is gone is not deleted twice";
+}
+
+TEST_F(EditingTest, OutputFolderChooserTargetsJobsOrTheDefault)
+{
+    const QList<EncodingJob> jobs = addQueued(2);
+    const QString before = settings().defaultOutputDirectory;
+    editing().chooseOutputFolder();
+    ASSERT_EQ(desktop.openRequests.size(), 1);
+    const OpenPanelRequest request = desktop.openRequests.first();
+    EXPECT_EQ(request.title, QStringLiteral("Output Folder"));
+    EXPECT_EQ(request.message, QStringLiteral("Encoded files are written here."));
+    EXPECT_FALSE(request.canChooseFiles);
+    EXPECT_TRUE(request.canChooseDirectories);
+    EXPECT_TRUE(request.canCreateDirectories);
+    EXPECT_FALSE(request.allowsMultipleSelection);
+    EXPECT_EQ(settings().defaultOutputDirectory, before) << "cancelled";
+
+    desktop.nextChoice = {path(QStringLiteral("renders"))};
+    editing().chooseOutputFolder();
+    EXPECT_EQ(storedSettings().defaultOutputDirectory, path(QStringLiteral("renders")));
+
+    desktop.nextChoice = {path(QStringLiteral("dailies"))};
+    model->store().setSelection({jobs[0].id});
+    editing().chooseOutputFolder();
+    EXPECT_EQ(current(jobs[0]).settings.outputDirectory, path(QStringLiteral("dailies")));
+    EXPECT_EQ(current(jobs[1]).settings.outputDirectory, jobs[1].settings.outputDirectory);
+    EXPECT_EQ(settings().defaultOutputDirectory, path(QStringLiteral("renders")));
+
+    editing().useOutputAsDefault();
+    EXPECT_EQ(storedSettings().defaultOutputDirectory, path(QStringLiteral("dailies")));
+    EXPECT_EQ(logTexts().last(),
+              QStringLiteral("Default output is ") + path(QStringLiteral("dailies")));
+}
+
+TEST_F(EditingTest, WatchSwitchAsksForAFolderFirst)
+{
+    model->watch().setEnabled(true);
+    ASSERT_EQ(desktop.openRequests.size(), 1);
+    EXPECT_EQ(desktop.openRequests.first().title, QStringLiteral("Watch Folder"));
+    EXPECT_EQ(desktop.openRequests.first().message,
+              QStringLiteral("Files copied here are encoded when they finish writing."));
+    EXPECT_FALSE(model->watch().enabled()) << "the chooser was cancelled";
+    EXPECT_FALSE(model->watch().isWatching());
+
+    const QString folder = path(QStringLiteral("Watch"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    desktop.nextChoice = {folder};
+    model->watch().setEnabled(true);
+    EXPECT_TRUE(model->watch().enabled());
+    EXPECT_EQ(storedSettings().watchFolder, folder);
+    EXPECT_TRUE(storedSettings().watchEnabled);
+    EXPECT_TRUE(model->watch().isWatching());
+
+    desktop.nextChoice = {path(QStringLiteral("WatchOut"))};
+    model->watch().chooseOutput();
+    EXPECT_EQ(desktop.openRequests.last().title, QStringLiteral("Watch Output"));
+    EXPECT_EQ(storedSettings().watchOutputDirectory, path(QStringLiteral("WatchOut")));
+
+    model->watch().setEnabled(false);
+    EXPECT_FALSE(storedSettings().watchEnabled);
+    EXPECT_FALSE(model->watch().isWatching());
+    EXPECT_EQ(desktop.openRequests.size(), 3) << "the folder is known now";
+}
+
+TEST_F(EditingTest, EncodingExistingFilesForgetsOnlyThatFoldersKeys)
+{
+    const QString folder = path(QStringLiteral("Watch"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString sibling = folder + QStringLiteral("2/c.mov|10|1.0");
+    model->persistence().updateSettings([&](AppSettings& s) {
+        s.watchFolder = folder;
+        s.seenWatchKeys = {folder + QStringLiteral("/a.mov|10|1.0"), sibling};
+    });
+    model->watch().setProcessExisting(true);
+    EXPECT_EQ(storedSettings().seenWatchKeys, QStringList{sibling});
+    EXPECT_TRUE(storedSettings().watchProcessExisting);
+}
+
+TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJob)
+{
+    editing().exportJobFile();
+    EXPECT_EQ(model->feed().banner(), QStringLiteral("Nothing to export."));
+    EXPECT_TRUE(desktop.saveRequests.isEmpty());
+
+    const QList<EncodingJob> jobs = addQueued(3);
+    struct Row
+    {
+        const char* name;
+        QList<QUuid> selected;
+        QStringList expectedSources;
+    };
+    const QList<Row> rows = {
+        {"nothing selected", {}, {jobs[0].sourcePath, jobs[1].sourcePath, jobs[2].sourcePath}},
+        {"two selected", {jobs[2].id, jobs[0].id}, {jobs[0].sourcePath, jobs[2].sourcePath}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString file = path(QStringLiteral("%1.corveljob").arg(row.selected.size()));
+        desktop.nextChoice = {file};
+        model->store().setSelection(QSet<QUuid>(row.selected.cbegin(), row.selected.cend()));
+        editing().exportJobFile();
+        const SavePanelRequest request = desktop.saveRequests.last();
+        EXPECT_EQ(request.title, QStringLiteral("Export Job File"));
+        EXPECT_EQ(request.suggestedName, QStringLiteral("Queue.corveljob"));
+        EXPECT_TRUE(request.canCreateDirectories);
+
+        const JobFileResult parsed = parseJobFile(file);
+        ASSERT_TRUE(parsed.has_value());
+        QStringList sources;
+        for (const ParsedJob& job : parsed->jobs)
+            sources.append(job.sourcePath);
+        EXPECT_EQ(sources, row.expectedSources);
+        EXPECT_FALSE(parsed->start);
+        EXPECT_EQ(logTexts().last(), QStringLiteral("Wrote ") + QFileInfo(file).fileName());
+        EXPECT_EQ(desktop.reveals.last(), QStringList{file});
+    }
+
+    const qsizetype lines = model->feed().logLines().size();
+    editing().writeJobFile(jobs, path(QStringLiteral("missing/folder/x.corveljob")));
+    ASSERT_TRUE(model->feed().banner().has_value());
+    EXPECT_TRUE(
+        model->feed().banner()->startsWith(QStringLiteral("Could not write \"x.corveljob\"")))
+        << model->feed().banner()->toStdString();
+    EXPECT_EQ(model->feed().logLines().size(), lines);
+}
+
+TEST_F(EditingTest, ExportedFileImportsBackIntoTheSameSettings)
+{
+    auto withPreset = [&](const QString& name, const char* id) {
+        EncodingJob job = queuedJob(name);
+        job.settings.presetID = QString::fromLatin1(id);
+        job.settings.presetName = presetDisplayName(job.settings.presetID, {}).value();
+        job.settings.body = presetBody(job.settings.presetID, {}).value();
+        return job;
+    };
+    EncodingJob fixed = withPreset(QStringLiteral("fixed.mov"), "h264");
+    fixed.settings.body.bitrateMbps = 12.5;
+    fixed.settings.body.bitrateFollowsQuality = false;
+    fixed.settings.body.quality = QualityTier::low;
+    fixed.settings.body.resolution = ResolutionMode::custom;
+    fixed.settings.body.customWidth = 1280;
+    fixed.settings.body.customHeight = 544;
+    fixed.settings.body.frameRate = FrameRateMode::exact(25);
+    fixed.settings.revealWhenDone = true;
+    EncodingJob tiered = withPreset(QStringLiteral("tiered.mov"), "hevc");
+    tiered.settings.body.quality = QualityTier::medium;
+    tiered.settings.body.resolution = ResolutionMode::hd720;
+    tiered.settings.body.bitrateMbps =
+        automaticBitrateMbps(tiered.settings.body, std::nullopt, std::nullopt).value();
+    tiered.settings.body.namingPattern = QStringLiteral("{name}_{resolution}");
+    EncodingJob alpha = withPreset(QStringLiteral("alpha.mov"), "prores-4444");
+    alpha.settings.body.frameRate = FrameRateMode::exact(23.976);
+    // Labelled "Custom" after its saved preset went away: the name alone resolves to nothing.
+    EncodingJob orphan = withPreset(QStringLiteral("orphan.mov"), "h264");
+    orphan.settings.presetID = QStringLiteral("inline");
+    orphan.settings.presetName = QStringLiteral("Custom");
+    orphan.settings.body.audio = AudioMode::pcm;
+    orphan.settings.body.bitrateMbps = 30;
+    orphan.settings.body.bitrateFollowsQuality = false;
+    const QList<EncodingJob> jobs = {fixed, tiered, alpha, orphan};
+    model->store().addJobs(jobs);
+
+    const QString file = path(QStringLiteral("Queue.corveljob"));
+    desktop.nextChoice = {file};
+    editing().exportJobFile();
+    const JobFileResult parsed = parseJobFile(file);
+    ASSERT_TRUE(parsed.has_value());
+    ASSERT_EQ(parsed->jobs.size(), jobs.size());
+
+    // Defaults unlike every exported job, so each value must come from the file.
+    JobSettings defaults;
+    defaults.presetID = QStringLiteral("prores-proxy");
+    defaults.presetName = QStringLiteral("ProRes Proxy");
+    defaults.body = presetBody(u"prores-proxy", {}).value();
+    defaults.body.namingPattern = QStringLiteral("{name}_defaults");
+    defaults.outputDirectory = path(QStringLiteral("elsewhere"));
+    for (qsizetype i = 0; i < jobs.size(); ++i) {
+        SCOPED_TRACE(jobs[i].sourcePath.toStdString());
+        const auto merged =
+            settingsByMerging(parsed->jobs[i], defaults, model->persistence().savedPresets());
+        ASSERT_TRUE(merged.has_value()) << merged.error().description().toStdString();
+        EXPECT_EQ(merged->body, jobs[i].settings.body);
+        EXPECT_EQ(merged->outputDirectory, jobs[i].settings.outputDirectory);
+        EXPECT_EQ(merged->revealWhenDone, jobs[i].settings.revealWhenDone);
+        if (jobs[i].settings.presetName != u"Custom") {
+            EXPECT_EQ(merged->presetID, jobs[i].settings.presetID);
+            EXPECT_EQ(merged->presetName, jobs[i].settings.presetName);
+        }
+    }
+}
+
+} // namespace
+} // namespace corvel::testing

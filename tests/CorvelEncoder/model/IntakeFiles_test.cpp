@@ -1,0 +1,142 @@
+#include "CorvelEncoder/model/IntakeFiles.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QUrlQuery>
+
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+
+namespace corvel {
+namespace {
+
+using testing::waitUntil;
+
+void touch(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+}
+
+
+TEST(IntakeFiles, CommandLineURLs)
+{
+    const QStringList arguments{
+        "/usr/bin/corvel-encoder",
+        "-platform",
+        "clip.mov",
+        "~/Videos/a b.mov",
+        "/abs/c.mov",
+        "CorvelEncoder://enqueue?path=/x.corveljob",
+        "corvelencoder://bad url with spaces%zz",
+        "corvelencoder://enqueue?source=/m/My Clip.mov&naming={name}_web",
+        "--flag",
+    };
+    const QList<QUrl> urls = commandLineURLs(arguments, QStringLiteral("/work/dir"));
+    ASSERT_EQ(urls.size(), 6);
+    EXPECT_EQ(urls[0], QUrl::fromLocalFile("/work/dir/clip.mov"));
+    EXPECT_EQ(urls[1], QUrl::fromLocalFile(QDir::homePath() + "/Videos/a b.mov"));
+    EXPECT_EQ(urls[2], QUrl::fromLocalFile("/abs/c.mov"));
+    EXPECT_EQ(urls[3].scheme(), u"corvelencoder");
+    EXPECT_EQ(urls[3].query(), u"path=/x.corveljob");
+    // A link is never a file name: one that cannot be read is the bare scheme, which intake
+    // refuses as not a link; raw spaces and braces, as browsers leave them, read fine.
+    EXPECT_EQ(urls[4].toString(), u"corvelencoder:");
+    const QUrlQuery query(urls[5]);
+    EXPECT_EQ(query.queryItemValue("source", QUrl::FullyDecoded), u"/m/My Clip.mov");
+    EXPECT_EQ(query.queryItemValue("naming", QUrl::FullyDecoded), u"{name}_web");
+}
+
+TEST(IntakeFiles, CollectFilesWalksFiveLevelsAndSkipsHiddenAndOutput)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    QString deep = root;
+    QSet<QString> expected;
+    for (int level = 0; level <= 7; ++level) {
+        touch(deep + "/level" + QString::number(level) + ".mov");
+        if (level <= 5)
+            expected.insert(deep + "/level" + QString::number(level) + ".mov");
+        deep += "/sub" + QString::number(level);
+    }
+    touch(root + "/.hidden.mov");
+    touch(root + "/.hiddenFolder/inside.mov");
+    touch(root + "/Corvel Output/done.mov");
+    touch(root + "/sub0/Corvel Output/done.mov");
+    touch(root + "/notes.txt");
+    expected.insert(root + "/notes.txt");
+
+    const QStringList files = collectFiles(root);
+    EXPECT_EQ(QSet<QString>(files.begin(), files.end()), expected);
+    EXPECT_EQ(files.size(), expected.size());
+    EXPECT_TRUE(collectFiles(root + "/missing").isEmpty());
+}
+
+TEST(IntakeFiles, CollectFilesEndsOnLinkLoopsAndWalksEachFolderOnce)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path() + "/drop";
+    touch(root + "/a.mov");
+    touch(root + "/inner/b.mov");
+    touch(dir.path() + "/elsewhere/c.mov");
+    // Ten links back to the top would give 10^5 walks of it without loop detection.
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(QFile::link(root, root + "/inner/up" + QString::number(i)));
+    ASSERT_TRUE(QFile::link(root + "/inner", root + "/inner/self"));
+    ASSERT_TRUE(QFile::link(dir.path() + "/elsewhere", root + "/outside"));
+    ASSERT_TRUE(QFile::link(root + "/inner", root + "/inner again"));
+    ASSERT_TRUE(QFile::link(root + "/ping", root + "/pong"));
+    ASSERT_TRUE(QFile::link(root + "/pong", root + "/ping"));
+
+    const QStringList files = collectFiles(root);
+    QStringList names;
+    for (const QString& file : files)
+        names.append(QFileInfo(file).fileName());
+    names.sort();
+    // Links never lead the walk out of the folder. The dangling ping-pong pair is listed as
+    // files; intake drops them as non-movies.
+    EXPECT_EQ(names, (QStringList{"a.mov", "b.mov", "ping", "pong"}));
+}
+
+TEST(IntakeFiles, CollectFilesListsInNaturalOrderAndReportsNamesThatAreNotUtf8)
+{
+    QTemporaryDir dir;
+    for (const char* name : {"clip_10.mov", "Clip_9.mov", "clip_100.mov", "b/x.mov", "a.mov"})
+        touch(dir.filePath(name));
+    const QByteArray bad = QFile::encodeName(dir.filePath("bad")) + "\xff.mov";
+    const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+
+    QStringList unreadable;
+    QStringList names;
+    for (const QString& file : collectFiles(dir.path(), &unreadable))
+        names.append(file.mid(dir.path().size() + 1));
+    EXPECT_EQ(names,
+              (QStringList{"a.mov", "b/x.mov", "Clip_9.mov", "clip_10.mov", "clip_100.mov"}));
+    ASSERT_EQ(unreadable.size(), 1) << names.join(u'|').toStdString();
+    EXPECT_TRUE(unreadable.first().endsWith(u"bad\uFFFD.mov"));
+    ::unlink(bad.constData());
+}
+
+} // namespace
+} // namespace corvel

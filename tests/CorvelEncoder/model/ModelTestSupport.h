@@ -1,0 +1,152 @@
+#pragma once
+
+#include "FakeClock.h"
+#include "FakeSession.h"
+#include "RecordingDesktop.h"
+#include "tests/TestSupport.h"
+
+#include "CorvelEncoder/platform/AppFiles.h"
+#include "CorvelEncoder/model/AppModel.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+
+#include <sys/resource.h>
+
+namespace corvel::testing {
+
+// Delivers the reports a fake just made (they arrive through the event loop).
+inline void deliver()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+// A disk that takes only `bytes` more of any one file, for this process, while it lives: past
+// it write() fails with EFBIG as a full disk fails with ENOSPC. Check `active` and skip when
+// the limit could not be set.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        active = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0 && bytes < m_old.rlim_max;
+        limit = {bytes, m_old.rlim_max};
+        active = active && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (active)
+            ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+    bool active = false;
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = SIG_DFL;
+};
+
+// A folder store that also records when, by `clock`, each file was written.
+class CountingStore final : public StateStore
+{
+public:
+    CountingStore(const QString& directory, const FakeClock& clock) : files(directory), clock(clock)
+    {}
+
+    std::optional<QByteArray> read(const QString& name) override { return files.read(name); }
+    std::expected<void, QString> write(const QString& name, const QByteArray& data) override
+    {
+        writes.append({name, clock.elapsed()});
+        return files.write(name, data);
+    }
+    bool keepCopy(const QString& name, const QString& copyName) override
+    {
+        return files.keepCopy(name, copyName);
+    }
+
+    int writeCount(const QString& name) const
+    {
+        int count = 0;
+        for (const auto& w : writes)
+            count += w.first == name ? 1 : 0;
+        return count;
+    }
+
+    AppFilesStore files;
+    const FakeClock& clock;
+    QList<std::pair<QString, qint64>> writes;
+};
+
+// A temporary support folder, fakes, and a model made on demand.
+class ModelFixture : public ::testing::Test
+{
+protected:
+    QString supportDir() const { return temp.filePath(QStringLiteral("support/Corvel Encoder")); }
+    QString path(const QString& name) const { return temp.filePath(name); }
+
+    // A model on the fake clock; its sessions come from `factory`, or else from `sessions`.
+    AppModel& makeModel(EncodeSessionFactory* factory = nullptr)
+    {
+        model.reset();
+        store = std::make_unique<CountingStore>(supportDir(), clock);
+        model = std::make_unique<AppModel>(*store,
+                                           temp.filePath(QStringLiteral("Videos/Corvel Encoder")),
+                                           factory ? *factory : sessions, desktop);
+        model->setClock(clock);
+        return *model;
+    }
+
+    // A queued job for a source in the temporary folder.
+    EncodingJob queuedJob(const QString& name, bool reveal = false) const
+    {
+        EncodingJob job;
+        job.id = QUuid::createUuid();
+        job.sourcePath = temp.filePath(name);
+        job.settings.presetID = QStringLiteral("prores-422-hq");
+        job.settings.presetName = QStringLiteral("ProRes 422 HQ");
+        job.settings.outputDirectory = temp.filePath(QStringLiteral("out"));
+        job.settings.revealWhenDone = reveal;
+        job.addedAt = QDateTime::currentDateTimeUtc();
+        return job;
+    }
+
+    QList<EncodingJob> addQueued(int count, bool reveal = false)
+    {
+        QList<EncodingJob> jobs;
+        for (int i = 0; i < count; ++i)
+            jobs.append(queuedJob(QStringLiteral("clip%1.mov").arg(i), reveal));
+        model->store().addJobs(jobs);
+        return jobs;
+    }
+
+    JobStatus status(const QUuid& id) const { return model->store().job(id).value().status; }
+    const AppSettings& settings() const { return model->persistence().settings(); }
+
+    QStringList logTexts() const
+    {
+        QStringList texts;
+        for (const LogLine& line : model->feed().logLines())
+            texts.append(line.text);
+        return texts;
+    }
+
+    QTemporaryDir temp;
+    FakeClock clock;
+    FakeSessionFactory sessions;
+    RecordingDesktop desktop;
+    std::unique_ptr<CountingStore> store;
+    std::unique_ptr<AppModel> model;
+};
+
+} // namespace corvel::testing

@@ -1,0 +1,471 @@
+#include "FakeProber.h"
+#include "ModelTestSupport.h"
+
+#include "CorvelEncoderCore/StateFiles.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace corvel::testing {
+namespace {
+
+class PersistenceTest : public ModelFixture
+{
+protected:
+    QString stateFile(const QString& name) const { return QDir(supportDir()).filePath(name); }
+
+    void writeState(const QString& name, const QByteArray& data)
+    {
+        ASSERT_TRUE(writeFile(stateFile(name), data));
+    }
+    QByteArray readState(const QString& name) const { return readFile(stateFile(name)); }
+    QList<EncodingJob> storedJobs() const
+    {
+        const auto decoded = decodeQueueFile(readState(kQueueFileName));
+        return decoded ? decoded->jobs : QList<EncodingJob>{};
+    }
+
+    QJsonObject readObject(const QString& name) const
+    {
+        return QJsonDocument::fromJson(readState(name)).object();
+    }
+
+    static QStringList sortedKeys(const QJsonObject& object)
+    {
+        QStringList keys = object.keys();
+        keys.sort();
+        return keys;
+    }
+};
+
+QJsonObject fullSettingsObject()
+{
+    return QJsonDocument::fromJson(R"({"maxParallel":3,"defaultOutputDirectory":"/m/out",
+        "revealWhenDone":false,"lastPresetID":"h264-delivery","watchEnabled":true,
+        "watchFolder":"/w","watchOutputDirectory":"/w/out","watchPresetID":"hevc",
+        "watchProcessExisting":true,"dockBounceWhenIdle":false,"hasSeenIntro":true,
+        "seenWatchKeys":["a|1|2"]})")
+        .object();
+}
+
+TEST_F(PersistenceTest, FirstStartUsesDefaultsAndCreatesTheFolder)
+{
+    makeModel();
+    EXPECT_TRUE(QDir(supportDir()).exists());
+    const AppSettings& s = settings();
+    EXPECT_EQ(s, AppSettings::defaults(path(QStringLiteral("Videos/Corvel Encoder"))));
+    EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
+    EXPECT_TRUE(model->store().jobs().isEmpty());
+    EXPECT_FALSE(model->scheduler().isQueueRunning());
+    EXPECT_EQ(model->feed().logLines().last().text, QStringLiteral("Corvel Encoder is ready."));
+    EXPECT_TRUE(store->writes.isEmpty());
+}
+
+TEST_F(PersistenceTest, SettingsAreReadStrictly)
+{
+    struct Row
+    {
+        const char* name;
+        std::function<void(QJsonObject&)> edit;
+        bool readsBack;
+        int parallel = 3;
+    };
+    const QList<Row> rows = {
+        {"complete file", [](QJsonObject&) {}, true},
+        {"slot count below the range", [](QJsonObject& o) { o["maxParallel"] = 0; }, true, 1},
+        {"slot count above the range", [](QJsonObject& o) { o["maxParallel"] = 9; }, true, 4},
+        {"without seenWatchKeys", [](QJsonObject& o) { o.remove("seenWatchKeys"); }, false},
+        {"number as text", [](QJsonObject& o) { o["maxParallel"] = "3"; }, false},
+        {"fractional slot count", [](QJsonObject& o) { o["maxParallel"] = 2.5; }, false},
+        {"null value", [](QJsonObject& o) { o["watchFolder"] = QJsonValue::Null; }, false},
+        {"non-text watch key", [](QJsonObject& o) { o["seenWatchKeys"] = QJsonArray{1}; }, false},
+        {"boolean as number", [](QJsonObject& o) { o["hasSeenIntro"] = 1; }, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QJsonObject object = fullSettingsObject();
+        row.edit(object);
+        writeState(kSettingsFileName, QJsonDocument(object).toJson());
+        makeModel();
+        const AppSettings& s = settings();
+        if (row.readsBack) {
+            EXPECT_EQ(s.maxParallel, row.parallel);
+            EXPECT_EQ(s.defaultOutputDirectory, QStringLiteral("/m/out"));
+            EXPECT_EQ(s.watchPresetID, QStringLiteral("hevc"));
+            EXPECT_EQ(s.seenWatchKeys, QStringList{QStringLiteral("a|1|2")});
+            EXPECT_TRUE(s.hasSeenIntro);
+        } else {
+            EXPECT_EQ(s, AppSettings::defaults(path(QStringLiteral("Videos/Corvel Encoder"))));
+        }
+    }
+}
+
+TEST_F(PersistenceTest, SettingsAreWrittenAtOnceWithAllTwelveKeys)
+{
+    makeModel();
+    model->persistence().updateSettings(
+        [](AppSettings& s) { s.seenWatchKeys = {QStringLiteral("k")}; });
+    ASSERT_EQ(store->writeCount(kSettingsFileName), 1);
+    const QJsonObject o = readObject(kSettingsFileName);
+    EXPECT_EQ(sortedKeys(o), sortedKeys(fullSettingsObject()));
+    EXPECT_TRUE(o["maxParallel"].isDouble());
+    EXPECT_EQ(o["seenWatchKeys"].toArray(), QJsonArray{QStringLiteral("k")});
+    EXPECT_TRUE(o["watchFolder"].isString());
+}
+
+TEST_F(PersistenceTest, ABurstOfChangesGivesOneQueueWriteAfterTheLastChange)
+{
+    makeModel();
+    for (int i = 0; i < 10; ++i) {
+        clock.advance(30);
+        addQueued(1);
+    }
+    const qint64 lastChange = clock.elapsed();
+    clock.advance(399);
+    EXPECT_EQ(store->writeCount(kQueueFileName), 0);
+    clock.advance(1000);
+    ASSERT_EQ(store->writeCount(kQueueFileName), 1);
+    EXPECT_EQ(store->writes.last().second - lastChange, 400);
+    EXPECT_EQ(storedJobs().size(), 10);
+}
+
+// A process killed at any moment leaves a queue that knows the encode under way: its file is
+// on record as soon as it exists, its finish as soon as it ends.
+TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
+{
+    makeModel();
+    const QList<EncodingJob> jobs = addQueued(1);
+    clock.advance(1000); // the save for the addition has gone by; nothing else is pending
+    model->scheduler().startQueue();
+    FakeSession* session = sessions.session(jobs[0].id);
+    const QString partial = path(QStringLiteral("out/clip0_ProRes422HQ.mov"));
+    session->ready(partial, true);
+    session->progress(0.57, 42.0);
+    deliver();
+    // The live job is untouched.
+    EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
+    EXPECT_DOUBLE_EQ(model->store().job(jobs[0].id)->progress, 0.57);
+
+    const QJsonObject file = readObject(kQueueFileName);
+    EXPECT_EQ(sortedKeys(file), (QStringList{"jobs", "version"}));
+    EXPECT_EQ(file["version"].toInt(), 1);
+    ASSERT_EQ(file["jobs"].toArray().size(), 1);
+    const QJsonObject job = file["jobs"].toArray().first().toObject();
+    EXPECT_EQ(sortedKeys(job), (QStringList{"addedAt", "id", "outputPath", "probing", "progress",
+                                            "settings", "sourcePath", "status"}));
+    EXPECT_EQ(job["status"].toString(), QStringLiteral("queued"));
+    EXPECT_EQ(job["progress"].toDouble(), 0.0);
+    EXPECT_EQ(job["outputPath"].toString(), partial) << "the file under way is on record at once";
+    EXPECT_EQ(job["id"].toString(), uuidString(jobs[0].id));
+    EXPECT_TRUE(job["addedAt"].isDouble());
+
+    session->succeed(partial);
+    deliver();
+    const QList<EncodingJob> stored = storedJobs();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].status, JobStatus::completed) << "the finish is on record at once";
+    EXPECT_EQ(stored[0].outputPath, partial);
+}
+
+// The next start after a kill: unfinished jobs are queued again, and the queue is rewritten
+// at once.
+TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
+{
+    EncodingJob crashed = queuedJob(QStringLiteral("a.mov"));
+    crashed.status = JobStatus::encoding;
+    crashed.progress = 0.4;
+    crashed.etaSeconds = 12;
+    crashed.hardwareEncoder = true;
+    crashed.outputPath = path(QStringLiteral("a_partial.mov"));
+    EncodingJob paused = queuedJob(QStringLiteral("b.mov"));
+    paused.status = JobStatus::paused;
+    EncodingJob failed = queuedJob(QStringLiteral("c.mov"));
+    failed.status = JobStatus::failed;
+    failed.errorMessage = QStringLiteral("Bad.");
+    EncodingJob reading = queuedJob(QStringLiteral("d.mov"));
+    reading.probing = true;
+    writeState(kQueueFileName, encodeQueueFile({crashed, paused, failed, reading}));
+    QFile(crashed.outputPath.value()).open(QIODevice::WriteOnly);
+
+    makeModel();
+    FakeProber prober;
+    model->setProber(prober);
+    ASSERT_EQ(model->store().jobs().size(), 4);
+    const EncodingJob a = model->store().jobs()[0];
+    EXPECT_EQ(a.status, JobStatus::queued);
+    EXPECT_EQ(a.progress, 0.0);
+    EXPECT_FALSE(a.etaSeconds || a.hardwareEncoder);
+    EXPECT_FALSE(a.outputPath) << "the cut-off file is no output of the job";
+    EXPECT_EQ(model->store().jobs()[1].status, JobStatus::queued);
+    EXPECT_EQ(model->store().jobs()[2], failed);
+    EXPECT_FALSE(model->scheduler().isQueueRunning());
+    EXPECT_TRUE(sessions.launched.isEmpty());
+    EXPECT_TRUE(QFile::exists(*crashed.outputPath))
+        << "nothing cut off is ever under an output name, so the file there is not removed";
+    // Written at once, not after the debounce.
+    EXPECT_EQ(store->writeCount(kQueueFileName), 1);
+    EXPECT_EQ(decodeQueueFile(readState(kQueueFileName))->jobs, model->store().jobs());
+    // A movie handed over before the event loop runs, as the command line's are.
+    const QString handed = path(QStringLiteral("e.mov"));
+    ASSERT_TRUE(writeFile(handed, "movie"));
+    model->intake().importURLs({QUrl::fromLocalFile(handed)}, true);
+    // A job saved while its source was being read is read again; the handed-over one is read
+    // once, not a second time by the restore.
+    ASSERT_TRUE(waitUntil(
+        [&] { return !model->store().jobs()[3].probing && !model->store().jobs()[4].probing; }));
+    EXPECT_EQ(model->store().jobs()[3].sourceInfo, FakeProber::hd());
+    EXPECT_EQ(prober.requested, (QStringList{handed, reading.sourcePath}));
+}
+
+TEST_F(PersistenceTest, AnUnchangedRestoreWritesNothing)
+{
+    writeState(kQueueFileName, encodeQueueFile({queuedJob(QStringLiteral("a.mov"))}));
+    QJsonObject settings = fullSettingsObject();
+    writeState(kSettingsFileName, QJsonDocument(settings).toJson());
+    makeModel();
+    clock.advance(5000);
+    EXPECT_TRUE(store->writes.isEmpty());
+}
+
+TEST_F(PersistenceTest, RestoredQueueMarksTheIntroductionSeen)
+{
+    struct Row
+    {
+        const char* name;
+        QList<EncodingJob> jobs;
+        bool seen;
+    };
+    const QList<Row> rows = {
+        {"jobs restored", {queuedJob(QStringLiteral("a.mov"))}, true},
+        {"empty queue", {}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QFile::remove(stateFile(kSettingsFileName));
+        writeState(kQueueFileName, encodeQueueFile(row.jobs));
+        makeModel();
+        EXPECT_EQ(settings().hasSeenIntro, row.seen);
+        EXPECT_EQ(QFile::exists(stateFile(kSettingsFileName)), row.seen);
+        if (row.seen) {
+            EXPECT_TRUE(decodeSettings(readState(kSettingsFileName))->hasSeenIntro);
+        }
+    }
+}
+
+// The version is read but not examined; one bad job makes the whole file unreadable.
+TEST_F(PersistenceTest, QueueFileReadsWholeOrNotAtAll)
+{
+    const QList<EncodingJob> jobs = {queuedJob(QStringLiteral("a.mov")),
+                                     queuedJob(QStringLiteral("b.mov"))};
+    const QJsonObject good = QJsonDocument::fromJson(encodeQueueFile(jobs)).object();
+    const struct
+    {
+        const char* name;
+        std::function<void(QJsonObject&)> edit;
+        bool reads;
+    } rows[] = {
+        {"version 1", [](QJsonObject&) {}, true},
+        {"version 7", [](QJsonObject& o) { o["version"] = 7; }, true},
+        {"version as text", [](QJsonObject& o) { o["version"] = "1"; }, false},
+        {"version fractional", [](QJsonObject& o) { o["version"] = 1.5; }, false},
+        {"no version", [](QJsonObject& o) { o.remove("version"); }, false},
+        {"one bad job",
+         [](QJsonObject& o) {
+             QJsonArray all = o["jobs"].toArray();
+             QJsonObject second = all[1].toObject();
+             second["status"] = QStringLiteral("exploded");
+             all[1] = second;
+             o["jobs"] = all;
+         },
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QJsonObject file = good;
+        row.edit(file);
+        writeState(kQueueFileName, QJsonDocument(file).toJson());
+        makeModel();
+        EXPECT_EQ(model->store().jobs(), row.reads ? jobs : QList<EncodingJob>{});
+    }
+}
+
+TEST_F(PersistenceTest, OnlyAnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
+{
+    struct Row
+    {
+        const char* name;
+        QString file;
+        std::function<void(AppModel&)> change;
+    };
+    const QList<Row> rows = {
+        {"queue", kQueueFileName,
+         [this](AppModel& m) {
+             m.store().addJobs({queuedJob(QStringLiteral("a.mov"))});
+         }},
+        {"presets", kPresetsFileName,
+         [](AppModel& m) {
+             m.persistence().setSavedPresets({SavedPreset{
+                 QUuid::createUuid(), QStringLiteral("Mine"), PresetBody::standard()}});
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString backup = row.file + QStringLiteral(".unreadable");
+        writeState(backup, "older copy");
+        const QByteArray damaged = R"({"version":1,"presets":[{"id":"nope"}],"jobs":[{}]})";
+        writeState(row.file, damaged);
+        makeModel();
+        EXPECT_TRUE(model->store().jobs().isEmpty());
+        EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
+        EXPECT_EQ(readState(row.file), damaged) << "loading alone changes nothing";
+
+        row.change(*model);
+        clock.advance(1000);
+        EXPECT_EQ(readState(backup), damaged);
+        const QJsonObject written = readObject(row.file);
+        EXPECT_EQ(written["version"].toInt(), 1);
+        EXPECT_FALSE(readState(row.file).isEmpty());
+        EXPECT_NE(readState(row.file), damaged);
+
+        // Only the first replacement keeps a copy: later writes leave the backup alone.
+        row.change(*model);
+        clock.advance(1000);
+        EXPECT_EQ(readState(backup), damaged);
+        QFile::remove(stateFile(backup));
+        QFile::remove(stateFile(row.file));
+    }
+    // A readable file is replaced without a copy.
+    writeState(kQueueFileName, encodeQueueFile({}));
+    makeModel();
+    addQueued(1);
+    clock.advance(1000);
+    EXPECT_FALSE(QFile::exists(stateFile(QStringLiteral("queue.json.unreadable"))));
+    EXPECT_EQ(decodeQueueFile(readState(kQueueFileName))->jobs.size(), 1);
+}
+
+TEST_F(PersistenceTest, PresetsFileHasItsStoredForm)
+{
+    makeModel();
+    const SavedPreset preset{QUuid::createUuid(), QStringLiteral("Mine"), PresetBody::standard()};
+    model->persistence().setSavedPresets({preset});
+    const QJsonObject file = readObject(kPresetsFileName);
+    EXPECT_EQ(sortedKeys(file), (QStringList{"presets", "version"}));
+    EXPECT_EQ(file["version"].toInt(), 1);
+    const QJsonObject stored = file["presets"].toArray().first().toObject();
+    EXPECT_EQ(sortedKeys(stored), (QStringList{"body", "id", "name"}));
+    EXPECT_EQ(stored["id"].toString(), uuidString(preset.id));
+    makeModel();
+    EXPECT_EQ(model->persistence().savedPresets(), QList<SavedPreset>{preset});
+}
+
+TEST_F(PersistenceTest, QuitStopsSessionsAndSavesTheirJobsQueued)
+{
+    for (bool sessionsCleanUp : {true, false}) {
+        SCOPED_TRACE(sessionsCleanUp ? "sessions remove their files" : "sessions leave files");
+        sessions.sessionsLeavePartialFiles = !sessionsCleanUp;
+        QFile::remove(stateFile(kQueueFileName));
+        makeModel();
+        const QList<EncodingJob> jobs = addQueued(3);
+        model->scheduler().startQueue();
+        QStringList partials;
+        for (int i = 0; i < 2; ++i) {
+            partials.append(path(QStringLiteral("partial%1.mov").arg(i)));
+            QFile(partials.last()).open(QIODevice::WriteOnly);
+            sessions.session(jobs[i].id)->ready(partials.last(), false);
+        }
+        deliver();
+        model->scheduler().pauseQueue();
+        model->scheduler().startJobNow(jobs[0].id);
+        ASSERT_EQ(status(jobs[0].id), JobStatus::encoding);
+        ASSERT_EQ(status(jobs[1].id), JobStatus::paused);
+        FakeSession* a = sessions.session(jobs[0].id);
+        FakeSession* b = sessions.session(jobs[1].id);
+
+        model->prepareForQuit();
+        EXPECT_TRUE(a->cancelRequested && b->cancelRequested);
+        EXPECT_FALSE(a->waitAllowances.isEmpty());
+        // Sessions remove their own partial files; a file under a job's output name is not
+        // the job's while it runs, so the model leaves it.
+        EXPECT_EQ(QFile::exists(partials[0]), !sessionsCleanUp);
+        EXPECT_EQ(QFile::exists(partials[1]), !sessionsCleanUp);
+        const Decoded<QueueFile> saved = decodeQueueFile(readState(kQueueFileName));
+        ASSERT_TRUE(saved.has_value());
+        for (const EncodingJob& job : saved->jobs)
+            EXPECT_EQ(job.status, JobStatus::queued);
+        EXPECT_TRUE(QFile::exists(stateFile(kSettingsFileName)));
+        EXPECT_EQ(desktop.terminationCalls.last(), QStringLiteral("enable:Encoding"));
+
+        // The sessions' late ends change nothing that was saved.
+        const int writes = int(store->writes.size());
+        a->endCancelled();
+        b->endCancelled();
+        clock.advance(1000);
+        EXPECT_EQ(store->writes.size(), writes);
+        EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
+        desktop.terminationCalls.clear();
+    }
+}
+
+TEST_F(PersistenceTest, QuitWaitsForStuckSessionsOnlyWithinItsLimit)
+{
+    sessions.stuckSessions = true;
+    makeModel();
+    model->scheduler().setMaxParallel(3);
+    addQueued(3);
+    model->scheduler().startQueue();
+    model->scheduler().setQuitWaitLimit(300);
+    QElapsedTimer clock;
+    clock.start();
+    model->prepareForQuit();
+    EXPECT_LT(clock.elapsed(), 800);
+    int total = 0;
+    for (FakeSession* s : sessions.live) {
+        ASSERT_EQ(s->waitAllowances.size(), 1);
+        total += s->waitAllowances.first();
+    }
+    EXPECT_LE(total, 300);
+    EXPECT_TRUE(QFile::exists(stateFile(kQueueFileName)));
+    sessions.stuckSessions = false;
+    for (FakeSession* s : sessions.live)
+        s->stuck = false;
+}
+
+TEST_F(PersistenceTest, AFailedSaveIsLoggedOnceAsAnErrorUntilASaveSucceeds)
+{
+    makeModel();
+    const auto errors = [this] {
+        QStringList texts;
+        for (const LogLine& line : model->feed().logLines())
+            if (line.isError)
+                texts.append(line.text);
+        return texts;
+    };
+    model->scheduler().setMaxParallel(3);
+    const QByteArray before = readState(QStringLiteral("settings.json"));
+    ASSERT_FALSE(before.isEmpty());
+    {
+        FileSizeLimit fullDisk(10);
+        if (!fullDisk.active)
+            GTEST_SKIP() << "this process cannot limit its file size (RLIMIT_FSIZE)";
+        model->scheduler().setMaxParallel(4);
+        model->scheduler().setMaxParallel(5);
+    }
+    ASSERT_EQ(errors().size(), 1) << errors().join(u'\n').toStdString();
+    EXPECT_TRUE(errors()[0].startsWith(QStringLiteral("Could not save settings.json.")))
+        << errors()[0].toStdString();
+    EXPECT_EQ(readState(QStringLiteral("settings.json")), before);
+
+    model->scheduler().setMaxParallel(6);
+    {
+        FileSizeLimit fullDisk(10);
+        model->scheduler().setMaxParallel(7);
+    }
+    EXPECT_EQ(errors().size(), 2) << "a save that works again re-arms the message";
+}
+
+} // namespace
+} // namespace corvel::testing

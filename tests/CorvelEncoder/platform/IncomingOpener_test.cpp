@@ -1,0 +1,88 @@
+#include "CorvelEncoder/platform/IncomingOpener.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QUrlQuery>
+
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+
+namespace corvel {
+namespace {
+
+using testing::waitUntil;
+
+
+
+TEST(IncomingOpener, HoldsURLsUntilAHandlerExists)
+{
+    IncomingOpener opener;
+    opener.receive({QUrl::fromLocalFile("/a.mov")});
+    opener.receive({QUrl::fromLocalFile("/b.mov")});
+
+    QObject context;
+    QList<QUrl> delivered;
+    const QList<QUrl> pending =
+        opener.install(&context, [&](const QList<QUrl>& urls) { delivered += urls; });
+    EXPECT_EQ(pending, (QList<QUrl>{QUrl::fromLocalFile("/a.mov"), QUrl::fromLocalFile("/b.mov")}));
+
+    // Later URLs go to the handler through the event loop, never inside receive().
+    opener.receive({QUrl::fromLocalFile("/c.mov")});
+    EXPECT_TRUE(delivered.isEmpty());
+    ASSERT_TRUE(waitUntil([&] { return !delivered.isEmpty(); }));
+    EXPECT_EQ(delivered, QList<QUrl>{QUrl::fromLocalFile("/c.mov")});
+
+    opener.uninstall(&context);
+    opener.receive({QUrl::fromLocalFile("/d.mov")});
+    EXPECT_EQ(opener.install(&context, [](const QList<QUrl>&) {}),
+              QList<QUrl>{QUrl::fromLocalFile("/d.mov")});
+}
+
+TEST(IncomingOpener, LosesNothingAcrossThreads)
+{
+    IncomingOpener opener;
+    QObject context;
+    std::atomic<bool> go{false};
+    constexpr int kPerThread = 500;
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 4; ++t) {
+        senders.emplace_back([&, t] {
+            while (!go)
+                std::this_thread::yield();
+            for (int i = 0; i < kPerThread; ++i)
+                opener.receive({QUrl::fromLocalFile(QStringLiteral("/%1/%2.mov").arg(t).arg(i))});
+        });
+    }
+    QList<QUrl> delivered;
+    go = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    delivered += opener.install(&context, [&](const QList<QUrl>& urls) { delivered += urls; });
+    for (auto& sender : senders)
+        sender.join();
+    ASSERT_TRUE(waitUntil([&] { return delivered.size() >= 4 * kPerThread; }));
+    // Every delivery was posted before the senders ended: none may still be on its way.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(delivered.size(), 4 * kPerThread);
+    EXPECT_EQ(QSet<QUrl>(delivered.begin(), delivered.end()).size(), 4 * kPerThread);
+}
+
+} // namespace
+} // namespace corvel

@@ -1,0 +1,217 @@
+#include "ModelTestSupport.h"
+
+#include "CorvelEncoder/ui/SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QUrlQuery>
+
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+
+namespace corvel {
+namespace {
+
+using testing::waitUntil;
+
+void touch(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+}
+
+
+TEST(SingleInstance, StaleSocketDoesNotBlockTheNextStart)
+{
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("stale.socket");
+    {
+        // A socket file nobody listens on, as a crashed instance leaves behind.
+        QLocalServer crashed;
+        crashed.setSocketOptions(QLocalServer::UserAccessOption);
+        ASSERT_TRUE(crashed.listen(socket));
+        crashed.close();
+        touch(socket);
+    }
+    ASSERT_TRUE(QFile::exists(socket));
+    SingleInstance next(socket, socket + ".lock");
+    EXPECT_EQ(next.claim({QUrl::fromLocalFile("/a.mov")}), SingleInstance::Role::primary);
+}
+
+TEST(SingleInstance, ListenerDropsMalformedAndOversizedMessages)
+{
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("guard.socket");
+    SingleInstance first(socket, socket + ".lock");
+    ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
+    bool gotSignal = false;
+    QObject::connect(&first, &SingleInstance::urlsReceived, &first,
+                     [&](const QList<QUrl>&) { gotSignal = true; });
+
+    const QByteArray messages[] = {
+        QByteArray("\x00\x00\x00\x05[1,2]", 9),        // not strings
+        QByteArray("\x00\x00\x00\x03{}x", 7),          // not an array
+        QByteArray("\x7f\xff\xff\xff", 4) + "[\"a\"]", // claims an enormous length
+    };
+    for (const QByteArray& message : messages) {
+        std::atomic<bool> closed{false};
+        std::atomic<bool> done{false};
+        std::thread peer([&] {
+            QLocalSocket client;
+            client.connectToServer(socket);
+            if (client.waitForConnected(2000)) {
+                client.write(message);
+                client.waitForBytesWritten(2000);
+                // The listener must hang up without answering.
+                client.waitForReadyRead(1500);
+                closed = client.bytesAvailable() == 0;
+            }
+            done = true;
+        });
+        // The listener answers only while the event loop turns.
+        EXPECT_TRUE(waitUntil([&] { return done.load(); }));
+        peer.join();
+        EXPECT_TRUE(closed.load());
+    }
+    EXPECT_FALSE(gotSignal);
+}
+
+// Runs `body` in a child process as the unprivileged user "nobody" and returns its exit code,
+// keeping this process's event loop turning meanwhile. The child may only make system calls.
+int runAsNobody(const std::function<int()>& body)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(90);
+        ::_exit(body());
+    }
+    int status = 0;
+    waitUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 10000);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+sockaddr_un socketAddress(const QString& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray bytes = QFile::encodeName(path);
+    std::memcpy(address.sun_path, bytes.constData(),
+                std::min<size_t>(bytes.size(), sizeof address.sun_path - 1));
+    return address;
+}
+
+TEST(SingleInstance, LocalSocketTalksOnlyToTheSameUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "acting as another user needs root";
+    QTemporaryDir dir;
+    const QFileDevice::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), open));
+
+    // Another user reaching our listener, even past the file permissions, is hung up on.
+    const QString ours = dir.filePath("ours.socket");
+    SingleInstance first(ours, ours + ".lock");
+    ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
+    ASSERT_TRUE(QFile::setPermissions(ours, open));
+    bool gotSignal = false;
+    QObject::connect(&first, &SingleInstance::urlsReceived, &first,
+                     [&](const QList<QUrl>&) { gotSignal = true; });
+    const sockaddr_un oursAddress = socketAddress(ours);
+    const QByteArray message = QByteArray("\x00\x00\x00\x11[\"file:///a.mov\"]", 21);
+    const int intruder = runAsNobody([&] {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&oursAddress), sizeof oursAddress))
+            return 2;
+        if (::send(fd, message.constData(), message.size(), MSG_NOSIGNAL) != message.size())
+            return 0; // already hung up on
+        pollfd wait{fd, POLLIN, 0};
+        ::poll(&wait, 1, 3000);
+        char ack = 0;
+        return ::read(fd, &ack, 1) == 1 ? 1 : 0;
+    });
+    EXPECT_EQ(intruder, 0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(gotSignal);
+
+    // A listener of another user on our socket path is never handed our files.
+    const QString taken = dir.filePath("taken.socket");
+    const sockaddr_un takenAddress = socketAddress(taken);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    int squatterResult = -1;
+    std::thread squatter([&] {
+        squatterResult = runAsNobody([&] {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (::bind(fd, reinterpret_cast<const sockaddr*>(&takenAddress), sizeof takenAddress) ||
+                ::listen(fd, 1))
+                return 2;
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t n = ::write(ready[1], &byte, 1);
+            pollfd wait{fd, POLLIN, 0};
+            if (::poll(&wait, 1, 5000) != 1)
+                return 3;
+            const int peer = ::accept(fd, nullptr, nullptr);
+            char got = 0;
+            return ::read(peer, &got, 1) > 0 ? 1 : 0;
+        });
+    });
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    SingleInstance second(taken, taken + ".lock");
+    EXPECT_NE(second.claim({QUrl::fromLocalFile("/secret/plan.mov")}, 2000),
+              SingleInstance::Role::forwarded);
+    squatter.join();
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_NE(squatterResult, 1) << "the squatter was handed the files";
+}
+
+} // namespace
+} // namespace corvel
+
+namespace corvel::testing {
+namespace {
+
+// The lock in the state folder decides who runs, not the socket: a launch that holds no lock
+// never runs beside the holder, even when it cannot reach it.
+TEST(SingleInstance, TheLockAloneDecidesWhoRuns)
+{
+    QTemporaryDir dir;
+    const QString lock = dir.filePath("state/instance.lock");
+    SingleInstance first(dir.filePath("first.socket"), lock);
+    ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
+    // Its own socket path, where nobody listens: once it ran as a second instance.
+    SingleInstance second(dir.filePath("second.socket"), lock);
+    EXPECT_EQ(second.claim({QUrl::fromLocalFile("/a.mov")}, 300), SingleInstance::Role::refused);
+    EXPECT_FALSE(QFile::exists(dir.filePath("second.socket")));
+
+    // Another state folder is another instance.
+    SingleInstance elsewhere(dir.filePath("other.socket"), dir.filePath("other/instance.lock"));
+    EXPECT_EQ(elsewhere.claim({}), SingleInstance::Role::primary);
+}
+
+} // namespace
+} // namespace corvel::testing
