@@ -1,5 +1,6 @@
 #include "cli/CliRunner.h"
 
+#include "CorvelEncoder/engine/CpuBudget.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 #include "CorvelEncoder/model/AppModel.h"
@@ -575,8 +576,11 @@ int runCli(const QStringList& arguments)
     model.persistence().updateSettings([&](AppSettings& s) {
         s.hasSeenIntro = true;
         s.watchEnabled = false;
+        // A farm task given one or two CPUs runs no more encodes than it has CPUs for.
         if (options.parallel)
             s.maxParallel = *options.parallel;
+        else
+            s.maxParallel = std::clamp(availableCpus(), AppSettings::kMinParallel, s.maxParallel);
         if (options.watchFolder) {
             s.watchEnabled = true;
             s.watchFolder = *options.watchFolder;
@@ -636,6 +640,9 @@ int runCli(const QStringList& arguments)
         ids = *missing;
     }
     session.adopt(ids);
+    // Each encode's threads are its share of the CPUs; a run of one job takes them all.
+    const int atOnce = model.persistence().settings().maxParallel;
+    setEncodesAtOnce(options.watchFolder ? atOnce : std::min<int>(atOnce, int(ids.size())));
     if (options.watchFolder)
         session.adoptArrivals();
     const auto skippedStatus = [&](int status) {
