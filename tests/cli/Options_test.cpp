@@ -34,13 +34,19 @@ TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("empty")));
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("renders")));
     ASSERT_TRUE(QFile::copy(clip, dir.filePath(QStringLiteral("renders/clip_H264.mp4"))));
-    // A movie cut off while it was copied in: its index, written last, is missing.
+    // A movie cut off while it was copied in. Its index comes first, as in what the encoder
+    // writes, so it opens with its whole length; the end of its pictures is missing.
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("cut")));
+    const QString whole = dir.filePath(QStringLiteral("whole.mp4"));
+    ASSERT_TRUE(makeMovie(whole, 0.2, QStringLiteral("64x48"), false,
+                          QStringLiteral("-c:v libx264 -preset ultrafast -pix_fmt yuv420p "
+                                         "-movflags +faststart")
+                              .split(u' ')));
     {
-        QFile whole(clip);
+        QFile in(whole);
         QFile cut(dir.filePath(QStringLiteral("cut/clip_H264.mp4")));
-        ASSERT_TRUE(whole.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly));
-        cut.write(whole.read(whole.size() / 2));
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly));
+        cut.write(in.read(in.size() * 3 / 4));
     }
 
     struct Row
