@@ -228,9 +228,9 @@ QString cliUsage()
         "      --bitrate MBPS     an exact bitrate in megabits per second\n"
         "      --naming PATTERN   the output name pattern, like {name}_{codec}\n"
         "  -j, --parallel N       encode N jobs at once (1 to 4)\n"
-        "      --shard K/N        encode only the K-th of N equal shares of the jobs (K from 1)\n"
+        "      --shard K/N        encode only the K-th (from 1) of N equal shares of the jobs\n"
         "      --shard-index I --shard-count N\n"
-        "                         the same share counted from 0: --shard-index 0 is --shard 1/N\n"
+        "                         the same, counted from 0: --shard-index 0 is --shard 1/N\n"
         "      --skip-existing    leave out every job whose output name already holds a\n"
         "                         complete movie, so a rerun encodes only what is missing\n"
         "  -n, --dry-run          read the sources and print the jobs, encode nothing\n"
@@ -244,8 +244,9 @@ QString cliUsage()
         "  -h, --help             show this text\n"
         "      --version          show the version\n"
         "\n"
-        "Exit status: 0 when every job finished, 1 when any failed or was cancelled or an\n"
-        "input was skipped, 2 for a usage error, 130 after Ctrl-C, 143 after SIGTERM.\n");
+        "Exit status: 0 when every job finished or was already encoded, 1 when any failed\n"
+        "or was cancelled or an input was skipped, 2 for a usage error, 130 after Ctrl-C,\n"
+        "143 after SIGTERM.\n");
 }
 
 } // namespace corvel
