@@ -1,46 +1,27 @@
-#include "ModelTestSupport.h"
-
 #include "CorvelEncoder/ui/SingleInstance.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QSet>
 #include <QTemporaryDir>
-#include <QUrlQuery>
 
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-
 namespace corvel {
 namespace {
 
 using testing::waitUntil;
-
-void touch(const QString& path)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-}
-
 
 TEST(SingleInstance, StaleSocketDoesNotBlockTheNextStart)
 {
@@ -52,7 +33,7 @@ TEST(SingleInstance, StaleSocketDoesNotBlockTheNextStart)
         crashed.setSocketOptions(QLocalServer::UserAccessOption);
         ASSERT_TRUE(crashed.listen(socket));
         crashed.close();
-        touch(socket);
+        ASSERT_TRUE(testing::writeFile(socket, {}));
     }
     ASSERT_TRUE(QFile::exists(socket));
     SingleInstance next(socket, socket + ".lock");
@@ -189,12 +170,6 @@ TEST(SingleInstance, LocalSocketTalksOnlyToTheSameUser)
     EXPECT_NE(squatterResult, 1) << "the squatter was handed the files";
 }
 
-} // namespace
-} // namespace corvel
-
-namespace corvel::testing {
-namespace {
-
 // The lock in the state folder decides who runs, not the socket: a launch that holds no lock
 // never runs beside the holder, even when it cannot reach it.
 TEST(SingleInstance, TheLockAloneDecidesWhoRuns)
@@ -214,4 +189,4 @@ TEST(SingleInstance, TheLockAloneDecidesWhoRuns)
 }
 
 } // namespace
-} // namespace corvel::testing
+} // namespace corvel
