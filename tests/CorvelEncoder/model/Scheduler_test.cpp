@@ -63,7 +63,8 @@ TEST_F(QueueTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
         SCOPED_TRACE(typed);
         model->scheduler().setMaxParallel(typed);
         EXPECT_EQ(model->editing().parallel(), stored);
-        EXPECT_EQ(decodeSettings(*store->files.read(kSettingsFileName))->maxParallel, stored);
+        EXPECT_EQ(decodeSettings(*store->files.read(kSettingsFileName)).value().maxParallel,
+                  stored);
     }
 
     model->scheduler().setMaxParallel(1);
