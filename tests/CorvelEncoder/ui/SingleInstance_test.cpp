@@ -12,7 +12,9 @@
 #include <cstring>
 #include <thread>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -140,11 +142,16 @@ TEST(SingleInstance, LocalSocketTalksOnlyToTheSameUser)
     // A listener of another user on our socket path is never handed our files.
     const QString taken = dir.filePath("taken.socket");
     const sockaddr_un takenAddress = socketAddress(taken);
+    const QByteArray takenLock = QFile::encodeName(taken + ".lock");
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     int squatterResult = -1;
     std::thread squatter([&] {
         squatterResult = runAsNobody([&] {
+            // It holds the lock as well, so the launch can only try the socket.
+            const int lock = ::open(takenLock.constData(), O_RDWR | O_CREAT, 0600);
+            if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
+                return 4;
             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
             if (::bind(fd, reinterpret_cast<const sockaddr*>(&takenAddress), sizeof takenAddress) ||
                 ::listen(fd, 1))
@@ -162,8 +169,8 @@ TEST(SingleInstance, LocalSocketTalksOnlyToTheSameUser)
     char byte = 0;
     ASSERT_EQ(::read(ready[0], &byte, 1), 1);
     SingleInstance second(taken, taken + ".lock");
-    EXPECT_NE(second.claim({QUrl::fromLocalFile("/secret/plan.mov")}, 2000),
-              SingleInstance::Role::forwarded);
+    EXPECT_EQ(second.claim({QUrl::fromLocalFile("/secret/plan.mov")}, 2000),
+              SingleInstance::Role::refused);
     squatter.join();
     ::close(ready[0]);
     ::close(ready[1]);
