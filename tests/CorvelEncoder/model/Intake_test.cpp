@@ -29,12 +29,8 @@ protected:
 
     QString makeFile(const QString& name, const QByteArray& data = "x")
     {
-        const QString full = path(name);
-        QDir().mkpath(QFileInfo(full).path());
-        QFile file(full);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-        return full;
+        EXPECT_TRUE(writeFile(path(name), data));
+        return path(name);
     }
 
     QList<EncodingJob> jobs() const { return model->store().jobs(); }

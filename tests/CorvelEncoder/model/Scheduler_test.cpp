@@ -17,10 +17,8 @@ protected:
 
     QString outputFile(const QString& name)
     {
-        const QString p = path(name);
-        QFile file(p);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        return p;
+        EXPECT_TRUE(writeFile(path(name), "movie"));
+        return path(name);
     }
 };
 
