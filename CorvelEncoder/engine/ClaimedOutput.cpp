@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
@@ -19,6 +20,8 @@
 namespace corvel {
 
 namespace {
+
+std::atomic<bool> g_refuseLinksForTesting{false};
 
 constexpr QLatin1StringView kPartialPrefix{".corvel-partial-"};
 
@@ -47,6 +50,11 @@ QString fdPath(int fd)
 }
 
 } // namespace
+
+void ClaimedOutput::refuseLinksForTesting(bool refuse)
+{
+    g_refuseLinksForTesting = refuse;
+}
 
 QString partialOutputPath(const QString& finalPath)
 {
@@ -109,6 +117,10 @@ std::expected<std::unique_ptr<ClaimedOutput>, int> ClaimedOutput::create(OutputN
         return std::unexpected(EEXIST);
     struct stat st = {};
     ::fstat(fd, &st);
+    // The folder is held too: renamed while the movie is written, it is still where the
+    // partial file is removed.
+    claim->m_dirFd =
+        ::open(native(QFileInfo(partial).path()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     claim->m_device = st.st_dev;
     claim->m_inode = st.st_ino;
     // Another program may have created the final name after it was chosen.
@@ -126,7 +138,7 @@ std::expected<std::unique_ptr<ClaimedOutput>, int> ClaimedOutput::create(OutputN
 
 ClaimedOutput::ClaimedOutput(OutputNames& names, QString finalPath, QString partialPath, int fd)
     : m_names(names), m_finalPath(std::move(finalPath)), m_partialPath(std::move(partialPath)),
-      m_fd(fd)
+      m_partialNative(native(m_partialPath)), m_fd(fd)
 {}
 
 ClaimedOutput::~ClaimedOutput()
@@ -142,8 +154,27 @@ QString ClaimedOutput::writePath() const
 bool ClaimedOutput::partialIsOurs() const
 {
     struct stat st = {};
-    return m_fd >= 0 && ::lstat(native(m_partialPath).constData(), &st) == 0 &&
+    return m_fd >= 0 && ::fstatat(partialDir(), partialName(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
            S_ISREG(st.st_mode) && st.st_dev == m_device && st.st_ino == m_inode;
+}
+
+int ClaimedOutput::partialDir() const
+{
+    return m_dirFd >= 0 ? m_dirFd : AT_FDCWD;
+}
+
+const char* ClaimedOutput::partialName() const
+{
+    return m_dirFd >= 0 ? m_partialNative.constData() + m_partialNative.lastIndexOf('/') + 1
+                        : m_partialNative.constData();
+}
+
+QString ClaimedOutput::currentPartialPath() const
+{
+    const QString folder = QFileInfo(fdPath(m_dirFd)).symLinkTarget();
+    return m_dirFd >= 0 && !folder.isEmpty()
+               ? QDir(folder).filePath(QFileInfo(m_partialPath).fileName())
+               : m_partialPath;
 }
 
 void ClaimedOutput::end()
@@ -152,14 +183,59 @@ void ClaimedOutput::end()
         return;
     ::close(m_fd);
     m_fd = -1;
+    if (m_dirFd >= 0)
+        ::close(m_dirFd);
+    m_dirFd = -1;
     m_names.release(m_finalPath);
 }
 
 void ClaimedOutput::discard()
 {
-    if (partialIsOurs())
-        ::unlink(native(m_partialPath).constData());
+    if (partialIsOurs() && ::unlinkat(partialDir(), partialName(), 0) != 0)
+        m_leftBehind = currentPartialPath();
     end();
+}
+
+int ClaimedOutput::placeAt(const QString& target)
+{
+    // A new link to the very file held open: it fails rather than replace anything, and
+    // nothing put under the partial name meanwhile can be moved into place instead.
+    const bool refused = g_refuseLinksForTesting;
+    if (!refused && ::linkat(AT_FDCWD, native(writePath()).constData(), AT_FDCWD,
+                             native(target).constData(), AT_SYMLINK_FOLLOW) == 0) {
+        if (partialIsOurs())
+            ::unlinkat(partialDir(), partialName(), 0);
+        return 0;
+    }
+    int error = refused ? EPERM : errno;
+    if (error == EEXIST)
+        return error;
+    if (!partialIsOurs())
+        return ENOENT; // our file lost its only name: there is nothing to publish
+    // File systems without hard links (FAT, exFAT) may still rename without replacing.
+    if (!refused && ::renameat2(partialDir(), partialName(), AT_FDCWD, native(target).constData(),
+                                RENAME_NOREPLACE) == 0)
+        return 0;
+    error = refused ? EINVAL : errno;
+    if (error == EEXIST)
+        return error;
+    // Neither (FAT, exFAT, many FUSE and network file systems): the final name is claimed
+    // with a new empty file of our own, and the finished movie is renamed over that claim.
+    const int claim = ::open(native(target).constData(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (claim < 0)
+        return errno;
+    error = 0;
+    if (!namesFile(target, claim))
+        error = EEXIST; // someone replaced our claim: the name is theirs now
+    else if (!partialIsOurs())
+        error = ENOENT;
+    else if (::renameat(partialDir(), partialName(), AT_FDCWD, native(target).constData()) != 0)
+        error = errno;
+    if (error && error != EEXIST && namesFile(target, claim))
+        ::unlink(native(target).constData());
+    ::close(claim);
+    return error;
 }
 
 std::expected<QString, int> ClaimedOutput::commit()
@@ -179,25 +255,7 @@ std::expected<QString, int> ClaimedOutput::commit()
     QString extra; // a further name reserved because another file took the first
     int error = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        // A new link to the very file held open: it fails rather than replace anything, and
-        // nothing put under the partial name meanwhile can be moved into place instead.
-        if (::linkat(AT_FDCWD, native(writePath()).constData(), AT_FDCWD,
-                     native(target).constData(), AT_SYMLINK_FOLLOW) == 0) {
-            error = 0;
-            if (partialIsOurs())
-                ::unlink(native(m_partialPath).constData());
-            break;
-        }
-        error = errno;
-        if (error != EEXIST && partialIsOurs()) {
-            // File systems without hard links (FAT and the like) still rename without replacing.
-            if (::renameat2(AT_FDCWD, native(m_partialPath).constData(), AT_FDCWD,
-                            native(target).constData(), RENAME_NOREPLACE) == 0) {
-                error = 0;
-                break;
-            }
-            error = errno;
-        }
+        error = placeAt(target);
         if (error != EEXIST)
             break;
         if (!extra.isEmpty())

@@ -81,6 +81,12 @@ QString systemReason(int averror)
     case AVERROR(EROFS):
     case AVERROR(ENOENT):
     case AVERROR(ENOMEM):
+    case AVERROR(EPERM): // file systems that refuse how the file gets its name
+    case AVERROR(EOPNOTSUPP):
+    case AVERROR(ENAMETOOLONG):
+    case AVERROR(ENOTDIR):
+    case AVERROR(ESTALE):   // a network share that went away
+    case AVERROR(ENOTCONN): // a FUSE file system that went away
         return u' ' + ff::errorText(averror);
     default:
         return {};
@@ -486,6 +492,12 @@ Step FFmpegEncodeSession::Worker::runGraphs()
         if (end.isOk())
             return Step{Step::Kind::ok, g.plan.outputPath};
         cleanupPartial(g);
+        // A folder made read-only meanwhile keeps the partial file: the user must know it.
+        if (end.kind == Step::Kind::failed && g.plan.output &&
+            !g.plan.output->leftBehind().isEmpty())
+            end = Step::failed(userMessage(end) +
+                               QStringLiteral(" The unfinished file %1 could not be removed.")
+                                   .arg(g.plan.output->leftBehind()));
         if (end.kind == Step::Kind::failed && m_allowHardware && g.hardware && !g.didAppend &&
             !m_retried && !cancelled()) {
             m_retried = true;
