@@ -1,5 +1,7 @@
 #include "cli/CliReporter.h"
 
+#include <QRegularExpression>
+
 #include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoderCore/JsonCoding.h"
 
@@ -10,6 +12,7 @@
 #include <QList>
 #include <QLocale>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
@@ -32,9 +35,37 @@ extern "C" void onWindowChange(int)
     g_widthChanged = true;
 }
 
+// Control characters shown as escapes: a newline or an escape sequence in a file name must not
+// break a line apart or drive the terminal. Only colour codes (ESC [ digits m) pass.
+QString escapedControls(const QString& text)
+{
+    static const QRegularExpression colour(QStringLiteral("\\x1b\\[[0-9;]*m"));
+    QString escaped;
+    escaped.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\x1b' && colour
+                                .match(text, i, QRegularExpression::NormalMatch,
+                                       QRegularExpression::AnchorAtOffsetMatchOption)
+                                .hasMatch())
+            escaped += c;
+        else if (c == u'\n')
+            escaped += QStringLiteral("\\n");
+        else if (c == u'\r')
+            escaped += QStringLiteral("\\r");
+        else if (c == u'\t')
+            escaped += QStringLiteral("\\t");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 void writeLine(FILE* out, const QString& text)
 {
-    const QByteArray line = text.toUtf8();
+    const QByteArray line = escapedControls(text).toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), out);
     std::fputc('\n', out);
     // Scripts and logs read the lines as they come.
@@ -71,20 +102,41 @@ public:
         m_last = text;
         return true;
     }
-    void failure(const EncodingJob& job)
+    // Records the failure; false when enough failures of the same words were shown already,
+    // so a job file of 100,000 missing sources prints a few lines and a count, not 100,000.
+    bool failure(const EncodingJob& job)
     {
         const QString error = job.errorMessage.value_or(QString());
         if (!error.isEmpty())
             m_failures.insert(error);
         m_last = QStringLiteral("Failed %1: %2").arg(job.sourceName(), error);
+        if (++m_alike[error] <= kShownAlike)
+            return true;
+        if (!m_alikeOrder.contains(error))
+            m_alikeOrder.append(error);
+        return false;
+    }
+    // One line for each kind of failure that was not shown every time.
+    QStringList unshownFailures() const
+    {
+        QStringList lines;
+        for (const QString& error : m_alikeOrder)
+            lines.append(
+                QStringLiteral("Failed %1 more: %2")
+                    .arg(QLocale(QLocale::English).toString(m_alike.value(error) - kShownAlike),
+                         error));
+        return lines;
     }
     FILE* err() const { return m_err; }
     const QString& last() const { return m_last; }
 
 private:
+    static constexpr int kShownAlike = 5;
     FILE* m_err;
     QString m_last;
     QSet<QString> m_failures;
+    QHash<QString, qsizetype> m_alike;
+    QStringList m_alikeOrder;
 };
 
 QString skippedText(const QString& input, const QString& reason)
@@ -140,8 +192,8 @@ public:
     }
     void failed(const EncodingJob& job) override
     {
-        m_messages.failure(job);
-        writeLine(m_messages.err(), m_messages.last());
+        if (m_messages.failure(job))
+            writeLine(m_messages.err(), m_messages.last());
         emitEvent("failed", {{QStringLiteral("id"), uuidString(job.id)},
                              {QStringLiteral("error"), job.errorMessage.value_or(QString())}});
     }
@@ -172,6 +224,8 @@ public:
     }
     void done(const std::optional<CliSummary>& summary) override
     {
+        for (const QString& line : m_messages.unshownFailures())
+            writeLine(m_messages.err(), line);
         if (!summary)
             return;
         emitEvent("summary", {{"finished", summary->finished},
@@ -270,8 +324,8 @@ public:
     void failed(const EncodingJob& job) override
     {
         m_running.remove(job.id);
-        m_messages.failure(job);
-        settle(m_messages.err(), paint(m_messages.last()));
+        if (m_messages.failure(job))
+            settle(m_messages.err(), paint(m_messages.last()));
     }
     void cancelled(const EncodingJob& job) override
     {
@@ -301,6 +355,8 @@ public:
     void done(const std::optional<CliSummary>& summary) override
     {
         clearLive();
+        for (const QString& line : m_messages.unshownFailures())
+            writeLine(m_messages.err(), paint(line));
         if (summary && m_verbosity != Verbosity::quiet)
             writeLine(m_out, summaryText(*summary));
     }
@@ -391,7 +447,7 @@ private:
         QStringList segments;
         for (const Running* running : std::as_const(byNumber))
             segments << liveSegment(*running, std::max(2, each));
-        const QString text = segments.join(QStringLiteral(" | "));
+        const QString text = escapedControls(segments.join(QStringLiteral(" | ")));
         const qsizetype pad =
             std::max<qsizetype>(0, std::min<qsizetype>(m_drawn, room) - text.size());
         std::fputs(("\r" + text + QString(pad, u' ')).toUtf8().constData(), m_out);

@@ -1,16 +1,18 @@
 #include "cli/CliRunner.h"
 
-#include "CorvelEncoder/platform/AppFiles.h"
-#include "CorvelEncoder/model/AppModel.h"
-#include "CorvelEncoder/platform/HeadlessDesktop.h"
-#include "CorvelEncoder/model/IntakeFiles.h"
-#include "CorvelEncoderCore/JobTexts.h"
-#include "CorvelEncoder/platform/QuitSignals.h"
-#include "CorvelEncoder/platform/SleepInhibitor.h"
-#include "CorvelEncoder/model/WatchRules.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/model/IntakeFiles.h"
+#include "CorvelEncoder/model/WatchRules.h"
+#include "CorvelEncoder/platform/AppFiles.h"
+#include "CorvelEncoder/platform/HeadlessDesktop.h"
+#include "CorvelEncoder/platform/QuitSignals.h"
+#include "CorvelEncoder/platform/SleepInhibitor.h"
+#include "CorvelEncoder/platform/WatchLock.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
+#include "CorvelEncoderCore/JobTexts.h"
+#include "CorvelEncoderCore/PathNormalization.h"
 #include "CorvelEncoderCore/Presets.h"
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "cli/CliReporter.h"
@@ -131,6 +133,7 @@ public:
             adopt(ids);
         });
         connect(&m_model.store(), &JobStore::countsChanged, this, &Session::scheduleCheck);
+        connect(&m_model.store(), &JobStore::jobsRemoved, this, [this] { m_endedUpTo = 0; });
     }
 
     bool watching() const { return m_options.watchFolder.has_value(); }
@@ -151,8 +154,8 @@ public:
         m_held.emplace();
         // A movie that is not there would only become a job that fails.
         const QUrl url = urls.value(0);
-        if (url.isLocalFile() && !QFileInfo::exists(url.toLocalFile()) &&
-            !QFileInfo(url.toLocalFile()).isSymLink())
+        if (url.isLocalFile() && !notALocalPath(url.toString()) &&
+            !QFileInfo::exists(url.toLocalFile()) && !QFileInfo(url.toLocalFile()).isSymLink())
             m_held->append({QStringLiteral("no such file or folder"), true, false});
         else if (!urls.isEmpty())
             m_model.intake().importURLs(urls, false);
@@ -198,12 +201,16 @@ public:
     // From now on every job the model adds (the watch folder's) is adopted as it comes.
     void adoptArrivals() { m_adoptArrivals = true; }
 
-    bool anyProbing() const
+    // Jobs are read once, in order; a read job is not read again, so following 100,000
+    // readings costs one pass over them, not one per reading.
+    bool anyProbing()
     {
-        return std::any_of(m_order.cbegin(), m_order.cend(), [this](const QUuid& id) {
-            const std::optional<EncodingJob> job = m_model.store().job(id);
-            return job && job->probing;
-        });
+        for (; m_probedUpTo < m_order.size(); ++m_probedUpTo) {
+            const qsizetype row = m_model.store().rowOf(m_order.at(m_probedUpTo));
+            if (row >= 0 && m_model.store().jobs().at(row).probing)
+                return true;
+        }
+        return false;
     }
 
     // Encoding starts once every given file has been read: the reading sets the job's bitrate.
@@ -353,10 +360,12 @@ private:
             m_startWhenProbed = false;
             m_model.scheduler().startQueue();
         }
-        bool open = false;
-        for (const EncodingJob& job : m_model.store().jobs())
-            open = open || !isTerminal(job.status);
-        if (!open) {
+        // Ended jobs stay ended here, so each is passed over once.
+        const QList<EncodingJob>& jobs = m_model.store().jobs();
+        m_endedUpTo = std::min(m_endedUpTo, jobs.size());
+        while (m_endedUpTo < jobs.size() && isTerminal(jobs.at(m_endedUpTo).status))
+            ++m_endedUpTo;
+        if (m_endedUpTo == jobs.size()) {
             QCoreApplication::exit(kExitFinished);
             return;
         }
@@ -373,6 +382,8 @@ private:
     QList<QUuid> m_order;
     std::optional<QList<Held>> m_held;
     int m_skipped = 0;
+    qsizetype m_probedUpTo = 0;
+    qsizetype m_endedUpTo = 0;
     bool m_checkPending = false;
     bool m_startWhenProbed = false;
     bool m_endWhenProbed = false;
@@ -495,9 +506,16 @@ int runCli(const QStringList& arguments)
     MemoryStateStore store(stateDirectory);
     CliWatchMemory watchMemory;
     QString watchFolder;
+    std::unique_ptr<WatchLock> watchLock;
     if (options.watchFolder) {
-        watchMemory = readCliWatchMemory(stateDirectory);
         watchFolder = resolvedWatchPath(*options.watchFolder);
+        auto lock = WatchLock::take(watchFolder, stateDirectory);
+        if (!lock) {
+            usageError(lock.error(), options.json, false);
+            return kExitFailed;
+        }
+        watchLock = std::move(*lock);
+        watchMemory = readCliWatchMemory(stateDirectory);
     }
     CliDesktop desktop;
     NoSessions noSessions;

@@ -346,5 +346,36 @@ TEST_F(FaultsTest, KilledMidEncodeLeavesNoCutOffMovieAndTheNextRunClearsWhatItLe
     EXPECT_GT(QFileInfo(output).size(), 100'000);
 }
 
+// Two watchers of one folder, or with one state folder, would each encode every file: the
+// second says so and ends, whichever it shares.
+TEST_F(FaultsTest, ASecondWatcherSaysSoAndEnds)
+{
+    const QString watch = m_dir.filePath(QStringLiteral("watch"));
+    ASSERT_TRUE(QDir().mkpath(watch));
+    const struct
+    {
+        const char* name;
+        QStringList secondArgs;
+        const char* says;
+    } rows[] = {{"same state folder", {"--watch", watch}, "state folder"},
+                {"same watch folder",
+                 {"--state-dir", m_dir.filePath("other"), "--watch", watch},
+                 "is watching"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        CliRun second;
+        const CliRun first = runEncoder(
+            {"--watch", watch}, m_dir.path(), m_home, [&](const QByteArray& line, qint64 pid) {
+                if (!line.startsWith("Watching") || second.exitCode != -1)
+                    return;
+                second = runEncoder(row.secondArgs, m_dir.path(), m_home);
+                ::kill(pid_t(pid), SIGTERM);
+            });
+        EXPECT_FALSE(first.crashed);
+        EXPECT_EQ(second.exitCode, 1);
+        EXPECT_TRUE(second.err.contains(row.says)) << second.err.toStdString();
+    }
+}
+
 } // namespace
 } // namespace corvel::clitest

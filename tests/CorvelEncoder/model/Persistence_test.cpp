@@ -434,7 +434,7 @@ TEST_F(PersistenceTest, QuitWaitsForStuckSessionsOnlyWithinItsLimit)
         s->stuck = false;
 }
 
-TEST_F(PersistenceTest, AFailedSaveIsLoggedOnceAsAnErrorUntilASaveSucceeds)
+TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)
 {
     makeModel();
     const auto errors = [this] {
@@ -457,6 +457,7 @@ TEST_F(PersistenceTest, AFailedSaveIsLoggedOnceAsAnErrorUntilASaveSucceeds)
     ASSERT_EQ(errors().size(), 1) << errors().join(u'\n').toStdString();
     EXPECT_TRUE(errors()[0].startsWith(QStringLiteral("Could not save settings.json.")))
         << errors()[0].toStdString();
+    EXPECT_EQ(model->feed().banner(), errors()[0]) << "shown, not only in the collapsed log";
     EXPECT_EQ(readState(QStringLiteral("settings.json")), before);
 
     model->scheduler().setMaxParallel(6);
