@@ -333,7 +333,8 @@ public:
         // Ctrl-C echoes "^C" where a plain terminal's cursor stands; start below it.
         if (std::exchange(m_firstCancel, false) && !m_style.live && ::isatty(m_style.fd) == 1)
             std::fputc('\n', m_out);
-        if (m_verbosity != Verbosity::quiet)
+        // An interrupted queue of 100,000 jobs is a few lines and a count.
+        if (m_verbosity != Verbosity::quiet && ++m_cancelled <= kShownCancelled)
             settle(m_out, QStringLiteral("Cancelled ") + job.sourceName());
     }
     void skipped(const QString& input, const QString& reason) override
@@ -357,6 +358,10 @@ public:
         clearLive();
         for (const QString& line : m_messages.unshownFailures())
             writeLine(m_messages.err(), paint(line));
+        if (m_verbosity != Verbosity::quiet && m_cancelled > kShownCancelled)
+            writeLine(m_out,
+                      QStringLiteral("Cancelled %1 more")
+                          .arg(QLocale(QLocale::English).toString(m_cancelled - kShownCancelled)));
         if (summary && m_verbosity != Verbosity::quiet)
             writeLine(m_out, summaryText(*summary));
     }
@@ -476,9 +481,11 @@ private:
             drawLive();
     }
 
+    static constexpr qsizetype kShownCancelled = 5;
     FILE* m_out;
     MessageLines m_messages;
     TextStyle m_style;
+    qsizetype m_cancelled = 0;
     Verbosity m_verbosity;
     QHash<QUuid, int> m_numbers;
     QHash<QUuid, int> m_lastTenth;

@@ -590,6 +590,13 @@ int runCli(const QStringList& arguments)
         ids = share;
     }
     session.adopt(ids);
+    // Reading 100,000 sources takes a moment; a signal sent meanwhile is answered now, before
+    // the first encode starts.
+    if (const int number = quitSignals.pendingSignal()) {
+        session.interrupt(128 + number);
+        reporter->done(session.summary(clock.elapsed()));
+        return 128 + number;
+    }
     if (options.watchFolder)
         session.adoptArrivals();
     const auto skippedStatus = [&](int status) {

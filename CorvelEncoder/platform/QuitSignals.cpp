@@ -72,6 +72,12 @@ void QuitSignals::endOnRepeat()
     g_endOnRepeat = true;
 }
 
+int QuitSignals::pendingSignal() const
+{
+    unsigned char byte = 0;
+    return m_notifier && ::recv(g_pipe[0], &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 1 ? int(byte) : 0;
+}
+
 void QuitSignals::readPipe()
 {
     unsigned char byte = 0;

@@ -29,6 +29,10 @@ public:
     // be busy winding down.
     void endOnRepeat();
 
+    // The signal that arrived while no event loop ran (a long start-up), or 0; it is still
+    // delivered as quitRequested once the loop runs.
+    int pendingSignal() const;
+
 signals:
     // Once per delivered signal.
     void quitRequested(int signalNumber);
