@@ -350,27 +350,32 @@ TEST_F(FaultsTest, KilledMidEncodeLeavesNoCutOffMovieAndTheNextRunClearsWhatItLe
 // second says so and ends, whichever it shares.
 TEST_F(FaultsTest, ASecondWatcherSaysSoAndEnds)
 {
-    const QString watch = m_dir.filePath(QStringLiteral("watch"));
-    ASSERT_TRUE(QDir().mkpath(watch));
+    QStringList folders;
+    for (const char* name : {"watch", "watch2", "state", "state2"}) {
+        folders.append(m_dir.filePath(QLatin1StringView(name)));
+        ASSERT_TRUE(QDir().mkpath(folders.last()));
+    }
+    const QString watch = folders[0];
+    const QString state = folders[2];
     const struct
     {
         const char* name;
         QStringList secondArgs;
         const char* says;
-    } rows[] = {{"same state folder", {"--watch", watch}, "state folder"},
-                {"same watch folder",
-                 {"--state-dir", m_dir.filePath("other"), "--watch", watch},
-                 "is watching"}};
+    } rows[] = {
+        {"same state folder", {"--state-dir", state, "--watch", folders[1]}, "state folder"},
+        {"same watch folder", {"--state-dir", folders[3], "--watch", watch}, "is watching"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         CliRun second;
-        const CliRun first = runEncoder(
-            {"--watch", watch}, m_dir.path(), m_home, [&](const QByteArray& line, qint64 pid) {
-                if (!line.startsWith("Watching") || second.exitCode != -1)
-                    return;
-                second = runEncoder(row.secondArgs, m_dir.path(), m_home);
-                ::kill(pid_t(pid), SIGTERM);
-            });
+        const CliRun first =
+            runEncoder({"--state-dir", state, "--watch", watch}, m_dir.path(), m_home,
+                       [&](const QByteArray& line, qint64 pid) {
+                           if (!line.startsWith("Watching") || second.exitCode != -1)
+                               return;
+                           second = runEncoder(row.secondArgs, m_dir.path(), m_home);
+                           ::kill(pid_t(pid), SIGTERM);
+                       });
         EXPECT_FALSE(first.crashed);
         EXPECT_EQ(second.exitCode, 1);
         EXPECT_TRUE(second.err.contains(row.says)) << second.err.toStdString();
