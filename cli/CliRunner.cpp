@@ -163,6 +163,8 @@ public:
         QList<QUuid> ids;
         for (qsizetype row = before; row < m_model.store().jobs().size(); ++row)
             ids.append(m_model.store().jobs().at(row).id);
+        if (ids.isEmpty() && QuitSignals::arrived())
+            return ids; // cut short by the quit, not refused
         if (ids.isEmpty()) {
             std::optional<QString> why;
             for (const Held& one : held) {
@@ -183,6 +185,8 @@ public:
     void adopt(const QList<QUuid>& ids)
     {
         for (const QUuid& id : ids) {
+            if (QuitSignals::arrived())
+                return; // the run ends: the rest is not this run's to report
             if (m_options.hasOverrides())
                 applyOverrides(id);
             const std::optional<EncodingJob> job = m_model.store().job(id);
@@ -571,8 +575,11 @@ int runCli(const QStringList& arguments)
     QElapsedTimer clock;
     clock.start();
     QList<QUuid> ids;
-    for (const QString& input : options.inputs)
+    for (const QString& input : options.inputs) {
+        if (QuitSignals::arrived())
+            break;
         ids += session.import(input);
+    }
     if (options.shard) {
         const QList<QUuid> share = shareOf(model, ids, *options.shard);
         QList<QUuid> others;

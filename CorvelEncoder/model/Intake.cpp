@@ -10,6 +10,7 @@
 #include "CorvelEncoder/model/ModelClock.h"
 #include "CorvelEncoder/model/Persistence.h"
 #include "CorvelEncoder/model/Scheduler.h"
+#include "CorvelEncoder/platform/QuitSignals.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 #include "CorvelEncoderCore/EnqueueLink.h"
 #include "CorvelEncoderCore/JobFile.h"
@@ -318,6 +319,8 @@ Intake::Result Intake::importParsed(const ParsedJobs& parsed)
     QHash<QString, qsizetype> failures;
     QStringList failureOrder;
     for (const ParsedJob& entry : parsed.jobs) {
+        if (QuitSignals::arrived())
+            break; // the process ends: 100,000 entries would only delay that
         auto settings = settingsByMerging(entry, defaults, m_persistence.savedPresets());
         if (!settings) {
             // One bad entry does not stop the others.

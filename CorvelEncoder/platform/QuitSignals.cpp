@@ -72,6 +72,11 @@ void QuitSignals::endOnRepeat()
     g_endOnRepeat = true;
 }
 
+bool QuitSignals::arrived()
+{
+    return g_delivered.load() > 0;
+}
+
 int QuitSignals::pendingSignal() const
 {
     unsigned char byte = 0;
