@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <csignal>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,6 +18,9 @@ WriterState openWriters(const QString& path)
     if (fd < 0)
         return WriterState::unknown;
     WriterState state = WriterState::none;
+    // A writer opening the file in the instant the lease is held makes the kernel signal us,
+    // by default with SIGIO, which would end the process; SIGURG is ignored unless handled.
+    ::fcntl(fd, F_SETSIG, SIGURG);
     if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0)
         ::fcntl(fd, F_SETLEASE, F_UNLCK); // held for no longer than the question
     else
