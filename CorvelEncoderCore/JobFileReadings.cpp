@@ -202,8 +202,12 @@ std::expected<PartialFields, JobFileError> partialFields(const QJsonObject& obje
     fields.namingPattern = firstText(object, {"naming", "namingPattern"});
 
     if (const auto output =
-            firstText(object, {"output", "outputDirectory", "destination", "outputFolder"}))
+            firstText(object, {"output", "outputDirectory", "destination", "outputFolder"})) {
+        // Movies written to file://server/x would land in the local /x.
+        if (const auto why = notALocalPath(*output))
+            return failure(*why);
         fields.outputDirectory = normalizePath(*output, baseFolder);
+    }
 
     if (const auto value = firstPresent(object, {"reveal", "revealWhenDone"}))
         fields.revealWhenDone = jsonBool(*value);

@@ -105,9 +105,10 @@ std::optional<QString> notALocalPath(QStringView text)
         const QString host = QUrl(trimmed).host();
         if (host.isEmpty() || host.compare(u"localhost", Qt::CaseInsensitive) == 0)
             return std::nullopt;
-        return trimmed + QStringLiteral(" is on another computer (%1); only files on this "
-                                        "one can be read. Copy it here first.")
-                             .arg(host);
+        return trimmed +
+               QStringLiteral(" is on another computer (%1); only files and folders on this one "
+                              "can be used.")
+                   .arg(host);
     }
     if (scheme == u"http" || scheme == u"https" || scheme == u"ftp")
         return trimmed +

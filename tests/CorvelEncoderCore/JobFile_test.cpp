@@ -195,12 +195,15 @@ TEST(JobFileParser, Errors)
         {R"({"sources":[{"path":"a","quality":"ultra"}]})", R"(Unknown quality "ultra".)"},
         // Read as paths, addresses would name some local file.
         {R"({"sources":["/a.mov","file://remote.example/a.mov"]})",
-         "file://remote.example/a.mov is on another computer (remote.example); only files on "
-         "this one can be read. Copy it here first."},
+         "file://remote.example/a.mov is on another computer (remote.example); only files and "
+         "folders on this one can be used."},
         {R"({"jobs":[{"source":"https://example.com/a.mov"}]})",
          "https://example.com/a.mov is a web address; only files on this computer can be read. "
          "Download it first."},
         {R"({"source":"smb://nas/a.mov"})", "smb://nas/a.mov is not a file on this computer."},
+        {R"({"sources":["a"],"output":"file://nas/out"})",
+         "file://nas/out is on another computer (nas); only files and folders on this one can be "
+         "used."},
         {R"({"sources":[{"path":"a\u0000.mov"}]})",
          "A path contains a NUL character, which no file name can hold."}};
     for (const auto& [json, message] : rows) {
