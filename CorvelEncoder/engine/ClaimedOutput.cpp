@@ -169,14 +169,6 @@ const char* ClaimedOutput::partialName() const
                         : m_partialNative.constData();
 }
 
-QString ClaimedOutput::currentPartialPath() const
-{
-    const QString folder = QFileInfo(fdPath(m_dirFd)).symLinkTarget();
-    return m_dirFd >= 0 && !folder.isEmpty()
-               ? QDir(folder).filePath(QFileInfo(m_partialPath).fileName())
-               : m_partialPath;
-}
-
 void ClaimedOutput::end()
 {
     if (m_fd < 0)
@@ -192,19 +184,22 @@ void ClaimedOutput::end()
 void ClaimedOutput::discard()
 {
     if (partialIsOurs() && ::unlinkat(partialDir(), partialName(), 0) != 0)
-        m_leftBehind = currentPartialPath();
+        m_leftBehind = currentPath(m_partialPath);
     end();
 }
 
 int ClaimedOutput::placeAt(const QString& target)
 {
+    // Named in the folder held open, so a folder renamed meanwhile still gets the movie.
+    const int dir = partialDir();
+    const QByteArray name = native(m_dirFd >= 0 ? QFileInfo(target).fileName() : target);
     // A new link to the very file held open: it fails rather than replace anything, and
     // nothing put under the partial name meanwhile can be moved into place instead.
     const bool refused = g_refuseLinksForTesting;
-    if (!refused && ::linkat(AT_FDCWD, native(writePath()).constData(), AT_FDCWD,
-                             native(target).constData(), AT_SYMLINK_FOLLOW) == 0) {
+    if (!refused && ::linkat(AT_FDCWD, native(writePath()).constData(), dir, name.constData(),
+                             AT_SYMLINK_FOLLOW) == 0) {
         if (partialIsOurs())
-            ::unlinkat(partialDir(), partialName(), 0);
+            ::unlinkat(dir, partialName(), 0);
         return 0;
     }
     int error = refused ? EPERM : errno;
@@ -213,29 +208,47 @@ int ClaimedOutput::placeAt(const QString& target)
     if (!partialIsOurs())
         return ENOENT; // our file lost its only name: there is nothing to publish
     // File systems without hard links (FAT, exFAT) may still rename without replacing.
-    if (!refused && ::renameat2(partialDir(), partialName(), AT_FDCWD, native(target).constData(),
-                                RENAME_NOREPLACE) == 0)
+    if (!refused && ::renameat2(dir, partialName(), dir, name.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     error = refused ? EINVAL : errno;
     if (error == EEXIST)
         return error;
     // Neither (FAT, exFAT, many FUSE and network file systems): the final name is claimed
     // with a new empty file of our own, and the finished movie is renamed over that claim.
-    const int claim = ::open(native(target).constData(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int claim =
+        ::openat(dir, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (claim < 0)
         return errno;
+    const auto claimStands = [&] {
+        struct stat held = {};
+        struct stat named = {};
+        return ::fstat(claim, &held) == 0 &&
+               ::fstatat(dir, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+               S_ISREG(named.st_mode) && sameFile(held, named);
+    };
     error = 0;
-    if (!namesFile(target, claim))
+    if (!claimStands())
         error = EEXIST; // someone replaced our claim: the name is theirs now
     else if (!partialIsOurs())
         error = ENOENT;
-    else if (::renameat(partialDir(), partialName(), AT_FDCWD, native(target).constData()) != 0)
+    else if (::renameat(dir, partialName(), dir, name.constData()) != 0)
         error = errno;
-    if (error && error != EEXIST && namesFile(target, claim))
-        ::unlink(native(target).constData());
+    if (error && error != EEXIST && claimStands())
+        ::unlinkat(dir, name.constData(), 0);
     ::close(claim);
     return error;
+}
+
+QString ClaimedOutput::currentPath(const QString& path) const
+{
+    // Unchanged unless the folder held open no longer stands under the name it had.
+    struct stat held = {};
+    struct stat named = {};
+    if (m_dirFd < 0 || ::fstat(m_dirFd, &held) != 0 ||
+        (::stat(native(QFileInfo(path).path()).constData(), &named) == 0 && sameFile(held, named)))
+        return path;
+    const QString folder = QFileInfo(fdPath(m_dirFd)).symLinkTarget();
+    return folder.isEmpty() ? path : QDir(folder).filePath(QFileInfo(path).fileName());
 }
 
 std::expected<QString, int> ClaimedOutput::commit()
@@ -266,6 +279,7 @@ std::expected<QString, int> ClaimedOutput::commit()
         m_names.release(extra);
     if (error)
         return std::unexpected(error);
+    target = currentPath(target);
     end();
     return target;
 }

@@ -60,7 +60,8 @@ private:
     // The partial file as the folder held open and a name in it, or as a path without one.
     int partialDir() const;
     const char* partialName() const;
-    QString currentPartialPath() const;
+    // `path` in the folder held open, under the name that folder has now.
+    QString currentPath(const QString& path) const;
     // Gives the complete file the name `target`: 0, or the errno (EEXIST when it is taken).
     int placeAt(const QString& target);
     void end();

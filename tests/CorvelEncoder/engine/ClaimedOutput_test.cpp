@@ -109,19 +109,31 @@ TEST(ClaimedOutput, TheNextClaimClearsOnlyAbandonedPartials)
               QStringList{".corvel-partial-mine"});
 }
 
-// The output folder renamed while the movie is written: a failed encode still removes its
-// partial file, in the folder under its new name.
-TEST(ClaimedOutput, DiscardFollowsARenamedFolder)
+// The output folder renamed while the movie is written: the finished movie gets its name in
+// the folder under its new name, and a failed encode still removes its partial file there.
+TEST(ClaimedOutput, ARenamedFolderKeepsTheMovieOrLosesThePartial)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(QDir(dir.path()).mkdir("out"));
-    OutputNames names;
-    auto claim = names.claim(dir.filePath("out"), QStringLiteral("a"), QStringLiteral("mov"));
-    ASSERT_TRUE(claim);
-    ASSERT_TRUE(QDir(dir.path()).rename("out", "moved"));
-    (*claim)->discard();
-    EXPECT_EQ((*claim)->leftBehind(), QString());
-    EXPECT_EQ(QDir(dir.filePath("moved")).entryList(QDir::Files | QDir::Hidden), QStringList());
+    for (const bool finished : {true, false}) {
+        SCOPED_TRACE(finished ? "finished" : "failed");
+        QTemporaryDir dir;
+        ASSERT_TRUE(QDir(dir.path()).mkdir("out"));
+        OutputNames names;
+        auto claim = names.claim(dir.filePath("out"), QStringLiteral("a"), QStringLiteral("mov"));
+        ASSERT_TRUE(claim);
+        ASSERT_TRUE(writeLikeTheMuxer((*claim)->writePath(), "movie"));
+        ASSERT_TRUE(QDir(dir.path()).rename("out", "moved"));
+        const QDir moved(dir.filePath("moved"));
+        if (finished) {
+            EXPECT_EQ((*claim)->commit(), moved.filePath("a.mov"));
+            EXPECT_EQ(testing::readFile(moved.filePath("a.mov")), "movie");
+        } else {
+            (*claim)->discard();
+            EXPECT_EQ((*claim)->leftBehind(), QString());
+        }
+        claim->reset();
+        EXPECT_EQ(moved.entryList(QDir::Files | QDir::Hidden),
+                  finished ? QStringList{"a.mov"} : QStringList());
+    }
 }
 
 } // namespace
