@@ -10,8 +10,10 @@
 #include "CorvelEncoder/platform/HeadlessDesktop.h"
 #include "CorvelEncoder/platform/QuitSignals.h"
 #include "CorvelEncoder/platform/SleepInhibitor.h"
+#include "CorvelEncoder/platform/WatchLock.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 #include "CorvelEncoderCore/JobTexts.h"
+#include "CorvelEncoderCore/PathNormalization.h"
 #include "CorvelEncoderCore/Presets.h"
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "cli/CliReporter.h"
@@ -118,6 +120,7 @@ public:
             adopt(ids);
         });
         connect(&m_model.store(), &JobStore::countsChanged, this, &Session::scheduleCheck);
+        connect(&m_model.store(), &JobStore::jobsRemoved, this, [this] { m_endedUpTo = 0; });
     }
 
     bool watching() const { return m_options.watchFolder.has_value(); }
@@ -139,8 +142,8 @@ public:
         m_held.emplace();
         // A movie that is not there would only become a job that fails.
         const QUrl url = urls.value(0);
-        if (url.isLocalFile() && !QFileInfo::exists(url.toLocalFile()) &&
-            !QFileInfo(url.toLocalFile()).isSymLink())
+        if (url.isLocalFile() && !notALocalPath(url.toString()) &&
+            !QFileInfo::exists(url.toLocalFile()) && !QFileInfo(url.toLocalFile()).isSymLink())
             m_held->append({QStringLiteral("no such file or folder"), true, false});
         else if (!urls.isEmpty())
             m_model.intake().importURLs(urls, false);
@@ -148,6 +151,8 @@ public:
         QList<QUuid> ids;
         for (qsizetype row = before; row < m_model.store().jobs().size(); ++row)
             ids.append(m_model.store().jobs().at(row).id);
+        if (ids.isEmpty() && QuitSignals::arrived())
+            return ids; // cut short by the quit, not refused
         if (ids.isEmpty()) {
             std::optional<QString> why;
             for (const Held& one : held) {
@@ -168,6 +173,8 @@ public:
     void adopt(const QList<QUuid>& ids)
     {
         for (const QUuid& id : ids) {
+            if (QuitSignals::arrived())
+                return; // the run ends: the rest is not this run's to report
             if (m_options.hasOverrides() && !m_overridden.contains(id))
                 applyOverrides(id);
             const std::optional<EncodingJob> job = m_model.store().job(id);
@@ -232,12 +239,16 @@ public:
     // From now on every job the model adds (the watch folder's) is adopted as it comes.
     void adoptArrivals() { m_adoptArrivals = true; }
 
-    bool anyProbing() const
+    // Jobs are read once, in order; a read job is not read again, so following 100,000
+    // readings costs one pass over them, not one per reading.
+    bool anyProbing()
     {
-        return std::any_of(m_order.cbegin(), m_order.cend(), [this](const QUuid& id) {
-            const std::optional<EncodingJob> job = m_model.store().job(id);
-            return job && job->probing;
-        });
+        for (; m_probedUpTo < m_order.size(); ++m_probedUpTo) {
+            const qsizetype row = m_model.store().rowOf(m_order.at(m_probedUpTo));
+            if (row >= 0 && m_model.store().jobs().at(row).probing)
+                return true;
+        }
+        return false;
     }
 
     // Encoding starts once every given file has been read: the reading sets the job's bitrate.
@@ -389,10 +400,12 @@ private:
             m_startWhenProbed = false;
             m_model.scheduler().startQueue();
         }
-        bool open = false;
-        for (const EncodingJob& job : m_model.store().jobs())
-            open = open || !isTerminal(job.status);
-        if (!open) {
+        // Ended jobs stay ended here, so each is passed over once.
+        const QList<EncodingJob>& jobs = m_model.store().jobs();
+        m_endedUpTo = std::min(m_endedUpTo, jobs.size());
+        while (m_endedUpTo < jobs.size() && isTerminal(jobs.at(m_endedUpTo).status))
+            ++m_endedUpTo;
+        if (m_endedUpTo == jobs.size()) {
             QCoreApplication::exit(kExitFinished);
             return;
         }
@@ -412,6 +425,8 @@ private:
     int m_skipped = 0;
     int m_alreadyEncoded = 0;
     std::optional<int> m_interruptStatus;
+    qsizetype m_probedUpTo = 0;
+    qsizetype m_endedUpTo = 0;
     bool m_checkPending = false;
     bool m_startWhenProbed = false;
     bool m_endWhenProbed = false;
@@ -534,9 +549,16 @@ int runCli(const QStringList& arguments)
     MemoryStateStore store(stateDirectory);
     CliWatchMemory watchMemory;
     QString watchFolder;
+    std::unique_ptr<WatchLock> watchLock;
     if (options.watchFolder) {
-        watchMemory = readCliWatchMemory(stateDirectory);
         watchFolder = resolvedWatchPath(*options.watchFolder);
+        auto lock = WatchLock::take(watchFolder, stateDirectory);
+        if (!lock) {
+            usageError(lock.error(), options.json, false);
+            return kExitFailed;
+        }
+        watchLock = std::move(*lock);
+        watchMemory = readCliWatchMemory(stateDirectory);
     }
     CliDesktop desktop;
     NoEncodeSessions noSessions;
@@ -595,8 +617,11 @@ int runCli(const QStringList& arguments)
     QElapsedTimer clock;
     clock.start();
     QList<QUuid> ids;
-    for (const QString& input : options.inputs)
+    for (const QString& input : options.inputs) {
+        if (QuitSignals::arrived())
+            break;
         ids += session.import(input);
+    }
     if (options.shard) {
         const QList<QUuid> share = shareOf(model, ids, *options.shard);
         QList<QUuid> others;
@@ -626,6 +651,13 @@ int runCli(const QStringList& arguments)
     // Each encode's threads are its share of the CPUs; a run of one job takes them all.
     const int atOnce = model.persistence().settings().maxParallel;
     setEncodesAtOnce(options.watchFolder ? atOnce : std::min<int>(atOnce, int(ids.size())));
+    // Reading 100,000 sources takes a moment; a signal sent meanwhile is answered now, before
+    // the first encode starts.
+    if (const int number = quitSignals.pendingSignal()) {
+        session.interrupt(128 + number);
+        reporter->done(session.summary(clock.elapsed()));
+        return 128 + number;
+    }
     if (options.watchFolder)
         session.adoptArrivals();
     const auto skippedStatus = [&](int status) {

@@ -146,8 +146,12 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
                                                          const AVIOInterruptCB* interrupt)
 {
     const QFileInfo file(path);
-    if (!file.exists() || file.isDir())
+    if (!file.exists())
         return std::unexpected(InspectError::missingFile());
+    if (file.isDir())
+        return std::unexpected(InspectError::message(
+            QStringLiteral("The source is a folder, not a movie. Add the folder to queue the "
+                           "movies inside it.")));
     // Opening a named pipe waits for a writer and a device never ends.
     if (!file.isFile())
         return std::unexpected(InspectError::message(

@@ -156,8 +156,11 @@ TEST_F(IntakeTest, BadEntriesAndBadFilesAreReported)
     m.intake().importURLs(
         {QUrl::fromLocalFile(makeFile("x/song.wav")), QUrl("https://example.com/a.mov")}, false);
     EXPECT_EQ(jobs().size(), 1);
-    EXPECT_EQ(m.feed().logLines().size(), lines + 1) << "only the file is reported";
-    EXPECT_TRUE(m.feed().banner()->startsWith(u"song.wav"));
+    EXPECT_EQ(m.feed().logLines().size(), lines + 1) << "only the file is logged";
+    EXPECT_TRUE(logTexts().last().contains(u"song.wav"));
+    ASSERT_TRUE(m.feed().banner());
+    EXPECT_TRUE(m.feed().banner()->startsWith(u"https://example.com/a.mov"))
+        << "an address is not taken for a missing file";
 
     const QString broken = makeFile("x/broken.corveljob", "{not json");
     m.intake().importURLs({QUrl::fromLocalFile(broken)}, false);

@@ -340,7 +340,7 @@ TEST_F(PersistenceTest, PresetsFileHasItsStoredForm)
     EXPECT_EQ(model->persistence().savedPresets(), QList<SavedPreset>{preset});
 }
 
-TEST_F(PersistenceTest, AFailedSaveIsLoggedOnceAsAnErrorUntilASaveSucceeds)
+TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)
 {
     makeModel();
     const auto errors = [this] {
@@ -362,6 +362,7 @@ TEST_F(PersistenceTest, AFailedSaveIsLoggedOnceAsAnErrorUntilASaveSucceeds)
     }
     ASSERT_EQ(errors().size(), 1) << errors().join(u'\n').toStdString();
     EXPECT_TRUE(errors()[0].contains(QStringLiteral("settings.json"))) << errors()[0].toStdString();
+    EXPECT_EQ(model->feed().banner(), errors()[0]) << "shown, not only in the collapsed log";
     EXPECT_EQ(readState(QStringLiteral("settings.json")), before);
 
     model->scheduler().setMaxParallel(6);

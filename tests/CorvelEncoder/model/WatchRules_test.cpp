@@ -129,6 +129,13 @@ TEST(WatchRules, FileIsStableOnlyAfterStayingUnchanged)
     EXPECT_FALSE(sightings.isStable(path, t0.addMSecs(3600)));
     EXPECT_TRUE(sightings.isStable(path, t0.addMSecs(5100)));
 
+    // A copy that pauses for longer than that holds its file open for writing meanwhile.
+    QFile writer(path);
+    ASSERT_TRUE(writer.open(QIODevice::Append));
+    EXPECT_FALSE(sightings.isStable(path, t0.addSecs(600)));
+    writer.close();
+    EXPECT_TRUE(sightings.isStable(path, t0.addSecs(600)));
+
     EXPECT_FALSE(sightings.isStable(dir.filePath("missing.mov"), t0));
     EXPECT_EQ(sightings.size(), 1);
 }
