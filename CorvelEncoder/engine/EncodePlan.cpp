@@ -324,7 +324,7 @@ std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
     QStringList notes;
     if (body.frameRate.isSource() && media.info.frameRate < 1)
         notes << QStringLiteral("Frame rate was missing, using 24 fps.");
-    if (body.frameRate.isSource() && media.info.frameRate >= 1 &&
+    if (body.frameRate.isSource() && media.averageFrameRate >= 1 &&
         std::abs(media.averageFrameRate - media.info.frameRate) > 0.01)
         notes << QStringLiteral("Variable frame rate, encoded at %1 fps.").arg(formatFPS(plan.fps));
     if (plan.rendering.toneMap)

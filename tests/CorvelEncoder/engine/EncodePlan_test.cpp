@@ -130,7 +130,8 @@ TEST(EncodePlan, DepthAndTransferPerTarget)
         EXPECT_EQ(r.toneMap, row.toneMap);
         EXPECT_EQ(r.color.transfer, QString::fromLatin1(row.outTransfer));
         // The tags describe the output's pixels: all of the source's, or all BT.709.
-        EXPECT_EQ(r.color, row.toneMap ? ColorTags{"bt709", "bt709", "bt709"} : source);
+        const ColorTags bt709{"bt709", "bt709", "bt709"};
+        EXPECT_EQ(r.color, row.toneMap ? bt709 : source);
         EXPECT_EQ(r.mastering.has_value(), row.carriesMetadata);
         EXPECT_EQ(r.contentLight, row.carriesMetadata ? row.hdr.contentLight : std::nullopt);
     }
