@@ -25,6 +25,7 @@ VideoRendering videoRendering(Codec codec, const ColorTags& source, int sourceBi
                               const HdrMetadata& hdr)
 {
     VideoRendering r;
+    r.source = source;
     r.color = source;
     r.from = transferOf(source.transfer);
     const bool hdrSource = r.from != Transfer::sdr;

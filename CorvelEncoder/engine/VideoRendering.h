@@ -24,6 +24,7 @@ Transfer transferOf(const std::optional<QString>& tag);
 struct VideoRendering
 {
     int bitDepth = 8;     // of the encoder's pixel format
+    ColorTags source;     // the source's tags, which the picture is read with
     ColorTags color;      // what the output is tagged: always what its pixels are
     bool toneMap = false; // HDR converted to BT.709 SDR
     Transfer from = Transfer::sdr;
