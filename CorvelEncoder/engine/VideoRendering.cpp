@@ -1,5 +1,12 @@
 #include "CorvelEncoder/engine/VideoRendering.h"
 
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/mastering_display_metadata.h>
+}
+
+#include <cstring>
+
 namespace corvel {
 
 namespace {
@@ -82,6 +89,36 @@ QString x265MasterDisplay(const MasteringDisplay& d)
 QString x265MaxCll(const ContentLight& light)
 {
     return QStringLiteral("%1,%2").arg(light.maxCLL).arg(light.maxFALL);
+}
+
+bool attachHdrMetadata(AVStream* stream, const VideoRendering& rendering)
+{
+    if (const auto& d = rendering.mastering) {
+        auto* m = reinterpret_cast<AVMasteringDisplayMetadata*>(av_stream_new_side_data(
+            stream, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, sizeof(AVMasteringDisplayMetadata)));
+        if (!m)
+            return false;
+        std::memset(m, 0, sizeof *m);
+        const int* primaries[3] = {d->red, d->green, d->blue};
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 2; ++j)
+                m->display_primaries[i][j] = {primaries[i][j], 50000};
+        }
+        m->white_point[0] = {d->white[0], 50000};
+        m->white_point[1] = {d->white[1], 50000};
+        m->max_luminance = {static_cast<int>(d->maxLuminance), 10000};
+        m->min_luminance = {static_cast<int>(d->minLuminance), 10000};
+        m->has_primaries = m->has_luminance = 1;
+    }
+    if (const auto& c = rendering.contentLight) {
+        auto* l = reinterpret_cast<AVContentLightMetadata*>(av_stream_new_side_data(
+            stream, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, sizeof(AVContentLightMetadata)));
+        if (!l)
+            return false;
+        l->MaxCLL = static_cast<unsigned>(c->maxCLL);
+        l->MaxFALL = static_cast<unsigned>(c->maxFALL);
+    }
+    return true;
 }
 
 DynamicRange dynamicRangeOf(const ColorTags& color, const HdrMetadata& hdr)

@@ -7,6 +7,8 @@
 
 #include <optional>
 
+struct AVStream;
+
 namespace corvel {
 
 enum class Transfer
@@ -49,6 +51,10 @@ QString toneMapChain(Transfer from, const ColorTags& source, const char* pixelFo
 // content light level ("1000,400").
 QString x265MasterDisplay(const MasteringDisplay& display);
 QString x265MaxCll(const ContentLight& light);
+
+// Puts the mastering display and content light level `rendering` carries on `stream` as side
+// data. False when memory ran out.
+bool attachHdrMetadata(AVStream* stream, const VideoRendering& rendering);
 
 // What the source line shows for these facts.
 DynamicRange dynamicRangeOf(const ColorTags& color, const HdrMetadata& hdr);
