@@ -1,5 +1,6 @@
 #include "CorvelEncoder/engine/EncoderChoice.h"
 
+#include "CorvelEncoder/engine/CpuBudget.h"
 #include "CorvelEncoder/engine/FFmpegHandles.h"
 #include "CorvelEncoder/engine/prores/ProResEncoder.h"
 
@@ -108,7 +109,7 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
                  av_color_transfer_from_name(s.color.transfer->toLatin1().constData()));
     if (s.color.matrix)
         setColor(ctx->colorspace, av_color_space_from_name(s.color.matrix->toLatin1().constData()));
-    ctx->thread_count = 0; // one per core
+    ctx->thread_count = threadsPerEncode(); // x264's and FFmpeg's own encoders read this
     if (globalHeader)
         ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (s.interlaced) {
@@ -135,7 +136,7 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
         if (codec->id == AV_CODEC_ID_HEVC && !s.hardware) {
             // libx265 takes the colour tags from the context, but HDR10's static metadata only
             // from its own parameters.
-            QString params = QStringLiteral("log-level=error");
+            QString params = QStringLiteral("log-level=error:pools=%1").arg(threadsPerEncode());
             if (s.mastering)
                 params += QStringLiteral(":master-display=") + x265MasterDisplay(*s.mastering);
             if (s.contentLight)
