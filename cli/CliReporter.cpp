@@ -171,7 +171,10 @@ public:
     }
     void planned(const EncodingJob& job, const QString& output) override
     {
-        emitEvent("added", {{QStringLiteral("job"), toJson(job)}, {"output", output}});
+        QJsonObject fields{{QStringLiteral("job"), toJson(job)}, {"output", output}};
+        if (const auto note = dynamicRangeNote(job))
+            fields.insert(QStringLiteral("note"), *note);
+        emitEvent("added", fields);
     }
     void progress(const EncodingJob& job) override
     {
@@ -288,6 +291,10 @@ public:
         writeLine(m_out, job.sourcePath + QStringLiteral(" -> ") + output);
         writeLine(m_out, QStringLiteral("    ") + job.settings.presetName +
                              QStringLiteral("  ·  ") + summaryLine(job));
+        if (job.sourceInfo)
+            writeLine(m_out, QStringLiteral("    source  ") + sourceLine(job));
+        if (const auto note = dynamicRangeNote(job))
+            writeLine(m_out, QStringLiteral("    ") + *note);
     }
     void ready(const EncodingJob& job) override
     {

@@ -149,6 +149,9 @@ std::optional<QString> startWriter(Graph& g, EncoderChoice& encoders, const JobS
     g.videoSettings.frameDuration = g.plan.frameDuration;
     g.videoSettings.interlaced = g.plan.interlaced;
     g.videoSettings.topFieldFirst = g.plan.topFieldFirst;
+    g.videoSettings.bitDepth = g.plan.rendering.bitDepth;
+    g.videoSettings.mastering = g.plan.rendering.mastering;
+    g.videoSettings.contentLight = g.plan.rendering.contentLight;
     const AVPixFmtDescriptor* sourceFormat = av_pix_fmt_desc_get(g.videoDecoder->pix_fmt);
     g.videoSettings.sourceHasAlpha = sourceFormat && (sourceFormat->flags & AV_PIX_FMT_FLAG_ALPHA);
     auto encoder = encoders.open(g.videoSettings, out->oformat->flags & AVFMT_GLOBALHEADER);
@@ -165,6 +168,9 @@ std::optional<QString> startWriter(Graph& g, EncoderChoice& encoders, const JobS
     // QuickTime players only take HEVC tagged hvc1.
     if (venc->codec_id == AV_CODEC_ID_HEVC)
         g.outVideo->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+    // The muxer writes these as the QuickTime 'mdcv' and 'clli' boxes.
+    if (!attachHdrMetadata(g.outVideo, g.plan.rendering))
+        return QStringLiteral("The encoder rejected the video settings.");
 
     if (g.audioEncoder) {
         const AVCodecContext* aenc = g.audioEncoder->context();

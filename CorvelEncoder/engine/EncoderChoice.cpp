@@ -82,6 +82,8 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
         codec = avcodec_find_encoder_by_name(s.hardware ? "h264_nvenc" : "libx264");
     } else {
         codec = avcodec_find_encoder_by_name(s.hardware ? "hevc_nvenc" : "libx265");
+        if (s.bitDepth > 8) // Main10
+            format = s.hardware ? AV_PIX_FMT_P010LE : AV_PIX_FMT_YUV420P10LE;
     }
     if (!codec)
         return std::unexpected(QStringLiteral("Could not start the encoder."));
@@ -129,9 +131,18 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
             ctx->max_b_frames = 0;
         if (s.highProfile)
             options.set("profile", "high");
-        if (codec->id == AV_CODEC_ID_HEVC && !s.hardware)
-            options.set("x265-params",
-                        ("log-level=error:pools=" + std::to_string(threadsPerEncode())).c_str());
+        if (codec->id == AV_CODEC_ID_HEVC && s.bitDepth > 8)
+            options.set("profile", "main10");
+        if (codec->id == AV_CODEC_ID_HEVC && !s.hardware) {
+            // libx265 takes the colour tags from the context, but HDR10's static metadata only
+            // from its own parameters.
+            QString params = QStringLiteral("log-level=error:pools=%1").arg(threadsPerEncode());
+            if (s.mastering)
+                params += QStringLiteral(":master-display=") + x265MasterDisplay(*s.mastering);
+            if (s.contentLight)
+                params += QStringLiteral(":max-cll=") + x265MaxCll(*s.contentLight);
+            options.set("x265-params", params.toLatin1().constData());
+        }
     }
     auto opened = openFrameEncoder(std::move(ctx), codec, options);
     if (!opened)
