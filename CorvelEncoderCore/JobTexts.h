@@ -23,5 +23,8 @@ QString summaryLine(const EncodingJob& job);
 std::optional<QString> alphaNote(const EncodingJob& job);
 // Size, rate and duration of the source, or why they are not known yet.
 QString sourceLine(const EncodingJob& job);
+// The tracks beside the picture, when there is more than one sound: "2 audio tracks  ·
+// subtitles (eng, spa)  ·  4 chapters"; empty otherwise.
+QString tracksText(const SourceInfo& info);
 
 } // namespace corvel

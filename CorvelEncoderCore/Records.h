@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <cstdint>
@@ -32,6 +33,10 @@ struct SourceInfo
     bool hasAudio = false;
     bool hasAlpha = false;
     QString videoCodec; // human-readable
+    // What else the source carries. Shown, not stored: job files keep the fields above only.
+    int audioTracks = 0;   // every audio track, readable or not
+    QStringList subtitles; // each subtitle track's language, "" when untagged, in source order
+    int chapters = 0;
 
     friend bool operator==(const SourceInfo&, const SourceInfo&) = default;
 };
@@ -97,6 +102,9 @@ struct EncodingJob
     // Absent until the encode chose its encoder; true for hardware.
     std::optional<bool> hardwareEncoder;
     QDateTime addedAt;
+    // The tracks the running encode writes, one line each ("audio pcm_s24le 5.1(side) eng").
+    // Shown, not stored.
+    QStringList outputTracks;
 
     // The file name of the source, extension included.
     QString sourceName() const;

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
@@ -106,6 +107,15 @@ QString summaryText(const CliSummary& s)
              QLocale::c().formattedDataSize(s.bytesWritten, 1, QLocale::DataSizeSIFormat));
 }
 
+// What the source carries beside its picture, for a dry run.
+QJsonObject carried(const SourceInfo& info)
+{
+    return {{QStringLiteral("audioTracks"), info.audioTracks},
+            {QStringLiteral("subtitles"), QJsonArray::fromStringList(info.subtitles)},
+            {QStringLiteral("chapters"), info.chapters},
+            {QStringLiteral("text"), tracksText(info)}};
+}
+
 class JsonReporter final : public CliReporter
 {
 public:
@@ -117,7 +127,10 @@ public:
     }
     void planned(const EncodingJob& job, const QString& output) override
     {
-        emitEvent("added", {{QStringLiteral("job"), toJson(job)}, {"output", output}});
+        QJsonObject fields{{QStringLiteral("job"), toJson(job)}, {"output", output}};
+        if (job.sourceInfo)
+            fields.insert(QStringLiteral("source"), carried(*job.sourceInfo));
+        emitEvent("added", fields);
     }
     void progress(const EncodingJob& job) override
     {
@@ -129,9 +142,11 @@ public:
     }
     void ready(const EncodingJob& job) override
     {
-        emitEvent("ready", {{QStringLiteral("id"), uuidString(job.id)},
-                            {QStringLiteral("output"), job.outputPath.value_or(QString())},
-                            {QStringLiteral("hardware"), job.hardwareEncoder.value_or(false)}});
+        emitEvent("ready",
+                  {{QStringLiteral("id"), uuidString(job.id)},
+                   {QStringLiteral("output"), job.outputPath.value_or(QString())},
+                   {QStringLiteral("hardware"), job.hardwareEncoder.value_or(false)},
+                   {QStringLiteral("tracks"), QJsonArray::fromStringList(job.outputTracks)}});
     }
     void finished(const EncodingJob& job) override
     {
@@ -225,6 +240,9 @@ public:
         writeLine(m_out, job.sourcePath + QStringLiteral(" -> ") + output);
         writeLine(m_out, QStringLiteral("    ") + job.settings.presetName +
                              QStringLiteral("  ·  ") + summaryLine(job));
+        if (const QString tracks = job.sourceInfo ? tracksText(*job.sourceInfo) : QString();
+            !tracks.isEmpty())
+            writeLine(m_out, QStringLiteral("    source: ") + tracks);
     }
     void ready(const EncodingJob& job) override
     {
