@@ -13,6 +13,8 @@ inline constexpr QLatin1StringView briskName{"Corvel Brisk"};
 inline constexpr QLatin1StringView briskBundleID{"studio.corvel.brisk"};
 inline constexpr QLatin1StringView urlScheme{"corvelencoder"};
 inline constexpr QLatin1StringView jobExtension{"corveljob"};
+// What open and save panels offer for job files: ours, the older extension, and plain JSON.
+inline constexpr QLatin1StringView jobFilePatterns{"*.corveljob *.corvelenc *.json"};
 // The job files' content type: the bundle identifier followed by ".job".
 inline constexpr QLatin1StringView jobType{"studio.corvel.encoder.job"};
 // What encoded files carry as their software tag: appName, a space, version.

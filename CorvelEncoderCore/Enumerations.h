@@ -54,6 +54,13 @@ enum class JobStatus
     cancelled
 };
 
+// Finished, failed or cancelled: the job waits for nothing more until it is requeued.
+constexpr bool isTerminal(JobStatus status)
+{
+    return status == JobStatus::completed || status == JobStatus::failed ||
+           status == JobStatus::cancelled;
+}
+
 // Raw values are the JSON forms; they are matched exactly and case-sensitively.
 QString rawValue(Codec codec);
 QString rawValue(ResolutionMode mode);

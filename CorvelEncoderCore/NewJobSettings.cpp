@@ -12,7 +12,7 @@ JobSettings settingsFromPreset(const QString& presetID, const QList<SavedPreset>
     JobSettings settings;
     settings.presetID = id;
     settings.body = presetBody(id, saved).value_or(PresetBody::standard());
-    settings.presetName = presetDisplayName(id, saved).value_or(QStringLiteral("ProRes 422 HQ"));
+    settings.presetName = presetDisplayName(id, saved).value_or(kFallbackPresetName);
     // Until the source is read, 1920 by 1080 at 24 fps stands in for its size and rate.
     if (const auto mbps = automaticBitrateMbps(settings.body, std::nullopt, std::nullopt))
         settings.body.bitrateMbps = *mbps;

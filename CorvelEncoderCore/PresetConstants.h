@@ -10,6 +10,7 @@ inline const QString kInlinePresetID = QStringLiteral("inline");
 inline const QString kCustomPresetName = QStringLiteral("Custom");
 // The preset new and watch jobs get when their stored choice names no preset.
 inline const QString kFallbackPresetID = QStringLiteral("prores-422-hq");
+inline const QString kFallbackPresetName = QStringLiteral("ProRes 422 HQ");
 // The range of a data rate, in megabits per second.
 inline constexpr double kMinBitrateMbps = 0.5;
 inline constexpr double kMaxBitrateMbps = 200.0;

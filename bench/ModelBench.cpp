@@ -1,11 +1,11 @@
 // The model with a large queue: adding 10,000 jobs, the one debounced save that follows, and
 // a restore from the written file. Prints wall times and ratios against plain JSON coding of
 // the same jobs, measured in the same run.
-#include "CorvelEncoder/platform/AppFiles.h"
 #include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/platform/AppFiles.h"
 #include "CorvelEncoder/platform/HeadlessDesktop.h"
-#include "CorvelEncoderCore/StateFiles.h"
 #include "CorvelEncoderCore/JsonCoding.h"
+#include "CorvelEncoderCore/StateFiles.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -17,16 +17,6 @@
 using namespace corvel;
 
 namespace {
-
-class NoSessions final : public EncodeSessionFactory
-{
-public:
-    std::unique_ptr<EncodeSession> create(const QUuid&, const QString&, const JobSettings&,
-                                          EncodeCallbacks) override
-    {
-        return nullptr;
-    }
-};
 
 // Times each write; the model's save is the encoding plus this write.
 class TimedStore final : public StateStore
@@ -88,7 +78,7 @@ int main(int argc, char** argv)
     QTemporaryDir temp;
     const QString dir = temp.filePath(QStringLiteral("Corvel Encoder"));
     HeadlessDesktop desktop;
-    NoSessions sessions;
+    NoEncodeSessions sessions;
     const QList<EncodingJob> jobs = makeJobs(count);
 
     // Reference: the queue file's coding of the same jobs, without the model around it.

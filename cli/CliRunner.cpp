@@ -1,16 +1,16 @@
 #include "cli/CliRunner.h"
 
-#include "CorvelEncoder/platform/AppFiles.h"
-#include "CorvelEncoder/model/AppModel.h"
-#include "CorvelEncoder/platform/HeadlessDesktop.h"
-#include "CorvelEncoder/model/IntakeFiles.h"
-#include "CorvelEncoderCore/JobTexts.h"
-#include "CorvelEncoder/platform/QuitSignals.h"
-#include "CorvelEncoder/platform/SleepInhibitor.h"
-#include "CorvelEncoder/model/WatchRules.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/model/IntakeFiles.h"
+#include "CorvelEncoder/model/WatchRules.h"
+#include "CorvelEncoder/platform/AppFiles.h"
+#include "CorvelEncoder/platform/HeadlessDesktop.h"
+#include "CorvelEncoder/platform/QuitSignals.h"
+#include "CorvelEncoder/platform/SleepInhibitor.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
+#include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoderCore/Presets.h"
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "cli/CliReporter.h"
@@ -51,17 +51,6 @@ QString desktopStateDirectory()
     return QDir(base).filePath(QString(CorvelIdentity::appName));
 }
 
-// A dry run encodes nothing.
-class NoSessions final : public EncodeSessionFactory
-{
-public:
-    std::unique_ptr<EncodeSession> create(const QUuid&, const QString&, const JobSettings&,
-                                          EncodeCallbacks) override
-    {
-        return nullptr;
-    }
-};
-
 // No window, nothing to reveal; but like the desktop application, the machine must not fall
 // asleep while encodes run.
 class CliDesktop final : public HeadlessDesktop
@@ -76,12 +65,6 @@ public:
 private:
     SleepInhibitor m_sleep;
 };
-
-bool isTerminal(JobStatus status)
-{
-    return status == JobStatus::completed || status == JobStatus::failed ||
-           status == JobStatus::cancelled;
-}
 
 // Why an input gave no job: the model's own message when it had one (a job file's error),
 // else what the path is.
@@ -500,7 +483,7 @@ int runCli(const QStringList& arguments)
         watchFolder = resolvedWatchPath(*options.watchFolder);
     }
     CliDesktop desktop;
-    NoSessions noSessions;
+    NoEncodeSessions noSessions;
     FFmpegEncodeSessionFactory ffmpegSessions;
     EncodeSessionFactory& sessions =
         options.dryRun ? static_cast<EncodeSessionFactory&>(noSessions) : ffmpegSessions;

@@ -1,5 +1,6 @@
 #include "CorvelEncoder/engine/EncodePlan.h"
 
+#include "CorvelEncoder/engine/prores/ProResProfile.h"
 #include "CorvelEncoderCore/Naming.h"
 
 extern "C" {
@@ -66,20 +67,9 @@ AudioSettings aacSettings(double sampleRate, int channels, QualityTier tier)
 
 const char* avCodec(Codec codec)
 {
-    switch (codec) {
-    case Codec::proRes422Proxy:
-    case Codec::proRes422LT:
-    case Codec::proRes422:
-    case Codec::proRes422HQ:
-    case Codec::proRes4444:
+    if (proResProfile(codec))
         return "prores";
-    case Codec::h264:
-        return "h264";
-    case Codec::hevc:
-    case Codec::hevcWithAlpha:
-        return "hevc";
-    }
-    return "prores";
+    return codec == Codec::h264 ? "h264" : "hevc";
 }
 
 QList<AudioCandidate> audioCandidates(AudioMode mode, const AudioTags& source, QualityTier tier)

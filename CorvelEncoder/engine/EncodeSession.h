@@ -62,4 +62,15 @@ public:
                                                   EncodeCallbacks callbacks) = 0;
 };
 
+// For a model that reads and plans but never encodes: a dry run, a benchmark of the queue.
+class NoEncodeSessions final : public EncodeSessionFactory
+{
+public:
+    std::unique_ptr<EncodeSession> create(const QUuid&, const QString&, const JobSettings&,
+                                          EncodeCallbacks) override
+    {
+        return nullptr;
+    }
+};
+
 } // namespace corvel

@@ -17,64 +17,11 @@ namespace corvel {
 
 namespace {
 
-class CodecVideoEncoder final : public VideoEncoder
-{
-public:
-    explicit CodecVideoEncoder(ff::CodecContextPtr ctx) : m_ctx(std::move(ctx)) {}
-    AVCodecContext* context() const override { return m_ctx.get(); }
-    int sendFrame(const AVFrame* frame) override { return avcodec_send_frame(m_ctx.get(), frame); }
-    int receivePacket(AVPacket* packet) override
-    {
-        return avcodec_receive_packet(m_ctx.get(), packet);
-    }
-
-private:
-    ff::CodecContextPtr m_ctx;
-};
-
-bool isProRes(Codec codec)
-{
-    return codec == Codec::proRes422Proxy || codec == Codec::proRes422LT ||
-           codec == Codec::proRes422 || codec == Codec::proRes422HQ || codec == Codec::proRes4444;
-}
-
-ProResProfile ownProResProfile(Codec codec)
-{
-    switch (codec) {
-    case Codec::proRes422Proxy:
-        return ProResProfile::proxy;
-    case Codec::proRes422LT:
-        return ProResProfile::lt;
-    case Codec::proRes422:
-        return ProResProfile::standard;
-    case Codec::proRes4444:
-        return ProResProfile::p4444;
-    default:
-        return ProResProfile::hq;
-    }
-}
-
 // Our own ProRes encoder unless CORVEL_PRORES_ENCODER=ffmpeg asks for prores_ks.
 bool useOwnProRes()
 {
     const char* choice = std::getenv("CORVEL_PRORES_ENCODER");
     return !choice || std::strcmp(choice, "ffmpeg") != 0;
-}
-
-const char* proResProfile(Codec codec)
-{
-    switch (codec) {
-    case Codec::proRes422Proxy:
-        return "proxy";
-    case Codec::proRes422LT:
-        return "lt";
-    case Codec::proRes422:
-        return "standard";
-    case Codec::proRes4444:
-        return "4444";
-    default:
-        return "hq";
-    }
 }
 
 // Y'CbCr with an alpha plane. Packed RGBA inputs do not count: encoders such as NVENC take
@@ -118,13 +65,14 @@ bool hevcAlphaEncoderAvailable()
 std::expected<std::unique_ptr<VideoEncoder>, QString>
 FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
 {
+    const std::optional<ProResProfile> prores = proResProfile(s.codec);
     const AVCodec* codec = nullptr;
     AVPixelFormat format = AV_PIX_FMT_YUV420P;
     if (s.codec == Codec::hevcWithAlpha) {
         std::tie(codec, format) = hevcAlphaEncoder();
         if (!codec)
             return std::unexpected(hevcAlphaMissingText());
-    } else if (isProRes(s.codec)) {
+    } else if (prores) {
         codec = avcodec_find_encoder_by_name("prores_ks");
         format = s.codec != Codec::proRes4444 ? AV_PIX_FMT_YUV422P10LE
                  : s.sourceHasAlpha           ? AV_PIX_FMT_YUVA444P10LE
@@ -166,12 +114,12 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
         ctx->field_order = s.topFieldFirst ? AV_FIELD_TT : AV_FIELD_BB;
     }
 
-    if (isProRes(s.codec) && useOwnProRes())
-        return openProResEncoder(std::move(ctx), ownProResProfile(s.codec));
+    if (prores && useOwnProRes())
+        return openProResEncoder(std::move(ctx), *prores);
 
     ff::Options options;
-    if (isProRes(s.codec)) {
-        options.set("profile", proResProfile(s.codec));
+    if (prores) {
+        options.set("profile", proResKsProfileName(*prores));
         options.set("vendor", "apl0");
     } else {
         ctx->bit_rate = s.averageBitRate;
@@ -183,11 +131,10 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
         if (codec->id == AV_CODEC_ID_HEVC && !s.hardware)
             options.set("x265-params", "log-level=error");
     }
-    const int ret =
-        options.pass([&](AVDictionary** dict) { return avcodec_open2(ctx.get(), codec, dict); });
-    if (ret < 0)
+    auto opened = openFrameEncoder(std::move(ctx), codec, options);
+    if (!opened)
         return std::unexpected(QStringLiteral("The encoder rejected the video settings."));
-    return std::make_unique<CodecVideoEncoder>(std::move(ctx));
+    return std::move(*opened);
 }
 
 bool FFmpegEncoderChoice::hasHardware(Codec codec)

@@ -1,29 +1,14 @@
 #pragma once
 
 #include "CorvelEncoder/engine/EncodePlan.h"
+#include "CorvelEncoder/engine/FrameEncoder.h"
 
 #include <QString>
 
 #include <expected>
 #include <memory>
 
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
-
 namespace corvel {
-
-// An opened video encoder. Used by one session's worker thread only.
-class VideoEncoder
-{
-public:
-    virtual ~VideoEncoder() = default;
-    // The opened context: pixel format, time base, extradata for the muxer.
-    virtual AVCodecContext* context() const = 0;
-    // avcodec_send_frame / avcodec_receive_packet semantics; a null frame flushes.
-    virtual int sendFrame(const AVFrame* frame) = 0;
-    virtual int receivePacket(AVPacket* packet) = 0;
-};
 
 // Picks and opens the video encoder. The seam lets tests stand in a "hardware" encoder that
 // refuses to open or fails on a chosen frame. Must be safe to call from several worker threads.

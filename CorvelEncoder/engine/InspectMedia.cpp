@@ -255,16 +255,17 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
     const double shownWidth =
         sar.num > 0 && sar.den > 0 ? media.naturalWidth * av_q2d(sar) : media.naturalWidth;
     if (const int32_t* matrix = displayMatrix(video)) {
-        media.a = matrix[0] / 65536.0;
-        media.b = matrix[1] / 65536.0;
-        media.c = matrix[3] / 65536.0;
-        media.d = matrix[4] / 65536.0;
+        // Linear part of the matrix: x' = a*x + c*y, y' = b*x + d*y.
+        const double a = matrix[0] / 65536.0;
+        const double b = matrix[1] / 65536.0;
+        const double c = matrix[3] / 65536.0;
+        const double d = matrix[4] / 65536.0;
         // A matrix with a negative determinant mirrors: the picture is flipped left to right
         // and then turned. What remains is a rotation, rounded to the nearest quarter turn; any
         // scale in the matrix is ignored, so the size comes from the turned frame alone.
-        media.mirrored = media.a * media.d - media.b * media.c < 0;
-        const double x = media.mirrored ? -media.a : media.a;
-        const double y = media.mirrored ? -media.b : media.b;
+        media.mirrored = a * d - b * c < 0;
+        const double x = media.mirrored ? -a : a;
+        const double y = media.mirrored ? -b : b;
         const double clockwise = std::atan2(y, x) * 180 / M_PI;
         if (std::isfinite(clockwise) && (x != 0 || y != 0)) {
             const int turns = static_cast<int>(std::lround(clockwise / 90.0));

@@ -68,8 +68,6 @@ struct InspectedMedia
     SourceInfo info;
     double naturalWidth = 0; // stored frame size, before the sample aspect and rotation
     double naturalHeight = 0;
-    // Linear part of the display matrix (x' = a*x + c*y, y' = b*x + d*y); identity by default.
-    double a = 1, b = 0, c = 0, d = 1;
     // What makes the stored picture upright: a left-right flip when the matrix mirrors, then
     // clockwise quarter turns (0...3).
     bool mirrored = false;

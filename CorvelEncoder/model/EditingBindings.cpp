@@ -1,14 +1,15 @@
 #include "CorvelEncoder/model/EditingBindings.h"
+#include "CorvelEncoderCore/CorvelIdentity.h"
 
 #include "CorvelEncoder/model/ActivityFeed.h"
 #include "CorvelEncoder/model/DesktopServices.h"
 #include "CorvelEncoder/model/DirectoryChooser.h"
 #include "CorvelEncoder/model/JobStore.h"
-#include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoder/model/Persistence.h"
 #include "CorvelEncoder/model/Sheets.h"
 #include "CorvelEncoderCore/FrameMath.h"
 #include "CorvelEncoderCore/JobFileWriter.h"
+#include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoderCore/PresetConstants.h"
 #include "CorvelEncoderCore/Presets.h"
 
@@ -389,7 +390,7 @@ void EditingBindings::exportJobFile()
     request.title = QStringLiteral("Export Job File");
     request.suggestedName = QStringLiteral("Queue.corveljob");
     request.canCreateDirectories = true;
-    request.nameFilters = {QStringLiteral("Job files (*.corveljob *.corvelenc *.json)")};
+    request.nameFilters = {QStringLiteral("Job files (%1)").arg(CorvelIdentity::jobFilePatterns)};
     QPointer<EditingBindings> self(this);
     m_desktop.savePanel(request, [self, jobs](const QString& path) {
         if (self && !path.isEmpty())

@@ -8,13 +8,13 @@
 #include "CorvelEncoder/model/JobStore.h"
 #include "CorvelEncoder/model/MediaProber.h"
 #include "CorvelEncoder/model/ModelClock.h"
-#include "CorvelEncoderCore/NewJobSettings.h"
 #include "CorvelEncoder/model/Persistence.h"
 #include "CorvelEncoder/model/Scheduler.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 #include "CorvelEncoderCore/EnqueueLink.h"
 #include "CorvelEncoderCore/JobFile.h"
 #include "CorvelEncoderCore/Naming.h"
+#include "CorvelEncoderCore/NewJobSettings.h"
 #include "CorvelEncoderCore/Presets.h"
 #include "CorvelEncoderCore/SettingsMerging.h"
 
@@ -35,7 +35,7 @@ QString moviePatterns()
     return patterns.join(u' ');
 }
 
-const QString kJobFilePatterns = QStringLiteral("*.corveljob *.corvelenc *.json");
+const QString kJobFilePatterns = CorvelIdentity::jobFilePatterns;
 
 // What an open panel calls with the chosen paths; nothing once the model is gone.
 std::function<void(const QStringList&)> importChosen(Intake* intake)

@@ -384,8 +384,7 @@ void Scheduler::startJobNow(const QUuid& id)
     if (row < 0)
         return;
     JobStatus status = m_jobs.jobs().at(row).status;
-    if (status == JobStatus::completed || status == JobStatus::failed ||
-        status == JobStatus::cancelled) {
+    if (isTerminal(status)) {
         requeue(id);
         status = JobStatus::queued;
     }

@@ -727,8 +727,7 @@ QMenu* MainWindow::makeContextMenu(const QUuid& id)
         return menu;
     menu->addAction(QStringLiteral("Start"), this,
                     [this, id] { m_model.scheduler().startJobNow(id); });
-    if (job->status == JobStatus::completed || job->status == JobStatus::failed ||
-        job->status == JobStatus::cancelled)
+    if (isTerminal(job->status))
         menu->addAction(QStringLiteral("Requeue"), this,
                         [this, id] { m_model.scheduler().requeue(id); });
     menu->addAction(QStringLiteral("Duplicate"), this,

@@ -57,6 +57,44 @@ const ProResProfileInfo& proResProfileInfo(ProResProfile profile)
     return infos[static_cast<int>(profile)];
 }
 
+std::optional<ProResProfile> proResProfile(Codec codec)
+{
+    switch (codec) {
+    case Codec::proRes422Proxy:
+        return ProResProfile::proxy;
+    case Codec::proRes422LT:
+        return ProResProfile::lt;
+    case Codec::proRes422:
+        return ProResProfile::standard;
+    case Codec::proRes422HQ:
+        return ProResProfile::hq;
+    case Codec::proRes4444:
+        return ProResProfile::p4444;
+    case Codec::h264:
+    case Codec::hevc:
+    case Codec::hevcWithAlpha:
+        break;
+    }
+    return std::nullopt;
+}
+
+const char* proResKsProfileName(ProResProfile profile)
+{
+    switch (profile) {
+    case ProResProfile::proxy:
+        return "proxy";
+    case ProResProfile::lt:
+        return "lt";
+    case ProResProfile::standard:
+        return "standard";
+    case ProResProfile::hq:
+        return "hq";
+    case ProResProfile::p4444:
+        return "4444";
+    }
+    return "hq";
+}
+
 int64_t proResFrameBudget(ProResProfile profile, int width, int height)
 {
     // The rate grows with the frame rate, so a frame's share does not depend on it. prores_ks,

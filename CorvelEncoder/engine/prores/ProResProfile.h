@@ -1,7 +1,10 @@
 #pragma once
 
+#include "CorvelEncoderCore/Enumerations.h"
+
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace corvel {
 
@@ -27,6 +30,11 @@ struct ProResProfileInfo
 };
 
 const ProResProfileInfo& proResProfileInfo(ProResProfile profile);
+
+// The ProRes profile a codec choice writes; none for the codecs that are not ProRes.
+std::optional<ProResProfile> proResProfile(Codec codec);
+// The name FFmpeg's prores_ks takes for the profile.
+const char* proResKsProfileName(ProResProfile profile);
 
 // Bytes one frame may use on average: the published rate scaled by pixels and frame rate.
 int64_t proResFrameBudget(ProResProfile profile, int width, int height);
