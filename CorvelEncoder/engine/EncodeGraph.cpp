@@ -41,13 +41,14 @@ void copyMetadata(Graph& g)
     }
     if (!g.plan.timecode.isEmpty())
         av_dict_set(&g.outVideo->metadata, "timecode", g.plan.timecode.toLatin1().constData(), 0);
+    const bool quickTime = g.plan.fileType == FileType::quickTime;
     for (const auto& lane : g.audioLanes)
         copyTrackTags(lane->in, lane->out, lane->track.language, lane->track.title,
-                      lane->track.isDefault);
+                      lane->track.isDefault, quickTime);
     for (const auto& lane : g.subtitleLanes) {
         const SubtitleTrackPlan& track = lane->plan();
         copyTrackTags(g.input->streams[lane->inputIndex()], lane->output(), track.language,
-                      track.title, track.isDefault);
+                      track.title, track.isDefault, quickTime);
     }
 }
 

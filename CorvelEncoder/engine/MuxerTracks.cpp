@@ -8,13 +8,29 @@ extern "C" {
 
 namespace corvel {
 
+QString quickTimeLanguage(const QString& language)
+{
+    // The languages with two ISO 639-2 codes, the form Apple's list holds first.
+    static const QList<std::pair<QString, QString>> pairs = {
+        {"alb", "sqi"}, {"arm", "hye"}, {"baq", "eus"}, {"bur", "mya"}, {"chi", "zho"},
+        {"dut", "nld"}, {"geo", "kat"}, {"ger", "deu"}, {"gre", "ell"}, {"ice", "isl"},
+        {"mac", "mkd"}, {"may", "msa"}, {"per", "fas"}, {"tib", "bod"}, {"wel", "cym"},
+        {"fra", "fre"}, {"ces", "cze"}, {"ron", "rum"}, {"slk", "slo"}};
+    for (const auto& [kept, other] : pairs) {
+        if (language == other)
+            return kept;
+    }
+    return language;
+}
+
 void copyTrackTags(const AVStream* in, AVStream* out, const QString& language, const QString& title,
-                   bool isDefault)
+                   bool isDefault, bool quickTime)
 {
     if (!in || !out)
         return;
     if (!language.isEmpty())
-        av_dict_set(&out->metadata, "language", language.toUtf8().constData(), 0);
+        av_dict_set(&out->metadata, "language",
+                    (quickTime ? quickTimeLanguage(language) : language).toUtf8().constData(), 0);
     if (!title.isEmpty())
         av_dict_set(&out->metadata, "title", title.toUtf8().constData(), 0);
     out->disposition =

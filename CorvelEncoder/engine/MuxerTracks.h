@@ -9,7 +9,12 @@ namespace corvel {
 
 // Gives an output stream the language, title and default flag of the track it carries.
 void copyTrackTags(const AVStream* in, AVStream* out, const QString& language, const QString& title,
-                   bool isDefault);
+                   bool isDefault, bool quickTime);
+
+// The form of an ISO 639-2 code QuickTime keeps: its movies store Apple's language codes,
+// which use the bibliographic form for most languages ("ger" for "deu") and the
+// terminological one for a few ("fra" for "fre"); the other form is written as undefined.
+QString quickTimeLanguage(const QString& language);
 
 // Copies the source's chapters to the output, moved to its timeline starting at
 // `startOffset` (AV_TIME_BASE units); before the header is written. Chapters wholly before
