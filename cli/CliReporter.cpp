@@ -102,6 +102,8 @@ QString summaryText(const CliSummary& s)
         counts << QStringLiteral("%1 cancelled").arg(s.cancelled);
     if (s.skipped > 0)
         counts << QStringLiteral("%1 skipped").arg(s.skipped);
+    if (s.alreadyEncoded > 0)
+        counts << QStringLiteral("%1 already encoded").arg(s.alreadyEncoded);
     return QStringLiteral("%1 in %2; %3 written")
         .arg(counts.join(QStringLiteral(", ")), clockText(double(s.elapsedMs) / 1000.0),
              QLocale::c().formattedDataSize(s.bytesWritten, 1, QLocale::DataSizeSIFormat));
@@ -170,6 +172,12 @@ public:
         writeLine(m_messages.err(), skippedText(input, reason));
         emitEvent("skipped", {{"input", input}, {"reason", reason}});
     }
+    void alreadyEncoded(const EncodingJob& job, const QString& output) override
+    {
+        emitEvent("skipped", {{"input", job.sourcePath},
+                              {"reason", QStringLiteral("already encoded")},
+                              {"output", output}});
+    }
     void log(const QString& text, bool isError) override
     {
         if (!m_messages.isNew(text))
@@ -193,6 +201,7 @@ public:
                               {"failed", summary->failed},
                               {"cancelled", summary->cancelled},
                               {"skipped", summary->skipped},
+                              {"alreadyEncoded", summary->alreadyEncoded},
                               {"seconds", double(summary->elapsedMs) / 1000.0},
                               {"bytes", summary->bytesWritten}});
     }
@@ -304,6 +313,14 @@ public:
     {
         m_messages.isNew(reason);
         settle(m_messages.err(), paint(skippedText(input, reason)));
+    }
+    void alreadyEncoded(const EncodingJob& job, const QString& output) override
+    {
+        // Not an error: a rerun is meant to leave these alone.
+        if (m_verbosity != Verbosity::quiet)
+            settle(
+                m_out,
+                QStringLiteral("Skipped %1: already encoded as %2").arg(job.sourceName(), output));
     }
     void log(const QString& text, bool isError) override
     {

@@ -1,5 +1,6 @@
 #include "cli/CliRunner.h"
 
+#include "CorvelEncoder/engine/CpuBudget.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 #include "CorvelEncoder/model/AppModel.h"
@@ -15,16 +16,19 @@
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "cli/CliReporter.h"
 #include "cli/CliWatchMemory.h"
+#include "cli/EncodedBefore.h"
 #include "cli/FFmpegLogRoute.h"
 #include "cli/MemoryStateStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -119,6 +123,7 @@ public:
     bool watching() const { return m_options.watchFolder.has_value(); }
     const QList<QUuid>& jobIDs() const { return m_order; }
     int skippedCount() const { return m_skipped; }
+    std::optional<int> interruptedWith() const { return m_interruptStatus; }
 
     // Imports one command-line input; an input that gives no job is reported with its reason.
     // The model's messages about it are held back meanwhile, so a refused job file is reported
@@ -163,7 +168,7 @@ public:
     void adopt(const QList<QUuid>& ids)
     {
         for (const QUuid& id : ids) {
-            if (m_options.hasOverrides())
+            if (m_options.hasOverrides() && !m_overridden.contains(id))
                 applyOverrides(id);
             const std::optional<EncodingJob> job = m_model.store().job(id);
             if (!job)
@@ -176,6 +181,52 @@ public:
             if (m_options.verbose)
                 addFFmpegLogJob(job->sourcePath, QString(), job->sourceName());
         }
+    }
+
+    // Of `ids`, once their sources are read, the jobs whose output is not complete yet; the
+    // others leave the queue, reported. Nothing when the run is interrupted meanwhile.
+    std::optional<QList<QUuid>> withoutEncoded(const QList<QUuid>& ids)
+    {
+        // The output name follows the command line's settings, taken before the sources are
+        // read, as adopt() would take them.
+        for (const QUuid& id : ids) {
+            if (m_options.hasOverrides())
+                applyOverrides(id);
+            m_overridden.insert(id);
+        }
+        const auto probing = [&] {
+            return std::any_of(ids.cbegin(), ids.cend(), [this](const QUuid& id) {
+                const std::optional<EncodingJob> job = m_model.store().job(id);
+                return job && job->probing;
+            });
+        };
+        if (probing()) {
+            QEventLoop loop;
+            const auto quitOnceRead = [&] {
+                if (!probing())
+                    loop.quit();
+            };
+            connect(&m_model.store(), &JobStore::jobChanged, &loop, quitOnceRead);
+            connect(&m_model.store(), &JobStore::countsChanged, &loop, quitOnceRead);
+            loop.exec();
+        }
+        if (m_interruptStatus)
+            return std::nullopt;
+        QList<QUuid> kept;
+        QList<QUuid> done;
+        for (const QUuid& id : ids) {
+            const std::optional<EncodingJob> job = m_model.store().job(id);
+            const std::optional<QString> output = job ? encodedBefore(*job) : std::nullopt;
+            if (!output) {
+                kept.append(id);
+                continue;
+            }
+            m_reporter.alreadyEncoded(*job, *output);
+            done.append(id);
+        }
+        m_alreadyEncoded += int(done.size());
+        m_model.scheduler().remove(done);
+        return kept;
     }
 
     // From now on every job the model adds (the watch folder's) is adopted as it comes.
@@ -224,6 +275,7 @@ public:
         for (const EncodingJob& job : std::as_const(open))
             m_reporter.cancelled(job);
         m_interrupted = true;
+        m_interruptStatus = status;
         QCoreApplication::exit(status);
     }
 
@@ -232,6 +284,7 @@ public:
         CliSummary s;
         s.elapsedMs = elapsedMs;
         s.skipped = m_skipped;
+        s.alreadyEncoded = m_alreadyEncoded;
         for (const QUuid& id : m_order) {
             const std::optional<EncodingJob> job = m_model.store().job(id);
             if (!job)
@@ -354,8 +407,11 @@ private:
     const CliOptions& m_options;
     QHash<QUuid, Seen> m_seen;
     QList<QUuid> m_order;
+    QSet<QUuid> m_overridden;
     std::optional<QList<Held>> m_held;
     int m_skipped = 0;
+    int m_alreadyEncoded = 0;
+    std::optional<int> m_interruptStatus;
     bool m_checkPending = false;
     bool m_startWhenProbed = false;
     bool m_endWhenProbed = false;
@@ -503,8 +559,11 @@ int runCli(const QStringList& arguments)
     model.persistence().updateSettings([&](AppSettings& s) {
         s.hasSeenIntro = true;
         s.watchEnabled = false;
+        // A farm task given one or two CPUs runs no more encodes than it has CPUs for.
         if (options.parallel)
             s.maxParallel = *options.parallel;
+        else
+            s.maxParallel = std::clamp(availableCpus(), AppSettings::kMinParallel, s.maxParallel);
         if (options.watchFolder) {
             s.watchEnabled = true;
             s.watchFolder = *options.watchFolder;
@@ -554,7 +613,19 @@ int runCli(const QStringList& arguments)
                       false);
         ids = share;
     }
+    // After the shares, which must not depend on what earlier runs finished.
+    if (options.skipExisting) {
+        const std::optional<QList<QUuid>> missing = session.withoutEncoded(ids);
+        if (!missing) {
+            reporter->done(session.summary(clock.elapsed()));
+            return *session.interruptedWith();
+        }
+        ids = *missing;
+    }
     session.adopt(ids);
+    // Each encode's threads are its share of the CPUs; a run of one job takes them all.
+    const int atOnce = model.persistence().settings().maxParallel;
+    setEncodesAtOnce(options.watchFolder ? atOnce : std::min<int>(atOnce, int(ids.size())));
     if (options.watchFolder)
         session.adoptArrivals();
     const auto skippedStatus = [&](int status) {

@@ -1,5 +1,6 @@
 #include "CorvelEncoder/engine/EncodeGraph.h"
 
+#include "CorvelEncoder/engine/CpuBudget.h"
 #include "CorvelEncoder/engine/MuxerTracks.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
@@ -23,10 +24,10 @@ int decoderThreads(const AVCodecParameters* par)
     constexpr int64_t kBudgetBytes = int64_t{768} << 20;
     const int64_t frameBytes = std::max<int64_t>(int64_t{par->width} * par->height * 6, 1);
     const int64_t fit = kBudgetBytes / frameBytes;
-    // The budget only ever lowers FFmpeg's own choice (a thread per core and one more): asked
-    // for more threads than cores, a decoder keeps that many pictures in flight for nothing.
-    const int automatic = std::min(av_cpu_count() + 1, 16);
-    return fit >= automatic ? 0 : static_cast<int>(std::max<int64_t>(fit, 1));
+    // The budget only ever lowers this encode's share of the CPUs it may use: asked for more
+    // threads than that, a decoder keeps that many pictures in flight for nothing.
+    const int automatic = std::min(threadsPerEncode(), 16);
+    return static_cast<int>(std::clamp<int64_t>(fit, 1, automatic));
 }
 
 // What editors and libraries file footage by: creation time, title and comment, the start

@@ -1,5 +1,6 @@
 #include "CorvelEncoder/engine/EncoderChoice.h"
 
+#include "CorvelEncoder/engine/CpuBudget.h"
 #include "CorvelEncoder/engine/FFmpegHandles.h"
 #include "CorvelEncoder/engine/prores/ProResEncoder.h"
 
@@ -106,7 +107,7 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
                  av_color_transfer_from_name(s.color.transfer->toLatin1().constData()));
     if (s.color.matrix)
         setColor(ctx->colorspace, av_color_space_from_name(s.color.matrix->toLatin1().constData()));
-    ctx->thread_count = 0; // one per core
+    ctx->thread_count = threadsPerEncode(); // x264's and FFmpeg's own encoders read this
     if (globalHeader)
         ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (s.interlaced) {
@@ -129,7 +130,8 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
         if (s.highProfile)
             options.set("profile", "high");
         if (codec->id == AV_CODEC_ID_HEVC && !s.hardware)
-            options.set("x265-params", "log-level=error");
+            options.set("x265-params",
+                        ("log-level=error:pools=" + std::to_string(threadsPerEncode())).c_str());
     }
     auto opened = openFrameEncoder(std::move(ctx), codec, options);
     if (!opened)

@@ -1,5 +1,7 @@
 #include "CorvelEncoder/engine/FilterChains.h"
 
+#include "CorvelEncoder/engine/CpuBudget.h"
+
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavutil/opt.h>
@@ -138,6 +140,9 @@ bool FilterGraph::build(const FilterChain& chain, AVPixelFormat sinkFormat)
     source = sink = nullptr;
     if (!graph)
         return false;
+    // Else a graph starts a thread per core, whatever this encode's share; audio filters take
+    // no slice threads.
+    graph->nb_threads = chain.video ? threadsPerEncode() : 1;
     const QByteArray args = chain.sourceArgs.toLatin1();
     if (avfilter_graph_create_filter(&source,
                                      avfilter_get_by_name(chain.video ? "buffer" : "abuffer"), "in",

@@ -381,8 +381,6 @@ void Intake::applyProbe(const QUuid& id, const std::expected<SourceInfo, QString
         });
         m_feed.log(QStringLiteral("Could not read %1: %2").arg(name, result.error()), true);
     }
-    // The reading changes what the status line counts.
-    emit m_jobs.countsChanged();
     m_jobs.requestSave();
     m_scheduler.fillSlots();
 }

@@ -40,9 +40,11 @@ void JobStore::changeRow(qsizetype row, const std::function<void(EncodingJob&)>&
 {
     EncodingJob& job = m_jobs[row];
     const JobStatus before = job.status;
+    const bool wasProbing = job.probing;
     change(job);
     emit jobChanged(int(row));
-    if (job.status != before)
+    // The status line counts jobs by status and those still being read.
+    if (job.status != before || job.probing != wasProbing)
         emit countsChanged();
 }
 

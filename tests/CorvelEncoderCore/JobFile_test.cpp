@@ -11,7 +11,7 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
-#include "../QtPrinters.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -337,11 +337,8 @@ protected:
 
     QString write(const QString& name, const QByteArray& data)
     {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-        return path;
+        EXPECT_TRUE(corvel::testing::writeFile(m_dir.filePath(name), data));
+        return m_dir.filePath(name);
     }
 
     QTemporaryDir m_dir;
