@@ -121,6 +121,29 @@ QString sourceLine(const EncodingJob& job)
         parts << QStringLiteral("alpha");
     if (!info.hasAudio)
         parts << QStringLiteral("no audio");
+    if (const QString tracks = tracksText(info); !tracks.isEmpty())
+        parts << tracks;
+    return parts.join(kSeparator);
+}
+
+QString tracksText(const SourceInfo& info)
+{
+    QStringList parts;
+    if (info.audioTracks > 1)
+        parts << QStringLiteral("%1 audio tracks").arg(info.audioTracks);
+    if (!info.subtitles.isEmpty()) {
+        QStringList languages;
+        for (const QString& language : info.subtitles) {
+            if (!language.isEmpty() && !languages.contains(language))
+                languages << language;
+        }
+        parts << (languages.isEmpty()
+                      ? QStringLiteral("subtitles")
+                      : QStringLiteral("subtitles (%1)").arg(languages.join(QStringLiteral(", "))));
+    }
+    if (info.chapters > 0)
+        parts
+            << QStringLiteral("%1 chapter%2").arg(info.chapters).arg(info.chapters == 1 ? "" : "s");
     return parts.join(kSeparator);
 }
 

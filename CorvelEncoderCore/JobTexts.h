@@ -27,5 +27,8 @@ std::optional<QString> dynamicRangeLabel(const SourceInfo& info);
 std::optional<QString> dynamicRangeNote(const EncodingJob& job);
 // Size, rate and duration of the source, or why they are not known yet.
 QString sourceLine(const EncodingJob& job);
+// The tracks beside the picture, when there is more than one sound: "2 audio tracks  ·
+// subtitles (eng, spa)  ·  4 chapters"; empty otherwise.
+QString tracksText(const SourceInfo& info);
 
 } // namespace corvel

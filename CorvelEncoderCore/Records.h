@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <cstdint>
@@ -49,6 +50,10 @@ struct SourceInfo
     QString videoCodec; // human-readable
     int bitDepth = 8;   // of the luma samples
     DynamicRange dynamicRange = DynamicRange::sdr;
+    // What else the source carries. Shown, not stored: job files keep the fields above only.
+    int audioTracks = 0;   // every audio track, readable or not
+    QStringList subtitles; // each subtitle track's language, "" when untagged, in source order
+    int chapters = 0;
 
     friend bool operator==(const SourceInfo&, const SourceInfo&) = default;
 };
@@ -114,6 +119,9 @@ struct EncodingJob
     // Absent until the encode chose its encoder; true for hardware.
     std::optional<bool> hardwareEncoder;
     QDateTime addedAt;
+    // The tracks the running encode writes, one line each ("audio pcm_s24le 5.1(side) eng").
+    // Shown, not stored.
+    QStringList outputTracks;
 
     // The file name of the source, extension included.
     QString sourceName() const;

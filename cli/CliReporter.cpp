@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
@@ -160,6 +161,15 @@ QString summaryText(const CliSummary& s)
              QLocale::c().formattedDataSize(s.bytesWritten, 1, QLocale::DataSizeSIFormat));
 }
 
+// What the source carries beside its picture, for a dry run.
+QJsonObject carried(const SourceInfo& info)
+{
+    return {{QStringLiteral("audioTracks"), info.audioTracks},
+            {QStringLiteral("subtitles"), QJsonArray::fromStringList(info.subtitles)},
+            {QStringLiteral("chapters"), info.chapters},
+            {QStringLiteral("text"), tracksText(info)}};
+}
+
 class JsonReporter final : public CliReporter
 {
 public:
@@ -174,6 +184,8 @@ public:
         QJsonObject fields{{QStringLiteral("job"), toJson(job)}, {"output", output}};
         if (const auto note = dynamicRangeNote(job))
             fields.insert(QStringLiteral("note"), *note);
+        if (job.sourceInfo)
+            fields.insert(QStringLiteral("source"), carried(*job.sourceInfo));
         emitEvent("added", fields);
     }
     void progress(const EncodingJob& job) override
@@ -186,9 +198,11 @@ public:
     }
     void ready(const EncodingJob& job) override
     {
-        emitEvent("ready", {{QStringLiteral("id"), uuidString(job.id)},
-                            {QStringLiteral("output"), job.outputPath.value_or(QString())},
-                            {QStringLiteral("hardware"), job.hardwareEncoder.value_or(false)}});
+        emitEvent("ready",
+                  {{QStringLiteral("id"), uuidString(job.id)},
+                   {QStringLiteral("output"), job.outputPath.value_or(QString())},
+                   {QStringLiteral("hardware"), job.hardwareEncoder.value_or(false)},
+                   {QStringLiteral("tracks"), QJsonArray::fromStringList(job.outputTracks)}});
     }
     void finished(const EncodingJob& job) override
     {
@@ -295,6 +309,9 @@ public:
             writeLine(m_out, QStringLiteral("    source  ") + sourceLine(job));
         if (const auto note = dynamicRangeNote(job))
             writeLine(m_out, QStringLiteral("    ") + *note);
+        if (const QString tracks = job.sourceInfo ? tracksText(*job.sourceInfo) : QString();
+            !tracks.isEmpty())
+            writeLine(m_out, QStringLiteral("    source: ") + tracks);
     }
     void ready(const EncodingJob& job) override
     {

@@ -1,7 +1,7 @@
 #include "CorvelEncoder/engine/EncodeGraph.h"
 
 #include "CorvelEncoder/engine/CpuBudget.h"
-
+#include "CorvelEncoder/engine/MuxerTracks.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
 extern "C" {
@@ -31,7 +31,8 @@ int decoderThreads(const AVCodecParameters* par)
 }
 
 // What editors and libraries file footage by: creation time, title and comment, the start
-// timecode (QuickTime gets a tmcd track, MP4 a tag) and the audio track's language.
+// timecode (QuickTime gets a tmcd track, MP4 a tag) and each track's language, title and
+// default flag.
 void copyMetadata(Graph& g)
 {
     AVFormatContext* out = g.output->get();
@@ -41,10 +42,28 @@ void copyMetadata(Graph& g)
     }
     if (!g.plan.timecode.isEmpty())
         av_dict_set(&g.outVideo->metadata, "timecode", g.plan.timecode.toLatin1().constData(), 0);
-    if (const AVDictionaryEntry* language =
-            g.inAudio && g.outAudio ? av_dict_get(g.inAudio->metadata, "language", nullptr, 0)
-                                    : nullptr)
-        av_dict_set(&g.outAudio->metadata, "language", language->value, 0);
+    const bool quickTime = g.plan.fileType == FileType::quickTime;
+    for (const auto& lane : g.audioLanes)
+        copyTrackTags(lane->in, lane->out, lane->track.language, lane->track.title,
+                      lane->track.isDefault, quickTime);
+    for (const auto& lane : g.subtitleLanes) {
+        const SubtitleTrackPlan& track = lane->plan();
+        copyTrackTags(g.input->streams[lane->inputIndex()], lane->output(), track.language,
+                      track.title, track.isDefault, quickTime);
+    }
+}
+
+// The layout `settings` asks for: its own when FFmpeg knows the name, else the usual one for
+// its channel count. FFmpeg's usual six channels are 5.1 with back speakers, which would
+// mislabel a 5.1(side) mix.
+void setChannelLayout(AVChannelLayout* layout, const AudioSettings& settings)
+{
+    if (!settings.layout.isEmpty() &&
+        av_channel_layout_from_string(layout, settings.layout.toLatin1().constData()) == 0 &&
+        layout->nb_channels == settings.channels)
+        return;
+    av_channel_layout_uninit(layout);
+    av_channel_layout_default(layout, settings.channels);
 }
 
 // An audio encoder for what the writer takes; none when FFmpeg's refuses it.
@@ -58,7 +77,7 @@ std::unique_ptr<FrameEncoder> openAudioEncoder(const AudioSettings& w, bool glob
     if (!ctx)
         return nullptr;
     ctx->sample_rate = w.sampleRate;
-    av_channel_layout_default(&ctx->ch_layout, w.channels);
+    setChannelLayout(&ctx->ch_layout, w);
     ctx->sample_fmt = w.format == AudioFormat::aac ? AV_SAMPLE_FMT_FLTP
                       : w.bitDepth == 24           ? AV_SAMPLE_FMT_S32
                                                    : AV_SAMPLE_FMT_S16;
@@ -94,38 +113,58 @@ bool openVideoDecoder(Graph& g, const InspectedMedia& media)
     return avcodec_open2(g.videoDecoder.get(), decoder, nullptr) >= 0;
 }
 
-std::optional<QString> openAudio(Graph& g, const InspectedMedia& media, const JobSettings& settings)
+Lane* Graph::laneOf(int index)
 {
-    if (media.audioStream < 0 || media.audioStream >= static_cast<int>(g.input->nb_streams))
-        return std::nullopt;
-    if (!media.audio)
-        return QStringLiteral("Audio format was not readable. Writing video only.");
-    g.inAudio = g.input->streams[media.audioStream];
-    const AVCodec* decoder = avcodec_find_decoder(g.inAudio->codecpar->codec_id);
-    g.audioDecoder.reset(decoder ? avcodec_alloc_context3(decoder) : nullptr);
-    bool decodes = g.audioDecoder &&
-                   avcodec_parameters_to_context(g.audioDecoder.get(), g.inAudio->codecpar) >= 0;
-    if (decodes) {
-        g.audioDecoder->pkt_timebase = g.inAudio->time_base;
-        decodes = avcodec_open2(g.audioDecoder.get(), decoder, nullptr) >= 0;
+    if (inVideo && index == inVideo->index)
+        return &videoLane;
+    for (const auto& lane : audioLanes) {
+        if (lane->in->index == index)
+            return lane.get();
     }
+    return nullptr;
+}
 
+QStringList openAudio(Graph& g)
+{
     const AVOutputFormat* format =
         av_guess_format(g.plan.fileType == FileType::mpeg4 ? "mp4" : "mov", nullptr, nullptr);
     const bool globalHeader = format && (format->flags & AVFMT_GLOBALHEADER);
-    const QList<AudioCandidate> candidates =
-        decodes ? audioCandidates(settings.body.audio, *media.audio, settings.body.quality)
-                : QList<AudioCandidate>();
-    for (const AudioCandidate& candidate : candidates) {
-        if (auto encoder = openAudioEncoder(candidate.writer, globalHeader)) {
-            g.audioEncoder = std::move(encoder);
-            g.audio = candidate;
-            return std::nullopt;
+    QStringList lost;
+    for (const AudioTrackPlan& track : std::as_const(g.plan.audioTracks)) {
+        if (!track.kept()) {
+            if (!track.note.isEmpty())
+                lost << track.note;
+            continue;
         }
+        if (track.stream < 0 || track.stream >= static_cast<int>(g.input->nb_streams))
+            continue;
+        auto lane = std::make_unique<Lane>(false);
+        lane->in = g.input->streams[track.stream];
+        lane->track = track;
+        const AVCodec* decoder = avcodec_find_decoder(lane->in->codecpar->codec_id);
+        lane->decoder.reset(decoder ? avcodec_alloc_context3(decoder) : nullptr);
+        bool decodes = lane->decoder &&
+                       avcodec_parameters_to_context(lane->decoder.get(), lane->in->codecpar) >= 0;
+        if (decodes) {
+            lane->decoder->pkt_timebase = lane->in->time_base;
+            decodes = avcodec_open2(lane->decoder.get(), decoder, nullptr) >= 0;
+        }
+        for (const AudioCandidate& candidate : track.candidates) {
+            if (!decodes)
+                break;
+            if ((lane->encoder = openAudioEncoder(candidate.writer, globalHeader)))
+                break;
+        }
+        if (lane->encoder)
+            g.audioLanes.push_back(std::move(lane));
+        else
+            lost << track.name + QStringLiteral(" could not be converted. Writing the others.");
     }
-    g.inAudio = nullptr;
-    g.audioDecoder.reset();
-    return QStringLiteral("Audio could not be converted. Writing video only.");
+    // One source track and it is lost: there are no others.
+    if (g.audioLanes.empty() && lost.size() == 1 && g.plan.audioTracks.size() == 1 &&
+        g.plan.audioTracks.front().kept())
+        lost = QStringList{QStringLiteral("Audio could not be converted. Writing video only.")};
+    return lost;
 }
 
 std::optional<QString> startWriter(Graph& g, EncoderChoice& encoders, const JobSettings& settings,
@@ -133,7 +172,9 @@ std::optional<QString> startWriter(Graph& g, EncoderChoice& encoders, const JobS
 {
     g.output = std::make_unique<ff::OutputFile>();
     g.videoEncoder.reset();
-    g.outVideo = g.outAudio = nullptr;
+    g.outVideo = nullptr;
+    g.subtitleLanes.clear();
+    g.lostTracks.clear();
     const bool mp4 = g.plan.fileType == FileType::mpeg4;
     // Through the claimed file itself, never by a name someone else could have replaced.
     if (const int ret =
@@ -172,14 +213,29 @@ std::optional<QString> startWriter(Graph& g, EncoderChoice& encoders, const JobS
     if (!attachHdrMetadata(g.outVideo, g.plan.rendering))
         return QStringLiteral("The encoder rejected the video settings.");
 
-    if (g.audioEncoder) {
-        const AVCodecContext* aenc = g.audioEncoder->context();
-        g.outAudio = avformat_new_stream(out, nullptr);
-        if (g.outAudio && avcodec_parameters_from_context(g.outAudio->codecpar, aenc) >= 0) {
-            g.outAudio->time_base = aenc->time_base;
+    for (const auto& lane : g.audioLanes) {
+        const AVCodecContext* aenc = lane->encoder->context();
+        lane->out = avformat_new_stream(out, nullptr);
+        if (lane->out && avcodec_parameters_from_context(lane->out->codecpar, aenc) >= 0) {
+            lane->out->time_base = aenc->time_base;
         } else {
-            g.outAudio = nullptr; // the writer goes on without audio
+            lane->out = nullptr; // the writer goes on without this track
+            g.lostTracks << lane->track.name +
+                                QStringLiteral(" could not be written. Writing the others.");
         }
+    }
+    for (const SubtitleTrackPlan& track : std::as_const(g.plan.subtitleTracks)) {
+        if (!track.kept || track.stream < 0 ||
+            track.stream >= static_cast<int>(g.input->nb_streams))
+            continue;
+        if (auto lane = SubtitleLane::open(g.input->streams[track.stream], track, out))
+            g.subtitleLanes.push_back(std::move(lane));
+        else
+            g.lostTracks << track.name + QStringLiteral(" could not be converted. Left out.");
+    }
+    if (g.plan.chapters) {
+        if (const int ret = copyChapters(g.input.get(), out, g.startOffset); ret < 0)
+            return writeError(ret);
     }
 
     if (const int ret = g.output->openFile(); ret < 0)

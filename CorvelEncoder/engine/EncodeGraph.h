@@ -7,13 +7,16 @@
 #include "CorvelEncoder/engine/FilterChains.h"
 #include "CorvelEncoder/engine/FrameEncoder.h"
 #include "CorvelEncoder/engine/SourceWatch.h"
+#include "CorvelEncoder/engine/SubtitleLane.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace corvel {
 
@@ -33,6 +36,14 @@ struct Lane
     int64_t damaged = 0;              // packets or frames the decoder rejected
     int64_t frames = 0;               // decoded
 
+    // An audio lane carries one source track with its own decoder and encoder.
+    AVStream* in = nullptr;
+    ff::CodecContextPtr decoder;
+    std::unique_ptr<FrameEncoder> encoder;
+    AVStream* out = nullptr;
+    AudioTrackPlan track;
+    bool dropped = false; // it failed and is read no more; the others go on
+
     Stage readStage() const { return isVideo ? Stage::readVideo : Stage::readAudio; }
     Stage writeStage() const { return isVideo ? Stage::writeVideo : Stage::writeAudio; }
 };
@@ -48,35 +59,36 @@ struct Graph
     SourceWatch source;
     ff::InputFile input;
     AVStream* inVideo = nullptr;
-    AVStream* inAudio = nullptr;
     ff::CodecContextPtr videoDecoder;
-    ff::CodecContextPtr audioDecoder;
 
     Lane videoLane{true};
-    Lane audioLane{false};
+    // Every audio track the plan keeps and the source's decoders and the writer's encoders
+    // take, in source order.
+    std::vector<std::unique_ptr<Lane>> audioLanes;
+    std::vector<std::unique_ptr<SubtitleLane>> subtitleLanes;
 
     std::unique_ptr<FrameEncoder> videoEncoder;
-    std::unique_ptr<FrameEncoder> audioEncoder;
-    std::optional<AudioCandidate> audio;
     VideoSettings videoSettings;
 
     std::unique_ptr<ff::OutputFile> output;
     AVStream* outVideo = nullptr;
-    AVStream* outAudio = nullptr;
+    QStringList lostTracks; // for the log: tracks the writer could not take
     bool hardware = false;
     bool didAppend = false; // a video packet reached the file
     int64_t framesEncoded = 0;
 
-    AVStream* in(const Lane& lane) const { return lane.isVideo ? inVideo : inAudio; }
+    AVStream* in(const Lane& lane) const { return lane.isVideo ? inVideo : lane.in; }
     AVCodecContext* decoder(const Lane& lane) const
     {
-        return lane.isVideo ? videoDecoder.get() : audioDecoder.get();
+        return lane.isVideo ? videoDecoder.get() : lane.decoder.get();
     }
     FrameEncoder* encoder(const Lane& lane) const
     {
-        return lane.isVideo ? videoEncoder.get() : audioEncoder.get();
+        return lane.isVideo ? videoEncoder.get() : lane.encoder.get();
     }
-    AVStream* out(const Lane& lane) const { return lane.isVideo ? outVideo : outAudio; }
+    AVStream* out(const Lane& lane) const { return lane.isVideo ? outVideo : lane.out; }
+    // The lane reading source stream `index`, or null.
+    Lane* laneOf(int index);
 
     int64_t startOffset = 0; // AV_TIME_BASE units
     double duration = 0;
@@ -90,11 +102,10 @@ struct Graph
 
 // Opens the decoder of the plan's video stream; false when it does not open.
 bool openVideoDecoder(Graph& g, const InspectedMedia& media);
-// Opens the audio decoder and the first audio encoder the settings allow. Without audio in
-// the source that is no failure; otherwise what went wrong is returned for the log, and the
-// encode goes on with video only.
-std::optional<QString> openAudio(Graph& g, const InspectedMedia& media,
-                                 const JobSettings& settings);
+// Opens a decoder and the first encoder the plan allows for every audio track the plan keeps.
+// A track that opens neither is left out; the lines for the log say which and why, and the
+// encode goes on with the others.
+QStringList openAudio(Graph& g);
 // Creates the output file with its streams, its metadata and its header, opening the video
 // encoder through `encoders`. The user's message when that fails.
 std::optional<QString> startWriter(Graph& g, EncoderChoice& encoders, const JobSettings& settings,

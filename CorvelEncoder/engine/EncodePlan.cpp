@@ -52,14 +52,18 @@ VideoSettings videoSettings(Codec codec, int width, int height, double fps, doub
 
 AudioSettings pcmSettings(double sampleRate, int channels, int depth)
 {
-    return {AudioFormat::pcm, static_cast<int>(std::lround(sampleRate)), channels, depth, 0};
+    return {AudioFormat::pcm, static_cast<int>(std::lround(sampleRate)), channels, depth, 0, {}};
 }
 
 AudioSettings aacSettings(double sampleRate, int channels, QualityTier tier)
 {
     const int position = static_cast<int>(allQualityTiers().indexOf(tier));
-    return {AudioFormat::aac, static_cast<int>(std::lround(sampleRate)), channels, 16,
-            128'000 + 64'000 * std::max(position, 0)};
+    return {AudioFormat::aac,
+            static_cast<int>(std::lround(sampleRate)),
+            channels,
+            16,
+            128'000 + 64'000 * std::max(position, 0),
+            {}};
 }
 
 const char* avCodec(Codec codec)
@@ -76,15 +80,75 @@ QList<AudioCandidate> audioCandidates(AudioMode mode, const AudioTags& source, Q
         const int c = std::clamp(source.channels, 1, 8);
         const double r =
             source.sampleRate >= 8000 && source.sampleRate <= 192000 ? source.sampleRate : 48000;
-        for (const AudioSettings& pcm : {pcmSettings(r, c, 24), pcmSettings(r, c, 16),
-                                         pcmSettings(48000, std::clamp(source.channels, 1, 2), 16)})
+        // The source's own layout while its channels are all kept: FFmpeg's usual six-channel
+        // layout is 5.1 with back speakers, which would mislabel a 5.1(side) mix.
+        const QString layout = c == source.channels ? source.layout : QString();
+        for (AudioSettings pcm : {pcmSettings(r, c, 24), pcmSettings(r, c, 16),
+                                  pcmSettings(48000, std::clamp(source.channels, 1, 2), 16)}) {
+            if (pcm.channels == source.channels)
+                pcm.layout = layout;
             list.append({pcm, pcm});
+        }
     } else {
         const int a = source.channels >= 2 ? 2 : 1;
         for (const double rate : {48000.0, source.sampleRate})
             list.append({pcmSettings(rate, a, 16), aacSettings(rate, a, tier)});
     }
     return list;
+}
+
+namespace {
+
+QString trackName(const QString& kind, int number, const QString& language)
+{
+    return QStringLiteral("%1 track %2").arg(kind).arg(number) +
+           (language.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(language));
+}
+
+} // namespace
+
+AudioTrackPlan planAudioTrack(const AudioTrack& track, int number, AudioMode mode, QualityTier tier)
+{
+    AudioTrackPlan plan{track.stream,
+                        trackName(QStringLiteral("Audio"), number, track.language),
+                        {},
+                        track.language,
+                        track.title,
+                        track.isDefault,
+                        {}};
+    if (!track.readable) {
+        plan.note = plan.name + QStringLiteral(" could not be read. Writing the others.");
+        return plan;
+    }
+    plan.candidates = audioCandidates(mode, track.tags, tier);
+    const int written = plan.candidates.front().writer.channels;
+    if (mode == AudioMode::pcm && written < track.tags.channels)
+        plan.note = plan.name + QStringLiteral(" has %1 channels; PCM here keeps at most %2, so "
+                                               "it is mixed down to %2.")
+                                    .arg(track.tags.channels)
+                                    .arg(written);
+    return plan;
+}
+
+SubtitleTrackPlan planSubtitleTrack(const SubtitleTrack& track, int number, FileType type)
+{
+    SubtitleTrackPlan plan{track.stream,
+                           trackName(QStringLiteral("Subtitle"), number, track.language),
+                           track.text,
+                           track.language,
+                           track.title,
+                           track.isDefault,
+                           {}};
+    if (plan.kept)
+        return plan;
+    const QString target = type == FileType::mpeg4 ? QStringLiteral("MP4") : QStringLiteral("MOV");
+    const bool captions = track.codec.startsWith(u"eia_") || track.codec == u"cc_dec";
+    plan.note = plan.name +
+                (captions ? QStringLiteral(" holds closed captions (%1), which %2 output does not "
+                                           "carry here. Left out.")
+                          : QStringLiteral(" is %1, which %2 output holds only as text. Left out."))
+                    .arg(track.codec, target);
+    return plan;
 }
 
 OutputNames& OutputNames::shared()
@@ -334,13 +398,44 @@ std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
     if (!plan.timecode.isEmpty())
         notes << QStringLiteral("Starts at timecode %1.").arg(plan.timecode);
 
-    const QString audioLabel = media.audio ? label(body.audio) : QStringLiteral("no audio");
+    plan.fileType = ext == u"mp4" ? FileType::mpeg4 : FileType::quickTime;
+    int keptAudio = 0;
+    for (const AudioTrack& track : media.audioTracks) {
+        plan.audioTracks.append(planAudioTrack(track, static_cast<int>(plan.audioTracks.size()) + 1,
+                                               body.audio, body.quality));
+        keptAudio += plan.audioTracks.back().kept() ? 1 : 0;
+    }
+    QStringList subtitleLanguages;
+    for (const SubtitleTrack& track : media.subtitleTracks) {
+        plan.subtitleTracks.append(planSubtitleTrack(
+            track, static_cast<int>(plan.subtitleTracks.size()) + 1, plan.fileType));
+        if (plan.subtitleTracks.back().kept)
+            subtitleLanguages << (track.language.isEmpty() ? QStringLiteral("und")
+                                                           : track.language);
+    }
+    // With no track left there are no others to write.
+    if (keptAudio == 0) {
+        for (AudioTrackPlan& track : plan.audioTracks)
+            track.note = &track == &plan.audioTracks.front()
+                             ? QStringLiteral("Audio format was not readable. Writing video only.")
+                             : QString();
+    }
+    plan.chapters = media.chapters > 0;
+    if (keptAudio > 1)
+        notes << QStringLiteral("%1 audio tracks.").arg(keptAudio);
+    if (!subtitleLanguages.isEmpty())
+        notes
+            << QStringLiteral("Subtitles (%1).").arg(subtitleLanguages.join(QStringLiteral(", ")));
+    if (plan.chapters)
+        notes << QStringLiteral("%1 chapters.").arg(media.chapters);
+
+    const QString audioLabel =
+        media.audio || keptAudio > 0 ? label(body.audio) : QStringLiteral("no audio");
     const QString mainLine = displayName(body.codec) + QStringLiteral("  ") +
                              formatPixels(plan.renderSize, u"×") + QStringLiteral("  ") +
                              formatFPS(plan.fps) + QStringLiteral(" fps  ") + audioLabel +
                              QStringLiteral("  →  ") + QFileInfo(plan.outputPath).fileName();
     plan.summary = (QStringList{mainLine} + notes).join(u' ');
-    plan.fileType = ext == u"mp4" ? FileType::mpeg4 : FileType::quickTime;
     return plan;
 }
 

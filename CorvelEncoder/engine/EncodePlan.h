@@ -24,32 +24,6 @@ enum class FileType
     quickTime
 };
 
-// Where and how one encode writes. Its output path stays reserved in OutputNames until the
-// claim on it ends.
-struct EncodePlan
-{
-    QString outputPath; // the final name; the movie is written through `output`
-    std::shared_ptr<ClaimedOutput> output;
-    PixelSize renderSize;
-    double fps = 0;
-    RationalTime frameDuration;
-    bool mirrored = false; // flipped left to right before turning
-    int quarterTurns = 0;  // clockwise turns applied before scaling
-    ColorTags color;       // all three present, as the output is tagged
-    VideoRendering rendering;
-    // Set when the output size only rounds the upright source down to what the codec takes:
-    // the last column or row is cropped off instead of resampling every pixel.
-    std::optional<PixelSize> cropTo;
-    FileType fileType = FileType::quickTime;
-    QString summary;
-    QString timecode; // the source's start timecode at the output rate; empty without one
-    // An interlaced source keeps its fields at its own height and rate; otherwise its fields
-    // are merged into frames before anything is resized or retimed.
-    bool interlaced = false;
-    bool topFieldFirst = false;
-    bool deinterlace = false;
-};
-
 // What a video encoder is opened from.
 struct VideoSettings
 {
@@ -89,6 +63,7 @@ struct AudioSettings
     int channels = 0;
     int bitDepth = 16;   // PCM
     int64_t bitRate = 0; // AAC
+    QString layout;      // FFmpeg's name for the layout; empty: the usual one for `channels`
 
     friend bool operator==(const AudioSettings&, const AudioSettings&) = default;
 };
@@ -110,6 +85,73 @@ struct AudioCandidate
 };
 // The candidates in the order they are tried.
 QList<AudioCandidate> audioCandidates(AudioMode mode, const AudioTags& source, QualityTier tier);
+
+// What becomes of one audio track of the source.
+struct AudioTrackPlan
+{
+    int stream = -1;
+    QString name;                     // "Audio track 3 (spa)", for the log
+    QList<AudioCandidate> candidates; // tried in order; empty when the track is left out
+    QString language;
+    QString title;
+    bool isDefault = false;
+    QString note; // why it is left out, or how it changes; empty when it is kept as it is
+
+    bool kept() const { return !candidates.isEmpty(); }
+    friend bool operator==(const AudioTrackPlan&, const AudioTrackPlan&) = default;
+};
+
+// What becomes of one subtitle or caption track of the source.
+struct SubtitleTrackPlan
+{
+    int stream = -1;
+    QString name;
+    bool kept = false; // as timed text (mov_text) with its language
+    QString language;
+    QString title;
+    bool isDefault = false;
+    QString note; // why it is left out
+
+    friend bool operator==(const SubtitleTrackPlan&, const SubtitleTrackPlan&) = default;
+};
+
+// Where and how one encode writes. Its output path stays reserved in OutputNames until the
+// claim on it ends.
+struct EncodePlan
+{
+    QString outputPath; // the final name; the movie is written through `output`
+    std::shared_ptr<ClaimedOutput> output;
+    PixelSize renderSize;
+    double fps = 0;
+    RationalTime frameDuration;
+    bool mirrored = false; // flipped left to right before turning
+    int quarterTurns = 0;  // clockwise turns applied before scaling
+    ColorTags color;       // all three present, as the output is tagged
+    VideoRendering rendering;
+    // Set when the output size only rounds the upright source down to what the codec takes:
+    // the last column or row is cropped off instead of resampling every pixel.
+    std::optional<PixelSize> cropTo;
+    FileType fileType = FileType::quickTime;
+    QString summary;
+    QString timecode; // the source's start timecode at the output rate; empty without one
+    // An interlaced source keeps its fields at its own height and rate; otherwise its fields
+    // are merged into frames before anything is resized or retimed.
+    bool interlaced = false;
+    bool topFieldFirst = false;
+    bool deinterlace = false;
+    QList<AudioTrackPlan> audioTracks; // every source audio track, in source order
+    QList<SubtitleTrackPlan> subtitleTracks;
+    bool chapters = false; // the source's chapters are copied
+};
+
+// The decision for the `number`th (from 1) audio track: the audio rule of the preset applied
+// to the track alone, so PCM keeps its channels and exact layout and AAC mixes above two
+// channels down to stereo.
+AudioTrackPlan planAudioTrack(const AudioTrack& track, int number, AudioMode mode,
+                              QualityTier tier);
+// The decision for the `number`th subtitle track: text goes into the movie as timed text;
+// pictures and captions are left out with the reason.
+SubtitleTrackPlan planSubtitleTrack(const SubtitleTrack& track, int number, FileType type);
 
 // The output paths reserved by running encodes, shared by every session of the process.
 class OutputNames final

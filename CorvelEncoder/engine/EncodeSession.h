@@ -4,6 +4,7 @@
 #include "CorvelEncoderCore/Records.h"
 
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <functional>
@@ -21,6 +22,9 @@ struct EncodeCallbacks
     std::function<void(const QString& text, bool isError)> onLog;
     // Each time a reader and writer have been opened (again after a fallback to software).
     std::function<void(const QString& outputPath, bool hardwareRequested)> onReady;
+    // Just before each onReady: the tracks the output gets, one line each, in file order
+    // ("video prores", "audio pcm_s24le 5.1(side) eng", "subtitle mov_text spa").
+    std::function<void(const QStringList& tracks)> onTracks;
     // Exactly once. A failed or cancelled session has removed its partial file by then.
     std::function<void(const EncodeResult& result)> onComplete;
 };

@@ -1,6 +1,7 @@
 #include "CorvelEncoder/engine/EncodeWorker.h"
 
 #include "CorvelEncoder/engine/InspectMedia.h"
+#include "CorvelEncoder/engine/MuxerTracks.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -117,11 +118,21 @@ Step FFmpegEncodeSession::Worker::openGraph(const InspectedMedia& media, Graph& 
         return cancelled() ? Step::cancelled() : Step::failed(Stage::readSource, ret);
     if (!openVideoDecoder(g, media))
         return Step::failed(QStringLiteral("Could not read video frames from this file."));
-    if (const std::optional<QString> lost = openAudio(g, media, m_settings))
-        log(*lost, true);
+    for (const QString& lost : openAudio(g))
+        log(lost, true);
+    for (const AudioTrackPlan& track : std::as_const(g.plan.audioTracks)) {
+        if (track.kept() && !track.note.isEmpty())
+            log(track.note, false);
+    }
+    for (const SubtitleTrackPlan& track : std::as_const(g.plan.subtitleTracks)) {
+        if (!track.note.isEmpty())
+            log(track.note, true);
+    }
 
     if (Step written = makeWriter(g); !written.isOk())
         return written;
+    for (const QString& lost : std::as_const(g.lostTracks))
+        log(lost, true);
 
     g.startedAt = Clock::now();
     g.lastReport.reset();
@@ -130,6 +141,10 @@ Step FFmpegEncodeSession::Worker::openGraph(const InspectedMedia& media, Graph& 
 
     const QString path = g.plan.outputPath;
     const bool hardware = g.hardware;
+    post([tracks = trackLines(g.output->get())](FFmpegEncodeSession& s) {
+        if (s.m_callbacks.onTracks)
+            s.m_callbacks.onTracks(tracks);
+    });
     post([path, hardware](FFmpegEncodeSession& s) {
         if (s.m_callbacks.onReady)
             s.m_callbacks.onReady(path, hardware);
@@ -183,8 +198,8 @@ Step FFmpegEncodeSession::Worker::pump(Graph& g)
         if (ret == AVERROR_EOF) {
             if (cutShortStream < 0)
                 return Step::ok();
-            return Step::failed(g.inAudio && cutShortStream == g.inAudio->index ? Stage::readAudio
-                                                                                : Stage::readVideo);
+            const Lane* cut = g.laneOf(cutShortStream);
+            return Step::failed(cut && !cut->isVideo ? Stage::readAudio : Stage::readVideo);
         }
         if (ret < 0) {
             if (cancelled())
@@ -198,13 +213,24 @@ Step FFmpegEncodeSession::Worker::pump(Graph& g)
         readErrors = 0;
         cutShortStream =
             indexed && (packet->flags & AV_PKT_FLAG_CORRUPT) ? packet->stream_index : -1;
-        Lane* lane = packet->stream_index == g.inVideo->index                ? &g.videoLane
-                     : g.inAudio && packet->stream_index == g.inAudio->index ? &g.audioLane
-                                                                             : nullptr;
+        Lane* lane = g.laneOf(packet->stream_index);
+        if (lane && lane->dropped)
+            lane = nullptr;
         Step step = lane ? decode(g, *lane, packet) : Step::ok();
+        if (!lane) {
+            for (const auto& text : g.subtitleLanes) {
+                if (text->inputIndex() != packet->stream_index)
+                    continue;
+                if (const int written = text->write(packet, g.startOffset, g.output->get());
+                    written < 0)
+                    step = cancelled() ? Step::cancelled() : Step::failed(writeError(written));
+            }
+        }
         av_packet_unref(packet);
         if (step.isOk() && lane)
             step = judgeDamage(*lane, false);
+        if (lane)
+            step = spare(*lane, step);
         if (!step.isOk())
             return step;
     }
@@ -213,17 +239,21 @@ Step FFmpegEncodeSession::Worker::pump(Graph& g)
 Step FFmpegEncodeSession::Worker::finish(Graph& g)
 {
     Step step = decode(g, g.videoLane, nullptr);
-    if (step.isOk() && g.audioDecoder)
-        step = decode(g, g.audioLane, nullptr);
+    for (const auto& lane : g.audioLanes) {
+        if (step.isOk() && !lane->dropped)
+            step = spare(*lane, decode(g, *lane, nullptr));
+    }
     if (!step.isOk())
         return step;
     if (cancelled())
         return Step::cancelled();
     if (g.framesEncoded == 0)
         return Step::failed(QStringLiteral("Could not read video frames from this file."));
-    for (const Lane* lane : {&g.videoLane, &g.audioLane}) {
-        if (Step judged = judgeDamage(*lane, true); !judged.isOk())
-            return judged;
+    if (Step judged = judgeDamage(g.videoLane, true); !judged.isOk())
+        return judged;
+    for (const auto& lane : g.audioLanes) {
+        if (!lane->dropped)
+            spare(*lane, judgeDamage(*lane, true));
     }
     if (const int ret = av_write_trailer(g.output->get()); ret < 0)
         return cancelled() ? Step::cancelled() : Step::failed(writeError(ret));
@@ -350,10 +380,11 @@ bool FFmpegEncodeSession::Worker::buildFilter(Graph& g, Lane& lane, const AVFram
         const AVPixelFormat target = g.videoEncoder->context()->pix_fmt;
         return lane.filter.build(videoChain(source, g.plan, target), target);
     }
-    const AVCodecContext* enc = g.audioEncoder->context();
+    const AVCodecContext* enc = lane.encoder->context();
     const AudioSource source{frame->sample_rate, static_cast<AVSampleFormat>(frame->format),
-                             frame->ch_layout, g.inAudio->time_base};
-    const AudioTarget target{enc->sample_rate, enc->sample_fmt, enc->ch_layout.nb_channels};
+                             frame->ch_layout, lane.in->time_base};
+    const AudioTarget target{enc->sample_rate, enc->sample_fmt, enc->ch_layout.nb_channels,
+                             channelLayoutText(enc->ch_layout)};
     if (!lane.filter.build(
             audioChain(source, target, lane.nextOut != AV_NOPTS_VALUE ? lane.nextOut : 0)))
         return false;
@@ -426,6 +457,19 @@ Step FFmpegEncodeSession::Worker::encode(Graph& g, Lane& lane, AVFrame* frame)
     if (ret == FrameEncoder::kSinkStopped)
         return written;
     return ret < 0 ? Step::failed(lane.writeStage(), ret) : Step::ok();
+}
+
+Step FFmpegEncodeSession::Worker::spare(Lane& lane, Step step)
+{
+    if (lane.isVideo || step.kind != Step::Kind::failed ||
+        (step.stage != Stage::readAudio && step.stage != Stage::writeAudio))
+        return step;
+    lane.dropped = true;
+    log(lane.track.name + (step.stage == Stage::readAudio
+                               ? QStringLiteral(" could not be read. Writing the others.")
+                               : QStringLiteral(" could not be converted. Writing the others.")),
+        true);
+    return Step::ok();
 }
 
 Step FFmpegEncodeSession::Worker::writePacket(Graph& g, AVPacket* packet, AVStream* stream,

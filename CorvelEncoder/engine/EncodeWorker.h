@@ -104,6 +104,9 @@ private:
     Step pullFiltered(Graph& g, Lane& lane);
     bool buildFilter(Graph& g, Lane& lane, const AVFrame* frame);
     Step encode(Graph& g, Lane& lane, AVFrame* frame);
+    // An audio track that fails to read or convert is left out from there on, with a line in
+    // the log; the encode goes on. Any other failure is returned as it is.
+    Step spare(Lane& lane, Step step);
     Step writePacket(Graph& g, AVPacket* packet, AVStream* stream, AVRational encoderBase);
     void reportProgress(Graph& g, double fraction);
 

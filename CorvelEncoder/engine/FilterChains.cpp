@@ -140,7 +140,7 @@ FilterChain audioChain(const AudioSource& source, const AudioTarget& target, int
             .arg(target.sampleRate)
             .arg(firstPts)
             .arg(QLatin1StringView(av_get_sample_fmt_name(target.format)))
-            .arg(defaultLayoutText(target.channels));
+            .arg(target.layout.isEmpty() ? defaultLayoutText(target.channels) : target.layout);
     return {false, args, chain};
 }
 

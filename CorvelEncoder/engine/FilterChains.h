@@ -39,6 +39,7 @@ struct AudioTarget
     int sampleRate = 0;
     AVSampleFormat format = AV_SAMPLE_FMT_NONE;
     int channels = 0;
+    QString layout; // FFmpeg's name of the encoder's layout; empty: the usual one for `channels`
 };
 
 // A filter graph as text: the arguments of its source ("buffer" or "abuffer") and the filters

@@ -6,6 +6,7 @@
 #include "CorvelEncoderCore/FrameMath.h"
 
 extern "C" {
+#include <libavutil/channel_layout.h>
 #include <libavutil/mastering_display_metadata.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/pixdesc.h>
@@ -218,6 +219,73 @@ void readFirstFrameMetadata(AVFormatContext* fmt, int streamIndex, HdrMetadata& 
     }
 }
 
+QString tagText(const AVDictionary* tags, const char* key)
+{
+    const AVDictionaryEntry* entry = av_dict_get(tags, key, nullptr, 0);
+    return entry ? QString::fromUtf8(entry->value).trimmed() : QString();
+}
+
+QString language(const AVDictionary* tags)
+{
+    const QString text = tagText(tags, "language");
+    // "und" is QuickTime's word for none.
+    return text == u"und" ? QString() : text;
+}
+
+// Text formats a decoder turns into lines; the rest (PGS, DVD, DVB pictures, EIA-608 captions
+// in their own track) needs more than text to carry.
+bool isTextSubtitle(AVCodecID id)
+{
+    switch (id) {
+    case AV_CODEC_ID_MOV_TEXT:
+    case AV_CODEC_ID_SUBRIP:
+    case AV_CODEC_ID_SRT:
+    case AV_CODEC_ID_WEBVTT:
+    case AV_CODEC_ID_ASS:
+    case AV_CODEC_ID_SSA:
+    case AV_CODEC_ID_TEXT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Every audio and subtitle track in source order, and the chapter count.
+void readTracks(const AVFormatContext* fmt, InspectedMedia& media)
+{
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* stream = fmt->streams[i];
+        const AVCodecParameters* par = stream->codecpar;
+        const QString codec = QString::fromLatin1(avcodec_get_name(par->codec_id));
+        const bool isDefault = stream->disposition & AV_DISPOSITION_DEFAULT;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+            AudioTrack track{static_cast<int>(i),
+                             codec,
+                             {},
+                             language(stream->metadata),
+                             tagText(stream->metadata, "title"),
+                             isDefault,
+                             false};
+            track.tags.sampleRate = par->sample_rate;
+            track.tags.channels = par->ch_layout.nb_channels;
+            if (par->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC) {
+                char layout[128] = {};
+                if (av_channel_layout_describe(&par->ch_layout, layout, sizeof layout) > 0)
+                    track.tags.layout = QString::fromLatin1(layout);
+            }
+            track.readable = par->ch_layout.nb_channels != 0 && par->sample_rate > 0 &&
+                             avcodec_find_decoder(par->codec_id);
+            media.audioTracks.append(track);
+        } else if (par->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+            media.subtitleTracks.append(
+                {static_cast<int>(i), codec, language(stream->metadata),
+                 tagText(stream->metadata, "title"), isDefault,
+                 isTextSubtitle(par->codec_id) && avcodec_find_decoder(par->codec_id)});
+        }
+    }
+    media.chapters = static_cast<int>(fmt->nb_chapters);
+}
+
 int64_t roundHalfAway(double v)
 {
     return static_cast<int64_t>(std::llround(v));
@@ -350,12 +418,10 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
     media.audioStream = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (media.audioStream < 0)
         media.audioStream = -1;
-    if (media.audioStream >= 0) {
-        const AVCodecParameters* apar = fmt->streams[media.audioStream]->codecpar;
-        if (apar->ch_layout.nb_channels != 0 && apar->sample_rate > 0 &&
-            avcodec_find_decoder(apar->codec_id))
-            media.audio =
-                AudioTags{static_cast<double>(apar->sample_rate), apar->ch_layout.nb_channels};
+    readTracks(fmt, media);
+    for (const AudioTrack& track : std::as_const(media.audioTracks)) {
+        if (track.stream == media.audioStream && track.readable)
+            media.audio = track.tags;
     }
 
     media.interlaced =
@@ -378,6 +444,10 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
     media.info.hasAudio = media.audio.has_value();
     media.info.hasAlpha = hasAlpha;
     media.info.videoCodec = codecText;
+    media.info.audioTracks = static_cast<int>(media.audioTracks.size());
+    for (const SubtitleTrack& track : std::as_const(media.subtitleTracks))
+        media.info.subtitles << track.language;
+    media.info.chapters = media.chapters;
     return media;
 }
 

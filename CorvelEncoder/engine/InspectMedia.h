@@ -2,6 +2,7 @@
 
 #include "CorvelEncoderCore/Records.h"
 
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -58,8 +59,36 @@ struct AudioTags
 {
     double sampleRate = 0;
     int channels = 0;
+    QString layout; // FFmpeg's name for the exact layout ("5.1(side)"); empty when unordered
 
     friend bool operator==(const AudioTags&, const AudioTags&) = default;
+};
+
+// One audio track of the source, as FFmpeg reads it.
+struct AudioTrack
+{
+    int stream = -1; // index among the source's streams
+    QString codec;   // FFmpeg's codec name ("pcm_s24le", "aac")
+    AudioTags tags;
+    QString language; // as tagged ("eng"); empty without one
+    QString title;
+    bool isDefault = false;
+    bool readable = false; // a decoder exists and the rate and channels are known
+
+    friend bool operator==(const AudioTrack&, const AudioTrack&) = default;
+};
+
+// One subtitle or caption track of the source.
+struct SubtitleTrack
+{
+    int stream = -1;
+    QString codec; // FFmpeg's codec name ("subrip", "mov_text", "hdmv_pgs_subtitle")
+    QString language;
+    QString title;
+    bool isDefault = false;
+    bool text = false; // lines of text a decoder gives as such; pictures and captions are not
+
+    friend bool operator==(const SubtitleTrack&, const SubtitleTrack&) = default;
 };
 
 // What a source movie holds. Plain values: the session opens the file again to read it.
@@ -82,7 +111,10 @@ struct InspectedMedia
     // The stream's declared maximum rate; differs from the average when the rate varies.
     double declaredFrameRate = 0;
     double averageFrameRate = 0;
-    std::optional<AudioTags> audio;
+    std::optional<AudioTags> audio; // the first readable audio track's
+    QList<AudioTrack> audioTracks;  // every audio track, in source order
+    QList<SubtitleTrack> subtitleTracks;
+    int chapters = 0;
     QString timecode; // start timecode ("01:02:03:04"), empty without one
     // Interlaced pictures and which field comes first; progressive or unknown otherwise.
     bool interlaced = false;

@@ -161,6 +161,12 @@ void Scheduler::launch(const QUuid& id)
     callbacks.onReady = [post, id, serial](const QString& outputPath, bool hardware) {
         post([=](Scheduler& m) { m.onSessionReady(id, serial, outputPath, hardware); });
     };
+    callbacks.onTracks = [post, id, serial](const QStringList& tracks) {
+        post([=](Scheduler& m) {
+            if (!m.m_quitting && m.isCurrentSession(id, serial))
+                m.m_jobs.update(id, [&](EncodingJob& job) { job.outputTracks = tracks; });
+        });
+    };
     callbacks.onComplete = [post, id, serial](const EncodeResult& result) {
         post([=](Scheduler& m) { m.onSessionComplete(id, serial, result); });
     };

@@ -72,6 +72,16 @@ TEST(JobTexts, AlphaNoteAndSourceLine)
     EXPECT_EQ(sourceLine(job),
               u"1920\u00D71080  \u00B7  25  \u00B7  1:15  \u00B7  alpha  \u00B7  no audio");
 
+    // Untagged subtitles add no language and a language is named once.
+    job.sourceInfo->hasAudio = true;
+    job.sourceInfo->audioTracks = 2;
+    job.sourceInfo->subtitles = {"eng", "", "spa", "eng"};
+    EXPECT_EQ(tracksText(*job.sourceInfo), u"2 audio tracks  \u00B7  subtitles (eng, spa)");
+    job.sourceInfo->subtitles = {""};
+    job.sourceInfo->chapters = 1;
+    EXPECT_TRUE(sourceLine(job).endsWith(u"alpha  \u00B7  2 audio tracks  \u00B7  subtitles  "
+                                         u"\u00B7  1 chapter"));
+
     job.settings.body.codec = Codec::h264;
     EXPECT_EQ(alphaNote(job), u"This preset does not keep alpha. The matte will be dropped.");
     job.sourceInfo->hasAlpha = false;

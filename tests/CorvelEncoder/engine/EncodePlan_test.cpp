@@ -211,6 +211,62 @@ TEST(EncodePlan, OddSizesAreCroppedNotResampled)
     }
 }
 
+// Each source track on its own: PCM keeps its channels and exact layout, AAC mixes above two
+// channels to stereo, and a track that cannot be read or held is left out with its name.
+TEST(EncodePlan, EveryTrackDecidedAlone)
+{
+    struct Row
+    {
+        AudioMode mode;
+        int channels;
+        const char* layout;
+        bool readable;
+        const char* writer; // the first try's format, channels, depth, layout; "" when left out
+        const char* note;
+    };
+    const auto pcm = AudioMode::pcm, aac = AudioMode::aac;
+    const Row rows[] = {
+        {pcm, 6, "5.1(side)", true, "pcm 6 24 5.1(side)", ""},
+        {pcm, 1, "mono", true, "pcm 1 24 mono", ""},
+        {pcm, 12, "", true, "pcm 8 24 ",
+         "Audio track 3 (spa) has 12 channels; PCM here keeps at most 8, so it is mixed down to "
+         "8."},
+        {aac, 6, "5.1(side)", true, "aac 2 16 ", ""},
+        {aac, 1, "mono", true, "aac 1 16 ", ""},
+        {pcm, 2, "stereo", false, "", "Audio track 3 (spa) could not be read. Writing the others."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.writer);
+        const AudioTrack track{4,    "pcm_s24le", {48000, row.channels, row.layout}, "spa", "Mix",
+                               true, row.readable};
+        const AudioTrackPlan plan = planAudioTrack(track, 3, row.mode, QualityTier::high);
+        QString writer;
+        if (plan.kept()) {
+            const AudioSettings& w = plan.candidates.front().writer;
+            writer = QStringLiteral("%1 %2 %3 %4")
+                         .arg(w.format == AudioFormat::aac ? "aac" : "pcm")
+                         .arg(w.channels)
+                         .arg(w.bitDepth)
+                         .arg(w.layout);
+            EXPECT_EQ(plan.candidates.front().reader.channels, w.channels);
+        }
+        EXPECT_EQ(writer, QLatin1StringView(row.writer));
+        EXPECT_EQ(plan.note, QLatin1StringView(row.note));
+        EXPECT_EQ(std::tuple(plan.stream, plan.language, plan.title, plan.isDefault),
+                  std::tuple(4, QString("spa"), QString("Mix"), true));
+    }
+    // Text is kept as timed text; pictures and captions are left out, named with the reason.
+    for (const auto& [codec, text] :
+         {std::pair{"subrip", true}, std::pair{"hdmv_pgs_subtitle", false},
+          std::pair{"eia_608", false}}) {
+        const SubtitleTrackPlan plan =
+            planSubtitleTrack({5, codec, "eng", "", false, text}, 2, FileType::mpeg4);
+        EXPECT_EQ(plan.kept, text) << codec;
+        EXPECT_EQ(plan.note.startsWith(u"Subtitle track 2 (eng) "), !text) << codec;
+        EXPECT_EQ(plan.note.contains(u"closed captions"), codec == std::string_view("eia_608"));
+    }
+}
+
 TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
 {
     QTemporaryDir folder;

@@ -184,8 +184,9 @@ QList<double> ffmpegReport(const QStringList& args, const QString& key)
 
 QJsonObject probe(const QString& path)
 {
-    return QJsonDocument::fromJson(outputOf("ffprobe", {"-v", "error", "-show_streams",
-                                                        "-show_format", "-of", "json", path}))
+    return QJsonDocument::fromJson(
+               outputOf("ffprobe", {"-v", "error", "-show_streams", "-show_format",
+                                    "-show_chapters", "-of", "json", path}))
         .object();
 }
 

@@ -126,6 +126,10 @@ struct MediaRow
     double exactRate = 0;            // 0: the source's
     double psnr = 40;                // the least luma PSNR against `pictures`
     bool hdrMetadata = false;        // mastering display and content light in the container
+    // Every stream but the video as ffprobe reads it: "type codec [channels layout] [language]",
+    // joined by ", ", then "chapters N".
+    const char* streams = nullptr;
+    const char* tones = ""; // each audio track's tone in Hz, in order
 };
 
 // A 10-bit HEVC clip tagged BT.2020 with `transfer`, and HDR10's metadata when asked.
@@ -141,6 +145,61 @@ Maker hdrClip(const char* transfer, bool metadata)
                   args("-pix_fmt yuv420p10le -c:v libx265 -preset ultrafast -tag:v hvc1 "
                        "-color_primaries bt2020 -colorspace bt2020nc -color_trc") +
                   QStringList{transfer, "-x265-params", x265});
+}
+
+QString streamsSeen(const QJsonObject& info)
+{
+    QStringList streams;
+    for (const QJsonValue& value : info["streams"].toArray()) {
+        const QJsonObject stream = value.toObject();
+        const QString type = stream["codec_type"].toString();
+        if (type == u"video" || type == u"data") // QuickTime keeps chapters in a data track
+            continue;
+        QStringList words{type, stream["codec_name"].toString()};
+        if (type == u"audio")
+            words << QString::number(stream["channels"].toInt())
+                  << stream["channel_layout"].toString(QStringLiteral("unknown"));
+        if (const QString language = stream["tags"]["language"].toString();
+            !language.isEmpty() && language != u"und") // MP4's word for none
+            words << language;
+        streams << words.join(u' ');
+    }
+    streams << QStringLiteral("chapters %1").arg(info["chapters"].toArray().size());
+    return streams.join(QStringLiteral(", "));
+}
+
+// How much louder audio track `track` is at `hz` than an octave above: a tone there shows.
+double toneMargin(const QString& path, int track, double hz)
+{
+    const auto level = [&](double at) {
+        return ffmpegReport({"-i", path, "-map", QStringLiteral("0:a:%1").arg(track), "-af",
+                             QStringLiteral("bandpass=f=%1:width_type=q:w=8,volumedetect").arg(at)},
+                            "mean_volume:")
+            .value(0, -200);
+    };
+    return level(hz) - level(hz * 2);
+}
+
+// A movie of 1 s with one audio track per tone, each tagged with the matching language.
+Maker tracks(const char* extension, const QStringList& tones, const QStringList& languages,
+             const QString& audioCodec)
+{
+    return [=](const QString& path) {
+        QStringList command = video("160x120", 1);
+        QStringList maps{"-map", "0"};
+        for (qsizetype i = 0; i < tones.size(); ++i) {
+            command << args("-f lavfi -i sine=f=%1:r=48000:d=1").replaceInStrings("%1", tones[i]);
+            maps << "-map" << QString::number(i + 1);
+            if (i < languages.size())
+                maps << QStringLiteral("-metadata:s:a:%1").arg(i)
+                     << QStringLiteral("language=") + languages[i];
+        }
+        // MXF holds mono tracks; the others get stereo ones.
+        const QString video = QLatin1StringView(extension) == u"mxf"
+                                  ? QStringLiteral("-c:v mpeg2video -pix_fmt yuv422p")
+                                  : QStringLiteral("-c:v libx264 -ac 2");
+        return runFFmpeg(command + maps + args(video) + QStringList{"-c:a", audioCodec, path});
+    };
 }
 
 TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
@@ -179,6 +238,28 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
     // testsrc2 only makes even sizes.
     const Maker oddSize =
         ffmpeg(video("162x122", 1) + args("-vf format=yuv444p,crop=161:121:0:0 -c:v ffv1"));
+    // German's terminological code, which QuickTime only keeps in its bibliographic form.
+    const Maker twoLanguages = tracks("mp4", {"440", "880"}, {"eng", "deu"}, "aac");
+    // One line at 0.5 s and one at 1.4 s, in Spanish, and two chapters.
+    const auto subtitled = [](const char* codec) -> Maker {
+        return [=](const QString& path) {
+            const QString lines = path + QStringLiteral(".srt"), marks = path + ".txt";
+            QFile srt(lines), chapters(marks);
+            return srt.open(QIODevice::WriteOnly) &&
+                   srt.write("1\n00:00:00,500 --> 00:00:01,200\nHola\n\n2\n00:00:01,400 --> "
+                             "00:00:01,900\nAdi\xc3\xb3s\n") > 0 &&
+                   srt.flush() && chapters.open(QIODevice::WriteOnly) &&
+                   chapters.write(";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND="
+                                  "1000\ntitle=One\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND="
+                                  "2000\ntitle=Two\n") > 0 &&
+                   chapters.flush() &&
+                   runFFmpeg(video("160x120", 2) + args("-f lavfi -i sine=f=500:r=48000:d=2") +
+                             QStringList{"-i", lines, "-i", marks} +
+                             args("-map 0 -map 1 -map 2 -map_chapters 3 -metadata:s:s:0 "
+                                  "language=spa -c:v libx264 -c:a aac -c:s") +
+                             QStringList{codec, path});
+        };
+    };
     const MediaRow rows[] = {
         // Every codec; colour tags, audio kept or converted, every frame there.
         {"H.264 and AAC as ProRes 422 Proxy", "mov", h264Aac, P, pcm, "", 0, 0, false, -1, "", S,
@@ -268,6 +349,66 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
                      "[0][1]concat=n=2:v=1 -fps_mode passthrough -video_track_timescale 120") +
                 kX264),
          H264, aac, "", 0, 29, false, -1, "", S, "video:r_frame_rate=30/1"},
+        // Every track kept in source order, each with its own tone, language and layout.
+        {"two languages as ProRes",
+         "mp4",
+         twoLanguages,
+         HQ,
+         pcm,
+         "",
+         0,
+         0,
+         false,
+         -1,
+         "",
+         S,
+         "",
+         nullptr,
+         nullptr,
+         0,
+         40,
+         false,
+         "audio pcm_s24le 2 stereo eng, audio pcm_s24le 2 stereo ger, chapters 0",
+         "440 880"},
+        {"two languages as H.264",
+         "mp4",
+         twoLanguages,
+         H264,
+         aac,
+         "",
+         0,
+         0,
+         false,
+         -1,
+         "",
+         S,
+         "",
+         nullptr,
+         nullptr,
+         0,
+         40,
+         false,
+         "audio aac 2 stereo eng, audio aac 2 stereo deu, chapters 0",
+         "440 880"},
+        {"eight mono tracks from MXF", "mxf",
+         tracks("mxf", args("300 400 500 600 700 800 900 1000"), {}, "pcm_s24le"), HQ, pcm, "", 0,
+         0, false, -1, "", S, "", nullptr, nullptr, 0, 40, false,
+         // QuickTime names no layout for several mono tracks, as with the ffmpeg program.
+         "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, "
+         "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, "
+         "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, chapters 0",
+         "300 400 500 600 700 800 900 1000"},
+        {"5.1(side) kept as PCM", "mov",
+         ffmpeg(video("160x120", 1) +
+                args("-f lavfi -i sine=f=500:r=48000:d=1 -af pan=5.1(side)|c0=c0|c1=c0|c2=c0|"
+                     "c3=c0|c4=c0|c5=c0 -c:v libx264 -c:a pcm_s16le")),
+         SQ, pcm, "", 0, 0, false, -1, "", S, "", nullptr, nullptr, 0, 40, false,
+         "audio pcm_s24le 6 5.1(side), chapters 0"},
+        {"SubRip and chapters from Matroska", "mkv", subtitled("srt"), HQ, pcm, "", 0, 0, false, -1,
+         "", S, "", nullptr, nullptr, 0, 40, false,
+         "audio pcm_s24le 1 mono, subtitle mov_text spa, chapters 2"},
+        {"timed text in MP4", "mp4", subtitled("mov_text"), H264, aac, "", 0, 0, false, -1, "", S,
+         "", nullptr, nullptr, 0, 40, false, "audio aac 1 mono, subtitle mov_text spa, chapters 2"},
     };
     QTemporaryDir sources;
     for (const MediaRow& row : rows) {
@@ -346,6 +487,13 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
                 where == u"format" ? info["format"].toObject() : streamOf(info, where);
             const QJsonValue value = holder.contains(key) ? holder[key] : holder["tags"][key];
             EXPECT_EQ(value.toVariant().toString(), tag.section(u'=', 1)) << tag.toStdString();
+        }
+        if (row.streams) {
+            EXPECT_EQ(streamsSeen(info), QLatin1StringView(row.streams));
+        }
+        for (const QString& tone : args(row.tones)) {
+            const int track = static_cast<int>(args(row.tones).indexOf(tone));
+            EXPECT_GT(toneMargin(*result, track, tone.toDouble()), 15) << "track " << track;
         }
         if (*row.firstLog) {
             EXPECT_EQ(run.record->logs.front(), std::make_pair(QString(row.firstLog), true));
