@@ -1,17 +1,19 @@
 #include "CorvelEncoder/ui/InspectorPanel.h"
 
-#include "CorvelEncoder/model/AppModel.h"
-#include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoder/engine/EncoderChoice.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/ui/JobRowTexts.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoder/ui/Theme.h"
 #include "CorvelEncoder/ui/WheelGuard.h"
 #include "CorvelEncoderCore/FrameMath.h"
+#include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoderCore/PresetConstants.h"
 #include "CorvelEncoderCore/Presets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QDoubleSpinBox>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -25,6 +27,8 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardItemModel>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -345,6 +349,16 @@ QWidget* InspectorPanel::buildOutputBlock()
         });
     }
     m_namingMenu->setMenu(menu);
+    // The button gets no leave event while its menu is open, so it would stay lit after the
+    // menu closes; it looks again where the pointer is.
+    m_namingMenu->setFocusPolicy(Qt::TabFocus);
+    connect(menu, &QMenu::aboutToHide, m_namingMenu, [button = m_namingMenu] {
+        QTimer::singleShot(0, button, [button] {
+            button->setAttribute(Qt::WA_UnderMouse,
+                                 button->rect().contains(button->mapFromGlobal(QCursor::pos())));
+            button->update();
+        });
+    });
     auto* namingRow = new QHBoxLayout;
     namingRow->setSpacing(8);
     namingRow->addWidget(m_naming, 1);
@@ -583,7 +597,13 @@ void InspectorPanel::refreshJob(const EncodingJob& job)
     const QString selection = m_model.editing().presetSelection();
     {
         const QSignalBlocker block(m_preset);
-        setChoices(m_preset, presetChoices(m_model.persistence().savedPresets(), true), selection);
+        // "Custom" is what edited settings are, not a preset to pick: listed only while it
+        // is the state, and never offered as a choice.
+        const bool custom = selection == kInlinePresetID;
+        setChoices(m_preset, presetChoices(m_model.persistence().savedPresets(), custom),
+                   selection);
+        if (auto* entries = qobject_cast<QStandardItemModel*>(m_preset->model()); entries && custom)
+            entries->item(0)->setEnabled(false);
     }
     const auto builtin = BuiltinPreset::matching(selection);
     setText(m_presetDetail, builtin ? builtin->detail : QString());
@@ -599,7 +619,7 @@ void InspectorPanel::refreshJob(const EncodingJob& job)
         const QSignalBlocker block(m_naming);
         m_naming->setText(body.namingPattern);
     }
-    setText(m_preview, previewFilename(job));
+    setText(m_preview, JobRowTexts::outputName(job));
     {
         const QSignalBlocker block(m_reveal);
         m_reveal->setChecked(job.settings.revealWhenDone);
