@@ -2,6 +2,7 @@
 
 #include "CorvelEncoder/engine/EncoderChoice.h"
 #include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/ui/BitrateScale.h"
 #include "CorvelEncoder/ui/JobRowTexts.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoder/ui/Theme.h"
@@ -44,10 +45,6 @@ constexpr int kMargin = 16;
 constexpr int kBlockSpacing = 18;
 constexpr int kRowSpacing = 6;
 constexpr double kLockedOpacity = 0.55;
-// The slider moves in half megabits; the field and the model take the whole range.
-constexpr int kSliderSteps = 2;
-constexpr double kSliderMin = 1.0;
-constexpr double kSliderMax = 150.0;
 
 QWidget* block(QWidget* parent, const QString& title, QVBoxLayout** column)
 {
@@ -459,11 +456,11 @@ QWidget* InspectorPanel::buildBitrateBlock()
     row->setSpacing(8);
     m_bitrateSlider = new QSlider(Qt::Horizontal, m_bitrateBlock);
     m_bitrateSlider->setObjectName(QStringLiteral("bitrateSlider"));
-    m_bitrateSlider->setRange(int(kSliderMin * kSliderSteps), int(kSliderMax * kSliderSteps));
+    m_bitrateSlider->setRange(0, BitrateScale::kPositions);
     m_bitrateSlider->setSingleStep(1);
-    m_bitrateSlider->setPageStep(10 * kSliderSteps);
+    m_bitrateSlider->setPageStep(BitrateScale::kPositions / 20);
     connect(m_bitrateSlider, &QSlider::valueChanged, this,
-            [this](int value) { m_model.editing().setBitrate(double(value) / kSliderSteps); });
+            [this](int value) { m_model.editing().setBitrate(BitrateScale::mbpsAt(value)); });
     m_bitrateField = new QDoubleSpinBox(m_bitrateBlock);
     m_bitrateField->setObjectName(QStringLiteral("bitrateField"));
     m_bitrateField->setAccessibleName(QStringLiteral("Bitrate"));
@@ -660,7 +657,7 @@ void InspectorPanel::refreshJob(const EncodingJob& job)
         }
         {
             const QSignalBlocker block(m_bitrateSlider);
-            m_bitrateSlider->setValue(int(std::lround(body.bitrateMbps * kSliderSteps)));
+            m_bitrateSlider->setValue(BitrateScale::positionOf(body.bitrateMbps));
         }
         // The field shows one decimal; setting an equal value again would reset what the
         // user is typing.

@@ -17,11 +17,11 @@
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
 #include <QCloseEvent>
-#include <QToolButton>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
 #include <QSplitter>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>

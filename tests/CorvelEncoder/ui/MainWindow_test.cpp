@@ -45,6 +45,14 @@ protected:
     {
         return find<T>(window.get(), name);
     }
+    // The window in front, past the first-run introduction, which takes the focus.
+    bool activateWithoutIntro()
+    {
+        const bool active = activate(window.get());
+        if (auto* intro = window->findChild<IntroSheet*>())
+            intro->continueButton()->click();
+        return active;
+    }
     QAction* action(const QString& title) const { return window->findChild<QAction*>(title); }
     QString touch(const QString& name)
     {
@@ -90,7 +98,7 @@ TEST_F(MainWindowTest, HeaderButtonsFollowTheQueueWithoutMoving)
     EXPECT_EQ(states(), (QList<bool>{false, true, true}));
     // Paused from the keyboard: "Resume" with nothing queued, still stoppable, no second
     // pause; nothing moves, and the focus is not handed on to Stop.
-    ASSERT_TRUE(activate(window.get()));
+    ASSERT_TRUE(activateWithoutIntro());
     pause->setFocus(Qt::TabFocusReason);
     QTest::keyClick(pause, Qt::Key_Space);
     EXPECT_EQ(primary->text(), u"Resume"_s);
@@ -333,7 +341,7 @@ TEST_F(MainWindowTest, QuittingOrRemovingWhileEncodingAsksFirst)
         asked.append(question);
         return answer;
     });
-    window->show();
+    ASSERT_TRUE(activateWithoutIntro());
     const QList<EncodingJob> jobs = addQueued(3);
     model->scheduler().setMaxParallel(2);
     model->scheduler().startQueue();
@@ -455,6 +463,7 @@ TEST_F(MainWindowTest, TenThousandJobsRepaintOneRowPerProgressReportAndClosingPr
         EXPECT_EQ(row, 1);
 
     const int queueWrites = store->writeCount(QString(kQueueFileName));
+    window->setConfirmation([](const QString&, const QString&) { return true; });
     window->close();
     EXPECT_TRUE(sessions.live.isEmpty() || sessions.live.first()->cancelRequested);
     EXPECT_GT(store->writeCount(QString(kQueueFileName)), queueWrites);
