@@ -18,7 +18,7 @@ const QString& jobFileHelpText()
         QString t = QStringLiteral(R"(ADDING MOVIES
 Drop movies or folders anywhere on the window, or use Add (Ctrl+O) and
 File > Add Folder (Ctrl+Shift+O). Each movie becomes one row of the
-queue; a file already queued is not added again. Start Queue (Ctrl+Return)
+queue; a file queued twice is, but a note says so. Start Queue (Ctrl+Return)
 encodes the rows in order, as many at once as "Parallel" says.
 
 PRESETS
