@@ -289,7 +289,11 @@ void EditingBindings::beginSavePreset()
         return;
     const QString& current = primary->settings.presetName;
     // A built-in name is refused, so an edited built-in preset starts from a new name.
-    m_sheets.openSavePreset(presetNameProblem(current) ? QStringLiteral("My ") + current : current);
+    if (current == kCustomPresetName)
+        m_sheets.openSavePreset(QStringLiteral("Preset"));
+    else
+        m_sheets.openSavePreset(presetNameProblem(current) ? QStringLiteral("My ") + current
+                                                           : current);
 }
 
 std::optional<QString> EditingBindings::presetNameProblem(const QString& name) const
