@@ -8,6 +8,8 @@ namespace corvel::CorvelIdentity {
 inline constexpr QLatin1StringView appName{"Corvel Encoder"};
 inline constexpr QLatin1StringView suiteName{"Corvel Studio"};
 inline constexpr QLatin1StringView version{"1.0.0"};
+inline constexpr QLatin1StringView license{"GPL-2.0-or-later"};
+inline constexpr QLatin1StringView homePage{"https://corvel.studio/encoder"};
 inline constexpr QLatin1StringView bundleID{"studio.corvel.encoder"};
 inline constexpr QLatin1StringView briskName{"Corvel Brisk"};
 inline constexpr QLatin1StringView briskBundleID{"studio.corvel.brisk"};

@@ -15,13 +15,27 @@ foreach(size 16 24 32 48 64 128 256)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
             RENAME studio.corvel.encoder.png)
 endforeach()
-install(FILES ${CORVEL_PACKAGING}/corvel-encode.1 ${CORVEL_PACKAGING}/corvel-encoder.1
+# Debian keeps manual pages and the changelog compressed, without a time stamp (gzip -n), so
+# the same sources make the same package.
+find_program(CORVEL_GZIP gzip REQUIRED)
+set(CORVEL_COMPRESSED)
+foreach(source corvel-encode.1 corvel-encoder.1 changelog)
+    set(zipped ${CMAKE_BINARY_DIR}/packaging/${source}.gz)
+    add_custom_command(OUTPUT ${zipped}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+        COMMAND ${CORVEL_GZIP} -9nc ${CORVEL_PACKAGING}/${source} > ${zipped}
+        DEPENDS ${CORVEL_PACKAGING}/${source} VERBATIM)
+    list(APPEND CORVEL_COMPRESSED ${zipped})
+endforeach()
+add_custom_target(corvel-compressed-docs ALL DEPENDS ${CORVEL_COMPRESSED})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/corvel-encode.1.gz
+              ${CMAKE_BINARY_DIR}/packaging/corvel-encoder.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CORVEL_PACKAGING}/corvel-encode.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME corvel-encode)
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/corvel-encoder RENAME copyright)
+install(FILES ${CORVEL_PACKAGING}/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/corvel-encoder)
 
 # The package needs no scripts of its own: shared-mime-info, desktop-file-utils and the icon
 # cache watch these folders through dpkg triggers. A plain `cmake --install` has no such help.
@@ -47,4 +61,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://corvel.studio/encoder")
+# Directories and files owned by root with the usual modes, as lintian expects.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 include(CPack)

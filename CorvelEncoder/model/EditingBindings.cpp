@@ -259,13 +259,31 @@ void EditingBindings::beginSavePreset()
     if (!primary)
         return;
     const QString& current = primary->settings.presetName;
-    m_sheets.openSavePreset(current == kCustomPresetName ? QStringLiteral("Preset") : current);
+    // A built-in name is refused, so an edited built-in preset starts from a new name.
+    if (current == kCustomPresetName)
+        m_sheets.openSavePreset(QStringLiteral("Preset"));
+    else
+        m_sheets.openSavePreset(presetNameProblem(current) ? QStringLiteral("My ") + current
+                                                           : current);
+}
+
+std::optional<QString> EditingBindings::presetNameProblem(const QString& name) const
+{
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty())
+        return QStringLiteral("Give the preset a name.");
+    if (foldPresetKey(trimmed) == foldPresetKey(kCustomPresetName))
+        return QStringLiteral("\u201CCustom\u201D names settings that match no preset.");
+    if (const std::optional<QString> id = BuiltinPreset::idMatching(trimmed))
+        return QStringLiteral("\u201C%1\u201D is a built-in preset; choose another name.")
+            .arg(presetDisplayName(*id, {}).value_or(trimmed));
+    return std::nullopt;
 }
 
 void EditingBindings::savePreset(const QString& name)
 {
     const QString trimmed = name.trimmed();
-    if (trimmed.isEmpty())
+    if (presetNameProblem(trimmed))
         return;
     const auto primary = m_jobs.primaryJob();
     if (!primary)

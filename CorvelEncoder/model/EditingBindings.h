@@ -71,8 +71,11 @@ public:
     void setDefaultPreset(const QString& id);
     // Opens the save-preset dialog with a name for the primary job's settings.
     void beginSavePreset();
-    // Stores the primary job's body under `name` (trimmed; empty does nothing).
+    // Stores the primary job's body under `name` (trimmed; empty or refused does nothing).
     void savePreset(const QString& name);
+    // Why `name` cannot name a saved preset: empty, "Custom", or a built-in preset's name or
+    // alias (which would show twice in the menus, and lose to the built-in one by name).
+    std::optional<QString> presetNameProblem(const QString& name) const;
     // Jobs that used the preset keep their settings and are labelled "Custom".
     void deletePreset(const QUuid& id);
     // The row and inspector label of the job's preset.

@@ -24,6 +24,8 @@
 #include <QLocale>
 #include <QPointer>
 
+#include <algorithm>
+
 namespace corvel {
 
 namespace {
@@ -240,6 +242,15 @@ bool Intake::importFile(const QString& path, Result& into)
     if (isCorvelJobPath(path) || looksLikeJobFile(path)) {
         one = importJobFile(path);
     } else if (isVideoFilePath(path)) {
+        // Queued again on purpose or not, the user learns it is there twice.
+        const QList<EncodingJob>& jobs = m_jobs.jobs();
+        if (std::any_of(jobs.cbegin(), jobs.cend(), [&path](const EncodingJob& queued) {
+                return queued.sourcePath == path &&
+                       (queued.status == JobStatus::queued ||
+                        queued.status == JobStatus::encoding || queued.status == JobStatus::paused);
+            }))
+            m_feed.setBanner(lastPathComponent(path) +
+                             QStringLiteral(" was already in the queue; it is there twice now."));
         const EncodingJob job = newJob(path, settingsForNewJob());
         m_jobs.addJobs({job});
         probe(job.id, path);

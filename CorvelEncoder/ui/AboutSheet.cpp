@@ -41,10 +41,21 @@ AboutSheet::AboutSheet(AppModel& model, QWidget* parent) : QDialog(parent)
     auto* blurb =
         new QLabel(QStringLiteral("Queue and encode for the ") + CorvelIdentity::suiteName +
                        QStringLiteral(" suite. ") + CorvelIdentity::briskName +
-                       QStringLiteral(" sends finished cuts here."),
+                       QStringLiteral(", the suite's editor, sends its finished cuts here."),
                    this);
     blurb->setWordWrap(true);
     column->addWidget(blurb);
+
+    auto* legal = new QLabel(
+        QStringLiteral("Free software under the GNU General Public License, version 2 or any "
+                       "later version (%1).<br><a href=\"%2\">%2</a>")
+            .arg(CorvelIdentity::license, CorvelIdentity::homePage),
+        this);
+    legal->setObjectName(QStringLiteral("aboutLicense"));
+    legal->setWordWrap(true);
+    legal->setTextFormat(Qt::RichText);
+    legal->setOpenExternalLinks(true);
+    column->addWidget(legal);
 
     const QStringList identifiers = {
         QString(CorvelIdentity::bundleID),

@@ -15,8 +15,32 @@ namespace corvel {
 const QString& jobFileHelpText()
 {
     static const QString text = [] {
-        QString t =
-            QStringLiteral(R"(Corvel Encoder reads a JSON job file (.corveljob) so Corvel Brisk
+        QString t = QStringLiteral(R"(ADDING MOVIES
+Drop movies or folders anywhere on the window, or use Add (Ctrl+O) and
+File > Add Folder (Ctrl+Shift+O). Each movie becomes one row of the
+queue; a file queued twice is, but a note says so. Start Queue (Ctrl+Return)
+encodes the rows in order, as many at once as "Parallel" says.
+
+PRESETS
+Select rows and pick a preset in the panel on the right, or change any
+setting there; the preset then reads "Edited", or "Custom". Save Preset
+keeps the settings under a name of your own. New jobs take the preset
+you chose last; with no row selected the panel edits those defaults.
+
+WHERE OUTPUTS GO
+Each job writes into its output folder (the panel's Output block), named
+by its pattern. A name already taken gets a number (clip_H264-2.mp4);
+the row shows the file actually written. A finished row's arrow shows it
+in the file manager.
+
+THE WATCH FOLDER
+The eye button in the footer picks a folder to watch: movies copied into
+it are queued with the watch preset and encoded as they arrive.
+
+JOB FILES AND LINKS
+Corvel Brisk, the suite's editor, and other tools send work as a job file
+or a link.
+Corvel Encoder reads a JSON job file (.corveljob) so Corvel Brisk
 (BRISK-ID) or a browser editor can queue work.
 
 {
@@ -61,13 +85,13 @@ Name tokens: {name} {preset} {codec} {resolution} {date})");
 HelpSheet::HelpSheet(AppModel& model, QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("helpSheet"));
-    setWindowTitle(QStringLiteral("Job files"));
+    setWindowTitle(QStringLiteral("Corvel Encoder Help"));
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 18, 20, 16);
     column->setSpacing(10);
 
-    auto* title = new QLabel(QStringLiteral("Job files"), this);
+    auto* title = new QLabel(QStringLiteral("Corvel Encoder Help"), this);
     QFont titleFont = title->font();
     titleFont.setPixelSize(15);
     titleFont.setWeight(QFont::DemiBold);
@@ -77,7 +101,8 @@ HelpSheet::HelpSheet(AppModel& model, QWidget* parent) : QDialog(parent)
     auto* body = new QPlainTextEdit(this);
     body->setObjectName(QStringLiteral("helpText"));
     body->setReadOnly(true);
-    body->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long lines (a link) wrap rather than scroll sideways.
+    body->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     body->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     body->setPlainText(jobFileHelpText());
     body->setMinimumSize(560, 520);

@@ -2,6 +2,8 @@
 
 #include "CorvelEncoder/engine/EncoderChoice.h"
 #include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/ui/BitrateScale.h"
+#include "CorvelEncoder/ui/JobRowTexts.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoder/ui/Theme.h"
 #include "CorvelEncoder/ui/WheelGuard.h"
@@ -12,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QDoubleSpinBox>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -25,6 +28,8 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardItemModel>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -40,10 +45,6 @@ constexpr int kMargin = 16;
 constexpr int kBlockSpacing = 18;
 constexpr int kRowSpacing = 6;
 constexpr double kLockedOpacity = 0.55;
-// The slider moves in half megabits; the field and the model take the whole range.
-constexpr int kSliderSteps = 2;
-constexpr double kSliderMin = 1.0;
-constexpr double kSliderMax = 150.0;
 
 QWidget* block(QWidget* parent, const QString& title, QVBoxLayout** column)
 {
@@ -345,6 +346,16 @@ QWidget* InspectorPanel::buildOutputBlock()
         });
     }
     m_namingMenu->setMenu(menu);
+    // The button gets no leave event while its menu is open, so it would stay lit after the
+    // menu closes; it looks again where the pointer is.
+    m_namingMenu->setFocusPolicy(Qt::TabFocus);
+    connect(menu, &QMenu::aboutToHide, m_namingMenu, [button = m_namingMenu] {
+        QTimer::singleShot(0, button, [button] {
+            button->setAttribute(Qt::WA_UnderMouse,
+                                 button->rect().contains(button->mapFromGlobal(QCursor::pos())));
+            button->update();
+        });
+    });
     auto* namingRow = new QHBoxLayout;
     namingRow->setSpacing(8);
     namingRow->addWidget(m_naming, 1);
@@ -445,11 +456,11 @@ QWidget* InspectorPanel::buildBitrateBlock()
     row->setSpacing(8);
     m_bitrateSlider = new QSlider(Qt::Horizontal, m_bitrateBlock);
     m_bitrateSlider->setObjectName(QStringLiteral("bitrateSlider"));
-    m_bitrateSlider->setRange(int(kSliderMin * kSliderSteps), int(kSliderMax * kSliderSteps));
+    m_bitrateSlider->setRange(0, BitrateScale::kPositions);
     m_bitrateSlider->setSingleStep(1);
-    m_bitrateSlider->setPageStep(10 * kSliderSteps);
+    m_bitrateSlider->setPageStep(BitrateScale::kPositions / 20);
     connect(m_bitrateSlider, &QSlider::valueChanged, this,
-            [this](int value) { m_model.editing().setBitrate(double(value) / kSliderSteps); });
+            [this](int value) { m_model.editing().setBitrate(BitrateScale::mbpsAt(value)); });
     m_bitrateField = new QDoubleSpinBox(m_bitrateBlock);
     m_bitrateField->setObjectName(QStringLiteral("bitrateField"));
     m_bitrateField->setAccessibleName(QStringLiteral("Bitrate"));
@@ -583,7 +594,13 @@ void InspectorPanel::refreshJob(const EncodingJob& job)
     const QString selection = m_model.editing().presetSelection();
     {
         const QSignalBlocker block(m_preset);
-        setChoices(m_preset, presetChoices(m_model.persistence().savedPresets(), true), selection);
+        // "Custom" is what edited settings are, not a preset to pick: listed only while it
+        // is the state, and never offered as a choice.
+        const bool custom = selection == kInlinePresetID;
+        setChoices(m_preset, presetChoices(m_model.persistence().savedPresets(), custom),
+                   selection);
+        if (auto* entries = qobject_cast<QStandardItemModel*>(m_preset->model()); entries && custom)
+            entries->item(0)->setEnabled(false);
     }
     const auto builtin = BuiltinPreset::matching(selection);
     setText(m_presetDetail, builtin ? builtin->detail : QString());
@@ -599,7 +616,7 @@ void InspectorPanel::refreshJob(const EncodingJob& job)
         const QSignalBlocker block(m_naming);
         m_naming->setText(body.namingPattern);
     }
-    setText(m_preview, previewFilename(job));
+    setText(m_preview, JobRowTexts::outputName(job));
     {
         const QSignalBlocker block(m_reveal);
         m_reveal->setChecked(job.settings.revealWhenDone);
@@ -640,7 +657,7 @@ void InspectorPanel::refreshJob(const EncodingJob& job)
         }
         {
             const QSignalBlocker block(m_bitrateSlider);
-            m_bitrateSlider->setValue(int(std::lround(body.bitrateMbps * kSliderSteps)));
+            m_bitrateSlider->setValue(BitrateScale::positionOf(body.bitrateMbps));
         }
         // The field shows one decimal; setting an equal value again would reset what the
         // user is typing.

@@ -1,9 +1,9 @@
 #include "CorvelEncoder/ui/JobRowDelegate.h"
 
-#include "CorvelEncoder/model/AppModel.h"
-#include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoder/ui/JobRowTexts.h"
+#include "CorvelEncoder/ui/QueueListModel.h"
 #include "CorvelEncoder/ui/Theme.h"
+#include "CorvelEncoderCore/JobTexts.h"
 
 #include <QAbstractItemView>
 #include <QDir>
@@ -132,6 +132,14 @@ QRect lowerLine(const QRect& row, const QRect& col)
     return QRect(col.left(), row.top() + half, col.width(), half - 6);
 }
 
+std::optional<EncodingJob> jobAt(const QModelIndex& index)
+{
+    const QVariant value = index.data(QueueListModel::JobRole);
+    if (!value.canConvert<EncodingJob>())
+        return std::nullopt;
+    return value.value<EncodingJob>();
+}
+
 } // namespace
 
 JobRowDelegate::Columns JobRowDelegate::columns(const QRect& row)
@@ -156,16 +164,15 @@ QRect JobRowDelegate::revealButtonRect(const QRect& row)
     return QRect(status.right() - 17, status.top() + 8, 18, 18);
 }
 
-JobRowDelegate::JobRowDelegate(AppModel& model, QObject* parent)
-    : QStyledItemDelegate(parent), m_model(model)
-{}
+JobRowDelegate::JobRowDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
 
 void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
                            const QModelIndex& index) const
 {
-    if (index.row() < 0 || index.row() >= m_model.store().jobs().size())
+    const std::optional<EncodingJob> found = jobAt(index);
+    if (!found)
         return;
-    const EncodingJob& job = m_model.store().jobs().at(index.row());
+    const EncodingJob& job = *found;
     const QRect row = option.rect;
     p->save();
     p->setRenderHint(QPainter::Antialiasing);
@@ -176,13 +183,19 @@ void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
         p->fillRect(row, Theme::isLight() ? Theme::rgb(0, 0, 0, 0.03) : Theme::rgb(1, 1, 1, 0.03));
     }
     p->fillRect(QRect(row.left(), row.bottom(), row.width(), 1), Theme::line());
+    // The keyboard's row, where the list has the focus: a ring that hover never draws.
+    if ((option.state & QStyle::State_HasFocus) && option.widget && option.widget->hasFocus()) {
+        p->setPen(QPen(Theme::accent(), 2));
+        p->setBrush(Qt::NoBrush);
+        p->drawRoundedRect(QRectF(row).adjusted(2, 2, -2, -3), 4, 4);
+    }
 
     const QFont base = option.font;
     const QFont secondary = withSize(base, 8.5);
     const QFont semibold = withSize(base, 9.5, QFont::DemiBold);
     const Columns c = columns(row);
 
-    for (const Piece& piece : pieces(option, job)) {
+    for (const Piece& piece : pieces(option, index, job)) {
         p->setFont(piece.font);
         p->setPen(piece.color);
         const bool twoLines = piece.shown.contains(QChar::LineSeparator);
@@ -210,9 +223,15 @@ void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
     if (JobRowTexts::showsProgress(job) && !JobRowTexts::failureText(job)) {
         const QFontMetrics fm(secondary);
         const QString percent = JobRowTexts::percentText(job);
-        const QString detail = JobRowTexts::detailText(job);
-        const int textWidth = fm.horizontalAdvance(QStringLiteral("Starting")) + 8 +
-                              std::max(fm.horizontalAdvance(detail), 48);
+        QString detail = JobRowTexts::detailText(job);
+        const int fixed = fm.horizontalAdvance(QStringLiteral("Starting")) + 8;
+        // The speed joins the time left where the bar keeps a useful length.
+        if (const std::optional<QString> speed = JobRowTexts::speedText(job)) {
+            const QString both = detail + QStringLiteral(" \u00B7 ") + *speed;
+            if (detailLine.width() - fixed - fm.horizontalAdvance(both) - 8 >= 60)
+                detail = both;
+        }
+        const int textWidth = fixed + std::max(fm.horizontalAdvance(detail), 48);
         const int barWidth = std::max(24, detailLine.width() - textWidth - 8);
         const QRectF track(detailLine.left(), detailLine.center().y() - kBarHeight / 2.0, barWidth,
                            kBarHeight);
@@ -228,6 +247,7 @@ void JobRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
 }
 
 QList<JobRowDelegate::Piece> JobRowDelegate::pieces(const QStyleOptionViewItem& option,
+                                                    const QModelIndex& index,
                                                     const EncodingJob& job) const
 {
     const QRect row = option.rect;
@@ -247,19 +267,21 @@ QList<JobRowDelegate::Piece> JobRowDelegate::pieces(const QStyleOptionViewItem& 
 
     const bool selected = option.state & QStyle::State_Selected;
     const QString folder = QDir::toNativeSeparators(job.settings.outputDirectory);
-    const QString preset = m_model.editing().presetLabel(job);
+    const QString preset = index.data(QueueListModel::PresetLabelRole).toString();
     QList<Piece> list = {
         line(upperLine(row, c.source), job.sourceName(), primary, Theme::text(), Qt::ElideMiddle),
         line(lowerLine(row, c.source), sourceLine(job), secondary, Theme::dim(), Qt::ElideRight),
         piece(c.preset, preset, fitPresetLabel(preset, base, c.preset.width()), base,
               Theme::text()),
-        line(upperLine(row, c.output), previewFilename(job), base, Theme::text(), Qt::ElideMiddle),
+        line(upperLine(row, c.output), JobRowTexts::outputName(job), base, Theme::text(),
+             Qt::ElideMiddle),
         line(lowerLine(row, c.output), folder, secondary, selected ? Theme::dim() : Theme::mute(),
              Qt::ElideMiddle),
     };
     if (const std::optional<QString> failure = JobRowTexts::failureText(job)) {
-        const int top = row.top() + half - 2;
-        const QRect box(c.status.left(), top, c.status.width(), row.bottom() - top);
+        // Two lines under the title, clear of the line between rows.
+        const int top = row.top() + half - 4;
+        const QRect box(c.status.left(), top, c.status.width(), row.bottom() - 3 - top);
         list.append(piece(box, *failure, fitTwoLines(*failure, secondary, box.width()), secondary,
                           Theme::badText()));
     }
@@ -269,9 +291,10 @@ QList<JobRowDelegate::Piece> JobRowDelegate::pieces(const QStyleOptionViewItem& 
 QString JobRowDelegate::cutTextAt(const QStyleOptionViewItem& option, const QModelIndex& index,
                                   const QPoint& pos) const
 {
-    if (!index.isValid() || index.row() >= m_model.store().jobs().size())
+    const std::optional<EncodingJob> job = jobAt(index);
+    if (!job)
         return {};
-    for (const Piece& piece : pieces(option, m_model.store().jobs().at(index.row()))) {
+    for (const Piece& piece : pieces(option, index, *job)) {
         if (piece.rect.contains(pos) && !isWhole(piece.shown, piece.full))
             return piece.full;
     }
@@ -286,13 +309,12 @@ QSize JobRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) 
 bool JobRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
                                  const QStyleOptionViewItem& option, const QModelIndex& index)
 {
-    if (event->type() == QEvent::MouseButtonRelease && index.isValid() &&
-        index.row() < m_model.store().jobs().size()) {
+    if (event->type() == QEvent::MouseButtonRelease) {
         auto* mouse = static_cast<QMouseEvent*>(event);
-        const EncodingJob& job = m_model.store().jobs().at(index.row());
-        if (mouse->button() == Qt::LeftButton && JobRowTexts::offersReveal(job) &&
+        const std::optional<EncodingJob> job = jobAt(index);
+        if (job && mouse->button() == Qt::LeftButton && JobRowTexts::offersReveal(*job) &&
             revealButtonRect(option.rect).contains(mouse->position().toPoint())) {
-            emit revealRequested(job.id);
+            emit revealRequested(job->id);
             return true;
         }
     }
@@ -302,10 +324,9 @@ bool JobRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
 bool JobRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                                const QStyleOptionViewItem& option, const QModelIndex& index)
 {
-    if (event->type() == QEvent::ToolTip && index.isValid() &&
-        index.row() < m_model.store().jobs().size()) {
-        const EncodingJob& job = m_model.store().jobs().at(index.row());
-        if (JobRowTexts::offersReveal(job) &&
+    const std::optional<EncodingJob> job = jobAt(index);
+    if (event->type() == QEvent::ToolTip && job) {
+        if (JobRowTexts::offersReveal(*job) &&
             revealButtonRect(option.rect).contains(event->pos())) {
             QToolTip::showText(event->globalPos(), QStringLiteral("Show in File Manager"), view);
             return true;
@@ -314,6 +335,20 @@ bool JobRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
         if (!whole.isEmpty()) {
             QToolTip::showText(event->globalPos(), whole, view);
             return true;
+        }
+        // The progress line names the encoder and its speed, which the row has no room for.
+        if (lowerLine(option.rect, columns(option.rect).status).contains(event->pos()) &&
+            JobRowTexts::showsProgress(*job)) {
+            QStringList parts;
+            if (const std::optional<QString> encoder = JobRowTexts::encoderText(*job))
+                parts.append(*encoder);
+            if (const std::optional<QString> speed = JobRowTexts::speedText(*job))
+                parts.append(*speed + QStringLiteral(" realtime"));
+            if (!parts.isEmpty()) {
+                QToolTip::showText(event->globalPos(), parts.join(QStringLiteral(" \u00B7 ")),
+                                   view);
+                return true;
+            }
         }
         QToolTip::hideText();
     }

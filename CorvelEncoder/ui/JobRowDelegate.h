@@ -6,11 +6,10 @@
 
 namespace corvel {
 
-class AppModel;
 struct EncodingJob;
 
-// Paints a queue row in four columns (source, preset, output, status) straight from the job,
-// and handles the completed row's reveal button. Main thread; `model` must outlive it.
+// Paints a queue row in four columns (source, preset, output, status) from the job the index
+// carries (QueueListModel's roles), and handles the completed row's reveal button. Main thread.
 class JobRowDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -30,7 +29,7 @@ public:
     // The reveal button of a completed row.
     static QRect revealButtonRect(const QRect& row);
 
-    explicit JobRowDelegate(AppModel& model, QObject* parent = nullptr);
+    explicit JobRowDelegate(QObject* parent = nullptr);
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
@@ -57,9 +56,8 @@ private:
         QFont font;
         QColor color;
     };
-    QList<Piece> pieces(const QStyleOptionViewItem& option, const EncodingJob& job) const;
-
-    AppModel& m_model;
+    QList<Piece> pieces(const QStyleOptionViewItem& option, const QModelIndex& index,
+                        const EncodingJob& job) const;
 };
 
 } // namespace corvel

@@ -2,7 +2,11 @@
 
 #include "CorvelEncoder/ui/Theme.h"
 #include "CorvelEncoderCore/FrameMath.h"
+#include "CorvelEncoderCore/JobTexts.h"
 
+#include <QFileInfo>
+
+#include <algorithm>
 #include <cmath>
 
 namespace corvel::JobRowTexts {
@@ -74,11 +78,35 @@ QString detailText(const EncodingJob& job)
         return QStringLiteral("Paused");
     if (job.status == JobStatus::completed)
         return QStringLiteral("In Folder");
-    if (job.hardwareEncoder == false)
-        return QStringLiteral("Software");
     if (const std::optional<QString> eta = formatETA(job.etaSeconds))
         return *eta;
-    return QStringLiteral("Hardware");
+    return job.hardwareEncoder == false ? QStringLiteral("Software") : QStringLiteral("Hardware");
+}
+
+std::optional<QString> speedText(const EncodingJob& job)
+{
+    if (job.status != JobStatus::encoding || !job.sourceInfo || !job.etaSeconds)
+        return std::nullopt;
+    const double left = (1.0 - std::clamp(job.progress, 0.0, 1.0)) * job.sourceInfo->duration;
+    const double eta = *job.etaSeconds;
+    if (!(left > 0) || !(eta > 0) || !std::isfinite(left / eta))
+        return std::nullopt;
+    return QStringLiteral("%1\u00D7").arg(left / eta, 0, 'f', left / eta < 10 ? 1 : 0);
+}
+
+std::optional<QString> encoderText(const EncodingJob& job)
+{
+    if (!job.hardwareEncoder)
+        return std::nullopt;
+    return *job.hardwareEncoder ? QStringLiteral("Hardware encoder")
+                                : QStringLiteral("Software encoder");
+}
+
+QString outputName(const EncodingJob& job)
+{
+    if (job.outputPath && !job.outputPath->isEmpty())
+        return QFileInfo(*job.outputPath).fileName();
+    return previewFilename(job);
 }
 
 std::optional<QString> failureText(const EncodingJob& job)

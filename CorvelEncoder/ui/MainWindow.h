@@ -1,32 +1,31 @@
 #pragma once
 
+#include "CorvelEncoder/ui/WindowCommands.h"
+
 #include <QMainWindow>
 #include <QUuid>
 
-class QAction;
-class QFrame;
-class QLabel;
 class QListView;
 class QMenu;
-class QMimeData;
-class QPushButton;
-class QSpinBox;
 class QSplitter;
-class QStackedWidget;
-class QToolButton;
 
 namespace corvel {
 
 class AppModel;
 class DesktopServices;
+class FooterBar;
+class HeaderBar;
 class JobRowDelegate;
 class LogListModel;
+class LogPane;
 class QueueListModel;
+class QueuePane;
+class WindowDropTarget;
 
 // The one window: header with the queue buttons, banner, queue list beside the inspector,
-// footer and activity log. It holds no state beyond the drop highlight: every control reads
-// the model and calls its operations. Main thread; `model` and `desktop` must outlive it.
-// Closing it runs the model's quit preparation.
+// footer and activity log. It holds no state beyond its layout: every control reads the model
+// and calls its operations. Main thread; `model` and `desktop` must outlive it. Closing it
+// while encodes run asks first, then runs the model's quit preparation.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
@@ -36,7 +35,7 @@ public:
     ~MainWindow() override;
     Q_DISABLE_COPY_MOVE(MainWindow)
 
-    QListView* queueView() const { return m_queueView; }
+    QListView* queueView() const;
     QueueListModel* queueModel() const { return m_queueModel; }
     JobRowDelegate* rowDelegate() const { return m_delegate; }
     // Replaces the row painter (the window takes ownership).
@@ -44,62 +43,36 @@ public:
     // The context menu of the job's row; the caller owns it.
     QMenu* makeContextMenu(const QUuid& id);
     bool isDropHighlighted() const;
+    // How the window asks before stopping encodes (a dialog unless replaced).
+    void setConfirmation(WindowCommands::Confirmation confirm);
+    // The app quits for a reason the user already gave (a signal, the session ending).
+    void quitWithoutAsking();
+
+    // The window's size, panes and log as the user left them, kept in `file`.
+    void restoreLayout(const QString& file);
+    void saveLayout() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QWidget* makeHeader();
-    QWidget* makeBanner();
-    QWidget* makeQueuePane();
-    QWidget* makeEmptyQueue();
-    QWidget* makeFooter();
-    QWidget* makeLogPane();
-    void makeMenus();
-    void connectModel();
-
     void refreshQueueState();
-    void refreshCounts();
-    void refreshBanner();
-    void fitBanner();
-    void refreshWatch();
     void refreshLog();
-    void refreshEmpty();
-    void pushSelection();
-    void pullSelection();
-    bool acceptsDrag(const QMimeData* mime) const;
-    void setDropHighlight(bool on);
 
     AppModel& m_model;
-    DesktopServices& m_desktop;
-
     QueueListModel* m_queueModel = nullptr;
     LogListModel* m_logModel = nullptr;
     JobRowDelegate* m_delegate = nullptr;
-
-    QPushButton* m_primaryButton = nullptr;
-    QPushButton* m_pauseButton = nullptr;
-    QPushButton* m_stopButton = nullptr;
-    QFrame* m_banner = nullptr;
-    QLabel* m_bannerText = nullptr;
-    QStackedWidget* m_queueStack = nullptr;
-    QListView* m_queueView = nullptr;
-    QToolButton* m_watchButton = nullptr;
-    QSpinBox* m_parallel = nullptr;
-    QLabel* m_phase = nullptr;
-    QLabel* m_queued = nullptr;
-    QLabel* m_done = nullptr;
-    QPushButton* m_logToggle = nullptr;
-    QWidget* m_logPane = nullptr;
+    WindowCommands* m_commands = nullptr;
+    WindowDropTarget* m_drops = nullptr;
+    HeaderBar* m_header = nullptr;
+    QueuePane* m_queuePane = nullptr;
+    FooterBar* m_footer = nullptr;
+    LogPane* m_logPane = nullptr;
+    QSplitter* m_split = nullptr;
     QSplitter* m_logSplit = nullptr;
     int m_logHeight = 150;
-    QListView* m_logView = nullptr;
-    QWidget* m_dropHighlight = nullptr;
-    QAction* m_pauseAction = nullptr;
-
-    bool m_syncingSelection = false;
+    QString m_layoutFile;
 };
 
 } // namespace corvel

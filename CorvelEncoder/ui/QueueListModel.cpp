@@ -41,6 +41,12 @@ QVariant QueueListModel::data(const QModelIndex& index, int role) const
         return job.sourceName();
     case Qt::ToolTipRole:
         return QDir::toNativeSeparators(job.sourcePath);
+    case JobRole:
+        return QVariant::fromValue(job);
+    case PresetLabelRole:
+        return m_model.editing().presetLabel(job);
+    case IdRole:
+        return job.id;
     default:
         return {};
     }

@@ -2,6 +2,7 @@
 
 #include "CorvelEncoder/model/AppModel.h"
 #include "CorvelEncoder/ui/PanelKit.h"
+#include "CorvelEncoder/ui/Theme.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -42,6 +43,10 @@ SavePresetSheet::SavePresetSheet(AppModel& model, QWidget* parent) : QDialog(par
     m_name->setPlaceholderText(QStringLiteral("Preset name"));
     m_name->selectAll();
     column->addWidget(m_name);
+    QLabel* problem = caption(QString(), this);
+    problem->setObjectName(QStringLiteral("presetNameProblem"));
+    problem->setStyleSheet(QStringLiteral("color: %1;").arg(css(Theme::badText())));
+    column->addWidget(problem);
 
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
@@ -53,6 +58,16 @@ SavePresetSheet::SavePresetSheet(AppModel& model, QWidget* parent) : QDialog(par
     save->setDefault(true);
     connect(save, &QPushButton::clicked, this,
             [this, &model] { model.editing().savePreset(m_name->text()); });
+
+    // Save stays off while the name is refused, and the reason shows under the field.
+    auto check = [this, &model, problem, save] {
+        const std::optional<QString> why = model.editing().presetNameProblem(m_name->text());
+        save->setEnabled(!why);
+        problem->setText(why.value_or(QString()));
+        problem->setVisible(why.has_value());
+    };
+    connect(m_name, &QLineEdit::textChanged, this, check);
+    check();
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);

@@ -1,20 +1,20 @@
-#include "CorvelEncoder/platform/AppFiles.h"
-#include "CorvelEncoder/model/AppModel.h"
-#include "CorvelEncoder/platform/IncomingOpener.h"
-#include "CorvelEncoder/model/IntakeFiles.h"
-#include "CorvelEncoder/platform/QuitSignals.h"
-#include "CorvelEncoder/ui/SingleInstance.h"
-#include "CorvelEncoderCore/StateFiles.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 #include "CorvelEncoder/engine/FFmpegSetup.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/model/IntakeFiles.h"
+#include "CorvelEncoder/platform/AppFiles.h"
+#include "CorvelEncoder/platform/IncomingOpener.h"
+#include "CorvelEncoder/platform/QuitSignals.h"
 #include "CorvelEncoder/ui/Appearance.h"
 #include "CorvelEncoder/ui/DesktopNotifications.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 #include "CorvelEncoder/ui/MainWindow.h"
 #include "CorvelEncoder/ui/QueueFinishedNotifier.h"
+#include "CorvelEncoder/ui/SingleInstance.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
+#include "CorvelEncoderCore/StateFiles.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -165,10 +165,14 @@ int main(int argc, char** argv)
 
     // Logout, Ctrl+C and a hang-up end the session like closing the window does.
     QuitSignals quitSignals;
-    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [] { QApplication::quit(); });
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [&window] {
+        window.quitWithoutAsking();
+        QApplication::quit();
+    });
     QObject::connect(&app, &QApplication::aboutToQuit, &model,
                      [&model] { model.prepareForQuit(); });
 
+    window.restoreLayout(QDir(stateFolder).filePath(QStringLiteral("window.ini")));
     window.show();
     model.beginIntake(IncomingOpener::shared(), launchURLs);
     const int status = app.exec();

@@ -212,14 +212,20 @@ TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
 
     model->store().setSelection({named.id});
     editing().beginSavePreset();
-    EXPECT_EQ(model->sheets().suggestedName(), QStringLiteral("ProRes 422 HQ"));
+    // A built-in preset's own name is refused, so the suggestion is another.
+    EXPECT_EQ(model->sheets().suggestedName(), QStringLiteral("My ProRes 422 HQ"));
     model->store().setSelection({custom.id});
     editing().beginSavePreset();
     EXPECT_EQ(model->sheets().suggestedName(), QStringLiteral("Preset"));
     EXPECT_TRUE(model->sheets().showSavePreset());
     EXPECT_EQ(shown.count(), 1);
 
-    editing().savePreset(QStringLiteral("Grade Look"));
+    for (const char* refused : {" \n ", "H.264", " custom", "avc"})
+        editing().savePreset(QString::fromUtf8(refused));
+    EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
+    EXPECT_TRUE(model->sheets().showSavePreset());
+
+    editing().savePreset(QStringLiteral("  Grade Look\n"));
     ASSERT_EQ(model->persistence().savedPresets().size(), 1);
     const SavedPreset saved = model->persistence().savedPresets().first();
     EXPECT_EQ(saved.name, QStringLiteral("Grade Look"));

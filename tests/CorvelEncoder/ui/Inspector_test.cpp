@@ -1,6 +1,7 @@
 #include "UiTesting.h"
 
 #include "CorvelEncoder/engine/EncoderChoice.h"
+#include "CorvelEncoder/ui/BitrateScale.h"
 #include "CorvelEncoder/ui/InspectorPanel.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoderCore/Presets.h"
@@ -140,7 +141,7 @@ TEST_F(InspectorTest, CodecDecidesBetweenBitrateBlockAndItsCaptions)
     EXPECT_FALSE(showsText(proRes));
     const double rate = jobAt(0).settings.body.bitrateMbps;
     EXPECT_DOUBLE_EQ(find<QDoubleSpinBox>("bitrateField")->value(), std::round(rate * 10) / 10);
-    EXPECT_EQ(find<QSlider>("bitrateSlider")->value(), int(std::lround(rate * 2)));
+    EXPECT_EQ(find<QSlider>("bitrateSlider")->value(), BitrateScale::positionOf(rate));
     EXPECT_TRUE(find<QLabel>("summary")->text().contains(u"Mbps"));
 
     choose(picker, u"hevc-alpha"_s);
@@ -194,7 +195,8 @@ TEST_F(InspectorTest, TypedValuesReachTheJobWholeAndSavedPresetsCanGo)
     typeInto(find("bitrateField"), u"33.5"_s);
     EXPECT_DOUBLE_EQ(jobAt(0).settings.body.bitrateMbps, 33.5);
     EXPECT_FALSE(jobAt(0).settings.body.bitrateFollowsQuality);
-    EXPECT_EQ(find<QSlider>("bitrateSlider")->value(), 67);
+    // The slider's scale is logarithmic: 33.5 Mbps sits past its middle (12 Mbps).
+    EXPECT_EQ(find<QSlider>("bitrateSlider")->value(), 701);
     EXPECT_EQ(find<QComboBox>("presetPicker")->currentData().toString(), u"inline"_s);
     // Choosing a tier again makes the rate follow it.
     choose(find<QComboBox>("qualityPicker"), u"low"_s);

@@ -75,8 +75,9 @@ TEST(JobRowTexts, DetailNamesPauseFolderSoftwareTimeLeftOrHardware)
     } rows[] = {
         {JobStatus::paused, false, std::nullopt, u"Paused"_s},
         {JobStatus::completed, false, std::nullopt, u"In Folder"_s},
-        {JobStatus::encoding, false, 125.0, u"Software"_s}, // software wins over a time left
+        {JobStatus::encoding, false, 125.0, *formatETA(125.0)}, // a software encode too
         {JobStatus::encoding, true, 125.0, *formatETA(125.0)},
+        {JobStatus::encoding, false, std::nullopt, u"Software"_s},
         {JobStatus::encoding, std::nullopt, std::nullopt, u"Hardware"_s}, // not chosen yet
         {JobStatus::encoding, true, std::nullopt, u"Hardware"_s},
     };

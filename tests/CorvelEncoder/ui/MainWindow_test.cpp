@@ -1,6 +1,5 @@
 #include "UiTesting.h"
 
-#include "CorvelEncoderCore/StateFiles.h"
 #include "CorvelEncoder/ui/IntroSheet.h"
 #include "CorvelEncoder/ui/JobRowDelegate.h"
 #include "CorvelEncoder/ui/LogListModel.h"
@@ -8,6 +7,7 @@
 #include "CorvelEncoder/ui/QueueFinishedNotifier.h"
 #include "CorvelEncoder/ui/QueueListModel.h"
 #include "CorvelEncoder/ui/Theme.h"
+#include "CorvelEncoderCore/StateFiles.h"
 
 namespace corvel::testing {
 namespace {
@@ -45,6 +45,14 @@ protected:
     {
         return find<T>(window.get(), name);
     }
+    // The window in front, past the first-run introduction, which takes the focus.
+    bool activateWithoutIntro()
+    {
+        const bool active = activate(window.get());
+        if (auto* intro = window->findChild<IntroSheet*>())
+            intro->continueButton()->click();
+        return active;
+    }
     QAction* action(const QString& title) const { return window->findChild<QAction*>(title); }
     QString touch(const QString& name)
     {
@@ -72,12 +80,14 @@ TEST_F(MainWindowTest, HeaderButtonsFollowTheQueueWithoutMoving)
     QAction* pauseCommand = action(u"Pause"_s);
     ASSERT_NE(pauseCommand, nullptr);
     const QRect primaryPlace = primary->geometry();
-    // Enabled as: primary, pause, stop, the Pause command.
+    // Enabled as: primary, pause, stop; the menu's commands always agree with them.
     auto states = [&] {
-        return QList<bool>{primary->isEnabled(), pause->isEnabled(), stop->isEnabled(),
-                           pauseCommand->isEnabled()};
+        EXPECT_EQ(action(u"Start Queue"_s)->isEnabled(), primary->isEnabled());
+        EXPECT_EQ(pauseCommand->isEnabled(), pause->isEnabled());
+        EXPECT_EQ(action(u"Stop"_s)->isEnabled(), stop->isEnabled());
+        return QList<bool>{primary->isEnabled(), pause->isEnabled(), stop->isEnabled()};
     };
-    EXPECT_EQ(states(), (QList<bool>{false, false, false, false}));
+    EXPECT_EQ(states(), (QList<bool>{false, false, false}));
     EXPECT_EQ(primary->text(), u"Start Queue"_s);
 
     const QList<EncodingJob> jobs = addQueued(1);
@@ -85,11 +95,15 @@ TEST_F(MainWindowTest, HeaderButtonsFollowTheQueueWithoutMoving)
     // Encoding the only job: nothing left to start, but it can be paused and stopped.
     QTest::mouseClick(primary, Qt::LeftButton);
     ASSERT_EQ(status(jobs[0].id), JobStatus::encoding);
-    EXPECT_EQ(states(), (QList<bool>{false, true, true, true}));
-    // Paused: "Resume" with nothing queued, still stoppable, no second pause; nothing moves.
-    QTest::mouseClick(pause, Qt::LeftButton);
+    EXPECT_EQ(states(), (QList<bool>{false, true, true}));
+    // Paused from the keyboard: "Resume" with nothing queued, still stoppable, no second
+    // pause; nothing moves, and the focus is not handed on to Stop.
+    ASSERT_TRUE(activateWithoutIntro());
+    pause->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(pause, Qt::Key_Space);
     EXPECT_EQ(primary->text(), u"Resume"_s);
-    EXPECT_EQ(states(), (QList<bool>{true, false, true, false}));
+    EXPECT_EQ(states(), (QList<bool>{true, false, true}));
+    EXPECT_EQ(QApplication::focusWidget(), primary);
     QCoreApplication::processEvents();
     EXPECT_EQ(primary->geometry(), primaryPlace);
 
@@ -100,7 +114,8 @@ TEST_F(MainWindowTest, HeaderButtonsFollowTheQueueWithoutMoving)
     EXPECT_TRUE(sessions.session(jobs[0].id)->cancelRequested);
     sessions.session(jobs[0].id)->endCancelled();
     deliver();
-    EXPECT_EQ(states(), (QList<bool>{false, false, false, false}));
+    EXPECT_EQ(states(), (QList<bool>{false, false, false}));
+    EXPECT_FALSE(action(u"Clear Completed"_s)->isEnabled());
 }
 
 TEST_F(MainWindowTest, MenuCommandsActOnTheSelection)
@@ -302,6 +317,68 @@ TEST_F(MainWindowTest, TabReachesEveryButtonAndDeleteRemovesTheSelectedRows)
     EXPECT_EQ(model->store().jobs().size(), 1);
 }
 
+TEST_F(MainWindowTest, RowAndInspectorNameTheFileWrittenNotThePatterns)
+{
+    const QList<EncodingJob> jobs = addQueued(1);
+    const QString written = path(u"C003_bars_H264-2.mp4"_s); // the pattern's name was taken
+    setStatus(jobs[0].id, JobStatus::completed, written);
+    model->store().setSelection({jobs[0].id});
+    EXPECT_EQ(child<QLabel>("previewName")->text(), u"C003_bars_H264-2.mp4"_s);
+    QStyleOptionViewItem option;
+    option.font = window->queueView()->font();
+    option.rect = QRect(0, 0, 500, JobRowDelegate::kRowHeight); // narrow: the name is cut
+    const QRect name = JobRowDelegate::columns(option.rect).output;
+    EXPECT_EQ(window->rowDelegate()->cutTextAt(option, window->queueModel()->index(0),
+                                               {name.left() + 2, 14}),
+              u"C003_bars_H264-2.mp4"_s);
+}
+
+TEST_F(MainWindowTest, QuittingOrRemovingWhileEncodingAsksFirst)
+{
+    QStringList asked;
+    bool answer = false;
+    window->setConfirmation([&](const QString& question, const QString&) {
+        asked.append(question);
+        return answer;
+    });
+    ASSERT_TRUE(activateWithoutIntro());
+    const QList<EncodingJob> jobs = addQueued(3);
+    model->scheduler().setMaxParallel(2);
+    model->scheduler().startQueue();
+    ASSERT_TRUE(waitUntil([&] { return model->store().activeCount() == 2; }));
+    // Declined: every running encode goes on. Each row: the command, its question.
+    const QList<std::pair<std::function<void()>, QString>> rows = {
+        {[&] { action(u"Quit"_s)->trigger(); }, u"Quit and stop 2 encodes?"_s},
+        {[&] { window->close(); }, u"Quit and stop 2 encodes?"_s},
+        {[&] {
+             window->queueView()->setFocus();
+             model->store().setSelection({jobs[0].id, jobs[2].id});
+             QTest::keyClick(window->queueView(), Qt::Key_Delete);
+         },
+         u"Remove and stop 1 encode?"_s},
+    };
+    for (const auto& [command, question] : rows) {
+        SCOPED_TRACE(question.toStdString());
+        asked.clear();
+        command();
+        EXPECT_EQ(asked, QStringList{question});
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(model->store().jobs().size(), 3);
+        EXPECT_FALSE(sessions.session(jobs[0].id)->cancelRequested);
+    }
+    // Accepted: removed at once; with nothing running, nothing asks.
+    answer = true;
+    QTest::keyClick(window->queueView(), Qt::Key_Delete);
+    EXPECT_EQ(model->store().jobs().size(), 1);
+    model->store().setSelection({jobs[1].id});
+    QTest::keyClick(window->queueView(), Qt::Key_Delete);
+    asked.clear();
+    model->store().addJobs({queuedJob(u"idle.mov"_s)});
+    action(u"Quit"_s)->trigger();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(asked, QStringList());
+}
+
 TEST_F(MainWindowTest, CutRowTextsCarryTheirWholeTextAsTooltip)
 {
     const QList<EncodingJob> jobs = addQueued(1);
@@ -366,7 +443,7 @@ TEST_F(MainWindowTest, QueueFinishingWhileAwaySendsOneNoticeThatShowsTheOutputs)
 
 TEST_F(MainWindowTest, TenThousandJobsRepaintOneRowPerProgressReportAndClosingPreparesForQuit)
 {
-    auto* delegate = new CountingDelegate(*model);
+    auto* delegate = new CountingDelegate;
     window->setRowDelegate(delegate);
     QList<EncodingJob> jobs;
     for (int i = 0; i < 10'000; ++i)
@@ -386,6 +463,7 @@ TEST_F(MainWindowTest, TenThousandJobsRepaintOneRowPerProgressReportAndClosingPr
         EXPECT_EQ(row, 1);
 
     const int queueWrites = store->writeCount(QString(kQueueFileName));
+    window->setConfirmation([](const QString&, const QString&) { return true; });
     window->close();
     EXPECT_TRUE(sessions.live.isEmpty() || sessions.live.first()->cancelRequested);
     EXPECT_GT(store->writeCount(QString(kQueueFileName)), queueWrites);

@@ -41,11 +41,14 @@ TEST_F(SheetsTest, ReturnSavesThePresetAndCancelOrEscapeSavesNothing)
     SavePresetSheet* sheet = presenter->savePresetSheet();
     ASSERT_NE(sheet, nullptr);
     EXPECT_TRUE(sheet->isVisible());
-    EXPECT_EQ(sheet->nameField()->text(), u"ProRes 422 HQ"_s);
-    // An empty name saves nothing and leaves the dialog up.
+    EXPECT_EQ(sheet->nameField()->text(), u"My ProRes 422 HQ"_s);
+    // An empty name or a built-in preset's saves nothing and leaves the dialog up.
+    for (const QString& refused : {QString(), u"H.264"_s}) {
+        sheet->nameField()->setText(refused);
+        QTest::keyClick(sheet->nameField(), Qt::Key_Return);
+        EXPECT_EQ(presenter->savePresetSheet(), sheet);
+    }
     sheet->nameField()->clear();
-    QTest::keyClick(sheet->nameField(), Qt::Key_Return);
-    EXPECT_EQ(presenter->savePresetSheet(), sheet);
     QTest::keyClicks(sheet->nameField(), u"  Grade  "_s);
     QTest::keyClick(sheet->nameField(), Qt::Key_Return);
     ASSERT_EQ(model->persistence().savedPresets().size(), 1);
