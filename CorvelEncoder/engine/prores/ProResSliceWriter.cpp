@@ -101,24 +101,6 @@ inline void code(BitSink& sink, uint32_t value, uint8_t codebook, const uint8_t*
     codeword(sink, value, codebook);
 }
 
-// The coefficients are already interleaved, so quantising is one contiguous pass per scan
-// position that the compiler vectorises.
-inline void quantise(const int16_t* coeffs, int blocks, const uint8_t* matrix, int qscale,
-                     int16_t* levels)
-{
-    for (int i = 0; i < 64; ++i) {
-        const int32_t step = matrix[i] * qscale;
-        const int32_t recip = (65536 + step / 2) / step;
-        const int16_t* c = coeffs + i * blocks;
-        int16_t* l = levels + i * blocks;
-        for (int b = 0; b < blocks; ++b) {
-            const int32_t v = c[b];
-            const int32_t q = ((v < 0 ? -v : v) * recip + 32768) >> 16;
-            l[b] = int16_t(v < 0 ? -q : q);
-        }
-    }
-}
-
 template <class Sink>
 void codeComponent(Sink& sink, const int16_t* levels, int blocks)
 {
@@ -215,6 +197,15 @@ void codeAlpha(ProResBitWriter& writer, const uint16_t* alpha, int count)
     }
 }
 
+void quantiseInto(const ProResSliceInput& slice, const ProResQuantiserTable& quantisers, int qcode,
+                  bool dcOnly, int c, int16_t* levels)
+{
+    const int blocks = slice.blocks[c];
+    proResQuantise(slice.coeffs[c], blocks, quantisers.at(c, qcode), levels);
+    if (dcOnly)
+        std::fill(levels + blocks, levels + 64 * blocks, int16_t(0));
+}
+
 void putBe16(uint8_t* p, size_t v)
 {
     p[0] = uint8_t(v >> 8);
@@ -223,28 +214,30 @@ void putBe16(uint8_t* p, size_t v)
 
 } // namespace
 
-int64_t ProResSliceWriter::countBits(const ProResSliceInput& slice,
-                                     const ProResScanMatrices& matrices, int qcode)
+size_t ProResSliceWriter::size(const ProResSliceInput& slice,
+                               const ProResQuantiserTable& quantisers, int qcode, bool dcOnly)
 {
-    const int qscale = proResQuantiserValue(qcode);
-    alignas(16) int16_t levels[maxBlocks * 64];
-    BitCounter counter;
+    alignas(32) int16_t levels[maxBlocks * 64];
+    size_t total = slice.alphaPlane ? 8 : 6;
     for (int c = 0; c < 3; ++c) {
-        quantise(slice.coeffs[c], slice.blocks[c], c == 0 ? matrices.luma : matrices.chroma, qscale,
-                 levels);
+        quantiseInto(slice, quantisers, qcode, dcOnly, c, levels);
+        BitCounter counter;
         codeComponent(counter, levels, slice.blocks[c]);
+        const size_t bytes = size_t(counter.bits + 7) / 8;
+        if (counter.tooLong || bytes > 0xFFFF)
+            return 0;
+        total += bytes;
     }
-    return counter.tooLong ? -1 : counter.bits;
+    return total;
 }
 
-bool ProResSliceWriter::onlyDc(const ProResSliceInput& slice, const ProResScanMatrices& matrices,
-                               int qcode)
+bool ProResSliceWriter::onlyDc(const ProResSliceInput& slice,
+                               const ProResQuantiserTable& quantisers, int qcode)
 {
-    const int qscale = proResQuantiserValue(qcode);
     int16_t levels[maxBlocks * 64];
     for (int c = 0; c < 3; ++c) {
         const int blocks = slice.blocks[c];
-        quantise(slice.coeffs[c], blocks, c == 0 ? matrices.luma : matrices.chroma, qscale, levels);
+        proResQuantise(slice.coeffs[c], blocks, quantisers.at(c, qcode), levels);
         if (std::any_of(levels + blocks, levels + 64 * blocks, [](int16_t l) { return l != 0; }))
             return false;
     }
@@ -258,19 +251,18 @@ size_t ProResSliceWriter::alphaBytes(const ProResSliceInput& slice, uint8_t* scr
     return writer.finish();
 }
 
-size_t ProResSliceWriter::write(const ProResSliceInput& slice, const ProResScanMatrices& matrices,
-                                int qcode, uint8_t* out, uint8_t* end)
+size_t ProResSliceWriter::write(const ProResSliceInput& slice,
+                                const ProResQuantiserTable& quantisers, int qcode, bool dcOnly,
+                                uint8_t* out, uint8_t* end)
 {
-    const int qscale = proResQuantiserValue(qcode);
-    const size_t headerSize = slice.alpha ? 8 : 6;
+    const size_t headerSize = slice.alphaPlane ? 8 : 6;
     if (end - out < ptrdiff_t(headerSize))
         return 0;
     alignas(16) int16_t levels[maxBlocks * 64];
     size_t sizes[4] = {};
     uint8_t* p = out + headerSize;
     for (int c = 0; c < 3; ++c) {
-        quantise(slice.coeffs[c], slice.blocks[c], c == 0 ? matrices.luma : matrices.chroma, qscale,
-                 levels);
+        quantiseInto(slice, quantisers, qcode, dcOnly, c, levels);
         ProResBitWriter writer(p, end);
         BitSink sink{writer};
         codeComponent(sink, levels, slice.blocks[c]);
@@ -279,7 +271,7 @@ size_t ProResSliceWriter::write(const ProResSliceInput& slice, const ProResScanM
             return 0;
         p += sizes[c];
     }
-    if (slice.alpha) {
+    if (slice.alphaPlane) {
         ProResBitWriter writer(p, end);
         codeAlpha(writer, slice.alpha, 256 * slice.mbCount);
         sizes[3] = writer.finish();
@@ -294,7 +286,7 @@ size_t ProResSliceWriter::write(const ProResSliceInput& slice, const ProResScanM
     out[1] = uint8_t(qcode);
     putBe16(out + 2, sizes[0]);
     putBe16(out + 4, sizes[1]);
-    if (slice.alpha)
+    if (slice.alphaPlane)
         putBe16(out + 6, sizes[2]);
     return total;
 }
