@@ -59,46 +59,67 @@ inline void codeword(Sink& sink, uint32_t value, uint8_t codebook)
     sink.put(w, zeros + width);
 }
 
-// Code word lengths of the small values, per codebook, so counting is a table look-up.
+// The code words of the small values, per codebook, so coding them is a table look-up.
 constexpr int tableSize = 64;
-struct LengthTables
+struct CodeTable
 {
-    uint8_t dc[7][tableSize];
-    uint8_t run[16][tableSize];
-    uint8_t level[10][tableSize];
-    LengthTables()
+    uint8_t length[tableSize]; // more than maxCodeBits: too long for a decoder
+    uint32_t bits[tableSize];
+};
+
+struct CodeTables
+{
+    CodeTable dc[7];
+    CodeTable run[16];
+    CodeTable level[10];
+    CodeTables()
     {
         for (int v = 0; v < tableSize; ++v) {
             for (int i = 0; i < 7; ++i)
-                dc[i][v] = uint8_t(length(uint32_t(v), dcCodebooks[i]));
+                fill(dc[i], v, dcCodebooks[i]);
             for (int i = 0; i < 16; ++i)
-                run[i][v] = uint8_t(length(uint32_t(v), runCodebooks[i]));
+                fill(run[i], v, runCodebooks[i]);
             for (int i = 0; i < 10; ++i)
-                level[i][v] = uint8_t(length(uint32_t(v), levelCodebooks[i]));
+                fill(level[i], v, levelCodebooks[i]);
         }
     }
-    static int length(uint32_t value, uint8_t codebook)
+    struct Recorder
     {
-        BitCounter counter;
-        codeword(counter, value, codebook);
-        return counter.tooLong ? 99 : int(counter.bits);
+        uint32_t bits = 0;
+        int length = 0;
+        bool tooLong = false;
+        void put(uint32_t value, int n)
+        {
+            bits = value;
+            length = n;
+        }
+    };
+    static void fill(CodeTable& table, int value, uint8_t codebook)
+    {
+        Recorder word;
+        codeword(word, uint32_t(value), codebook);
+        table.length[value] = uint8_t(word.tooLong ? 99 : word.length);
+        table.bits[value] = word.bits;
     }
 };
 
-const LengthTables lengths;
+const CodeTables tables;
 
-// Counting goes through the tables; writing emits the code word itself.
-inline void code(BitCounter& sink, uint32_t value, uint8_t codebook, const uint8_t* table)
+// Small values through the tables, others through the codebook's rule.
+inline void code(BitCounter& sink, uint32_t value, uint8_t codebook, const CodeTable& table)
 {
-    if (value < tableSize && table[value] <= maxCodeBits)
-        sink.bits += table[value];
+    if (value < tableSize && table.length[value] <= maxCodeBits)
+        sink.bits += table.length[value];
     else
         codeword(sink, value, codebook);
 }
 
-inline void code(BitSink& sink, uint32_t value, uint8_t codebook, const uint8_t*)
+inline void code(BitSink& sink, uint32_t value, uint8_t codebook, const CodeTable& table)
 {
-    codeword(sink, value, codebook);
+    if (value < tableSize && table.length[value] <= maxCodeBits)
+        sink.put(table.bits[value], table.length[value]);
+    else
+        codeword(sink, value, codebook);
 }
 
 template <class Sink>
@@ -122,7 +143,7 @@ void codeComponent(Sink& sink, const int16_t* levels, int blocks)
             negative = false;
         }
         const int book = int(std::min(prevCode, 6u));
-        code(sink, value, dcCodebooks[book], lengths.dc[book]);
+        code(sink, value, dcCodebooks[book], tables.dc[book]);
         prevCode = value;
     }
 
@@ -149,11 +170,11 @@ void codeComponent(Sink& sink, const int16_t* levels, int blocks)
         const uint32_t run = uint32_t(i - last - 1);
         last = i++;
         const int runBook = int(std::min(prevRun, 15u));
-        code(sink, run, runCodebooks[runBook], lengths.run[runBook]);
+        code(sink, run, runCodebooks[runBook], tables.run[runBook]);
         prevRun = run;
         const uint32_t magnitude = uint32_t(v < 0 ? -v : v);
         const int levelBook = int(std::min(prevLevel, 9u));
-        code(sink, magnitude - 1, levelCodebooks[levelBook], lengths.level[levelBook]);
+        code(sink, magnitude - 1, levelCodebooks[levelBook], tables.level[levelBook]);
         prevLevel = magnitude;
         sink.put(v < 0 ? 1 : 0, 1);
     }
