@@ -7,6 +7,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace corvel {
 
 namespace {
@@ -122,6 +126,27 @@ inline void code(BitSink& sink, uint32_t value, uint8_t codebook, const CodeTabl
         codeword(sink, value, codebook);
 }
 
+// Bit j set where levels[j] is not zero.
+inline uint64_t nonZeroMask(const int16_t* levels)
+{
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t mask = 0;
+    for (int j = 0; j < 4; ++j) {
+        const auto* p = reinterpret_cast<const __m128i*>(levels + 16 * j);
+        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_loadu_si128(p), zero),
+                                              _mm_cmpeq_epi16(_mm_loadu_si128(p + 1), zero));
+        mask |= uint64_t(uint16_t(~_mm_movemask_epi8(zeros))) << (16 * j);
+    }
+    return mask;
+#else
+    uint64_t mask = 0;
+    for (int j = 0; j < 64; ++j)
+        mask |= uint64_t(levels[j] != 0) << j;
+    return mask;
+#endif
+}
+
 template <class Sink>
 void codeComponent(Sink& sink, const int16_t* levels, int blocks)
 {
@@ -151,32 +176,26 @@ void codeComponent(Sink& sink, const int16_t* levels, int blocks)
     uint32_t prevLevel = 2;
     const int total = 64 * blocks;
     int last = blocks - 1;
-    int i = blocks;
-    while (i < total) {
-        // Whole groups of four zeros at once: most high frequencies quantise to nothing.
-        if ((i & 3) == 0 && i + 4 <= total) {
-            uint64_t four;
-            std::memcpy(&four, levels + i, 8);
-            if (four == 0) {
-                i += 4;
-                continue;
-            }
+    // The non-zero levels found 64 at a time by their bit mask: whether a level is zero is
+    // as good as random in grain, where a branch per level would mostly be mispredicted.
+    for (int base = 0; base < total; base += 64) {
+        uint64_t mask = nonZeroMask(levels + base);
+        if (base == 0)
+            mask &= ~uint64_t(0) << blocks; // the DCs, coded above
+        for (; mask != 0; mask &= mask - 1) {
+            const int i = base + std::countr_zero(mask);
+            const int v = levels[i];
+            const uint32_t run = uint32_t(i - last - 1);
+            last = i;
+            const int runBook = int(std::min(prevRun, 15u));
+            code(sink, run, runCodebooks[runBook], tables.run[runBook]);
+            prevRun = run;
+            const uint32_t magnitude = uint32_t(v < 0 ? -v : v);
+            const int levelBook = int(std::min(prevLevel, 9u));
+            code(sink, magnitude - 1, levelCodebooks[levelBook], tables.level[levelBook]);
+            prevLevel = magnitude;
+            sink.put(v < 0 ? 1 : 0, 1);
         }
-        const int v = levels[i];
-        if (v == 0) {
-            ++i;
-            continue;
-        }
-        const uint32_t run = uint32_t(i - last - 1);
-        last = i++;
-        const int runBook = int(std::min(prevRun, 15u));
-        code(sink, run, runCodebooks[runBook], tables.run[runBook]);
-        prevRun = run;
-        const uint32_t magnitude = uint32_t(v < 0 ? -v : v);
-        const int levelBook = int(std::min(prevLevel, 9u));
-        code(sink, magnitude - 1, levelCodebooks[levelBook], tables.level[levelBook]);
-        prevLevel = magnitude;
-        sink.put(v < 0 ? 1 : 0, 1);
     }
 }
 
