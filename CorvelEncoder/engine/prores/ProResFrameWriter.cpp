@@ -45,6 +45,19 @@ void dctBlock(const uint16_t* plane, ptrdiff_t stride, int width, int height, in
     }
 }
 
+// Blocks `index` and `index + 1`, at (x, y) and (x + dx, y + dy), as dctBlock() stores them.
+void dctPair(const uint16_t* plane, ptrdiff_t stride, int width, int height, int x, int y, int dx,
+             int dy, const uint8_t* scan, int16_t* out, int index, int blocks)
+{
+    if (x + dx + 8 <= width && y + dy + 8 <= height) {
+        proResForwardDctPair(plane + y * stride + x, plane + (y + dy) * stride + x + dx, stride,
+                             scan, out + index, out + index + 1, blocks);
+    } else {
+        dctBlock(plane, stride, width, height, x, y, scan, out, index, blocks);
+        dctBlock(plane, stride, width, height, x + dx, y + dy, scan, out, index + 1, blocks);
+    }
+}
+
 // The frame rate codes the frame header knows; 0 says "not given".
 uint8_t frameRateCode(double fps)
 {
@@ -147,9 +160,9 @@ void ProResFrameWriter::transform(const ProResPlanes& frame, const Slice& slice,
     const int lumaBlocks = slice.mbCount * 4;
     for (int m = 0; m < slice.mbCount; ++m) {
         const int x = x0 + m * 16;
-        for (int b = 0; b < 4; ++b)
-            dctBlock(p.data[0], p.stride[0], w, h, x + (b & 1) * 8, y0 + (b >> 1) * 8, m_scan,
-                     coeffs, m * 4 + b, lumaBlocks);
+        for (int b = 0; b < 4; b += 2)
+            dctPair(p.data[0], p.stride[0], w, h, x, y0 + (b >> 1) * 8, 8, 0, m_scan, coeffs,
+                    m * 4 + b, lumaBlocks);
     }
     coeffs += lumaBlocks * 64;
     // Chroma: top to bottom, then left to right.
@@ -158,9 +171,9 @@ void ProResFrameWriter::transform(const ProResPlanes& frame, const Slice& slice,
     for (int c = 1; c <= 2; ++c, coeffs += chromaBlocks * 64) {
         for (int m = 0; m < slice.mbCount; ++m) {
             const int x = (x0 / 16 + m) * cmb;
-            for (int b = 0; b < m_chromaBlocksPerMb; ++b)
-                dctBlock(p.data[c], p.stride[c], cw, h, x + (b >> 1) * 8, y0 + (b & 1) * 8, m_scan,
-                         coeffs, m * m_chromaBlocksPerMb + b, chromaBlocks);
+            for (int b = 0; b < m_chromaBlocksPerMb; b += 2)
+                dctPair(p.data[c], p.stride[c], cw, h, x + (b >> 1) * 8, y0, 0, 8, m_scan, coeffs,
+                        m * m_chromaBlocksPerMb + b, chromaBlocks);
         }
     }
 }
