@@ -281,9 +281,13 @@ size_t ProResFrameWriter::settle(bool dcOnly)
         // A slice whose values need codes longer than decoders take goes coarser.
         while (size == 0 && code < 224)
             size = ProResSliceWriter::size(in, *m_quantisers, ++code);
+        // Still nothing codable, or too long for the slice table: DC alone, at the coarsest
+        // quantiser, where its codes are short.
         state.dcOnly = dcOnly || size == 0 || size + state.alphaBytes > maxSliceBytes;
-        if (state.dcOnly && !dcOnly)
+        if (state.dcOnly && !dcOnly) {
+            code = 224;
             size = ProResSliceWriter::size(in, *m_quantisers, code, true);
+        }
         state.code = uint8_t(code);
         state.size = size + state.alphaBytes;
     });
