@@ -80,11 +80,11 @@ uint8_t proResPrimaries(int primaries)
 uint8_t proResTransfer(int transfer)
 {
     switch (transfer) {
-    case 1:  // BT.709
-    case 6:  // BT.601
     case 14: // BT.2020 10-bit
     case 15: // BT.2020 12-bit
         return 1;
+    case 1:  // BT.709
+    case 6:  // BT.601, which BT.601 sources carry
     case 16: // PQ
     case 18: // HLG
         return uint8_t(transfer);

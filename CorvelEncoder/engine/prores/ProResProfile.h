@@ -35,7 +35,7 @@ int64_t proResFrameCap(ProResProfile profile, int width, int height);
 
 // The frame header's colour codes (ISO/IEC 23091-2 numbers, as FFmpeg's enums give them)
 // limited to those the format names; a value it does not name becomes the one it names for
-// the same thing (BT.2020's and BT.601's transfer are BT.709's), or else 2, unspecified.
+// the same thing (BT.2020's transfer is BT.709's), or else 2, unspecified.
 uint8_t proResPrimaries(int primaries);
 uint8_t proResTransfer(int transfer);
 uint8_t proResMatrix(int matrix);

@@ -293,7 +293,7 @@ TEST(ProResEncoder, FastPathsMatchTheReferenceAndColourCodesAreNamed)
     }
     // Value, then the primaries, transfer and matrix codes it becomes.
     const int colours[][4] = {{0, 2, 2, 2},  {1, 1, 1, 1},   {2, 2, 2, 2},   {5, 5, 2, 6},
-                              {6, 6, 1, 6},  {9, 9, 2, 9},   {10, 2, 2, 2},  {12, 12, 2, 2},
+                              {6, 6, 6, 6},  {9, 9, 2, 9},   {10, 2, 2, 2},  {12, 12, 2, 2},
                               {14, 2, 1, 2}, {16, 2, 16, 2}, {18, 2, 18, 2}, {22, 2, 2, 2}};
     for (const auto& [value, primaries, transfer, matrix] : colours) {
         EXPECT_EQ(proResPrimaries(value), primaries) << value;
