@@ -21,11 +21,6 @@ struct BufferPoolDeleter
     void operator()(AVBufferPool* pool) const { av_buffer_pool_uninit(&pool); }
 };
 
-uint8_t tagOrUnspecified(int value)
-{
-    return value > 0 && value < 256 ? uint8_t(value) : 2;
-}
-
 class ProResEncoder final : public VideoEncoder
 {
 public:
@@ -99,7 +94,9 @@ std::expected<std::unique_ptr<VideoEncoder>, QString> openProResEncoder(ff::Code
     const bool alpha = ctx->pix_fmt == AV_PIX_FMT_YUVA444P10LE;
     const bool ok = info.chroma444 ? (alpha || ctx->pix_fmt == want444)
                                    : ctx->pix_fmt == AV_PIX_FMT_YUV422P10LE;
-    if (!ok || ctx->width <= 0 || ctx->height <= 0 || ctx->width > 8192 || ctx->height > 8192 ||
+    // The frame header holds the size in 16 bits; a picture holds at most 65535 slices, far
+    // more than the planner's largest frame has.
+    if (!ok || ctx->width <= 0 || ctx->height <= 0 || ctx->width > 0xFFFF || ctx->height > 0xFFFF ||
         ctx->time_base.num <= 0)
         return std::unexpected(QStringLiteral("The encoder rejected the video settings."));
 
@@ -118,9 +115,9 @@ std::expected<std::unique_ptr<VideoEncoder>, QString> openProResEncoder(ff::Code
     settings.interlaced =
         ctx->field_order != AV_FIELD_UNKNOWN && ctx->field_order != AV_FIELD_PROGRESSIVE;
     settings.topFieldFirst = ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB;
-    settings.primaries = tagOrUnspecified(ctx->color_primaries);
-    settings.transfer = tagOrUnspecified(ctx->color_trc);
-    settings.matrix = tagOrUnspecified(ctx->colorspace);
+    settings.primaries = proResPrimaries(ctx->color_primaries);
+    settings.transfer = proResTransfer(ctx->color_trc);
+    settings.matrix = proResMatrix(ctx->colorspace);
     settings.threads = threadsPerEncode();
     auto encoder = std::make_unique<ProResEncoder>(std::move(ctx), settings);
     if (!encoder->valid())

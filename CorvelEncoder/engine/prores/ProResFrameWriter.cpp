@@ -3,7 +3,6 @@
 #include "CorvelEncoder/engine/prores/ProResDct.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <optional>
 
@@ -33,9 +32,8 @@ void putBe32(uint8_t* p, uint32_t v)
 void dctBlock(const uint16_t* plane, ptrdiff_t stride, int width, int height, int x, int y,
               const uint8_t* scan, int16_t* out, int index, int blocks)
 {
-    alignas(16) int16_t coeffs[64];
     if (x + 8 <= width && y + 8 <= height) {
-        proResForwardDct(plane + y * stride + x, stride, scan, coeffs);
+        proResForwardDct(plane + y * stride + x, stride, scan, out + index, blocks);
     } else {
         uint16_t block[64];
         for (int r = 0; r < 8; ++r) {
@@ -43,10 +41,21 @@ void dctBlock(const uint16_t* plane, ptrdiff_t stride, int width, int height, in
             for (int c = 0; c < 8; ++c)
                 block[r * 8 + c] = row[std::min(x + c, width - 1)];
         }
-        proResForwardDct(block, 8, scan, coeffs);
+        proResForwardDct(block, 8, scan, out + index, blocks);
     }
-    for (int i = 0; i < 64; ++i)
-        out[i * blocks + index] = coeffs[i];
+}
+
+// Blocks `index` and `index + 1`, at (x, y) and (x + dx, y + dy), as dctBlock() stores them.
+void dctPair(const uint16_t* plane, ptrdiff_t stride, int width, int height, int x, int y, int dx,
+             int dy, const uint8_t* scan, int16_t* out, int index, int blocks)
+{
+    if (x + dx + 8 <= width && y + dy + 8 <= height) {
+        proResForwardDctPair(plane + y * stride + x, plane + (y + dy) * stride + x + dx, stride,
+                             scan, out + index, out + index + 1, blocks);
+    } else {
+        dctBlock(plane, stride, width, height, x, y, scan, out, index, blocks);
+        dctBlock(plane, stride, width, height, x + dx, y + dy, scan, out, index + 1, blocks);
+    }
 }
 
 // The frame rate codes the frame header knows; 0 says "not given".
@@ -61,24 +70,31 @@ uint8_t frameRateCode(double fps)
     return 0;
 }
 
+int64_t frameBudget(const ProResFrameSettings& s)
+{
+    return s.budgetBytes > 0 ? s.budgetBytes : proResFrameBudget(s.profile, s.width, s.height);
+}
+
 } // namespace
 
 ProResFrameWriter::ProResFrameWriter(const ProResFrameSettings& s)
-    : m_settings(s), m_rate(proResFrameBudget(s.profile, s.width, s.height),
-                            proResProfileInfo(s.profile).minQuantiser,
+    : m_settings(s), m_rate(frameBudget(s), proResProfileInfo(s.profile).minQuantiser,
                             proResProfileInfo(s.profile).minQuantiser + 2)
 {
     const ProResProfileInfo& info = proResProfileInfo(s.profile);
     m_settings.interlaced = s.interlaced && s.height >= 2;
     m_pictures = m_settings.interlaced ? 2 : 1;
     m_scan = m_settings.interlaced ? proResInterlacedScan : proResProgressiveScan;
+    uint8_t luma[64], chroma[64];
     for (int i = 0; i < 64; ++i) {
-        m_matrices.luma[i] = info.lumaMatrix[m_scan[i]];
-        m_matrices.chroma[i] = info.chromaMatrix[m_scan[i]];
+        luma[i] = info.lumaMatrix[m_scan[i]];
+        chroma[i] = info.chromaMatrix[m_scan[i]];
     }
+    m_quantisers = std::make_unique<ProResQuantiserTable>(luma, chroma, info.minQuantiser);
     m_settings.alpha = s.alpha && info.chroma444;
     m_chromaBlocksPerMb = info.chroma444 ? 4 : 2;
-    m_cap = proResFrameCap(s.profile, s.width, s.height);
+    const int64_t budget = frameBudget(s);
+    m_cap = budget + budget / 2;
 
     const int mbWidth = (s.width + 15) / 16;
     // Both fields have the macroblock rows the taller (top) one needs.
@@ -92,27 +108,27 @@ ProResFrameWriter::ProResFrameWriter(const ProResFrameSettings& s)
             for (int count = 1 << sliceMbLog2; x < mbWidth;) {
                 while (mbWidth - x < count)
                     count >>= 1;
-                m_slices.push_back({x, y, count, picture, coeffs, 0, 0});
+                m_slices.push_back({x, y, count, picture, coeffs});
                 coeffs += size_t(count) * blocksPerMb * 64;
                 x += count;
             }
         }
     }
     const size_t n = m_slices.size();
-    m_coeffs.resize(coeffs);
+    m_coeffs.resize(coeffs / 32);
+    m_states.resize(n);
     m_lowBits.resize(n);
     m_highBits.resize(n);
-    m_alphaBytes.resize(n);
     m_codes.resize(n);
     const size_t overhead = 8 + frameHeaderSize + pictureHeaderSize * m_pictures + 2 * n;
     // Alpha is lossless, so its size is outside the cap: up to 18 bits a sample plus a run.
     const size_t alphaRoom =
         m_settings.alpha ? n * 8 + size_t(mbWidth) * mbHeight * m_pictures * 256 * 18 / 8 + n * 4
                          : 0;
-    m_maxFrameBytes = overhead + size_t(m_cap) + alphaRoom;
-    m_arena.resize(size_t(m_cap) + alphaRoom);
+    // Slices of DC alone at the coarsest quantiser: a few bits a block, whatever the picture.
+    const size_t dcOnlyRoom = n * 16 + coeffs / 64 * 4;
+    m_maxFrameBytes = overhead + std::max(size_t(m_cap), dcOnlyRoom) + alphaRoom;
     m_pool = std::make_unique<ProResThreadPool>(std::max(1, s.threads));
-    m_scratch.assign(size_t(m_pool->workers()), std::vector<uint8_t>(maxSliceBytes + 64));
     m_alphaRows.assign(size_t(m_pool->workers()), std::vector<uint16_t>(16 * 128));
 }
 
@@ -144,9 +160,9 @@ void ProResFrameWriter::transform(const ProResPlanes& frame, const Slice& slice,
     const int lumaBlocks = slice.mbCount * 4;
     for (int m = 0; m < slice.mbCount; ++m) {
         const int x = x0 + m * 16;
-        for (int b = 0; b < 4; ++b)
-            dctBlock(p.data[0], p.stride[0], w, h, x + (b & 1) * 8, y0 + (b >> 1) * 8, m_scan,
-                     coeffs, m * 4 + b, lumaBlocks);
+        for (int b = 0; b < 4; b += 2)
+            dctPair(p.data[0], p.stride[0], w, h, x, y0 + (b >> 1) * 8, 8, 0, m_scan, coeffs,
+                    m * 4 + b, lumaBlocks);
     }
     coeffs += lumaBlocks * 64;
     // Chroma: top to bottom, then left to right.
@@ -155,9 +171,9 @@ void ProResFrameWriter::transform(const ProResPlanes& frame, const Slice& slice,
     for (int c = 1; c <= 2; ++c, coeffs += chromaBlocks * 64) {
         for (int m = 0; m < slice.mbCount; ++m) {
             const int x = (x0 / 16 + m) * cmb;
-            for (int b = 0; b < m_chromaBlocksPerMb; ++b)
-                dctBlock(p.data[c], p.stride[c], cw, h, x + (b >> 1) * 8, y0 + (b & 1) * 8, m_scan,
-                         coeffs, m * m_chromaBlocksPerMb + b, chromaBlocks);
+            for (int b = 0; b < m_chromaBlocksPerMb; b += 2)
+                dctPair(p.data[c], p.stride[c], cw, h, x + (b >> 1) * 8, y0, 0, 8, m_scan, coeffs,
+                        m * m_chromaBlocksPerMb + b, chromaBlocks);
         }
     }
 }
@@ -184,106 +200,125 @@ ProResSliceInput ProResFrameWriter::input(const Slice& slice, const uint16_t* al
 {
     ProResSliceInput in;
     in.mbCount = slice.mbCount;
-    const int16_t* c = m_coeffs.data() + slice.coeffOffset;
+    const int16_t* c = m_coeffs.data()->values + slice.coeffOffset;
     in.blocks[0] = slice.mbCount * 4;
     in.blocks[1] = in.blocks[2] = slice.mbCount * m_chromaBlocksPerMb;
     in.coeffs[0] = c;
     in.coeffs[1] = c + in.blocks[0] * 64;
     in.coeffs[2] = in.coeffs[1] + in.blocks[1] * 64;
+    in.alphaPlane = m_settings.alpha;
     in.alpha = alpha;
     return in;
 }
 
-std::optional<size_t> ProResFrameWriter::codeSlices(const ProResPlanes& planes)
-{
-    std::atomic<size_t> used{0};
-    std::atomic<bool> full{false};
-    m_pool->run(int(m_slices.size()), [&](int i, int worker) {
-        Slice& slice = m_slices[size_t(i)];
-        const ProResSliceInput in = input(slice, gatherAlpha(planes, slice, worker));
-        std::vector<uint8_t>& scratch = m_scratch[size_t(worker)];
-        // Flat areas come back exact up to quantiser 8 (finer ones round back to the level);
-        // the proxy floor lies above, so its flat slices take 8.
-        const int floor = proResProfileInfo(m_settings.profile).minQuantiser;
-        if (floor > 8 && m_codes[size_t(i)] == floor &&
-            ProResSliceWriter::onlyDc(in, m_matrices, floor))
-            m_codes[size_t(i)] = 8;
-        size_t size = 0;
-        // A slice whose values need codes longer than decoders take goes coarser.
-        for (int code = m_codes[size_t(i)]; size == 0 && code <= 224; ++code) {
-            size = ProResSliceWriter::write(in, m_matrices, code, scratch.data(),
-                                            scratch.data() + maxSliceBytes);
-            m_codes[size_t(i)] = uint8_t(code);
-        }
-        const size_t at = used.fetch_add(size);
-        if (size == 0 || at + size > m_arena.size()) {
-            full = true;
-            return;
-        }
-        std::memcpy(m_arena.data() + at, scratch.data(), size);
-        slice.arenaOffset = at;
-        slice.size = size;
-    });
-    if (full)
-        return std::nullopt;
-    return used.load();
-}
-
-size_t ProResFrameWriter::encode(const ProResPlanes& planes, uint8_t* out)
+void ProResFrameWriter::chooseQuantisers(const ProResPlanes& planes)
 {
     const size_t n = m_slices.size();
-    int64_t alphaBytes = 0;
     m_rate.beginFrame();
     for (int attempt = 0;; ++attempt) {
         const int low = m_rate.lowTrial();
         const int high = m_rate.highTrial();
         m_pool->run(int(n), [&](int i, int worker) {
             const Slice& slice = m_slices[size_t(i)];
+            SliceState& state = m_states[size_t(i)];
             if (attempt == 0) {
-                transform(planes, slice, m_coeffs.data() + slice.coeffOffset);
+                transform(planes, slice, m_coeffs.data()->values + slice.coeffOffset);
+                // Alpha is lossless: its size does not depend on the quantiser.
+                state.alphaBytes = 0;
                 if (m_settings.alpha) {
-                    // Alpha is lossless: its size does not depend on the quantiser.
-                    uint8_t* s = m_scratch[size_t(worker)].data();
-                    m_alphaBytes[size_t(i)] = int64_t(ProResSliceWriter::alphaBytes(
-                        input(slice, gatherAlpha(planes, slice, worker)), s, s + maxSliceBytes));
+                    uint8_t scratch[maxSliceBytes];
+                    state.alphaBytes = ProResSliceWriter::alphaBytes(
+                        input(slice, gatherAlpha(planes, slice, worker)), scratch,
+                        scratch + sizeof scratch);
                 }
             }
             const ProResSliceInput in = input(slice, nullptr);
-            const auto count = [&](int code) {
-                const int64_t bits = ProResSliceWriter::countBits(in, m_matrices, code);
-                return bits < 0 ? int64_t(maxSliceBytes) * 8 : bits;
-            };
-            m_lowBits[size_t(i)] = count(low);
-            m_highBits[size_t(i)] = count(high);
+            state.lowBytes = ProResSliceWriter::size(in, *m_quantisers, low);
+            state.highBytes = ProResSliceWriter::size(in, *m_quantisers, high);
         });
-        if (attempt == 0 && m_settings.alpha) {
-            for (const int64_t b : m_alphaBytes)
-                alphaBytes += b;
+        if (attempt == 0) {
+            m_alphaBytes = 0;
+            for (const SliceState& state : m_states)
+                m_alphaBytes += state.alphaBytes;
         }
-        // Headers, the table and each component's padding to a byte. Alpha is lossless and
-        // comes on top of the profile's rate, as the cap does.
-        const int64_t overhead = int64_t(8 + frameHeaderSize + pictureHeaderSize * m_pictures) +
-                                 int64_t(n) * (2 + (m_settings.alpha ? 8 : 6) + 2);
+        // A slice that cannot be coded at a quantiser counts as the largest there is.
+        const auto bits = [](size_t bytes) {
+            return int64_t(bytes ? bytes : maxSliceBytes) * 8;
+        };
+        for (size_t i = 0; i < n; ++i) {
+            m_lowBits[i] = bits(m_states[i].lowBytes);
+            m_highBits[i] = bits(m_states[i].highBytes);
+        }
+        // Headers and the tables; the slices' counts include their own headers and padding.
+        // Alpha is lossless and comes on top of the profile's rate, as the cap does.
+        const int64_t overhead =
+            int64_t(8 + frameHeaderSize + pictureHeaderSize * m_pictures + 2 * n);
         if (m_rate.choose(m_lowBits, m_highBits, overhead, attempt == 5, m_codes))
-            break;
+            return;
     }
-
-    // Over the cap (a sudden change the counts missed): everything a step coarser, until the
-    // coarsest quantiser, where any picture fits.
-    const size_t limit = size_t(m_cap + alphaBytes);
-    for (;;) {
-        const std::optional<size_t> used = codeSlices(planes);
-        const bool coarsest =
-            std::all_of(m_codes.begin(), m_codes.end(), [](uint8_t code) { return code == 224; });
-        if ((used && *used <= limit) || coarsest)
-            break;
-        for (uint8_t& code : m_codes)
-            code = uint8_t(std::min(224, code + 1 + code / 8));
-    }
-    return assemble(out);
 }
 
-size_t ProResFrameWriter::assemble(uint8_t* out) const
+size_t ProResFrameWriter::settle(bool dcOnly)
+{
+    const int low = m_rate.lowTrial();
+    const int high = m_rate.highTrial();
+    const int floor = proResProfileInfo(m_settings.profile).minQuantiser;
+    m_pool->run(int(m_slices.size()), [&](int i, int) {
+        SliceState& state = m_states[size_t(i)];
+        const ProResSliceInput in = input(m_slices[size_t(i)], nullptr);
+        int code = dcOnly ? 224 : m_codes[size_t(i)];
+        // The trial pair's sizes are known; other codes are counted here.
+        size_t size = dcOnly || (code != low && code != high)
+                          ? ProResSliceWriter::size(in, *m_quantisers, code, dcOnly)
+                      : code == low ? state.lowBytes
+                                    : state.highBytes;
+        // Flat areas come back exact up to quantiser 8 (finer ones round back to the level);
+        // the proxy floor lies above, so its flat slices take 8.
+        if (floor > 8 && code == floor && ProResSliceWriter::onlyDc(in, *m_quantisers, floor)) {
+            code = 8;
+            size = ProResSliceWriter::size(in, *m_quantisers, code);
+        }
+        // A slice whose values need codes longer than decoders take goes coarser.
+        while (size == 0 && code < 224)
+            size = ProResSliceWriter::size(in, *m_quantisers, ++code);
+        // Still nothing codable, or too long for the slice table: DC alone, at the coarsest
+        // quantiser, where its codes are short.
+        state.dcOnly = dcOnly || size == 0 || size + state.alphaBytes > maxSliceBytes;
+        if (state.dcOnly && !dcOnly) {
+            code = 224;
+            size = ProResSliceWriter::size(in, *m_quantisers, code, true);
+        }
+        state.code = uint8_t(code);
+        state.size = size + state.alphaBytes;
+    });
+    size_t total = 0;
+    for (const SliceState& state : m_states)
+        total += state.size;
+    return total;
+}
+
+size_t ProResFrameWriter::encode(const ProResPlanes& planes, uint8_t* out)
+{
+    chooseQuantisers(planes);
+    // Over the cap (a sudden change the counts missed): everything a step coarser, until the
+    // coarsest quantiser; where even that does not fit (noise beyond any budget), the slices
+    // keep only their DC, which always fits.
+    const size_t limit = size_t(m_cap) + m_alphaBytes;
+    for (;;) {
+        if (settle(false) <= limit)
+            break;
+        if (std::all_of(m_states.begin(), m_states.end(),
+                        [](const SliceState& s) { return s.code == 224; })) {
+            settle(true);
+            break;
+        }
+        for (size_t i = 0; i < m_codes.size(); ++i)
+            m_codes[i] = uint8_t(std::min(224, m_states[i].code + 1 + m_states[i].code / 8));
+    }
+    return assemble(planes, out);
+}
+
+size_t ProResFrameWriter::assemble(const ProResPlanes& planes, uint8_t* out)
 {
     const ProResProfileInfo& info = proResProfileInfo(m_settings.profile);
     uint8_t* h = out + 8;
@@ -304,24 +339,33 @@ size_t ProResFrameWriter::assemble(uint8_t* out) const
     std::memcpy(h + 20, info.lumaMatrix.data(), 64);
     std::memcpy(h + 84, info.chromaMatrix.data(), 64);
 
+    // The headers and tables from the slices' settled sizes, so each slice can then be coded
+    // straight to its place in the frame.
     uint8_t* pic = h + frameHeaderSize;
     for (int picture = 0; picture < m_pictures; ++picture) {
         const size_t first = picture == 0 ? 0 : m_secondField;
         const size_t n = (picture + 1 == m_pictures ? m_slices.size() : m_secondField) - first;
         uint8_t* table = pic + pictureHeaderSize;
-        uint8_t* data = table + 2 * n;
+        size_t offset = size_t(table - out) + 2 * n;
         for (size_t i = 0; i < n; ++i) {
-            const Slice& s = m_slices[first + i];
+            SliceState& s = m_states[first + i];
             putBe16(table + 2 * i, uint32_t(s.size));
-            std::memcpy(data, m_arena.data() + s.arenaOffset, s.size);
-            data += s.size;
+            s.offset = offset;
+            offset += s.size;
         }
         pic[0] = uint8_t(pictureHeaderSize << 3);
-        putBe32(pic + 1, uint32_t(data - pic));
+        putBe32(pic + 1, uint32_t(out + offset - pic));
         putBe16(pic + 5, uint32_t(n));
         pic[7] = uint8_t(sliceMbLog2 << 4);
-        pic = data;
+        pic = out + offset;
     }
+    m_pool->run(int(m_slices.size()), [&](int i, int worker) {
+        const Slice& slice = m_slices[size_t(i)];
+        const SliceState& s = m_states[size_t(i)];
+        uint8_t* at = out + s.offset;
+        ProResSliceWriter::write(input(slice, gatherAlpha(planes, slice, worker)), *m_quantisers,
+                                 s.code, s.dcOnly, at, at + s.size);
+    });
 
     const size_t total = size_t(pic - out);
     putBe32(out, uint32_t(total));

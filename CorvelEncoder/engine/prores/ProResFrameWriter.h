@@ -28,6 +28,8 @@ struct ProResFrameSettings
     uint8_t transfer = 2;
     uint8_t matrix = 2;
     int threads = 1;
+    // Bytes a frame aims at; 0: the profile's rate for this size.
+    int64_t budgetBytes = 0;
 };
 
 // 10-bit planes Y, Cb, Cr (4:2:2 or 4:4:4 as the profile says) and alpha; strides in samples.
@@ -51,6 +53,7 @@ public:
     size_t encode(const ProResPlanes& planes, uint8_t* out);
 
 private:
+    // Where a slice lies; fixed when constructed.
     struct Slice
     {
         int mbX = 0;
@@ -58,8 +61,23 @@ private:
         int mbCount = 0;
         int picture = 0; // 1: the second field
         size_t coeffOffset = 0;
-        size_t arenaOffset = 0;
-        size_t size = 0;
+    };
+    // What one frame's passes find out about a slice, a cache line each, so that threads
+    // working on neighbouring slices never write the same line.
+    struct alignas(64) SliceState
+    {
+        size_t lowBytes = 0; // at the rate control's trial pair; 0: cannot be coded there
+        size_t highBytes = 0;
+        size_t alphaBytes = 0;
+        size_t size = 0;   // in the frame, alpha included
+        size_t offset = 0; // from the frame's start
+        uint8_t code = 0;
+        bool dcOnly = false;
+    };
+    // 64 coefficients on a cache line of their own.
+    struct alignas(64) CoeffLine
+    {
+        int16_t values[32];
     };
 
     // The rows a picture codes: every row, or every other one from its field's first.
@@ -73,27 +91,28 @@ private:
     void transform(const ProResPlanes& planes, const Slice& slice, int16_t* coeffs) const;
     const uint16_t* gatherAlpha(const ProResPlanes& planes, const Slice& slice, int worker) const;
     ProResSliceInput input(const Slice& slice, const uint16_t* alpha) const;
-    // Codes every slice at its quantiser into the arena; the bytes used, or nothing when the
-    // arena ran out or a slice could not be coded.
-    std::optional<size_t> codeSlices(const ProResPlanes& planes);
-    size_t assemble(uint8_t* out) const;
+    // Transforms the picture and chooses each slice's quantiser for the budget.
+    void chooseQuantisers(const ProResPlanes& planes);
+    // Each slice's final code and its exact size there (with only its DC at the coarsest
+    // quantiser for `dcOnly`); the sum of the slices' sizes.
+    size_t settle(bool dcOnly);
+    size_t assemble(const ProResPlanes& planes, uint8_t* out);
 
     ProResFrameSettings m_settings;
-    ProResScanMatrices m_matrices{};
+    std::unique_ptr<ProResQuantiserTable> m_quantisers;
     const uint8_t* m_scan = nullptr;
     int m_pictures = 1;
     size_t m_secondField = 0; // index of the second field's first slice
     int m_chromaBlocksPerMb = 2;
     int64_t m_cap = 0;
     size_t m_maxFrameBytes = 0;
+    size_t m_alphaBytes = 0; // this frame's
     std::vector<Slice> m_slices;
-    std::vector<int16_t> m_coeffs;
+    std::vector<SliceState> m_states;
+    std::vector<CoeffLine> m_coeffs;
     std::vector<int64_t> m_lowBits;
     std::vector<int64_t> m_highBits;
-    std::vector<int64_t> m_alphaBytes;
     std::vector<uint8_t> m_codes;
-    std::vector<uint8_t> m_arena;
-    std::vector<std::vector<uint8_t>> m_scratch;    // per worker: one slice's bytes
     std::vector<std::vector<uint16_t>> m_alphaRows; // per worker: one slice's alpha
     ProResRateControl m_rate;
     std::unique_ptr<ProResThreadPool> m_pool;

@@ -105,6 +105,46 @@ int64_t proResFrameBudget(ProResProfile profile, int width, int height)
     return std::max<int64_t>(4096, std::llround(bytes));
 }
 
+uint8_t proResPrimaries(int primaries)
+{
+    // BT.709, BT.601 625 and 525 lines, BT.2020, DCI-P3, Display P3.
+    for (const int named : {1, 5, 6, 9, 11, 12}) {
+        if (primaries == named)
+            return uint8_t(named);
+    }
+    return 2;
+}
+
+uint8_t proResTransfer(int transfer)
+{
+    switch (transfer) {
+    case 14: // BT.2020 10-bit
+    case 15: // BT.2020 12-bit
+        return 1;
+    case 1:  // BT.709
+    case 6:  // BT.601, which BT.601 sources carry
+    case 16: // PQ
+    case 18: // HLG
+        return uint8_t(transfer);
+    default:
+        return 2;
+    }
+}
+
+uint8_t proResMatrix(int matrix)
+{
+    switch (matrix) {
+    case 1: // BT.709
+    case 6: // BT.601
+    case 9: // BT.2020 non-constant luminance
+        return uint8_t(matrix);
+    case 5: // BT.601 as the 625-line systems tag it
+        return 6;
+    default:
+        return 2;
+    }
+}
+
 int64_t proResFrameCap(ProResProfile profile, int width, int height)
 {
     const int64_t budget = proResFrameBudget(profile, width, height);

@@ -41,6 +41,13 @@ int64_t proResFrameBudget(ProResProfile profile, int width, int height);
 // No frame may exceed this (half a budget above it), whatever the picture.
 int64_t proResFrameCap(ProResProfile profile, int width, int height);
 
+// The frame header's colour codes (ISO/IEC 23091-2 numbers, as FFmpeg's enums give them)
+// limited to those the format names; a value it does not name becomes the one it names for
+// the same thing (BT.2020's transfer is BT.709's), or else 2, unspecified.
+uint8_t proResPrimaries(int primaries);
+uint8_t proResTransfer(int transfer);
+uint8_t proResMatrix(int matrix);
+
 // Quantiser scale values 1..128 then 132..512 in steps of 4, coded as 1..224 in the slice header.
 inline int proResQuantiserValue(int code)
 {

@@ -7,6 +7,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace corvel {
 
 namespace {
@@ -59,64 +63,88 @@ inline void codeword(Sink& sink, uint32_t value, uint8_t codebook)
     sink.put(w, zeros + width);
 }
 
-// Code word lengths of the small values, per codebook, so counting is a table look-up.
+// The code words of the small values, per codebook, so coding them is a table look-up.
 constexpr int tableSize = 64;
-struct LengthTables
+struct CodeTable
 {
-    uint8_t dc[7][tableSize];
-    uint8_t run[16][tableSize];
-    uint8_t level[10][tableSize];
-    LengthTables()
+    uint8_t length[tableSize]; // more than maxCodeBits: too long for a decoder
+    uint32_t bits[tableSize];
+};
+
+struct CodeTables
+{
+    CodeTable dc[7];
+    CodeTable run[16];
+    CodeTable level[10];
+    CodeTables()
     {
         for (int v = 0; v < tableSize; ++v) {
             for (int i = 0; i < 7; ++i)
-                dc[i][v] = uint8_t(length(uint32_t(v), dcCodebooks[i]));
+                fill(dc[i], v, dcCodebooks[i]);
             for (int i = 0; i < 16; ++i)
-                run[i][v] = uint8_t(length(uint32_t(v), runCodebooks[i]));
+                fill(run[i], v, runCodebooks[i]);
             for (int i = 0; i < 10; ++i)
-                level[i][v] = uint8_t(length(uint32_t(v), levelCodebooks[i]));
+                fill(level[i], v, levelCodebooks[i]);
         }
     }
-    static int length(uint32_t value, uint8_t codebook)
+    struct Recorder
     {
-        BitCounter counter;
-        codeword(counter, value, codebook);
-        return counter.tooLong ? 99 : int(counter.bits);
+        uint32_t bits = 0;
+        int length = 0;
+        bool tooLong = false;
+        void put(uint32_t value, int n)
+        {
+            bits = value;
+            length = n;
+        }
+    };
+    static void fill(CodeTable& table, int value, uint8_t codebook)
+    {
+        Recorder word;
+        codeword(word, uint32_t(value), codebook);
+        table.length[value] = uint8_t(word.tooLong ? 99 : word.length);
+        table.bits[value] = word.bits;
     }
 };
 
-const LengthTables lengths;
+const CodeTables tables;
 
-// Counting goes through the tables; writing emits the code word itself.
-inline void code(BitCounter& sink, uint32_t value, uint8_t codebook, const uint8_t* table)
+// Small values through the tables, others through the codebook's rule.
+inline void code(BitCounter& sink, uint32_t value, uint8_t codebook, const CodeTable& table)
 {
-    if (value < tableSize && table[value] <= maxCodeBits)
-        sink.bits += table[value];
+    if (value < tableSize && table.length[value] <= maxCodeBits)
+        sink.bits += table.length[value];
     else
         codeword(sink, value, codebook);
 }
 
-inline void code(BitSink& sink, uint32_t value, uint8_t codebook, const uint8_t*)
+inline void code(BitSink& sink, uint32_t value, uint8_t codebook, const CodeTable& table)
 {
-    codeword(sink, value, codebook);
+    if (value < tableSize && table.length[value] <= maxCodeBits)
+        sink.put(table.bits[value], table.length[value]);
+    else
+        codeword(sink, value, codebook);
 }
 
-// The coefficients are already interleaved, so quantising is one contiguous pass per scan
-// position that the compiler vectorises.
-inline void quantise(const int16_t* coeffs, int blocks, const uint8_t* matrix, int qscale,
-                     int16_t* levels)
+// Bit j set where levels[j] is not zero.
+inline uint64_t nonZeroMask(const int16_t* levels)
 {
-    for (int i = 0; i < 64; ++i) {
-        const int32_t step = matrix[i] * qscale;
-        const int32_t recip = (65536 + step / 2) / step;
-        const int16_t* c = coeffs + i * blocks;
-        int16_t* l = levels + i * blocks;
-        for (int b = 0; b < blocks; ++b) {
-            const int32_t v = c[b];
-            const int32_t q = ((v < 0 ? -v : v) * recip + 32768) >> 16;
-            l[b] = int16_t(v < 0 ? -q : q);
-        }
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t mask = 0;
+    for (int j = 0; j < 4; ++j) {
+        const auto* p = reinterpret_cast<const __m128i*>(levels + 16 * j);
+        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_loadu_si128(p), zero),
+                                              _mm_cmpeq_epi16(_mm_loadu_si128(p + 1), zero));
+        mask |= uint64_t(uint16_t(~_mm_movemask_epi8(zeros))) << (16 * j);
     }
+    return mask;
+#else
+    uint64_t mask = 0;
+    for (int j = 0; j < 64; ++j)
+        mask |= uint64_t(levels[j] != 0) << j;
+    return mask;
+#endif
 }
 
 template <class Sink>
@@ -140,7 +168,7 @@ void codeComponent(Sink& sink, const int16_t* levels, int blocks)
             negative = false;
         }
         const int book = int(std::min(prevCode, 6u));
-        code(sink, value, dcCodebooks[book], lengths.dc[book]);
+        code(sink, value, dcCodebooks[book], tables.dc[book]);
         prevCode = value;
     }
 
@@ -148,32 +176,26 @@ void codeComponent(Sink& sink, const int16_t* levels, int blocks)
     uint32_t prevLevel = 2;
     const int total = 64 * blocks;
     int last = blocks - 1;
-    int i = blocks;
-    while (i < total) {
-        // Whole groups of four zeros at once: most high frequencies quantise to nothing.
-        if ((i & 3) == 0 && i + 4 <= total) {
-            uint64_t four;
-            std::memcpy(&four, levels + i, 8);
-            if (four == 0) {
-                i += 4;
-                continue;
-            }
+    // The non-zero levels found 64 at a time by their bit mask: whether a level is zero is
+    // as good as random in grain, where a branch per level would mostly be mispredicted.
+    for (int base = 0; base < total; base += 64) {
+        uint64_t mask = nonZeroMask(levels + base);
+        if (base == 0)
+            mask &= ~uint64_t(0) << blocks; // the DCs, coded above
+        for (; mask != 0; mask &= mask - 1) {
+            const int i = base + std::countr_zero(mask);
+            const int v = levels[i];
+            const uint32_t run = uint32_t(i - last - 1);
+            last = i;
+            const int runBook = int(std::min(prevRun, 15u));
+            code(sink, run, runCodebooks[runBook], tables.run[runBook]);
+            prevRun = run;
+            const uint32_t magnitude = uint32_t(v < 0 ? -v : v);
+            const int levelBook = int(std::min(prevLevel, 9u));
+            code(sink, magnitude - 1, levelCodebooks[levelBook], tables.level[levelBook]);
+            prevLevel = magnitude;
+            sink.put(v < 0 ? 1 : 0, 1);
         }
-        const int v = levels[i];
-        if (v == 0) {
-            ++i;
-            continue;
-        }
-        const uint32_t run = uint32_t(i - last - 1);
-        last = i++;
-        const int runBook = int(std::min(prevRun, 15u));
-        code(sink, run, runCodebooks[runBook], lengths.run[runBook]);
-        prevRun = run;
-        const uint32_t magnitude = uint32_t(v < 0 ? -v : v);
-        const int levelBook = int(std::min(prevLevel, 9u));
-        code(sink, magnitude - 1, levelCodebooks[levelBook], lengths.level[levelBook]);
-        prevLevel = magnitude;
-        sink.put(v < 0 ? 1 : 0, 1);
     }
 }
 
@@ -215,6 +237,15 @@ void codeAlpha(ProResBitWriter& writer, const uint16_t* alpha, int count)
     }
 }
 
+void quantiseInto(const ProResSliceInput& slice, const ProResQuantiserTable& quantisers, int qcode,
+                  bool dcOnly, int c, int16_t* levels)
+{
+    const int blocks = slice.blocks[c];
+    proResQuantise(slice.coeffs[c], blocks, quantisers.at(c, qcode), levels);
+    if (dcOnly)
+        std::fill(levels + blocks, levels + 64 * blocks, int16_t(0));
+}
+
 void putBe16(uint8_t* p, size_t v)
 {
     p[0] = uint8_t(v >> 8);
@@ -223,28 +254,30 @@ void putBe16(uint8_t* p, size_t v)
 
 } // namespace
 
-int64_t ProResSliceWriter::countBits(const ProResSliceInput& slice,
-                                     const ProResScanMatrices& matrices, int qcode)
+size_t ProResSliceWriter::size(const ProResSliceInput& slice,
+                               const ProResQuantiserTable& quantisers, int qcode, bool dcOnly)
 {
-    const int qscale = proResQuantiserValue(qcode);
-    alignas(16) int16_t levels[maxBlocks * 64];
-    BitCounter counter;
+    alignas(32) int16_t levels[maxBlocks * 64];
+    size_t total = slice.alphaPlane ? 8 : 6;
     for (int c = 0; c < 3; ++c) {
-        quantise(slice.coeffs[c], slice.blocks[c], c == 0 ? matrices.luma : matrices.chroma, qscale,
-                 levels);
+        quantiseInto(slice, quantisers, qcode, dcOnly, c, levels);
+        BitCounter counter;
         codeComponent(counter, levels, slice.blocks[c]);
+        const size_t bytes = size_t(counter.bits + 7) / 8;
+        if (counter.tooLong || bytes > 0xFFFF)
+            return 0;
+        total += bytes;
     }
-    return counter.tooLong ? -1 : counter.bits;
+    return total;
 }
 
-bool ProResSliceWriter::onlyDc(const ProResSliceInput& slice, const ProResScanMatrices& matrices,
-                               int qcode)
+bool ProResSliceWriter::onlyDc(const ProResSliceInput& slice,
+                               const ProResQuantiserTable& quantisers, int qcode)
 {
-    const int qscale = proResQuantiserValue(qcode);
     int16_t levels[maxBlocks * 64];
     for (int c = 0; c < 3; ++c) {
         const int blocks = slice.blocks[c];
-        quantise(slice.coeffs[c], blocks, c == 0 ? matrices.luma : matrices.chroma, qscale, levels);
+        proResQuantise(slice.coeffs[c], blocks, quantisers.at(c, qcode), levels);
         if (std::any_of(levels + blocks, levels + 64 * blocks, [](int16_t l) { return l != 0; }))
             return false;
     }
@@ -258,19 +291,18 @@ size_t ProResSliceWriter::alphaBytes(const ProResSliceInput& slice, uint8_t* scr
     return writer.finish();
 }
 
-size_t ProResSliceWriter::write(const ProResSliceInput& slice, const ProResScanMatrices& matrices,
-                                int qcode, uint8_t* out, uint8_t* end)
+size_t ProResSliceWriter::write(const ProResSliceInput& slice,
+                                const ProResQuantiserTable& quantisers, int qcode, bool dcOnly,
+                                uint8_t* out, uint8_t* end)
 {
-    const int qscale = proResQuantiserValue(qcode);
-    const size_t headerSize = slice.alpha ? 8 : 6;
+    const size_t headerSize = slice.alphaPlane ? 8 : 6;
     if (end - out < ptrdiff_t(headerSize))
         return 0;
     alignas(16) int16_t levels[maxBlocks * 64];
     size_t sizes[4] = {};
     uint8_t* p = out + headerSize;
     for (int c = 0; c < 3; ++c) {
-        quantise(slice.coeffs[c], slice.blocks[c], c == 0 ? matrices.luma : matrices.chroma, qscale,
-                 levels);
+        quantiseInto(slice, quantisers, qcode, dcOnly, c, levels);
         ProResBitWriter writer(p, end);
         BitSink sink{writer};
         codeComponent(sink, levels, slice.blocks[c]);
@@ -279,7 +311,7 @@ size_t ProResSliceWriter::write(const ProResSliceInput& slice, const ProResScanM
             return 0;
         p += sizes[c];
     }
-    if (slice.alpha) {
+    if (slice.alphaPlane) {
         ProResBitWriter writer(p, end);
         codeAlpha(writer, slice.alpha, 256 * slice.mbCount);
         sizes[3] = writer.finish();
@@ -294,7 +326,7 @@ size_t ProResSliceWriter::write(const ProResSliceInput& slice, const ProResScanM
     out[1] = uint8_t(qcode);
     putBe16(out + 2, sizes[0]);
     putBe16(out + 4, sizes[1]);
-    if (slice.alpha)
+    if (slice.alphaPlane)
         putBe16(out + 6, sizes[2]);
     return total;
 }

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "CorvelEncoder/engine/prores/ProResQuantiser.h"
+
 namespace corvel {
 
 // One slice's transformed samples, ready to be quantised and entropy coded.
@@ -13,14 +15,8 @@ struct ProResSliceInput
     // decoder's order) at i * blocks + b, the order the bitstream codes them in.
     const int16_t* coeffs[3] = {};
     int blocks[3] = {};              // blocks per component (a power of two)
-    const uint16_t* alpha = nullptr; // 16 rows of 16 * mbCount 10-bit samples, or none
-};
-
-// Quantisation matrices in scan order, for luma and chroma.
-struct ProResScanMatrices
-{
-    uint8_t luma[64];
-    uint8_t chroma[64];
+    bool alphaPlane = false;         // the frame codes alpha: the slice header has its size
+    const uint16_t* alpha = nullptr; // 16 rows of 16 * mbCount 10-bit samples, to write it
 };
 
 // Entropy coding of one slice (header, Y, Cb, Cr, alpha) at one quantiser. Stateless; any
@@ -28,18 +24,20 @@ struct ProResScanMatrices
 class ProResSliceWriter final
 {
 public:
-    // Bits the slice's three colour components take at quantiser code `qcode` (no header, no
-    // alpha); -1 when a value does not fit the codes a decoder accepts at this quantiser.
-    static int64_t countBits(const ProResSliceInput& slice, const ProResScanMatrices& matrices,
-                             int qcode);
+    // Bytes the slice takes at quantiser code `qcode`: its header and the three colour
+    // components, each padded to a byte (no alpha); 0 when a value does not fit the codes a
+    // decoder accepts at this quantiser or a component exceeds the header's 16-bit sizes.
+    // `dcOnly` drops every coefficient but the blocks' DC: the smallest slice there is, for
+    // pictures the coarsest quantiser cannot hold.
+    static size_t size(const ProResSliceInput& slice, const ProResQuantiserTable& quantisers,
+                       int qcode, bool dcOnly = false);
     // Whether every coefficient but the blocks' DC quantises to zero at `qcode`.
-    static bool onlyDc(const ProResSliceInput& slice, const ProResScanMatrices& matrices,
+    static bool onlyDc(const ProResSliceInput& slice, const ProResQuantiserTable& quantisers,
                        int qcode);
-    // Writes the whole slice into [out, end). Returns its size in bytes, or 0 when it does not
-    // fit there, a component exceeds the 16-bit sizes of the header, or a value needs longer
-    // codes than a decoder accepts (then a coarser quantiser is needed).
-    static size_t write(const ProResSliceInput& slice, const ProResScanMatrices& matrices,
-                        int qcode, uint8_t* out, uint8_t* end);
+    // Writes the whole slice, alpha included, into [out, end). Returns its size in bytes (size()
+    // plus the alpha), or 0 when it does not fit there or size() says 0.
+    static size_t write(const ProResSliceInput& slice, const ProResQuantiserTable& quantisers,
+                        int qcode, bool dcOnly, uint8_t* out, uint8_t* end);
     // Bytes the slice's alpha takes (it is coded losslessly, whatever the quantiser), using
     // [scratch, end) to code it.
     static size_t alphaBytes(const ProResSliceInput& slice, uint8_t* scratch, uint8_t* end);

@@ -1,5 +1,7 @@
 #include "CorvelEncoder/engine/FFmpegHandles.h"
+#include "CorvelEncoder/engine/prores/ProResDct.h"
 #include "CorvelEncoder/engine/prores/ProResFrameWriter.h"
+#include "CorvelEncoder/engine/prores/ProResQuantiser.h"
 #include "tests/CorvelEncoder/engine/prores/ProResBitstreamChecker.h"
 
 extern "C" {
@@ -147,27 +149,49 @@ double decodedPsnr(const std::vector<uint8_t>& frame, const Picture& source, Pro
     return worst;
 }
 
-// Random frames of every profile, shape and size, progressive and as fields, several through
-// one writer so its rate control carries over: each frame must pass the checker and decode
-// within the error the profile's rate allows for that kind of picture.
-TEST(ProResEncoder, RandomFramesAreWellFormedAndDecodeCloseToTheSource)
+// One frame to code: its shape and tags (distinct, so a swap shows), its picture, the patterns
+// a writer coded before it (so its rate control carries over) and a budget other than the
+// profile's (0: none).
+struct Row
 {
-    std::mt19937 rng(20261207);
-    // Each frame's shape and tags (distinct, so a swap shows), and its picture.
-    std::vector<std::pair<ProResExpectation, Pattern>> cases;
+    ProResExpectation e;
+    Pattern pattern;
+    int before = 0;
+    int64_t budget = 0;
+};
+
+std::vector<Row> rows()
+{
+    std::vector<Row> rows;
     // Width, height and interlace mode: odd heights give fields of different heights.
     const int sizes[][3] = {{16, 16, 0}, {18, 33, 2}, {130, 66, 0}, {97, 17, 1}};
     for (int p = 0; p <= int(ProResProfile::p4444); ++p) {
         for (const auto& size : sizes) {
             const bool alpha = ProResProfile(p) == ProResProfile::p4444 && size[0] % 2 == 0;
             for (int i = 0; i < 4; ++i)
-                cases.push_back(
-                    {{ProResProfile(p), size[0], size[1], alpha, size[2], 1, 13, 6}, Pattern(i)});
+                rows.push_back({{ProResProfile(p), size[0], size[1], alpha, size[2], 1, 13, 6},
+                                Pattern(i),
+                                i});
         }
     }
-    // Full-size noise, where the rate control has to work: one 4:2:2 and one 4:4:4:4 frame.
-    cases.push_back({{ProResProfile::hq, 1922, 1082, false, 0, 1, 13, 6}, Pattern::grain});
-    cases.push_back({{ProResProfile::p4444, 1922, 1082, true, 1, 1, 13, 6}, Pattern::grain});
+    // Full-size grain, where the rate control has to work: one 4:2:2 and one 4:4:4:4 frame;
+    // frames wider and taller than 8192; noise no quantiser brings down to a tiny budget.
+    rows.push_back({{ProResProfile::hq, 1922, 1082, false, 0, 1, 13, 6}, Pattern::grain});
+    rows.push_back({{ProResProfile::p4444, 1922, 1082, true, 1, 1, 13, 6}, Pattern::grain});
+    rows.push_back({{ProResProfile::hq, 8208, 64, false, 0, 9, 1, 9}, Pattern::gradient});
+    rows.push_back({{ProResProfile::lt, 64, 8208, false, 0, 9, 1, 9}, Pattern::gradient});
+    rows.push_back({{ProResProfile::p4444, 130, 66, true, 1, 1, 13, 6}, Pattern::noise, 0, 64});
+    return rows;
+}
+
+class ProResFrames : public testing::TestWithParam<Row>
+{};
+
+// Each frame must pass the checker, decode within the error the profile's rate allows for that
+// kind of picture, and come out the same whatever the number of threads.
+TEST_P(ProResFrames, AreWellFormedAndDecodeCloseToTheSource)
+{
+    const auto& [e, pattern, before, budget] = GetParam();
     // Least PSNR per profile and pattern (flat, noise, gradient, extremes). Flat pictures and
     // block-aligned squares come back exactly (the decoder clips to 4..1019); gradients lose
     // more the coarser the profile's matrix; random noise only has to beat no picture at all
@@ -178,34 +202,103 @@ TEST(ProResEncoder, RandomFramesAreWellFormedAndDecodeCloseToTheSource)
                                 {70, 13, 62, 70, 0},
                                 {70, 13, 68, 70, 25},
                                 {70, 13, 68, 45, 25}};
-    std::unique_ptr<ProResFrameWriter> writer;
-    const ProResExpectation* previous = nullptr;
-    for (const auto& [e, pattern] : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << "profile " << int(e.profile) << " " << e.width << "x" << e.height
-                     << " pattern " << int(pattern) << (e.alpha ? " alpha" : "") << " interlace "
-                     << e.interlaceMode);
-        if (!previous || e.profile != previous->profile || e.width != previous->width ||
-            e.alpha != previous->alpha || e.interlaceMode != previous->interlaceMode)
-            writer = std::make_unique<ProResFrameWriter>(
-                ProResFrameSettings{e.profile, e.width, e.height, 25, e.alpha, e.interlaceMode != 0,
-                                    e.interlaceMode == 1, e.primaries, e.transfer, e.matrix, 2});
-        previous = &e;
-        const Picture pic =
-            makePicture(pattern, e.width, e.height, e.profile == ProResProfile::p4444, e.alpha,
-                        e.interlaceMode != 0, rng);
-        std::vector<uint8_t> frame(writer->maxFrameBytes());
-        frame.resize(writer->encode(pic.view(), frame.data()));
-        const ProResCheck check = checkProResFrame(frame, e);
-        ASSERT_EQ(check.error, "");
-        std::string log;
-        const double psnr = decodedPsnr(frame, pic, e.profile, log);
-        EXPECT_GE(psnr, least[int(e.profile)][int(pattern)]) << log;
-        if (pattern == Pattern::grain) {
-            // Grain needs more than the budget at fine quantisers: the rate lands on it.
-            const double budget = double(proResFrameBudget(e.profile, e.width, e.height));
-            EXPECT_NEAR(double(frame.size() - size_t(check.alphaBytes)) / budget, 1.0, 0.03);
+    std::vector<uint8_t> frames[2];
+    Picture pic;
+    for (int threads : {3, 1}) {
+        std::mt19937 rng(20261207);
+        ProResFrameWriter writer({e.profile, e.width, e.height, 25, e.alpha, e.interlaceMode != 0,
+                                  e.interlaceMode == 1, e.primaries, e.transfer, e.matrix, threads,
+                                  budget});
+        std::vector<uint8_t>& frame = frames[threads == 1];
+        for (int i = 0; i <= before; ++i) {
+            pic =
+                makePicture(i < before ? Pattern(i) : pattern, e.width, e.height,
+                            e.profile == ProResProfile::p4444, e.alpha, e.interlaceMode != 0, rng);
+            frame.resize(writer.maxFrameBytes());
+            frame.resize(writer.encode(pic.view(), frame.data()));
         }
+    }
+    EXPECT_TRUE(frames[0] == frames[1]) << "the thread count changed the frame";
+    const ProResCheck check = checkProResFrame(frames[0], e);
+    ASSERT_EQ(check.error, "");
+    std::string log;
+    const double psnr = decodedPsnr(frames[0], pic, e.profile, log);
+    EXPECT_GE(psnr, budget ? 0 : least[int(e.profile)][int(pattern)]) << log;
+    if (pattern == Pattern::grain) {
+        // Grain needs more than the budget at fine quantisers: the rate lands on it.
+        const double target = double(proResFrameBudget(e.profile, e.width, e.height));
+        EXPECT_NEAR(double(frames[0].size() - size_t(check.alphaBytes)) / target, 1.0, 0.03);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryProfileAndShape, ProResFrames, testing::ValuesIn(rows()),
+                         [](const testing::TestParamInfo<Row>& info) {
+                             const ProResExpectation& e = info.param.e;
+                             return "profile" + std::to_string(int(e.profile)) + "_" +
+                                    std::to_string(e.width) + "x" + std::to_string(e.height) +
+                                    "_pattern" + std::to_string(int(info.param.pattern)) +
+                                    (info.param.budget ? "_tinyBudget" : "");
+                         });
+
+// The vector paths against the plain ones on random blocks; the reciprocals against division
+// at both sides of every quotient's edge for every step and rounding (both are monotone in
+// the numerator, so equal there means equal everywhere); the colour codes the format names.
+TEST(ProResEncoder, FastPathsMatchTheReferenceAndColourCodesAreNamed)
+{
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> sample(0, 1023);
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<uint16_t> block(64 * 32);
+        for (uint16_t& s : block)
+            s = uint16_t(round < 4 ? (round & 1) * 1023 : sample(rng));
+        alignas(32) int16_t fast[64 * 32], plain[64 * 32];
+        const int blocks = 1 << (round % 6);
+        for (int b = 0; b < blocks; ++b) {
+            const uint16_t* s = block.data() + b * 64;
+            if (b % 2 == 0 && b + 1 < blocks)
+                proResForwardDctPair(s, s + 64, 8, proResInterlacedScan, fast + b, fast + b + 1,
+                                     blocks);
+            else if (b % 2 == 0)
+                proResForwardDct(s, 8, proResInterlacedScan, fast + b, blocks);
+            proResForwardDctPlain(s, 8, proResInterlacedScan, plain + b, blocks);
+        }
+        ASSERT_TRUE(std::equal(fast, fast + 64 * blocks, plain)) << "transform, round " << round;
+        const ProResQuantiser q =
+            makeProResQuantiser(proResProfileInfo(ProResProfile(round % 5)).lumaMatrix.data(),
+                                proResQuantiserValue(1 + round % 224), round % 2 == 0);
+        alignas(32) int16_t levels[2][64 * 32];
+        proResQuantise(plain, blocks, q, levels[0]);
+        proResQuantisePlain(plain, blocks, q, levels[1]);
+        ASSERT_TRUE(std::equal(levels[0], levels[0] + 64 * blocks, levels[1])) << round;
+    }
+    uint8_t ones[64];
+    std::fill_n(ones, 64, uint8_t(1));
+    for (int step = 4; step <= 63 * 512; ++step) {
+        const ProResQuantiser q = makeProResQuantiser(ones, step, step % 2 == 0);
+        std::vector<int16_t> c, expected;
+        for (int n = step - 1; n < 32768; n += n % step == 0 ? step - 1 : 1) {
+            for (const int sign : {1, -1}) {
+                const int rounding = q.rounding[c.size() % 64];
+                const int magnitude = std::max(0, n - rounding);
+                c.push_back(int16_t(sign * magnitude));
+                expected.push_back(int16_t(sign * ((magnitude + rounding) / step)));
+            }
+        }
+        c.resize((c.size() + 63) / 64 * 64);
+        expected.resize(c.size());
+        std::vector<int16_t> levels(c.size());
+        for (size_t i = 0; i < c.size(); i += 64)
+            proResQuantisePlain(c.data() + i, 1, q, levels.data() + i);
+        ASSERT_TRUE(levels == expected) << "step " << step;
+    }
+    // Value, then the primaries, transfer and matrix codes it becomes.
+    const int colours[][4] = {{0, 2, 2, 2},  {1, 1, 1, 1},   {2, 2, 2, 2},   {5, 5, 2, 6},
+                              {6, 6, 6, 6},  {9, 9, 2, 9},   {10, 2, 2, 2},  {12, 12, 2, 2},
+                              {14, 2, 1, 2}, {16, 2, 16, 2}, {18, 2, 18, 2}, {22, 2, 2, 2}};
+    for (const auto& [value, primaries, transfer, matrix] : colours) {
+        EXPECT_EQ(proResPrimaries(value), primaries) << value;
+        EXPECT_EQ(proResTransfer(value), transfer) << value;
+        EXPECT_EQ(proResMatrix(value), matrix) << value;
     }
 }
 
