@@ -80,6 +80,8 @@ JobFileResult parseEnqueueURL(const QUrl& url, const JobFileLoader& load)
     const auto sender = firstValue(items, std::array{"sender"});
 
     if (const auto raw = firstValue(items, std::array{"path", "job", "file"})) {
+        if (const auto why = notALocalPath(*raw))
+            return failure(*why);
         const QString path = normalizePath(*raw, std::nullopt);
         const auto data = load ? load(path) : std::nullopt;
         if (!data)

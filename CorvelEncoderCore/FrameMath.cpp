@@ -115,6 +115,33 @@ double resolvedFrameRate(const FrameRateMode& mode, std::optional<double> source
     return std::min(s, kMaxFrameRate);
 }
 
+double standardSourceRate(double average, double declaredMaximum)
+{
+    static constexpr double kRates[] = {24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50,
+                                        60000.0 / 1001, 60};
+    // A declared rate that is a whole multiple of the average (a field rate, a fine time base)
+    // says nothing about variation.
+    const double multiple = declaredMaximum / average;
+    const bool variable = average >= 1 && declaredMaximum >= 1 &&
+                          std::abs(multiple - std::round(multiple)) > 0.002 * multiple;
+    if (!variable)
+        return average;
+    for (const double rate : kRates) {
+        if (std::abs(rate - declaredMaximum) < 0.01)
+            return rate;
+    }
+    // Phones vary around whole rates, so a 1000/1001 rate only wins when the average is on it.
+    double best = kRates[1];
+    for (const double rate : kRates) {
+        const bool ntsc = std::abs(rate - std::round(rate)) > 0.001;
+        if (ntsc && std::abs(rate - average) >= 0.01)
+            continue;
+        if (std::abs(rate - average) < std::abs(best - average))
+            best = rate;
+    }
+    return best;
+}
+
 RationalTime rationalFrameDuration(double fps)
 {
     const double f = limitedRate(fps);

@@ -52,6 +52,10 @@ PixelSize fittedSize(PixelSize source, ResolutionMode mode, PixelSize custom);
 PixelSize predictedPixels(const std::optional<SourceInfo>& info, const PresetBody& body);
 // The rate to encode at, always within 1...120.
 double resolvedFrameRate(const FrameRateMode& mode, std::optional<double> sourceFPS);
+// The rate a source encodes at when it keeps its own: a constant rate as it is; a variable
+// one (its average differs from its declared maximum) at the declared maximum when that is a
+// standard rate, else at the standard rate nearest its average.
+double standardSourceRate(double average, double declaredMaximum);
 // The exact duration of one output frame, snapped to the broadcast rates.
 RationalTime rationalFrameDuration(double fps);
 // The menu tag of a mode: "source", a standard rate's id, or "custom".

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QLocale>
 
 namespace corvel {
 
@@ -112,7 +113,25 @@ JobFileResult parseJobData(const QByteArray& data, const std::optional<QString>&
     if (!shared)
         return std::unexpected(shared.error());
 
+    // Counted before any job is made: a file of a million sources is refused at once rather
+    // than read for minutes into gigabytes.
     const QJsonValue sources = top.value(QLatin1StringView("sources"));
+    const QJsonValue jobs = top.value(QLatin1StringView("jobs"));
+    qsizetype listed = sources.isArray() ? sources.toArray().size() : 0;
+    if (jobs.isArray()) {
+        const QJsonArray entries = jobs.toArray();
+        for (const QJsonValue& entry : entries) {
+            const QJsonValue entrySources = entry.toObject().value(QLatin1StringView("sources"));
+            listed += entrySources.isArray() ? entrySources.toArray().size() : 1;
+        }
+    }
+    if (listed > kMaxJobSources) {
+        const QLocale english(QLocale::English);
+        return failure(QStringLiteral("The job file lists %1 sources; at most %2 are read.")
+                           .arg(english.toString(listed), english.toString(kMaxJobSources)));
+    }
+    result.jobs.reserve(listed);
+
     if (sources.isArray()) {
         for (const QJsonValue& item : sources.toArray()) {
             auto job = jobFromSourceItem(item, *shared, baseFolder);
@@ -122,10 +141,12 @@ JobFileResult parseJobData(const QByteArray& data, const std::optional<QString>&
         }
     }
 
-    if (const auto source = jsonString(top.value(QLatin1StringView("source"))))
+    if (const auto source = jsonString(top.value(QLatin1StringView("source")))) {
+        if (const auto why = notALocalPath(*source))
+            return failure(*why);
         result.jobs.append(shared->asJob(normalizePath(*source, baseFolder)));
+    }
 
-    const QJsonValue jobs = top.value(QLatin1StringView("jobs"));
     if (jobs.isArray()) {
         for (const QJsonValue& entryValue : jobs.toArray()) {
             if (!entryValue.isObject())
@@ -142,6 +163,8 @@ JobFileResult parseJobData(const QByteArray& data, const std::optional<QString>&
                     break;
             }
             if (path) {
+                if (const auto why = notALocalPath(*path))
+                    return failure(*why);
                 result.jobs.append(fields.asJob(normalizePath(*path, baseFolder)));
                 continue;
             }

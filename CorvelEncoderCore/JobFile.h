@@ -17,6 +17,8 @@ using JobFileResult = std::expected<ParsedJobs, JobFileError>;
 inline constexpr qint64 kJobSniffBytes = 2'000'000;
 // Job files are small; a larger file is refused rather than read into memory whole.
 inline constexpr qint64 kMaxJobFileBytes = 64 * 1024 * 1024;
+// A job file listing more sources than this is refused whole, with one message.
+inline constexpr qsizetype kMaxJobSources = 100'000;
 
 // Whether the path's extension is "corveljob" or "corvelenc", in any case.
 bool isCorvelJobPath(QStringView path);

@@ -202,8 +202,12 @@ std::expected<PartialFields, JobFileError> partialFields(const QJsonObject& obje
     fields.namingPattern = firstText(object, {"naming", "namingPattern"});
 
     if (const auto output =
-            firstText(object, {"output", "outputDirectory", "destination", "outputFolder"}))
+            firstText(object, {"output", "outputDirectory", "destination", "outputFolder"})) {
+        // Movies written to file://server/x would land in the local /x.
+        if (const auto why = notALocalPath(*output))
+            return failure(*why);
         fields.outputDirectory = normalizePath(*output, baseFolder);
+    }
 
     if (const auto value = firstPresent(object, {"reveal", "revealWhenDone"}))
         fields.revealWhenDone = jsonBool(*value);
@@ -230,6 +234,8 @@ std::expected<ParsedJob, JobFileError> jobFromSourceItem(const QJsonValue& item,
         // A blank path stays empty so that building the job reports the missing source,
         // rather than queueing the base folder itself.
         const QString text = trimmedText(item.toString());
+        if (const auto why = notALocalPath(text))
+            return failure(*why);
         return inherited.asJob(text.isEmpty() ? QString() : normalizePath(text, baseFolder));
     }
     if (!item.isObject())
@@ -239,6 +245,8 @@ std::expected<ParsedJob, JobFileError> jobFromSourceItem(const QJsonValue& item,
     const auto path = firstText(object, {"source", "path", "input"});
     if (!path)
         return failure(QStringLiteral("A source object is missing a path."));
+    if (const auto why = notALocalPath(*path))
+        return failure(*why);
     const auto own = partialFields(object, baseFolder);
     if (!own)
         return std::unexpected(own.error());

@@ -71,6 +71,42 @@ std::optional<QString> alphaNote(const EncodingJob& job)
     return std::nullopt;
 }
 
+std::optional<QString> dynamicRangeLabel(const SourceInfo& info)
+{
+    switch (info.dynamicRange) {
+    case DynamicRange::hlg:
+        return QStringLiteral("HDR \u00B7 HLG");
+    case DynamicRange::pq:
+        return QStringLiteral("HDR \u00B7 PQ");
+    case DynamicRange::hdr10:
+        return QStringLiteral("HDR10");
+    case DynamicRange::dolbyVision:
+        return QStringLiteral("Dolby Vision");
+    case DynamicRange::sdr:
+        break;
+    }
+    if (info.bitDepth > 8)
+        return QStringLiteral("%1-bit").arg(info.bitDepth);
+    return std::nullopt;
+}
+
+std::optional<QString> dynamicRangeNote(const EncodingJob& job)
+{
+    if (!job.sourceInfo || !isHdr(job.sourceInfo->dynamicRange))
+        return std::nullopt;
+    const DynamicRange range = job.sourceInfo->dynamicRange;
+    const QString what = range == DynamicRange::hlg           ? QStringLiteral("HDR (HLG)")
+                         : range == DynamicRange::dolbyVision ? QStringLiteral("Dolby Vision")
+                                                              : QStringLiteral("HDR (PQ)");
+    // Only these write 8-bit pictures, where HDR code values would show washed out.
+    const Codec codec = job.settings.body.codec;
+    if (codec == Codec::h264 || codec == Codec::hevcWithAlpha)
+        return what + QStringLiteral(" will be converted to SDR.");
+    if (range == DynamicRange::dolbyVision)
+        return QStringLiteral("HDR will be kept; the Dolby Vision layer will not.");
+    return what + QStringLiteral(" will be kept.");
+}
+
 QString sourceLine(const EncodingJob& job)
 {
     if (!job.sourceInfo)
@@ -79,6 +115,8 @@ QString sourceLine(const EncodingJob& job)
     const SourceInfo& info = *job.sourceInfo;
     QStringList parts{formatPixels({info.width, info.height}, kTimes), formatFPS(info.frameRate),
                       formatClock(info.duration)};
+    if (const auto range = dynamicRangeLabel(info))
+        parts << *range;
     if (info.hasAlpha)
         parts << QStringLiteral("alpha");
     if (!info.hasAudio)

@@ -21,6 +21,10 @@ QString previewFilename(const EncodingJob& job,
 QString summaryLine(const EncodingJob& job);
 // What becomes of the source's alpha channel, when there is something to say.
 std::optional<QString> alphaNote(const EncodingJob& job);
+// "HDR · HLG", "HDR · PQ", "HDR10", "Dolby Vision", "10-bit", or nothing for 8-bit SDR.
+std::optional<QString> dynamicRangeLabel(const SourceInfo& info);
+// What becomes of an HDR source's picture with the job's codec; nothing for SDR.
+std::optional<QString> dynamicRangeNote(const EncodingJob& job);
 // Size, rate and duration of the source, or why they are not known yet.
 QString sourceLine(const EncodingJob& job);
 

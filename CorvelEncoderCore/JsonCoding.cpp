@@ -189,7 +189,7 @@ QJsonObject toJson(const PixelSize& size)
 
 QJsonObject toJson(const SourceInfo& info)
 {
-    return QJsonObject{
+    QJsonObject object{
         {QStringLiteral("width"), jsonInteger(info.width)},
         {QStringLiteral("height"), jsonInteger(info.height)},
         {QStringLiteral("frameRate"), info.frameRate},
@@ -198,6 +198,12 @@ QJsonObject toJson(const SourceInfo& info)
         {QStringLiteral("hasAlpha"), info.hasAlpha},
         {QStringLiteral("videoCodec"), info.videoCodec},
     };
+    // Written only when they say more than an 8-bit SDR picture, so older queues read the same.
+    if (info.bitDepth != 8)
+        object.insert(QStringLiteral("bitDepth"), info.bitDepth);
+    if (info.dynamicRange != DynamicRange::sdr)
+        object.insert(QStringLiteral("dynamicRange"), rangeName(info.dynamicRange));
+    return object;
 }
 
 QJsonObject toJson(const PresetBody& body)
@@ -310,6 +316,10 @@ Decoded<SourceInfo> fromJson<SourceInfo>(const QJsonValue& value)
     info.hasAudio = r.boolean(key("hasAudio"), QStringLiteral("hasAudio"));
     info.hasAlpha = r.boolean(key("hasAlpha"), QStringLiteral("hasAlpha"));
     info.videoCodec = r.string(key("videoCodec"), QStringLiteral("videoCodec"));
+    if (const QJsonValue depth = r.optional(QStringLiteral("bitDepth")); !depth.isUndefined())
+        info.bitDepth = static_cast<int>(r.integer(depth, QStringLiteral("bitDepth")));
+    if (const QJsonValue range = r.optional(QStringLiteral("dynamicRange")); !range.isUndefined())
+        info.dynamicRange = rangeFromName(r.string(range, QStringLiteral("dynamicRange")));
     if (r.failed())
         return std::unexpected(r.error());
     return info;

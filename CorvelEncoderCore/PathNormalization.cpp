@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <pwd.h>
@@ -87,6 +88,33 @@ QString parentFolder(QStringView path)
     if (slash <= 0)
         return QStringLiteral("/");
     return standard.left(slash);
+}
+
+std::optional<QString> notALocalPath(QStringView text)
+{
+    if (text.contains(QChar(0)))
+        return QStringLiteral("A path contains a NUL character, which no file name can hold.");
+    const QString trimmed = trimmedText(text);
+    static const QRegularExpression address(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
+    const QRegularExpressionMatch match = address.match(trimmed);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QString scheme = match.captured(1).toLower();
+    if (scheme == u"file") {
+        // Read as a local path, file://server/share/a.mov would name some other local file.
+        const QString host = QUrl(trimmed).host();
+        if (host.isEmpty() || host.compare(u"localhost", Qt::CaseInsensitive) == 0)
+            return std::nullopt;
+        return trimmed +
+               QStringLiteral(" is on another computer (%1); only files and folders on this one "
+                              "can be used.")
+                   .arg(host);
+    }
+    if (scheme == u"http" || scheme == u"https" || scheme == u"ftp")
+        return trimmed +
+               QStringLiteral(" is a web address; only files on this computer can be read. "
+                              "Download it first.");
+    return trimmed + QStringLiteral(" is not a file on this computer.");
 }
 
 QString normalizePath(QStringView text, const std::optional<QString>& baseFolder)

@@ -13,6 +13,11 @@ namespace corvel {
 // left alone. Blank text gives the base folder itself.
 QString normalizePath(QStringView text, const std::optional<QString>& baseFolder);
 
+// Why `text` names no file on this computer: a "file://" URL of another host, an address of
+// another kind ("http://…"), or a NUL character inside. Nothing for a path or a file URL without a host or with
+// "localhost".
+std::optional<QString> notALocalPath(QStringView text);
+
 // "." and ".." resolved, duplicate and trailing slashes removed; ".." above the root of an
 // absolute path stays at the root.
 QString standardizedPath(QStringView path);

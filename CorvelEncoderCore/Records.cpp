@@ -2,7 +2,44 @@
 
 #include <QHashFunctions>
 
+#include <utility>
+
 namespace corvel {
+
+namespace {
+
+constexpr std::pair<DynamicRange, const char*> kRangeNames[] = {
+    {DynamicRange::sdr, "sdr"},
+    {DynamicRange::hlg, "hlg"},
+    {DynamicRange::pq, "pq"},
+    {DynamicRange::hdr10, "hdr10"},
+    {DynamicRange::dolbyVision, "dolbyVision"},
+};
+
+} // namespace
+
+bool isHdr(DynamicRange range)
+{
+    return range != DynamicRange::sdr;
+}
+
+QString rangeName(DynamicRange range)
+{
+    for (const auto& [value, name] : kRangeNames) {
+        if (value == range)
+            return QString::fromLatin1(name);
+    }
+    return QStringLiteral("sdr");
+}
+
+DynamicRange rangeFromName(const QString& name)
+{
+    for (const auto& [value, text] : kRangeNames) {
+        if (name == QLatin1StringView(text))
+            return value;
+    }
+    return DynamicRange::sdr;
+}
 
 size_t qHash(const PixelSize& size, size_t seed) noexcept
 {

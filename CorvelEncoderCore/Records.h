@@ -22,6 +22,21 @@ struct PixelSize
 
 size_t qHash(const PixelSize& size, size_t seed = 0) noexcept;
 
+// The kind of picture a source carries, from its transfer tag and HDR metadata.
+enum class DynamicRange
+{
+    sdr,
+    hlg,
+    pq,          // PQ without mastering-display or content-light metadata
+    hdr10,       // PQ with static metadata
+    dolbyVision, // carries a Dolby Vision configuration record
+};
+
+bool isHdr(DynamicRange range);
+// The JSON name ("sdr", "hlg", "pq", "hdr10", "dolbyVision") and back; unknown names are SDR.
+QString rangeName(DynamicRange range);
+DynamicRange rangeFromName(const QString& name);
+
 // What inspection of a source movie reported.
 struct SourceInfo
 {
@@ -32,6 +47,8 @@ struct SourceInfo
     bool hasAudio = false;
     bool hasAlpha = false;
     QString videoCodec; // human-readable
+    int bitDepth = 8;   // of the luma samples
+    DynamicRange dynamicRange = DynamicRange::sdr;
 
     friend bool operator==(const SourceInfo&, const SourceInfo&) = default;
 };

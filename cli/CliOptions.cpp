@@ -63,15 +63,61 @@ QCommandLineOption valueOption(const QStringList& names)
     return QCommandLineOption(names, QString(), QStringLiteral("value"));
 }
 
-std::expected<Shard, QString> readShard(const QString& text)
+const QString kShardForms =
+    QStringLiteral("--shard K/N (K from 1) or --shard-index I --shard-count N (I from 0)");
+
+std::expected<int, QString> readCount(const QString& option, const QString& text)
 {
-    static const QRegularExpression pattern(QStringLiteral(R"(^\s*(\d{1,6})\s*/\s*(\d{1,6})\s*$)"));
+    static const QRegularExpression pattern(QStringLiteral(R"(^\s*(\d{1,6})\s*$)"));
     const QRegularExpressionMatch match = pattern.match(text);
-    const Shard shard{match.captured(1).toInt(), match.captured(2).toInt()};
-    if (!match.hasMatch() || shard.count < 1 || shard.index < 1 || shard.index > shard.count)
+    if (!match.hasMatch())
+        return std::unexpected(QStringLiteral("%1 takes a whole number, not %2. Use %3.")
+                                   .arg(option, quoted(text), kShardForms));
+    return match.captured(1).toInt();
+}
+
+// The share from "K/N", counted from 1, or from an index counted from 0 and a count, as farm
+// schedulers hand them over (a Kubernetes Indexed Job's JOB_COMPLETION_INDEX).
+std::expected<std::optional<Shard>, QString> readShard(const QCommandLineParser& parser,
+                                                       const QCommandLineOption& shard,
+                                                       const QCommandLineOption& index,
+                                                       const QCommandLineOption& count)
+{
+    const bool byIndex = parser.isSet(index) || parser.isSet(count);
+    if (parser.isSet(shard) && byIndex)
+        return std::unexpected(QStringLiteral("Give either %1, not both.").arg(kShardForms));
+    if (parser.isSet(shard)) {
+        static const QRegularExpression pattern(
+            QStringLiteral(R"(^\s*(\d{1,6})\s*/\s*(\d{1,6})\s*$)"));
+        const QString text = parser.value(shard);
+        const QRegularExpressionMatch match = pattern.match(text);
+        const Shard read{match.captured(1).toInt(), match.captured(2).toInt()};
+        if (!match.hasMatch() || read.count < 1 || read.index < 1 || read.index > read.count)
+            return std::unexpected(
+                QStringLiteral("--shard takes K/N with 1 <= K <= N, not %1. Use %2.")
+                    .arg(quoted(text), kShardForms));
+        return read;
+    }
+    if (!byIndex)
+        return std::nullopt;
+    if (!parser.isSet(index) || !parser.isSet(count))
         return std::unexpected(
-            QStringLiteral("--shard takes K/N with 1 <= K <= N, not %1.").arg(quoted(text)));
-    return shard;
+            QStringLiteral("--shard-index and --shard-count go together. Use %1.")
+                .arg(kShardForms));
+    const auto i = readCount(QStringLiteral("--shard-index"), parser.value(index));
+    if (!i)
+        return std::unexpected(i.error());
+    const auto n = readCount(QStringLiteral("--shard-count"), parser.value(count));
+    if (!n)
+        return std::unexpected(n.error());
+    if (*n < 1 || *i >= *n)
+        return std::unexpected(
+            QStringLiteral(
+                "--shard-index takes 0 to N-1 for --shard-count N, not %1 of %2. Use %3.")
+                .arg(*i)
+                .arg(*n)
+                .arg(kShardForms));
+    return Shard{*i + 1, *n};
 }
 
 } // namespace
@@ -87,7 +133,10 @@ std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
     const QCommandLineOption watch = valueOption({"watch"});
     const QCommandLineOption stateDir = valueOption({"state-dir"});
     const QCommandLineOption shard = valueOption({"shard"});
+    const QCommandLineOption shardIndex = valueOption({"shard-index"});
+    const QCommandLineOption shardCount = valueOption({"shard-count"});
     const QCommandLineOption watchExisting(QStringLiteral("watch-existing"), QString());
+    const QCommandLineOption skipExisting(QStringLiteral("skip-existing"), QString());
     const QCommandLineOption dryRun({"n", "dry-run"}, QString());
     const QCommandLineOption json(QStringLiteral("json"), QString());
     const QCommandLineOption quiet({"q", "quiet"}, QString());
@@ -95,8 +144,9 @@ std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
     const QCommandLineOption listPresets(QStringLiteral("list-presets"), QString());
     const QCommandLineOption help({"h", "help"}, QString());
     const QCommandLineOption version(QStringLiteral("version"), QString());
-    parser.addOptions({preset, output, parallel, watch, watchExisting, stateDir, shard, dryRun,
-                       json, quiet, verbose, listPresets, help, version});
+    parser.addOptions({preset, output, parallel, watch, watchExisting, stateDir, shard, shardIndex,
+                       shardCount, skipExisting, dryRun, json, quiet, verbose, listPresets, help,
+                       version});
     for (const char* name : {"resolution", "fps", "audio", "quality", "bitrate", "naming"})
         parser.addOption(valueOption({QString(QLatin1StringView(name))}));
     if (!parser.parse(arguments))
@@ -107,6 +157,7 @@ std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
     options.version = parser.isSet(version);
     options.dryRun = parser.isSet(dryRun);
     options.watchExisting = parser.isSet(watchExisting);
+    options.skipExisting = parser.isSet(skipExisting);
     options.json = parser.isSet(json);
     options.quiet = parser.isSet(quiet);
     options.verbose = parser.isSet(verbose);
@@ -126,12 +177,10 @@ std::expected<CliOptions, QString> parseCliOptions(const QStringList& arguments,
                 QStringLiteral("--parallel takes 1 to 4, not %1.").arg(quoted(value)));
         options.parallel = count;
     }
-    if (parser.isSet(shard)) {
-        auto read = readShard(parser.value(shard));
-        if (!read)
-            return std::unexpected(read.error());
-        options.shard = *read;
-    }
+    auto read = readShard(parser, shard, shardIndex, shardCount);
+    if (!read)
+        return std::unexpected(read.error());
+    options.shard = *read;
     for (const auto& [option, target] :
          {std::pair{&watch, &options.watchFolder}, std::pair{&stateDir, &options.stateDirectory}}) {
         if (!parser.isSet(*option))
@@ -179,7 +228,11 @@ QString cliUsage()
         "      --bitrate MBPS     an exact bitrate in megabits per second\n"
         "      --naming PATTERN   the output name pattern, like {name}_{codec}\n"
         "  -j, --parallel N       encode N jobs at once (1 to 4)\n"
-        "      --shard K/N        encode only the K-th of N equal shares of the jobs\n"
+        "      --shard K/N        encode only the K-th (from 1) of N equal shares of the jobs\n"
+        "      --shard-index I --shard-count N\n"
+        "                         the same, counted from 0: --shard-index 0 is --shard 1/N\n"
+        "      --skip-existing    leave out every job whose output name already holds a\n"
+        "                         complete movie, so a rerun encodes only what is missing\n"
         "  -n, --dry-run          read the sources and print the jobs, encode nothing\n"
         "      --json             also one JSON object per line on stdout for every event\n"
         "  -q, --quiet            print errors only\n"
@@ -191,8 +244,9 @@ QString cliUsage()
         "  -h, --help             show this text\n"
         "      --version          show the version\n"
         "\n"
-        "Exit status: 0 when every job finished, 1 when any failed or was cancelled or an\n"
-        "input was skipped, 2 for a usage error, 130 after Ctrl-C, 143 after SIGTERM.\n");
+        "Exit status: 0 when every job finished or was already encoded, 1 when any failed\n"
+        "or was cancelled or an input was skipped, 2 for a usage error, 130 after Ctrl-C,\n"
+        "143 after SIGTERM.\n");
 }
 
 } // namespace corvel

@@ -25,6 +25,7 @@ struct CliOptions
     PartialFields overrides;
     std::optional<int> parallel; // 1...4
     std::optional<Shard> shard;
+    bool skipExisting = false; // leave out jobs whose output is already there, complete
     bool dryRun = false;
     bool json = false;
     bool quiet = false;

@@ -1,5 +1,7 @@
 #include "cli/CliReporter.h"
 
+#include <QRegularExpression>
+
 #include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoderCore/JsonCoding.h"
 
@@ -10,6 +12,7 @@
 #include <QList>
 #include <QLocale>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
@@ -32,9 +35,37 @@ extern "C" void onWindowChange(int)
     g_widthChanged = true;
 }
 
+// Control characters shown as escapes: a newline or an escape sequence in a file name must not
+// break a line apart or drive the terminal. Only colour codes (ESC [ digits m) pass.
+QString escapedControls(const QString& text)
+{
+    static const QRegularExpression colour(QStringLiteral("\\x1b\\[[0-9;]*m"));
+    QString escaped;
+    escaped.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\x1b' && colour
+                                .match(text, i, QRegularExpression::NormalMatch,
+                                       QRegularExpression::AnchorAtOffsetMatchOption)
+                                .hasMatch())
+            escaped += c;
+        else if (c == u'\n')
+            escaped += QStringLiteral("\\n");
+        else if (c == u'\r')
+            escaped += QStringLiteral("\\r");
+        else if (c == u'\t')
+            escaped += QStringLiteral("\\t");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 void writeLine(FILE* out, const QString& text)
 {
-    const QByteArray line = text.toUtf8();
+    const QByteArray line = escapedControls(text).toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), out);
     std::fputc('\n', out);
     // Scripts and logs read the lines as they come.
@@ -71,20 +102,41 @@ public:
         m_last = text;
         return true;
     }
-    void failure(const EncodingJob& job)
+    // Records the failure; false when enough failures of the same words were shown already,
+    // so a job file of 100,000 missing sources prints a few lines and a count, not 100,000.
+    bool failure(const EncodingJob& job)
     {
         const QString error = job.errorMessage.value_or(QString());
         if (!error.isEmpty())
             m_failures.insert(error);
         m_last = QStringLiteral("Failed %1: %2").arg(job.sourceName(), error);
+        if (++m_alike[error] <= kShownAlike)
+            return true;
+        if (!m_alikeOrder.contains(error))
+            m_alikeOrder.append(error);
+        return false;
+    }
+    // One line for each kind of failure that was not shown every time.
+    QStringList unshownFailures() const
+    {
+        QStringList lines;
+        for (const QString& error : m_alikeOrder)
+            lines.append(
+                QStringLiteral("Failed %1 more: %2")
+                    .arg(QLocale(QLocale::English).toString(m_alike.value(error) - kShownAlike),
+                         error));
+        return lines;
     }
     FILE* err() const { return m_err; }
     const QString& last() const { return m_last; }
 
 private:
+    static constexpr int kShownAlike = 5;
     FILE* m_err;
     QString m_last;
     QSet<QString> m_failures;
+    QHash<QString, qsizetype> m_alike;
+    QStringList m_alikeOrder;
 };
 
 QString skippedText(const QString& input, const QString& reason)
@@ -101,6 +153,8 @@ QString summaryText(const CliSummary& s)
         counts << QStringLiteral("%1 cancelled").arg(s.cancelled);
     if (s.skipped > 0)
         counts << QStringLiteral("%1 skipped").arg(s.skipped);
+    if (s.alreadyEncoded > 0)
+        counts << QStringLiteral("%1 already encoded").arg(s.alreadyEncoded);
     return QStringLiteral("%1 in %2; %3 written")
         .arg(counts.join(QStringLiteral(", ")), clockText(double(s.elapsedMs) / 1000.0),
              QLocale::c().formattedDataSize(s.bytesWritten, 1, QLocale::DataSizeSIFormat));
@@ -117,7 +171,10 @@ public:
     }
     void planned(const EncodingJob& job, const QString& output) override
     {
-        emitEvent("added", {{QStringLiteral("job"), toJson(job)}, {"output", output}});
+        QJsonObject fields{{QStringLiteral("job"), toJson(job)}, {"output", output}};
+        if (const auto note = dynamicRangeNote(job))
+            fields.insert(QStringLiteral("note"), *note);
+        emitEvent("added", fields);
     }
     void progress(const EncodingJob& job) override
     {
@@ -140,8 +197,8 @@ public:
     }
     void failed(const EncodingJob& job) override
     {
-        m_messages.failure(job);
-        writeLine(m_messages.err(), m_messages.last());
+        if (m_messages.failure(job))
+            writeLine(m_messages.err(), m_messages.last());
         emitEvent("failed", {{QStringLiteral("id"), uuidString(job.id)},
                              {QStringLiteral("error"), job.errorMessage.value_or(QString())}});
     }
@@ -154,6 +211,12 @@ public:
         m_messages.isNew(reason);
         writeLine(m_messages.err(), skippedText(input, reason));
         emitEvent("skipped", {{"input", input}, {"reason", reason}});
+    }
+    void alreadyEncoded(const EncodingJob& job, const QString& output) override
+    {
+        emitEvent("skipped", {{"input", job.sourcePath},
+                              {"reason", QStringLiteral("already encoded")},
+                              {"output", output}});
     }
     void log(const QString& text, bool isError) override
     {
@@ -172,12 +235,15 @@ public:
     }
     void done(const std::optional<CliSummary>& summary) override
     {
+        for (const QString& line : m_messages.unshownFailures())
+            writeLine(m_messages.err(), line);
         if (!summary)
             return;
         emitEvent("summary", {{"finished", summary->finished},
                               {"failed", summary->failed},
                               {"cancelled", summary->cancelled},
                               {"skipped", summary->skipped},
+                              {"alreadyEncoded", summary->alreadyEncoded},
                               {"seconds", double(summary->elapsedMs) / 1000.0},
                               {"bytes", summary->bytesWritten}});
     }
@@ -225,6 +291,10 @@ public:
         writeLine(m_out, job.sourcePath + QStringLiteral(" -> ") + output);
         writeLine(m_out, QStringLiteral("    ") + job.settings.presetName +
                              QStringLiteral("  ·  ") + summaryLine(job));
+        if (job.sourceInfo)
+            writeLine(m_out, QStringLiteral("    source  ") + sourceLine(job));
+        if (const auto note = dynamicRangeNote(job))
+            writeLine(m_out, QStringLiteral("    ") + *note);
     }
     void ready(const EncodingJob& job) override
     {
@@ -270,8 +340,8 @@ public:
     void failed(const EncodingJob& job) override
     {
         m_running.remove(job.id);
-        m_messages.failure(job);
-        settle(m_messages.err(), paint(m_messages.last()));
+        if (m_messages.failure(job))
+            settle(m_messages.err(), paint(m_messages.last()));
     }
     void cancelled(const EncodingJob& job) override
     {
@@ -279,13 +349,22 @@ public:
         // Ctrl-C echoes "^C" where a plain terminal's cursor stands; start below it.
         if (std::exchange(m_firstCancel, false) && !m_style.live && ::isatty(m_style.fd) == 1)
             std::fputc('\n', m_out);
-        if (m_verbosity != Verbosity::quiet)
+        // An interrupted queue of 100,000 jobs is a few lines and a count.
+        if (m_verbosity != Verbosity::quiet && ++m_cancelled <= kShownCancelled)
             settle(m_out, QStringLiteral("Cancelled ") + job.sourceName());
     }
     void skipped(const QString& input, const QString& reason) override
     {
         m_messages.isNew(reason);
         settle(m_messages.err(), paint(skippedText(input, reason)));
+    }
+    void alreadyEncoded(const EncodingJob& job, const QString& output) override
+    {
+        // Not an error: a rerun is meant to leave these alone.
+        if (m_verbosity != Verbosity::quiet)
+            settle(
+                m_out,
+                QStringLiteral("Skipped %1: already encoded as %2").arg(job.sourceName(), output));
     }
     void log(const QString& text, bool isError) override
     {
@@ -301,6 +380,12 @@ public:
     void done(const std::optional<CliSummary>& summary) override
     {
         clearLive();
+        for (const QString& line : m_messages.unshownFailures())
+            writeLine(m_messages.err(), paint(line));
+        if (m_verbosity != Verbosity::quiet && m_cancelled > kShownCancelled)
+            writeLine(m_out,
+                      QStringLiteral("Cancelled %1 more")
+                          .arg(QLocale(QLocale::English).toString(m_cancelled - kShownCancelled)));
         if (summary && m_verbosity != Verbosity::quiet)
             writeLine(m_out, summaryText(*summary));
     }
@@ -391,7 +476,7 @@ private:
         QStringList segments;
         for (const Running* running : std::as_const(byNumber))
             segments << liveSegment(*running, std::max(2, each));
-        const QString text = segments.join(QStringLiteral(" | "));
+        const QString text = escapedControls(segments.join(QStringLiteral(" | ")));
         const qsizetype pad =
             std::max<qsizetype>(0, std::min<qsizetype>(m_drawn, room) - text.size());
         std::fputs(("\r" + text + QString(pad, u' ')).toUtf8().constData(), m_out);
@@ -420,9 +505,11 @@ private:
             drawLive();
     }
 
+    static constexpr qsizetype kShownCancelled = 5;
     FILE* m_out;
     MessageLines m_messages;
     TextStyle m_style;
+    qsizetype m_cancelled = 0;
     Verbosity m_verbosity;
     QHash<QUuid, int> m_numbers;
     QHash<QUuid, int> m_lastTenth;

@@ -17,6 +17,7 @@ struct CliSummary
     int failed = 0;
     int cancelled = 0;
     int skipped = 0;
+    int alreadyEncoded = 0;
     qint64 elapsedMs = 0;
     qint64 bytesWritten = 0;
 };
@@ -46,6 +47,8 @@ public:
     virtual void cancelled(const EncodingJob& job) = 0;
     // An input that gave no job, and why.
     virtual void skipped(const QString& input, const QString& reason) = 0;
+    // A job left out because a complete movie is already at `output`, its name.
+    virtual void alreadyEncoded(const EncodingJob& job, const QString& output) = 0;
     virtual void log(const QString& text, bool isError) = 0;
     virtual void banner(const QString& text) = 0;
     // Called once before the process ends; no summary for a dry run.

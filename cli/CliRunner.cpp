@@ -1,5 +1,6 @@
 #include "cli/CliRunner.h"
 
+#include "CorvelEncoder/engine/CpuBudget.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 #include "CorvelEncoder/model/AppModel.h"
@@ -9,22 +10,27 @@
 #include "CorvelEncoder/platform/HeadlessDesktop.h"
 #include "CorvelEncoder/platform/QuitSignals.h"
 #include "CorvelEncoder/platform/SleepInhibitor.h"
+#include "CorvelEncoder/platform/WatchLock.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 #include "CorvelEncoderCore/JobTexts.h"
+#include "CorvelEncoderCore/PathNormalization.h"
 #include "CorvelEncoderCore/Presets.h"
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "cli/CliReporter.h"
 #include "cli/CliWatchMemory.h"
+#include "cli/EncodedBefore.h"
 #include "cli/FFmpegLogRoute.h"
 #include "cli/MemoryStateStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -114,11 +120,13 @@ public:
             adopt(ids);
         });
         connect(&m_model.store(), &JobStore::countsChanged, this, &Session::scheduleCheck);
+        connect(&m_model.store(), &JobStore::jobsRemoved, this, [this] { m_endedUpTo = 0; });
     }
 
     bool watching() const { return m_options.watchFolder.has_value(); }
     const QList<QUuid>& jobIDs() const { return m_order; }
     int skippedCount() const { return m_skipped; }
+    std::optional<int> interruptedWith() const { return m_interruptStatus; }
 
     // Imports one command-line input; an input that gives no job is reported with its reason.
     // The model's messages about it are held back meanwhile, so a refused job file is reported
@@ -134,8 +142,8 @@ public:
         m_held.emplace();
         // A movie that is not there would only become a job that fails.
         const QUrl url = urls.value(0);
-        if (url.isLocalFile() && !QFileInfo::exists(url.toLocalFile()) &&
-            !QFileInfo(url.toLocalFile()).isSymLink())
+        if (url.isLocalFile() && !notALocalPath(url.toString()) &&
+            !QFileInfo::exists(url.toLocalFile()) && !QFileInfo(url.toLocalFile()).isSymLink())
             m_held->append({QStringLiteral("no such file or folder"), true, false});
         else if (!urls.isEmpty())
             m_model.intake().importURLs(urls, false);
@@ -143,6 +151,8 @@ public:
         QList<QUuid> ids;
         for (qsizetype row = before; row < m_model.store().jobs().size(); ++row)
             ids.append(m_model.store().jobs().at(row).id);
+        if (ids.isEmpty() && QuitSignals::arrived())
+            return ids; // cut short by the quit, not refused
         if (ids.isEmpty()) {
             std::optional<QString> why;
             for (const Held& one : held) {
@@ -163,7 +173,9 @@ public:
     void adopt(const QList<QUuid>& ids)
     {
         for (const QUuid& id : ids) {
-            if (m_options.hasOverrides())
+            if (QuitSignals::arrived())
+                return; // the run ends: the rest is not this run's to report
+            if (m_options.hasOverrides() && !m_overridden.contains(id))
                 applyOverrides(id);
             const std::optional<EncodingJob> job = m_model.store().job(id);
             if (!job)
@@ -178,15 +190,65 @@ public:
         }
     }
 
+    // Of `ids`, once their sources are read, the jobs whose output is not complete yet; the
+    // others leave the queue, reported. Nothing when the run is interrupted meanwhile.
+    std::optional<QList<QUuid>> withoutEncoded(const QList<QUuid>& ids)
+    {
+        // The output name follows the command line's settings, taken before the sources are
+        // read, as adopt() would take them.
+        for (const QUuid& id : ids) {
+            if (m_options.hasOverrides())
+                applyOverrides(id);
+            m_overridden.insert(id);
+        }
+        const auto probing = [&] {
+            return std::any_of(ids.cbegin(), ids.cend(), [this](const QUuid& id) {
+                const std::optional<EncodingJob> job = m_model.store().job(id);
+                return job && job->probing;
+            });
+        };
+        if (probing()) {
+            QEventLoop loop;
+            const auto quitOnceRead = [&] {
+                if (!probing())
+                    loop.quit();
+            };
+            connect(&m_model.store(), &JobStore::jobChanged, &loop, quitOnceRead);
+            connect(&m_model.store(), &JobStore::countsChanged, &loop, quitOnceRead);
+            loop.exec();
+        }
+        if (m_interruptStatus)
+            return std::nullopt;
+        QList<QUuid> kept;
+        QList<QUuid> done;
+        for (const QUuid& id : ids) {
+            const std::optional<EncodingJob> job = m_model.store().job(id);
+            const std::optional<QString> output = job ? encodedBefore(*job) : std::nullopt;
+            if (!output) {
+                kept.append(id);
+                continue;
+            }
+            m_reporter.alreadyEncoded(*job, *output);
+            done.append(id);
+        }
+        m_alreadyEncoded += int(done.size());
+        m_model.scheduler().remove(done);
+        return kept;
+    }
+
     // From now on every job the model adds (the watch folder's) is adopted as it comes.
     void adoptArrivals() { m_adoptArrivals = true; }
 
-    bool anyProbing() const
+    // Jobs are read once, in order; a read job is not read again, so following 100,000
+    // readings costs one pass over them, not one per reading.
+    bool anyProbing()
     {
-        return std::any_of(m_order.cbegin(), m_order.cend(), [this](const QUuid& id) {
-            const std::optional<EncodingJob> job = m_model.store().job(id);
-            return job && job->probing;
-        });
+        for (; m_probedUpTo < m_order.size(); ++m_probedUpTo) {
+            const qsizetype row = m_model.store().rowOf(m_order.at(m_probedUpTo));
+            if (row >= 0 && m_model.store().jobs().at(row).probing)
+                return true;
+        }
+        return false;
     }
 
     // Encoding starts once every given file has been read: the reading sets the job's bitrate.
@@ -224,6 +286,7 @@ public:
         for (const EncodingJob& job : std::as_const(open))
             m_reporter.cancelled(job);
         m_interrupted = true;
+        m_interruptStatus = status;
         QCoreApplication::exit(status);
     }
 
@@ -232,6 +295,7 @@ public:
         CliSummary s;
         s.elapsedMs = elapsedMs;
         s.skipped = m_skipped;
+        s.alreadyEncoded = m_alreadyEncoded;
         for (const QUuid& id : m_order) {
             const std::optional<EncodingJob> job = m_model.store().job(id);
             if (!job)
@@ -336,10 +400,12 @@ private:
             m_startWhenProbed = false;
             m_model.scheduler().startQueue();
         }
-        bool open = false;
-        for (const EncodingJob& job : m_model.store().jobs())
-            open = open || !isTerminal(job.status);
-        if (!open) {
+        // Ended jobs stay ended here, so each is passed over once.
+        const QList<EncodingJob>& jobs = m_model.store().jobs();
+        m_endedUpTo = std::min(m_endedUpTo, jobs.size());
+        while (m_endedUpTo < jobs.size() && isTerminal(jobs.at(m_endedUpTo).status))
+            ++m_endedUpTo;
+        if (m_endedUpTo == jobs.size()) {
             QCoreApplication::exit(kExitFinished);
             return;
         }
@@ -354,8 +420,13 @@ private:
     const CliOptions& m_options;
     QHash<QUuid, Seen> m_seen;
     QList<QUuid> m_order;
+    QSet<QUuid> m_overridden;
     std::optional<QList<Held>> m_held;
     int m_skipped = 0;
+    int m_alreadyEncoded = 0;
+    std::optional<int> m_interruptStatus;
+    qsizetype m_probedUpTo = 0;
+    qsizetype m_endedUpTo = 0;
     bool m_checkPending = false;
     bool m_startWhenProbed = false;
     bool m_endWhenProbed = false;
@@ -478,9 +549,16 @@ int runCli(const QStringList& arguments)
     MemoryStateStore store(stateDirectory);
     CliWatchMemory watchMemory;
     QString watchFolder;
+    std::unique_ptr<WatchLock> watchLock;
     if (options.watchFolder) {
-        watchMemory = readCliWatchMemory(stateDirectory);
         watchFolder = resolvedWatchPath(*options.watchFolder);
+        auto lock = WatchLock::take(watchFolder, stateDirectory);
+        if (!lock) {
+            usageError(lock.error(), options.json, false);
+            return kExitFailed;
+        }
+        watchLock = std::move(*lock);
+        watchMemory = readCliWatchMemory(stateDirectory);
     }
     CliDesktop desktop;
     NoEncodeSessions noSessions;
@@ -503,8 +581,11 @@ int runCli(const QStringList& arguments)
     model.persistence().updateSettings([&](AppSettings& s) {
         s.hasSeenIntro = true;
         s.watchEnabled = false;
+        // A farm task given one or two CPUs runs no more encodes than it has CPUs for.
         if (options.parallel)
             s.maxParallel = *options.parallel;
+        else
+            s.maxParallel = std::clamp(availableCpus(), AppSettings::kMinParallel, s.maxParallel);
         if (options.watchFolder) {
             s.watchEnabled = true;
             s.watchFolder = *options.watchFolder;
@@ -536,8 +617,11 @@ int runCli(const QStringList& arguments)
     QElapsedTimer clock;
     clock.start();
     QList<QUuid> ids;
-    for (const QString& input : options.inputs)
+    for (const QString& input : options.inputs) {
+        if (QuitSignals::arrived())
+            break;
         ids += session.import(input);
+    }
     if (options.shard) {
         const QList<QUuid> share = shareOf(model, ids, *options.shard);
         QList<QUuid> others;
@@ -554,7 +638,26 @@ int runCli(const QStringList& arguments)
                       false);
         ids = share;
     }
+    // After the shares, which must not depend on what earlier runs finished.
+    if (options.skipExisting) {
+        const std::optional<QList<QUuid>> missing = session.withoutEncoded(ids);
+        if (!missing) {
+            reporter->done(session.summary(clock.elapsed()));
+            return *session.interruptedWith();
+        }
+        ids = *missing;
+    }
     session.adopt(ids);
+    // Each encode's threads are its share of the CPUs; a run of one job takes them all.
+    const int atOnce = model.persistence().settings().maxParallel;
+    setEncodesAtOnce(options.watchFolder ? atOnce : std::min<int>(atOnce, int(ids.size())));
+    // Reading 100,000 sources takes a moment; a signal sent meanwhile is answered now, before
+    // the first encode starts.
+    if (const int number = quitSignals.pendingSignal()) {
+        session.interrupt(128 + number);
+        reporter->done(session.summary(clock.elapsed()));
+        return 128 + number;
+    }
     if (options.watchFolder)
         session.adoptArrivals();
     const auto skippedStatus = [&](int status) {

@@ -33,4 +33,10 @@ bool MemoryStateStore::keepCopy(const QString&, const QString&)
     return true;
 }
 
+bool MemoryStateStore::keeps(const QString& name) const
+{
+    // The queue is never read back: this run's jobs end with it.
+    return name != kQueueFileName;
+}
+
 } // namespace corvel

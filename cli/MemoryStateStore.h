@@ -17,6 +17,7 @@ public:
     std::optional<QByteArray> read(const QString& name) override;
     std::expected<void, QString> write(const QString& name, const QByteArray& data) override;
     bool keepCopy(const QString& name, const QString& copyName) override;
+    bool keeps(const QString& name) const override;
 
 private:
     QString m_directory;

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
@@ -19,6 +20,8 @@
 namespace corvel {
 
 namespace {
+
+std::atomic<bool> g_refuseLinksForTesting{false};
 
 constexpr QLatin1StringView kPartialPrefix{".corvel-partial-"};
 
@@ -47,6 +50,11 @@ QString fdPath(int fd)
 }
 
 } // namespace
+
+void ClaimedOutput::refuseLinksForTesting(bool refuse)
+{
+    g_refuseLinksForTesting = refuse;
+}
 
 QString partialOutputPath(const QString& finalPath)
 {
@@ -109,6 +117,10 @@ std::expected<std::unique_ptr<ClaimedOutput>, int> ClaimedOutput::create(OutputN
         return std::unexpected(EEXIST);
     struct stat st = {};
     ::fstat(fd, &st);
+    // The folder is held too: renamed while the movie is written, it is still where the
+    // partial file is removed.
+    claim->m_dirFd =
+        ::open(native(QFileInfo(partial).path()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     claim->m_device = st.st_dev;
     claim->m_inode = st.st_ino;
     // Another program may have created the final name after it was chosen.
@@ -126,7 +138,7 @@ std::expected<std::unique_ptr<ClaimedOutput>, int> ClaimedOutput::create(OutputN
 
 ClaimedOutput::ClaimedOutput(OutputNames& names, QString finalPath, QString partialPath, int fd)
     : m_names(names), m_finalPath(std::move(finalPath)), m_partialPath(std::move(partialPath)),
-      m_fd(fd)
+      m_partialNative(native(m_partialPath)), m_fd(fd)
 {}
 
 ClaimedOutput::~ClaimedOutput()
@@ -142,8 +154,19 @@ QString ClaimedOutput::writePath() const
 bool ClaimedOutput::partialIsOurs() const
 {
     struct stat st = {};
-    return m_fd >= 0 && ::lstat(native(m_partialPath).constData(), &st) == 0 &&
+    return m_fd >= 0 && ::fstatat(partialDir(), partialName(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
            S_ISREG(st.st_mode) && st.st_dev == m_device && st.st_ino == m_inode;
+}
+
+int ClaimedOutput::partialDir() const
+{
+    return m_dirFd >= 0 ? m_dirFd : AT_FDCWD;
+}
+
+const char* ClaimedOutput::partialName() const
+{
+    return m_dirFd >= 0 ? m_partialNative.constData() + m_partialNative.lastIndexOf('/') + 1
+                        : m_partialNative.constData();
 }
 
 void ClaimedOutput::end()
@@ -152,14 +175,80 @@ void ClaimedOutput::end()
         return;
     ::close(m_fd);
     m_fd = -1;
+    if (m_dirFd >= 0)
+        ::close(m_dirFd);
+    m_dirFd = -1;
     m_names.release(m_finalPath);
 }
 
 void ClaimedOutput::discard()
 {
-    if (partialIsOurs())
-        ::unlink(native(m_partialPath).constData());
+    if (partialIsOurs() && ::unlinkat(partialDir(), partialName(), 0) != 0)
+        m_leftBehind = currentPath(m_partialPath);
     end();
+}
+
+int ClaimedOutput::placeAt(const QString& target)
+{
+    // Named in the folder held open, so a folder renamed meanwhile still gets the movie.
+    const int dir = partialDir();
+    const QByteArray name = native(m_dirFd >= 0 ? QFileInfo(target).fileName() : target);
+    // A new link to the very file held open: it fails rather than replace anything, and
+    // nothing put under the partial name meanwhile can be moved into place instead.
+    const bool refused = g_refuseLinksForTesting;
+    if (!refused && ::linkat(AT_FDCWD, native(writePath()).constData(), dir, name.constData(),
+                             AT_SYMLINK_FOLLOW) == 0) {
+        if (partialIsOurs())
+            ::unlinkat(dir, partialName(), 0);
+        return 0;
+    }
+    int error = refused ? EPERM : errno;
+    if (error == EEXIST)
+        return error;
+    if (!partialIsOurs())
+        return ENOENT; // our file lost its only name: there is nothing to publish
+    // File systems without hard links (FAT, exFAT) may still rename without replacing.
+    if (!refused && ::renameat2(dir, partialName(), dir, name.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    error = refused ? EINVAL : errno;
+    if (error == EEXIST)
+        return error;
+    // Neither (FAT, exFAT, many FUSE and network file systems): the final name is claimed
+    // with a new empty file of our own, and the finished movie is renamed over that claim.
+    const int claim =
+        ::openat(dir, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (claim < 0)
+        return errno;
+    const auto claimStands = [&] {
+        struct stat held = {};
+        struct stat named = {};
+        return ::fstat(claim, &held) == 0 &&
+               ::fstatat(dir, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+               S_ISREG(named.st_mode) && sameFile(held, named);
+    };
+    error = 0;
+    if (!claimStands())
+        error = EEXIST; // someone replaced our claim: the name is theirs now
+    else if (!partialIsOurs())
+        error = ENOENT;
+    else if (::renameat(dir, partialName(), dir, name.constData()) != 0)
+        error = errno;
+    if (error && error != EEXIST && claimStands())
+        ::unlinkat(dir, name.constData(), 0);
+    ::close(claim);
+    return error;
+}
+
+QString ClaimedOutput::currentPath(const QString& path) const
+{
+    // Unchanged unless the folder held open no longer stands under the name it had.
+    struct stat held = {};
+    struct stat named = {};
+    if (m_dirFd < 0 || ::fstat(m_dirFd, &held) != 0 ||
+        (::stat(native(QFileInfo(path).path()).constData(), &named) == 0 && sameFile(held, named)))
+        return path;
+    const QString folder = QFileInfo(fdPath(m_dirFd)).symLinkTarget();
+    return folder.isEmpty() ? path : QDir(folder).filePath(QFileInfo(path).fileName());
 }
 
 std::expected<QString, int> ClaimedOutput::commit()
@@ -179,25 +268,7 @@ std::expected<QString, int> ClaimedOutput::commit()
     QString extra; // a further name reserved because another file took the first
     int error = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        // A new link to the very file held open: it fails rather than replace anything, and
-        // nothing put under the partial name meanwhile can be moved into place instead.
-        if (::linkat(AT_FDCWD, native(writePath()).constData(), AT_FDCWD,
-                     native(target).constData(), AT_SYMLINK_FOLLOW) == 0) {
-            error = 0;
-            if (partialIsOurs())
-                ::unlink(native(m_partialPath).constData());
-            break;
-        }
-        error = errno;
-        if (error != EEXIST && partialIsOurs()) {
-            // File systems without hard links (FAT and the like) still rename without replacing.
-            if (::renameat2(AT_FDCWD, native(m_partialPath).constData(), AT_FDCWD,
-                            native(target).constData(), RENAME_NOREPLACE) == 0) {
-                error = 0;
-                break;
-            }
-            error = errno;
-        }
+        error = placeAt(target);
         if (error != EEXIST)
             break;
         if (!extra.isEmpty())
@@ -208,6 +279,7 @@ std::expected<QString, int> ClaimedOutput::commit()
         m_names.release(extra);
     if (error)
         return std::unexpected(error);
+    target = currentPath(target);
     end();
     return target;
 }

@@ -1,5 +1,7 @@
 #include "CorvelEncoder/engine/EncodeGraph.h"
 
+#include "CorvelEncoder/engine/CpuBudget.h"
+
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
 extern "C" {
@@ -22,10 +24,10 @@ int decoderThreads(const AVCodecParameters* par)
     constexpr int64_t kBudgetBytes = int64_t{768} << 20;
     const int64_t frameBytes = std::max<int64_t>(int64_t{par->width} * par->height * 6, 1);
     const int64_t fit = kBudgetBytes / frameBytes;
-    // The budget only ever lowers FFmpeg's own choice (a thread per core and one more): asked
-    // for more threads than cores, a decoder keeps that many pictures in flight for nothing.
-    const int automatic = std::min(av_cpu_count() + 1, 16);
-    return fit >= automatic ? 0 : static_cast<int>(std::max<int64_t>(fit, 1));
+    // The budget only ever lowers this encode's share of the CPUs it may use: asked for more
+    // threads than that, a decoder keeps that many pictures in flight for nothing.
+    const int automatic = std::min(threadsPerEncode(), 16);
+    return static_cast<int>(std::clamp<int64_t>(fit, 1, automatic));
 }
 
 // What editors and libraries file footage by: creation time, title and comment, the start
@@ -147,6 +149,9 @@ std::optional<QString> startWriter(Graph& g, EncoderChoice& encoders, const JobS
     g.videoSettings.frameDuration = g.plan.frameDuration;
     g.videoSettings.interlaced = g.plan.interlaced;
     g.videoSettings.topFieldFirst = g.plan.topFieldFirst;
+    g.videoSettings.bitDepth = g.plan.rendering.bitDepth;
+    g.videoSettings.mastering = g.plan.rendering.mastering;
+    g.videoSettings.contentLight = g.plan.rendering.contentLight;
     const AVPixFmtDescriptor* sourceFormat = av_pix_fmt_desc_get(g.videoDecoder->pix_fmt);
     g.videoSettings.sourceHasAlpha = sourceFormat && (sourceFormat->flags & AV_PIX_FMT_FLAG_ALPHA);
     auto encoder = encoders.open(g.videoSettings, out->oformat->flags & AVFMT_GLOBALHEADER);
@@ -163,6 +168,9 @@ std::optional<QString> startWriter(Graph& g, EncoderChoice& encoders, const JobS
     // QuickTime players only take HEVC tagged hvc1.
     if (venc->codec_id == AV_CODEC_ID_HEVC)
         g.outVideo->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+    // The muxer writes these as the QuickTime 'mdcv' and 'clli' boxes.
+    if (!attachHdrMetadata(g.outVideo, g.plan.rendering))
+        return QStringLiteral("The encoder rejected the video settings.");
 
     if (g.audioEncoder) {
         const AVCodecContext* aenc = g.audioEncoder->context();

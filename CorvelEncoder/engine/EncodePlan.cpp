@@ -17,6 +17,7 @@ extern "C" {
 #include <cmath>
 #include <filesystem>
 #include <system_error>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -211,6 +212,20 @@ QString sentence(const std::string& text)
 
 } // namespace
 
+std::pair<PixelSize, std::optional<PixelSize>>
+roundedSize(Codec codec, PixelSize upright, PixelSize fitted, bool squarePixels, bool interlaced)
+{
+    const bool rounded = squarePixels && fitted.width == upright.width - upright.width % 2 &&
+                         fitted.height == upright.height - upright.height % 2;
+    if (!rounded || fitted == upright)
+        return {fitted, std::nullopt};
+    PixelSize size = fitted;
+    // Each field of an interlaced picture needs the same number of rows.
+    if (!usesBitrate(codec) && !interlaced)
+        size.height = upright.height;
+    return {size, size == upright ? std::nullopt : std::optional(size)};
+}
+
 std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
                                                   const JobSettings& settings,
                                                   const QString& sourcePath, const QDateTime& now)
@@ -219,6 +234,13 @@ std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
     EncodePlan plan;
     plan.renderSize = fittedSize({media.info.width, media.info.height}, body.resolution,
                                  {body.customWidth, body.customHeight});
+    const bool sideways = media.quarterTurns % 2 == 1;
+    const PixelSize upright{
+        static_cast<int64_t>(sideways ? media.naturalHeight : media.naturalWidth),
+        static_cast<int64_t>(sideways ? media.naturalWidth : media.naturalHeight)};
+    std::tie(plan.renderSize, plan.cropTo) = roundedSize(
+        body.codec, upright, plan.renderSize,
+        upright.width == media.info.width && upright.height == media.info.height, media.interlaced);
     plan.fps = resolvedFrameRate(body.frameRate, media.info.frameRate);
     plan.frameDuration = rationalFrameDuration(plan.fps);
     // Refused before anything is created: decoders and encoders hold dozens of frames, so a
@@ -278,6 +300,8 @@ std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
     plan.color.matrix = media.color.matrix && convertible.contains(*media.color.matrix)
                             ? *media.color.matrix
                             : bt709;
+    plan.rendering = videoRendering(body.codec, plan.color, media.info.bitDepth, media.hdr);
+    plan.color = plan.rendering.color;
 
     const bool sameFields = plan.renderSize.height == static_cast<int64_t>(media.naturalHeight) &&
                             media.quarterTurns % 2 == 0 &&
@@ -290,6 +314,16 @@ std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
     QStringList notes;
     if (body.frameRate.isSource() && media.info.frameRate < 1)
         notes << QStringLiteral("Frame rate was missing, using 24 fps.");
+    if (body.frameRate.isSource() && media.averageFrameRate >= 1 &&
+        std::abs(media.averageFrameRate - media.info.frameRate) > 0.01)
+        notes << QStringLiteral("Variable frame rate, encoded at %1 fps.").arg(formatFPS(plan.fps));
+    if (plan.rendering.toneMap)
+        notes << QStringLiteral("HDR (%1) will be converted to SDR.")
+                     .arg(plan.rendering.from == Transfer::hlg ? "HLG" : "PQ");
+    if (media.hdr.dolbyVision)
+        notes << QStringLiteral("The Dolby Vision layer will not be kept.");
+    if (plan.cropTo)
+        notes << QStringLiteral("The last odd column or row is cropped off.");
     if (media.info.hasAlpha && !keepsAlpha(body.codec))
         notes << QStringLiteral("Alpha will not be kept.");
 

@@ -4,6 +4,7 @@
 #include "CorvelEncoder/engine/EncodeFailure.h"
 #include "CorvelEncoder/engine/InspectMedia.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
+#include "CorvelEncoder/engine/VideoRendering.h"
 #include "CorvelEncoderCore/FrameMath.h"
 #include "CorvelEncoderCore/Records.h"
 
@@ -34,7 +35,11 @@ struct EncodePlan
     RationalTime frameDuration;
     bool mirrored = false; // flipped left to right before turning
     int quarterTurns = 0;  // clockwise turns applied before scaling
-    ColorTags color;       // all three present
+    ColorTags color;       // all three present, as the output is tagged
+    VideoRendering rendering;
+    // Set when the output size only rounds the upright source down to what the codec takes:
+    // the last column or row is cropped off instead of resampling every pixel.
+    std::optional<PixelSize> cropTo;
     FileType fileType = FileType::quickTime;
     QString summary;
     QString timecode; // the source's start timecode at the output rate; empty without one
@@ -63,6 +68,9 @@ struct VideoSettings
     bool sourceHasAlpha = false;
     bool interlaced = false; // coded as fields
     bool topFieldFirst = false;
+    int bitDepth = 8; // 10 asks H.264/HEVC encoders for a 10-bit format (HEVC Main10)
+    std::optional<MasteringDisplay> mastering;
+    std::optional<ContentLight> contentLight;
 
     friend bool operator==(const VideoSettings&, const VideoSettings&) = default;
 };
@@ -138,6 +146,12 @@ private:
 // The largest frame, source or output, an encode takes: 8192×4352, the most H.264 and HEVC
 // allow, whose working set still fits a desktop's memory.
 inline constexpr int64_t kMaxFramePixels = int64_t{8192} * 4352;
+
+// The output size for a source shown at `upright` (stored size, turned upright) whose fitted
+// size is `fitted`: ProRes keeps an odd height of a source kept at its own size, as its 4:2:2
+// samples every row. And the crop that replaces scaling when the size is only rounded down.
+std::pair<PixelSize, std::optional<PixelSize>>
+roundedSize(Codec codec, PixelSize upright, PixelSize fitted, bool squarePixels, bool interlaced);
 
 // Turns the job's settings and an inspected source into a plan, claiming its output path: the
 // plan's output is being written, and belongs to whoever holds the plan.

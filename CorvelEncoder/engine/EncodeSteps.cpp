@@ -19,6 +19,12 @@ QString systemReason(int averror)
     case AVERROR(EROFS):
     case AVERROR(ENOENT):
     case AVERROR(ENOMEM):
+    case AVERROR(EPERM): // file systems that refuse how the file gets its name
+    case AVERROR(EOPNOTSUPP):
+    case AVERROR(ENAMETOOLONG):
+    case AVERROR(ENOTDIR):
+    case AVERROR(ESTALE):   // a network share that went away
+    case AVERROR(ENOTCONN): // a FUSE file system that went away
         return u' ' + ff::errorText(averror);
     default:
         return {};

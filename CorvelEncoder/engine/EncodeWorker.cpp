@@ -73,6 +73,12 @@ Step FFmpegEncodeSession::Worker::runGraphs()
         if (end.isOk())
             return Step{Step::Kind::ok, g.plan.outputPath};
         cleanupPartial(g);
+        // A folder made read-only meanwhile keeps the partial file: the user must know it.
+        if (end.kind == Step::Kind::failed && g.plan.output &&
+            !g.plan.output->leftBehind().isEmpty())
+            end = Step::failed(userMessage(end) +
+                               QStringLiteral(" The unfinished file %1 could not be removed.")
+                                   .arg(g.plan.output->leftBehind()));
         if (end.kind == Step::Kind::failed && m_allowHardware && g.hardware && !g.didAppend &&
             !m_retried && !cancelled()) {
             m_retried = true;

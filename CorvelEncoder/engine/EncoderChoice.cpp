@@ -1,6 +1,7 @@
 #include "CorvelEncoder/engine/EncoderChoice.h"
 
 #include "CorvelEncoder/engine/AsyncFrameEncoder.h"
+#include "CorvelEncoder/engine/CpuBudget.h"
 #include "CorvelEncoder/engine/FFmpegHandles.h"
 #include "CorvelEncoder/engine/prores/ProResEncoder.h"
 
@@ -82,6 +83,8 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
         codec = avcodec_find_encoder_by_name(s.hardware ? "h264_nvenc" : "libx264");
     } else {
         codec = avcodec_find_encoder_by_name(s.hardware ? "hevc_nvenc" : "libx265");
+        if (s.bitDepth > 8) // Main10
+            format = s.hardware ? AV_PIX_FMT_P010LE : AV_PIX_FMT_YUV420P10LE;
     }
     if (!codec)
         return std::unexpected(QStringLiteral("Could not start the encoder."));
@@ -107,7 +110,7 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
                  av_color_transfer_from_name(s.color.transfer->toLatin1().constData()));
     if (s.color.matrix)
         setColor(ctx->colorspace, av_color_space_from_name(s.color.matrix->toLatin1().constData()));
-    ctx->thread_count = 0; // one per core
+    ctx->thread_count = threadsPerEncode(); // x264's and FFmpeg's own encoders read this
     if (globalHeader)
         ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (s.interlaced) {
@@ -134,8 +137,18 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
             ctx->max_b_frames = 0;
         if (s.highProfile)
             options.set("profile", "high");
-        if (codec->id == AV_CODEC_ID_HEVC && !s.hardware)
-            options.set("x265-params", "log-level=error");
+        if (codec->id == AV_CODEC_ID_HEVC && s.bitDepth > 8)
+            options.set("profile", "main10");
+        if (codec->id == AV_CODEC_ID_HEVC && !s.hardware) {
+            // libx265 takes the colour tags from the context, but HDR10's static metadata only
+            // from its own parameters.
+            QString params = QStringLiteral("log-level=error:pools=%1").arg(threadsPerEncode());
+            if (s.mastering)
+                params += QStringLiteral(":master-display=") + x265MasterDisplay(*s.mastering);
+            if (s.contentLight)
+                params += QStringLiteral(":max-cll=") + x265MaxCll(*s.contentLight);
+            options.set("x265-params", params.toLatin1().constData());
+        }
     }
     auto opened = openFrameEncoder(std::move(ctx), codec, options);
     if (!opened)

@@ -1,5 +1,7 @@
 #include "CorvelEncoder/engine/FilterChains.h"
 
+#include "CorvelEncoder/engine/CpuBudget.h"
+
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavutil/opt.h>
@@ -92,6 +94,11 @@ FilterChain videoChain(const VideoSource& source, const EncodePlan& plan, AVPixe
     if (plan.mirrored)
         chain += QStringLiteral(",hflip");
     chain += QLatin1StringView(turns[plan.quarterTurns & 3]);
+    // A size only rounded down loses its last column or row; every other pixel stays exact.
+    if (plan.cropTo)
+        chain += QStringLiteral(",crop=w=%1:h=%2:x=0:y=0:exact=1")
+                     .arg(plan.cropTo->width)
+                     .arg(plan.cropTo->height);
     // Kept fields have their chroma converted field by field.
     chain += QStringLiteral(",scale=w=%1:h=%2:flags=bicubic:interl=%3")
                  .arg(plan.renderSize.width)
@@ -99,10 +106,15 @@ FilterChain videoChain(const VideoSource& source, const EncodePlan& plan, AVPixe
                  .arg(plan.interlaced ? 1 : 0);
     // The plan's matrix is the source's own, or BT.709 for an untagged source: Y'CbCr passes
     // through unchanged (swscale would otherwise assume BT.601 and shift an HD picture's
-    // colours), and RGB sources are converted with the matrix the file is tagged with.
-    if (const char* matrix = scaleMatrixName(plan.color.matrix.value_or(QString())))
+    // colours), and RGB sources are converted with the matrix the file is tagged with. A
+    // picture made SDR is read with the source's matrix; the tone mapping converts it.
+    const ColorTags& read = plan.rendering.toneMap ? plan.rendering.source : plan.color;
+    if (const char* matrix = scaleMatrixName(read.matrix.value_or(QString())))
         chain += QStringLiteral(":in_color_matrix=%1:out_color_matrix=%1")
                      .arg(QLatin1StringView(matrix));
+    if (plan.rendering.toneMap)
+        chain += u',' + toneMapChain(plan.rendering.from, plan.rendering.source,
+                                     av_get_pix_fmt_name(target));
     chain += QStringLiteral(",setsar=1,format=pix_fmts=") +
              QLatin1StringView(av_get_pix_fmt_name(target));
     return {true, args, chain};
@@ -138,6 +150,9 @@ bool FilterGraph::build(const FilterChain& chain, AVPixelFormat sinkFormat)
     source = sink = nullptr;
     if (!graph)
         return false;
+    // Else a graph starts a thread per core, whatever this encode's share; audio filters take
+    // no slice threads.
+    graph->nb_threads = chain.video ? threadsPerEncode() : 1;
     const QByteArray args = chain.sourceArgs.toLatin1();
     if (avfilter_graph_create_filter(&source,
                                      avfilter_get_by_name(chain.video ? "buffer" : "abuffer"), "in",

@@ -2,7 +2,12 @@
 
 #include "CorvelEncoder/engine/FFmpegHandles.h"
 
+#include "CorvelEncoder/engine/VideoRendering.h"
+#include "CorvelEncoderCore/FrameMath.h"
+
 extern "C" {
+#include <libavutil/mastering_display_metadata.h>
+#include <libavutil/mathematics.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -135,6 +140,84 @@ const int32_t* displayMatrix(const AVStream* stream)
 #endif
 }
 
+// One kind of side data on a stream, or null.
+const uint8_t* streamSideData(const AVStream* stream, AVPacketSideDataType type)
+{
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 29, 100)
+    const AVPacketSideData* data = av_packet_side_data_get(
+        stream->codecpar->coded_side_data, stream->codecpar->nb_coded_side_data, type);
+    return data ? data->data : nullptr;
+#else
+    return av_stream_get_side_data(stream, type, nullptr);
+#endif
+}
+
+int scaled(AVRational q, int scale)
+{
+    return q.den != 0 ? static_cast<int>(av_rescale(q.num, scale, q.den)) : 0;
+}
+
+std::optional<MasteringDisplay> masteringDisplay(const AVMasteringDisplayMetadata* m)
+{
+    if (!m || !m->has_primaries || !m->has_luminance)
+        return std::nullopt;
+    MasteringDisplay d;
+    for (int i = 0; i < 2; ++i) {
+        d.red[i] = scaled(m->display_primaries[0][i], 50000);
+        d.green[i] = scaled(m->display_primaries[1][i], 50000);
+        d.blue[i] = scaled(m->display_primaries[2][i], 50000);
+        d.white[i] = scaled(m->white_point[i], 50000);
+    }
+    d.maxLuminance = scaled(m->max_luminance, 10000);
+    d.minLuminance = scaled(m->min_luminance, 10000);
+    return d;
+}
+
+std::optional<ContentLight> contentLight(const AVContentLightMetadata* c)
+{
+    if (!c)
+        return std::nullopt;
+    return ContentLight{static_cast<int>(c->MaxCLL), static_cast<int>(c->MaxFALL)};
+}
+
+// HEVC and AV1 carry HDR10's static metadata in the bitstream rather than the container: the
+// first decoded picture has it. Reading stops after a bounded number of packets.
+void readFirstFrameMetadata(AVFormatContext* fmt, int streamIndex, HdrMetadata& hdr)
+{
+    const AVCodecParameters* par = fmt->streams[streamIndex]->codecpar;
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    ff::CodecContextPtr dec(codec ? avcodec_alloc_context3(codec) : nullptr);
+    if (!dec || avcodec_parameters_to_context(dec.get(), par) < 0)
+        return;
+    dec->thread_count = 1; // the first picture comes out without a pipeline's delay
+    if (avcodec_open2(dec.get(), codec, nullptr) < 0)
+        return;
+    ff::PacketPtr packet = ff::makePacket();
+    ff::FramePtr frame = ff::makeFrame();
+    if (!packet || !frame)
+        return;
+    for (int read = 0; read < 64 && av_read_frame(fmt, packet.get()) >= 0; ++read) {
+        const bool ours = packet->stream_index == streamIndex;
+        const int sent = ours ? avcodec_send_packet(dec.get(), packet.get()) : 0;
+        av_packet_unref(packet.get());
+        if (sent < 0 && sent != AVERROR(EAGAIN))
+            return;
+        if (ours && avcodec_receive_frame(dec.get(), frame.get()) >= 0) {
+            const AVFrameSideData* m =
+                av_frame_get_side_data(frame.get(), AV_FRAME_DATA_MASTERING_DISPLAY_METADATA);
+            const AVFrameSideData* c =
+                av_frame_get_side_data(frame.get(), AV_FRAME_DATA_CONTENT_LIGHT_LEVEL);
+            if (!hdr.mastering && m)
+                hdr.mastering =
+                    masteringDisplay(reinterpret_cast<const AVMasteringDisplayMetadata*>(m->data));
+            if (!hdr.contentLight && c)
+                hdr.contentLight =
+                    contentLight(reinterpret_cast<const AVContentLightMetadata*>(c->data));
+            return;
+        }
+    }
+}
+
 int64_t roundHalfAway(double v)
 {
     return static_cast<int64_t>(std::llround(v));
@@ -146,8 +229,12 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
                                                          const AVIOInterruptCB* interrupt)
 {
     const QFileInfo file(path);
-    if (!file.exists() || file.isDir())
+    if (!file.exists())
         return std::unexpected(InspectError::missingFile());
+    if (file.isDir())
+        return std::unexpected(InspectError::message(
+            QStringLiteral("The source is a folder, not a movie. Add the folder to queue the "
+                           "movies inside it.")));
     // Opening a named pipe waits for a writer and a device never ends.
     if (!file.isFile())
         return std::unexpected(InspectError::message(
@@ -213,11 +300,13 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
             InspectError::message(QStringLiteral("The video has no usable frame size.")));
 
     double fps = video->avg_frame_rate.den > 0 ? av_q2d(video->avg_frame_rate) : 0;
-    if (!(fps >= 1)) {
-        const AVRational r = video->r_frame_rate;
-        const double minFrameDuration = r.num > 0 && r.den > 0 ? av_q2d(av_inv_q(r)) : 0;
-        fps = minFrameDuration > 0.0001 ? 1.0 / minFrameDuration : 0;
-    }
+    const AVRational r = video->r_frame_rate;
+    const double minFrameDuration = r.num > 0 && r.den > 0 ? av_q2d(av_inv_q(r)) : 0;
+    media.declaredFrameRate = minFrameDuration > 0.0001 ? 1.0 / minFrameDuration : 0;
+    if (!(fps >= 1))
+        fps = media.declaredFrameRate;
+    media.averageFrameRate = fps;
+    fps = standardSourceRate(fps, media.declaredFrameRate);
 
     if (const auto primaries = knownTag(vpar->color_primaries, AVCOL_PRI_NB))
         media.color.primaries =
@@ -237,6 +326,17 @@ std::expected<InspectedMedia, InspectError> inspectMedia(const QString& path,
     const AVPixFmtDescriptor* pixDesc =
         av_pix_fmt_desc_get(static_cast<AVPixelFormat>(vpar->format));
     const bool hasAlpha = pixDesc && (pixDesc->flags & AV_PIX_FMT_FLAG_ALPHA);
+    media.info.bitDepth = pixDesc ? pixDesc->comp[0].depth : 8;
+    media.fullRange = vpar->color_range == AVCOL_RANGE_JPEG;
+    media.hdr.mastering = masteringDisplay(reinterpret_cast<const AVMasteringDisplayMetadata*>(
+        streamSideData(video, AV_PKT_DATA_MASTERING_DISPLAY_METADATA)));
+    media.hdr.contentLight = contentLight(reinterpret_cast<const AVContentLightMetadata*>(
+        streamSideData(video, AV_PKT_DATA_CONTENT_LIGHT_LEVEL)));
+    media.hdr.dolbyVision = streamSideData(video, AV_PKT_DATA_DOVI_CONF) != nullptr;
+    if (transferOf(media.color.transfer) != Transfer::sdr && !media.hdr.mastering &&
+        !media.hdr.contentLight)
+        readFirstFrameMetadata(fmt, media.videoStream, media.hdr);
+    media.info.dynamicRange = dynamicRangeOf(media.color, media.hdr);
 
     // codec_tag holds the container's four characters with the first one in the low byte.
     const uint32_t tag = vpar->codec_tag;

@@ -22,6 +22,38 @@ struct ColorTags
     friend bool operator==(const ColorTags&, const ColorTags&) = default;
 };
 
+// The display a PQ or HLG picture was graded on, in the units HEVC's SEI and the QuickTime
+// box use: chromaticities in 1/50000, luminance in 1/10000 cd/m².
+struct MasteringDisplay
+{
+    int red[2] = {};
+    int green[2] = {};
+    int blue[2] = {};
+    int white[2] = {};
+    int64_t maxLuminance = 0;
+    int64_t minLuminance = 0;
+
+    friend bool operator==(const MasteringDisplay&, const MasteringDisplay&) = default;
+};
+
+// The brightest pixel and the brightest frame average, in cd/m².
+struct ContentLight
+{
+    int maxCLL = 0;
+    int maxFALL = 0;
+
+    friend bool operator==(const ContentLight&, const ContentLight&) = default;
+};
+
+struct HdrMetadata
+{
+    std::optional<MasteringDisplay> mastering;
+    std::optional<ContentLight> contentLight;
+    bool dolbyVision = false; // a Dolby Vision configuration record is present
+
+    friend bool operator==(const HdrMetadata&, const HdrMetadata&) = default;
+};
+
 struct AudioTags
 {
     double sampleRate = 0;
@@ -45,6 +77,11 @@ struct InspectedMedia
     int quarterTurns = 0;
     double duration = 0; // seconds
     ColorTags color;
+    bool fullRange = false; // full-range ("pc") samples rather than limited
+    HdrMetadata hdr;
+    // The stream's declared maximum rate; differs from the average when the rate varies.
+    double declaredFrameRate = 0;
+    double averageFrameRate = 0;
     std::optional<AudioTags> audio;
     QString timecode; // start timecode ("01:02:03:04"), empty without one
     // Interlaced pictures and which field comes first; progressive or unknown otherwise.

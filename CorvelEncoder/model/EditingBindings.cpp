@@ -128,29 +128,14 @@ PresetBody shownBody(const std::optional<EncodingJob>& primary)
 
 } // namespace
 
-ResolutionMode EditingBindings::resolution() const
-{
-    return shownBody(m_jobs.primaryJob()).resolution;
-}
-
 void EditingBindings::setResolution(ResolutionMode mode)
 {
     editBody([mode](PresetBody& body) { body.resolution = mode; });
 }
 
-int64_t EditingBindings::customWidth() const
-{
-    return shownBody(m_jobs.primaryJob()).customWidth;
-}
-
 void EditingBindings::setCustomWidth(int64_t width)
 {
     editBody([width](PresetBody& body) { body.customWidth = width; });
-}
-
-int64_t EditingBindings::customHeight() const
-{
-    return shownBody(m_jobs.primaryJob()).customHeight;
 }
 
 void EditingBindings::setCustomHeight(int64_t height)
@@ -175,19 +160,9 @@ void EditingBindings::setFrameRateSelection(const QString& id)
     editBody([mode](PresetBody& body) { body.frameRate = mode; });
 }
 
-AudioMode EditingBindings::audio() const
-{
-    return shownBody(m_jobs.primaryJob()).audio;
-}
-
 void EditingBindings::setAudio(AudioMode mode)
 {
     editBody([mode](PresetBody& body) { body.audio = mode; });
-}
-
-QualityTier EditingBindings::quality() const
-{
-    return shownBody(m_jobs.primaryJob()).quality;
 }
 
 void EditingBindings::setQuality(QualityTier tier)
@@ -213,11 +188,6 @@ void EditingBindings::setBitrate(double mbps)
         body.bitrateMbps = value;
         body.bitrateFollowsQuality = false;
     });
-}
-
-QString EditingBindings::naming() const
-{
-    return shownBody(m_jobs.primaryJob()).namingPattern;
 }
 
 void EditingBindings::setNaming(const QString& pattern)

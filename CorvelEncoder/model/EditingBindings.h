@@ -41,27 +41,22 @@ public:
     // mutateEditable on the body, then each job's bitrate follows its quality where it should.
     void editBody(const std::function<void(PresetBody&)>& change);
 
-    // Two-way bindings. Getters show the primary job, or the defaults when nothing is selected.
+    // What the inspector edits. Getters show the primary job, or the defaults when nothing is
+    // selected; the window reads the other fields from the job itself.
     QString presetSelection() const;
     void setPresetSelection(const QString& id);
-    ResolutionMode resolution() const;
     void setResolution(ResolutionMode mode);
-    int64_t customWidth() const;
     void setCustomWidth(int64_t width);
-    int64_t customHeight() const;
     void setCustomHeight(int64_t height);
     // A frame-rate menu id ("source", "23.976", …, "custom").
     QString frameRateSelection() const;
     void setFrameRateSelection(const QString& id);
-    AudioMode audio() const;
     void setAudio(AudioMode mode);
     // Choosing a tier makes the bitrate follow it again.
-    QualityTier quality() const;
     void setQuality(QualityTier tier);
     // Megabits per second, kept in 0.5...200; a typed rate no longer follows the quality.
     double bitrate() const;
     void setBitrate(double mbps);
-    QString naming() const;
     void setNaming(const QString& pattern);
     bool reveal() const;
     void setReveal(bool on);

@@ -10,15 +10,18 @@
 #include "CorvelEncoder/model/ModelClock.h"
 #include "CorvelEncoder/model/Persistence.h"
 #include "CorvelEncoder/model/Scheduler.h"
+#include "CorvelEncoder/platform/QuitSignals.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 #include "CorvelEncoderCore/EnqueueLink.h"
 #include "CorvelEncoderCore/JobFile.h"
 #include "CorvelEncoderCore/Naming.h"
 #include "CorvelEncoderCore/NewJobSettings.h"
+#include "CorvelEncoderCore/PathNormalization.h"
 #include "CorvelEncoderCore/Presets.h"
 #include "CorvelEncoderCore/SettingsMerging.h"
 
 #include <QFileInfo>
+#include <QLocale>
 #include <QPointer>
 
 namespace corvel {
@@ -206,6 +209,10 @@ Intake::Result Intake::importOne(const QUrl& url)
 {
     if (url.scheme().toLower() == CorvelIdentity::urlScheme)
         return importScheme(url);
+    if (const auto why = notALocalPath(url.toString())) {
+        m_feed.setBanner(*why);
+        return {};
+    }
     if (!url.isLocalFile())
         return {};
     const QString path = url.toLocalFile();
@@ -306,15 +313,29 @@ Intake::Result Intake::importJobFile(const QString& path)
 Intake::Result Intake::importParsed(const ParsedJobs& parsed)
 {
     QList<EncodingJob> added;
+    added.reserve(parsed.jobs.size());
     const JobSettings defaults = settingsForNewJob();
+    // Each kind of failure is said once, with how many entries it stopped.
+    QHash<QString, qsizetype> failures;
+    QStringList failureOrder;
     for (const ParsedJob& entry : parsed.jobs) {
+        if (QuitSignals::arrived())
+            break; // the process ends: 100,000 entries would only delay that
         auto settings = settingsByMerging(entry, defaults, m_persistence.savedPresets());
         if (!settings) {
             // One bad entry does not stop the others.
-            m_feed.reportError(settings.error().description());
+            const QString text = settings.error().description();
+            if (failures[text]++ == 0)
+                failureOrder.append(text);
             continue;
         }
         added.append(newJob(entry.sourcePath, *settings));
+    }
+    for (const QString& text : std::as_const(failureOrder)) {
+        const qsizetype count = failures.value(text);
+        m_feed.reportError(count == 1 ? text
+                                      : QStringLiteral("%1 (%2 entries)")
+                                            .arg(text, QLocale(QLocale::English).toString(count)));
     }
     m_jobs.addJobs(added);
     Result result;

@@ -6,6 +6,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -146,6 +147,12 @@ QList<QUrl> commandLineURLs(const QStringList& arguments, const QString& working
                 url.setScheme(QString(CorvelIdentity::urlScheme));
             }
             urls.append(url);
+            continue;
+        }
+        // An address (http://…, file://server/…) stays one, to be refused by name.
+        static const QRegularExpression address(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+        if (address.match(argument).hasMatch()) {
+            urls.append(QUrl(argument));
             continue;
         }
         const QString path = expandedHome(argument);

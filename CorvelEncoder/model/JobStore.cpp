@@ -29,11 +29,17 @@ std::optional<EncodingJob> JobStore::job(const QUuid& id) const
 
 qsizetype JobStore::rowOf(const QUuid& id) const
 {
-    for (qsizetype row = 0; row < m_jobs.size(); ++row) {
-        if (m_jobs.at(row).id == id)
-            return row;
+    // An index, so that following 100,000 jobs by id is not 100,000 walks of the queue.
+    if (m_rowIndexStale) {
+        m_rowIndex.clear();
+        m_rowIndex.reserve(m_jobs.size());
+        // From the back, so the first row of an id is the one kept.
+        for (qsizetype row = m_jobs.size() - 1; row >= 0; --row)
+            m_rowIndex.insert(m_jobs.at(row).id, row);
+        m_rowIndexStale = false;
     }
-    return -1;
+    const qsizetype row = m_rowIndex.value(id, -1);
+    return row >= 0 && row < m_jobs.size() && m_jobs.at(row).id == id ? row : -1;
 }
 
 void JobStore::changeRow(qsizetype row, const std::function<void(EncodingJob&)>& change)
@@ -41,7 +47,9 @@ void JobStore::changeRow(qsizetype row, const std::function<void(EncodingJob&)>&
     EncodingJob& job = m_jobs[row];
     const JobStatus before = job.status;
     const bool wasProbing = job.probing;
+    const QUuid id = job.id;
     change(job);
+    m_rowIndexStale = m_rowIndexStale || job.id != id;
     emit jobChanged(int(row));
     // The status line counts jobs by status and those still being read.
     if (job.status != before || job.probing != wasProbing)
@@ -65,6 +73,12 @@ void JobStore::addJobs(const QList<EncodingJob>& jobs)
     const int last = first + int(jobs.size()) - 1;
     emit jobsAboutToBeInserted(first, last);
     m_jobs.append(jobs);
+    if (!m_rowIndexStale) {
+        for (qsizetype row = first; row <= last; ++row) {
+            if (!m_rowIndex.contains(m_jobs.at(row).id))
+                m_rowIndex.insert(m_jobs.at(row).id, row);
+        }
+    }
     emit jobsInserted(first, last);
     emit countsChanged();
     requestSave();
@@ -82,6 +96,7 @@ void JobStore::removeRows(const QList<qsizetype>& rows)
         const int last = int(rows.at(end - 1));
         emit jobsAboutToBeRemoved(first, last);
         m_jobs.remove(first, last - first + 1);
+        m_rowIndexStale = true;
         emit jobsRemoved(first, last);
         end = begin;
     }

@@ -2,6 +2,7 @@
 
 #include "CorvelEncoderCore/Records.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -25,7 +26,11 @@ public:
 
     const QList<EncodingJob>& jobs() const { return m_jobs; }
     // Replaces the jobs without signals; for the restore, before any view follows.
-    void restore(QList<EncodingJob> jobs) { m_jobs = std::move(jobs); }
+    void restore(QList<EncodingJob> jobs)
+    {
+        m_jobs = std::move(jobs);
+        m_rowIndexStale = true;
+    }
     std::optional<EncodingJob> job(const QUuid& id) const;
     // The row of the first job with that id, or -1.
     qsizetype rowOf(const QUuid& id) const;
@@ -79,6 +84,8 @@ signals:
 private:
     QList<EncodingJob> m_jobs;
     QSet<QUuid> m_selection;
+    mutable QHash<QUuid, qsizetype> m_rowIndex; // id to row, rebuilt after a removal
+    mutable bool m_rowIndexStale = true;
 };
 
 // Encoding or paused: a session holds the job and its settings are fixed.

@@ -3,8 +3,8 @@
 #include "CorvelEncoder/model/ActivityFeed.h"
 #include "CorvelEncoder/model/JobStore.h"
 #include "CorvelEncoder/model/ModelClock.h"
-#include "CorvelEncoderCore/StateFiles.h"
 #include "CorvelEncoder/model/StateStore.h"
+#include "CorvelEncoderCore/StateFiles.h"
 
 namespace corvel {
 
@@ -131,6 +131,8 @@ void Persistence::writeQueue()
 {
     // Whatever was pending is written now.
     m_saveTimer->stop();
+    if (!m_store.keeps(kQueueFileName))
+        return;
     QList<EncodingJob> copy = m_jobs.jobs();
     for (EncodingJob& job : copy)
         resetUnfinished(job);
@@ -162,7 +164,7 @@ void Persistence::saveStateFile(const QString& name, const QByteArray& data)
         m_failedSaves.remove(name);
     else if (!m_failedSaves.contains(name)) {
         m_failedSaves.insert(name);
-        m_feed.log(saved.error(), true);
+        m_feed.reportError(saved.error()); // the queue or settings may be lost: not only a log line
     }
 }
 

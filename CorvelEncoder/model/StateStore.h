@@ -21,6 +21,13 @@ public:
     virtual std::expected<void, QString> write(const QString& name, const QByteArray& data) = 0;
     // Copies the file to `copyName`, replacing an older copy. Returns success.
     virtual bool keepCopy(const QString& name, const QString& copyName) = 0;
+    // Whether the file is kept at all; writing one that is not is skipped (the command line's
+    // queue, whose encoding alone takes seconds for 100,000 jobs).
+    virtual bool keeps(const QString& name) const
+    {
+        (void)name;
+        return true;
+    }
 };
 
 } // namespace corvel

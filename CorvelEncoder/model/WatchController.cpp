@@ -8,13 +8,13 @@
 #include "CorvelEncoder/model/IntakeFiles.h"
 #include "CorvelEncoder/model/JobStore.h"
 #include "CorvelEncoder/model/ModelClock.h"
-#include "CorvelEncoderCore/NewJobSettings.h"
 #include "CorvelEncoder/model/Persistence.h"
 #include "CorvelEncoder/model/Scheduler.h"
-#include "CorvelEncoder/platform/WatchFolder.h"
 #include "CorvelEncoder/model/WatchRules.h"
+#include "CorvelEncoder/platform/WatchFolder.h"
 #include "CorvelEncoderCore/JobFile.h"
 #include "CorvelEncoderCore/Naming.h"
+#include "CorvelEncoderCore/NewJobSettings.h"
 #include "CorvelEncoderCore/PresetConstants.h"
 #include "CorvelEncoderCore/Presets.h"
 
@@ -101,6 +101,7 @@ void WatchController::refresh()
     m_scanWork->stop();
     m_watchService->stop();
     m_sightings->clear();
+    m_handledFiles.clear(); // noted again at the next scan, from the keys of files still there
 
     const QString folder = m_persistence.settings().watchFolder;
     if (!m_persistence.settings().watchEnabled || folder.isEmpty())
@@ -157,9 +158,23 @@ void WatchController::scan()
         if (!key)
             continue;
         present.insert(*key);
-        if (known.contains(*key) || !m_sightings->isStable(file, now))
+        // A file is also known by device and inode: renamed or linked under a new name, a file
+        // already handled is noted under that name too, not encoded again.
+        const std::optional<QString> same = watchFileIdentity(file);
+        if (known.contains(*key)) {
+            if (same)
+                m_handledFiles.insert(*same);
+            continue;
+        }
+        if (same && m_handledFiles.contains(*same)) {
+            taken.append(*key);
+            continue;
+        }
+        if (!m_sightings->isStable(file, now))
             continue;
         taken.append(*key);
+        if (same)
+            m_handledFiles.insert(*same);
         if (isCorvelJobPath(file) || looksLikeJobFile(file)) {
             const Intake::Result result = m_intake.importJobFile(file);
             added += int(result.ids.size());

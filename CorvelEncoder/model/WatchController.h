@@ -3,6 +3,7 @@
 #include "CorvelEncoderCore/Records.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <memory>
@@ -74,6 +75,7 @@ private:
     std::unique_ptr<WatchSightings> m_sightings;
     std::unique_ptr<ModelTimer> m_watchTimer;
     std::unique_ptr<ModelTimer> m_scanWork;
+    QSet<QString> m_handledFiles; // watchFileIdentity of the handled files seen in the folder
 };
 
 } // namespace corvel

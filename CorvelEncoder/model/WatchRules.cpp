@@ -1,6 +1,7 @@
 #include "CorvelEncoder/model/WatchRules.h"
 
 #include "CorvelEncoder/model/IntakeFiles.h"
+#include "CorvelEncoder/platform/OpenWriters.h"
 
 #include <QDir>
 #include <QFile>
@@ -58,6 +59,19 @@ std::optional<QString> watchIdentity(const QString& path)
         return std::nullopt;
     return resolvedWatchPath(path) + u'|' + QString::number(stamp->size) + u'|' +
            watchStampText(stamp->stamp);
+}
+
+std::optional<QString> watchFileIdentity(const QString& path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return QStringLiteral("%1:%2|%3|%4.%5")
+        .arg(quint64(st.st_dev))
+        .arg(quint64(st.st_ino))
+        .arg(qint64(st.st_size))
+        .arg(qint64(st.st_mtim.tv_sec))
+        .arg(qint64(st.st_mtim.tv_nsec), 9, 10, QChar(u'0'));
 }
 
 void rememberWatch(QStringList& keys, const QStringList& fresh, const QSet<QString>& present)
@@ -124,9 +138,24 @@ bool WatchSightings::isStable(const QString& path, const QDateTime& now)
     if (!stamp)
         return false;
     const auto it = m_sightings.constFind(path);
-    if (it != m_sightings.constEnd() && it->size == stamp->size && it->stamp == stamp->stamp)
-        return it->since.msecsTo(now) >= kWatchStableMs;
-    m_sightings.insert(path, Sighting{stamp->size, stamp->stamp, now});
+    if (it == m_sightings.constEnd() || it->size != stamp->size || it->stamp != stamp->stamp) {
+        m_sightings.insert(path, Sighting{stamp->size, stamp->stamp, now});
+        return false;
+    }
+    const qint64 still = it->since.msecsTo(now);
+    if (still < kWatchStableMs)
+        return false;
+    // A copy that pauses (a slow card reader, a stalled network copy) keeps its file open
+    // for writing: however long the size stands still, the file is not whole yet. Where
+    // nobody can tell whether a writer is still there, only a long pause says so.
+    switch (openWriters(path)) {
+    case WriterState::none:
+        return true;
+    case WriterState::writing:
+        return false;
+    case WriterState::unknown:
+        return still >= kWatchUnsureStableMs;
+    }
     return false;
 }
 

@@ -13,6 +13,8 @@ namespace corvel {
 
 inline constexpr qsizetype kMaxRememberedWatchKeys = 4000;
 inline constexpr qint64 kWatchStableMs = 1500;
+// How long a file must stand still where no one can tell whether a writer still holds it.
+inline constexpr qint64 kWatchUnsureStableMs = 30000;
 
 // A path with "." and ".." removed and, when it exists, symbolic links resolved.
 QString resolvedWatchPath(const QString& path);
@@ -24,6 +26,10 @@ QString watchStampText(double secondsSince1970);
 // "path|size|mtime" of a file, or nothing when its size or time cannot be read. A rewritten
 // file gets a new identity.
 std::optional<QString> watchIdentity(const QString& path);
+
+// "device:inode|size|mtime" of a file: the same under every name a rename or a hard link gives
+// it, new when it is rewritten. Nothing when the file cannot be read.
+std::optional<QString> watchFileIdentity(const QString& path);
 
 // Appends the `fresh` keys that `keys` lacks, newest last. Keys in `present` (the files in the
 // watch folder now) are never dropped: forgetting one would take its file again. Of the keys
@@ -42,13 +48,14 @@ QString resolvedWatchOutput(const QString& watchFolder, const QString& watchOutp
 // Whether `path` is `folder` or lies inside it (both standardized).
 bool isInsideFolder(const QString& path, const QString& folder);
 
-// Remembers when each file was last seen with its current size and time, so only files that
-// have stopped changing for a while are taken.
+// Remembers when each file was last seen with its current size and time, so only files whose
+// writer is done and that have stopped changing for a while are taken.
 class WatchSightings
 {
 public:
-    // True when the file had the same size and time at a sighting at least 1.5 s before
-    // `now`. Records a new sighting otherwise. Unreadable files are never stable.
+    // True when no process holds the file open for writing and it had the same size and time
+    // at a sighting at least 1.5 s before `now` (30 s where open writers cannot be seen).
+    // Records a new sighting otherwise. Unreadable files are never stable.
     bool isStable(const QString& path, const QDateTime& now);
     void clear() { m_sightings.clear(); }
     qsizetype size() const { return m_sightings.size(); }

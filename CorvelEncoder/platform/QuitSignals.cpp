@@ -72,6 +72,17 @@ void QuitSignals::endOnRepeat()
     g_endOnRepeat = true;
 }
 
+bool QuitSignals::arrived()
+{
+    return g_delivered.load() > 0;
+}
+
+int QuitSignals::pendingSignal() const
+{
+    unsigned char byte = 0;
+    return m_notifier && ::recv(g_pipe[0], &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 1 ? int(byte) : 0;
+}
+
 void QuitSignals::readPipe()
 {
     unsigned char byte = 0;

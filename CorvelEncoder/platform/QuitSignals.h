@@ -29,6 +29,13 @@ public:
     // be busy winding down.
     void endOnRepeat();
 
+    // The signal that arrived while no event loop ran (a long start-up), or 0; it is still
+    // delivered as quitRequested once the loop runs.
+    int pendingSignal() const;
+    // Whether a quit signal has arrived; long loops outside the event loop stop on it, since
+    // the process is about to end.
+    static bool arrived();
+
 signals:
     // Once per delivered signal.
     void quitRequested(int signalNumber);

@@ -1,12 +1,12 @@
 #include "CorvelEncoder/ui/InspectorPanel.h"
 
-#include "CorvelEncoder/model/AppModel.h"
-#include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoder/engine/EncoderChoice.h"
+#include "CorvelEncoder/model/AppModel.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoder/ui/Theme.h"
 #include "CorvelEncoder/ui/WheelGuard.h"
 #include "CorvelEncoderCore/FrameMath.h"
+#include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoderCore/PresetConstants.h"
 #include "CorvelEncoderCore/Presets.h"
 
@@ -658,9 +658,13 @@ void InspectorPanel::refreshJob(const EncodingJob& job)
     }
 
     // Notes.
-    const std::optional<QString> note = alphaNote(job);
-    setText(m_alphaNote, note.value_or(QString()));
-    setShown(m_alphaNote, note.has_value());
+    QStringList notes;
+    for (const std::optional<QString>& note : {alphaNote(job), dynamicRangeNote(job)}) {
+        if (note)
+            notes << *note;
+    }
+    setText(m_alphaNote, notes.join(u' '));
+    setShown(m_alphaNote, !notes.isEmpty());
     setShown(m_alphaMissing, body.codec == Codec::hevcWithAlpha && !hevcAlphaAvailable());
     setText(m_summary, summaryLine(job));
 }

@@ -57,6 +57,24 @@ TEST(FrameMath, ResolvedFrameRate)
     EXPECT_EQ(resolvedFrameRate(FrameRateMode::exact(kNaN), 30), 1);
 }
 
+// (average, declared maximum) -> the rate a "source" rate encodes at.
+TEST(FrameMath, VariableRatesLandOnAStandardRate)
+{
+    const std::tuple<double, double, double> rows[] = {
+        {1369.0 / 50, 30, 30},  // 30 then 24 fps, the maximum declared
+        {540.0 / 19, 120, 30},  // the same with a fine time base: nearest whole rate
+        {29.83, 600, 30},       // a phone's wobble around 30
+        {29.97, 59.94, 29.97},  // field rate declared: constant
+        {15, 15, 15},           // constant rates stay, standard or not
+        {23.97, 23.976, 23.97}, // within the tolerance: constant
+        {30000.0 / 1001, 90, 30000.0 / 1001},
+        {0, 30, 0}}; // missing stays missing
+    for (const auto& [average, declared, expected] : rows) {
+        SCOPED_TRACE(average);
+        EXPECT_NEAR(standardSourceRate(average, declared), expected, 1e-9);
+    }
+}
+
 TEST(FrameMath, RationalFrameDuration)
 {
     const std::pair<double, RationalTime> rows[] = {

@@ -11,7 +11,7 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
-#include "../QtPrinters.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -192,7 +192,20 @@ TEST(JobFileParser, Errors)
         {R"({"jobs":[{"source":"a","audio":"aac"}],"audio":"opus"})",
          R"(Unknown audio mode "opus". Use AAC or PCM.)"},
         {R"({"jobs":[{"source":"a"},{"source":"b","fps":-1}]})", "Unknown frame rate."},
-        {R"({"sources":[{"path":"a","quality":"ultra"}]})", R"(Unknown quality "ultra".)"}};
+        {R"({"sources":[{"path":"a","quality":"ultra"}]})", R"(Unknown quality "ultra".)"},
+        // Read as paths, addresses would name some local file.
+        {R"({"sources":["/a.mov","file://remote.example/a.mov"]})",
+         "file://remote.example/a.mov is on another computer (remote.example); only files and "
+         "folders on this one can be used."},
+        {R"({"jobs":[{"source":"https://example.com/a.mov"}]})",
+         "https://example.com/a.mov is a web address; only files on this computer can be read. "
+         "Download it first."},
+        {R"({"source":"smb://nas/a.mov"})", "smb://nas/a.mov is not a file on this computer."},
+        {R"({"sources":["a"],"output":"file://nas/out"})",
+         "file://nas/out is on another computer (nas); only files and folders on this one can be "
+         "used."},
+        {R"({"sources":[{"path":"a\u0000.mov"}]})",
+         "A path contains a NUL character, which no file name can hold."}};
     for (const auto& [json, message] : rows) {
         SCOPED_TRACE(json);
         EXPECT_EQ(errorOf(parse(json)), QString::fromUtf8(message));
@@ -337,11 +350,8 @@ protected:
 
     QString write(const QString& name, const QByteArray& data)
     {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-        return path;
+        EXPECT_TRUE(corvel::testing::writeFile(m_dir.filePath(name), data));
+        return m_dir.filePath(name);
     }
 
     QTemporaryDir m_dir;
@@ -426,4 +436,11 @@ TEST_F(JobFileOnDisk, HugeAndDeeplyNestedFilesFailClearlyInBoundedMemory)
     EXPECT_FALSE(looksLikeJobFile(hugeJson));
     EXPECT_EQ(errorOf(parseJobFile(deep)), "The job file could not be read as JSON.");
     EXPECT_LT(peakKiB() - before, 32 * 1024);
+
+    // Small, but too many sources: refused whole before any job is made.
+    QByteArray many = R"({"jobs":[{"source":"a"}],"sources":[)";
+    for (int i = 0; i < 1'000'000; ++i)
+        many += i ? R"(,"a")" : R"("a")";
+    EXPECT_EQ(errorOf(parseJobFile(write("many.corveljob", many + "]}"))),
+              "The job file lists 1,000,001 sources; at most 100,000 are read.");
 }

@@ -80,6 +80,46 @@ TEST(JobTexts, AlphaNoteAndSourceLine)
     EXPECT_EQ(alphaNote(job), u"The source has no alpha channel.");
 }
 
+// Source (range, depth) x codec: what the source line adds and what the note says.
+TEST(JobTexts, DynamicRangeLabelAndNote)
+{
+    struct Row
+    {
+        DynamicRange range;
+        int depth;
+        Codec codec;
+        const char* label; // null: nothing added
+        const char* note;  // null: no note
+    };
+    const Row rows[] = {
+        {DynamicRange::sdr, 8, Codec::h264, nullptr, nullptr},
+        {DynamicRange::sdr, 10, Codec::h264, "10-bit", nullptr},
+        {DynamicRange::hlg, 10, Codec::h264, "HDR \u00B7 HLG",
+         "HDR (HLG) will be converted to SDR."},
+        {DynamicRange::hlg, 10, Codec::hevc, "HDR \u00B7 HLG", "HDR (HLG) will be kept."},
+        {DynamicRange::hdr10, 10, Codec::hevcWithAlpha, "HDR10",
+         "HDR (PQ) will be converted to SDR."},
+        {DynamicRange::pq, 12, Codec::proRes422HQ, "HDR \u00B7 PQ", "HDR (PQ) will be kept."},
+        {DynamicRange::dolbyVision, 10, Codec::proRes4444, "Dolby Vision",
+         "HDR will be kept; the Dolby Vision layer will not."},
+    };
+    EncodingJob job = jobWithPreset("h264");
+    EXPECT_FALSE(dynamicRangeNote(job));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label ? row.label : "SDR");
+        job.sourceInfo = SourceInfo{1920, 1080, 25, 1, true, false, QStringLiteral("HEVC")};
+        job.sourceInfo->bitDepth = row.depth;
+        job.sourceInfo->dynamicRange = row.range;
+        job.settings.body.codec = row.codec;
+        const QString base = QStringLiteral("1920\u00D71080  \u00B7  25  \u00B7  0:01");
+        EXPECT_EQ(sourceLine(job),
+                  row.label ? base + QStringLiteral("  \u00B7  ") + QString::fromUtf8(row.label)
+                            : base);
+        EXPECT_EQ(dynamicRangeNote(job),
+                  row.note ? std::optional(QString::fromUtf8(row.note)) : std::nullopt);
+    }
+}
+
 TEST(JobTexts, PreviewFilenameUsesTheFittedSize)
 {
     EncodingJob job = jobWithPreset("hevc");

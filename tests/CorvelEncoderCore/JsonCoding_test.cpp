@@ -70,6 +70,8 @@ TEST(JsonCoding, QueueRoundTripsWithAndWithoutOptionalFields)
     EncodingJob full = sampleJob();
     full.sourceInfo =
         SourceInfo{3840, 2160, 59.94, 3600.25, false, true, QStringLiteral("ProRes 4444")};
+    full.sourceInfo->bitDepth = 10;
+    full.sourceInfo->dynamicRange = DynamicRange::hdr10;
     full.etaSeconds = 42.5;
     full.errorMessage = QStringLiteral("The source file is missing.");
     full.outputPath = QStringLiteral("/tmp/out/Scène 1_H264.mp4");

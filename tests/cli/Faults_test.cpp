@@ -346,5 +346,41 @@ TEST_F(FaultsTest, KilledMidEncodeLeavesNoCutOffMovieAndTheNextRunClearsWhatItLe
     EXPECT_GT(QFileInfo(output).size(), 100'000);
 }
 
+// Two watchers of one folder, or with one state folder, would each encode every file: the
+// second says so and ends, whichever it shares.
+TEST_F(FaultsTest, ASecondWatcherSaysSoAndEnds)
+{
+    QStringList folders;
+    for (const char* name : {"watch", "watch2", "state", "state2"}) {
+        folders.append(m_dir.filePath(QLatin1StringView(name)));
+        ASSERT_TRUE(QDir().mkpath(folders.last()));
+    }
+    const QString watch = folders[0];
+    const QString state = folders[2];
+    const struct
+    {
+        const char* name;
+        QStringList secondArgs;
+        const char* says;
+    } rows[] = {
+        {"same state folder", {"--state-dir", state, "--watch", folders[1]}, "state folder"},
+        {"same watch folder", {"--state-dir", folders[3], "--watch", watch}, "is watching"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        CliRun second;
+        const CliRun first =
+            runEncoder({"--state-dir", state, "--watch", watch}, m_dir.path(), m_home,
+                       [&](const QByteArray& line, qint64 pid) {
+                           if (!line.startsWith("Watching") || second.exitCode != -1)
+                               return;
+                           second = runEncoder(row.secondArgs, m_dir.path(), m_home);
+                           ::kill(pid_t(pid), SIGTERM);
+                       });
+        EXPECT_FALSE(first.crashed);
+        EXPECT_EQ(second.exitCode, 1);
+        EXPECT_TRUE(second.err.contains(row.says)) << second.err.toStdString();
+    }
+}
+
 } // namespace
 } // namespace corvel::clitest

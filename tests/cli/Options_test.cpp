@@ -34,6 +34,20 @@ TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("empty")));
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("renders")));
     ASSERT_TRUE(QFile::copy(clip, dir.filePath(QStringLiteral("renders/clip_H264.mp4"))));
+    // A movie cut off while it was copied in. Its index comes first, as in what the encoder
+    // writes, so it opens with its whole length; the end of its pictures is missing.
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("cut")));
+    const QString whole = dir.filePath(QStringLiteral("whole.mp4"));
+    ASSERT_TRUE(makeMovie(whole, 0.2, QStringLiteral("64x48"), false,
+                          QStringLiteral("-c:v libx264 -preset ultrafast -pix_fmt yuv420p "
+                                         "-movflags +faststart")
+                              .split(u' ')));
+    {
+        QFile in(whole);
+        QFile cut(dir.filePath(QStringLiteral("cut/clip_H264.mp4")));
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly));
+        cut.write(in.read(in.size() * 3 / 4));
+    }
 
     struct Row
     {
@@ -52,6 +66,10 @@ TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
         {{"--bitrate", "fast", "clip.mov"}, 2, "Unknown bitrate \"fast\"", ""},
         {{"-j", "5", "clip.mov"}, 2, "--parallel takes 1 to 4", ""},
         {{"--shard", "3/2", "clip.mov"}, 2, "--shard takes K/N", ""},
+        {{"--shard-index", "2", "--shard-count", "2", "clip.mov"}, 2, "--shard-index takes 0 to N-1", ""},
+        // Counted from 0, the second share of two.
+        {{"--json", "-n", "--shard-index", "1", "--shard-count", "2", "renders/clip_H264.mp4", "clip.mov"}, 0, "",
+         R"("text":"Shard 2/2: 1 of 2 jobs")"},
         {{"--reveal", "yes", "clip.mov"}, 2, "Unknown option 'reveal'.", ""},
         {{"clip.mov", "-o"}, 2, "Missing value after '-o'.", ""},
         {{"-q", "-v", "clip.mov"}, 2, "--quiet and --verbose do not go together.", ""},
@@ -72,6 +90,10 @@ TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
         {{"-n", "-p", "h264", "--audio=PCM", "--bitrate=12.5", "-j2", "clip.mov"}, 0, "", "64×48  ·  24 fps  ·  H.264  ·  12.5 Mbps  ·  PCM"},
         // A dry run reads the source and names the file it would write now.
         {{"-n", "-p", "h264", "-o", "renders", "clip.mov"}, 0, "", "renders/clip_H264-2.mp4\n"},
+        // A rerun leaves out what a complete movie stands for, but not what was cut off.
+        {{"--json", "-n", "--skip-existing", "-p", "h264", "-o", "renders", "clip.mov"}, 0, "",
+         R"("reason":"already encoded")"},
+        {{"-n", "--skip-existing", "-p", "h264", "-o", "cut", "clip.mov"}, 0, "", "cut/clip_H264-2.mp4\n"},
     };
     // clang-format on
     for (const Row& row : rows) {

@@ -1,5 +1,6 @@
 #include "CorvelEncoder/engine/prores/ProResEncoder.h"
 
+#include "CorvelEncoder/engine/CpuBudget.h"
 #include "CorvelEncoder/engine/prores/ProResFrameWriter.h"
 
 extern "C" {
@@ -120,7 +121,7 @@ std::expected<std::unique_ptr<VideoEncoder>, QString> openProResEncoder(ff::Code
     settings.primaries = tagOrUnspecified(ctx->color_primaries);
     settings.transfer = tagOrUnspecified(ctx->color_trc);
     settings.matrix = tagOrUnspecified(ctx->colorspace);
-    settings.threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    settings.threads = threadsPerEncode();
     auto encoder = std::make_unique<ProResEncoder>(std::move(ctx), settings);
     if (!encoder->valid())
         return std::unexpected(QStringLiteral("Could not start the encoder."));

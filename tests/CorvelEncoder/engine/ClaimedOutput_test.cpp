@@ -26,7 +26,8 @@ bool writeLikeTheMuxer(const QString& path, const QByteArray& bytes)
 
 // Another local user in a shared folder (mode 777, no sticky bit) plants links between the
 // claim and the writing, at the partial name and at the final name. The encode writes only
-// into the file it created, never through their links, and replaces nothing of theirs.
+// into the file it created, never through their links, and replaces nothing of theirs; on a
+// file system without hard links or RENAME_NOREPLACE (FAT, exFAT) as well.
 TEST(ClaimedOutput, PlantedLinksAreNeitherWrittenThroughNorReplaced)
 {
     const struct
@@ -34,11 +35,16 @@ TEST(ClaimedOutput, PlantedLinksAreNeitherWrittenThroughNorReplaced)
         const char* name;
         bool atPartial;
         bool atFinal;
-    } rows[] = {{"link over the partial file", true, false},
-                {"link at the final name", false, true},
-                {"both", true, true}};
+        bool noLinks;
+    } rows[] = {{"link over the partial file", true, false, false},
+                {"link at the final name", false, true, false},
+                {"both", true, true, false},
+                {"nothing planted, no links", false, false, true},
+                {"link over the partial file, no links", true, false, true},
+                {"link at the final name, no links", false, true, true}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
+        ClaimedOutput::refuseLinksForTesting(row.noLinks);
         QTemporaryDir dir;
         const QString victim = dir.filePath("victim");
         ASSERT_TRUE(writeLikeTheMuxer(victim, "secret"));
@@ -71,7 +77,11 @@ TEST(ClaimedOutput, PlantedLinksAreNeitherWrittenThroughNorReplaced)
         EXPECT_EQ(QFileInfo(output.partialPath()).isSymLink(), row.atPartial)
             << "a file that is not ours stays";
         claim->reset();
+        ClaimedOutput::refuseLinksForTesting(false);
         EXPECT_EQ(testing::readFile(victim), "secret");
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(),
+                  2 + int(row.atFinal))
+            << "no claim or partial of ours is left";
     }
 }
 
@@ -97,6 +107,33 @@ TEST(ClaimedOutput, TheNextClaimClearsOnlyAbandonedPartials)
     live->reset();
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
               QStringList{".corvel-partial-mine"});
+}
+
+// The output folder renamed while the movie is written: the finished movie gets its name in
+// the folder under its new name, and a failed encode still removes its partial file there.
+TEST(ClaimedOutput, ARenamedFolderKeepsTheMovieOrLosesThePartial)
+{
+    for (const bool finished : {true, false}) {
+        SCOPED_TRACE(finished ? "finished" : "failed");
+        QTemporaryDir dir;
+        ASSERT_TRUE(QDir(dir.path()).mkdir("out"));
+        OutputNames names;
+        auto claim = names.claim(dir.filePath("out"), QStringLiteral("a"), QStringLiteral("mov"));
+        ASSERT_TRUE(claim);
+        ASSERT_TRUE(writeLikeTheMuxer((*claim)->writePath(), "movie"));
+        ASSERT_TRUE(QDir(dir.path()).rename("out", "moved"));
+        const QDir moved(dir.filePath("moved"));
+        if (finished) {
+            EXPECT_EQ((*claim)->commit(), moved.filePath("a.mov"));
+            EXPECT_EQ(testing::readFile(moved.filePath("a.mov")), "movie");
+        } else {
+            (*claim)->discard();
+            EXPECT_EQ((*claim)->leftBehind(), QString());
+        }
+        claim->reset();
+        EXPECT_EQ(moved.entryList(QDir::Files | QDir::Hidden),
+                  finished ? QStringList{"a.mov"} : QStringList());
+    }
 }
 
 } // namespace

@@ -88,6 +88,129 @@ TEST(EncodePlan, RateSizeNotesAndSummary)
     }
 }
 
+// Source (transfer, depth, metadata) x target codec: depth, tags, tone mapping, metadata.
+TEST(EncodePlan, DepthAndTransferPerTarget)
+{
+    const MasteringDisplay display{{34000, 16000}, {13250, 34500}, {7500, 3000},
+                                   {15635, 16450}, 10000000,       1};
+    const HdrMetadata hdr10{display, ContentLight{1000, 400}, false};
+    const HdrMetadata dolby{display, std::nullopt, true};
+    struct Row
+    {
+        const char* name;
+        const char* transfer;
+        int depth;
+        HdrMetadata hdr;
+        Codec codec;
+        int bitDepth;
+        bool toneMap;
+        const char* outTransfer;
+        bool carriesMetadata;
+    };
+    const Row rows[] = {
+        {"SDR 8-bit to HEVC", "bt709", 8, {}, Codec::hevc, 8, false, "bt709", false},
+        {"SDR 10-bit to HEVC", "bt709", 10, {}, Codec::hevc, 10, false, "bt709", false},
+        {"SDR 10-bit to H.264", "bt709", 10, {}, Codec::h264, 8, false, "bt709", false},
+        {"HLG to HEVC", "arib-std-b67", 10, {}, Codec::hevc, 10, false, "arib-std-b67", false},
+        {"HLG to H.264", "arib-std-b67", 10, {}, Codec::h264, 8, true, "bt709", false},
+        {"HDR10 to HEVC", "smpte2084", 10, hdr10, Codec::hevc, 10, false, "smpte2084", true},
+        {"HDR10 to ProRes", "smpte2084", 10, hdr10, Codec::proRes422HQ, 10, false, "smpte2084",
+         true},
+        {"HDR10 to H.264", "smpte2084", 10, hdr10, Codec::h264, 8, true, "bt709", false},
+        {"HDR10 to HEVC with alpha", "smpte2084", 10, hdr10, Codec::hevcWithAlpha, 8, true, "bt709",
+         false},
+        {"Dolby Vision to HEVC", "smpte2084", 10, dolby, Codec::hevc, 10, false, "smpte2084", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const bool sdr = QLatin1StringView(row.transfer) == u"bt709";
+        const ColorTags source{sdr ? "bt709" : "bt2020", row.transfer, sdr ? "bt709" : "bt2020nc"};
+        const VideoRendering r = videoRendering(row.codec, source, row.depth, row.hdr);
+        EXPECT_EQ(r.bitDepth, row.bitDepth);
+        EXPECT_EQ(r.toneMap, row.toneMap);
+        EXPECT_EQ(r.color.transfer, QString::fromLatin1(row.outTransfer));
+        // The tags describe the output's pixels: all of the source's, or all BT.709.
+        const ColorTags bt709{"bt709", "bt709", "bt709"};
+        EXPECT_EQ(r.color, row.toneMap ? bt709 : source);
+        EXPECT_EQ(r.mastering.has_value(), row.carriesMetadata);
+        EXPECT_EQ(r.contentLight, row.carriesMetadata ? row.hdr.contentLight : std::nullopt);
+    }
+    EXPECT_EQ(x265MasterDisplay(display),
+              u"G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,1)");
+}
+
+// A size only rounded down to even is cropped; ProRes keeps an odd height.
+TEST(EncodePlan, OddSizesAreCroppedNotResampled)
+{
+    struct Row
+    {
+        const char* name;
+        Codec codec;
+        PixelSize upright, fitted;
+        bool square, interlaced;
+        PixelSize size;
+        std::optional<PixelSize> crop;
+    };
+    const Row rows[] = {
+        {"H.264",
+         Codec::h264,
+         {1917, 1079},
+         {1916, 1078},
+         true,
+         false,
+         {1916, 1078},
+         PixelSize{1916, 1078}},
+        {"ProRes",
+         Codec::proRes422HQ,
+         {1917, 1079},
+         {1916, 1078},
+         true,
+         false,
+         {1916, 1079},
+         PixelSize{1916, 1079}},
+        {"ProRes, odd height only",
+         Codec::proRes422,
+         {1920, 1079},
+         {1920, 1078},
+         true,
+         false,
+         {1920, 1079},
+         std::nullopt},
+        {"ProRes interlaced",
+         Codec::proRes422,
+         {1920, 1079},
+         {1920, 1078},
+         true,
+         true,
+         {1920, 1078},
+         PixelSize{1920, 1078}},
+        {"even source",
+         Codec::hevc,
+         {1920, 1080},
+         {1920, 1080},
+         true,
+         false,
+         {1920, 1080},
+         std::nullopt},
+        {"scaled down",
+         Codec::hevc,
+         {1917, 1079},
+         {1280, 720},
+         true,
+         false,
+         {1280, 720},
+         std::nullopt},
+        {"anamorphic", Codec::hevc, {721, 480}, {720, 480}, false, false, {720, 480}, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto [size, crop] =
+            roundedSize(row.codec, row.upright, row.fitted, row.square, row.interlaced);
+        EXPECT_EQ(size, row.size);
+        EXPECT_EQ(crop, row.crop);
+    }
+}
+
 TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
 {
     QTemporaryDir folder;

@@ -233,8 +233,10 @@ Encode startSession(const QString& source, const JobSettings& settings,
 void finish(Encode& run)
 {
     ASSERT_TRUE(waitFor([&] { return run.record->done(); }, kEncodeTimeoutMs));
+    // Once the worker has stopped, whatever it posted is in the event queue: deliver it all.
     EXPECT_TRUE(run.session->waitForStopped(5000));
-    waitFor([] { return false; }, 100);
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
     EXPECT_EQ(run.record->completions.size(), 1u);
     EXPECT_EQ(run.record->callbacksAfterCompletion, 0);
 }

@@ -77,7 +77,7 @@ struct Encode
 };
 Encode startSession(const QString& source, const JobSettings& settings,
                     std::shared_ptr<EncoderChoice> encoders = nullptr, bool start = true);
-// Waits for the outcome, then a little longer to catch anything delivered after it.
+// Waits for the outcome and the worker's end, then delivers anything it posted after the outcome.
 void finish(Encode& run);
 
 JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirectory);

@@ -237,7 +237,8 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     const BadInput rows[] = {
         {"missing", scratch.filePath("gone.mov"), "The source file is missing."},
-        {"folder", scratch.path(), "The source file is missing."},
+        {"folder", scratch.path(),
+         "The source is a folder, not a movie. Add the folder to queue the movies inside it."},
         {"audio only", made("sound.m4a", "-f lavfi -i sine=duration=1 -c:a aac"),
          "No video track in this file."},
         {"one pixel wide", made("one-pixel.mov", grey.arg("2x16").arg("-vf scale=1:16")),

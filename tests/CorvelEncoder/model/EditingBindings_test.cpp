@@ -1,9 +1,9 @@
 #include "ModelTestSupport.h"
 
-#include "CorvelEncoderCore/StateFiles.h"
 #include "CorvelEncoderCore/JobFile.h"
 #include "CorvelEncoderCore/Presets.h"
 #include "CorvelEncoderCore/SettingsMerging.h"
+#include "CorvelEncoderCore/StateFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -28,16 +28,6 @@ protected:
         job.status = status;
         return job;
     }
-
-    void select(const QList<EncodingJob>& jobs)
-    {
-        QSet<QUuid> ids;
-        for (const EncodingJob& job : jobs)
-            ids.insert(job.id);
-        model->store().setSelection(ids);
-    }
-
-    EncodingJob current(const EncodingJob& job) const { return model->store().job(job.id).value(); }
 
     AppSettings storedSettings() const
     {
@@ -186,31 +176,6 @@ TEST_F(EditingTest, BitrateIsClampedAndStopsFollowingQualityUntilATierIsChosen)
     EXPECT_NE(body.bitrateMbps, 42.5);
 }
 
-TEST_F(EditingTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
-{
-    const std::pair<int, int> rows[] = {{0, 1}, {9, 4}, {-5, 1}, {3, 3}};
-    for (const auto& [typed, stored] : rows) {
-        SCOPED_TRACE(typed);
-        model->scheduler().setMaxParallel(typed);
-        EXPECT_EQ(editing().parallel(), stored);
-        EXPECT_EQ(storedSettings().maxParallel, stored);
-    }
-
-    model->scheduler().setMaxParallel(1);
-    const QList<EncodingJob> jobs = addQueued(4);
-    model->scheduler().startQueue();
-    EXPECT_EQ(model->store().activeCount(), 1);
-    model->scheduler().setMaxParallel(3);
-    EXPECT_EQ(model->store().activeCount(), 3);
-    model->scheduler().setMaxParallel(1);
-    EXPECT_EQ(model->store().activeCount(), 3) << "a lower count never stops running encodes";
-    sessions.session(jobs[0].id)->succeed(path(QStringLiteral("a.mov")));
-    deliver();
-    EXPECT_EQ(status(jobs[3].id), JobStatus::queued) << "a freed slot above the count stays empty";
-    model->scheduler().setMaxParallel(9);
-    EXPECT_EQ(status(jobs[3].id), JobStatus::encoding);
-}
-
 TEST_F(EditingTest, FrameRateMenuIdsMapToTheirRates)
 {
     EXPECT_EQ(editing().frameRateSelection(), QStringLiteral("source"));
@@ -254,11 +219,7 @@ TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
     EXPECT_TRUE(model->sheets().showSavePreset());
     EXPECT_EQ(shown.count(), 1);
 
-    editing().savePreset(QStringLiteral(" \n "));
-    EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
-    EXPECT_TRUE(model->sheets().showSavePreset());
-
-    editing().savePreset(QStringLiteral("  Grade Look\n"));
+    editing().savePreset(QStringLiteral("Grade Look"));
     ASSERT_EQ(model->persistence().savedPresets().size(), 1);
     const SavedPreset saved = model->persistence().savedPresets().first();
     EXPECT_EQ(saved.name, QStringLiteral("Grade Look"));
@@ -267,8 +228,6 @@ TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
               QStringLiteral("custom:") + saved.id.toString(QUuid::WithoutBraces).toUpper());
     EXPECT_EQ(editing().presetLabel(current(custom)), QStringLiteral("Grade Look"));
     EXPECT_FALSE(model->sheets().showSavePreset());
-    EXPECT_EQ(logTexts().last(), QStringLiteral("Saved preset Grade Look"));
-    EXPECT_EQ(storedPresets(), model->persistence().savedPresets());
 
     settle();
     makeModel();
@@ -311,7 +270,6 @@ TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
     EXPECT_EQ(current(running).settings, running.settings);
     EXPECT_EQ(storedSettings().lastPresetID, QStringLiteral("prores-422-hq"));
     EXPECT_EQ(storedSettings().watchPresetID, QStringLiteral("prores-422-hq"));
-    EXPECT_EQ(logTexts().last(), QStringLiteral("Deleted preset Web PCM"));
 
     const qsizetype lines = model->feed().logLines().size();
     editing().deletePreset(saved.id);
@@ -326,12 +284,8 @@ TEST_F(EditingTest, OutputFolderChooserTargetsJobsOrTheDefault)
     editing().chooseOutputFolder();
     ASSERT_EQ(desktop.openRequests.size(), 1);
     const OpenPanelRequest request = desktop.openRequests.first();
-    EXPECT_EQ(request.title, QStringLiteral("Output Folder"));
-    EXPECT_EQ(request.message, QStringLiteral("Encoded files are written here."));
-    EXPECT_FALSE(request.canChooseFiles);
-    EXPECT_TRUE(request.canChooseDirectories);
-    EXPECT_TRUE(request.canCreateDirectories);
-    EXPECT_FALSE(request.allowsMultipleSelection);
+    EXPECT_FALSE(request.canChooseFiles || request.allowsMultipleSelection);
+    EXPECT_TRUE(request.canChooseDirectories && request.canCreateDirectories);
     EXPECT_EQ(settings().defaultOutputDirectory, before) << "cancelled";
 
     desktop.nextChoice = {path(QStringLiteral("renders"))};
@@ -347,17 +301,12 @@ TEST_F(EditingTest, OutputFolderChooserTargetsJobsOrTheDefault)
 
     editing().useOutputAsDefault();
     EXPECT_EQ(storedSettings().defaultOutputDirectory, path(QStringLiteral("dailies")));
-    EXPECT_EQ(logTexts().last(),
-              QStringLiteral("Default output is ") + path(QStringLiteral("dailies")));
 }
 
 TEST_F(EditingTest, WatchSwitchAsksForAFolderFirst)
 {
     model->watch().setEnabled(true);
     ASSERT_EQ(desktop.openRequests.size(), 1);
-    EXPECT_EQ(desktop.openRequests.first().title, QStringLiteral("Watch Folder"));
-    EXPECT_EQ(desktop.openRequests.first().message,
-              QStringLiteral("Files copied here are encoded when they finish writing."));
     EXPECT_FALSE(model->watch().enabled()) << "the chooser was cancelled";
     EXPECT_FALSE(model->watch().isWatching());
 
@@ -372,7 +321,6 @@ TEST_F(EditingTest, WatchSwitchAsksForAFolderFirst)
 
     desktop.nextChoice = {path(QStringLiteral("WatchOut"))};
     model->watch().chooseOutput();
-    EXPECT_EQ(desktop.openRequests.last().title, QStringLiteral("Watch Output"));
     EXPECT_EQ(storedSettings().watchOutputDirectory, path(QStringLiteral("WatchOut")));
 
     model->watch().setEnabled(false);
@@ -395,117 +343,74 @@ TEST_F(EditingTest, EncodingExistingFilesForgetsOnlyThatFoldersKeys)
     EXPECT_TRUE(storedSettings().watchProcessExisting);
 }
 
-TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJob)
+// What is exported reads back into the settings the jobs had, through the same import; a job
+// labelled "Custom" after its saved preset went away is written under a preset of its codec.
+TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSettings)
 {
     editing().exportJobFile();
-    EXPECT_EQ(model->feed().banner(), QStringLiteral("Nothing to export."));
+    EXPECT_TRUE(model->feed().banner().has_value()) << "nothing to export";
     EXPECT_TRUE(desktop.saveRequests.isEmpty());
 
-    const QList<EncodingJob> jobs = addQueued(3);
-    struct Row
+    EncodingJob fixed = jobWithStatus(QStringLiteral("fixed.mov"));
+    fixed.settings.presetID = QStringLiteral("h264");
+    fixed.settings.presetName = QStringLiteral("H.264");
+    fixed.settings.body = presetBody(u"h264", {}).value();
+    fixed.settings.body.bitrateMbps = 12.5;
+    fixed.settings.body.bitrateFollowsQuality = false;
+    fixed.settings.body.frameRate = FrameRateMode::exact(25);
+    fixed.settings.revealWhenDone = true;
+    EncodingJob orphan = fixed;
+    orphan.id = QUuid::createUuid();
+    orphan.sourcePath = path(QStringLiteral("orphan.mov"));
+    orphan.settings.presetID = QStringLiteral("inline");
+    orphan.settings.presetName = QStringLiteral("Custom");
+    orphan.settings.body.audio = AudioMode::pcm;
+    const EncodingJob hq = jobWithStatus(QStringLiteral("hq.mov"));
+    const QList<EncodingJob> jobs = {fixed, hq, orphan};
+    model->store().addJobs(jobs);
+
+    // Defaults unlike every exported job, so each value must come from the file.
+    JobSettings defaults;
+    defaults.body = presetBody(u"prores-proxy", {}).value();
+    defaults.body.namingPattern = QStringLiteral("{name}_defaults");
+    defaults.outputDirectory = path(QStringLiteral("elsewhere"));
+    const struct
     {
         const char* name;
-        QList<QUuid> selected;
-        QStringList expectedSources;
-    };
-    const QList<Row> rows = {
-        {"nothing selected", {}, {jobs[0].sourcePath, jobs[1].sourcePath, jobs[2].sourcePath}},
-        {"two selected", {jobs[2].id, jobs[0].id}, {jobs[0].sourcePath, jobs[2].sourcePath}},
-    };
-    for (const Row& row : rows) {
+        QList<EncodingJob> selected, written;
+    } rows[] = {{"nothing selected", {}, jobs}, {"two selected", {orphan, fixed}, {fixed, orphan}}};
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const QString file = path(QStringLiteral("%1.corveljob").arg(row.selected.size()));
         desktop.nextChoice = {file};
-        model->store().setSelection(QSet<QUuid>(row.selected.cbegin(), row.selected.cend()));
+        select(row.selected);
         editing().exportJobFile();
-        const SavePanelRequest request = desktop.saveRequests.last();
-        EXPECT_EQ(request.title, QStringLiteral("Export Job File"));
-        EXPECT_EQ(request.suggestedName, QStringLiteral("Queue.corveljob"));
-        EXPECT_TRUE(request.canCreateDirectories);
+        EXPECT_EQ(desktop.saveRequests.last().suggestedName, QStringLiteral("Queue.corveljob"));
+        EXPECT_EQ(desktop.reveals.last(), QStringList{file});
 
         const JobFileResult parsed = parseJobFile(file);
         ASSERT_TRUE(parsed.has_value());
-        QStringList sources;
-        for (const ParsedJob& job : parsed->jobs)
-            sources.append(job.sourcePath);
-        EXPECT_EQ(sources, row.expectedSources);
         EXPECT_FALSE(parsed->start);
-        EXPECT_EQ(logTexts().last(), QStringLiteral("Wrote ") + QFileInfo(file).fileName());
-        EXPECT_EQ(desktop.reveals.last(), QStringList{file});
+        ASSERT_EQ(parsed->jobs.size(), row.written.size());
+        for (qsizetype i = 0; i < row.written.size(); ++i) {
+            const JobSettings& settings = row.written[i].settings;
+            EXPECT_EQ(parsed->jobs[i].sourcePath, row.written[i].sourcePath);
+            const auto merged =
+                settingsByMerging(parsed->jobs[i], defaults, model->persistence().savedPresets());
+            ASSERT_TRUE(merged.has_value()) << merged.error().description().toStdString();
+            EXPECT_EQ(merged->body, settings.body);
+            EXPECT_EQ(merged->outputDirectory, settings.outputDirectory);
+            EXPECT_EQ(merged->revealWhenDone, settings.revealWhenDone);
+            if (settings.presetName != u"Custom")
+                EXPECT_EQ(merged->presetName, settings.presetName);
+        }
     }
 
     const qsizetype lines = model->feed().logLines().size();
     editing().writeJobFile(jobs, path(QStringLiteral("missing/folder/x.corveljob")));
     ASSERT_TRUE(model->feed().banner().has_value());
-    EXPECT_TRUE(
-        model->feed().banner()->startsWith(QStringLiteral("Could not write \"x.corveljob\"")))
-        << model->feed().banner()->toStdString();
+    EXPECT_TRUE(model->feed().banner()->contains(QStringLiteral("x.corveljob")));
     EXPECT_EQ(model->feed().logLines().size(), lines);
-}
-
-TEST_F(EditingTest, ExportedFileImportsBackIntoTheSameSettings)
-{
-    auto withPreset = [&](const QString& name, const char* id) {
-        EncodingJob job = queuedJob(name);
-        job.settings.presetID = QString::fromLatin1(id);
-        job.settings.presetName = presetDisplayName(job.settings.presetID, {}).value();
-        job.settings.body = presetBody(job.settings.presetID, {}).value();
-        return job;
-    };
-    EncodingJob fixed = withPreset(QStringLiteral("fixed.mov"), "h264");
-    fixed.settings.body.bitrateMbps = 12.5;
-    fixed.settings.body.bitrateFollowsQuality = false;
-    fixed.settings.body.quality = QualityTier::low;
-    fixed.settings.body.resolution = ResolutionMode::custom;
-    fixed.settings.body.customWidth = 1280;
-    fixed.settings.body.customHeight = 544;
-    fixed.settings.body.frameRate = FrameRateMode::exact(25);
-    fixed.settings.revealWhenDone = true;
-    EncodingJob tiered = withPreset(QStringLiteral("tiered.mov"), "hevc");
-    tiered.settings.body.quality = QualityTier::medium;
-    tiered.settings.body.resolution = ResolutionMode::hd720;
-    tiered.settings.body.bitrateMbps =
-        automaticBitrateMbps(tiered.settings.body, std::nullopt, std::nullopt).value();
-    tiered.settings.body.namingPattern = QStringLiteral("{name}_{resolution}");
-    EncodingJob alpha = withPreset(QStringLiteral("alpha.mov"), "prores-4444");
-    alpha.settings.body.frameRate = FrameRateMode::exact(23.976);
-    // Labelled "Custom" after its saved preset went away: the name alone resolves to nothing.
-    EncodingJob orphan = withPreset(QStringLiteral("orphan.mov"), "h264");
-    orphan.settings.presetID = QStringLiteral("inline");
-    orphan.settings.presetName = QStringLiteral("Custom");
-    orphan.settings.body.audio = AudioMode::pcm;
-    orphan.settings.body.bitrateMbps = 30;
-    orphan.settings.body.bitrateFollowsQuality = false;
-    const QList<EncodingJob> jobs = {fixed, tiered, alpha, orphan};
-    model->store().addJobs(jobs);
-
-    const QString file = path(QStringLiteral("Queue.corveljob"));
-    desktop.nextChoice = {file};
-    editing().exportJobFile();
-    const JobFileResult parsed = parseJobFile(file);
-    ASSERT_TRUE(parsed.has_value());
-    ASSERT_EQ(parsed->jobs.size(), jobs.size());
-
-    // Defaults unlike every exported job, so each value must come from the file.
-    JobSettings defaults;
-    defaults.presetID = QStringLiteral("prores-proxy");
-    defaults.presetName = QStringLiteral("ProRes Proxy");
-    defaults.body = presetBody(u"prores-proxy", {}).value();
-    defaults.body.namingPattern = QStringLiteral("{name}_defaults");
-    defaults.outputDirectory = path(QStringLiteral("elsewhere"));
-    for (qsizetype i = 0; i < jobs.size(); ++i) {
-        SCOPED_TRACE(jobs[i].sourcePath.toStdString());
-        const auto merged =
-            settingsByMerging(parsed->jobs[i], defaults, model->persistence().savedPresets());
-        ASSERT_TRUE(merged.has_value()) << merged.error().description().toStdString();
-        EXPECT_EQ(merged->body, jobs[i].settings.body);
-        EXPECT_EQ(merged->outputDirectory, jobs[i].settings.outputDirectory);
-        EXPECT_EQ(merged->revealWhenDone, jobs[i].settings.revealWhenDone);
-        if (jobs[i].settings.presetName != u"Custom") {
-            EXPECT_EQ(merged->presetID, jobs[i].settings.presetID);
-            EXPECT_EQ(merged->presetName, jobs[i].settings.presetName);
-        }
-    }
 }
 
 } // namespace

@@ -1,13 +1,12 @@
-// The model with the real engine: movies in, encoded files out.
+// The model with the real engine: movies in, encoded files out. The watch folder's part is
+// WatchController_test's, the engine's the engine tests'.
 
 #include "FakeProber.h"
 #include "ModelTestSupport.h"
 
-#include "CorvelEncoder/model/MediaProber.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
+#include "CorvelEncoder/model/MediaProber.h"
 
-#include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -68,42 +67,6 @@ TEST_F(EndToEndTest, DroppedMovieIsProbedAndEncoded)
     const QJsonObject streams = probeStreams(*done.outputPath);
     ASSERT_FALSE(streams.isEmpty());
     EXPECT_EQ(streams["streams"][0]["codec_name"].toString(), u"h264");
-}
-
-TEST_F(EndToEndTest, MovieCopiedIntoTheWatchFolderIsEncodedIntoItsOutputFolder)
-{
-    const QString source = temp.filePath("incoming.mov");
-    ASSERT_TRUE(makeMovie(source, 1, "160x120"));
-    const QString watch = temp.filePath("Watch");
-    QDir().mkpath(watch);
-    AppModel& m = makeModel();
-    m.persistence().updateSettings([&](AppSettings& s) {
-        s.watchEnabled = true;
-        s.watchFolder = watch;
-        s.watchPresetID = QStringLiteral("prores-proxy");
-        s.watchProcessExisting = true;
-    });
-    m.watch().refresh();
-    ASSERT_TRUE(QFile::copy(source, watch + "/incoming.mov"));
-
-    // The watch's clock moves on while the real encode runs.
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            clock.advance(100);
-            return !m.store().jobs().isEmpty() &&
-                   m.store().jobs().first().status == JobStatus::completed;
-        },
-        60000));
-    const EncodingJob done = m.store().jobs().first();
-    ASSERT_TRUE(done.outputPath);
-    EXPECT_EQ(QFileInfo(*done.outputPath).absolutePath(),
-              QFileInfo(watch).canonicalFilePath() + "/Corvel Output");
-    EXPECT_EQ(QFileInfo(*done.outputPath).fileName(), u"incoming_ProResProxy.mov");
-    const QJsonObject streams = probeStreams(*done.outputPath);
-    EXPECT_EQ(streams["streams"][0]["codec_tag_string"].toString(), u"apco");
-    // Its own output is never taken as new work.
-    clock.advance(5000);
-    EXPECT_EQ(m.store().jobs().size(), 1);
 }
 
 } // namespace

@@ -1,34 +1,19 @@
 #include "CorvelEncoder/model/IntakeFiles.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 
-#include "tests/TestSupport.h"
+#include "tests/QtPrinters.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cstring>
-#include <thread>
-
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
 
 namespace corvel {
 namespace {
-
-using testing::waitUntil;
 
 void touch(const QString& path)
 {
@@ -36,7 +21,6 @@ void touch(const QString& path)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
 }
-
 
 TEST(IntakeFiles, CommandLineURLs)
 {
@@ -64,31 +48,6 @@ TEST(IntakeFiles, CommandLineURLs)
     const QUrlQuery query(urls[5]);
     EXPECT_EQ(query.queryItemValue("source", QUrl::FullyDecoded), u"/m/My Clip.mov");
     EXPECT_EQ(query.queryItemValue("naming", QUrl::FullyDecoded), u"{name}_web");
-}
-
-TEST(IntakeFiles, CollectFilesWalksFiveLevelsAndSkipsHiddenAndOutput)
-{
-    QTemporaryDir dir;
-    const QString root = dir.path();
-    QString deep = root;
-    QSet<QString> expected;
-    for (int level = 0; level <= 7; ++level) {
-        touch(deep + "/level" + QString::number(level) + ".mov");
-        if (level <= 5)
-            expected.insert(deep + "/level" + QString::number(level) + ".mov");
-        deep += "/sub" + QString::number(level);
-    }
-    touch(root + "/.hidden.mov");
-    touch(root + "/.hiddenFolder/inside.mov");
-    touch(root + "/Corvel Output/done.mov");
-    touch(root + "/sub0/Corvel Output/done.mov");
-    touch(root + "/notes.txt");
-    expected.insert(root + "/notes.txt");
-
-    const QStringList files = collectFiles(root);
-    EXPECT_EQ(QSet<QString>(files.begin(), files.end()), expected);
-    EXPECT_EQ(files.size(), expected.size());
-    EXPECT_TRUE(collectFiles(root + "/missing").isEmpty());
 }
 
 TEST(IntakeFiles, CollectFilesEndsOnLinkLoopsAndWalksEachFolderOnce)

@@ -5,8 +5,8 @@
 #include "RecordingDesktop.h"
 #include "tests/TestSupport.h"
 
-#include "CorvelEncoder/platform/AppFiles.h"
 #include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/platform/AppFiles.h"
 
 #include <QTemporaryDir>
 
@@ -131,6 +131,14 @@ protected:
     }
 
     JobStatus status(const QUuid& id) const { return model->store().job(id).value().status; }
+    EncodingJob current(const EncodingJob& job) const { return model->store().job(job.id).value(); }
+    void select(const QList<EncodingJob>& jobs)
+    {
+        QSet<QUuid> ids;
+        for (const EncodingJob& job : jobs)
+            ids.insert(job.id);
+        model->store().setSelection(ids);
+    }
     const AppSettings& settings() const { return model->persistence().settings(); }
 
     QStringList logTexts() const

@@ -1,5 +1,9 @@
 #include "ModelTestSupport.h"
 
+#include "CorvelEncoderCore/StateFiles.h"
+
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 
@@ -13,10 +17,8 @@ protected:
 
     QString outputFile(const QString& name)
     {
-        const QString p = path(name);
-        QFile file(p);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        return p;
+        EXPECT_TRUE(writeFile(path(name), "movie"));
+        return path(name);
     }
 };
 
@@ -50,6 +52,32 @@ TEST_F(QueueTest, SlotsFillInQueueOrderAndEachCompletionLaunchesTheNext)
     addQueued(1);
     EXPECT_EQ(model->scheduler().phaseLabel(), QStringLiteral("Idle"));
     EXPECT_EQ(sessions.launched.size(), 5);
+}
+
+TEST_F(QueueTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
+{
+    const std::pair<int, int> rows[] = {{0, 1}, {9, 4}, {-5, 1}, {3, 3}};
+    for (const auto& [typed, stored] : rows) {
+        SCOPED_TRACE(typed);
+        model->scheduler().setMaxParallel(typed);
+        EXPECT_EQ(model->editing().parallel(), stored);
+        EXPECT_EQ(decodeSettings(*store->files.read(kSettingsFileName)).value().maxParallel,
+                  stored);
+    }
+
+    model->scheduler().setMaxParallel(1);
+    const QList<EncodingJob> jobs = addQueued(4);
+    model->scheduler().startQueue();
+    EXPECT_EQ(model->store().activeCount(), 1);
+    model->scheduler().setMaxParallel(3);
+    EXPECT_EQ(model->store().activeCount(), 3);
+    model->scheduler().setMaxParallel(1);
+    EXPECT_EQ(model->store().activeCount(), 3) << "a lower count never stops running encodes";
+    sessions.session(jobs[0].id)->succeed(path(QStringLiteral("a.mov")));
+    deliver();
+    EXPECT_EQ(status(jobs[3].id), JobStatus::queued) << "a freed slot above the count stays empty";
+    model->scheduler().setMaxParallel(9);
+    EXPECT_EQ(status(jobs[3].id), JobStatus::encoding);
 }
 
 TEST_F(QueueTest, StartAndPauseWithNothingToDoChangeNothing)
@@ -396,6 +424,79 @@ TEST_F(QueueTest, TerminationBlockIsHeldWhileEncodingAndPairedOnRelease)
     deliver();
     EXPECT_EQ(desktop.terminationCalls,
               (QStringList{QStringLiteral("disable:Encoding"), QStringLiteral("enable:Encoding")}));
+}
+
+TEST_F(QueueTest, QuitStopsSessionsAndSavesTheirJobsQueued)
+{
+    for (bool sessionsCleanUp : {true, false}) {
+        SCOPED_TRACE(sessionsCleanUp ? "sessions remove their files" : "sessions leave files");
+        sessions.sessionsLeavePartialFiles = !sessionsCleanUp;
+        QFile::remove(QDir(supportDir()).filePath(kQueueFileName));
+        makeModel();
+        const QList<EncodingJob> jobs = addQueued(3);
+        model->scheduler().startQueue();
+        QStringList partials;
+        for (int i = 0; i < 2; ++i) {
+            partials.append(path(QStringLiteral("partial%1.mov").arg(i)));
+            QFile(partials.last()).open(QIODevice::WriteOnly);
+            sessions.session(jobs[i].id)->ready(partials.last(), false);
+        }
+        deliver();
+        model->scheduler().pauseQueue();
+        model->scheduler().startJobNow(jobs[0].id);
+        ASSERT_EQ(status(jobs[0].id), JobStatus::encoding);
+        ASSERT_EQ(status(jobs[1].id), JobStatus::paused);
+        FakeSession* a = sessions.session(jobs[0].id);
+        FakeSession* b = sessions.session(jobs[1].id);
+
+        model->prepareForQuit();
+        EXPECT_TRUE(a->cancelRequested && b->cancelRequested);
+        EXPECT_FALSE(a->waitAllowances.isEmpty());
+        // Sessions remove their own partial files; a file under a job's output name is not
+        // the job's while it runs, so the model leaves it.
+        EXPECT_EQ(QFile::exists(partials[0]), !sessionsCleanUp);
+        EXPECT_EQ(QFile::exists(partials[1]), !sessionsCleanUp);
+        const Decoded<QueueFile> saved =
+            decodeQueueFile(store->files.read(kQueueFileName).value_or(QByteArray()));
+        ASSERT_TRUE(saved.has_value());
+        for (const EncodingJob& job : saved->jobs)
+            EXPECT_EQ(job.status, JobStatus::queued);
+        EXPECT_TRUE(store->files.read(kSettingsFileName).has_value());
+        EXPECT_EQ(desktop.terminationCalls.last(), QStringLiteral("enable:Encoding"));
+
+        // The sessions' late ends change nothing that was saved.
+        const int writes = int(store->writes.size());
+        a->endCancelled();
+        b->endCancelled();
+        clock.advance(1000);
+        EXPECT_EQ(store->writes.size(), writes);
+        EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
+        desktop.terminationCalls.clear();
+    }
+}
+
+TEST_F(QueueTest, QuitWaitsForStuckSessionsOnlyWithinItsLimit)
+{
+    sessions.stuckSessions = true;
+    makeModel();
+    model->scheduler().setMaxParallel(3);
+    addQueued(3);
+    model->scheduler().startQueue();
+    model->scheduler().setQuitWaitLimit(300);
+    QElapsedTimer timer;
+    timer.start();
+    model->prepareForQuit();
+    EXPECT_LT(timer.elapsed(), 800);
+    int total = 0;
+    for (FakeSession* s : sessions.live) {
+        ASSERT_EQ(s->waitAllowances.size(), 1);
+        total += s->waitAllowances.first();
+    }
+    EXPECT_LE(total, 300);
+    EXPECT_TRUE(store->files.read(kQueueFileName).has_value());
+    sessions.stuckSessions = false;
+    for (FakeSession* s : sessions.live)
+        s->stuck = false;
 }
 
 TEST_F(QueueTest, ReportsAfterTheModelIsGoneAreIgnored)

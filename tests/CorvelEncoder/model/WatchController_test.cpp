@@ -4,11 +4,13 @@
 #include "FakeProber.h"
 #include "ModelTestSupport.h"
 
-#include "CorvelEncoderCore/StateFiles.h"
 #include "CorvelEncoder/model/WatchRules.h"
+#include "CorvelEncoderCore/StateFiles.h"
 
 #include <QDir>
 #include <QFile>
+
+#include <unistd.h>
 
 namespace corvel::testing {
 namespace {
@@ -117,7 +119,7 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
     EXPECT_TRUE(m.store().jobs().isEmpty());
     EXPECT_EQ(m.persistence().settings().seenWatchKeys.size(), 1);
 
-    write("new.mov");
+    const QString fresh = write("new.mov");
     write("notes.txt");
     clock.advance(5000);
     ASSERT_EQ(m.store().jobs().size(), 1);
@@ -134,6 +136,15 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
 
     clock.advance(5000);
     EXPECT_EQ(m.store().jobs().size(), 1) << "a handled file is not taken again";
+
+    // Renamed, or linked under one more name, it is still the file already handled.
+    const QString renamed = QFileInfo(fresh).path() + "/renamed.mov";
+    ASSERT_TRUE(QFile::rename(fresh, renamed));
+    ASSERT_EQ(::link(QFile::encodeName(renamed).constData(),
+                     QFile::encodeName(QFileInfo(fresh).path() + "/linked.mov").constData()),
+              0);
+    clock.advance(5000);
+    EXPECT_EQ(m.store().jobs().size(), 1) << "known by device and inode too";
 }
 
 TEST_F(WatchTest, GrowingFilesWaitAndOutputIsNeverPickedUp)

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "../../QtPrinters.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +16,7 @@
 namespace corvel {
 namespace {
 
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(data);
-}
+using testing::writeFile;
 
 void setModified(const QString& path, double seconds)
 {
@@ -44,14 +39,14 @@ TEST(WatchRules, IdentityFollowsPathSizeAndTime)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("clip.mov");
-    writeFile(path, "1234");
+    ASSERT_TRUE(writeFile(path, "1234"));
     setModified(path, 1764950400.25);
     const QString folder = QFileInfo(dir.path()).canonicalFilePath();
     EXPECT_EQ(watchIdentity(path), folder + "/clip.mov|4|1764950400.25");
     ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
     EXPECT_EQ(watchIdentity(dir.path() + "/./sub/../clip.mov"), watchIdentity(path));
 
-    writeFile(path, "12345");
+    ASSERT_TRUE(writeFile(path, "12345"));
     setModified(path, 1764950400.25);
     EXPECT_EQ(watchIdentity(path), folder + "/clip.mov|5|1764950400.25");
     EXPECT_FALSE(watchIdentity(dir.filePath("missing.mov")));
@@ -115,7 +110,7 @@ TEST(WatchRules, FileIsStableOnlyAfterStayingUnchanged)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("growing.mov");
-    writeFile(path, "a");
+    ASSERT_TRUE(writeFile(path, "a"));
     setModified(path, 1000);
     WatchSightings sightings;
     const QDateTime t0 = QDateTime::currentDateTimeUtc();
@@ -125,7 +120,7 @@ TEST(WatchRules, FileIsStableOnlyAfterStayingUnchanged)
     EXPECT_TRUE(sightings.isStable(path, t0.addMSecs(1500)));
 
     // It grows: the clock starts again from the new size.
-    writeFile(path, "ab");
+    ASSERT_TRUE(writeFile(path, "ab"));
     setModified(path, 1000);
     EXPECT_FALSE(sightings.isStable(path, t0.addMSecs(2000)));
     EXPECT_FALSE(sightings.isStable(path, t0.addMSecs(3000)));
@@ -133,6 +128,13 @@ TEST(WatchRules, FileIsStableOnlyAfterStayingUnchanged)
     setModified(path, 1000.5);
     EXPECT_FALSE(sightings.isStable(path, t0.addMSecs(3600)));
     EXPECT_TRUE(sightings.isStable(path, t0.addMSecs(5100)));
+
+    // A copy that pauses for longer than that holds its file open for writing meanwhile.
+    QFile writer(path);
+    ASSERT_TRUE(writer.open(QIODevice::Append));
+    EXPECT_FALSE(sightings.isStable(path, t0.addSecs(600)));
+    writer.close();
+    EXPECT_TRUE(sightings.isStable(path, t0.addSecs(600)));
 
     EXPECT_FALSE(sightings.isStable(dir.filePath("missing.mov"), t0));
     EXPECT_EQ(sightings.size(), 1);

@@ -1,36 +1,19 @@
 #include "CorvelEncoder/platform/IncomingOpener.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
 #include <QSet>
-#include <QTemporaryDir>
-#include <QUrlQuery>
 
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <thread>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 
 namespace corvel {
 namespace {
 
 using testing::waitUntil;
-
-
 
 TEST(IncomingOpener, HoldsURLsUntilAHandlerExists)
 {

@@ -6,14 +6,14 @@
 #include "AppEnvironment.h"
 #include "tests/TestSupport.h"
 
-#include "CorvelEncoder/platform/AppFiles.h"
-#include "CorvelEncoder/model/AppModel.h"
-#include "CorvelEncoderCore/AppSettings.h"
-#include "CorvelEncoder/platform/HeadlessDesktop.h"
-#include "CorvelEncoderCore/NewJobSettings.h"
-#include "CorvelEncoderCore/StateFiles.h"
 #include "CorvelEncoder/engine/ClaimedOutput.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/platform/AppFiles.h"
+#include "CorvelEncoder/platform/HeadlessDesktop.h"
+#include "CorvelEncoderCore/AppSettings.h"
+#include "CorvelEncoderCore/NewJobSettings.h"
+#include "CorvelEncoderCore/StateFiles.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -33,6 +33,7 @@ namespace {
 
 using testing::entriesOf;
 using testing::readableFrames;
+using testing::readFile;
 using testing::writeFile;
 
 constexpr double kMovieSeconds = 2.0;
@@ -126,26 +127,18 @@ void seedState(Round& round, const QStringList& movies)
 // A browser link that adds one more movie and starts the queue.
 QString startLink(const Round& round, const QString& movie)
 {
-    QUrlQuery query;
+    QUrl url(QStringLiteral("corvelencoder://enqueue?preset=h264&reveal=false&start=true"));
+    QUrlQuery query(url);
     query.addQueryItem(QStringLiteral("source"), movie);
-    query.addQueryItem(QStringLiteral("preset"), QStringLiteral("h264"));
     query.addQueryItem(QStringLiteral("output"), round.out());
-    query.addQueryItem(QStringLiteral("reveal"), QStringLiteral("false"));
-    query.addQueryItem(QStringLiteral("start"), QStringLiteral("true"));
-    QUrl url(QStringLiteral("corvelencoder://enqueue"));
     url.setQuery(query);
     return url.toString(QUrl::FullyEncoded);
 }
 
 std::optional<QList<EncodingJob>> storedQueue(const Round& round)
 {
-    QFile file(round.support() + u'/' + kQueueFileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    auto decoded = decodeQueueFile(file.readAll());
-    if (!decoded)
-        return std::nullopt;
-    return decoded->jobs;
+    const auto decoded = decodeQueueFile(readFile(round.support() + u'/' + kQueueFileName));
+    return decoded ? std::optional(decoded->jobs) : std::nullopt;
 }
 
 // Whole state files and, when `savesMayBeCutOff`, what a save cut off by the kill left beside
@@ -165,9 +158,7 @@ void expectWholeStateFiles(const Round& round, const std::string& when, bool sav
         if (savesMayBeCutOff && name == kOutputJournalFileName)
             continue;
         EXPECT_TRUE(stateNames.contains(name)) << when << ": leftover " << name.toStdString();
-        QFile file(round.support() + u'/' + name);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray data = file.readAll();
+        const QByteArray data = readFile(round.support() + u'/' + name);
         const bool whole = name == kQueueFileName      ? decodeQueueFile(data).has_value()
                            : name == kSettingsFileName ? decodeSettings(data).has_value()
                            : name == kPresetsFileName  ? decodePresetFile(data).has_value()
@@ -208,17 +199,9 @@ enum class Moment
 
 const char* nameOf(Moment moment)
 {
-    switch (moment) {
-    case Moment::linkStored:
-        return "link stored";
-    case Moment::firstEncode:
-        return "first encodes under way";
-    case Moment::laterEncode:
-        return "later encodes under way";
-    case Moment::allFinished:
-        return "all finished";
-    }
-    return "";
+    const char* const names[] = {"link stored", "first encodes under way",
+                                 "later encodes under way", "all finished"};
+    return names[int(moment)];
 }
 
 // What the files of a round show: the stored queue and the outputs under way.

@@ -1,46 +1,29 @@
-#include "ModelTestSupport.h"
-
 #include "CorvelEncoder/ui/SingleInstance.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QSet>
 #include <QTemporaryDir>
-#include <QUrlQuery>
 
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-
 namespace corvel {
 namespace {
 
 using testing::waitUntil;
-
-void touch(const QString& path)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-}
-
 
 TEST(SingleInstance, StaleSocketDoesNotBlockTheNextStart)
 {
@@ -52,7 +35,7 @@ TEST(SingleInstance, StaleSocketDoesNotBlockTheNextStart)
         crashed.setSocketOptions(QLocalServer::UserAccessOption);
         ASSERT_TRUE(crashed.listen(socket));
         crashed.close();
-        touch(socket);
+        ASSERT_TRUE(testing::writeFile(socket, {}));
     }
     ASSERT_TRUE(QFile::exists(socket));
     SingleInstance next(socket, socket + ".lock");
@@ -159,11 +142,16 @@ TEST(SingleInstance, LocalSocketTalksOnlyToTheSameUser)
     // A listener of another user on our socket path is never handed our files.
     const QString taken = dir.filePath("taken.socket");
     const sockaddr_un takenAddress = socketAddress(taken);
+    const QByteArray takenLock = QFile::encodeName(taken + ".lock");
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     int squatterResult = -1;
     std::thread squatter([&] {
         squatterResult = runAsNobody([&] {
+            // It holds the lock as well, so the launch can only try the socket.
+            const int lock = ::open(takenLock.constData(), O_RDWR | O_CREAT, 0600);
+            if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
+                return 4;
             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
             if (::bind(fd, reinterpret_cast<const sockaddr*>(&takenAddress), sizeof takenAddress) ||
                 ::listen(fd, 1))
@@ -181,19 +169,13 @@ TEST(SingleInstance, LocalSocketTalksOnlyToTheSameUser)
     char byte = 0;
     ASSERT_EQ(::read(ready[0], &byte, 1), 1);
     SingleInstance second(taken, taken + ".lock");
-    EXPECT_NE(second.claim({QUrl::fromLocalFile("/secret/plan.mov")}, 2000),
-              SingleInstance::Role::forwarded);
+    EXPECT_EQ(second.claim({QUrl::fromLocalFile("/secret/plan.mov")}, 2000),
+              SingleInstance::Role::refused);
     squatter.join();
     ::close(ready[0]);
     ::close(ready[1]);
     EXPECT_NE(squatterResult, 1) << "the squatter was handed the files";
 }
-
-} // namespace
-} // namespace corvel
-
-namespace corvel::testing {
-namespace {
 
 // The lock in the state folder decides who runs, not the socket: a launch that holds no lock
 // never runs beside the holder, even when it cannot reach it.
@@ -214,4 +196,4 @@ TEST(SingleInstance, TheLockAloneDecidesWhoRuns)
 }
 
 } // namespace
-} // namespace corvel::testing
+} // namespace corvel

@@ -66,14 +66,6 @@ protected:
         window->activateWindow();
         return QTest::qWaitForWindowActive(window);
     }
-    void select(const QList<EncodingJob>& jobs)
-    {
-        QSet<QUuid> ids;
-        for (const EncodingJob& job : jobs)
-            ids.insert(job.id);
-        model->store().setSelection(ids);
-    }
-
     FakeProber prober;
 };
 
