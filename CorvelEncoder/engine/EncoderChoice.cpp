@@ -1,5 +1,6 @@
 #include "CorvelEncoder/engine/EncoderChoice.h"
 
+#include "CorvelEncoder/engine/AsyncFrameEncoder.h"
 #include "CorvelEncoder/engine/CpuBudget.h"
 #include "CorvelEncoder/engine/FFmpegHandles.h"
 #include "CorvelEncoder/engine/prores/ProResEncoder.h"
@@ -117,8 +118,13 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
         ctx->field_order = s.topFieldFirst ? AV_FIELD_TT : AV_FIELD_BB;
     }
 
-    if (prores && useOwnProRes())
-        return openProResEncoder(std::move(ctx), *prores);
+    // Ours codes on a thread of its own while the next frames decode; FFmpeg's have theirs.
+    if (prores && useOwnProRes()) {
+        auto opened = openProResEncoder(std::move(ctx), *prores);
+        if (!opened)
+            return opened;
+        return std::make_unique<AsyncFrameEncoder>(std::move(*opened), 2);
+    }
 
     ff::Options options;
     if (prores) {
