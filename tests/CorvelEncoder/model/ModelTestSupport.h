@@ -92,7 +92,7 @@ public:
 class ModelFixture : public ::testing::Test
 {
 protected:
-    QString supportDir() const { return temp.filePath(QStringLiteral("support/Corvel Encoder")); }
+    QString supportDir() const { return temp.filePath(u"support/Corvel Encoder"_s); }
     QString path(const QString& name) const { return temp.filePath(name); }
 
     // A model on the fake clock; its sessions come from `factory`, or else from `sessions`.
@@ -100,8 +100,7 @@ protected:
     {
         model.reset();
         store = std::make_unique<CountingStore>(supportDir(), clock);
-        model = std::make_unique<AppModel>(*store,
-                                           temp.filePath(QStringLiteral("Videos/Corvel Encoder")),
+        model = std::make_unique<AppModel>(*store, temp.filePath(u"Videos/Corvel Encoder"_s),
                                            factory ? *factory : sessions, desktop);
         model->setClock(clock);
         return *model;
@@ -113,9 +112,9 @@ protected:
         EncodingJob job;
         job.id = QUuid::createUuid();
         job.sourcePath = temp.filePath(name);
-        job.settings.presetID = QStringLiteral("prores-422-hq");
-        job.settings.presetName = QStringLiteral("ProRes 422 HQ");
-        job.settings.outputDirectory = temp.filePath(QStringLiteral("out"));
+        job.settings.presetID = u"prores-422-hq"_s;
+        job.settings.presetName = u"ProRes 422 HQ"_s;
+        job.settings.outputDirectory = temp.filePath(u"out"_s);
         job.settings.revealWhenDone = reveal;
         job.addedAt = QDateTime::currentDateTimeUtc();
         return job;
@@ -125,7 +124,7 @@ protected:
     {
         QList<EncodingJob> jobs;
         for (int i = 0; i < count; ++i)
-            jobs.append(queuedJob(QStringLiteral("clip%1.mov").arg(i), reveal));
+            jobs.append(queuedJob(u"clip%1.mov"_s.arg(i), reveal));
         model->store().addJobs(jobs);
         return jobs;
     }
