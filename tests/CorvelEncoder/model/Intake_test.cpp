@@ -85,18 +85,11 @@ TEST_F(IntakeTest, UnknownPresetFallsBackToProResHQ)
 TEST_F(IntakeTest, FoldersAreWalkedAndOnlyMoviesAndJobsCount)
 {
     AppModel& m = start();
-    makeFile("drop/a.mov");
-    makeFile("drop/sub/b.MP4");
-    makeFile("drop/readme.txt");
-    makeFile("drop/.hidden.mov");
-    makeFile("drop/Corvel Output/old.mov");
-    makeFile("drop/sub/Corvel Output/old.mov");
-    makeFile("drop/.hidden/inside.mov");
-    makeFile("drop/1/2/3/4/5/deepest-found.mov");
-    makeFile("drop/1/2/3/4/5/6/too-deep.mov");
-
-    makeFile("drop/c.mkv");
-    makeFile("drop/notes.pdf");
+    for (const char* name :
+         {"a.mov", "sub/b.MP4", "readme.txt", ".hidden.mov", "Corvel Output/old.mov",
+          "sub/Corvel Output/old.mov", ".hidden/inside.mov", "1/2/3/4/5/deepest-found.mov",
+          "1/2/3/4/5/6/too-deep.mov", "c.mkv", "notes.pdf"})
+        makeFile(u"drop/"_s + QLatin1StringView(name));
 
     m.intake().importURLs({QUrl::fromLocalFile(path("drop"))}, false);
     QStringList names;

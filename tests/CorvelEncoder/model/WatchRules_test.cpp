@@ -84,20 +84,18 @@ TEST(WatchRules, ResolvedWatchOutput)
 {
     QTemporaryDir dir;
     const QString watch = QFileInfo(dir.path()).canonicalFilePath();
-    struct Row
-    {
-        QString folder, output, expected;
-    };
-    const Row rows[] = {{"", "", "/default/out"},
-                        {watch, "", watch + "/Corvel Output"},
-                        {watch, watch, watch + "/Corvel Output"},
-                        {watch, watch + "/", watch + "/Corvel Output"},
-                        {watch, watch + "/./x/..", watch + "/Corvel Output"},
-                        {watch, "/elsewhere/out/", "/elsewhere/out"},
-                        {"", "/elsewhere/out", "/elsewhere/out"}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE((row.folder + " -> " + row.output).toStdString());
-        EXPECT_EQ(resolvedWatchOutput(row.folder, row.output, "/default/out"), row.expected);
+    // watch folder, its output setting, the output used
+    const std::tuple<QString, QString, QString> rows[] = {
+        {"", "", "/default/out"},
+        {watch, "", watch + "/Corvel Output"},
+        {watch, watch, watch + "/Corvel Output"},
+        {watch, watch + "/", watch + "/Corvel Output"},
+        {watch, watch + "/./x/..", watch + "/Corvel Output"},
+        {watch, "/elsewhere/out/", "/elsewhere/out"},
+        {"", "/elsewhere/out", "/elsewhere/out"}};
+    for (const auto& [folder, output, expected] : rows) {
+        SCOPED_TRACE((folder + " -> " + output).toStdString());
+        EXPECT_EQ(resolvedWatchOutput(folder, output, "/default/out"), expected);
     }
     EXPECT_TRUE(isInsideFolder(watch + "/Corvel Output/a.mov", watch + "/Corvel Output"));
     EXPECT_FALSE(isInsideFolder(watch + "/Corvel Output 2/a.mov", watch + "/Corvel Output"));
