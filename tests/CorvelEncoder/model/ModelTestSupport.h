@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -77,10 +78,7 @@ public:
 
     int writeCount(const QString& name) const
     {
-        int count = 0;
-        for (const auto& w : writes)
-            count += w.first == name ? 1 : 0;
-        return count;
+        return int(std::ranges::count(writes, name, &std::pair<QString, qint64>::first));
     }
 
     AppFilesStore files;
