@@ -7,6 +7,9 @@
 #include <optional>
 #include <ostream>
 
+// Tests write QString literals as u"..."_s.
+using namespace Qt::StringLiterals;
+
 // Readable values in test failure messages.
 inline void PrintTo(const QString& text, std::ostream* os)
 {

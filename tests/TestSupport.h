@@ -17,6 +17,8 @@
 
 #include <functional>
 
+#include <sys/resource.h>
+
 namespace corvel::testing {
 
 // Runs the event loop until `done` holds; false when it still does not after `msecs`
@@ -51,19 +53,17 @@ inline QString runProgram(const QString& program, const QStringList& arguments,
 inline bool makeMovie(const QString& path, double seconds, const QString& size = "320x240",
                       bool audio = true, const QStringList& codecs = {})
 {
-    QStringList args = QStringLiteral("-v error -y -f lavfi -i").split(u' ');
-    args << QStringLiteral("testsrc2=size=%1:rate=24:duration=%2").arg(size).arg(seconds);
+    QStringList args = u"-v error -y -f lavfi -i"_s.split(u' ');
+    args << u"testsrc2=size=%1:rate=24:duration=%2"_s.arg(size).arg(seconds);
     if (audio)
-        args << QStringLiteral("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=%1 -ac 2")
-                    .arg(seconds)
+        args << u"-f lavfi -i sine=frequency=440:sample_rate=48000:duration=%1 -ac 2"_s.arg(seconds)
                     .split(u' ');
     args << (codecs.isEmpty()
-                 ? QStringLiteral("-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac")
-                       .split(u' ')
+                 ? u"-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac"_s.split(u' ')
                  : codecs)
          << path;
     int exitCode = -1;
-    runProgram(QStringLiteral("ffmpeg"), args, &exitCode);
+    runProgram(u"ffmpeg"_s, args, &exitCode);
     return exitCode == 0;
 }
 
@@ -72,13 +72,21 @@ inline int readableFrames(const QString& path)
 {
     int exitCode = 0;
     const QString text =
-        runProgram(QStringLiteral("ffprobe"),
+        runProgram(u"ffprobe"_s,
                    {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
                     "stream=nb_read_packets", "-of", "csv=p=0", path},
                    &exitCode);
     bool ok = false;
     const int frames = text.toInt(&ok);
     return exitCode == 0 && ok ? frames : -1;
+}
+
+// The most memory this process has held so far, in KiB.
+inline long peakMemoryKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
 }
 
 // Writes `data` to `path`, making its folder; false when it could not.

@@ -85,7 +85,7 @@ TEST(EnqueueLink, ClipForm)
         SCOPED_TRACE(row.link);
         QString link = QString::fromUtf8(row.link);
         if (link.startsWith(u'&'))
-            link.prepend(QStringLiteral("corvelencoder://enqueue?source=/a.mov"));
+            link.prepend(u"corvelencoder://enqueue?source=/a.mov"_s);
         const auto result = parseLink(link);
         ASSERT_TRUE(result) << errorOf(result).toStdString();
         EXPECT_EQ(result->start, row.start);
@@ -126,10 +126,8 @@ TEST(EnqueueLink, JobFileForm)
                             "&preset=nonsense&start=1",
                             &files);
     ASSERT_TRUE(result) << errorOf(result).toStdString();
-    ASSERT_EQ(result->jobs.size(), 1);
-    ParsedJob expected = parsedJobAt(home() + "/rel.mov");
-    expected.outputDirectory = home() + "/r";
-    EXPECT_EQ(result->jobs[0], expected);
+    EXPECT_EQ(result->jobs, (QList<ParsedJob>{{.sourcePath = home() + "/rel.mov",
+                                               .outputDirectory = home() + "/r"}}));
     EXPECT_FALSE(result->start);
     EXPECT_EQ(files.requested, QStringList{home() + "/cut.corveljob"});
 

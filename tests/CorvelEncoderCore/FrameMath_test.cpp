@@ -42,7 +42,7 @@ TEST(FrameMath, PredictedPixelsFallsBackTo1080p)
     PresetBody body = PresetBody::standard();
     body.resolution = ResolutionMode::hd720;
     EXPECT_EQ(predictedPixels(std::nullopt, body), (PixelSize{1280, 720}));
-    const SourceInfo portrait{1080, 1920, 30, 10, true, false, QStringLiteral("HEVC")};
+    const SourceInfo portrait{1080, 1920, 30, 10, true, false, u"HEVC"_s};
     EXPECT_EQ(predictedPixels(portrait, body), (PixelSize{404, 720}));
 }
 

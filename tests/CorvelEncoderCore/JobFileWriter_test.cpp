@@ -76,8 +76,7 @@ TEST(JobFileWriter, EverySettingReadsBack)
             for (const bool follows : {true, false}) {
                 if (!usesBitrate(preset.body.codec) && !follows)
                     continue; // ProRes bodies carry no bitrate of their own
-                SCOPED_TRACE(QStringLiteral("%1 %2 follows=%3")
-                                 .arg(preset.id, rawValue(resolution))
+                SCOPED_TRACE(u"%1 %2 follows=%3"_s.arg(preset.id, rawValue(resolution))
                                  .arg(follows)
                                  .toStdString());
                 JobSettings settings = fromPreset(preset);
@@ -129,7 +128,6 @@ TEST(JobFileWriter, OutOfRangeRateIsWrittenAsTheRateUsed)
 TEST(JobFileWriter, AtomicWrite)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("Queue.corveljob");
     const JobSettings settings = fromPreset(*BuiltinPreset::matching(u"hevc"));
 

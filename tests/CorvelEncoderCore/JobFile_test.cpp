@@ -15,14 +15,13 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace corvel;
 
 namespace {
 
-const std::optional<QString> kBase = QStringLiteral("/x/y");
+const std::optional<QString> kBase = u"/x/y"_s;
 
 QJsonValue jsonValue(const char* json)
 {
@@ -250,35 +249,28 @@ TEST(JobFileParser, PrecedenceSourceObjectOverEntryOverTopLevel)
     EXPECT_TRUE(result->start);
     EXPECT_EQ(result->sender, "studio.corvel.brisk");
 
-    const ParsedJob one{.sourcePath = "/x/y/1.mov",
-                        .presetRaw = "h264",
-                        .frameRate = FrameRateMode::exact(24),
-                        .audio = AudioMode::aac,
-                        .namingPattern = "{name}",
-                        .outputDirectory = "/x/y/out",
-                        .revealWhenDone = true};
-    ParsedJob two = one;
-    two.sourcePath = "/x/y/2.mov";
-    two.frameRate = FrameRateMode::exact(25);
-    two.audio = AudioMode::pcm;
-    ParsedJob three = one;
-    three.sourcePath = "/x/y/3.mov";
-    three.presetRaw = "hevc";
-    three.frameRate = FrameRateMode::source();
-    three.revealWhenDone = false;
-    EXPECT_EQ(result->jobs, (QList<ParsedJob>{one, two, three}));
+    const auto job = [](const char* path, const char* preset, FrameRateMode rate, AudioMode audio,
+                        bool reveal) {
+        return ParsedJob{.sourcePath = path,
+                         .presetRaw = preset,
+                         .frameRate = rate,
+                         .audio = audio,
+                         .namingPattern = "{name}",
+                         .outputDirectory = "/x/y/out",
+                         .revealWhenDone = reveal};
+    };
+    EXPECT_EQ(result->jobs,
+              (QList<ParsedJob>{
+                  job("/x/y/1.mov", "h264", FrameRateMode::exact(24), AudioMode::aac, true),
+                  job("/x/y/2.mov", "h264", FrameRateMode::exact(25), AudioMode::pcm, true),
+                  job("/x/y/3.mov", "hevc", FrameRateMode::source(), AudioMode::aac, false)}));
 }
 
 TEST(JobFileParser, SettingsKeys)
 {
     // Each row: settings keys added to {"sources":["a.mov"]}, and the fields they give.
-    struct Row
-    {
-        const char* keys;
-        PartialFields expected;
-    };
     using R = ResolutionMode;
-    const Row rows[] = {
+    const std::pair<const char*, PartialFields> rows[] = {
         {R"("audio":"PCM")", {.audio = AudioMode::pcm}},
         {R"("audio":null,"quality":3,"resolution":"  ","preset":"")", {}},
         {R"("resolution":"2048x858","width":1280,"height":"536")",
@@ -303,13 +295,12 @@ TEST(JobFileParser, SettingsKeys)
         {R"("revealWhenDone":0)", {.revealWhenDone = false}},
         {R"("preset":" ProRes 422 HQ ")", {.presetRaw = "ProRes 422 HQ"}},
         {R"("Audio":"bogus","FPS":"bogus")", {}}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.keys);
-        const QByteArray json = QByteArray(R"({"sources":["a.mov"],)") + row.keys + "}";
-        const auto result = parseJobData(json, kBase);
+    for (const auto& [keys, expected] : rows) {
+        SCOPED_TRACE(keys);
+        const auto result =
+            parseJobData(QByteArray(R"({"sources":["a.mov"],)") + keys + "}", kBase);
         ASSERT_TRUE(result) << errorOf(result).toStdString();
-        ASSERT_EQ(result->jobs.size(), 1);
-        EXPECT_EQ(result->jobs[0], row.expected.asJob("/x/y/a.mov"));
+        EXPECT_EQ(result->jobs, QList<ParsedJob>{expected.asJob("/x/y/a.mov")});
     }
 }
 
@@ -346,8 +337,6 @@ TEST(JobFileParser, HostileShapesGiveErrorsNotCrashes)
 class JobFileOnDisk : public ::testing::Test
 {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
-
     QString write(const QString& name, const QByteArray& data)
     {
         EXPECT_TRUE(corvel::testing::writeFile(m_dir.filePath(name), data));
@@ -407,10 +396,10 @@ TEST_F(JobFileOnDisk, ParseFileUsesItsFolderAsBase)
         write("cut.corveljob", R"({"sources":["a.mov","../b.mov"],"audio":"PCM"})");
     const auto result = parseJobFile(path);
     ASSERT_TRUE(result) << errorOf(result).toStdString();
-    ASSERT_EQ(result->jobs.size(), 2);
-    EXPECT_EQ(result->jobs[0].sourcePath, m_dir.path() + "/a.mov");
-    EXPECT_EQ(result->jobs[0].audio, AudioMode::pcm);
-    EXPECT_EQ(result->jobs[1].sourcePath, QFileInfo(m_dir.path()).path() + "/b.mov");
+    EXPECT_EQ(result->jobs,
+              (QList<ParsedJob>{{.sourcePath = m_dir.path() + "/a.mov", .audio = AudioMode::pcm},
+                                {.sourcePath = QFileInfo(m_dir.path()).path() + "/b.mov",
+                                 .audio = AudioMode::pcm}}));
 
     const QString missing = m_dir.filePath("gone.corveljob");
     EXPECT_EQ(errorOf(parseJobFile(missing)), "Job file not found at " + missing + ".");
@@ -418,11 +407,6 @@ TEST_F(JobFileOnDisk, ParseFileUsesItsFolderAsBase)
 
 TEST_F(JobFileOnDisk, HugeAndDeeplyNestedFilesFailClearlyInBoundedMemory)
 {
-    const auto peakKiB = [] {
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        return usage.ru_maxrss;
-    };
     // Sparse, so the test costs no disk; reading one whole would still cost 100 MB of memory.
     const QString huge = write("huge.corveljob", R"({"sources":[)");
     const QString hugeJson = write("huge.json", R"({"sources":[)");
@@ -431,11 +415,11 @@ TEST_F(JobFileOnDisk, HugeAndDeeplyNestedFilesFailClearlyInBoundedMemory)
     const QString deep =
         write("deep.corveljob", QByteArray(100'000, '[') + QByteArray(100'000, ']'));
 
-    const long before = peakKiB();
+    const long before = corvel::testing::peakMemoryKiB();
     EXPECT_EQ(errorOf(parseJobFile(huge)), "Job file not found at " + huge + ".");
     EXPECT_FALSE(looksLikeJobFile(hugeJson));
     EXPECT_EQ(errorOf(parseJobFile(deep)), "The job file could not be read as JSON.");
-    EXPECT_LT(peakKiB() - before, 32 * 1024);
+    EXPECT_LT(corvel::testing::peakMemoryKiB() - before, 32 * 1024);
 
     // Small, but too many sources: refused whole before any job is made.
     QByteArray many = R"({"jobs":[{"source":"a"}],"sources":[)";

@@ -24,7 +24,7 @@ namespace corvel {
 
 [[maybe_unused]] static QString errorOf(const JobFileResult& result)
 {
-    return result ? QStringLiteral("<no error>") : result.error().description();
+    return result ? u"<no error>"_s : result.error().description();
 }
 
 // A parsed job with only its source path set.

@@ -14,24 +14,24 @@ EncodingJob jobWithPreset(const char* id)
     const BuiltinPreset preset = *BuiltinPreset::matching(QString::fromLatin1(id));
     EncodingJob job;
     job.id = QUuid::createUuid();
-    job.sourcePath = QStringLiteral("/footage/clip.mov");
-    job.settings = {preset.id, preset.name, preset.body, QStringLiteral("/out"), false};
+    job.sourcePath = u"/footage/clip.mov"_s;
+    job.settings = {preset.id, preset.name, preset.body, u"/out"_s, false};
     return job;
 }
 
 TEST(JobTexts, PresetLabel)
 {
-    const SavedPreset grade{QUuid::createUuid(), QStringLiteral("Grade"), PresetBody::standard()};
+    const SavedPreset grade{QUuid::createUuid(), u"Grade"_s, PresetBody::standard()};
     const QList<SavedPreset> saved{grade};
 
     EncodingJob job = jobWithPreset("prores-422-hq");
     EXPECT_EQ(presetLabel(job, saved), u"ProRes 422 HQ");
-    job.settings.body.namingPattern = QStringLiteral("{name}");
+    job.settings.body.namingPattern = u"{name}"_s;
     EXPECT_EQ(presetLabel(job, saved), u"ProRes 422 HQ \u00B7 Edited");
 
     // A deleted saved preset leaves its jobs labelled "Custom".
-    job.settings.presetID = QStringLiteral("inline");
-    job.settings.presetName = QStringLiteral("Custom");
+    job.settings.presetID = u"inline"_s;
+    job.settings.presetName = u"Custom"_s;
     EXPECT_EQ(presetLabel(job, saved), u"Custom");
 
     job.settings.presetID = savedPresetID(grade);
@@ -44,7 +44,7 @@ TEST(JobTexts, PresetLabel)
 TEST(JobTexts, SummaryLine)
 {
     EncodingJob job = jobWithPreset("h264");
-    job.sourceInfo = SourceInfo{1920, 1080, 23.976, 12.5, true, false, QStringLiteral("H.264")};
+    job.sourceInfo = SourceInfo{1920, 1080, 23.976, 12.5, true, false, u"H.264"_s};
     job.settings.body.bitrateMbps = 18.5;
     EXPECT_EQ(summaryLine(job), u"1920\u00D71080  \u00B7  23.976 fps  \u00B7  H.264  \u00B7  18.5 "
                                 u"Mbps  \u00B7  AAC  \u00B7  MP4");
@@ -67,7 +67,7 @@ TEST(JobTexts, AlphaNoteAndSourceLine)
     job.probing = false;
     EXPECT_EQ(sourceLine(job), u"Source not read");
 
-    job.sourceInfo = SourceInfo{1920, 1080, 25, 75.9, false, true, QStringLiteral("ProRes 4444")};
+    job.sourceInfo = SourceInfo{1920, 1080, 25, 75.9, false, true, u"ProRes 4444"_s};
     EXPECT_EQ(alphaNote(job), u"Alpha will be kept.");
     EXPECT_EQ(sourceLine(job),
               u"1920\u00D71080  \u00B7  25  \u00B7  1:15  \u00B7  alpha  \u00B7  no audio");
@@ -133,11 +133,11 @@ TEST(JobTexts, DynamicRangeLabelAndNote)
 TEST(JobTexts, PreviewFilenameUsesTheFittedSize)
 {
     EncodingJob job = jobWithPreset("hevc");
-    job.settings.body.namingPattern = QStringLiteral("{name}_{resolution}_{date}");
+    job.settings.body.namingPattern = u"{name}_{resolution}_{date}"_s;
     job.settings.body.resolution = ResolutionMode::hd720;
     const QDateTime now(QDate(2026, 3, 7), QTime(12, 0));
     EXPECT_EQ(previewFilename(job, now), u"clip_1280x720_2026-03-07.mp4");
-    job.sourceInfo = SourceInfo{1080, 1920, 30, 1, true, false, QStringLiteral("HEVC")};
+    job.sourceInfo = SourceInfo{1080, 1920, 30, 1, true, false, u"HEVC"_s};
     EXPECT_EQ(previewFilename(job, now), u"clip_404x720_2026-03-07.mp4");
 }
 

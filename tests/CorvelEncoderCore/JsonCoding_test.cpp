@@ -30,7 +30,7 @@ EncodingJob sampleJob()
 {
     EncodingJob job = *fromJson<EncodingJob>(parseObject(kExampleJob));
     job.id = QUuid::createUuid();
-    job.sourcePath = QStringLiteral("/home/ed/Videos/Scène 1.mov");
+    job.sourcePath = u"/home/ed/Videos/Scène 1.mov"_s;
     job.sourceInfo.reset();
     job.probing = true;
     job.settings = {"h264", "H.264", PresetBody::standard(), "/tmp/out", true};
@@ -68,13 +68,12 @@ TEST(JsonCoding, QueueRoundTripsWithAndWithoutOptionalFields)
 {
     EncodingJob bare = sampleJob();
     EncodingJob full = sampleJob();
-    full.sourceInfo =
-        SourceInfo{3840, 2160, 59.94, 3600.25, false, true, QStringLiteral("ProRes 4444")};
+    full.sourceInfo = SourceInfo{3840, 2160, 59.94, 3600.25, false, true, u"ProRes 4444"_s};
     full.sourceInfo->bitDepth = 10;
     full.sourceInfo->dynamicRange = DynamicRange::hdr10;
     full.etaSeconds = 42.5;
-    full.errorMessage = QStringLiteral("The source file is missing.");
-    full.outputPath = QStringLiteral("/tmp/out/Scène 1_H264.mp4");
+    full.errorMessage = u"The source file is missing."_s;
+    full.outputPath = u"/tmp/out/Scène 1_H264.mp4"_s;
     full.hardwareEncoder = false;
     full.settings.body.frameRate = FrameRateMode::source();
 

@@ -15,8 +15,8 @@ namespace {
 
 NameContext context(const char* name)
 {
-    return {QString::fromUtf8(name), QStringLiteral("ProRes 422 HQ"), QStringLiteral("ProRes422HQ"),
-            QStringLiteral("1920x1080"), QStringLiteral("2026-03-07")};
+    return {QString::fromUtf8(name), u"ProRes 422 HQ"_s, u"ProRes422HQ"_s, u"1920x1080"_s,
+            u"2026-03-07"_s};
 }
 
 TEST(Naming, SanitizeFilename)
@@ -79,13 +79,13 @@ TEST(Naming, RenderName)
 TEST(Naming, OutputFilename)
 {
     JobSettings settings;
-    settings.presetName = QStringLiteral("ProRes 422 HQ");
+    settings.presetName = u"ProRes 422 HQ"_s;
     settings.body = PresetBody::standard();
-    settings.body.namingPattern = QStringLiteral("{name}_{codec}_{resolution}");
+    settings.body.namingPattern = u"{name}_{codec}_{resolution}"_s;
     EXPECT_EQ(outputFilename(u"clip.mov", settings, {1920, 1080}, u"2026-03-07"_qs),
               u"clip_ProRes422HQ_1920x1080.mov");
 
-    settings.body.namingPattern = QStringLiteral("{name}");
+    settings.body.namingPattern = u"{name}"_s;
     settings.body.codec = Codec::h264;
     settings.body.audio = AudioMode::aac;
     EXPECT_EQ(outputFilename(u"take.final.mov", settings, {2, 2}, u"x"_qs), u"take.final.mp4");
@@ -118,7 +118,7 @@ TEST(Naming, NoPatternOrSourceNameLeavesTheOutputFolder)
         for (const QString& value : hostile) {
             const NameContext context{value, value, u"H264"_qs, u"2x2"_qs, value};
             const QString base = renderName(pattern, context);
-            SCOPED_TRACE((pattern + QStringLiteral(" / ") + value).toStdString());
+            SCOPED_TRACE((pattern + u" / "_s + value).toStdString());
             EXPECT_FALSE(base.isEmpty());
             EXPECT_FALSE(base.contains(u'/'));
             EXPECT_NE(base, u"..");

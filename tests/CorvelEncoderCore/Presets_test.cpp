@@ -59,7 +59,7 @@ TEST(Presets, LookupsTakeStoredIdentitiesOnly)
     SavedPreset preset = saved("5A1B2C3D-0000-4000-8000-00000000000B", "Grade Réf");
     preset.body.codec = Codec::hevc;
     const QList<SavedPreset> presets{preset};
-    const QString stored = QStringLiteral("custom:5A1B2C3D-0000-4000-8000-00000000000B");
+    const QString stored = u"custom:5A1B2C3D-0000-4000-8000-00000000000B"_s;
 
     EXPECT_EQ(presetBody(stored, presets)->codec, Codec::hevc);
     EXPECT_EQ(presetBody(stored.toLower(), presets)->codec, Codec::hevc); // UUID ignores case
@@ -79,13 +79,7 @@ TEST(Presets, SamePresetChoices)
         b.bitrateMbps = 10.0;
         return b;
     }();
-    struct Row
-    {
-        const char* what;
-        std::function<void(PresetBody&)> edit;
-        bool same;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, std::function<void(PresetBody&)>, bool> rows[] = {
         {"identical", [](PresetBody&) {}, true},
         {"custom width outside custom mode", [](PresetBody& b) { b.customWidth = 1280; }, true},
         {"custom width in custom mode",
@@ -99,14 +93,14 @@ TEST(Presets, SamePresetChoices)
         {"codec", [](PresetBody& b) { b.codec = Codec::proRes422; }, false},
         {"frame rate", [](PresetBody& b) { b.frameRate = FrameRateMode::exact(24); }, false},
         {"audio", [](PresetBody& b) { b.audio = AudioMode::aac; }, false},
-        {"pattern", [](PresetBody& b) { b.namingPattern = QStringLiteral("{name}"); }, false},
+        {"pattern", [](PresetBody& b) { b.namingPattern = u"{name}"_s; }, false},
         {"quality", [](PresetBody& b) { b.quality = QualityTier::low; }, false}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+    for (const auto& [what, change, same] : rows) {
+        SCOPED_TRACE(what);
         PresetBody other = base;
-        row.edit(other);
-        EXPECT_EQ(samePresetChoices(base, other), row.same);
-        EXPECT_EQ(samePresetChoices(other, base), row.same);
+        change(other);
+        EXPECT_EQ(samePresetChoices(base, other), same);
+        EXPECT_EQ(samePresetChoices(other, base), same);
     }
     PresetBody a = PresetBody::standard();
     PresetBody b = a;
@@ -116,15 +110,7 @@ TEST(Presets, SamePresetChoices)
 
 TEST(Presets, SuggestedBitrateWorkedValues)
 {
-    struct Row
-    {
-        int64_t w, h;
-        double fps;
-        Codec codec;
-        QualityTier tier;
-        double mbps;
-    };
-    const Row rows[] = {
+    const std::tuple<int64_t, int64_t, double, Codec, QualityTier, double> rows[] = {
         {1920, 1080, 24, Codec::h264, QualityTier::high, 19.9},
         {1920, 1080, 24, Codec::hevc, QualityTier::high, 12.3},
         {1920, 1080, 24, Codec::hevcWithAlpha, QualityTier::high, 15.4},
@@ -136,10 +122,9 @@ TEST(Presets, SuggestedBitrateWorkedValues)
         {1920, 1080, std::nan(""), Codec::h264, QualityTier::high, 0.8},
         {1920, 1080, 1000, Codec::h264, QualityTier::low, 29.9}, // rate capped at 120
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.w << "x" << row.h << "@" << row.fps);
-        EXPECT_DOUBLE_EQ(suggestedBitrateMbps(row.w, row.h, row.fps, row.codec, row.tier),
-                         row.mbps);
+    for (const auto& [w, h, fps, codec, tier, mbps] : rows) {
+        SCOPED_TRACE(testing::Message() << w << "x" << h << "@" << fps);
+        EXPECT_DOUBLE_EQ(suggestedBitrateMbps(w, h, fps, codec, tier), mbps);
     }
 }
 

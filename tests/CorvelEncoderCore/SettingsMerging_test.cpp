@@ -61,13 +61,8 @@ TEST(SettingsMerging, Failures)
 // (JobFileWriter.EverySettingReadsBack); these rows cover what an export never writes.
 TEST(SettingsMerging, PresetAndFieldPrecedence)
 {
-    struct Row
-    {
-        const char* name;
-        ParsedJob parsed;
-        std::function<void(JobSettings&)> expect; // applied to the defaults
-    };
-    const Row rows[] = {
+    // name, what was parsed, and the change it makes to the defaults
+    const std::tuple<const char*, ParsedJob, std::function<void(JobSettings&)>> rows[] = {
         {"no fields", parsedJobAt("/m/a.mov"),
          [](JobSettings&) {
          }},
@@ -93,11 +88,11 @@ TEST(SettingsMerging, PresetAndFieldPrecedence)
              s.body = kSaved[0].body;
          }}};
     // Every row also shows that a preset never brings an output folder or reveal choice.
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, parsed, change] : rows) {
+        SCOPED_TRACE(name);
         JobSettings expected = defaults();
-        row.expect(expected);
-        const auto merged = settingsByMerging(row.parsed, defaults(), kSaved);
+        change(expected);
+        const auto merged = settingsByMerging(parsed, defaults(), kSaved);
         ASSERT_TRUE(merged) << merged.error().description().toStdString();
         EXPECT_EQ(*merged, expected);
     }

@@ -35,13 +35,10 @@ CliRun runEncoder(const QStringList& args, const QString& workingDirectory, cons
     if (inChild)
         process.setChildProcessModifier(inChild);
     if (columns > 0) {
-        QString command =
-            QStringLiteral("stty cols %1 rows 24; exec '%2'").arg(columns).arg(encoder);
+        QString command = u"stty cols %1 rows 24; exec '%2'"_s.arg(columns).arg(encoder);
         for (const QString& arg : args)
-            command +=
-                QStringLiteral(" '") + QString(arg).replace(u'\'', QStringLiteral("'\\''")) + u'\'';
-        process.start(QStringLiteral("script"),
-                      {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")});
+            command += u" '"_s + QString(arg).replace(u'\'', u"'\\''"_s) + u'\'';
+        process.start(u"script"_s, {u"-qec"_s, command, u"/dev/null"_s});
     } else {
         process.start(encoder, args);
     }
@@ -84,7 +81,7 @@ QList<QJsonObject> eventsNamed(const CliRun& run, const char* name)
     QList<QJsonObject> some;
     for (const QByteArray& line : run.lines()) {
         const QJsonObject event = parseLine(line);
-        const QString kind = event.value(QStringLiteral("event")).toString();
+        const QString kind = event.value(u"event"_s).toString();
         EXPECT_TRUE(kinds.contains(kind)) << "not an event line: " << line.toStdString();
         if (kind == QLatin1StringView(name))
             some.append(event);

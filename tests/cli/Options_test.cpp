@@ -15,39 +15,30 @@ namespace {
 TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString clip = dir.filePath(QStringLiteral("clip.mov"));
-    ASSERT_TRUE(makeMovie(clip, 0.2, QStringLiteral("64x48"), false));
-    ASSERT_TRUE(QFile::copy(clip, dir.filePath(QStringLiteral("-dash.mov"))));
+    const QString clip = dir.filePath(u"clip.mov"_s);
+    ASSERT_TRUE(makeMovie(clip, 0.2, u"64x48"_s, false));
+    ASSERT_TRUE(QFile::copy(clip, dir.filePath(u"-dash.mov"_s)));
     const QList<std::pair<const char*, QByteArray>> files = {
         {"notes.txt", "notes\n"},
         {"broken.mov", "this is not a movie\n"},
         {"bad.corveljob", R"({"sources": ["clip.mov"], "quality": "ultra"})"},
         {"cut.corveljob",
-         R"({"sender": "studio.corvel.brisk", "sources": ["clip.mov", "-dash.mov"]})"},
-    };
-    for (const auto& [name, bytes] : files) {
-        QFile file(dir.filePath(QLatin1StringView(name)));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("empty")));
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("renders")));
-    ASSERT_TRUE(QFile::copy(clip, dir.filePath(QStringLiteral("renders/clip_H264.mp4"))));
+         R"({"sender": "studio.corvel.brisk", "sources": ["clip.mov", "-dash.mov"]})"}};
+    for (const auto& [name, bytes] : files)
+        ASSERT_TRUE(testing::writeFile(dir.filePath(QLatin1StringView(name)), bytes));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(u"empty"_s));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(u"renders"_s));
+    ASSERT_TRUE(QFile::copy(clip, dir.filePath(u"renders/clip_H264.mp4"_s)));
     // A movie cut off while it was copied in. Its index comes first, as in what the encoder
     // writes, so it opens with its whole length; the end of its pictures is missing.
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("cut")));
-    const QString whole = dir.filePath(QStringLiteral("whole.mp4"));
-    ASSERT_TRUE(makeMovie(whole, 0.2, QStringLiteral("64x48"), false,
+    const QString whole = dir.filePath(u"whole.mp4"_s);
+    ASSERT_TRUE(makeMovie(whole, 0.2, u"64x48"_s, false,
                           QStringLiteral("-c:v libx264 -preset ultrafast -pix_fmt yuv420p "
                                          "-movflags +faststart")
                               .split(u' ')));
-    {
-        QFile in(whole);
-        QFile cut(dir.filePath(QStringLiteral("cut/clip_H264.mp4")));
-        ASSERT_TRUE(in.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly));
-        cut.write(in.read(in.size() * 3 / 4));
-    }
+    const QByteArray wholeBytes = testing::readFile(whole);
+    ASSERT_TRUE(testing::writeFile(dir.filePath(u"cut/clip_H264.mp4"_s),
+                                   wholeBytes.left(wholeBytes.size() * 3 / 4)));
 
     struct Row
     {
@@ -93,15 +84,14 @@ TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
         // A rerun leaves out what a complete movie stands for, but not what was cut off.
         {{"--json", "-n", "--skip-existing", "-p", "h264", "-o", "renders", "clip.mov"}, 0, "",
          R"("reason":"already encoded")"},
-        {{"-n", "--skip-existing", "-p", "h264", "-o", "cut", "clip.mov"}, 0, "", "cut/clip_H264-2.mp4\n"},
+        {{"-n", "--skip-existing", "-p", "h264", "-o", "cut", "clip.mov"}, 0, "", "cut/clip_H264-2.mp4\n"}
     };
     // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args.join(u' ').toStdString());
-        const CliRun run = runEncoder(
-            QStringList{QStringLiteral("--state-dir"), dir.filePath(QStringLiteral("state"))} +
-                row.args,
-            dir.path(), dir.filePath(QStringLiteral("home")));
+        const CliRun run =
+            runEncoder(QStringList{u"--state-dir"_s, dir.filePath(u"state"_s)} + row.args,
+                       dir.path(), dir.filePath(u"home"_s));
         EXPECT_EQ(run.exitCode, row.exitCode) << run.err.toStdString();
         EXPECT_TRUE(run.err.contains(row.says)) << run.err.toStdString();
         EXPECT_TRUE(run.out.contains(row.emits)) << run.out.toStdString();
@@ -112,13 +102,12 @@ TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
         EXPECT_EQ(QSet<QByteArray>(errLines.cbegin(), errLines.cend()).size(), errLines.size())
             << run.err.toStdString();
         for (const QByteArray& line : run.lines()) {
-            const QString error = parseLine(line).value(QStringLiteral("error")).toString();
+            const QString error = parseLine(line).value(u"error"_s).toString();
             EXPECT_TRUE(error.isEmpty() || run.out.count(error.toUtf8()) == 1)
                 << run.out.toStdString();
         }
-        if (row.errorLines >= 0) {
+        if (row.errorLines >= 0)
             EXPECT_EQ(run.err.count('\n'), row.errorLines) << run.err.toStdString();
-        }
     }
 }
 

@@ -4,14 +4,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QThread>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -41,7 +39,7 @@ bool make(Source source, const QString& path)
         return runFFmpeg(clip + args("-vf format=yuva444p10le -c:v prores_ks -profile:v 4444") +
                          QStringList{path});
     case Source::rotated: {
-        const QString plain = path + QStringLiteral(".plain.mp4");
+        const QString plain = path + u".plain.mp4"_s;
         const bool ok = runFFmpeg(clip + kX264 + QStringList{plain}) &&
                         runFFmpeg(QStringList{"-i", plain} +
                                   args("-c copy -metadata:s:v:0 rotate=90") + QStringList{path});
@@ -116,7 +114,7 @@ QString sourcePath(Source source)
     if (QFileInfo::exists(path))
         return path;
     // Made under a private name first: several test processes may ask at once.
-    const QString partial = fixtureFolder() + QStringLiteral("/tmp-") +
+    const QString partial = fixtureFolder() + u"/tmp-"_s +
                             QUuid::createUuid().toString(QUuid::WithoutBraces) + u'-' + name;
     const bool made = make(source, partial);
     EXPECT_TRUE(made) << "could not make " << name.data();
@@ -133,15 +131,14 @@ QStringList args(const QString& line)
 
 QStringList video(const QString& size, double seconds)
 {
-    return args(
-        QStringLiteral("-f lavfi -i testsrc2=size=%1:rate=25:duration=%2").arg(size).arg(seconds));
+    return args(u"-f lavfi -i testsrc2=size=%1:rate=25:duration=%2"_s.arg(size).arg(seconds));
 }
 
 bool joined(const QString& path, const QList<QStringList>& segments)
 {
     QStringList parts;
     for (const QStringList& args : segments) {
-        parts << path + QStringLiteral(".%1.ts").arg(parts.size());
+        parts << path + u".%1.ts"_s.arg(parts.size());
         if (!runFFmpeg(args + QStringList{parts.last()}))
             return false;
     }
@@ -163,7 +160,7 @@ bool rewrite(const QString& path, const std::function<bool(QByteArray& bytes)>& 
 bool runFFmpeg(const QStringList& args)
 {
     QProcess process;
-    process.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-nostdin", "-y"} + args);
+    process.start(u"ffmpeg"_s, QStringList{"-v", "error", "-nostdin", "-y"} + args);
     return process.waitForFinished(120'000) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0;
 }
@@ -192,8 +189,8 @@ QJsonObject probe(const QString& path)
 
 QJsonObject streamOf(const QJsonObject& probe, const QString& type)
 {
-    for (const QJsonValue& stream : probe.value(QStringLiteral("streams")).toArray()) {
-        if (stream[QStringLiteral("codec_type")].toString() == type)
+    for (const QJsonValue& stream : probe.value(u"streams"_s).toArray()) {
+        if (stream[u"codec_type"_s].toString() == type)
             return stream.toObject();
     }
     return {};
@@ -203,19 +200,6 @@ QString decodeErrors(const QString& path)
 {
     return QString::fromUtf8(
         outputOf("ffmpeg", {"-v", "error", "-nostdin", "-i", path, "-f", "null", "-"}));
-}
-
-bool waitFor(const std::function<bool()>& condition, int msecs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > msecs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
 }
 
 Encode startSession(const QString& source, const JobSettings& settings,
@@ -236,8 +220,7 @@ void finish(Encode& run)
     ASSERT_TRUE(waitFor([&] { return run.record->done(); }, kEncodeTimeoutMs));
     // Once the worker has stopped, whatever it posted is in the event queue: deliver it all.
     EXPECT_TRUE(run.session->waitForStopped(5000));
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
+    deliverPosted();
     EXPECT_EQ(run.record->completions.size(), 1u);
     EXPECT_EQ(run.record->callbacksAfterCompletion, 0);
 }
@@ -245,7 +228,7 @@ void finish(Encode& run)
 JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirectory)
 {
     JobSettings settings;
-    settings.presetName = QStringLiteral("Test");
+    settings.presetName = u"Test"_s;
     settings.body.codec = codec;
     settings.body.audio = audio;
     settings.body.bitrateMbps = 2;

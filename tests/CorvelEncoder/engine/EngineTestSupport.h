@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tests/QtPrinters.h"
+#include "tests/TestSupport.h"
 
 #include "CorvelEncoder/engine/EncoderChoice.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
@@ -64,10 +64,19 @@ struct SessionRecord
     bool done() const { return !completions.empty(); }
 };
 
-// Runs the event loop until `condition` holds or `msecs` pass; returns the condition.
-bool waitFor(const std::function<bool()>& condition, int msecs);
+// Runs the event loop until `condition` holds; false when `msecs` (stretched in slow builds) pass.
+inline bool waitFor(const std::function<bool()>& condition, int msecs)
+{
+    return testing::waitUntil(condition, msecs);
+}
 
 constexpr int kEncodeTimeoutMs = 60'000;
+// Delivers what was posted to this thread, as a stopped worker's last reports are.
+inline void deliverPosted()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
 
 // A session and everything it delivered.
 struct Encode

@@ -39,8 +39,7 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
         {"paused H.264", Codec::h264, paused},
         {"encoding ProRes 1080p", Codec::proRes422HQ, encoding},
         {"encoding HEVC 1080p", Codec::hevc, encoding},
-        {"destroyed", Codec::proRes422HQ, destroyed},
-    };
+        {"destroyed", Codec::proRes422HQ, destroyed}};
     sourcePath(Source::h264Aac);
     const int filesBefore = entriesIn("/proc/self/fd");
     const int threadsBefore = entriesIn("/proc/self/task");
@@ -64,7 +63,7 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
         if (when == destroyed) {
             run.session.reset();
             EXPECT_TRUE(filesIn(folder.path()).isEmpty());
-            waitFor([] { return false; }, 100);
+            deliverPosted(); // the session joined its worker: all it sent is posted
             EXPECT_TRUE(run.record->completions.empty()); // nothing reaches its owner
             continue;
         }
@@ -85,7 +84,7 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
         run.session->pause();
         run.session->resume();
         run.session->cancel();
-        waitFor([] { return false; }, 100);
+        deliverPosted();
         EXPECT_EQ(run.record->completions.size(), 1u);
         EXPECT_EQ(run.record->callbacksAfterCompletion, 0);
     }
@@ -108,7 +107,7 @@ public:
     {
         hardwareOpens += settings.hardware;
         if (settings.hardware && refuseHardware)
-            return std::unexpected(QStringLiteral("No such device."));
+            return std::unexpected(u"No such device."_s);
         VideoSettings software = settings;
         software.hardware = false;
         auto encoder = FFmpegEncoderChoice::open(software, globalHeader);
@@ -161,8 +160,7 @@ TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
         {"failing on its first frame", false, 1, 0, Codec::hevc, "qrs", "hs", true},
         {"software failing too", false, 1, 1, Codec::hevc, "qrs", "hs", false},
         // ProRes writes each frame at once, so the file already holds frames.
-        {"failing after frames were written", false, 20, 0, Codec::proRes422LT, "q", "h", false},
-    };
+        {"failing after frames were written", false, 20, 0, Codec::proRes422LT, "q", "h", false}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         QTemporaryDir folder;
@@ -191,7 +189,7 @@ TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
             EXPECT_EQ(decodeErrors(*result), QString());
         } else {
             EXPECT_EQ(result.error().description(),
-                      QStringLiteral("Writing a video frame failed. Input/output error."));
+                      u"Writing a video frame failed. Input/output error."_s);
             EXPECT_TRUE(filesIn(folder.path()).isEmpty());
         }
     }
@@ -233,7 +231,7 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
     const QString grey =
         "-f lavfi -i color=rate=25:duration=1:size=%1 %2 -c:v rawvideo -pix_fmt gray";
     // Opening a named pipe would wait for a writer for good.
-    const QString pipe = scratch.filePath(QStringLiteral("pipe.mov"));
+    const QString pipe = scratch.filePath(u"pipe.mov"_s);
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     const BadInput rows[] = {
         {"missing", scratch.filePath("gone.mov"), "The source file is missing."},
@@ -261,8 +259,7 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
          kNotAMovie},
         {"playlist",
          text("list.mp4", "#EXTM3U\n#EXTINF:2,\n" + sourcePath(Source::layoutSwitch) + "\n"),
-         kNotAMovie},
-    };
+         kNotAMovie}};
     const int filesBefore = entriesIn("/proc/self/fd");
     const int threadsBefore = entriesIn("/proc/self/task");
     for (const BadInput& row : rows) {

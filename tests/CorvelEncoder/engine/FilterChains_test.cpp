@@ -35,8 +35,7 @@ TEST(FilterChains, VideoChainsConfigure)
          1024, 576, AV_PIX_FMT_YUV420P, "bwdif=mode=send_frame,fps"},
         {"fields kept", 1920, 1080, AV_PIX_FMT_YUV422P10LE, false, 0, false, true,
          QStringLiteral("bt709"), 1920, 1080, AV_PIX_FMT_YUV422P10LE,
-         "interl=1:in_color_matrix=bt709:out_color_matrix=bt709"},
-    };
+         "interl=1:in_color_matrix=bt709:out_color_matrix=bt709"}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EncodePlan plan;
@@ -63,27 +62,22 @@ TEST(FilterChains, VideoChainsConfigure)
 // count, and the encoder's side is always named in full.
 TEST(FilterChains, AudioLayoutsAndChains)
 {
-    struct Row
-    {
-        int channels;
-        bool ordered;
-        const char* text;
-        int targetChannels;
-    };
-    const Row rows[] = {{1, false, "mono", 2}, {6, false, "5.1", 2}, {2, true, "stereo", 6}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
+    // channels, ordered layout, its text, channels encoded
+    const std::tuple<int, bool, const char*, int> rows[] = {
+        {1, false, "mono", 2}, {6, false, "5.1", 2}, {2, true, "stereo", 6}};
+    for (const auto& [channels, ordered, text, targetChannels] : rows) {
+        SCOPED_TRACE(text);
         AVChannelLayout layout{};
-        layout.nb_channels = row.channels;
-        if (row.ordered)
-            av_channel_layout_default(&layout, row.channels);
-        EXPECT_EQ(channelLayoutText(layout), QLatin1StringView(row.text));
+        layout.nb_channels = channels;
+        if (ordered)
+            av_channel_layout_default(&layout, channels);
+        EXPECT_EQ(channelLayoutText(layout), QLatin1StringView(text));
         const FilterChain chain = audioChain({44100, AV_SAMPLE_FMT_S16, layout, {1, 44100}},
-                                             {48000, AV_SAMPLE_FMT_FLTP, row.targetChannels}, 0);
+                                             {48000, AV_SAMPLE_FMT_FLTP, targetChannels}, 0);
         FilterGraph graph;
         ASSERT_TRUE(graph.build(chain));
         EXPECT_EQ(av_buffersink_get_sample_rate(graph.sink), 48000);
-        EXPECT_EQ(av_buffersink_get_channels(graph.sink), row.targetChannels);
+        EXPECT_EQ(av_buffersink_get_channels(graph.sink), targetChannels);
         EXPECT_EQ(av_buffersink_get_format(graph.sink), AV_SAMPLE_FMT_FLTP);
     }
 }

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 namespace corvel::test {
 namespace {
 
@@ -15,29 +13,23 @@ namespace {
 // encode cannot show is checked here.
 TEST(InspectMedia, NamesTheCodecAndTellsAudioFromAnUnreadableTrack)
 {
-    struct Row
-    {
-        Source source;
-        const char* codec;
-        bool hasAudio, hasAlpha, hasAudioStream;
-    };
-    const Row rows[] = {
+    // source, codec, audio, alpha, an audio stream
+    const std::tuple<Source, const char*, bool, bool, bool> rows[] = {
         {Source::h264Aac, "H.264", true, false, true},
         {Source::proResAlpha, "ProRes 4444", false, true, false},
         // MPEG-TS names its streams by type, not by four characters.
         {Source::layoutSwitch, "H.264", true, false, true},
         // An audio track of unknown format is kept, but not counted as audio.
-        {Source::unreadableAudio, "H.264", false, false, true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(static_cast<int>(row.source));
-        const auto media = inspectMedia(sourcePath(row.source));
+        {Source::unreadableAudio, "H.264", false, false, true}};
+    for (const auto& [source, codec, hasAudio, hasAlpha, hasAudioStream] : rows) {
+        SCOPED_TRACE(static_cast<int>(source));
+        const auto media = inspectMedia(sourcePath(source));
         ASSERT_TRUE(media.has_value()) << media.error().description().toStdString();
-        EXPECT_EQ(media->info.videoCodec, QLatin1StringView(row.codec));
-        EXPECT_EQ(media->info.hasAudio, row.hasAudio);
-        EXPECT_EQ(media->audio.has_value(), row.hasAudio);
-        EXPECT_EQ(media->info.hasAlpha, row.hasAlpha);
-        EXPECT_EQ(media->audioStream >= 0, row.hasAudioStream);
+        EXPECT_EQ(media->info.videoCodec, QLatin1StringView(codec));
+        EXPECT_EQ(media->info.hasAudio, hasAudio);
+        EXPECT_EQ(media->audio.has_value(), hasAudio);
+        EXPECT_EQ(media->info.hasAlpha, hasAlpha);
+        EXPECT_EQ(media->audioStream >= 0, hasAudioStream);
     }
 }
 
@@ -47,7 +39,7 @@ TEST(InspectMedia, FragmentClaimingMillionsOfSamplesFailsInBoundedMemory)
     // their own: FFmpeg would build a 2.7 GB index. The programs cap FFmpeg's allocations, so
     // it fails at once instead.
     QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("claims.mp4"));
+    const QString path = folder.filePath(u"claims.mp4"_s);
     ASSERT_TRUE(runFFmpeg(
         video("64x48", 0.2) + args("-c:v libx264 -movflags frag_keyframe+empty_moov") << path));
     ASSERT_TRUE(rewrite(path, [](QByteArray& bytes) {
@@ -56,15 +48,10 @@ TEST(InspectMedia, FragmentClaimingMillionsOfSamplesFailsInBoundedMemory)
         return trun > 0 && !bytes.replace(trun + 4, 8, QByteArray(claim, 8)).isEmpty();
     }));
 
-    const auto peakKiB = [] {
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        return usage.ru_maxrss;
-    };
-    const long before = peakKiB();
+    const long before = testing::peakMemoryKiB();
     const auto media = inspectMedia(path);
     EXPECT_FALSE(media.has_value());
-    EXPECT_LT(peakKiB() - before, 256 * 1024);
+    EXPECT_LT(testing::peakMemoryKiB() - before, 256 * 1024);
 }
 
 } // namespace

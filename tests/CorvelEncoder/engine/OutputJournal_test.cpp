@@ -23,7 +23,7 @@ TEST(OutputJournal, KeepsWhatWasOpenedAndNeverSettledAcrossProcesses)
                   odd = dir.filePath("line\nbreak 100%.mov");
     // Still written by a live encode, whose lock shows it.
     OutputNames names;
-    const auto live = names.claim(dir.path(), QStringLiteral("live"), QStringLiteral("mov"));
+    const auto live = names.claim(dir.path(), u"live"_s, u"mov"_s);
     ASSERT_TRUE(live);
     for (const QString& path : {a, b, odd})
         ASSERT_TRUE(rewrite(partialOutputPath(path),
@@ -57,7 +57,7 @@ TEST(OutputJournal, ClaimedNamesAreJournaledUntilReleasedFromManyThreads)
     std::vector<std::unique_ptr<ClaimedOutput>> claims(8);
     for (int i = 0; i < 8; ++i) {
         threads.emplace_back([&, i] {
-            if (auto claim = names.claim(dir.path(), QStringLiteral("clip"), QStringLiteral("mov")))
+            if (auto claim = names.claim(dir.path(), u"clip"_s, u"mov"_s))
                 claims[i] = std::move(*claim);
         });
     }
@@ -65,22 +65,17 @@ TEST(OutputJournal, ClaimedNamesAreJournaledUntilReleasedFromManyThreads)
     QStringList paths;
     for (const auto& claim : claims)
         paths.append(claim ? claim->finalPath() : QString());
-    QStringList unsettled = journal.unsettled();
-    unsettled.sort();
-    QStringList all = paths;
-    all.sort();
-    EXPECT_EQ(unsettled, all);
-    EXPECT_EQ(QSet<QString>(all.begin(), all.end()).size(), 8);
+    const auto sorted = [](QStringList list) {
+        list.sort();
+        return list;
+    };
+    EXPECT_EQ(sorted(journal.unsettled()), sorted(paths));
+    EXPECT_EQ(QSet<QString>(paths.begin(), paths.end()).size(), 8);
     for (int i = 0; i < 8; i += 2)
         claims[i].reset();
-    QStringList left = journal.unsettled();
-    left.sort();
-    QStringList expected{paths[1], paths[3], paths[5], paths[7]};
-    expected.sort();
-    EXPECT_EQ(left, expected);
+    EXPECT_EQ(sorted(journal.unsettled()), sorted({paths[1], paths[3], paths[5], paths[7]}));
     // A name that could not be created is never journaled.
-    EXPECT_FALSE(
-        names.claim(dir.filePath("missing/folder"), QStringLiteral("x"), QStringLiteral("mov")));
+    EXPECT_FALSE(names.claim(dir.filePath("missing/folder"), u"x"_s, u"mov"_s));
     EXPECT_EQ(journal.unsettled().size(), 4);
     claims.clear();
 }

@@ -1,4 +1,5 @@
 #include "CorvelEncoder/model/ActivityFeed.h"
+#include "tests/QtPrinters.h"
 
 #include <QSignalSpy>
 
@@ -28,7 +29,7 @@ TEST(ActivityLogTest, StampIsTwoDigitTwentyFourHourTime)
 TEST(ActivityLogTest, FeedTrimsFromTheFrontAndErrorsLeaveTheBannerAlone)
 {
     ActivityFeed feed;
-    feed.setBanner(QStringLiteral("Could not read that drop."));
+    feed.setBanner(u"Could not read that drop."_s);
     QSignalSpy banner(&feed, &ActivityFeed::bannerChanged);
     QSignalSpy appended(&feed, &ActivityFeed::logLineAppended);
     QSignalSpy removed(&feed, &ActivityFeed::logLinesRemoved);
@@ -38,10 +39,10 @@ TEST(ActivityLogTest, FeedTrimsFromTheFrontAndErrorsLeaveTheBannerAlone)
     ASSERT_EQ(removed.count(), 1);
     EXPECT_EQ(removed.first(), (QList<QVariant>{0, 0}));
     ASSERT_EQ(feed.logLines().size(), 300);
-    EXPECT_EQ(feed.logLines().first().text, QStringLiteral("1"));
+    EXPECT_EQ(feed.logLines().first().text, u"1"_s);
     EXPECT_TRUE(feed.logLines().last().isError);
     EXPECT_FALSE(feed.logLines().first().isError);
-    EXPECT_EQ(feed.banner(), QStringLiteral("Could not read that drop."));
+    EXPECT_EQ(feed.banner(), u"Could not read that drop."_s);
     EXPECT_EQ(banner.count(), 0);
     EXPECT_FALSE(feed.logOpen());
 }

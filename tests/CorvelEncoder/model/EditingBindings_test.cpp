@@ -45,13 +45,11 @@ protected:
 
 TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
 {
-    const QList<EncodingJob> jobs = {
-        jobWithStatus(QStringLiteral("running.mov"), JobStatus::encoding),
-        jobWithStatus(QStringLiteral("queued.mov"), JobStatus::queued),
-        jobWithStatus(QStringLiteral("held.mov"), JobStatus::paused),
-        jobWithStatus(QStringLiteral("failed.mov"), JobStatus::failed),
-        jobWithStatus(QStringLiteral("unselected.mov"), JobStatus::queued),
-    };
+    const QList<EncodingJob> jobs = {jobWithStatus(u"running.mov"_s, JobStatus::encoding),
+                                     jobWithStatus(u"queued.mov"_s, JobStatus::queued),
+                                     jobWithStatus(u"held.mov"_s, JobStatus::paused),
+                                     jobWithStatus(u"failed.mov"_s, JobStatus::failed),
+                                     jobWithStatus(u"unselected.mov"_s, JobStatus::queued)};
     model->store().addJobs(jobs);
     select({jobs[3], jobs[0], jobs[2], jobs[1]});
     settle();
@@ -60,15 +58,14 @@ TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
     EXPECT_EQ(model->store().editableIDs(), (QList<QUuid>{jobs[1].id, jobs[3].id}));
     EXPECT_TRUE(editing().inspectorLocked());
     // The locked primary job is what the inspector shows.
-    EXPECT_EQ(editing().presetSelection(), QStringLiteral("prores-422-hq"));
+    EXPECT_EQ(editing().presetSelection(), u"prores-422-hq"_s);
 
-    editing().applyPreset(QStringLiteral("h264"));
-    EXPECT_EQ(current(jobs[0]).settings.body.codec, Codec::proRes422HQ);
-    EXPECT_EQ(current(jobs[1]).settings.body.codec, Codec::h264);
-    EXPECT_EQ(current(jobs[1]).settings.presetName, QStringLiteral("H.264"));
-    EXPECT_EQ(current(jobs[2]).settings.body.codec, Codec::proRes422HQ);
-    EXPECT_EQ(current(jobs[3]).settings.body.codec, Codec::h264);
-    EXPECT_EQ(current(jobs[4]).settings.body.codec, Codec::proRes422HQ);
+    editing().applyPreset(u"h264"_s);
+    const Codec codecs[] = {Codec::proRes422HQ, Codec::h264, Codec::proRes422HQ, Codec::h264,
+                            Codec::proRes422HQ};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(current(jobs[i]).settings.body.codec, codecs[i]) << i;
+    EXPECT_EQ(current(jobs[1]).settings.presetName, u"H.264"_s);
     settle();
     EXPECT_EQ(store->writeCount(kQueueFileName), savesBefore + 1);
 
@@ -90,10 +87,10 @@ TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
 TEST_F(EditingTest, PresetWithNothingSelectedChangesOnlyTheDefault)
 {
     const QList<EncodingJob> jobs = addQueued(2);
-    editing().setPresetSelection(QStringLiteral("hevc"));
-    EXPECT_EQ(settings().lastPresetID, QStringLiteral("hevc"));
-    EXPECT_EQ(storedSettings().lastPresetID, QStringLiteral("hevc"));
-    EXPECT_EQ(editing().presetSelection(), QStringLiteral("hevc"));
+    editing().setPresetSelection(u"hevc"_s);
+    EXPECT_EQ(settings().lastPresetID, u"hevc"_s);
+    EXPECT_EQ(storedSettings().lastPresetID, u"hevc"_s);
+    EXPECT_EQ(editing().presetSelection(), u"hevc"_s);
     for (const EncodingJob& job : jobs)
         EXPECT_EQ(current(job).settings, job.settings);
 
@@ -107,30 +104,30 @@ TEST_F(EditingTest, PresetWithNothingSelectedChangesOnlyTheDefault)
         model->store().setSelection({});
     }
     EXPECT_EQ(store->writeCount(kSettingsFileName), settingsWrites);
-    EXPECT_EQ(settings().lastPresetID, QStringLiteral("hevc"));
-    EXPECT_EQ(settings().watchPresetID, QStringLiteral("prores-422-hq"));
+    EXPECT_EQ(settings().lastPresetID, u"hevc"_s);
+    EXPECT_EQ(settings().watchPresetID, u"prores-422-hq"_s);
     EXPECT_EQ(current(jobs[0]).settings, jobs[0].settings);
 
-    model->watch().setPreset(QStringLiteral("prores-4444"));
-    EXPECT_EQ(model->watch().presetSelection(), QStringLiteral("prores-4444"));
-    EXPECT_EQ(storedSettings().watchPresetID, QStringLiteral("prores-4444"));
+    model->watch().setPreset(u"prores-4444"_s);
+    EXPECT_EQ(model->watch().presetSelection(), u"prores-4444"_s);
+    EXPECT_EQ(storedSettings().watchPresetID, u"prores-4444"_s);
 }
 
 TEST_F(EditingTest, ApplyingAPresetKeepsFolderAndRevealAndSizesTheBitrateToTheSource)
 {
-    EncodingJob probed = queuedJob(QStringLiteral("uhd.mov"), true);
-    probed.sourceInfo = SourceInfo{3840, 2160, 50, 10, true, false, QStringLiteral("H.264")};
-    EncodingJob unread = queuedJob(QStringLiteral("unread.mov"), false);
+    EncodingJob probed = queuedJob(u"uhd.mov"_s, true);
+    probed.sourceInfo = SourceInfo{3840, 2160, 50, 10, true, false, u"H.264"_s};
+    EncodingJob unread = queuedJob(u"unread.mov"_s, false);
     model->store().addJobs({probed, unread});
     select({probed, unread});
 
-    editing().setPresetSelection(QStringLiteral("h264"));
+    editing().setPresetSelection(u"h264"_s);
     const EncodingJob a = current(probed);
     const EncodingJob b = current(unread);
     EXPECT_EQ(a.settings.outputDirectory, probed.settings.outputDirectory);
     EXPECT_TRUE(a.settings.revealWhenDone);
     EXPECT_FALSE(b.settings.revealWhenDone);
-    EXPECT_EQ(a.settings.presetID, QStringLiteral("h264"));
+    EXPECT_EQ(a.settings.presetID, u"h264"_s);
     const PresetBody h264 = presetBody(u"h264", {}).value();
     EXPECT_EQ(a.settings.body.bitrateMbps,
               automaticBitrateMbps(h264, PixelSize{3840, 2160}, 50.0).value());
@@ -138,26 +135,22 @@ TEST_F(EditingTest, ApplyingAPresetKeepsFolderAndRevealAndSizesTheBitrateToTheSo
               automaticBitrateMbps(h264, std::nullopt, std::nullopt).value());
     EXPECT_GT(a.settings.body.bitrateMbps, b.settings.body.bitrateMbps);
     // Applying to jobs also makes the preset the default for new ones.
-    EXPECT_EQ(storedSettings().lastPresetID, QStringLiteral("h264"));
-    EXPECT_EQ(editing().presetSelection(), QStringLiteral("h264"));
+    EXPECT_EQ(storedSettings().lastPresetID, u"h264"_s);
+    EXPECT_EQ(editing().presetSelection(), u"h264"_s);
 }
 
 TEST_F(EditingTest, BitrateIsClampedAndStopsFollowingQualityUntilATierIsChosen)
 {
-    EncodingJob job = queuedJob(QStringLiteral("a.mov"));
+    EncodingJob job = queuedJob(u"a.mov"_s);
     job.settings.body = presetBody(u"h264", {}).value();
     model->store().addJobs({job});
     model->store().setSelection({job.id});
 
-    struct Row
-    {
-        double typed;
-        double stored;
-    };
-    for (const Row& row : {Row{500, 200}, Row{0.1, 0.5}, Row{-3, 0.5}, Row{42.5, 42.5}}) {
-        SCOPED_TRACE(row.typed);
-        editing().setBitrate(row.typed);
-        EXPECT_EQ(editing().bitrate(), row.stored);
+    const std::pair<double, double> rows[] = {{500, 200}, {0.1, 0.5}, {-3, 0.5}, {42.5, 42.5}};
+    for (const auto& [typed, stored] : rows) {
+        SCOPED_TRACE(typed);
+        editing().setBitrate(typed);
+        EXPECT_EQ(editing().bitrate(), stored);
         EXPECT_FALSE(current(job).settings.body.bitrateFollowsQuality);
     }
     editing().setBitrate(std::nan(""));
@@ -165,9 +158,9 @@ TEST_F(EditingTest, BitrateIsClampedAndStopsFollowingQualityUntilATierIsChosen)
 
     // A fixed rate survives changes that would move an automatic one.
     editing().setResolution(ResolutionMode::uhd4k);
-    editing().setFrameRateSelection(QStringLiteral("60"));
+    editing().setFrameRateSelection(u"60"_s);
     EXPECT_EQ(editing().bitrate(), 42.5);
-    EXPECT_EQ(editing().presetSelection(), QStringLiteral("inline"));
+    EXPECT_EQ(editing().presetSelection(), u"inline"_s);
 
     editing().setQuality(QualityTier::medium);
     const PresetBody body = current(job).settings.body;
@@ -178,22 +171,22 @@ TEST_F(EditingTest, BitrateIsClampedAndStopsFollowingQualityUntilATierIsChosen)
 
 TEST_F(EditingTest, FrameRateMenuIdsMapToTheirRates)
 {
-    EXPECT_EQ(editing().frameRateSelection(), QStringLiteral("source"));
-    EncodingJob odd = queuedJob(QStringLiteral("odd.mov"));
+    EXPECT_EQ(editing().frameRateSelection(), u"source"_s);
+    EncodingJob odd = queuedJob(u"odd.mov"_s);
     odd.settings.body.frameRate = FrameRateMode::exact(33);
-    EncodingJob other = queuedJob(QStringLiteral("other.mov"));
+    EncodingJob other = queuedJob(u"other.mov"_s);
     model->store().addJobs({odd, other});
     select({odd, other});
-    EXPECT_EQ(editing().frameRateSelection(), QStringLiteral("custom"));
+    EXPECT_EQ(editing().frameRateSelection(), u"custom"_s);
 
     // "custom" stands for the primary job's own rate, so choosing it copies that rate.
-    editing().setFrameRateSelection(QStringLiteral("custom"));
+    editing().setFrameRateSelection(u"custom"_s);
     EXPECT_EQ(current(other).settings.body.frameRate, FrameRateMode::exact(33));
-    editing().setFrameRateSelection(QStringLiteral("bogus"));
+    editing().setFrameRateSelection(u"bogus"_s);
     EXPECT_EQ(current(other).settings.body.frameRate, FrameRateMode::exact(33));
-    editing().setFrameRateSelection(QStringLiteral("29.97"));
+    editing().setFrameRateSelection(u"29.97"_s);
     EXPECT_EQ(current(odd).settings.body.frameRate, FrameRateMode::exact(29.97));
-    EXPECT_EQ(editing().frameRateSelection(), QStringLiteral("29.97"));
+    EXPECT_EQ(editing().frameRateSelection(), u"29.97"_s);
 }
 
 TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
@@ -202,21 +195,21 @@ TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
     editing().beginSavePreset();
     EXPECT_FALSE(model->sheets().showSavePreset()) << "nothing selected";
 
-    EncodingJob custom = queuedJob(QStringLiteral("a.mov"));
-    custom.settings.presetID = QStringLiteral("inline");
-    custom.settings.presetName = QStringLiteral("Custom");
+    EncodingJob custom = queuedJob(u"a.mov"_s);
+    custom.settings.presetID = u"inline"_s;
+    custom.settings.presetName = u"Custom"_s;
     custom.settings.body.codec = Codec::hevc;
-    custom.settings.body.namingPattern = QStringLiteral("{name}_look");
-    EncodingJob named = queuedJob(QStringLiteral("b.mov"));
+    custom.settings.body.namingPattern = u"{name}_look"_s;
+    EncodingJob named = queuedJob(u"b.mov"_s);
     model->store().addJobs({custom, named});
 
     model->store().setSelection({named.id});
     editing().beginSavePreset();
     // A built-in preset's own name is refused, so the suggestion is another.
-    EXPECT_EQ(model->sheets().suggestedName(), QStringLiteral("My ProRes 422 HQ"));
+    EXPECT_EQ(model->sheets().suggestedName(), u"My ProRes 422 HQ"_s);
     model->store().setSelection({custom.id});
     editing().beginSavePreset();
-    EXPECT_EQ(model->sheets().suggestedName(), QStringLiteral("Preset"));
+    EXPECT_EQ(model->sheets().suggestedName(), u"Preset"_s);
     EXPECT_TRUE(model->sheets().showSavePreset());
     EXPECT_EQ(shown.count(), 1);
 
@@ -225,32 +218,32 @@ TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
     EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
     EXPECT_TRUE(model->sheets().showSavePreset());
 
-    editing().savePreset(QStringLiteral("  Grade Look\n"));
+    editing().savePreset(u"  Grade Look\n"_s);
     ASSERT_EQ(model->persistence().savedPresets().size(), 1);
     const SavedPreset saved = model->persistence().savedPresets().first();
-    EXPECT_EQ(saved.name, QStringLiteral("Grade Look"));
+    EXPECT_EQ(saved.name, u"Grade Look"_s);
     EXPECT_EQ(saved.body, custom.settings.body);
     EXPECT_EQ(current(custom).settings.presetID,
-              QStringLiteral("custom:") + saved.id.toString(QUuid::WithoutBraces).toUpper());
-    EXPECT_EQ(editing().presetLabel(current(custom)), QStringLiteral("Grade Look"));
+              u"custom:"_s + saved.id.toString(QUuid::WithoutBraces).toUpper());
+    EXPECT_EQ(editing().presetLabel(current(custom)), u"Grade Look"_s);
     EXPECT_FALSE(model->sheets().showSavePreset());
 
     settle();
     makeModel();
     EXPECT_EQ(model->persistence().savedPresets(), (QList<SavedPreset>{saved}));
-    EXPECT_EQ(editing().presetLabel(current(custom)), QStringLiteral("Grade Look"));
+    EXPECT_EQ(editing().presetLabel(current(custom)), u"Grade Look"_s);
 }
 
 TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
 {
-    EncodingJob source = queuedJob(QStringLiteral("a.mov"));
+    EncodingJob source = queuedJob(u"a.mov"_s);
     source.settings.body = presetBody(u"h264", {}).value();
     source.settings.body.audio = AudioMode::pcm;
-    EncodingJob second = queuedJob(QStringLiteral("b.mov"));
-    EncodingJob running = jobWithStatus(QStringLiteral("c.mov"), JobStatus::encoding);
+    EncodingJob second = queuedJob(u"b.mov"_s);
+    EncodingJob running = jobWithStatus(u"c.mov"_s, JobStatus::encoding);
     model->store().addJobs({source, second, running});
     model->store().setSelection({source.id});
-    editing().savePreset(QStringLiteral("Web PCM"));
+    editing().savePreset(u"Web PCM"_s);
     const SavedPreset saved = model->persistence().savedPresets().first();
     const QString key = savedPresetID(saved);
     select({second, running});
@@ -259,9 +252,9 @@ TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
     EXPECT_EQ(settings().lastPresetID, key);
 
     model->store().setSelection({running.id, second.id});
-    editing().setNaming(QStringLiteral("{name}"));
-    EXPECT_EQ(editing().presetLabel(current(second)), QStringLiteral("Web PCM \u00B7 Edited"));
-    EXPECT_EQ(editing().presetSelection(), QStringLiteral("inline"));
+    editing().setNaming(u"{name}"_s);
+    EXPECT_EQ(editing().presetLabel(current(second)), u"Web PCM \u00B7 Edited"_s);
+    EXPECT_EQ(editing().presetSelection(), u"inline"_s);
     const EncodingJob before = current(second);
 
     editing().deletePreset(saved.id);
@@ -269,13 +262,13 @@ TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
     EXPECT_TRUE(storedPresets().isEmpty());
     for (const EncodingJob& job : {source, second}) {
         const EncodingJob now = current(job);
-        EXPECT_EQ(now.settings.presetID, QStringLiteral("inline"));
-        EXPECT_EQ(editing().presetLabel(now), QStringLiteral("Custom"));
+        EXPECT_EQ(now.settings.presetID, u"inline"_s);
+        EXPECT_EQ(editing().presetLabel(now), u"Custom"_s);
     }
     EXPECT_EQ(current(second).settings.body, before.settings.body);
     EXPECT_EQ(current(running).settings, running.settings);
-    EXPECT_EQ(storedSettings().lastPresetID, QStringLiteral("prores-422-hq"));
-    EXPECT_EQ(storedSettings().watchPresetID, QStringLiteral("prores-422-hq"));
+    EXPECT_EQ(storedSettings().lastPresetID, u"prores-422-hq"_s);
+    EXPECT_EQ(storedSettings().watchPresetID, u"prores-422-hq"_s);
 
     const qsizetype lines = model->feed().logLines().size();
     editing().deletePreset(saved.id);
@@ -294,19 +287,19 @@ TEST_F(EditingTest, OutputFolderChooserTargetsJobsOrTheDefault)
     EXPECT_TRUE(request.canChooseDirectories && request.canCreateDirectories);
     EXPECT_EQ(settings().defaultOutputDirectory, before) << "cancelled";
 
-    desktop.nextChoice = {path(QStringLiteral("renders"))};
+    desktop.nextChoice = {path(u"renders"_s)};
     editing().chooseOutputFolder();
-    EXPECT_EQ(storedSettings().defaultOutputDirectory, path(QStringLiteral("renders")));
+    EXPECT_EQ(storedSettings().defaultOutputDirectory, path(u"renders"_s));
 
-    desktop.nextChoice = {path(QStringLiteral("dailies"))};
+    desktop.nextChoice = {path(u"dailies"_s)};
     model->store().setSelection({jobs[0].id});
     editing().chooseOutputFolder();
-    EXPECT_EQ(current(jobs[0]).settings.outputDirectory, path(QStringLiteral("dailies")));
+    EXPECT_EQ(current(jobs[0]).settings.outputDirectory, path(u"dailies"_s));
     EXPECT_EQ(current(jobs[1]).settings.outputDirectory, jobs[1].settings.outputDirectory);
-    EXPECT_EQ(settings().defaultOutputDirectory, path(QStringLiteral("renders")));
+    EXPECT_EQ(settings().defaultOutputDirectory, path(u"renders"_s));
 
     editing().useOutputAsDefault();
-    EXPECT_EQ(storedSettings().defaultOutputDirectory, path(QStringLiteral("dailies")));
+    EXPECT_EQ(storedSettings().defaultOutputDirectory, path(u"dailies"_s));
 }
 
 TEST_F(EditingTest, WatchSwitchAsksForAFolderFirst)
@@ -316,7 +309,7 @@ TEST_F(EditingTest, WatchSwitchAsksForAFolderFirst)
     EXPECT_FALSE(model->watch().enabled()) << "the chooser was cancelled";
     EXPECT_FALSE(model->watch().isWatching());
 
-    const QString folder = path(QStringLiteral("Watch"));
+    const QString folder = path(u"Watch"_s);
     ASSERT_TRUE(QDir().mkpath(folder));
     desktop.nextChoice = {folder};
     model->watch().setEnabled(true);
@@ -325,9 +318,9 @@ TEST_F(EditingTest, WatchSwitchAsksForAFolderFirst)
     EXPECT_TRUE(storedSettings().watchEnabled);
     EXPECT_TRUE(model->watch().isWatching());
 
-    desktop.nextChoice = {path(QStringLiteral("WatchOut"))};
+    desktop.nextChoice = {path(u"WatchOut"_s)};
     model->watch().chooseOutput();
-    EXPECT_EQ(storedSettings().watchOutputDirectory, path(QStringLiteral("WatchOut")));
+    EXPECT_EQ(storedSettings().watchOutputDirectory, path(u"WatchOut"_s));
 
     model->watch().setEnabled(false);
     EXPECT_FALSE(storedSettings().watchEnabled);
@@ -337,12 +330,12 @@ TEST_F(EditingTest, WatchSwitchAsksForAFolderFirst)
 
 TEST_F(EditingTest, EncodingExistingFilesForgetsOnlyThatFoldersKeys)
 {
-    const QString folder = path(QStringLiteral("Watch"));
+    const QString folder = path(u"Watch"_s);
     ASSERT_TRUE(QDir().mkpath(folder));
-    const QString sibling = folder + QStringLiteral("2/c.mov|10|1.0");
+    const QString sibling = folder + u"2/c.mov|10|1.0"_s;
     model->persistence().updateSettings([&](AppSettings& s) {
         s.watchFolder = folder;
-        s.seenWatchKeys = {folder + QStringLiteral("/a.mov|10|1.0"), sibling};
+        s.seenWatchKeys = {folder + u"/a.mov|10|1.0"_s, sibling};
     });
     model->watch().setProcessExisting(true);
     EXPECT_EQ(storedSettings().seenWatchKeys, QStringList{sibling});
@@ -357,9 +350,9 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
     EXPECT_TRUE(model->feed().banner().has_value()) << "nothing to export";
     EXPECT_TRUE(desktop.saveRequests.isEmpty());
 
-    EncodingJob fixed = jobWithStatus(QStringLiteral("fixed.mov"));
-    fixed.settings.presetID = QStringLiteral("h264");
-    fixed.settings.presetName = QStringLiteral("H.264");
+    EncodingJob fixed = jobWithStatus(u"fixed.mov"_s);
+    fixed.settings.presetID = u"h264"_s;
+    fixed.settings.presetName = u"H.264"_s;
     fixed.settings.body = presetBody(u"h264", {}).value();
     fixed.settings.body.bitrateMbps = 12.5;
     fixed.settings.body.bitrateFollowsQuality = false;
@@ -367,19 +360,19 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
     fixed.settings.revealWhenDone = true;
     EncodingJob orphan = fixed;
     orphan.id = QUuid::createUuid();
-    orphan.sourcePath = path(QStringLiteral("orphan.mov"));
-    orphan.settings.presetID = QStringLiteral("inline");
-    orphan.settings.presetName = QStringLiteral("Custom");
+    orphan.sourcePath = path(u"orphan.mov"_s);
+    orphan.settings.presetID = u"inline"_s;
+    orphan.settings.presetName = u"Custom"_s;
     orphan.settings.body.audio = AudioMode::pcm;
-    const EncodingJob hq = jobWithStatus(QStringLiteral("hq.mov"));
+    const EncodingJob hq = jobWithStatus(u"hq.mov"_s);
     const QList<EncodingJob> jobs = {fixed, hq, orphan};
     model->store().addJobs(jobs);
 
     // Defaults unlike every exported job, so each value must come from the file.
     JobSettings defaults;
     defaults.body = presetBody(u"prores-proxy", {}).value();
-    defaults.body.namingPattern = QStringLiteral("{name}_defaults");
-    defaults.outputDirectory = path(QStringLiteral("elsewhere"));
+    defaults.body.namingPattern = u"{name}_defaults"_s;
+    defaults.outputDirectory = path(u"elsewhere"_s);
     const struct
     {
         const char* name;
@@ -387,11 +380,11 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
     } rows[] = {{"nothing selected", {}, jobs}, {"two selected", {orphan, fixed}, {fixed, orphan}}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const QString file = path(QStringLiteral("%1.corveljob").arg(row.selected.size()));
+        const QString file = path(u"%1.corveljob"_s.arg(row.selected.size()));
         desktop.nextChoice = {file};
         select(row.selected);
         editing().exportJobFile();
-        EXPECT_EQ(desktop.saveRequests.last().suggestedName, QStringLiteral("Queue.corveljob"));
+        EXPECT_EQ(desktop.saveRequests.last().suggestedName, u"Queue.corveljob"_s);
         EXPECT_EQ(desktop.reveals.last(), QStringList{file});
 
         const JobFileResult parsed = parseJobFile(file);
@@ -413,9 +406,9 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
     }
 
     const qsizetype lines = model->feed().logLines().size();
-    editing().writeJobFile(jobs, path(QStringLiteral("missing/folder/x.corveljob")));
+    editing().writeJobFile(jobs, path(u"missing/folder/x.corveljob"_s));
     ASSERT_TRUE(model->feed().banner().has_value());
-    EXPECT_TRUE(model->feed().banner()->contains(QStringLiteral("x.corveljob")));
+    EXPECT_TRUE(model->feed().banner()->contains(u"x.corveljob"_s));
     EXPECT_EQ(model->feed().logLines().size(), lines);
 }
 

@@ -15,9 +15,9 @@ namespace {
 
 QJsonObject probeStreams(const QString& path)
 {
-    return QJsonDocument::fromJson(runProgram(QStringLiteral("ffprobe"),
-                                              {"-v", "error", "-show_streams", "-of", "json", path})
-                                       .toUtf8())
+    return QJsonDocument::fromJson(
+               runProgram(u"ffprobe"_s, {"-v", "error", "-show_streams", "-of", "json", path})
+                   .toUtf8())
         .object();
 }
 
@@ -46,7 +46,7 @@ TEST_F(EndToEndTest, DroppedMovieIsProbedAndEncoded)
     ASSERT_TRUE(makeMovie(source, 1, "160x120"));
     AppModel& m = makeModel();
     m.persistence().updateSettings([&](AppSettings& s) {
-        s.lastPresetID = QStringLiteral("h264");
+        s.lastPresetID = u"h264"_s;
         s.defaultOutputDirectory = temp.filePath("out");
     });
     m.intake().handleDrop({QUrl::fromLocalFile(source)});

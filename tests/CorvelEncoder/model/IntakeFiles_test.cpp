@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <QUrlQuery>
 
-#include "tests/QtPrinters.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -17,25 +17,21 @@ namespace {
 
 void touch(const QString& path)
 {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(testing::writeFile(path, {}));
 }
 
 TEST(IntakeFiles, CommandLineURLs)
 {
-    const QStringList arguments{
-        "/usr/bin/corvel-encoder",
-        "-platform",
-        "clip.mov",
-        "~/Videos/a b.mov",
-        "/abs/c.mov",
-        "CorvelEncoder://enqueue?path=/x.corveljob",
-        "corvelencoder://bad url with spaces%zz",
-        "corvelencoder://enqueue?source=/m/My Clip.mov&naming={name}_web",
-        "--flag",
-    };
-    const QList<QUrl> urls = commandLineURLs(arguments, QStringLiteral("/work/dir"));
+    const QStringList arguments{"/usr/bin/corvel-encoder",
+                                "-platform",
+                                "clip.mov",
+                                "~/Videos/a b.mov",
+                                "/abs/c.mov",
+                                "CorvelEncoder://enqueue?path=/x.corveljob",
+                                "corvelencoder://bad url with spaces%zz",
+                                "corvelencoder://enqueue?source=/m/My Clip.mov&naming={name}_web",
+                                "--flag"};
+    const QList<QUrl> urls = commandLineURLs(arguments, u"/work/dir"_s);
     ASSERT_EQ(urls.size(), 6);
     EXPECT_EQ(urls[0], QUrl::fromLocalFile("/work/dir/clip.mov"));
     EXPECT_EQ(urls[1], QUrl::fromLocalFile(QDir::homePath() + "/Videos/a b.mov"));

@@ -42,7 +42,7 @@ TEST_F(IntakeTest, DroppingAMovieAddsAProbedJobWithTheDefaults)
 {
     AppModel& m = start();
     m.persistence().updateSettings([&](AppSettings& s) {
-        s.lastPresetID = QStringLiteral("h264");
+        s.lastPresetID = u"h264"_s;
         s.defaultOutputDirectory = path("exports");
         s.revealWhenDone = false;
     });
@@ -75,8 +75,7 @@ TEST_F(IntakeTest, DroppingAMovieAddsAProbedJobWithTheDefaults)
 TEST_F(IntakeTest, UnknownPresetFallsBackToProResHQ)
 {
     AppModel& m = start();
-    m.persistence().updateSettings(
-        [](AppSettings& s) { s.lastPresetID = QStringLiteral("custom:nothing"); });
+    m.persistence().updateSettings([](AppSettings& s) { s.lastPresetID = u"custom:nothing"_s; });
     const JobSettings settings = m.intake().settingsForNewJob();
     EXPECT_EQ(settings.presetID, u"prores-422-hq");
     EXPECT_EQ(settings.presetName, u"ProRes 422 HQ");
@@ -86,18 +85,11 @@ TEST_F(IntakeTest, UnknownPresetFallsBackToProResHQ)
 TEST_F(IntakeTest, FoldersAreWalkedAndOnlyMoviesAndJobsCount)
 {
     AppModel& m = start();
-    makeFile("drop/a.mov");
-    makeFile("drop/sub/b.MP4");
-    makeFile("drop/readme.txt");
-    makeFile("drop/.hidden.mov");
-    makeFile("drop/Corvel Output/old.mov");
-    makeFile("drop/sub/Corvel Output/old.mov");
-    makeFile("drop/.hidden/inside.mov");
-    makeFile("drop/1/2/3/4/5/deepest-found.mov");
-    makeFile("drop/1/2/3/4/5/6/too-deep.mov");
-
-    makeFile("drop/c.mkv");
-    makeFile("drop/notes.pdf");
+    for (const char* name :
+         {"a.mov", "sub/b.MP4", "readme.txt", ".hidden.mov", "Corvel Output/old.mov",
+          "sub/Corvel Output/old.mov", ".hidden/inside.mov", "1/2/3/4/5/deepest-found.mov",
+          "1/2/3/4/5/6/too-deep.mov", "c.mkv", "notes.pdf"})
+        makeFile(u"drop/"_s + QLatin1StringView(name));
 
     m.intake().importURLs({QUrl::fromLocalFile(path("drop"))}, false);
     QStringList names;
@@ -203,12 +195,12 @@ TEST_F(IntakeTest, LinksAddClipsWithTheirSettings)
 TEST_F(IntakeTest, ALinkWithTenThousandSourcesIsTakenWholeAndQuickly)
 {
     AppModel& m = start();
-    QString query = QStringLiteral("corvelencoder://enqueue?preset=H.264&sender=Batch");
+    QString query = u"corvelencoder://enqueue?preset=H.264&sender=Batch"_s;
     QStringList expected;
     for (int i = 0; i < 10'000; ++i) {
-        const QString clip = QStringLiteral("/media/day %1/shot-%2.mov").arg(i / 100).arg(i);
+        const QString clip = u"/media/day %1/shot-%2.mov"_s.arg(i / 100).arg(i);
         expected.append(clip);
-        query += QStringLiteral("&source=") + QString::fromLatin1(QUrl::toPercentEncoding(clip));
+        query += u"&source="_s + QString::fromLatin1(QUrl::toPercentEncoding(clip));
     }
     // Processor time, not wall time: a busy machine must not fail this, a quadratic import must.
     const std::clock_t start = std::clock();
@@ -249,7 +241,7 @@ TEST_F(IntakeTest, ProbeResultsMoveQueuedAndFailedJobs)
 {
     prober.hold = true;
     AppModel& m = start();
-    m.persistence().updateSettings([](AppSettings& s) { s.lastPresetID = QStringLiteral("h264"); });
+    m.persistence().updateSettings([](AppSettings& s) { s.lastPresetID = u"h264"_s; });
     const QString good = makeFile("good.mov");
     const QString bad = makeFile("bad.mov");
     m.intake().importURLs({QUrl::fromLocalFile(good), QUrl::fromLocalFile(bad)}, false);
@@ -259,11 +251,10 @@ TEST_F(IntakeTest, ProbeResultsMoveQueuedAndFailedJobs)
     // A job that failed before its probe came back is queued again by a good probe.
     m.store().update(goodID, [](EncodingJob& j) {
         j.status = JobStatus::failed;
-        j.errorMessage = QStringLiteral("earlier");
+        j.errorMessage = u"earlier"_s;
     });
     prober.answer(good, FakeProber::hd());
-    prober.answer(
-        bad, MediaProber::Result(std::unexpect, QStringLiteral("No video track in this file.")));
+    prober.answer(bad, MediaProber::Result(std::unexpect, u"No video track in this file."_s));
     ASSERT_TRUE(waitUntil(
         [&] { return !m.store().job(goodID)->probing && !m.store().job(badID)->probing; }));
     EXPECT_EQ(status(goodID), JobStatus::queued);
@@ -283,7 +274,7 @@ TEST_F(IntakeTest, ProbeResultsMoveQueuedAndFailedJobs)
     m.scheduler().startJobNow(lateID);
     EXPECT_EQ(status(lateID), JobStatus::queued);
     EXPECT_EQ(sessions.launched, QList<QUuid>{goodID}) << "only the job already read starts";
-    prober.answer(unreadable, MediaProber::Result(std::unexpect, QStringLiteral("gone")));
+    prober.answer(unreadable, MediaProber::Result(std::unexpect, u"gone"_s));
     prober.answer(late, FakeProber::hd(50));
     ASSERT_TRUE(waitUntil([&] { return status(lateID) == JobStatus::encoding; }));
     EXPECT_EQ(sessions.launched, (QList<QUuid>{goodID, lateID}));

@@ -1,4 +1,5 @@
 #include "CorvelEncoder/model/JobStore.h"
+#include "tests/QtPrinters.h"
 
 #include <QSignalSpy>
 
@@ -23,11 +24,11 @@ TEST(JobStoreTest, ClearCompletedKeepsFailedAndCancelledAndDuplicateStartsAfresh
     EncodingJob& failed = jobs[1];
     failed.progress = 0.4;
     failed.etaSeconds = 3;
-    failed.outputPath = QStringLiteral("/m/out/a.mov");
+    failed.outputPath = u"/m/out/a.mov"_s;
     failed.hardwareEncoder = true;
-    failed.errorMessage = QStringLiteral("Bad.");
-    failed.sourceInfo = SourceInfo{1920, 1080, 24, 10, true, false, QStringLiteral("H.264")};
-    failed.settings.presetName = QStringLiteral("H.264");
+    failed.errorMessage = u"Bad."_s;
+    failed.sourceInfo = SourceInfo{1920, 1080, 24, 10, true, false, u"H.264"_s};
+    failed.settings.presetName = u"H.264"_s;
     store.addJobs(jobs);
     store.setSelection({jobs[0].id, failed.id});
     QSignalSpy removed(&store, &JobStore::jobsRemoved);

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -77,10 +78,7 @@ public:
 
     int writeCount(const QString& name) const
     {
-        int count = 0;
-        for (const auto& w : writes)
-            count += w.first == name ? 1 : 0;
-        return count;
+        return int(std::ranges::count(writes, name, &std::pair<QString, qint64>::first));
     }
 
     AppFilesStore files;
@@ -92,7 +90,7 @@ public:
 class ModelFixture : public ::testing::Test
 {
 protected:
-    QString supportDir() const { return temp.filePath(QStringLiteral("support/Corvel Encoder")); }
+    QString supportDir() const { return temp.filePath(u"support/Corvel Encoder"_s); }
     QString path(const QString& name) const { return temp.filePath(name); }
 
     // A model on the fake clock; its sessions come from `factory`, or else from `sessions`.
@@ -100,8 +98,7 @@ protected:
     {
         model.reset();
         store = std::make_unique<CountingStore>(supportDir(), clock);
-        model = std::make_unique<AppModel>(*store,
-                                           temp.filePath(QStringLiteral("Videos/Corvel Encoder")),
+        model = std::make_unique<AppModel>(*store, temp.filePath(u"Videos/Corvel Encoder"_s),
                                            factory ? *factory : sessions, desktop);
         model->setClock(clock);
         return *model;
@@ -113,9 +110,9 @@ protected:
         EncodingJob job;
         job.id = QUuid::createUuid();
         job.sourcePath = temp.filePath(name);
-        job.settings.presetID = QStringLiteral("prores-422-hq");
-        job.settings.presetName = QStringLiteral("ProRes 422 HQ");
-        job.settings.outputDirectory = temp.filePath(QStringLiteral("out"));
+        job.settings.presetID = u"prores-422-hq"_s;
+        job.settings.presetName = u"ProRes 422 HQ"_s;
+        job.settings.outputDirectory = temp.filePath(u"out"_s);
         job.settings.revealWhenDone = reveal;
         job.addedAt = QDateTime::currentDateTimeUtc();
         return job;
@@ -125,7 +122,7 @@ protected:
     {
         QList<EncodingJob> jobs;
         for (int i = 0; i < count; ++i)
-            jobs.append(queuedJob(QStringLiteral("clip%1.mov").arg(i), reveal));
+            jobs.append(queuedJob(u"clip%1.mov"_s.arg(i), reveal));
         model->store().addJobs(jobs);
         return jobs;
     }

@@ -69,8 +69,7 @@ TEST_F(PersistenceTest, SettingsAreReadStrictly)
         {"fractional slot count", [](QJsonObject& o) { o["maxParallel"] = 2.5; }, false},
         {"null value", [](QJsonObject& o) { o["watchFolder"] = QJsonValue::Null; }, false},
         {"non-text watch key", [](QJsonObject& o) { o["seenWatchKeys"] = QJsonArray{1}; }, false},
-        {"boolean as number", [](QJsonObject& o) { o["hasSeenIntro"] = 1; }, false},
-    };
+        {"boolean as number", [](QJsonObject& o) { o["hasSeenIntro"] = 1; }, false}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         QJsonObject object = fullSettingsObject();
@@ -80,12 +79,12 @@ TEST_F(PersistenceTest, SettingsAreReadStrictly)
         const AppSettings& s = settings();
         if (row.readsBack) {
             EXPECT_EQ(s.maxParallel, row.parallel);
-            EXPECT_EQ(s.defaultOutputDirectory, QStringLiteral("/m/out"));
-            EXPECT_EQ(s.watchPresetID, QStringLiteral("hevc"));
-            EXPECT_EQ(s.seenWatchKeys, QStringList{QStringLiteral("a|1|2")});
+            EXPECT_EQ(s.defaultOutputDirectory, u"/m/out"_s);
+            EXPECT_EQ(s.watchPresetID, u"hevc"_s);
+            EXPECT_EQ(s.seenWatchKeys, QStringList{u"a|1|2"_s});
             EXPECT_TRUE(s.hasSeenIntro);
         } else {
-            EXPECT_EQ(s, AppSettings::defaults(path(QStringLiteral("Videos/Corvel Encoder"))));
+            EXPECT_EQ(s, AppSettings::defaults(path(u"Videos/Corvel Encoder"_s)));
         }
     }
 }
@@ -115,7 +114,7 @@ TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
     clock.advance(1000); // the save for the addition has gone by; nothing else is pending
     model->scheduler().startQueue();
     FakeSession* session = sessions.session(jobs[0].id);
-    const QString partial = path(QStringLiteral("out/clip0_ProRes422HQ.mov"));
+    const QString partial = path(u"out/clip0_ProRes422HQ.mov"_s);
     session->ready(partial, true);
     session->progress(0.57, 42.0);
     deliver();
@@ -130,7 +129,7 @@ TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
     const QJsonObject job = file["jobs"].toArray().first().toObject();
     EXPECT_EQ(sortedKeys(job), (QStringList{"addedAt", "id", "outputPath", "probing", "progress",
                                             "settings", "sourcePath", "status"}));
-    EXPECT_EQ(job["status"].toString(), QStringLiteral("queued"));
+    EXPECT_EQ(job["status"].toString(), u"queued"_s);
     EXPECT_EQ(job["progress"].toDouble(), 0.0);
     EXPECT_EQ(job["outputPath"].toString(), partial) << "the file under way is on record at once";
     EXPECT_EQ(job["id"].toString(), uuidString(jobs[0].id));
@@ -148,18 +147,18 @@ TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
 // at once.
 TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
 {
-    EncodingJob crashed = queuedJob(QStringLiteral("a.mov"));
+    EncodingJob crashed = queuedJob(u"a.mov"_s);
     crashed.status = JobStatus::encoding;
     crashed.progress = 0.4;
     crashed.etaSeconds = 12;
     crashed.hardwareEncoder = true;
-    crashed.outputPath = path(QStringLiteral("a_partial.mov"));
-    EncodingJob paused = queuedJob(QStringLiteral("b.mov"));
+    crashed.outputPath = path(u"a_partial.mov"_s);
+    EncodingJob paused = queuedJob(u"b.mov"_s);
     paused.status = JobStatus::paused;
-    EncodingJob failed = queuedJob(QStringLiteral("c.mov"));
+    EncodingJob failed = queuedJob(u"c.mov"_s);
     failed.status = JobStatus::failed;
-    failed.errorMessage = QStringLiteral("Bad.");
-    EncodingJob reading = queuedJob(QStringLiteral("d.mov"));
+    failed.errorMessage = u"Bad."_s;
+    EncodingJob reading = queuedJob(u"d.mov"_s);
     reading.probing = true;
     writeState(kQueueFileName, encodeQueueFile({crashed, paused, failed, reading}));
     QFile(crashed.outputPath.value()).open(QIODevice::WriteOnly);
@@ -183,7 +182,7 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     EXPECT_EQ(store->writeCount(kQueueFileName), 1);
     EXPECT_EQ(decodeQueueFile(readState(kQueueFileName))->jobs, model->store().jobs());
     // A movie handed over before the event loop runs, as the command line's are.
-    const QString handed = path(QStringLiteral("e.mov"));
+    const QString handed = path(u"e.mov"_s);
     ASSERT_TRUE(writeFile(handed, "movie"));
     model->intake().importURLs({QUrl::fromLocalFile(handed)}, true);
     // A job saved while its source was being read is read again; the handed-over one is read
@@ -202,7 +201,7 @@ TEST_F(PersistenceTest, AStartThatChangesNothingWritesNothing)
     clock.advance(5000);
     EXPECT_TRUE(store->writes.isEmpty());
 
-    writeState(kQueueFileName, encodeQueueFile({queuedJob(QStringLiteral("a.mov"))}));
+    writeState(kQueueFileName, encodeQueueFile({queuedJob(u"a.mov"_s)}));
     writeState(kSettingsFileName, QJsonDocument(fullSettingsObject()).toJson());
     makeModel();
     clock.advance(5000);
@@ -211,41 +210,25 @@ TEST_F(PersistenceTest, AStartThatChangesNothingWritesNothing)
 
 TEST_F(PersistenceTest, RestoredQueueMarksTheIntroductionSeen)
 {
-    struct Row
-    {
-        const char* name;
-        QList<EncodingJob> jobs;
-        bool seen;
-    };
-    const QList<Row> rows = {
-        {"jobs restored", {queuedJob(QStringLiteral("a.mov"))}, true},
-        {"empty queue", {}, false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const bool restored : {true, false}) {
+        SCOPED_TRACE(restored ? "jobs restored" : "empty queue");
         QFile::remove(stateFile(kSettingsFileName));
-        writeState(kQueueFileName, encodeQueueFile(row.jobs));
+        writeState(kQueueFileName,
+                   encodeQueueFile(restored ? QList{queuedJob(u"a.mov"_s)} : QList<EncodingJob>{}));
         makeModel();
-        EXPECT_EQ(settings().hasSeenIntro, row.seen);
-        EXPECT_EQ(QFile::exists(stateFile(kSettingsFileName)), row.seen);
-        if (row.seen) {
+        EXPECT_EQ(settings().hasSeenIntro, restored);
+        EXPECT_EQ(QFile::exists(stateFile(kSettingsFileName)), restored);
+        if (restored)
             EXPECT_TRUE(decodeSettings(readState(kSettingsFileName))->hasSeenIntro);
-        }
     }
 }
 
 // The version is read but not examined; one bad job makes the whole file unreadable.
 TEST_F(PersistenceTest, QueueFileReadsWholeOrNotAtAll)
 {
-    const QList<EncodingJob> jobs = {queuedJob(QStringLiteral("a.mov")),
-                                     queuedJob(QStringLiteral("b.mov"))};
+    const QList<EncodingJob> jobs = {queuedJob(u"a.mov"_s), queuedJob(u"b.mov"_s)};
     const QJsonObject good = QJsonDocument::fromJson(encodeQueueFile(jobs)).object();
-    const struct
-    {
-        const char* name;
-        std::function<void(QJsonObject&)> edit;
-        bool reads;
-    } rows[] = {
+    const std::tuple<const char*, std::function<void(QJsonObject&)>, bool> rows[] = {
         {"version 1", [](QJsonObject&) {}, true},
         {"version 7", [](QJsonObject& o) { o["version"] = 7; }, true},
         {"version as text", [](QJsonObject& o) { o["version"] = "1"; }, false},
@@ -255,80 +238,69 @@ TEST_F(PersistenceTest, QueueFileReadsWholeOrNotAtAll)
          [](QJsonObject& o) {
              QJsonArray all = o["jobs"].toArray();
              QJsonObject second = all[1].toObject();
-             second["status"] = QStringLiteral("exploded");
+             second["status"] = u"exploded"_s;
              all[1] = second;
              o["jobs"] = all;
          },
-         false},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+         false}};
+    for (const auto& [name, change, reads] : rows) {
+        SCOPED_TRACE(name);
         QJsonObject file = good;
-        row.edit(file);
+        change(file);
         writeState(kQueueFileName, QJsonDocument(file).toJson());
         makeModel();
-        EXPECT_EQ(model->store().jobs(), row.reads ? jobs : QList<EncodingJob>{});
+        EXPECT_EQ(model->store().jobs(), reads ? jobs : QList<EncodingJob>{});
     }
 }
 
 TEST_F(PersistenceTest, OnlyAnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
 {
-    struct Row
-    {
-        const char* name;
-        QString file;
-        std::function<void(AppModel&)> change;
-    };
-    const QList<Row> rows = {
+    const std::tuple<const char*, QString, std::function<void(AppModel&)>> rows[] = {
         {"queue", kQueueFileName,
          [this](AppModel& m) {
-             m.store().addJobs({queuedJob(QStringLiteral("a.mov"))});
+             m.store().addJobs({queuedJob(u"a.mov"_s)});
          }},
-        {"presets", kPresetsFileName,
-         [](AppModel& m) {
-             m.persistence().setSavedPresets({SavedPreset{
-                 QUuid::createUuid(), QStringLiteral("Mine"), PresetBody::standard()}});
-         }},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const QString backup = row.file + QStringLiteral(".unreadable");
+        {"presets", kPresetsFileName, [](AppModel& m) {
+             m.persistence().setSavedPresets(
+                 {SavedPreset{QUuid::createUuid(), u"Mine"_s, PresetBody::standard()}});
+         }}};
+    for (const auto& [name, file, change] : rows) {
+        SCOPED_TRACE(name);
+        const QString backup = file + u".unreadable"_s;
         writeState(backup, "older copy");
         const QByteArray damaged = R"({"version":1,"presets":[{"id":"nope"}],"jobs":[{}]})";
-        writeState(row.file, damaged);
+        writeState(file, damaged);
         makeModel();
         EXPECT_TRUE(model->store().jobs().isEmpty());
         EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
-        EXPECT_EQ(readState(row.file), damaged) << "loading alone changes nothing";
+        EXPECT_EQ(readState(file), damaged) << "loading alone changes nothing";
 
-        row.change(*model);
+        change(*model);
         clock.advance(1000);
         EXPECT_EQ(readState(backup), damaged);
-        const QJsonObject written = readObject(row.file);
-        EXPECT_EQ(written["version"].toInt(), 1);
-        EXPECT_FALSE(readState(row.file).isEmpty());
-        EXPECT_NE(readState(row.file), damaged);
+        EXPECT_EQ(readObject(file)["version"].toInt(), 1);
+        EXPECT_NE(readState(file), damaged);
 
         // Only the first replacement keeps a copy: later writes leave the backup alone.
-        row.change(*model);
+        change(*model);
         clock.advance(1000);
         EXPECT_EQ(readState(backup), damaged);
         QFile::remove(stateFile(backup));
-        QFile::remove(stateFile(row.file));
+        QFile::remove(stateFile(file));
     }
     // A readable file is replaced without a copy.
     writeState(kQueueFileName, encodeQueueFile({}));
     makeModel();
     addQueued(1);
     clock.advance(1000);
-    EXPECT_FALSE(QFile::exists(stateFile(QStringLiteral("queue.json.unreadable"))));
+    EXPECT_FALSE(QFile::exists(stateFile(u"queue.json.unreadable"_s)));
     EXPECT_EQ(decodeQueueFile(readState(kQueueFileName))->jobs.size(), 1);
 }
 
 TEST_F(PersistenceTest, PresetsFileHasItsStoredForm)
 {
     makeModel();
-    const SavedPreset preset{QUuid::createUuid(), QStringLiteral("Mine"), PresetBody::standard()};
+    const SavedPreset preset{QUuid::createUuid(), u"Mine"_s, PresetBody::standard()};
     model->persistence().setSavedPresets({preset});
     const QJsonObject file = readObject(kPresetsFileName);
     EXPECT_EQ(sortedKeys(file), (QStringList{"presets", "version"}));
@@ -351,7 +323,7 @@ TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)
         return texts;
     };
     model->scheduler().setMaxParallel(3);
-    const QByteArray before = readState(QStringLiteral("settings.json"));
+    const QByteArray before = readState(u"settings.json"_s);
     ASSERT_FALSE(before.isEmpty());
     {
         FileSizeLimit fullDisk(10);
@@ -361,9 +333,9 @@ TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)
         model->scheduler().setMaxParallel(5);
     }
     ASSERT_EQ(errors().size(), 1) << errors().join(u'\n').toStdString();
-    EXPECT_TRUE(errors()[0].contains(QStringLiteral("settings.json"))) << errors()[0].toStdString();
+    EXPECT_TRUE(errors()[0].contains(u"settings.json"_s)) << errors()[0].toStdString();
     EXPECT_EQ(model->feed().banner(), errors()[0]) << "shown, not only in the collapsed log";
-    EXPECT_EQ(readState(QStringLiteral("settings.json")), before);
+    EXPECT_EQ(readState(u"settings.json"_s), before);
 
     model->scheduler().setMaxParallel(6);
     {

@@ -22,8 +22,7 @@ void setModified(const QString& path, double seconds)
 {
     const struct timespec times[2] = {
         {static_cast<time_t>(seconds), 0},
-        {static_cast<time_t>(seconds), static_cast<long>((seconds - std::floor(seconds)) * 1e9)},
-    };
+        {static_cast<time_t>(seconds), static_cast<long>((seconds - std::floor(seconds)) * 1e9)}};
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
 }
 
@@ -57,9 +56,9 @@ TEST(WatchRules, RememberNeverDropsKeysOfFilesStillThereAndKeepsTheNewest4000Oth
     QStringList present;
     QStringList gone;
     for (int i = 0; i < 5000; ++i)
-        present.append(QStringLiteral("here %1").arg(i));
+        present.append(u"here %1"_s.arg(i));
     for (int i = 0; i <= 4000; ++i)
-        gone.append(QStringLiteral("gone %1").arg(i));
+        gone.append(u"gone %1"_s.arg(i));
     const QSet<QString> there(present.cbegin(), present.cend());
     QStringList keys;
     rememberWatch(keys, gone, {});
@@ -67,7 +66,7 @@ TEST(WatchRules, RememberNeverDropsKeysOfFilesStillThereAndKeepsTheNewest4000Oth
     EXPECT_EQ(keys.size(), 9000);
     EXPECT_EQ(keys.first(), u"gone 1"); // the oldest of the files that are gone went
     EXPECT_EQ(keys.last(), u"here 4999");
-    rememberWatch(keys, {QStringLiteral("here 7"), QStringLiteral("gone 9")}, there);
+    rememberWatch(keys, {u"here 7"_s, u"gone 9"_s}, there);
     EXPECT_EQ(keys.size(), 9000) << "keys already there are not added again";
 }
 
@@ -85,22 +84,18 @@ TEST(WatchRules, ResolvedWatchOutput)
 {
     QTemporaryDir dir;
     const QString watch = QFileInfo(dir.path()).canonicalFilePath();
-    struct Row
-    {
-        QString folder, output, expected;
-    };
-    const Row rows[] = {
+    // watch folder, its output setting, the output used
+    const std::tuple<QString, QString, QString> rows[] = {
         {"", "", "/default/out"},
         {watch, "", watch + "/Corvel Output"},
         {watch, watch, watch + "/Corvel Output"},
         {watch, watch + "/", watch + "/Corvel Output"},
         {watch, watch + "/./x/..", watch + "/Corvel Output"},
         {watch, "/elsewhere/out/", "/elsewhere/out"},
-        {"", "/elsewhere/out", "/elsewhere/out"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE((row.folder + " -> " + row.output).toStdString());
-        EXPECT_EQ(resolvedWatchOutput(row.folder, row.output, "/default/out"), row.expected);
+        {"", "/elsewhere/out", "/elsewhere/out"}};
+    for (const auto& [folder, output, expected] : rows) {
+        SCOPED_TRACE((folder + " -> " + output).toStdString());
+        EXPECT_EQ(resolvedWatchOutput(folder, output, "/default/out"), expected);
     }
     EXPECT_TRUE(isInsideFolder(watch + "/Corvel Output/a.mov", watch + "/Corvel Output"));
     EXPECT_FALSE(isInsideFolder(watch + "/Corvel Output 2/a.mov", watch + "/Corvel Output"));

@@ -11,13 +11,12 @@ namespace {
 TEST(AppFilesTest, AFolderThatCannotBeMadeFailsQuietly)
 {
     QTemporaryDir temp;
-    const QString occupied = temp.filePath(QStringLiteral("Corvel Encoder"));
+    const QString occupied = temp.filePath(u"Corvel Encoder"_s);
     QFile(occupied).open(QIODevice::WriteOnly); // a file where the folder should be
     AppFilesStore store(occupied);
-    EXPECT_FALSE(store.write(QStringLiteral("queue.json"), "data"));
-    EXPECT_FALSE(store.read(QStringLiteral("queue.json")).has_value());
-    EXPECT_FALSE(
-        store.keepCopy(QStringLiteral("queue.json"), QStringLiteral("queue.json.unreadable")));
+    EXPECT_FALSE(store.write(u"queue.json"_s, "data"));
+    EXPECT_FALSE(store.read(u"queue.json"_s).has_value());
+    EXPECT_FALSE(store.keepCopy(u"queue.json"_s, u"queue.json.unreadable"_s));
 }
 
 // Whatever size the new content has, a disk that fills up part-way through a save leaves the
@@ -52,11 +51,7 @@ TEST(AppFilesTest, AFullDiskKeepsTheLastWholeFile)
 // files stay, however much their names look like one.
 TEST(AppFilesTest, ReadingRemovesOnlyWhatACutOffSaveLeftBehind)
 {
-    const struct
-    {
-        const char* name;
-        bool removed;
-    } rows[] = {
+    const std::pair<const char*, bool> rows[] = {
         {".queue.json.corvel-saving.Ab12Cd", true},
         {".settings.json.corvel-saving.x9Y8z7", true},
         {".presets.json.unreadable.corvel-saving.QQQQQQ", true},
@@ -65,16 +60,15 @@ TEST(AppFilesTest, ReadingRemovesOnlyWhatACutOffSaveLeftBehind)
         {"queue.json.Ab12Cd", false},
         {".queue.json.corvel-saving.Ab12C", false},
         {".queue.json.corvel-saving.Ab12Cd.mine", false},
-        {"queue.json.unreadable", false},
-    };
+        {"queue.json.unreadable", false}};
     QTemporaryDir temp;
-    for (const auto& row : rows)
-        ASSERT_TRUE(writeFile(temp.filePath(row.name), "bytes"));
+    for (const auto& [name, removed] : rows)
+        ASSERT_TRUE(writeFile(temp.filePath(name), "bytes"));
 
     AppFilesStore store(temp.path());
-    store.read(QStringLiteral("queue.json"));
-    for (const auto& row : rows)
-        EXPECT_EQ(QFile::exists(temp.filePath(row.name)), !row.removed) << row.name;
+    store.read(u"queue.json"_s);
+    for (const auto& [name, removed] : rows)
+        EXPECT_EQ(QFile::exists(temp.filePath(name)), !removed) << name;
 }
 
 } // namespace

@@ -51,7 +51,7 @@ TEST(IncomingOpener, LosesNothingAcrossThreads)
             while (!go)
                 std::this_thread::yield();
             for (int i = 0; i < kPerThread; ++i)
-                opener.receive({QUrl::fromLocalFile(QStringLiteral("/%1/%2.mov").arg(t).arg(i))});
+                opener.receive({QUrl::fromLocalFile(u"/%1/%2.mov"_s.arg(t).arg(i))});
         });
     }
     QList<QUrl> delivered;

@@ -11,8 +11,6 @@
 namespace corvel {
 namespace {
 
-using namespace Qt::StringLiterals;
-
 EncodingJob jobWith(JobStatus status, double progress = 0)
 {
     EncodingJob job;
@@ -24,13 +22,8 @@ EncodingJob jobWith(JobStatus status, double progress = 0)
 
 TEST(JobRowTexts, StatusDecidesBarPercentRevealAndFailure)
 {
-    const struct
-    {
-        JobStatus status;
-        double progress;
-        QString percent;
-        double bar; // negative: no bar
-    } rows[] = {
+    // status, progress, percent text, bar fraction (negative: no bar)
+    const std::tuple<JobStatus, double, QString, double> rows[] = {
         {JobStatus::queued, 0.5, u"50%"_s, -1},
         {JobStatus::encoding, 0, u"Starting"_s, 0},
         {JobStatus::encoding, -0.2, u"Starting"_s, 0},
@@ -43,20 +36,19 @@ TEST(JobRowTexts, StatusDecidesBarPercentRevealAndFailure)
         // Completed reads 100% and a full bar whatever progress was stored.
         {JobStatus::completed, 0.37, u"100%"_s, 1},
         {JobStatus::failed, 0.5, u"50%"_s, -1},
-        {JobStatus::cancelled, 0.5, u"50%"_s, -1},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::Message() << int(row.status) << " at " << row.progress);
-        const EncodingJob job = jobWith(row.status, row.progress);
-        EXPECT_EQ(JobRowTexts::showsProgress(job), row.bar >= 0);
-        if (row.bar >= 0) {
-            EXPECT_EQ(JobRowTexts::percentText(job), row.percent);
-            EXPECT_DOUBLE_EQ(JobRowTexts::barFraction(job), row.bar);
-            EXPECT_EQ(JobRowTexts::barColor(row.status), JobRowTexts::statusColor(row.status));
+        {JobStatus::cancelled, 0.5, u"50%"_s, -1}};
+    for (const auto& [status, progress, percent, bar] : rows) {
+        SCOPED_TRACE(::testing::Message() << int(status) << " at " << progress);
+        const EncodingJob job = jobWith(status, progress);
+        EXPECT_EQ(JobRowTexts::showsProgress(job), bar >= 0);
+        if (bar >= 0) {
+            EXPECT_EQ(JobRowTexts::percentText(job), percent);
+            EXPECT_DOUBLE_EQ(JobRowTexts::barFraction(job), bar);
+            EXPECT_EQ(JobRowTexts::barColor(status), JobRowTexts::statusColor(status));
         }
-        EXPECT_EQ(JobRowTexts::offersReveal(job), row.status == JobStatus::completed);
+        EXPECT_EQ(JobRowTexts::offersReveal(job), status == JobStatus::completed);
         // A message left from an earlier attempt shows only while the job is failed.
-        EXPECT_EQ(JobRowTexts::failureText(job).has_value(), row.status == JobStatus::failed);
+        EXPECT_EQ(JobRowTexts::failureText(job).has_value(), status == JobStatus::failed);
     }
     EncodingJob silent;
     silent.status = JobStatus::failed;
@@ -66,27 +58,21 @@ TEST(JobRowTexts, StatusDecidesBarPercentRevealAndFailure)
 TEST(JobRowTexts, DetailNamesPauseFolderSoftwareTimeLeftOrHardware)
 {
     ASSERT_TRUE(formatETA(125.0).has_value());
-    const struct
-    {
-        JobStatus status;
-        std::optional<bool> hardware;
-        std::optional<double> eta;
-        QString expected;
-    } rows[] = {
+    // status, hardware encoder, time left, detail text
+    const std::tuple<JobStatus, std::optional<bool>, std::optional<double>, QString> rows[] = {
         {JobStatus::paused, false, std::nullopt, u"Paused"_s},
         {JobStatus::completed, false, std::nullopt, u"In Folder"_s},
         {JobStatus::encoding, false, 125.0, *formatETA(125.0)}, // a software encode too
         {JobStatus::encoding, true, 125.0, *formatETA(125.0)},
         {JobStatus::encoding, false, std::nullopt, u"Software"_s},
         {JobStatus::encoding, std::nullopt, std::nullopt, u"Hardware"_s}, // not chosen yet
-        {JobStatus::encoding, true, std::nullopt, u"Hardware"_s},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.expected.toStdString());
-        EncodingJob job = jobWith(row.status, 0.3);
-        job.hardwareEncoder = row.hardware;
-        job.etaSeconds = row.eta;
-        EXPECT_EQ(JobRowTexts::detailText(job), row.expected);
+        {JobStatus::encoding, true, std::nullopt, u"Hardware"_s}};
+    for (const auto& [status, hardware, eta, expected] : rows) {
+        SCOPED_TRACE(expected.toStdString());
+        EncodingJob job = jobWith(status, 0.3);
+        job.hardwareEncoder = hardware;
+        job.etaSeconds = eta;
+        EXPECT_EQ(JobRowTexts::detailText(job), expected);
     }
 }
 

@@ -66,10 +66,8 @@ protected:
         {
             const char* name;
             QStringList codec;
-        } rows[] = {
-            {"talk.mov", {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}},
-            {"still.mp4", {"-c:v", "mpeg4", "-an"}},
-        };
+        } rows[] = {{"talk.mov", {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}},
+                    {"still.mp4", {"-c:v", "mpeg4", "-an"}}};
         for (const auto& row : rows) {
             const QString path = media->filePath(row.name);
             ASSERT_TRUE(testing::makeMovie(path, kMovieSeconds, "320x240", true, row.codec))
@@ -96,8 +94,8 @@ public:
 struct Round
 {
     QTemporaryDir home;
-    QString support() const { return home.filePath(QStringLiteral("data/Corvel Encoder")); }
-    QString out() const { return home.filePath(QStringLiteral("out")); }
+    QString support() const { return home.filePath(u"data/Corvel Encoder"_s); }
+    QString out() const { return home.filePath(u"out"_s); }
     QList<EncodingJob> seeded;
 };
 
@@ -105,7 +103,7 @@ struct Round
 // run at once.
 void seedState(Round& round, const QStringList& movies)
 {
-    const QStringList presets = {QStringLiteral("h264"), QStringLiteral("prores-422-hq")};
+    const QStringList presets = {u"h264"_s, u"prores-422-hq"_s};
     for (int i = 0; i < kSeededJobs; ++i) {
         EncodingJob job;
         job.id = QUuid::createUuid();
@@ -127,10 +125,10 @@ void seedState(Round& round, const QStringList& movies)
 // A browser link that adds one more movie and starts the queue.
 QString startLink(const Round& round, const QString& movie)
 {
-    QUrl url(QStringLiteral("corvelencoder://enqueue?preset=h264&reveal=false&start=true"));
+    QUrl url(u"corvelencoder://enqueue?preset=h264&reveal=false&start=true"_s);
     QUrlQuery query(url);
-    query.addQueryItem(QStringLiteral("source"), movie);
-    query.addQueryItem(QStringLiteral("output"), round.out());
+    query.addQueryItem(u"source"_s, movie);
+    query.addQueryItem(u"output"_s, round.out());
     url.setQuery(query);
     return url.toString(QUrl::FullyEncoded);
 }
@@ -147,8 +145,8 @@ std::optional<QList<EncodingJob>> storedQueue(const Round& round)
 void expectWholeStateFiles(const Round& round, const std::string& when, bool savesMayBeCutOff)
 {
     const QStringList stateNames = {kPresetsFileName, kQueueFileName, kSettingsFileName};
-    const QRegularExpression cutOff(QStringLiteral("^\\.(%1)\\.corvel-saving\\.[A-Za-z0-9]{6}$")
-                                        .arg(stateNames.join(u'|').replace(u'.', "\\.")));
+    const QRegularExpression cutOff(u"^\\.(%1)\\.corvel-saving\\.[A-Za-z0-9]{6}$"_s.arg(
+        stateNames.join(u'|').replace(u'.', "\\.")));
     for (const QString& name : entriesOf(round.support())) {
         if (name == u"instance.lock")
             continue;
@@ -347,8 +345,7 @@ TEST_F(KillTest, KilledAtAnyMomentItRestartsWithTheWholeQueueAndOnlyWholeOutputs
         const Moment moment = moments[number % std::size(moments)];
         bool hit = false;
         for (int attempt = 1; attempt <= kAttempts && !hit; ++attempt) {
-            const std::string when = QStringLiteral("round %1 (%2), attempt %3")
-                                         .arg(number + 1)
+            const std::string when = u"round %1 (%2), attempt %3"_s.arg(number + 1)
                                          .arg(QString::fromLatin1(nameOf(moment)))
                                          .arg(attempt)
                                          .toStdString();

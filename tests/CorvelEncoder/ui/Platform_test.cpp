@@ -13,8 +13,6 @@
 namespace corvel {
 namespace {
 
-using namespace Qt::StringLiterals;
-
 TEST(QuitSignals, TerminationSignalsArriveInTheEventLoopOnceAndOnlyInTheFirstInstance)
 {
     QuitSignals signals_;

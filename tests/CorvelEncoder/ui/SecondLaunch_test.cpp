@@ -15,10 +15,8 @@ using corvel::testing::waitUntil;
 
 QJsonArray queueJobs(const QString& supportFolder)
 {
-    QFile file(supportFolder + "/queue.json");
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object().value("jobs").toArray();
+    const QByteArray data = corvel::testing::readFile(supportFolder + "/queue.json");
+    return QJsonDocument::fromJson(data).object().value("jobs").toArray();
 }
 
 // The desktop binary in its own home folder.

@@ -8,8 +8,6 @@
 
 namespace corvel::testing {
 
-using namespace Qt::StringLiterals;
-
 // A model with a fake prober, and ways to find, read and drive the widgets over it.
 class UiFixture : public ModelFixture
 {
