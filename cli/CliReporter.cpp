@@ -309,9 +309,6 @@ public:
             writeLine(m_out, QStringLiteral("    source  ") + sourceLine(job));
         if (const auto note = dynamicRangeNote(job))
             writeLine(m_out, QStringLiteral("    ") + *note);
-        if (const QString tracks = job.sourceInfo ? tracksText(*job.sourceInfo) : QString();
-            !tracks.isEmpty())
-            writeLine(m_out, QStringLiteral("    source: ") + tracks);
     }
     void ready(const EncodingJob& job) override
     {
