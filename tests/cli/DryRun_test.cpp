@@ -3,16 +3,15 @@
 
 #include "CliTestSupport.h"
 
-#include "CorvelEncoder/platform/AppFiles.h"
 #include "CorvelEncoder/model/AppModel.h"
-#include "CorvelEncoderCore/AppSettings.h"
-#include "CorvelEncoder/platform/HeadlessDesktop.h"
 #include "CorvelEncoder/model/IntakeFiles.h"
+#include "CorvelEncoder/platform/AppFiles.h"
+#include "CorvelEncoder/platform/HeadlessDesktop.h"
+#include "CorvelEncoderCore/AppSettings.h"
 #include "CorvelEncoderCore/StateFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,6 +20,8 @@
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace corvel::clitest {
 namespace {
@@ -38,18 +39,12 @@ public:
 // Identity and time of adding differ between any two imports.
 QJsonObject comparable(QJsonObject job)
 {
-    job.remove(QStringLiteral("id"));
-    job.remove(QStringLiteral("addedAt"));
+    job.remove("id");
+    job.remove("addedAt");
     return job;
 }
 
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(data);
-}
+using testing::writeFile;
 
 class DryRunTest : public ::testing::Test
 {
@@ -57,31 +52,28 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        m_state = path(QStringLiteral("state"));
-        AppSettings settings = AppSettings::defaults(path(QStringLiteral("default-out")));
-        settings.lastPresetID = QStringLiteral("h264");
+        m_state = path("state");
+        AppSettings settings = AppSettings::defaults(path("default-out"));
+        settings.lastPresetID = "h264";
         settings.revealWhenDone = false;
         settings.hasSeenIntro = true;
         m_settingsBytes = encodeSettings(settings);
-        writeFile(m_state + QStringLiteral("/settings.json"), m_settingsBytes);
+        ASSERT_TRUE(writeFile(m_state + "/settings.json", m_settingsBytes));
 
         SavedPreset web;
         web.id = QUuid::createUuid();
-        web.name = QStringLiteral("Web Proxy");
+        web.name = "Web Proxy";
         web.body.codec = Codec::hevc;
         web.body.resolution = ResolutionMode::hd720;
         web.body.audio = AudioMode::aac;
         web.body.quality = QualityTier::low;
-        web.body.namingPattern = QStringLiteral("{name}_web");
-        writeFile(m_state + QStringLiteral("/presets.json"), encodePresetFile({web}));
-
-        writeFile(path(QStringLiteral("folder/notes.txt")), {});
-        ASSERT_TRUE(
-            makeMovie(path(QStringLiteral("clip.mov")), 0.2, QStringLiteral("64x48"), false));
+        web.body.namingPattern = "{name}_web";
+        ASSERT_TRUE(writeFile(m_state + "/presets.json", encodePresetFile({web})));
+        ASSERT_TRUE(writeFile(path("folder/notes.txt"), {}));
+        ASSERT_TRUE(makeMovie(path("clip.mov"), 0.2, "64x48", false));
         for (const char* name : {"a.mov", "b.mov", "folder/d.mov", "folder/e.mp4"})
-            ASSERT_TRUE(
-                QFile::copy(path(QStringLiteral("clip.mov")), path(QLatin1StringView(name))));
-        writeFile(path(QStringLiteral("cut.corveljob")),
+            ASSERT_TRUE(QFile::copy(path("clip.mov"), path(name)));
+        writeFile(path("cut.corveljob"),
                   R"({"sender": "studio.corvel.brisk", "audio": "aac", "jobs": [
                         {"source": "a.mov", "preset": "Web Proxy"},
                         {"source": "b.mov", "preset": "h264", "bitrate": 12}]})");
@@ -93,32 +85,26 @@ protected:
     {
         QUrlQuery query;
         for (const auto& [name, value] : items)
-            query.addQueryItem(name, QString(value).replace(u' ', QStringLiteral("%20")));
-        return QStringLiteral("corvelencoder://enqueue?") + query.toString();
+            query.addQueryItem(name, QString(value).replace(u' ', u"%20"_s));
+        return u"corvelencoder://enqueue?"_s + query.toString();
     }
 
     // What the desktop application makes of these command-line arguments.
     QJsonArray desktopImport(const QStringList& args)
     {
         QTemporaryDir copy;
-        for (const QString& name :
-             {QStringLiteral("settings.json"), QStringLiteral("presets.json")})
+        for (const QString name : {"settings.json", "presets.json"})
             QFile::copy(m_state + u'/' + name, copy.filePath(name));
         AppFilesStore store(copy.path());
         NoSessionFactory sessions;
         HeadlessDesktop desktop;
-        AppModel model(store, path(QStringLiteral("unused")), sessions, desktop);
+        AppModel model(store, path("unused"), sessions, desktop);
         model.intake().handleIncoming(
-            commandLineURLs(QStringList{QStringLiteral("corvel-encoder")} + args, m_dir.path()));
+            commandLineURLs(QStringList{"corvel-encoder"} + args, m_dir.path()));
         // Both read the sources: the reading sets each job's bitrate.
-        const auto probing = [&] {
-            return std::any_of(model.store().jobs().cbegin(), model.store().jobs().cend(),
-                               [](const EncodingJob& job) { return job.probing; });
-        };
-        QElapsedTimer clock;
-        clock.start();
-        while (probing() && clock.elapsed() < 30000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        EXPECT_TRUE(testing::waitUntil(
+            [&] { return std::ranges::none_of(model.store().jobs(), &EncodingJob::probing); },
+            30000));
         QJsonArray jobs;
         for (const EncodingJob& job : model.store().jobs())
             jobs.append(comparable(toJson(job)));
@@ -129,17 +115,15 @@ protected:
     QJsonArray dryRun(const QStringList& args)
     {
         const CliRun run =
-            runEncoder(QStringList{QStringLiteral("--dry-run"), QStringLiteral("--json"),
-                                   QStringLiteral("--state-dir"), m_state} +
-                           args,
-                       m_dir.path(), path(QStringLiteral("home")));
+            runEncoder(QStringList{"--dry-run", "--json", "--state-dir", m_state} + args,
+                       m_dir.path(), path("home"));
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         QJsonArray jobs;
         for (const QByteArray& line : run.lines()) {
             const QJsonObject event = parseLine(line);
             EXPECT_FALSE(event.isEmpty()) << line.toStdString();
-            if (event.value(QStringLiteral("event")).toString() == u"added")
-                jobs.append(comparable(event.value(QStringLiteral("job")).toObject()));
+            if (event.value("event").toString() == u"added")
+                jobs.append(comparable(event.value("job").toObject()));
         }
         return jobs;
     }
@@ -151,24 +135,21 @@ protected:
 
 TEST_F(DryRunTest, MakesTheJobsTheDesktopImportMakes)
 {
-    const QString clip = path(QStringLiteral("clip.mov"));
-    writeFile(path(QStringLiteral("with-fields.corveljob")),
-              QJsonDocument(QJsonObject{{"source", clip},
-                                        {"preset", "hevc"},
-                                        {"audio", "aac"},
-                                        {"quality", "low"},
-                                        {"naming", "{name}-x"},
-                                        {"output", path(QStringLiteral("renders"))}})
-                  .toJson());
-    writeFile(path(QStringLiteral("all-web.corveljob")),
+    const QString clip = path("clip.mov");
+    writeFile(path("with-fields.corveljob"), QJsonDocument(QJsonObject{{"source", clip},
+                                                                       {"preset", "hevc"},
+                                                                       {"audio", "aac"},
+                                                                       {"quality", "low"},
+                                                                       {"naming", "{name}-x"},
+                                                                       {"output", path("renders")}})
+                                                 .toJson());
+    writeFile(path("all-web.corveljob"),
               R"({"sender": "studio.corvel.brisk", "jobs": [
                     {"source": "a.mov", "preset": "Web Proxy"},
                     {"source": "b.mov", "preset": "Web Proxy"}]})");
 
-    const QString hevcLink = link({{"source", clip},
-                                   {"preset", "HEVC"},
-                                   {"output", path(QStringLiteral("link-out"))},
-                                   {"start", "1"}});
+    const QString hevcLink =
+        link({{"source", clip}, {"preset", "HEVC"}, {"output", path("link-out")}, {"start", "1"}});
     const QString bitrateLink = link({{"source", clip}, {"preset", "h264"}, {"bitrate", "12"}});
     const QString qualityLink = link(
         {{"source", clip}, {"preset", "h264"}, {"quality", "medium"}, {"resolution", "1280x536"}});
@@ -207,10 +188,8 @@ TEST_F(DryRunTest, MakesTheJobsTheDesktopImportMakes)
     }
 
     // The desktop application's state stays as it was.
-    EXPECT_FALSE(QFile::exists(m_state + QStringLiteral("/queue.json")));
-    QFile settings(m_state + QStringLiteral("/settings.json"));
-    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
-    EXPECT_EQ(settings.readAll(), m_settingsBytes);
+    EXPECT_FALSE(QFile::exists(m_state + "/queue.json"));
+    EXPECT_EQ(testing::readFile(m_state + "/settings.json"), m_settingsBytes);
 }
 
 } // namespace

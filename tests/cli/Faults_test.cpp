@@ -26,11 +26,9 @@
 namespace corvel::clitest {
 namespace {
 
-QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
+using testing::entriesOf;
+using testing::readFile;
+using testing::writeFile;
 
 // Every entry below `root` with its size and modification time: two equal snapshots mean
 // nothing was written, created or removed.
@@ -48,23 +46,10 @@ QMap<QString, QString> snapshot(const QString& root)
     return all;
 }
 
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // Whether the user nobody can run `program` and read `file`.
 bool nobodyCanReach(const QString& program, const QString& file)
 {
-    const QByteArray programPath = QFile::encodeName(program);
-    const QByteArray filePath = QFile::encodeName(file);
+    const QByteArray programPath = QFile::encodeName(program), filePath = QFile::encodeName(file);
     const pid_t child = fork();
     if (child == 0) {
         if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
@@ -97,8 +82,7 @@ protected:
 TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobRemovesItsFileAndTheQueueGoesOn)
 {
     constexpr rlim_t kLimit = 256 * 1024;
-    const QString big = m_dir.filePath(QStringLiteral("big.mov"));
-    const QString small = m_dir.filePath(QStringLiteral("small.mov"));
+    const QString big = m_dir.filePath("big.mov"), small = m_dir.filePath("small.mov");
     ASSERT_TRUE(makeMovie(big, 3, QStringLiteral("320x240"), true));
     ASSERT_TRUE(makeMovie(small, 0.5, QStringLiteral("64x48"), false));
 
@@ -106,14 +90,12 @@ TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobRemovesItsFileAndTheQueueGoesOn)
     for (const char* parallel : {"1", "2"}) {
         SCOPED_TRACE(parallel);
         const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(parallel));
-        const CliRun run =
-            runEncoder({QStringLiteral("--json"), QStringLiteral("-p"), QStringLiteral("proxy"),
-                        QStringLiteral("--audio"), QStringLiteral("pcm"), QStringLiteral("-j"),
-                        QLatin1StringView(parallel), QStringLiteral("-o"), out, big, small},
-                       m_dir.path(), m_home, {}, 60000, [] {
-                           const rlimit limit{kLimit, kLimit};
-                           setrlimit(RLIMIT_FSIZE, &limit);
-                       });
+        const CliRun run = runEncoder(
+            {"--json", "-p", "proxy", "--audio", "pcm", "-j", parallel, "-o", out, big, small},
+            m_dir.path(), m_home, {}, 60000, [] {
+                const rlimit limit{kLimit, kLimit};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            });
         ASSERT_FALSE(run.crashed) << run.err.toStdString();
         EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
 
@@ -128,7 +110,7 @@ TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobRemovesItsFileAndTheQueueGoesOn)
         EXPECT_TRUE(QFileInfo(output).fileName().startsWith(u"small"));
         EXPECT_GT(QFileInfo(output).size(), 0);
         EXPECT_LT(QFileInfo(output).size(), qint64(kLimit));
-        EXPECT_EQ(entries(out), QStringList{QFileInfo(output).fileName()});
+        EXPECT_EQ(entriesOf(out), QStringList{QFileInfo(output).fileName()});
     }
 }
 
@@ -206,15 +188,13 @@ TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
         const QMap<QString, QString> before = snapshot(m_dir.path());
 
         std::function<void()> inChild;
-        if (row.needsAnotherUser && asRoot) {
+        if (row.needsAnotherUser && asRoot)
             inChild = [] {
                 if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
                     _exit(99);
             };
-        }
-        const CliRun run = runEncoder({QStringLiteral("--json"), QStringLiteral("-p"),
-                                       QStringLiteral("h264"), QStringLiteral("-o"), out, clip},
-                                      m_dir.path(), m_home, {}, 60000, inChild, {}, 0, program);
+        const CliRun run = runEncoder({"--json", "-p", "h264", "-o", out, clip}, m_dir.path(),
+                                      m_home, {}, 60000, inChild, {}, 0, program);
         ASSERT_FALSE(run.crashed);
         ASSERT_NE(run.exitCode, 99) << "could not drop to nobody";
         EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
@@ -269,11 +249,8 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
         for (int p = 0; p < row.processes; ++p) {
             threads.emplace_back([&, p] {
                 runs[p] = runEncoder(
-                    QStringList{QStringLiteral("--json"), QStringLiteral("-p"),
-                                QStringLiteral("proxy"), QStringLiteral("--naming"),
-                                QStringLiteral("{name}"), QStringLiteral("-j"),
-                                QLatin1StringView(row.parallel), QStringLiteral("-o"), out,
-                                QStringLiteral("--shard=%1/%2").arg(p + 1).arg(row.processes)} +
+                    QStringList{"--json", "-p", "proxy", "--naming", "{name}", "-j", row.parallel,
+                                "-o", out, u"--shard=%1/%2"_s.arg(p + 1).arg(row.processes)} +
                         QStringList{sources.at(2), sources.at(0), sources.at(3), sources.at(1)},
                     m_dir.path(), m_home);
             });
@@ -296,7 +273,7 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
         EXPECT_EQ(encoded, sources);
         EXPECT_EQ(outputs.size(), 4);
         EXPECT_FALSE(outputs.contains(existing));
-        EXPECT_EQ(contents(existing), existingBytes);
+        EXPECT_EQ(readFile(existing), existingBytes);
         EXPECT_EQ(QFileInfo(existing).lastModified().toSecsSinceEpoch(),
                   existingTime.toSecsSinceEpoch());
 
@@ -307,7 +284,7 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
             expected << QFileInfo(output).fileName();
         }
         expected.sort();
-        EXPECT_EQ(entries(out), expected);
+        EXPECT_EQ(entriesOf(out), expected);
     }
 }
 
@@ -318,12 +295,7 @@ TEST_F(FaultsTest, KilledMidEncodeLeavesNoCutOffMovieAndTheNextRunClearsWhatItLe
     const QString source = m_dir.filePath(QStringLiteral("long.mov"));
     ASSERT_TRUE(makeMovie(source, 4, QStringLiteral("640x360"), true));
     const QString out = m_dir.filePath(QStringLiteral("out"));
-    const QStringList args{QStringLiteral("--json"),
-                           QStringLiteral("-p"),
-                           QStringLiteral("prores-422-hq"),
-                           QStringLiteral("-o"),
-                           out,
-                           source};
+    const QStringList args{"--json", "-p", "prores-422-hq", "-o", out, source};
     const CliRun killed =
         runEncoder(args, m_dir.path(), m_home, [](const QByteArray& line, qint64 pid) {
             // Frames are in the file once progress is reported.
@@ -333,7 +305,7 @@ TEST_F(FaultsTest, KilledMidEncodeLeavesNoCutOffMovieAndTheNextRunClearsWhatItLe
                 ::kill(pid_t(pid), SIGKILL);
         });
     ASSERT_TRUE(killed.crashed) << "the encode ended before it could be killed";
-    QStringList left = entries(out);
+    QStringList left = entriesOf(out);
     ASSERT_EQ(left.size(), 1) << left.join(u' ').toStdString();
     EXPECT_TRUE(left[0].startsWith(u'.')) << left[0].toStdString() << " poses as a movie";
 
@@ -342,7 +314,7 @@ TEST_F(FaultsTest, KilledMidEncodeLeavesNoCutOffMovieAndTheNextRunClearsWhatItLe
     const QList<QJsonObject> finished = eventsNamed(again, "finished");
     ASSERT_EQ(finished.size(), 1);
     const QString output = finished[0].value(QStringLiteral("output")).toString();
-    EXPECT_EQ(entries(out), QStringList{QFileInfo(output).fileName()});
+    EXPECT_EQ(entriesOf(out), QStringList{QFileInfo(output).fileName()});
     EXPECT_GT(QFileInfo(output).size(), 100'000);
 }
 
@@ -355,8 +327,7 @@ TEST_F(FaultsTest, ASecondWatcherSaysSoAndEnds)
         folders.append(m_dir.filePath(QLatin1StringView(name)));
         ASSERT_TRUE(QDir().mkpath(folders.last()));
     }
-    const QString watch = folders[0];
-    const QString state = folders[2];
+    const QString watch = folders[0], state = folders[2];
     const struct
     {
         const char* name;

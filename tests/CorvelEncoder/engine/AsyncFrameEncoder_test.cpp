@@ -10,45 +10,36 @@
 namespace corvel::test {
 namespace {
 
-// Stands in for an encoder: holds `delay` frames like one with reordering, refuses more than
-// it holds, fails on frame `failAt`, waits at `open` before coding each frame and at
-// `flushOpen` before taking the end.
-class FakeEncoder final : public FrameEncoder
+// Holds `delay` frames like an encoder with reordering, refuses more, fails on frame `failAt`,
+// waits for `open` before each frame and for `flushOpen` before taking the end.
+struct FakeEncoder final : FrameEncoder
 {
-public:
     int delay = 0;
     int64_t failAt = -1;
-    std::atomic<bool>* open = nullptr;
-    std::atomic<bool>* flushOpen = nullptr;
+    std::atomic<bool>*open = nullptr, *flushOpen = nullptr;
+    std::deque<int64_t> held;
+    bool flushing = false;
 
     AVCodecContext* context() const override { return nullptr; }
     int sendFrame(const AVFrame* frame) override
     {
-        while (open && !*open)
-            std::this_thread::yield();
-        while (!frame && flushOpen && !*flushOpen)
+        while ((open && !*open) || (!frame && flushOpen && !*flushOpen))
             std::this_thread::yield();
         if (!frame)
-            return m_flushing = true, 0;
-        if (int(m_held.size()) > delay)
+            return flushing = true, 0;
+        if (int(held.size()) > delay)
             return AVERROR(EAGAIN);
         if (frame->pts == failAt)
             return AVERROR(EIO);
-        m_held.push_back(frame->pts);
-        return 0;
+        return held.push_back(frame->pts), 0;
     }
     int receivePacket(AVPacket* packet) override
     {
-        if (m_held.empty() || (!m_flushing && int(m_held.size()) <= delay))
-            return m_flushing ? AVERROR_EOF : AVERROR(EAGAIN);
-        packet->pts = m_held.front();
-        m_held.pop_front();
-        return 0;
+        if (held.empty() || (!flushing && int(held.size()) <= delay))
+            return flushing ? AVERROR_EOF : AVERROR(EAGAIN);
+        packet->pts = held.front();
+        return held.pop_front(), 0;
     }
-
-private:
-    std::deque<int64_t> m_held;
-    bool m_flushing = false;
 };
 
 ff::FramePtr grayFrame(int64_t pts)
@@ -61,30 +52,21 @@ ff::FramePtr grayFrame(int64_t pts)
     return frame;
 }
 
-// Sends frames 0..5 and the end, draining after each call the way the session does; what
-// came out and the first error.
+// Frames 0..5 and the end, draining after each call as the session does. The end is held
+// back a moment: the drain after it must wait for the last packets.
 TEST(AsyncFrameEncoder, PacketsKeepOrderEndDrainsAndErrorsSurface)
 {
-    struct Row
-    {
-        int delay;
-        int64_t failAt;
-    };
-    for (const Row row : {Row{0, -1}, Row{3, -1}, Row{0, 2}, Row{3, 0}, Row{1, 5}}) {
-        SCOPED_TRACE(testing::Message() << "delay " << row.delay << " failAt " << row.failAt);
+    for (const auto [delay, failAt] : {std::pair{0, -1}, {3, -1}, {0, 2}, {3, 0}, {1, 5}}) {
+        SCOPED_TRACE(testing::Message() << "delay " << delay << " failAt " << failAt);
         auto fake = std::make_unique<FakeEncoder>();
-        fake->delay = row.delay;
-        fake->failAt = row.failAt;
-        // The end is held back a moment: the drain after it must wait for the last packets.
+        fake->delay = delay;
+        fake->failAt = failAt;
         std::atomic<bool> flushOpen = false;
         fake->flushOpen = &flushOpen;
         std::jthread opener;
         AsyncFrameEncoder encoder(std::move(fake), 2);
-        std::vector<int64_t> out;
+        std::vector<int64_t> out, expected;
         int error = 0;
-        const auto sink = [&](AVPacket* packet) {
-            return out.push_back(packet->pts), true;
-        };
         for (int64_t pts = 0; pts <= 6 && error == 0; ++pts) {
             ff::FramePtr frame = pts < 6 ? grayFrame(pts) : nullptr;
             error = encoder.sendFrame(frame.get());
@@ -95,39 +77,35 @@ TEST(AsyncFrameEncoder, PacketsKeepOrderEndDrainsAndErrorsSurface)
                     flushOpen = true;
                 });
             if (error == 0)
-                error = encoder.drain(sink);
+                error = encoder.drain([&](AVPacket* p) { return out.push_back(p->pts), true; });
         }
-        std::vector<int64_t> expected;
-        for (int64_t pts = 0; pts < (row.failAt < 0 ? 6 : row.failAt); ++pts)
+        for (int64_t pts = 0; pts < (failAt < 0 ? 6 : failAt); ++pts)
             expected.push_back(pts);
-        if (row.failAt < 0) {
+        AVPacket packet{};
+        if (failAt < 0) {
             EXPECT_EQ(error, 0);
-            EXPECT_EQ(out, expected);
-            AVPacket packet{};
             EXPECT_EQ(encoder.receivePacket(&packet), AVERROR_EOF);
         } else {
             EXPECT_EQ(error, AVERROR(EIO));
             EXPECT_EQ(encoder.sendFrame(nullptr), AVERROR(EIO)); // stays failed
-            EXPECT_LE(out.size(), expected.size());
+            ASSERT_LE(out.size(), expected.size());
             expected.resize(out.size());
-            EXPECT_EQ(out, expected);
         }
+        EXPECT_EQ(out, expected);
     }
 }
 
-// The session stops early (cancelled, or the muxer failed) with the queue full and a frame
-// in the encoder: destruction lets that frame finish and drops the rest.
+// Stopped early (cancelled, muxer failed) with the queue full and a frame in the encoder:
+// destruction lets that frame finish and drops the rest.
 TEST(AsyncFrameEncoder, StoppingWithFramesQueuedDoesNotHang)
 {
     std::atomic<bool> open = false;
     auto fake = std::make_unique<FakeEncoder>();
     fake->open = &open;
-    {
-        AsyncFrameEncoder encoder(std::move(fake), 2);
-        for (int64_t pts = 0; pts < 3; ++pts)
-            ASSERT_EQ(encoder.sendFrame(grayFrame(pts).get()), 0);
-        open = true;
-    }
+    AsyncFrameEncoder encoder(std::move(fake), 2);
+    for (int64_t pts = 0; pts < 3; ++pts)
+        ASSERT_EQ(encoder.sendFrame(grayFrame(pts).get()), 0);
+    open = true;
 }
 
 } // namespace

@@ -146,68 +146,29 @@ TEST(EncodePlan, OddSizesAreCroppedNotResampled)
     {
         const char* name;
         Codec codec;
-        PixelSize upright, fitted;
+        int uprightW, uprightH, fittedW, fittedH;
         bool square, interlaced;
-        PixelSize size;
-        std::optional<PixelSize> crop;
+        int width, height;
+        bool cropped; // to exactly the output's size
     };
     const Row rows[] = {
-        {"H.264",
-         Codec::h264,
-         {1917, 1079},
-         {1916, 1078},
-         true,
-         false,
-         {1916, 1078},
-         PixelSize{1916, 1078}},
-        {"ProRes",
-         Codec::proRes422HQ,
-         {1917, 1079},
-         {1916, 1078},
-         true,
-         false,
-         {1916, 1079},
-         PixelSize{1916, 1079}},
-        {"ProRes, odd height only",
-         Codec::proRes422,
-         {1920, 1079},
-         {1920, 1078},
-         true,
-         false,
-         {1920, 1079},
-         std::nullopt},
-        {"ProRes interlaced",
-         Codec::proRes422,
-         {1920, 1079},
-         {1920, 1078},
-         true,
-         true,
-         {1920, 1078},
-         PixelSize{1920, 1078}},
-        {"even source",
-         Codec::hevc,
-         {1920, 1080},
-         {1920, 1080},
-         true,
-         false,
-         {1920, 1080},
-         std::nullopt},
-        {"scaled down",
-         Codec::hevc,
-         {1917, 1079},
-         {1280, 720},
-         true,
-         false,
-         {1280, 720},
-         std::nullopt},
-        {"anamorphic", Codec::hevc, {721, 480}, {720, 480}, false, false, {720, 480}, std::nullopt},
+        {"H.264", Codec::h264, 1917, 1079, 1916, 1078, true, false, 1916, 1078, true},
+        {"ProRes", Codec::proRes422HQ, 1917, 1079, 1916, 1078, true, false, 1916, 1079, true},
+        {"ProRes, odd height only", Codec::proRes422, 1920, 1079, 1920, 1078, true, false, 1920,
+         1079, false},
+        {"ProRes interlaced", Codec::proRes422, 1920, 1079, 1920, 1078, true, true, 1920, 1078,
+         true},
+        {"even source", Codec::hevc, 1920, 1080, 1920, 1080, true, false, 1920, 1080, false},
+        {"scaled down", Codec::hevc, 1917, 1079, 1280, 720, true, false, 1280, 720, false},
+        {"anamorphic", Codec::hevc, 721, 480, 720, 480, false, false, 720, 480, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const auto [size, crop] =
-            roundedSize(row.codec, row.upright, row.fitted, row.square, row.interlaced);
-        EXPECT_EQ(size, row.size);
-        EXPECT_EQ(crop, row.crop);
+            roundedSize(row.codec, {row.uprightW, row.uprightH}, {row.fittedW, row.fittedH},
+                        row.square, row.interlaced);
+        EXPECT_EQ(size, (PixelSize{row.width, row.height}));
+        EXPECT_EQ(crop, row.cropped ? std::optional(size) : std::nullopt);
     }
 }
 
@@ -272,7 +233,6 @@ TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
     QTemporaryDir folder;
     QFile file(folder.filePath(QStringLiteral("plain")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
     const QString tooLarge = QStringLiteral(
         " is too large to encode: a frame may have at most as many pixels as 8192×4352.");
     struct Row
@@ -323,10 +283,9 @@ TEST(EncodePlan, NameTakenByALinkOrFolderIsNeitherFollowedNorReplaced)
         QTemporaryDir folder, elsewhere;
         const QString taken = folder.filePath(QStringLiteral("clip.mov"));
         const QString target = elsewhere.filePath(QStringLiteral("target.mov"));
-        if (taker.startsWith(u"link")) { // holding something worth keeping
+        if (taker.startsWith(u"link")) // holding something worth keeping
             ASSERT_TRUE(
                 rewrite(target, [](QByteArray& bytes) { return !(bytes = "keep").isEmpty(); }));
-        }
         ASSERT_TRUE(taker == u"folder" ? QDir().mkdir(taken) : QFile::link(target, taken));
         JobSettings settings = settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path());
         settings.body.namingPattern = QStringLiteral("{name}");

@@ -260,6 +260,13 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
                              QStringList{codec, path});
         };
     };
+    const auto streamsRow = [](const char* name, const char* extension, Maker make, Codec codec,
+                               AudioMode audio, const char* streams, const char* tones = "") {
+        MediaRow row{name, extension, make, codec, audio};
+        row.streams = streams;
+        row.tones = tones;
+        return row;
+    };
     const MediaRow rows[] = {
         // Every codec; colour tags, audio kept or converted, every frame there.
         {"H.264 and AAC as ProRes 422 Proxy", "mov", h264Aac, P, pcm, "", 0, 0, false, -1, "", S,
@@ -350,65 +357,29 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
                 kX264),
          H264, aac, "", 0, 29, false, -1, "", S, "video:r_frame_rate=30/1"},
         // Every track kept in source order, each with its own tone, language and layout.
-        {"two languages as ProRes",
-         "mp4",
-         twoLanguages,
-         HQ,
-         pcm,
-         "",
-         0,
-         0,
-         false,
-         -1,
-         "",
-         S,
-         "",
-         nullptr,
-         nullptr,
-         0,
-         40,
-         false,
-         "audio pcm_s24le 2 stereo eng, audio pcm_s24le 2 stereo ger, chapters 0",
-         "440 880"},
-        {"two languages as H.264",
-         "mp4",
-         twoLanguages,
-         H264,
-         aac,
-         "",
-         0,
-         0,
-         false,
-         -1,
-         "",
-         S,
-         "",
-         nullptr,
-         nullptr,
-         0,
-         40,
-         false,
-         "audio aac 2 stereo eng, audio aac 2 stereo deu, chapters 0",
-         "440 880"},
-        {"eight mono tracks from MXF", "mxf",
-         tracks("mxf", args("300 400 500 600 700 800 900 1000"), {}, "pcm_s24le"), HQ, pcm, "", 0,
-         0, false, -1, "", S, "", nullptr, nullptr, 0, 40, false,
-         // QuickTime names no layout for several mono tracks, as with the ffmpeg program.
-         "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, "
-         "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, "
-         "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, chapters 0",
-         "300 400 500 600 700 800 900 1000"},
-        {"5.1(side) kept as PCM", "mov",
-         ffmpeg(video("160x120", 1) +
-                args("-f lavfi -i sine=f=500:r=48000:d=1 -af pan=5.1(side)|c0=c0|c1=c0|c2=c0|"
-                     "c3=c0|c4=c0|c5=c0 -c:v libx264 -c:a pcm_s16le")),
-         SQ, pcm, "", 0, 0, false, -1, "", S, "", nullptr, nullptr, 0, 40, false,
-         "audio pcm_s24le 6 5.1(side), chapters 0"},
-        {"SubRip and chapters from Matroska", "mkv", subtitled("srt"), HQ, pcm, "", 0, 0, false, -1,
-         "", S, "", nullptr, nullptr, 0, 40, false,
-         "audio pcm_s24le 1 mono, subtitle mov_text spa, chapters 2"},
-        {"timed text in MP4", "mp4", subtitled("mov_text"), H264, aac, "", 0, 0, false, -1, "", S,
-         "", nullptr, nullptr, 0, 40, false, "audio aac 1 mono, subtitle mov_text spa, chapters 2"},
+        streamsRow("two languages as ProRes", "mp4", twoLanguages, HQ, pcm,
+                   "audio pcm_s24le 2 stereo eng, audio pcm_s24le 2 stereo ger, chapters 0",
+                   "440 880"),
+        streamsRow("two languages as H.264", "mp4", twoLanguages, H264, aac,
+                   "audio aac 2 stereo eng, audio aac 2 stereo deu, chapters 0", "440 880"),
+        // QuickTime names no layout for several mono tracks, as with the ffmpeg program.
+        streamsRow("eight mono tracks from MXF", "mxf",
+                   tracks("mxf", args("300 400 500 600 700 800 900 1000"), {}, "pcm_s24le"), HQ,
+                   pcm,
+                   "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, "
+                   "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, "
+                   "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, "
+                   "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, chapters 0",
+                   "300 400 500 600 700 800 900 1000"),
+        streamsRow("5.1(side) kept as PCM", "mov",
+                   ffmpeg(video("160x120", 1) +
+                          args("-f lavfi -i sine=f=500:r=48000:d=1 -af pan=5.1(side)|c0=c0|c1=c0|"
+                               "c2=c0|c3=c0|c4=c0|c5=c0 -c:v libx264 -c:a pcm_s16le")),
+                   SQ, pcm, "audio pcm_s24le 6 5.1(side), chapters 0"),
+        streamsRow("SubRip and chapters from Matroska", "mkv", subtitled("srt"), HQ, pcm,
+                   "audio pcm_s24le 1 mono, subtitle mov_text spa, chapters 2"),
+        streamsRow("timed text in MP4", "mp4", subtitled("mov_text"), H264, aac,
+                   "audio aac 1 mono, subtitle mov_text spa, chapters 2"),
     };
     QTemporaryDir sources;
     for (const MediaRow& row : rows) {
@@ -464,12 +435,10 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
             sideData << data["side_data_type"].toString();
         const QStringList hdrData{"Mastering display metadata", "Content light level metadata"};
         EXPECT_EQ(sideData, row.hdrMetadata ? hdrData : QStringList());
-        if (row.aspect > 0) {
+        if (row.aspect > 0)
             EXPECT_NEAR(displayAspect(picture) / row.aspect, 1.0, 0.01);
-        }
-        if (row.frames > 0) {
+        if (row.frames > 0)
             EXPECT_GE(number(picture["nb_frames"]), row.frames);
-        }
         if (row.beepsOnTime) {
             const QList<double> expected = onsets(source), actual = onsets(*result);
             ASSERT_GE(expected.size(), 2);
@@ -477,9 +446,8 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
             for (qsizetype i = 0; i + 1 < expected.size(); ++i)
                 EXPECT_NEAR(actual[i], expected[i], 0.021) << "beep " << i;
         }
-        if (row.channels >= 0) {
+        if (row.channels >= 0)
             EXPECT_EQ(sound["channels"].toInt(), row.channels);
-        }
         for (const QString& tag : args(row.tags)) {
             const QString where = tag.section(u':', 0, 0);
             const QString key = tag.section(u':', 1).section(u'=', 0, 0);
@@ -488,16 +456,14 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
             const QJsonValue value = holder.contains(key) ? holder[key] : holder["tags"][key];
             EXPECT_EQ(value.toVariant().toString(), tag.section(u'=', 1)) << tag.toStdString();
         }
-        if (row.streams) {
+        if (row.streams)
             EXPECT_EQ(streamsSeen(info), QLatin1StringView(row.streams));
-        }
         for (const QString& tone : args(row.tones)) {
             const int track = static_cast<int>(args(row.tones).indexOf(tone));
             EXPECT_GT(toneMargin(*result, track, tone.toDouble()), 15) << "track " << track;
         }
-        if (*row.firstLog) {
+        if (*row.firstLog)
             EXPECT_EQ(run.record->logs.front(), std::make_pair(QString(row.firstLog), true));
-        }
     }
 }
 

@@ -302,46 +302,6 @@ TEST_F(EditingTest, OutputFolderChooserTargetsJobsOrTheDefault)
     EXPECT_EQ(storedSettings().defaultOutputDirectory, path(u"dailies"_s));
 }
 
-TEST_F(EditingTest, WatchSwitchAsksForAFolderFirst)
-{
-    model->watch().setEnabled(true);
-    ASSERT_EQ(desktop.openRequests.size(), 1);
-    EXPECT_FALSE(model->watch().enabled()) << "the chooser was cancelled";
-    EXPECT_FALSE(model->watch().isWatching());
-
-    const QString folder = path(u"Watch"_s);
-    ASSERT_TRUE(QDir().mkpath(folder));
-    desktop.nextChoice = {folder};
-    model->watch().setEnabled(true);
-    EXPECT_TRUE(model->watch().enabled());
-    EXPECT_EQ(storedSettings().watchFolder, folder);
-    EXPECT_TRUE(storedSettings().watchEnabled);
-    EXPECT_TRUE(model->watch().isWatching());
-
-    desktop.nextChoice = {path(u"WatchOut"_s)};
-    model->watch().chooseOutput();
-    EXPECT_EQ(storedSettings().watchOutputDirectory, path(u"WatchOut"_s));
-
-    model->watch().setEnabled(false);
-    EXPECT_FALSE(storedSettings().watchEnabled);
-    EXPECT_FALSE(model->watch().isWatching());
-    EXPECT_EQ(desktop.openRequests.size(), 3) << "the folder is known now";
-}
-
-TEST_F(EditingTest, EncodingExistingFilesForgetsOnlyThatFoldersKeys)
-{
-    const QString folder = path(u"Watch"_s);
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const QString sibling = folder + u"2/c.mov|10|1.0"_s;
-    model->persistence().updateSettings([&](AppSettings& s) {
-        s.watchFolder = folder;
-        s.seenWatchKeys = {folder + u"/a.mov|10|1.0"_s, sibling};
-    });
-    model->watch().setProcessExisting(true);
-    EXPECT_EQ(storedSettings().seenWatchKeys, QStringList{sibling});
-    EXPECT_TRUE(storedSettings().watchProcessExisting);
-}
-
 // What is exported reads back into the settings the jobs had, through the same import; a job
 // labelled "Custom" after its saved preset went away is written under a preset of its codec.
 TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSettings)

@@ -104,11 +104,14 @@ TEST_F(QueueTest, StartAndPauseWithNothingToDoChangeNothing)
     }
 }
 
-TEST_F(QueueTest, PauseAndResumeHoldEverySession)
+// The block on ending the session is held from the first start to the last end.
+TEST_F(QueueTest, PauseAndResumeHoldEverySessionAndTheTerminationBlock)
 {
     const QList<EncodingJob> jobs = addQueued(3);
     model->scheduler().startQueue();
+    EXPECT_EQ(desktop.terminationCalls, QStringList{u"disable:Encoding"_s});
     model->scheduler().pauseQueue();
+    EXPECT_EQ(desktop.terminationCalls.size(), 1) << "paused encodes still hold it";
     EXPECT_TRUE(model->scheduler().isQueuePaused());
     EXPECT_EQ(model->store().pausedCount(), 2);
     EXPECT_EQ(model->store().activeCount(), 0);
@@ -124,6 +127,11 @@ TEST_F(QueueTest, PauseAndResumeHoldEverySession)
     EXPECT_FALSE(sessions.session(jobs[1].id)->paused);
     EXPECT_TRUE(logTexts().contains(u"Resumed"_s));
     EXPECT_EQ(sessions.launched.size(), 2);
+    for (int i = 0; i < 3; ++i) {
+        sessions.session(jobs[i].id)->succeed(path(u"o%1.mov"_s.arg(i)));
+        deliver();
+    }
+    EXPECT_EQ(desktop.terminationCalls, (QStringList{u"disable:Encoding"_s, u"enable:Encoding"_s}));
 }
 
 TEST_F(QueueTest, StartJobNowPrefersTheJobOnlyWhenASlotIsFree)
@@ -392,21 +400,6 @@ TEST_F(QueueTest, AttentionOnlyWhenSomethingFinishedAndTheAppIsInTheBackground)
         deliver();
         EXPECT_EQ(desktop.attentionRequests, expected);
     }
-}
-
-TEST_F(QueueTest, TerminationBlockIsHeldWhileEncodingAndPairedOnRelease)
-{
-    const QList<EncodingJob> jobs = addQueued(2);
-    model->scheduler().startQueue();
-    EXPECT_EQ(desktop.terminationCalls, QStringList{u"disable:Encoding"_s});
-    model->scheduler().pauseQueue();
-    EXPECT_EQ(desktop.terminationCalls.size(), 1) << "paused encodes still hold it";
-    model->scheduler().startQueue();
-    sessions.session(jobs[0].id)->succeed(path(u"a.mov"_s));
-    deliver();
-    sessions.session(jobs[1].id)->succeed(path(u"b.mov"_s));
-    deliver();
-    EXPECT_EQ(desktop.terminationCalls, (QStringList{u"disable:Encoding"_s, u"enable:Encoding"_s}));
 }
 
 TEST_F(QueueTest, QuitStopsSessionsAndSavesTheirJobsQueued)

@@ -98,9 +98,40 @@ protected:
     FakeProber prober;
 };
 
-TEST_F(WatchTest, MissingFolderSetsTheBanner)
+// The switch asks for a folder first; "encode existing files" forgets only that folder's keys.
+TEST_F(WatchTest, SwitchAsksForAFolderAndAMissingOneSetsTheBanner)
 {
     AppModel& m = makeModel();
+    const auto stored = [&] {
+        return decodeSettings(store->files.read(kSettingsFileName).value_or(QByteArray())).value();
+    };
+    m.watch().setEnabled(true);
+    ASSERT_EQ(desktop.openRequests.size(), 1);
+    EXPECT_FALSE(m.watch().enabled()) << "the chooser was cancelled";
+    EXPECT_FALSE(m.watch().isWatching());
+    ASSERT_TRUE(QDir().mkpath(watchDir()));
+    desktop.nextChoice = {watchDir()};
+    m.watch().setEnabled(true);
+    EXPECT_TRUE(m.watch().enabled());
+    EXPECT_EQ(stored().watchFolder, watchDir());
+    EXPECT_TRUE(stored().watchEnabled);
+    EXPECT_TRUE(m.watch().isWatching());
+    desktop.nextChoice = {path(u"WatchOut"_s)};
+    m.watch().chooseOutput();
+    EXPECT_EQ(stored().watchOutputDirectory, path(u"WatchOut"_s));
+    m.watch().setEnabled(false);
+    EXPECT_FALSE(stored().watchEnabled);
+    EXPECT_FALSE(m.watch().isWatching());
+    EXPECT_EQ(desktop.openRequests.size(), 3) << "the folder is known now";
+
+    const QString sibling = watchDir() + u"2/c.mov|10|1.0"_s;
+    m.persistence().updateSettings([&](AppSettings& s) {
+        s.seenWatchKeys = {watchDir() + u"/a.mov|10|1.0"_s, sibling};
+    });
+    m.watch().setProcessExisting(true);
+    EXPECT_EQ(stored().seenWatchKeys, QStringList{sibling});
+    EXPECT_TRUE(stored().watchProcessExisting);
+
     m.persistence().updateSettings([&](AppSettings& s) {
         s.watchEnabled = true;
         s.watchFolder = path("nowhere");

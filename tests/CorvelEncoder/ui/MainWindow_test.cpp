@@ -281,9 +281,7 @@ TEST_F(MainWindowTest, BannerFooterAndLogShowTheModelAndKeepWhatTheUserSet)
 
 TEST_F(MainWindowTest, TabReachesEveryButtonAndDeleteRemovesTheSelectedRows)
 {
-    ASSERT_TRUE(activate(window.get()));
-    if (auto* intro = window->findChild<IntroSheet*>())
-        intro->continueButton()->click();
+    ASSERT_TRUE(activateWithoutIntro());
     // Tabs round the window twice; names the buttons never reached.
     auto unreached = [&] {
         child("addButton")->setFocus(Qt::TabFocusReason);
@@ -315,22 +313,6 @@ TEST_F(MainWindowTest, TabReachesEveryButtonAndDeleteRemovesTheSelectedRows)
     model->store().setSelection({jobs[1].id, jobs[2].id});
     QTest::keyClick(window->queueView(), Qt::Key_Backspace);
     EXPECT_EQ(model->store().jobs().size(), 1);
-}
-
-TEST_F(MainWindowTest, RowAndInspectorNameTheFileWrittenNotThePatterns)
-{
-    const QList<EncodingJob> jobs = addQueued(1);
-    const QString written = path(u"C003_bars_H264-2.mp4"_s); // the pattern's name was taken
-    setStatus(jobs[0].id, JobStatus::completed, written);
-    model->store().setSelection({jobs[0].id});
-    EXPECT_EQ(child<QLabel>("previewName")->text(), u"C003_bars_H264-2.mp4"_s);
-    QStyleOptionViewItem option;
-    option.font = window->queueView()->font();
-    option.rect = QRect(0, 0, 500, JobRowDelegate::kRowHeight); // narrow: the name is cut
-    const QRect name = JobRowDelegate::columns(option.rect).output;
-    EXPECT_EQ(window->rowDelegate()->cutTextAt(option, window->queueModel()->index(0),
-                                               {name.left() + 2, 14}),
-              u"C003_bars_H264-2.mp4"_s);
 }
 
 TEST_F(MainWindowTest, QuittingOrRemovingWhileEncodingAsksFirst)
@@ -379,9 +361,11 @@ TEST_F(MainWindowTest, QuittingOrRemovingWhileEncodingAsksFirst)
     EXPECT_EQ(asked, QStringList());
 }
 
-TEST_F(MainWindowTest, CutRowTextsCarryTheirWholeTextAsTooltip)
+// Cut texts carry their whole text as tooltip; row and inspector name the file written (the
+// pattern's name was taken), not the pattern.
+TEST_F(MainWindowTest, CutRowTextsCarryTheirWholeTextAndNameTheFileWritten)
 {
-    const QList<EncodingJob> jobs = addQueued(1);
+    const QList<EncodingJob> jobs = addQueued(2);
     const QString message = QStringLiteral(
         "This file could not be read: the container ends before its index, so the encoder "
         "stopped while processing input.");
@@ -389,17 +373,24 @@ TEST_F(MainWindowTest, CutRowTextsCarryTheirWholeTextAsTooltip)
         job.status = JobStatus::failed;
         job.errorMessage = message;
     });
+    setStatus(jobs[1].id, JobStatus::completed, path(u"C003_bars_H264-2.mp4"_s));
+    model->store().setSelection({jobs[1].id});
+    EXPECT_EQ(child<QLabel>("previewName")->text(), u"C003_bars_H264-2.mp4"_s);
     QStyleOptionViewItem option;
     option.font = window->queueView()->font();
-    for (const int width : {1000, 20000}) {
+    for (const int width : {500, 1000, 20000}) {
         SCOPED_TRACE(width);
         option.rect = QRect(0, 0, width, JobRowDelegate::kRowHeight);
         const JobRowDelegate::Columns c = JobRowDelegate::columns(option.rect);
-        auto tooltipAt = [&](QPoint at) {
-            return window->rowDelegate()->cutTextAt(option, window->queueModel()->index(0), at);
+        auto tooltipAt = [&](int row, QPoint at) {
+            return window->rowDelegate()->cutTextAt(option, window->queueModel()->index(row), at);
         };
-        EXPECT_EQ(tooltipAt({c.status.left() + 2, 44}), width < 20000 ? message : QString());
-        EXPECT_EQ(tooltipAt(c.preset.center()), QString()) << "a short preset name is whole";
+        if (width == 500) { // narrow: the name is cut
+            EXPECT_EQ(tooltipAt(1, {c.output.left() + 2, 14}), u"C003_bars_H264-2.mp4"_s);
+            continue;
+        }
+        EXPECT_EQ(tooltipAt(0, {c.status.left() + 2, 44}), width < 20000 ? message : QString());
+        EXPECT_EQ(tooltipAt(0, c.preset.center()), QString()) << "a short preset name is whole";
     }
 }
 

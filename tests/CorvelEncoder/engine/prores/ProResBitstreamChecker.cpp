@@ -15,15 +15,10 @@ struct Failure
     std::string text;
 };
 
-[[noreturn]] void fail(std::string text)
-{
-    throw Failure{std::move(text)};
-}
-
 void require(bool ok, const char* what)
 {
     if (!ok)
-        fail(what);
+        throw Failure{what};
 }
 
 uint32_t be16(const uint8_t* p)
@@ -60,10 +55,9 @@ public:
     {
         if (left() >= 8)
             return false;
-        for (size_t p = m_pos; p < m_bits; ++p) {
+        for (size_t p = m_pos; p < m_bits; ++p)
             if ((m_data[p / 8] >> (7 - p % 8)) & 1)
                 return false;
-        }
         return true;
     }
 
@@ -115,8 +109,7 @@ void checkPlane(const uint8_t* data, size_t size, int blocks, const uint8_t* mat
         dc += ((int(code + 1) >> 1) ^ sign) - sign;
         fits(dc, 0);
     }
-    uint32_t run = 4;
-    uint32_t level = 2;
+    uint32_t run = 4, level = 2;
     int pos = blocks - 1;
     while (!r.atPaddedEnd()) {
         run = r.codeword(runCodebooks[std::min(run, 15u)]);
@@ -134,13 +127,8 @@ void checkAlpha(const uint8_t* data, size_t size, int count)
     int idx = 0;
     while (idx < count) {
         for (;;) {
-            if (r.bit())
-                r.bits(16);
-            else
-                r.bits(7);
-            if (++idx >= count)
-                break;
-            if (!r.bit())
+            r.bits(r.bit() ? 16 : 7);
+            if (++idx >= count || !r.bit())
                 break;
         }
         uint32_t run = r.bits(4);
@@ -155,7 +143,6 @@ void checkAlpha(const uint8_t* data, size_t size, int count)
 ProResCheck check(std::span<const uint8_t> f, const ProResExpectation& e)
 {
     const ProResProfileInfo& info = proResProfileInfo(e.profile);
-    ProResCheck result;
     require(f.size() >= 8 + 20 + 8, "frame too short");
     require(be32(f.data()) == f.size(), "frame size field differs from the packet");
     require(std::memcmp(f.data() + 4, "icpf", 4) == 0, "no icpf");
@@ -190,17 +177,15 @@ ProResCheck check(std::span<const uint8_t> f, const ProResExpectation& e)
     const int mbWidth = (e.width + 15) / 16;
     // A field's macroblock rows cover half the frame's rows, rounded up.
     const int mbHeight = e.interlaceMode ? (e.height + 31) / 32 : (e.height + 15) / 16;
-    int64_t alphaBytes = 0;
-    int64_t headers = 8 + headerSize;
+    int64_t alphaBytes = 0, headers = 8 + headerSize;
     for (int picture = 0; picture < (e.interlaceMode ? 2 : 1); ++picture) {
         require(frameEnd - pic >= 8 && pic[0] == 8 << 3, "picture header size");
         require(be32(pic + 1) <= size_t(frameEnd - pic), "picture size field");
         const uint8_t* end = pic + be32(pic + 1);
-        const int log2Width = pic[7] >> 4;
+        const int log2Width = pic[7] >> 4, slices = int(be16(pic + 5));
         require(log2Width <= 3 && (pic[7] & 0xF) == 0, "slice size");
         const int perRow =
             (mbWidth >> log2Width) + std::popcount(unsigned(mbWidth & ((1 << log2Width) - 1)));
-        const int slices = int(be16(pic + 5));
         require(slices == mbHeight * perRow, "slice count");
         require(pic + 8 + 2 * size_t(slices) <= end, "slice table past the picture");
         headers += 8 + 2 * slices;
@@ -243,8 +228,7 @@ ProResCheck check(std::span<const uint8_t> f, const ProResExpectation& e)
     require(int64_t(f.size()) <=
                 proResFrameCap(e.profile, e.width, e.height) + headers + alphaBytes,
             "frame over the profile's maximum size");
-    result.alphaBytes = alphaBytes;
-    return result;
+    return {"", alphaBytes};
 }
 
 } // namespace

@@ -12,13 +12,10 @@ namespace corvel::test {
 struct ProResExpectation
 {
     ProResProfile profile = ProResProfile::hq;
-    int width = 0;
-    int height = 0;
+    int width = 0, height = 0;
     bool alpha = false;
     int interlaceMode = 0; // 1: top field first, 2: bottom field first
-    uint8_t primaries = 2;
-    uint8_t transfer = 2;
-    uint8_t matrix = 2;
+    uint8_t primaries = 2, transfer = 2, matrix = 2;
 };
 
 struct ProResCheck

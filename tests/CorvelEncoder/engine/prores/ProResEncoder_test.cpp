@@ -24,9 +24,7 @@ namespace {
 // A 10-bit picture in the layout the profile codes, planes tightly packed.
 struct Picture
 {
-    int width = 0;
-    int height = 0;
-    int chromaWidth = 0;
+    int width = 0, height = 0, chromaWidth = 0;
     std::vector<uint16_t> planes[4];
 
     ProResPlanes view() const
@@ -41,13 +39,14 @@ struct Picture
     int planeWidth(int i) const { return i == 1 || i == 2 ? chromaWidth : width; }
 };
 
+// grain: a gradient with strong film-like noise, more detail than the budget holds.
 enum class Pattern
 {
     flat,
     noise,
     gradient,
     extremes,
-    grain // a gradient with strong film-like noise: more detail than the budget holds
+    grain
 };
 
 // `fields`: squares align with the blocks of each field rather than of the frame.
@@ -60,7 +59,7 @@ Picture makePicture(Pattern pattern, int w, int h, bool c444, bool alpha, bool f
     for (int i = 0; i < (alpha ? 4 : 3); ++i) {
         const int pw = pic.planeWidth(i);
         pic.planes[i].resize(size_t(pw) * h);
-        for (int y = 0; y < h; ++y) {
+        for (int y = 0; y < h; ++y)
             for (int x = 0; x < pw; ++x) {
                 int v = level;
                 if (pattern == Pattern::noise)
@@ -75,7 +74,6 @@ Picture makePicture(Pattern pattern, int w, int h, bool c444, bool alpha, bool f
                     v = x < pw / 2 ? 1023 : (x * 7) & 1023; // alpha: opaque and a ramp
                 pic.planes[i][size_t(y) * pw + x] = uint16_t(v);
             }
-        }
     }
     return pic;
 }
@@ -106,10 +104,7 @@ double decodedPsnr(const std::vector<uint8_t>& frame, const Picture& source, Pro
     ctx->thread_count = 1;
     ff::PacketPtr packet = ff::makePacket();
     ff::FramePtr out(av_frame_alloc());
-    {
-        std::lock_guard lock(logMutex);
-        decoderLog.clear();
-    }
+    std::lock_guard<std::mutex>{logMutex}, decoderLog.clear();
     av_log_set_callback(collectLog);
     const bool decoded = avcodec_open2(ctx.get(), codec, nullptr) >= 0 &&
                          av_new_packet(packet.get(), int(frame.size())) >= 0 &&
@@ -165,15 +160,14 @@ std::vector<Row> rows()
     std::vector<Row> rows;
     // Width, height and interlace mode: odd heights give fields of different heights.
     const int sizes[][3] = {{16, 16, 0}, {18, 33, 2}, {130, 66, 0}, {97, 17, 1}};
-    for (int p = 0; p <= int(ProResProfile::p4444); ++p) {
-        for (const auto& size : sizes) {
-            const bool alpha = ProResProfile(p) == ProResProfile::p4444 && size[0] % 2 == 0;
-            for (int i = 0; i < 4; ++i)
+    for (int p = 0; p <= int(ProResProfile::p4444); ++p)
+        for (const auto& size : sizes)
+            for (int i = 0; i < 4; ++i) {
+                const bool alpha = ProResProfile(p) == ProResProfile::p4444 && size[0] % 2 == 0;
                 rows.push_back({{ProResProfile(p), size[0], size[1], alpha, size[2], 1, 13, 6},
                                 Pattern(i),
                                 i});
-        }
-    }
+            }
     // Full-size grain, where the rate control has to work: one 4:2:2 and one 4:4:4:4 frame;
     // frames wider and taller than 8192; noise no quantiser brings down to a tiny budget.
     rows.push_back({{ProResProfile::hq, 1922, 1082, false, 0, 1, 13, 6}, Pattern::grain});
