@@ -14,8 +14,8 @@ namespace corvel {
 QString normalizePath(QStringView text, const std::optional<QString>& baseFolder);
 
 // Why `text` names no file on this computer: a "file://" URL of another host, an address of
-// another kind ("http://…"), or a NUL character inside. Nothing for a path or a file URL without a host or with
-// "localhost".
+// another kind ("http://…"), or a NUL character inside. Nothing for a path or a file URL without a
+// host or with "localhost".
 std::optional<QString> notALocalPath(QStringView text);
 
 // "." and ".." resolved, duplicate and trailing slashes removed; ".." above the root of an

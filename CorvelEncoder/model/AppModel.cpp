@@ -1,8 +1,8 @@
 #include "CorvelEncoder/model/AppModel.h"
 
-#include "CorvelEncoder/platform/IncomingOpener.h"
-#include "CorvelEncoder/model/ModelClock.h"
 #include "CorvelEncoder/engine/OutputJournal.h"
+#include "CorvelEncoder/model/ModelClock.h"
+#include "CorvelEncoder/platform/IncomingOpener.h"
 
 #include <QFileInfo>
 #include <QPointer>

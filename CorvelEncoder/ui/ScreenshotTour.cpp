@@ -1,9 +1,9 @@
 // Opens the window over a prepared queue and saves pictures of each view and panel, so the
 // look can be checked without clicking through by hand. Usage: corvel-screenshots OUTPUT_DIR
 
-#include "CorvelEncoder/platform/AppFiles.h"
-#include "CorvelEncoder/model/AppModel.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
+#include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/platform/AppFiles.h"
 #include "CorvelEncoder/ui/Appearance.h"
 #include "CorvelEncoder/ui/FileAndFolderChooser.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
