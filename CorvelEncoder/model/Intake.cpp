@@ -303,26 +303,21 @@ Intake::Result Intake::importScheme(const QUrl& url)
         m_feed.reportError(QStringLiteral("Not a corvelencoder link."));
         return {};
     }
-    const JobFileResult parsed = parseEnqueueURL(url);
-    if (!parsed) {
-        m_feed.reportError(parsed.error().description());
-        return {};
-    }
-    return importParsed(*parsed);
+    return importParsed(parseEnqueueURL(url));
 }
 
 Intake::Result Intake::importJobFile(const QString& path)
 {
-    const JobFileResult parsed = parseJobFile(path);
-    if (!parsed) {
-        m_feed.reportError(parsed.error().description());
-        return {};
-    }
-    return importParsed(*parsed);
+    return importParsed(parseJobFile(path));
 }
 
-Intake::Result Intake::importParsed(const ParsedJobs& parsed)
+Intake::Result Intake::importParsed(const JobFileResult& read)
 {
+    if (!read) {
+        m_feed.reportError(read.error().description());
+        return {};
+    }
+    const ParsedJobs& parsed = *read;
     QList<EncodingJob> added;
     added.reserve(parsed.jobs.size());
     const JobSettings defaults = settingsForNewJob();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CorvelEncoderCore/JobFile.h"
 #include "CorvelEncoderCore/ParsedJob.h"
 #include "CorvelEncoderCore/Records.h"
 
@@ -82,7 +83,8 @@ private:
     // Adds a movie or job file's jobs to `into`; false when the file is neither.
     bool importFile(const QString& path, Result& into);
     Result importScheme(const QUrl& url);
-    Result importParsed(const ParsedJobs& parsed);
+    // The parsed jobs, queued; or why the job file or link gave none, reported.
+    Result importParsed(const JobFileResult& read);
     void applyProbe(const QUuid& id, const std::expected<SourceInfo, QString>& result);
 
     JobStore& m_jobs;
