@@ -23,6 +23,12 @@ std::string firstLine(const std::string& path)
     return line;
 }
 
+// The tighter of two limits, where 0 means none.
+int tighter(int a, int b)
+{
+    return a > 0 && (b == 0 || a < b) ? a : b;
+}
+
 // CPUs, rounded up, of a quota and period in microseconds; 0 for no limit.
 int quotaCpus(long long quota, long long period)
 {
@@ -37,9 +43,7 @@ int tightestUpwards(const std::string& root, std::string group, LimitIn limitIn)
 {
     int tightest = 0;
     while (true) {
-        const int limit = limitIn(root + group);
-        if (limit > 0 && (tightest == 0 || limit < tightest))
-            tightest = limit;
+        tightest = tighter(limitIn(root + group), tightest);
         if (group.empty() || group == "/")
             return tightest;
         const std::size_t slash = group.find_last_of('/');
@@ -85,8 +89,7 @@ int cgroupCpuLimit(const std::string& selfCgroup, const std::string& cgroupRoot)
 {
     int tightest = 0;
     const auto take = [&](int limit) {
-        if (limit > 0 && (tightest == 0 || limit < tightest))
-            tightest = limit;
+        tightest = tighter(limit, tightest);
     };
     std::istringstream lines(selfCgroup);
     std::string line;
