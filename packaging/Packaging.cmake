@@ -53,7 +53,7 @@ set(CPACK_PACKAGE_VENDOR "Corvel Studio")
 set(CPACK_PACKAGE_CONTACT "Corvel Studio <encoder@corvel.studio>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "video transcoding queue for ProRes, H.264 and HEVC")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Corvel Encoder turns movies, folders and job files into a queue of encodes, each with its\ncodec, size, frame rate, audio, bitrate, name pattern and output folder. corvel-encode does\nthe same without a window, for servers and scripts.")
+    "Corvel Encoder turns movies, folders and job files into a queue of encodes,\neach with its codec, size, frame rate, audio, bitrate, name pattern and\noutput folder. corvel-encode does the same without a window, for servers\nand scripts.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
