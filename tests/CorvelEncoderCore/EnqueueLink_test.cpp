@@ -1,5 +1,4 @@
 #include "CorvelEncoderCore/EnqueueLink.h"
-#include "CorvelEncoderCore/JobFileReadings.h"
 
 #include "JobTestSupport.h"
 
@@ -42,7 +41,7 @@ TEST(EnqueueLink, ClipForm)
     struct Row
     {
         const char* link; // after "corvelencoder://enqueue?source=/a.mov" unless it has a scheme
-        PartialFields fields = {};
+        Fields fields = {};
         QStringList sources = {"/a.mov"};
         bool start = false;
         std::optional<QString> sender = {};
@@ -126,8 +125,8 @@ TEST(EnqueueLink, JobFileForm)
                             "&preset=nonsense&start=1",
                             &files);
     ASSERT_TRUE(result) << errorOf(result).toStdString();
-    EXPECT_EQ(result->jobs, (QList<ParsedJob>{{.sourcePath = home() + "/rel.mov",
-                                               .outputDirectory = home() + "/r"}}));
+    EXPECT_EQ(result->jobs, QList<ParsedJob>{Fields{.outputDirectory = home() + "/r"}.asJob(
+                                home() + "/rel.mov")});
     EXPECT_FALSE(result->start);
     EXPECT_EQ(files.requested, QStringList{home() + "/cut.corveljob"});
 

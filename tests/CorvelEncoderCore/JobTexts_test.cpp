@@ -19,6 +19,19 @@ EncodingJob jobWithPreset(const char* id)
     return job;
 }
 
+// A source with audio and without alpha, 8-bit SDR.
+SourceInfo sourceOf(int64_t width, int64_t height, double fps, double seconds, const QString& codec)
+{
+    SourceInfo info;
+    info.width = width;
+    info.height = height;
+    info.frameRate = fps;
+    info.duration = seconds;
+    info.hasAudio = true;
+    info.videoCodec = codec;
+    return info;
+}
+
 TEST(JobTexts, PresetLabel)
 {
     const SavedPreset grade{QUuid::createUuid(), u"Grade"_s, PresetBody::standard()};
@@ -44,7 +57,7 @@ TEST(JobTexts, PresetLabel)
 TEST(JobTexts, SummaryLine)
 {
     EncodingJob job = jobWithPreset("h264");
-    job.sourceInfo = SourceInfo{1920, 1080, 23.976, 12.5, true, false, u"H.264"_s};
+    job.sourceInfo = sourceOf(1920, 1080, 23.976, 12.5, u"H.264"_s);
     job.settings.body.bitrateMbps = 18.5;
     EXPECT_EQ(summaryLine(job), u"1920\u00D71080  \u00B7  23.976 fps  \u00B7  H.264  \u00B7  18.5 "
                                 u"Mbps  \u00B7  AAC  \u00B7  MP4");
@@ -67,7 +80,9 @@ TEST(JobTexts, AlphaNoteAndSourceLine)
     job.probing = false;
     EXPECT_EQ(sourceLine(job), u"Source not read");
 
-    job.sourceInfo = SourceInfo{1920, 1080, 25, 75.9, false, true, u"ProRes 4444"_s};
+    job.sourceInfo = sourceOf(1920, 1080, 25, 75.9, u"ProRes 4444"_s);
+    job.sourceInfo->hasAudio = false;
+    job.sourceInfo->hasAlpha = true;
     EXPECT_EQ(alphaNote(job), u"Alpha will be kept.");
     EXPECT_EQ(sourceLine(job),
               u"1920\u00D71080  \u00B7  25  \u00B7  1:15  \u00B7  alpha  \u00B7  no audio");
@@ -117,7 +132,7 @@ TEST(JobTexts, DynamicRangeLabelAndNote)
     EXPECT_FALSE(dynamicRangeNote(job));
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label ? row.label : "SDR");
-        job.sourceInfo = SourceInfo{1920, 1080, 25, 1, true, false, QStringLiteral("HEVC")};
+        job.sourceInfo = sourceOf(1920, 1080, 25, 1, u"HEVC"_s);
         job.sourceInfo->bitDepth = row.depth;
         job.sourceInfo->dynamicRange = row.range;
         job.settings.body.codec = row.codec;
@@ -137,7 +152,7 @@ TEST(JobTexts, PreviewFilenameUsesTheFittedSize)
     job.settings.body.resolution = ResolutionMode::hd720;
     const QDateTime now(QDate(2026, 3, 7), QTime(12, 0));
     EXPECT_EQ(previewFilename(job, now), u"clip_1280x720_2026-03-07.mp4");
-    job.sourceInfo = SourceInfo{1080, 1920, 30, 1, true, false, u"HEVC"_s};
+    job.sourceInfo = sourceOf(1080, 1920, 30, 1, u"HEVC"_s);
     EXPECT_EQ(previewFilename(job, now), u"clip_404x720_2026-03-07.mp4");
 }
 

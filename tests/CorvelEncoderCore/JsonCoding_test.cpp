@@ -68,7 +68,8 @@ TEST(JsonCoding, QueueRoundTripsWithAndWithoutOptionalFields)
 {
     EncodingJob bare = sampleJob();
     EncodingJob full = sampleJob();
-    full.sourceInfo = SourceInfo{3840, 2160, 59.94, 3600.25, false, true, u"ProRes 4444"_s};
+    full.sourceInfo = fromJson<EncodingJob>(parseObject(kExampleJob))->sourceInfo;
+    full.sourceInfo->hasAlpha = true;
     full.sourceInfo->bitDepth = 10;
     full.sourceInfo->dynamicRange = DynamicRange::hdr10;
     full.etaSeconds = 42.5;

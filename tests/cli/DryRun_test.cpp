@@ -119,12 +119,8 @@ protected:
                        m_dir.path(), path("home"));
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         QJsonArray jobs;
-        for (const QByteArray& line : run.lines()) {
-            const QJsonObject event = parseLine(line);
-            EXPECT_FALSE(event.isEmpty()) << line.toStdString();
-            if (event.value("event").toString() == u"added")
-                jobs.append(comparable(event.value("job").toObject()));
-        }
+        for (const QJsonObject& added : eventsNamed(run, "added"))
+            jobs.append(comparable(added.value("job").toObject()));
         return jobs;
     }
 
