@@ -108,15 +108,8 @@ TEST(JobTexts, AlphaNoteAndSourceLine)
 // Source (range, depth) x codec: what the source line adds and what the note says.
 TEST(JobTexts, DynamicRangeLabelAndNote)
 {
-    struct Row
-    {
-        DynamicRange range;
-        int depth;
-        Codec codec;
-        const char* label; // null: nothing added
-        const char* note;  // null: no note
-    };
-    const Row rows[] = {
+    // range, depth, codec, what the source line adds and the note (null: nothing)
+    const std::tuple<DynamicRange, int, Codec, const char*, const char*> rows[] = {
         {DynamicRange::sdr, 8, Codec::h264, nullptr, nullptr},
         {DynamicRange::sdr, 10, Codec::h264, "10-bit", nullptr},
         {DynamicRange::hlg, 10, Codec::h264, "HDR \u00B7 HLG",
@@ -130,18 +123,17 @@ TEST(JobTexts, DynamicRangeLabelAndNote)
     };
     EncodingJob job = jobWithPreset("h264");
     EXPECT_FALSE(dynamicRangeNote(job));
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.label ? row.label : "SDR");
+    for (const auto& [range, depth, codec, label, note] : rows) {
+        SCOPED_TRACE(label ? label : "SDR");
         job.sourceInfo = sourceOf(1920, 1080, 25, 1, u"HEVC"_s);
-        job.sourceInfo->bitDepth = row.depth;
-        job.sourceInfo->dynamicRange = row.range;
-        job.settings.body.codec = row.codec;
+        job.sourceInfo->bitDepth = depth;
+        job.sourceInfo->dynamicRange = range;
+        job.settings.body.codec = codec;
         const QString base = QStringLiteral("1920\u00D71080  \u00B7  25  \u00B7  0:01");
         EXPECT_EQ(sourceLine(job),
-                  row.label ? base + QStringLiteral("  \u00B7  ") + QString::fromUtf8(row.label)
-                            : base);
+                  label ? base + QStringLiteral("  \u00B7  ") + QString::fromUtf8(label) : base);
         EXPECT_EQ(dynamicRangeNote(job),
-                  row.note ? std::optional(QString::fromUtf8(row.note)) : std::nullopt);
+                  note ? std::optional(QString::fromUtf8(note)) : std::nullopt);
     }
 }
 

@@ -68,8 +68,6 @@ TEST(Naming, RenderName)
 {
     EXPECT_EQ(renderName(u"   ", context("clip")), u"clip");
     EXPECT_EQ(renderName(u"{name}", context("report.final")), u"report.final");
-    EXPECT_EQ(renderName(u"{name}_{codec}_{resolution}", context("clip")),
-              u"clip_ProRes422HQ_1920x1080");
     EXPECT_EQ(renderName(u"{Name} {time}", context("clip")), u"{Name} {time}");
     // Tokens inside an earlier substituted value are replaced too.
     EXPECT_EQ(renderName(u"{name}", context("my{date}clip")), u"my2026-03-07clip");

@@ -185,13 +185,6 @@ TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
     QFile::setPermissions(scratch + QStringLiteral("/locked"), open);
 }
 
-struct RaceRow
-{
-    const char* name;
-    int processes; // each takes its --shard of all four sources
-    const char* parallel;
-};
-
 // Four sources called clip.mov in four folders all want out/clip.mov, which already exists.
 // Two processes are two shards of one batch, as on two machines sharing the output folder.
 TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFileAlone)
@@ -203,12 +196,13 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
         ASSERT_TRUE(makeMovie(source, 0.5, QStringLiteral("64x48"), false));
         sources << source;
     }
-    const RaceRow rows[] = {{"one process, four at once", 1, "4"},
-                            {"two processes, two each at once", 2, "2"}};
+    // name, processes (each takes its --shard of all four sources), encodes at once in each
+    const std::tuple<const char*, int, const char*> rows[] = {
+        {"one process, four at once", 1, "4"}, {"two processes, two each at once", 2, "2"}};
     const QByteArray existingBytes = "an earlier render that must survive\n";
-    for (const RaceRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(row.processes));
+    for (const auto& [name, processes, parallel] : rows) {
+        SCOPED_TRACE(name);
+        const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(processes));
         ASSERT_TRUE(QDir().mkpath(out));
         const QString existing = out + QStringLiteral("/clip.mov");
         ASSERT_TRUE(writeFile(existing, existingBytes));
@@ -219,13 +213,13 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
             ASSERT_TRUE(file.setFileTime(existingTime, QFileDevice::FileModificationTime));
         }
 
-        std::vector<CliRun> runs(row.processes);
+        std::vector<CliRun> runs(processes);
         std::vector<std::thread> threads;
-        for (int p = 0; p < row.processes; ++p) {
+        for (int p = 0; p < processes; ++p) {
             threads.emplace_back([&, p] {
                 runs[p] = runEncoder(
-                    QStringList{"--json", "-p", "proxy", "--naming", "{name}", "-j", row.parallel,
-                                "-o", out, u"--shard=%1/%2"_s.arg(p + 1).arg(row.processes)} +
+                    QStringList{"--json", "-p", "proxy", "--naming", "{name}", "-j", parallel, "-o",
+                                out, u"--shard=%1/%2"_s.arg(p + 1).arg(processes)} +
                         QStringList{sources.at(2), sources.at(0), sources.at(3), sources.at(1)},
                     m_dir.path(), m_home);
             });
