@@ -76,20 +76,11 @@ TEST(Naming, OutputFilename)
 
 TEST(Naming, NoPatternOrSourceNameLeavesTheOutputFolder)
 {
-    const QString hostile[] = {u"../../etc/passwd"_qs,
-                               u".."_qs,
-                               u"."_qs,
-                               u"/"_qs,
-                               u"..\\..\\x"_qs,
-                               u"\u0000tail"_qs,
-                               u"line\nbreak\r\t"_qs,
-                               u"\u001b[31mred"_qs,
-                               u"\u202Eevil\u202C"_qs,
-                               u"~"_qs,
-                               u" "_qs,
-                               u""_qs,
-                               QString(300, u'/'),
-                               u"..{name}.."_qs};
+    QStringList hostile{QString(300, u'/'), u"\u0000tail"_s}; // a NUL needs a sized literal
+    for (const char16_t* text :
+         {u"../../etc/passwd", u"..", u".", u"/", u"..\\..\\x", u"line\nbreak\r\t",
+          u"\u001b[31mred", u"\u202Eevil\u202C", u"~", u" ", u"", u"..{name}.."})
+        hostile << QString::fromUtf16(text);
     const QString patterns[] = {u"{name}"_qs,          u"{name}/{preset}"_qs, u"../{name}"_qs,
                                 u"{preset}{codec}"_qs, u"/{date}/.."_qs,      u""_qs};
     const QString folder = u"/out/renders"_qs;

@@ -79,7 +79,8 @@ protected:
 
 // RLIMIT_FSIZE stands in for a full disk: past the limit write() fails, as it does when the
 // disk fills, and the process gets SIGXFSZ, which must not kill it.
-// Two big jobs fail side by side; the small one starts only once one of them has failed.
+// Three jobs, two at a time: both big ones fail and take their files with them, and the
+// small one is still encoded.
 TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobsRemovesTheirFilesAndTheQueueGoesOn)
 {
     constexpr rlim_t kLimit = 256 * 1024;
