@@ -165,6 +165,7 @@ TEST(JobFileParser, Errors)
 {
     const std::pair<const char*, const char*> rows[] = {
         {R"("sources")", "The job file could not be read as JSON."},
+        {R"({"sources":["a"]} x)", "The job file could not be read as JSON."},
         {R"([{"sources":["a.mov"]}])", "The job file must be a JSON object."},
         {"{}", "This JSON file is not a Corvel Encoder job."},
         {R"({"Sources":["a.mov"]})", "This JSON file is not a Corvel Encoder job."},
