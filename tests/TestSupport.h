@@ -1,7 +1,6 @@
 #pragma once
 
-// Helpers every suite shares: waiting for a state, files, movies made with ffmpeg, and the
-// command-line encoder's JSON lines.
+// Helpers every suite shares: waiting for a state, files and movies made with ffmpeg.
 
 #include "tests/QtPrinters.h"
 #include "tests/SlowBuild.h"
@@ -108,17 +107,6 @@ inline QStringList entriesOf(const QString& folder)
 {
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-// The JSON object on one line (the command-line encoder's events), or an empty object when
-// the line is not exactly one object.
-inline QJsonObject parseJsonLine(const QByteArray& line)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
-        return {};
-    return doc.object();
 }
 
 } // namespace corvel::testing

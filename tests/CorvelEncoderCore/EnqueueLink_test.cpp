@@ -1,5 +1,4 @@
 #include "CorvelEncoderCore/EnqueueLink.h"
-#include "CorvelEncoderCore/JobFileReadings.h"
 
 #include "JobTestSupport.h"
 
@@ -42,7 +41,7 @@ TEST(EnqueueLink, ClipForm)
     struct Row
     {
         const char* link; // after "corvelencoder://enqueue?source=/a.mov" unless it has a scheme
-        PartialFields fields = {};
+        Fields fields = {};
         QStringList sources = {"/a.mov"};
         bool start = false;
         std::optional<QString> sender = {};
@@ -61,16 +60,17 @@ TEST(EnqueueLink, ClipForm)
          {"/a.mov"},
          true,
          "studio.corvel.brisk"},
-        {"&quality=very%20high", {.quality = QualityTier::veryHigh}},
-        {"&fps=23.976&start=yes&reveal=0",
-         {.frameRate = FrameRateMode::exact(23.976), .revealWhenDone = false},
+        {"&quality=very%20high&fps=23.976&start=yes&reveal=0",
+         {.frameRate = FrameRateMode::exact(23.976),
+          .quality = QualityTier::veryHigh,
+          .revealWhenDone = false},
          {"/a.mov"},
          true},
         {"&start&sender="},
         // "framerate" and "frameRate" are one name once case is ignored.
         {"&fps=24&FrameRate=30&framerate=25", {.frameRate = FrameRateMode::exact(30)}},
-        {"&fps&fps=24", {.frameRate = FrameRateMode::exact(24)}},
-        {"&destination=out&outputDirectory=/o", {.outputDirectory = "/o"}},
+        {"&fps&fps=24&destination=out&outputDirectory=/o",
+         {.frameRate = FrameRateMode::exact(24), .outputDirectory = "/o"}},
         {"&bitrateMbps=9&BITRATE=12.5&namingPattern=%7Bname%7D",
          {.bitrateMbps = 12.5, .namingPattern = "{name}"}},
         {"&width=1280&height=536&audio=aac&resolution=",
@@ -126,8 +126,8 @@ TEST(EnqueueLink, JobFileForm)
                             "&preset=nonsense&start=1",
                             &files);
     ASSERT_TRUE(result) << errorOf(result).toStdString();
-    EXPECT_EQ(result->jobs, (QList<ParsedJob>{{.sourcePath = home() + "/rel.mov",
-                                               .outputDirectory = home() + "/r"}}));
+    EXPECT_EQ(result->jobs, QList<ParsedJob>{Fields{.outputDirectory = home() + "/r"}.asJob(
+                                home() + "/rel.mov")});
     EXPECT_FALSE(result->start);
     EXPECT_EQ(files.requested, QStringList{home() + "/cut.corveljob"});
 

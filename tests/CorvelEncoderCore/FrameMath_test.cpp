@@ -37,15 +37,6 @@ TEST(FrameMath, FittedSize)
     }
 }
 
-TEST(FrameMath, PredictedPixelsFallsBackTo1080p)
-{
-    PresetBody body = PresetBody::standard();
-    body.resolution = ResolutionMode::hd720;
-    EXPECT_EQ(predictedPixels(std::nullopt, body), (PixelSize{1280, 720}));
-    const SourceInfo portrait{1080, 1920, 30, 10, true, false, u"HEVC"_s};
-    EXPECT_EQ(predictedPixels(portrait, body), (PixelSize{404, 720}));
-}
-
 TEST(FrameMath, ResolvedFrameRate)
 {
     EXPECT_EQ(resolvedFrameRate(FrameRateMode::source(), std::nullopt), 24);

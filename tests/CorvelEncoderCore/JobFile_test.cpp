@@ -228,10 +228,9 @@ TEST(JobFileParser, SourcesInOrderWithInheritedSettings)
     })");
     ASSERT_TRUE(result) << errorOf(result).toStdString();
     EXPECT_EQ(result->jobs,
-              (QList<ParsedJob>{{.sourcePath = "/x/y/b.mov", .quality = QualityTier::veryHigh},
-                                parsedJobAt(""),
-                                parsedJobAt(home() + "/m.mov"),
-                                parsedJobAt("/x/y/c.mov")}));
+              (QList<ParsedJob>{Fields{.quality = QualityTier::veryHigh}.asJob("/x/y/b.mov"),
+                                Fields{}.asJob(""), Fields{}.asJob(home() + "/m.mov"),
+                                Fields{}.asJob("/x/y/c.mov")}));
 }
 
 TEST(JobFileParser, PrecedenceSourceObjectOverEntryOverTopLevel)
@@ -251,13 +250,13 @@ TEST(JobFileParser, PrecedenceSourceObjectOverEntryOverTopLevel)
 
     const auto job = [](const char* path, const char* preset, FrameRateMode rate, AudioMode audio,
                         bool reveal) {
-        return ParsedJob{.sourcePath = path,
-                         .presetRaw = preset,
-                         .frameRate = rate,
-                         .audio = audio,
-                         .namingPattern = "{name}",
-                         .outputDirectory = "/x/y/out",
-                         .revealWhenDone = reveal};
+        return Fields{.presetRaw = preset,
+                      .frameRate = rate,
+                      .audio = audio,
+                      .namingPattern = "{name}",
+                      .outputDirectory = "/x/y/out",
+                      .revealWhenDone = reveal}
+            .asJob(path);
     };
     EXPECT_EQ(result->jobs,
               (QList<ParsedJob>{
@@ -270,7 +269,7 @@ TEST(JobFileParser, SettingsKeys)
 {
     // Each row: settings keys added to {"sources":["a.mov"]}, and the fields they give.
     using R = ResolutionMode;
-    const std::pair<const char*, PartialFields> rows[] = {
+    const std::pair<const char*, Fields> rows[] = {
         {R"("audio":"PCM")", {.audio = AudioMode::pcm}},
         {R"("audio":null,"quality":3,"resolution":"  ","preset":"")", {}},
         {R"("resolution":"2048x858","width":1280,"height":"536")",
@@ -322,8 +321,6 @@ TEST(JobFileParser, StartAndSender)
 
 TEST(JobFileParser, HostileShapesGiveErrorsNotCrashes)
 {
-    EXPECT_EQ(parseJobData(QByteArray(100000, '[') + QByteArray(100000, ']')).error(),
-              JobFileError::unreadable());
     EXPECT_EQ(parseJobData(QByteArray(100000, '{')).error(), JobFileError::unreadable());
     const QByteArray nested =
         R"({"sources":[)" + QByteArray(1000, '[') + QByteArray(1000, ']') + "]}";
@@ -368,23 +365,18 @@ TEST_F(JobFileOnDisk, Recognition)
     EXPECT_TRUE(isCorvelJobPath(u"/a/b/x.CORVELJOB"));
     EXPECT_FALSE(isCorvelJobPath(u"/a/b.corveljob/x"));
     EXPECT_FALSE(isCorvelJobPath(u"/a/corveljob"));
-}
 
-TEST_F(JobFileOnDisk, SniffingReadsOnlyTheHeadOfAJsonFile)
-{
-    // Valid, but its closing brace lies beyond the sniffed head.
-    QByteArray padded = R"({"source":"a.mov","pad":")";
-    padded += QByteArray(kJobSniffBytes, 'p') + "\"}";
-    const QString path = write("big.json", padded);
-    EXPECT_FALSE(looksLikeJobFile(path));
-    EXPECT_TRUE(parseJobFile(path));
-}
+    // Only the head of a JSON file is sniffed: this one is valid, but its closing brace lies
+    // beyond that.
+    const QString padded =
+        write("big.json", R"({"source":"a.mov","pad":")" + QByteArray(kJobSniffBytes, 'p') + "\"}");
+    EXPECT_FALSE(looksLikeJobFile(padded));
+    EXPECT_TRUE(parseJobFile(padded));
 
-TEST_F(JobFileOnDisk, SniffingSkipsWhatIsNotARegularFile)
-{
+    // What is not a regular file is never opened: a pipe would block forever.
     const QString fifo = m_dir.filePath("pipe.json");
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    EXPECT_FALSE(looksLikeJobFile(fifo)); // would block forever if opened
+    EXPECT_FALSE(looksLikeJobFile(fifo));
     EXPECT_EQ(errorOf(parseJobFile(fifo)), "Job file not found at " + fifo + ".");
     ASSERT_TRUE(QDir(m_dir.path()).mkdir("folder.json"));
     EXPECT_FALSE(looksLikeJobFile(m_dir.filePath("folder.json")));
@@ -396,10 +388,10 @@ TEST_F(JobFileOnDisk, ParseFileUsesItsFolderAsBase)
         write("cut.corveljob", R"({"sources":["a.mov","../b.mov"],"audio":"PCM"})");
     const auto result = parseJobFile(path);
     ASSERT_TRUE(result) << errorOf(result).toStdString();
+    const Fields pcm{.audio = AudioMode::pcm};
     EXPECT_EQ(result->jobs,
-              (QList<ParsedJob>{{.sourcePath = m_dir.path() + "/a.mov", .audio = AudioMode::pcm},
-                                {.sourcePath = QFileInfo(m_dir.path()).path() + "/b.mov",
-                                 .audio = AudioMode::pcm}}));
+              (QList<ParsedJob>{pcm.asJob(m_dir.path() + "/a.mov"),
+                                pcm.asJob(QFileInfo(m_dir.path()).path() + "/b.mov")}));
 
     const QString missing = m_dir.filePath("gone.corveljob");
     EXPECT_EQ(errorOf(parseJobFile(missing)), "Job file not found at " + missing + ".");

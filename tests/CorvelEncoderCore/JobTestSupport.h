@@ -6,6 +6,7 @@
 
 #include "CorvelEncoderCore/JobFile.h"
 #include "CorvelEncoderCore/JobFileError.h"
+#include "CorvelEncoderCore/JobFileReadings.h"
 #include "CorvelEncoderCore/JsonCoding.h"
 #include "CorvelEncoderCore/ParsedJob.h"
 
@@ -27,13 +28,30 @@ namespace corvel {
     return result ? u"<no error>"_s : result.error().description();
 }
 
-// A parsed job with only its source path set.
-[[maybe_unused]] static ParsedJob parsedJobAt(const QString& sourcePath)
+// PartialFields with every field defaulted, so that a row names only the fields it sets
+// (g++ warns about designated initialisers that leave out a field with no default).
+struct Fields
 {
-    ParsedJob job;
-    job.sourcePath = sourcePath;
-    return job;
-}
+    std::optional<QString> presetRaw = {};
+    std::optional<ResolutionMode> resolution = {};
+    std::optional<int64_t> customWidth = {};
+    std::optional<int64_t> customHeight = {};
+    std::optional<FrameRateMode> frameRate = {};
+    std::optional<AudioMode> audio = {};
+    std::optional<double> bitrateMbps = {};
+    std::optional<QualityTier> quality = {};
+    std::optional<QString> namingPattern = {};
+    std::optional<QString> outputDirectory = {};
+    std::optional<bool> revealWhenDone = {};
+
+    ParsedJob asJob(QString sourcePath) const
+    {
+        return PartialFields{presetRaw,     resolution,      customWidth,   customHeight,
+                             frameRate,     audio,           bitrateMbps,   quality,
+                             namingPattern, outputDirectory, revealWhenDone}
+            .asJob(std::move(sourcePath));
+    }
+};
 
 [[maybe_unused]] static void PrintTo(const JobFileError& error, std::ostream* os)
 {

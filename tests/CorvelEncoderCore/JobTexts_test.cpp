@@ -19,6 +19,19 @@ EncodingJob jobWithPreset(const char* id)
     return job;
 }
 
+// A source with audio and without alpha, 8-bit SDR.
+SourceInfo sourceOf(int64_t width, int64_t height, double fps, double seconds, const QString& codec)
+{
+    SourceInfo info;
+    info.width = width;
+    info.height = height;
+    info.frameRate = fps;
+    info.duration = seconds;
+    info.hasAudio = true;
+    info.videoCodec = codec;
+    return info;
+}
+
 TEST(JobTexts, PresetLabel)
 {
     const SavedPreset grade{QUuid::createUuid(), u"Grade"_s, PresetBody::standard()};
@@ -44,7 +57,7 @@ TEST(JobTexts, PresetLabel)
 TEST(JobTexts, SummaryLine)
 {
     EncodingJob job = jobWithPreset("h264");
-    job.sourceInfo = SourceInfo{1920, 1080, 23.976, 12.5, true, false, u"H.264"_s};
+    job.sourceInfo = sourceOf(1920, 1080, 23.976, 12.5, u"H.264"_s);
     job.settings.body.bitrateMbps = 18.5;
     EXPECT_EQ(summaryLine(job), u"1920\u00D71080  \u00B7  23.976 fps  \u00B7  H.264  \u00B7  18.5 "
                                 u"Mbps  \u00B7  AAC  \u00B7  MP4");
@@ -67,7 +80,9 @@ TEST(JobTexts, AlphaNoteAndSourceLine)
     job.probing = false;
     EXPECT_EQ(sourceLine(job), u"Source not read");
 
-    job.sourceInfo = SourceInfo{1920, 1080, 25, 75.9, false, true, u"ProRes 4444"_s};
+    job.sourceInfo = sourceOf(1920, 1080, 25, 75.9, u"ProRes 4444"_s);
+    job.sourceInfo->hasAudio = false;
+    job.sourceInfo->hasAlpha = true;
     EXPECT_EQ(alphaNote(job), u"Alpha will be kept.");
     EXPECT_EQ(sourceLine(job),
               u"1920\u00D71080  \u00B7  25  \u00B7  1:15  \u00B7  alpha  \u00B7  no audio");
@@ -93,15 +108,8 @@ TEST(JobTexts, AlphaNoteAndSourceLine)
 // Source (range, depth) x codec: what the source line adds and what the note says.
 TEST(JobTexts, DynamicRangeLabelAndNote)
 {
-    struct Row
-    {
-        DynamicRange range;
-        int depth;
-        Codec codec;
-        const char* label; // null: nothing added
-        const char* note;  // null: no note
-    };
-    const Row rows[] = {
+    // range, depth, codec, what the source line adds and the note (null: nothing)
+    const std::tuple<DynamicRange, int, Codec, const char*, const char*> rows[] = {
         {DynamicRange::sdr, 8, Codec::h264, nullptr, nullptr},
         {DynamicRange::sdr, 10, Codec::h264, "10-bit", nullptr},
         {DynamicRange::hlg, 10, Codec::h264, "HDR \u00B7 HLG",
@@ -115,18 +123,17 @@ TEST(JobTexts, DynamicRangeLabelAndNote)
     };
     EncodingJob job = jobWithPreset("h264");
     EXPECT_FALSE(dynamicRangeNote(job));
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.label ? row.label : "SDR");
-        job.sourceInfo = SourceInfo{1920, 1080, 25, 1, true, false, QStringLiteral("HEVC")};
-        job.sourceInfo->bitDepth = row.depth;
-        job.sourceInfo->dynamicRange = row.range;
-        job.settings.body.codec = row.codec;
+    for (const auto& [range, depth, codec, label, note] : rows) {
+        SCOPED_TRACE(label ? label : "SDR");
+        job.sourceInfo = sourceOf(1920, 1080, 25, 1, u"HEVC"_s);
+        job.sourceInfo->bitDepth = depth;
+        job.sourceInfo->dynamicRange = range;
+        job.settings.body.codec = codec;
         const QString base = QStringLiteral("1920\u00D71080  \u00B7  25  \u00B7  0:01");
         EXPECT_EQ(sourceLine(job),
-                  row.label ? base + QStringLiteral("  \u00B7  ") + QString::fromUtf8(row.label)
-                            : base);
+                  label ? base + QStringLiteral("  \u00B7  ") + QString::fromUtf8(label) : base);
         EXPECT_EQ(dynamicRangeNote(job),
-                  row.note ? std::optional(QString::fromUtf8(row.note)) : std::nullopt);
+                  note ? std::optional(QString::fromUtf8(note)) : std::nullopt);
     }
 }
 
@@ -137,7 +144,7 @@ TEST(JobTexts, PreviewFilenameUsesTheFittedSize)
     job.settings.body.resolution = ResolutionMode::hd720;
     const QDateTime now(QDate(2026, 3, 7), QTime(12, 0));
     EXPECT_EQ(previewFilename(job, now), u"clip_1280x720_2026-03-07.mp4");
-    job.sourceInfo = SourceInfo{1080, 1920, 30, 1, true, false, u"HEVC"_s};
+    job.sourceInfo = sourceOf(1080, 1920, 30, 1, u"HEVC"_s);
     EXPECT_EQ(previewFilename(job, now), u"clip_404x720_2026-03-07.mp4");
 }
 

@@ -13,14 +13,6 @@ SavedPreset saved(const char* uuid, const char* name)
             PresetBody::standard()};
 }
 
-TEST(Presets, FoldKeepsLettersMarksAndDigits)
-{
-    EXPECT_EQ(foldPresetKey(u"ProRes 422 HQ"), u"prores422hq");
-    EXPECT_EQ(foldPresetKey(u"H.264"), u"h264");
-    EXPECT_EQ(foldPresetKey(u"Réf_β-2"), u"réfβ2");
-    EXPECT_EQ(foldPresetKey(u""), u"");
-}
-
 TEST(Presets, ResolvePresetID)
 {
     const QList<SavedPreset> presets{saved("5A1B2C3D-0000-4000-8000-00000000000A", "hevc"),

@@ -41,19 +41,17 @@ const QList<SavedPreset> kSaved{
 TEST(SettingsMerging, Failures)
 {
     const std::pair<ParsedJob, JobBuildError> rows[] = {
-        {parsedJobAt(""), JobBuildError::emptySource()},
-        {parsedJobAt(" \t\n"), JobBuildError::emptySource()},
-        {{.sourcePath = "/m/a.mov", .presetRaw = "nonsense"},
+        {Fields{}.asJob(""), JobBuildError::emptySource()},
+        {Fields{}.asJob(" \t\n"), JobBuildError::emptySource()},
+        {Fields{.presetRaw = "nonsense"}.asJob("/m/a.mov"),
          JobBuildError::unknownPreset("nonsense")},
         // A saved-preset identity whose UUID no saved preset has.
-        {{.sourcePath = "/m/a.mov", .presetRaw = "custom:99999999-2222-3333-4444-555555555555"},
+        {Fields{.presetRaw = "custom:99999999-2222-3333-4444-555555555555"}.asJob("/m/a.mov"),
          JobBuildError::unknownPreset("custom:99999999-2222-3333-4444-555555555555")}};
     for (const auto& [parsed, error] : rows) {
         SCOPED_TRACE(parsed.sourcePath.toStdString());
         EXPECT_EQ(settingsByMerging(parsed, defaults(), kSaved).error(), error);
     }
-    EXPECT_EQ(JobBuildError::unknownPreset("nonsense").description(),
-              R"(Unknown preset "nonsense".)");
     EXPECT_EQ(JobBuildError::emptySource().description(), "A job is missing a source path.");
 }
 
@@ -63,11 +61,11 @@ TEST(SettingsMerging, PresetAndFieldPrecedence)
 {
     // name, what was parsed, and the change it makes to the defaults
     const std::tuple<const char*, ParsedJob, std::function<void(JobSettings&)>> rows[] = {
-        {"no fields", parsedJobAt("/m/a.mov"),
+        {"no fields", Fields{}.asJob("/m/a.mov"),
          [](JobSettings&) {
          }},
         {"preset and quality",
-         {.sourcePath = "/m/a.mov", .presetRaw = "HEVC", .quality = QualityTier::high},
+         Fields{.presetRaw = "HEVC", .quality = QualityTier::high}.asJob("/m/a.mov"),
          [](JobSettings& s) {
              s.presetID = "hevc";
              s.presetName = "HEVC";
@@ -75,14 +73,13 @@ TEST(SettingsMerging, PresetAndFieldPrecedence)
              s.body.bitrateMbps = 12.3; // 1920x1080 at 24 fps
          }},
         {"quality on a ProRes default sets the flag but no bitrate",
-         {.sourcePath = "/m/a.mov", .quality = QualityTier::veryHigh},
+         Fields{.quality = QualityTier::veryHigh}.asJob("/m/a.mov"),
          [](JobSettings& s) {
              s.body.quality = QualityTier::veryHigh;
              s.body.bitrateFollowsQuality = true;
          }},
         {"saved preset by name, diacritics ignored",
-         {.sourcePath = "/m/a.mov", .presetRaw = "grade ref"},
-         [](JobSettings& s) {
+         Fields{.presetRaw = "grade ref"}.asJob("/m/a.mov"), [](JobSettings& s) {
              s.presetID = "custom:0B7E4C22-5D1F-4C36-9A64-1F0E2D3C4B5A";
              s.presetName = "Grade Réf";
              s.body = kSaved[0].body;

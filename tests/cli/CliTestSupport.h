@@ -3,6 +3,7 @@
 #include "tests/TestSupport.h"
 
 #include <QByteArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QProcessEnvironment>
@@ -15,9 +16,10 @@
 namespace corvel::clitest {
 
 using testing::makeMovie;
+// The JSON object on one line (an event), or an empty object when the line is not one.
 inline QJsonObject parseLine(const QByteArray& line)
 {
-    return testing::parseJsonLine(line);
+    return QJsonDocument::fromJson(line).object();
 }
 
 struct CliRun

@@ -60,14 +60,12 @@ protected:
         m_settingsBytes = encodeSettings(settings);
         ASSERT_TRUE(writeFile(m_state + "/settings.json", m_settingsBytes));
 
-        SavedPreset web;
-        web.id = QUuid::createUuid();
-        web.name = "Web Proxy";
-        web.body.codec = Codec::hevc;
-        web.body.resolution = ResolutionMode::hd720;
-        web.body.audio = AudioMode::aac;
-        web.body.quality = QualityTier::low;
-        web.body.namingPattern = "{name}_web";
+        const SavedPreset web{QUuid::createUuid(), "Web Proxy",
+                              PresetBody{.codec = Codec::hevc,
+                                         .resolution = ResolutionMode::hd720,
+                                         .audio = AudioMode::aac,
+                                         .quality = QualityTier::low,
+                                         .namingPattern = "{name}_web"}};
         ASSERT_TRUE(writeFile(m_state + "/presets.json", encodePresetFile({web})));
         ASSERT_TRUE(writeFile(path("folder/notes.txt"), {}));
         ASSERT_TRUE(makeMovie(path("clip.mov"), 0.2, "64x48", false));
@@ -119,12 +117,8 @@ protected:
                        m_dir.path(), path("home"));
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         QJsonArray jobs;
-        for (const QByteArray& line : run.lines()) {
-            const QJsonObject event = parseLine(line);
-            EXPECT_FALSE(event.isEmpty()) << line.toStdString();
-            if (event.value("event").toString() == u"added")
-                jobs.append(comparable(event.value("job").toObject()));
-        }
+        for (const QJsonObject& added : eventsNamed(run, "added"))
+            jobs.append(comparable(added.value("job").toObject()));
         return jobs;
     }
 
@@ -154,14 +148,8 @@ TEST_F(DryRunTest, MakesTheJobsTheDesktopImportMakes)
     const QString qualityLink = link(
         {{"source", clip}, {"preset", "h264"}, {"quality", "medium"}, {"resolution", "1280x536"}});
 
-    struct Row
-    {
-        const char* name;
-        QStringList cli;
-        QStringList desktop;
-        int jobs;
-    };
-    const QList<Row> rows = {
+    // name, command-line arguments, the desktop application's arguments, how many jobs
+    const std::tuple<const char*, QStringList, QStringList, int> rows[] = {
         {"plain movie, relative path", {"clip.mov"}, {"clip.mov"}, 1},
         {"job file with a sender and a saved preset", {"cut.corveljob"}, {"cut.corveljob"}, 2},
         {"link that asks to start", {hevcLink}, {hevcLink}, 1},
@@ -180,11 +168,11 @@ TEST_F(DryRunTest, MakesTheJobsTheDesktopImportMakes)
          {qualityLink},
          1},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const QJsonArray expected = desktopImport(row.desktop);
-        ASSERT_EQ(expected.size(), row.jobs);
-        EXPECT_EQ(dryRun(row.cli), expected);
+    for (const auto& [name, cli, desktop, jobs] : rows) {
+        SCOPED_TRACE(name);
+        const QJsonArray expected = desktopImport(desktop);
+        ASSERT_EQ(expected.size(), jobs);
+        EXPECT_EQ(dryRun(cli), expected);
     }
 
     // The desktop application's state stays as it was.

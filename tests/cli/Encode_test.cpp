@@ -3,6 +3,9 @@
 
 #include "CliTestSupport.h"
 
+#include "CorvelEncoderCore/Presets.h"
+#include "CorvelEncoderCore/StateFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -42,16 +45,12 @@ TEST_F(EncodeTest, EncodesWithJsonLinesOnlyAndLeavesTheDesktopQueueAlone)
     // encode it nor rewrite it.
     const QString home = m_dir.filePath(u"home"_s);
     const QString support = home + u"/data/Corvel Encoder"_s;
-    const QByteArray desktopQueue =
-        QStringLiteral(R"({"version":1,"jobs":[{"id":"6A1C3B9E-5D7F-4E2A-9B8C-1D2E3F4A5B6C",)"
-                       R"("sourcePath":"%1","probing":false,"settings":{"presetID":"h264",)"
-                       R"("presetName":"H.264","body":{"codec":"h264","resolution":"source",)"
-                       R"("customWidth":1920,"customHeight":1080,"frameRate":{"kind":"source"},)"
-                       R"("audio":"aac","bitrateMbps":20,"bitrateFollowsQuality":true,)"
-                       R"("quality":"high","namingPattern":"{name}_desk"},"outputDirectory":"%2",)"
-                       R"("revealWhenDone":false},"status":"queued","progress":0,"addedAt":0}]})")
-            .arg(m_clip, m_out)
-            .toUtf8();
+    EncodingJob queued;
+    queued.id = QUuid::createUuid();
+    queued.sourcePath = m_clip;
+    queued.settings = {u"h264"_s, u"H.264"_s, BuiltinPreset::matching(u"h264")->body, m_out, false};
+    queued.settings.body.namingPattern = u"{name}_desk"_s;
+    const QByteArray desktopQueue = encodeQueueFile({queued});
     ASSERT_TRUE(testing::writeFile(support + u"/queue.json"_s, desktopQueue));
 
     const CliRun run =

@@ -79,80 +79,55 @@ protected:
 
 // RLIMIT_FSIZE stands in for a full disk: past the limit write() fails, as it does when the
 // disk fills, and the process gets SIGXFSZ, which must not kill it.
-TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobRemovesItsFileAndTheQueueGoesOn)
+// Three jobs, two at a time: both big ones fail and take their files with them, and the
+// small one is still encoded.
+TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobsRemovesTheirFilesAndTheQueueGoesOn)
 {
     constexpr rlim_t kLimit = 256 * 1024;
     const QString big = m_dir.filePath("big.mov"), small = m_dir.filePath("small.mov");
     ASSERT_TRUE(makeMovie(big, 3, QStringLiteral("320x240"), true));
+    ASSERT_TRUE(QFile::copy(big, m_dir.filePath("big2.mov")));
     ASSERT_TRUE(makeMovie(small, 0.5, QStringLiteral("64x48"), false));
 
-    // One at a time, then both at once.
-    for (const char* parallel : {"1", "2"}) {
-        SCOPED_TRACE(parallel);
-        const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(parallel));
-        const CliRun run = runEncoder(
-            {"--json", "-p", "proxy", "--audio", "pcm", "-j", parallel, "-o", out, big, small},
-            m_dir.path(), m_home, {}, 60000, [] {
-                const rlimit limit{kLimit, kLimit};
-                setrlimit(RLIMIT_FSIZE, &limit);
-            });
-        ASSERT_FALSE(run.crashed) << run.err.toStdString();
-        EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+    const QString out = m_dir.filePath(QStringLiteral("out"));
+    const CliRun run = runEncoder({"--json", "-p", "proxy", "--audio", "pcm", "-j", "2", "-o", out,
+                                   big, m_dir.filePath("big2.mov"), small},
+                                  m_dir.path(), m_home, {}, 60000, [] {
+                                      const rlimit limit{kLimit, kLimit};
+                                      setrlimit(RLIMIT_FSIZE, &limit);
+                                  });
+    ASSERT_FALSE(run.crashed) << run.err.toStdString();
+    EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
 
-        const QList<QJsonObject> failed = eventsNamed(run, "failed");
-        ASSERT_EQ(failed.size(), 1) << run.out.toStdString();
-        EXPECT_EQ(failed.first().value(QStringLiteral("error")).toString(),
+    const QList<QJsonObject> failed = eventsNamed(run, "failed");
+    ASSERT_EQ(failed.size(), 2) << run.out.toStdString();
+    for (const QJsonObject& event : failed)
+        EXPECT_EQ(event.value(QStringLiteral("error")).toString(),
                   QStringLiteral("Could not write the output file. File too large."));
 
-        const QList<QJsonObject> finished = eventsNamed(run, "finished");
-        ASSERT_EQ(finished.size(), 1) << run.out.toStdString();
-        const QString output = finished.first().value(QStringLiteral("output")).toString();
-        EXPECT_TRUE(QFileInfo(output).fileName().startsWith(u"small"));
-        EXPECT_GT(QFileInfo(output).size(), 0);
-        EXPECT_LT(QFileInfo(output).size(), qint64(kLimit));
-        EXPECT_EQ(entriesOf(out), QStringList{QFileInfo(output).fileName()});
-    }
+    const QList<QJsonObject> finished = eventsNamed(run, "finished");
+    ASSERT_EQ(finished.size(), 1) << run.out.toStdString();
+    const QString output = finished.first().value(QStringLiteral("output")).toString();
+    EXPECT_TRUE(QFileInfo(output).fileName().startsWith(u"small"));
+    EXPECT_GT(QFileInfo(output).size(), 0);
+    EXPECT_LT(QFileInfo(output).size(), qint64(kLimit));
+    EXPECT_EQ(entriesOf(out), QStringList{QFileInfo(output).fileName()});
 }
-
-struct UnwritableRow
-{
-    const char* name;
-    // Prepares the output path below the scratch folder and returns it.
-    std::function<QString(const QString& scratch)> prepare;
-    const char* error;
-    bool needsAnotherUser; // permissions mean nothing to root
-};
 
 TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
 {
     const QString clip = m_dir.filePath(QStringLiteral("clip.mov"));
     ASSERT_TRUE(makeMovie(clip, 0.5, QStringLiteral("64x48"), true));
-    const UnwritableRow rows[] = {
-        {"read-only folder",
-         [](const QString& scratch) {
-             const QString folder = scratch + QStringLiteral("/locked");
-             QDir().mkpath(folder);
-             QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
-                                               QFile::ExeGroup | QFile::ReadOther |
-                                               QFile::ExeOther);
-             return folder;
-         },
-         "Could not write the output file. Permission denied.", true},
-        {"a regular file named as the folder",
-         [](const QString& scratch) {
-             const QString file = scratch + QStringLiteral("/renders");
-             writeFile(file, "notes\n");
-             return file;
-         },
-         "Could not create the output folder. Not a directory.", false},
-        {"a folder below a regular file",
-         [](const QString& scratch) {
-             const QString file = scratch + QStringLiteral("/renders");
-             writeFile(file, "notes\n");
-             return file + QStringLiteral("/day1");
-         },
-         "Could not create the output folder. Not a directory.", false},
-    };
+    // The output folder below the scratch folder, which holds the read-only folder "locked"
+    // and the regular file "renders".
+    const struct
+    {
+        const char* out;
+        const char* error;
+        bool needsAnotherUser; // permissions mean nothing to root
+    } rows[] = {{"locked", "Could not write the output file. Permission denied.", true},
+                {"renders", "Could not create the output folder. Not a directory.", false},
+                {"renders/day1", "Could not create the output folder. Not a directory.", false}};
     // As root the child drops to nobody, for whom the scratch tree and the program must be
     // reachable. The build tree may lie where nobody cannot go (a clone in root's own home),
     // so nobody runs a copy.
@@ -179,12 +154,15 @@ TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
                             "write permission cannot be tried as root";
     }
 
-    for (const UnwritableRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        const QString scratch = m_dir.filePath(QStringLiteral("scratch"));
-        ASSERT_TRUE(QDir().mkpath(scratch));
-        ASSERT_TRUE(QFile::setPermissions(scratch, open));
-        const QString out = row.prepare(scratch);
+    const QString scratch = m_dir.filePath(QStringLiteral("scratch"));
+    ASSERT_TRUE(QDir().mkpath(scratch + QStringLiteral("/locked")));
+    ASSERT_TRUE(writeFile(scratch + QStringLiteral("/renders"), "notes\n"));
+    ASSERT_TRUE(QFile::setPermissions(scratch, open));
+    ASSERT_TRUE(
+        QFile::setPermissions(scratch + QStringLiteral("/locked"), open & ~QFile::WriteOwner));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.out);
+        const QString out = scratch + u'/' + QLatin1StringView(row.out);
         const QMap<QString, QString> before = snapshot(m_dir.path());
 
         std::function<void()> inChild;
@@ -204,18 +182,9 @@ TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
                   QLatin1StringView(row.error));
         EXPECT_TRUE(eventsNamed(run, "ready").isEmpty());
         EXPECT_EQ(snapshot(m_dir.path()), before);
-
-        QFile::setPermissions(out, open);
-        ASSERT_TRUE(QDir(scratch).removeRecursively());
     }
+    QFile::setPermissions(scratch + QStringLiteral("/locked"), open);
 }
-
-struct RaceRow
-{
-    const char* name;
-    int processes; // each takes its --shard of all four sources
-    const char* parallel;
-};
 
 // Four sources called clip.mov in four folders all want out/clip.mov, which already exists.
 // Two processes are two shards of one batch, as on two machines sharing the output folder.
@@ -228,12 +197,13 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
         ASSERT_TRUE(makeMovie(source, 0.5, QStringLiteral("64x48"), false));
         sources << source;
     }
-    const RaceRow rows[] = {{"one process, four at once", 1, "4"},
-                            {"two processes, two each at once", 2, "2"}};
+    // name, processes (each takes its --shard of all four sources), encodes at once in each
+    const std::tuple<const char*, int, const char*> rows[] = {
+        {"one process, four at once", 1, "4"}, {"two processes, two each at once", 2, "2"}};
     const QByteArray existingBytes = "an earlier render that must survive\n";
-    for (const RaceRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(row.processes));
+    for (const auto& [name, processes, parallel] : rows) {
+        SCOPED_TRACE(name);
+        const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(processes));
         ASSERT_TRUE(QDir().mkpath(out));
         const QString existing = out + QStringLiteral("/clip.mov");
         ASSERT_TRUE(writeFile(existing, existingBytes));
@@ -244,13 +214,13 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
             ASSERT_TRUE(file.setFileTime(existingTime, QFileDevice::FileModificationTime));
         }
 
-        std::vector<CliRun> runs(row.processes);
+        std::vector<CliRun> runs(processes);
         std::vector<std::thread> threads;
-        for (int p = 0; p < row.processes; ++p) {
+        for (int p = 0; p < processes; ++p) {
             threads.emplace_back([&, p] {
                 runs[p] = runEncoder(
-                    QStringList{"--json", "-p", "proxy", "--naming", "{name}", "-j", row.parallel,
-                                "-o", out, u"--shard=%1/%2"_s.arg(p + 1).arg(row.processes)} +
+                    QStringList{"--json", "-p", "proxy", "--naming", "{name}", "-j", parallel, "-o",
+                                out, u"--shard=%1/%2"_s.arg(p + 1).arg(processes)} +
                         QStringList{sources.at(2), sources.at(0), sources.at(3), sources.at(1)},
                     m_dir.path(), m_home);
             });

@@ -106,8 +106,9 @@ TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
             EXPECT_TRUE(error.isEmpty() || run.out.count(error.toUtf8()) == 1)
                 << run.out.toStdString();
         }
-        if (row.errorLines >= 0)
+        if (row.errorLines >= 0) {
             EXPECT_EQ(run.err.count('\n'), row.errorLines) << run.err.toStdString();
+        }
     }
 }
 
