@@ -3,7 +3,6 @@
 #include "CorvelEncoder/engine/ClaimedOutput.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -16,6 +15,7 @@ extern "C" {
 
 #include <atomic>
 #include <map>
+#include <thread>
 #include <tuple>
 
 #include <sys/stat.h>
@@ -23,7 +23,66 @@ extern "C" {
 namespace corvel::test {
 namespace {
 
-TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
+// A "hardware" encoder: software underneath, refusing to open, failing on a chosen frame, or
+// holding the worker on a chosen frame until the test lets it go on.
+class ScriptedEncoderChoice final : public FFmpegEncoderChoice
+{
+public:
+    bool refuseHardware = false;
+    int hardwareFailsAtFrame = 0; // 1-based; 0 never
+    int softwareFailsAtFrame = 0;
+    int holdAtFrame = 0;
+    std::atomic<int> hardwareOpens = 0;
+    std::atomic<bool> held = false, released = false;
+
+    bool hasHardware(Codec) override { return true; }
+    std::expected<std::unique_ptr<VideoEncoder>, QString> open(const VideoSettings& settings,
+                                                               bool globalHeader) override
+    {
+        hardwareOpens += settings.hardware;
+        if (settings.hardware && refuseHardware)
+            return std::unexpected(u"No such device."_s);
+        VideoSettings software = settings;
+        software.hardware = false;
+        auto encoder = FFmpegEncoderChoice::open(software, globalHeader);
+        const int failAt = settings.hardware ? hardwareFailsAtFrame : softwareFailsAtFrame;
+        if (!encoder || (failAt == 0 && holdAtFrame == 0))
+            return encoder;
+        return std::make_unique<Scripted>(std::move(*encoder), failAt, *this);
+    }
+
+private:
+    class Scripted final : public VideoEncoder
+    {
+    public:
+        Scripted(std::unique_ptr<VideoEncoder> inner, int failAt, ScriptedEncoderChoice& choice)
+            : m_inner(std::move(inner)), m_failAt(failAt), m_choice(choice)
+        {}
+        AVCodecContext* context() const override { return m_inner->context(); }
+        int sendFrame(const AVFrame* frame) override
+        {
+            m_frames += frame != nullptr;
+            if (frame && m_frames == m_choice.holdAtFrame) {
+                m_choice.held = true;
+                while (!m_choice.released)
+                    std::this_thread::yield();
+            }
+            return frame && m_failAt > 0 && m_frames >= m_failAt ? AVERROR(EIO)
+                                                                 : m_inner->sendFrame(frame);
+        }
+        int receivePacket(AVPacket* packet) override { return m_inner->receivePacket(packet); }
+
+    private:
+        std::unique_ptr<VideoEncoder> m_inner;
+        int m_failAt;
+        ScriptedEncoderChoice& m_choice;
+        int m_frames = 0;
+    };
+};
+
+// Each cancel waits for the state it is meant to meet: the worker paused before its first
+// packet, or held inside its tenth frame. Nothing here depends on how fast the machine is.
+TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
 {
     enum When
     {
@@ -37,28 +96,32 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
         {"before start", Codec::proRes422HQ, beforeStart},
         {"right after start", Codec::proRes422HQ, rightAfterStart},
         {"paused H.264", Codec::h264, paused},
-        {"encoding ProRes 1080p", Codec::proRes422HQ, encoding},
-        {"encoding HEVC 1080p", Codec::hevc, encoding},
-        {"destroyed", Codec::proRes422HQ, destroyed}};
+        {"encoding ProRes", Codec::proRes422HQ, encoding},
+        {"encoding HEVC", Codec::hevc, encoding},
+        {"destroyed while paused", Codec::proRes422HQ, destroyed}};
     sourcePath(Source::h264Aac);
     const int filesBefore = entriesIn("/proc/self/fd");
     const int threadsBefore = entriesIn("/proc/self/task");
     for (const auto& [name, codec, when] : rows) {
         SCOPED_TRACE(name);
         QTemporaryDir folder;
-        JobSettings settings = settingsFor(codec, AudioMode::aac, folder.path());
-        if (when == encoding)
-            settings.body.resolution = ResolutionMode::hd1080;
-        Encode run = startSession(sourcePath(Source::h264Aac), settings, nullptr, false);
+        auto encoders = std::make_shared<ScriptedEncoderChoice>();
+        // Released only once cancelled, so no encode can finish before the cancel reaches it.
+        encoders->holdAtFrame = when == encoding ? 10 : 1;
+        Encode run =
+            startSession(sourcePath(Source::h264Aac),
+                         settingsFor(codec, AudioMode::aac, folder.path()), encoders, false);
         if (when == beforeStart)
             run.session->cancel();
-        run.session->start();
-        if (when == paused) {
-            ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
+        if (when == paused || when == destroyed)
             run.session->pause();
-            waitFor([] { return false; }, 200);
-        } else if (when >= encoding) {
-            ASSERT_TRUE(waitFor([&] { return !run.record->progress.empty(); }, kEncodeTimeoutMs));
+        run.session->start();
+        if (when == paused || when == destroyed) {
+            ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
+        }
+        if (when == encoding) {
+            ASSERT_TRUE(waitFor([&] { return encoders->held && !run.record->progress.empty(); },
+                                kEncodeTimeoutMs));
         }
         if (when == destroyed) {
             run.session.reset();
@@ -70,16 +133,12 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
         const QString partial =
             when >= paused ? partialOutputPath(run.record->ready[0].first) : QString();
         EXPECT_EQ(QFileInfo::exists(partial), when >= paused);
-        QElapsedTimer timer;
-        timer.start();
         run.session->cancel();
-        EXPECT_TRUE(run.session->waitForStopped(500));
-        EXPECT_LT(timer.elapsed(), 500);
+        encoders->released = true;
+        finish(run);
+        EXPECT_TRUE(run.record->completions.front().error().isCancelled());
         EXPECT_FALSE(QFileInfo::exists(partial));
         EXPECT_TRUE(filesIn(folder.path()).isEmpty());
-        finish(run);
-        EXPECT_EQ(run.record->completions.front().error().description(), "Cancelled.");
-        EXPECT_TRUE(run.record->completions.front().error().isCancelled());
         // After the outcome the controls do nothing visible.
         run.session->pause();
         run.session->resume();
@@ -91,52 +150,6 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
     EXPECT_EQ(entriesIn("/proc/self/fd"), filesBefore);
     EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
 }
-
-// A "hardware" encoder: software underneath, refusing to open or failing on a chosen frame.
-class ScriptedEncoderChoice final : public FFmpegEncoderChoice
-{
-public:
-    bool refuseHardware = false;
-    int hardwareFailsAtFrame = 0; // 1-based; 0 never
-    int softwareFailsAtFrame = 0;
-    std::atomic<int> hardwareOpens = 0;
-
-    bool hasHardware(Codec) override { return true; }
-    std::expected<std::unique_ptr<VideoEncoder>, QString> open(const VideoSettings& settings,
-                                                               bool globalHeader) override
-    {
-        hardwareOpens += settings.hardware;
-        if (settings.hardware && refuseHardware)
-            return std::unexpected(u"No such device."_s);
-        VideoSettings software = settings;
-        software.hardware = false;
-        auto encoder = FFmpegEncoderChoice::open(software, globalHeader);
-        const int failAt = settings.hardware ? hardwareFailsAtFrame : softwareFailsAtFrame;
-        if (!encoder || failAt == 0)
-            return encoder;
-        return std::make_unique<Failing>(std::move(*encoder), failAt);
-    }
-
-private:
-    class Failing final : public VideoEncoder
-    {
-    public:
-        Failing(std::unique_ptr<VideoEncoder> inner, int failAt)
-            : m_inner(std::move(inner)), m_failAt(failAt)
-        {}
-        AVCodecContext* context() const override { return m_inner->context(); }
-        int sendFrame(const AVFrame* frame) override
-        {
-            return frame && ++m_frames >= m_failAt ? AVERROR(EIO) : m_inner->sendFrame(frame);
-        }
-        int receivePacket(AVPacket* packet) override { return m_inner->receivePacket(packet); }
-
-    private:
-        std::unique_ptr<VideoEncoder> m_inner;
-        int m_failAt;
-        int m_frames = 0;
-    };
-};
 
 TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
 {
