@@ -117,11 +117,11 @@ TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
             run.session->pause();
         run.session->start();
         if (when == paused || when == destroyed) {
-            ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
+            ASSERT_TRUE(waitUntil([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
         }
         if (when == encoding) {
-            ASSERT_TRUE(waitFor([&] { return encoders->held && !run.record->progress.empty(); },
-                                kEncodeTimeoutMs));
+            ASSERT_TRUE(waitUntil([&] { return encoders->held && !run.record->progress.empty(); },
+                                  kEncodeTimeoutMs));
         }
         if (when == destroyed) {
             run.session.reset();
@@ -189,12 +189,11 @@ TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
         for (const auto& opened : run.record->ready)
             ready += opened.second ? u'h' : u's';
         EXPECT_EQ(ready, QLatin1StringView(row.ready));
-        QStringList logs;
-        for (const auto& [text, isError] : run.record->logs)
-            logs << text;
+        const auto& logs = run.record->logs;
         ASSERT_EQ(logs.size(), qstrlen(row.logs));
-        for (qsizetype i = 0; i < logs.size(); ++i)
-            EXPECT_TRUE(logs[i].endsWith(endings.at(row.logs[i]))) << logs[i].toStdString();
+        for (size_t i = 0; i < logs.size(); ++i)
+            EXPECT_TRUE(logs[i].first.endsWith(endings.at(row.logs[i])))
+                << logs[i].first.toStdString();
         const EncodeResult& result = run.record->completions.front();
         ASSERT_EQ(result.has_value(), row.succeeds);
         if (row.succeeds) {

@@ -68,12 +68,12 @@ TEST(EngineFaults, SourceChangedWhileEncodingFailsAndLeavesNoOutput)
                                   nullptr, false);
         run.session->pause();
         run.session->start();
-        ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
+        ASSERT_TRUE(waitUntil([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
         // Written under a hidden partial name; nothing under the final name until it is whole.
         EXPECT_TRUE(QFileInfo::exists(partialOutputPath(run.record->ready[0].first)));
         EXPECT_FALSE(QFileInfo::exists(run.record->ready[0].first));
         if (!error) { // no frame moves while paused
-            EXPECT_FALSE(waitFor([&] { return !run.record->progress.empty(); }, 1000));
+            EXPECT_FALSE(waitUntil([&] { return !run.record->progress.empty(); }, 1000));
         }
         QFile file(source);
         ASSERT_TRUE(change(file));
