@@ -89,6 +89,9 @@ private:
         });
     }
 
+    // More decoder or demuxer errors than this in a row end the retries for that packet.
+    static constexpr int kErrorsInARow = 64;
+
     Step runGraphs();
     Step openGraph(const InspectedMedia& media, Graph& g);
     Step makeWriter(Graph& g);

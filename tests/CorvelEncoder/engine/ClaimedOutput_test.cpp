@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -30,21 +32,17 @@ bool writeLikeTheMuxer(const QString& path, const QByteArray& bytes)
 // file system without hard links or RENAME_NOREPLACE (FAT, exFAT) as well.
 TEST(ClaimedOutput, PlantedLinksAreNeitherWrittenThroughNorReplaced)
 {
-    const struct
-    {
-        const char* name;
-        bool atPartial;
-        bool atFinal;
-        bool noLinks;
-    } rows[] = {{"link over the partial file", true, false, false},
-                {"link at the final name", false, true, false},
-                {"both", true, true, false},
-                {"nothing planted, no links", false, false, true},
-                {"link over the partial file, no links", true, false, true},
-                {"link at the final name, no links", false, true, true}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        ClaimedOutput::refuseLinksForTesting(row.noLinks);
+    // name, a link at the partial name, one at the final name, a file system without links
+    const std::tuple<const char*, bool, bool, bool> rows[] = {
+        {"link over the partial file", true, false, false},
+        {"link at the final name", false, true, false},
+        {"both", true, true, false},
+        {"nothing planted, no links", false, false, true},
+        {"link over the partial file, no links", true, false, true},
+        {"link at the final name, no links", false, true, true}};
+    for (const auto& [name, atPartial, atFinal, noLinks] : rows) {
+        SCOPED_TRACE(name);
+        ClaimedOutput::refuseLinksForTesting(noLinks);
         QTemporaryDir dir;
         const QString victim = dir.filePath("victim");
         ASSERT_TRUE(writeLikeTheMuxer(victim, "secret"));
@@ -54,33 +52,31 @@ TEST(ClaimedOutput, PlantedLinksAreNeitherWrittenThroughNorReplaced)
         ClaimedOutput& output = **claim;
         EXPECT_EQ(output.finalPath(), dir.filePath("a_H264.mp4"));
         EXPECT_FALSE(QFile::exists(output.finalPath())) << "nothing under the name until done";
-        if (row.atPartial) {
+        if (atPartial) {
             ASSERT_EQ(::unlink(QFile::encodeName(output.partialPath()).constData()), 0);
             ASSERT_TRUE(QFile::link(victim, output.partialPath()));
         }
-        if (row.atFinal) {
+        if (atFinal) {
             ASSERT_TRUE(QFile::link(victim, output.finalPath()));
         }
-
         ASSERT_TRUE(writeLikeTheMuxer(output.writePath(), "movie"));
         const auto placed = output.commit();
-        if (row.atPartial) {
+        if (atPartial) {
             // Our file lost its only name to the planted link: nothing to publish.
             EXPECT_FALSE(placed);
         } else {
             ASSERT_TRUE(placed);
             EXPECT_EQ(testing::readFile(*placed), "movie");
-            EXPECT_EQ(*placed, row.atFinal ? dir.filePath("a_H264-2.mp4") : output.finalPath());
+            EXPECT_EQ(*placed, atFinal ? dir.filePath("a_H264-2.mp4") : output.finalPath());
         }
         EXPECT_EQ(testing::readFile(victim), "secret");
-        EXPECT_EQ(QFileInfo(output.finalPath()).isSymLink(), row.atFinal);
-        EXPECT_EQ(QFileInfo(output.partialPath()).isSymLink(), row.atPartial)
+        EXPECT_EQ(QFileInfo(output.finalPath()).isSymLink(), atFinal);
+        EXPECT_EQ(QFileInfo(output.partialPath()).isSymLink(), atPartial)
             << "a file that is not ours stays";
         claim->reset();
         ClaimedOutput::refuseLinksForTesting(false);
         EXPECT_EQ(testing::readFile(victim), "secret");
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(),
-                  2 + int(row.atFinal))
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2 + int(atFinal))
             << "no claim or partial of ours is left";
     }
 }

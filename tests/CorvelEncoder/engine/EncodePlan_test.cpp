@@ -41,8 +41,7 @@ TEST(EncodePlan, RateSizeNotesAndSummary)
         AudioMode audio;
         FrameRateMode rate;
         double sourceFps;
-        bool alpha;
-        bool sourceAudio;
+        bool alpha, sourceAudio;
         double fps;
         RationalTime frameDuration;
         const char* summary;
@@ -103,23 +102,19 @@ TEST(EncodePlan, DepthAndTransferPerTarget)
         HdrMetadata hdr;
         Codec codec;
         int bitDepth;
-        bool toneMap;
-        const char* outTransfer;
-        bool carriesMetadata;
+        bool toneMap, carriesMetadata;
     };
     const Row rows[] = {
-        {"SDR 8-bit to HEVC", "bt709", 8, {}, Codec::hevc, 8, false, "bt709", false},
-        {"SDR 10-bit to HEVC", "bt709", 10, {}, Codec::hevc, 10, false, "bt709", false},
-        {"SDR 10-bit to H.264", "bt709", 10, {}, Codec::h264, 8, false, "bt709", false},
-        {"HLG to HEVC", "arib-std-b67", 10, {}, Codec::hevc, 10, false, "arib-std-b67", false},
-        {"HLG to H.264", "arib-std-b67", 10, {}, Codec::h264, 8, true, "bt709", false},
-        {"HDR10 to HEVC", "smpte2084", 10, hdr10, Codec::hevc, 10, false, "smpte2084", true},
-        {"HDR10 to ProRes", "smpte2084", 10, hdr10, Codec::proRes422HQ, 10, false, "smpte2084",
-         true},
-        {"HDR10 to H.264", "smpte2084", 10, hdr10, Codec::h264, 8, true, "bt709", false},
-        {"HDR10 to HEVC with alpha", "smpte2084", 10, hdr10, Codec::hevcWithAlpha, 8, true, "bt709",
-         false},
-        {"Dolby Vision to HEVC", "smpte2084", 10, dolby, Codec::hevc, 10, false, "smpte2084", true},
+        {"SDR 8-bit to HEVC", "bt709", 8, {}, Codec::hevc, 8, false, false},
+        {"SDR 10-bit to HEVC", "bt709", 10, {}, Codec::hevc, 10, false, false},
+        {"SDR 10-bit to H.264", "bt709", 10, {}, Codec::h264, 8, false, false},
+        {"HLG to HEVC", "arib-std-b67", 10, {}, Codec::hevc, 10, false, false},
+        {"HLG to H.264", "arib-std-b67", 10, {}, Codec::h264, 8, true, false},
+        {"HDR10 to HEVC", "smpte2084", 10, hdr10, Codec::hevc, 10, false, true},
+        {"HDR10 to ProRes", "smpte2084", 10, hdr10, Codec::proRes422HQ, 10, false, true},
+        {"HDR10 to H.264", "smpte2084", 10, hdr10, Codec::h264, 8, true, false},
+        {"HDR10 to HEVC with alpha", "smpte2084", 10, hdr10, Codec::hevcWithAlpha, 8, true, false},
+        {"Dolby Vision to HEVC", "smpte2084", 10, dolby, Codec::hevc, 10, false, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -128,7 +123,6 @@ TEST(EncodePlan, DepthAndTransferPerTarget)
         const VideoRendering r = videoRendering(row.codec, source, row.depth, row.hdr);
         EXPECT_EQ(r.bitDepth, row.bitDepth);
         EXPECT_EQ(r.toneMap, row.toneMap);
-        EXPECT_EQ(r.color.transfer, QString::fromLatin1(row.outTransfer));
         // The tags describe the output's pixels: all of the source's, or all BT.709.
         const ColorTags bt709{"bt709", "bt709", "bt709"};
         EXPECT_EQ(r.color, row.toneMap ? bt709 : source);
@@ -283,9 +277,9 @@ TEST(EncodePlan, NameTakenByALinkOrFolderIsNeitherFollowedNorReplaced)
         QTemporaryDir folder, elsewhere;
         const QString taken = folder.filePath(QStringLiteral("clip.mov"));
         const QString target = elsewhere.filePath(QStringLiteral("target.mov"));
-        if (taker.startsWith(u"link")) // holding something worth keeping
-            ASSERT_TRUE(
-                rewrite(target, [](QByteArray& bytes) { return !(bytes = "keep").isEmpty(); }));
+        // A link's target holds something worth keeping.
+        ASSERT_TRUE(!taker.startsWith(u"link") ||
+                    rewrite(target, [](QByteArray& bytes) { return !(bytes = "keep").isEmpty(); }));
         ASSERT_TRUE(taker == u"folder" ? QDir().mkdir(taken) : QFile::link(target, taken));
         JobSettings settings = settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path());
         settings.body.namingPattern = QStringLiteral("{name}");

@@ -167,15 +167,12 @@ bool runFFmpeg(const QStringList& args)
 
 QList<double> ffmpegReport(const QStringList& args, const QString& key)
 {
+    const QString printed = QString::fromUtf8(outputOf(
+        "ffmpeg", QStringList{"-nostdin", "-hide_banner"} + args + QStringList{"-f", "null", "-"}));
     QList<double> values;
     const QRegularExpression number(QRegularExpression::escape(key) + R"( *(inf|[-0-9.]+))");
-    for (auto it =
-             number.globalMatch(outputOf("ffmpeg", QStringList{"-nostdin", "-hide_banner"} + args +
-                                                       QStringList{"-f", "null", "-"}));
-         it.hasNext();) {
-        const QString value = it.next().captured(1);
-        values << (value == u"inf" ? 100.0 : value.toDouble());
-    }
+    for (const QRegularExpressionMatch& match : number.globalMatch(printed))
+        values << (match.captured(1) == u"inf" ? 100.0 : match.captured(1).toDouble());
     return values;
 }
 
@@ -217,7 +214,7 @@ Encode startSession(const QString& source, const JobSettings& settings,
 
 void finish(Encode& run)
 {
-    ASSERT_TRUE(waitFor([&] { return run.record->done(); }, kEncodeTimeoutMs));
+    ASSERT_TRUE(waitUntil([&] { return run.record->done(); }, kEncodeTimeoutMs));
     // Once the worker has stopped, whatever it posted is in the event queue: deliver it all.
     EXPECT_TRUE(run.session->waitForStopped(5000));
     deliverPosted();

@@ -64,11 +64,9 @@ struct SessionRecord
     bool done() const { return !completions.empty(); }
 };
 
-// Runs the event loop until `condition` holds; false when `msecs` (stretched in slow builds) pass.
-inline bool waitFor(const std::function<bool()>& condition, int msecs)
-{
-    return testing::waitUntil(condition, msecs);
-}
+// Runs the event loop until a condition holds; false when the time (stretched in slow builds)
+// passes.
+using testing::waitUntil;
 
 constexpr int kEncodeTimeoutMs = 60'000;
 // Delivers what was posted to this thread, as a stopped worker's last reports are.

@@ -3,9 +3,9 @@
 #include "CorvelEncoder/engine/ClaimedOutput.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 extern "C" {
@@ -14,8 +14,11 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <map>
+#include <thread>
 #include <tuple>
 
 #include <sys/stat.h>
@@ -23,7 +26,66 @@ extern "C" {
 namespace corvel::test {
 namespace {
 
-TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
+// A "hardware" encoder: software underneath, refusing to open, failing on a chosen frame, or
+// holding the worker on a chosen frame until the test lets it go on.
+class ScriptedEncoderChoice final : public FFmpegEncoderChoice
+{
+public:
+    bool refuseHardware = false;
+    int hardwareFailsAtFrame = 0; // 1-based; 0 never
+    int softwareFailsAtFrame = 0;
+    int holdAtFrame = 0;
+    std::atomic<int> hardwareOpens = 0;
+    std::atomic<bool> held = false, released = false;
+
+    bool hasHardware(Codec) override { return true; }
+    std::expected<std::unique_ptr<VideoEncoder>, QString> open(const VideoSettings& settings,
+                                                               bool globalHeader) override
+    {
+        hardwareOpens += settings.hardware;
+        if (settings.hardware && refuseHardware)
+            return std::unexpected(u"No such device."_s);
+        VideoSettings software = settings;
+        software.hardware = false;
+        auto encoder = FFmpegEncoderChoice::open(software, globalHeader);
+        const int failAt = settings.hardware ? hardwareFailsAtFrame : softwareFailsAtFrame;
+        if (!encoder || (failAt == 0 && holdAtFrame == 0))
+            return encoder;
+        return std::make_unique<Scripted>(std::move(*encoder), failAt, *this);
+    }
+
+private:
+    class Scripted final : public VideoEncoder
+    {
+    public:
+        Scripted(std::unique_ptr<VideoEncoder> inner, int failAt, ScriptedEncoderChoice& choice)
+            : m_inner(std::move(inner)), m_failAt(failAt), m_choice(choice)
+        {}
+        AVCodecContext* context() const override { return m_inner->context(); }
+        int sendFrame(const AVFrame* frame) override
+        {
+            m_frames += frame != nullptr;
+            if (frame && m_frames == m_choice.holdAtFrame) {
+                m_choice.held = true;
+                while (!m_choice.released)
+                    std::this_thread::yield();
+            }
+            return frame && m_failAt > 0 && m_frames >= m_failAt ? AVERROR(EIO)
+                                                                 : m_inner->sendFrame(frame);
+        }
+        int receivePacket(AVPacket* packet) override { return m_inner->receivePacket(packet); }
+
+    private:
+        std::unique_ptr<VideoEncoder> m_inner;
+        int m_failAt;
+        ScriptedEncoderChoice& m_choice;
+        int m_frames = 0;
+    };
+};
+
+// Each cancel waits for the state it is meant to meet: the worker paused before its first
+// packet, or held inside its tenth frame. Nothing here depends on how fast the machine is.
+TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
 {
     enum When
     {
@@ -37,28 +99,34 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
         {"before start", Codec::proRes422HQ, beforeStart},
         {"right after start", Codec::proRes422HQ, rightAfterStart},
         {"paused H.264", Codec::h264, paused},
-        {"encoding ProRes 1080p", Codec::proRes422HQ, encoding},
-        {"encoding HEVC 1080p", Codec::hevc, encoding},
-        {"destroyed", Codec::proRes422HQ, destroyed}};
+        {"encoding ProRes", Codec::proRes422HQ, encoding},
+        {"encoding HEVC", Codec::hevc, encoding},
+        {"destroyed while paused", Codec::proRes422HQ, destroyed}};
     sourcePath(Source::h264Aac);
     const int filesBefore = entriesIn("/proc/self/fd");
     const int threadsBefore = entriesIn("/proc/self/task");
     for (const auto& [name, codec, when] : rows) {
         SCOPED_TRACE(name);
         QTemporaryDir folder;
-        JobSettings settings = settingsFor(codec, AudioMode::aac, folder.path());
-        if (when == encoding)
-            settings.body.resolution = ResolutionMode::hd1080;
-        Encode run = startSession(sourcePath(Source::h264Aac), settings, nullptr, false);
+        auto encoders = std::make_shared<ScriptedEncoderChoice>();
+        // Released only once cancelled, so no encode can finish before the cancel reaches it.
+        encoders->holdAtFrame = when == encoding ? 10 : 1;
+        Encode run =
+            startSession(sourcePath(Source::h264Aac),
+                         settingsFor(codec, AudioMode::aac, folder.path()), encoders, false);
+        // Even when a check below gives up early, the worker is let go before the session ends.
+        const auto letGo = qScopeGuard([&] { encoders->released = true; });
         if (when == beforeStart)
             run.session->cancel();
-        run.session->start();
-        if (when == paused) {
-            ASSERT_TRUE(waitFor([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
+        if (when == paused || when == destroyed)
             run.session->pause();
-            waitFor([] { return false; }, 200);
-        } else if (when >= encoding) {
-            ASSERT_TRUE(waitFor([&] { return !run.record->progress.empty(); }, kEncodeTimeoutMs));
+        run.session->start();
+        if (when == paused || when == destroyed) {
+            ASSERT_TRUE(waitUntil([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
+        }
+        if (when == encoding) {
+            ASSERT_TRUE(waitUntil([&] { return encoders->held && !run.record->progress.empty(); },
+                                  kEncodeTimeoutMs));
         }
         if (when == destroyed) {
             run.session.reset();
@@ -70,16 +138,12 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
         const QString partial =
             when >= paused ? partialOutputPath(run.record->ready[0].first) : QString();
         EXPECT_EQ(QFileInfo::exists(partial), when >= paused);
-        QElapsedTimer timer;
-        timer.start();
         run.session->cancel();
-        EXPECT_TRUE(run.session->waitForStopped(500));
-        EXPECT_LT(timer.elapsed(), 500);
+        encoders->released = true;
+        finish(run);
+        EXPECT_TRUE(run.record->completions.front().error().isCancelled());
         EXPECT_FALSE(QFileInfo::exists(partial));
         EXPECT_TRUE(filesIn(folder.path()).isEmpty());
-        finish(run);
-        EXPECT_EQ(run.record->completions.front().error().description(), "Cancelled.");
-        EXPECT_TRUE(run.record->completions.front().error().isCancelled());
         // After the outcome the controls do nothing visible.
         run.session->pause();
         run.session->resume();
@@ -91,52 +155,6 @@ TEST(FFmpegEncodeSession, CancelEndsWithinHalfASecondAndLeavesNothing)
     EXPECT_EQ(entriesIn("/proc/self/fd"), filesBefore);
     EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
 }
-
-// A "hardware" encoder: software underneath, refusing to open or failing on a chosen frame.
-class ScriptedEncoderChoice final : public FFmpegEncoderChoice
-{
-public:
-    bool refuseHardware = false;
-    int hardwareFailsAtFrame = 0; // 1-based; 0 never
-    int softwareFailsAtFrame = 0;
-    std::atomic<int> hardwareOpens = 0;
-
-    bool hasHardware(Codec) override { return true; }
-    std::expected<std::unique_ptr<VideoEncoder>, QString> open(const VideoSettings& settings,
-                                                               bool globalHeader) override
-    {
-        hardwareOpens += settings.hardware;
-        if (settings.hardware && refuseHardware)
-            return std::unexpected(u"No such device."_s);
-        VideoSettings software = settings;
-        software.hardware = false;
-        auto encoder = FFmpegEncoderChoice::open(software, globalHeader);
-        const int failAt = settings.hardware ? hardwareFailsAtFrame : softwareFailsAtFrame;
-        if (!encoder || failAt == 0)
-            return encoder;
-        return std::make_unique<Failing>(std::move(*encoder), failAt);
-    }
-
-private:
-    class Failing final : public VideoEncoder
-    {
-    public:
-        Failing(std::unique_ptr<VideoEncoder> inner, int failAt)
-            : m_inner(std::move(inner)), m_failAt(failAt)
-        {}
-        AVCodecContext* context() const override { return m_inner->context(); }
-        int sendFrame(const AVFrame* frame) override
-        {
-            return frame && ++m_frames >= m_failAt ? AVERROR(EIO) : m_inner->sendFrame(frame);
-        }
-        int receivePacket(AVPacket* packet) override { return m_inner->receivePacket(packet); }
-
-    private:
-        std::unique_ptr<VideoEncoder> m_inner;
-        int m_failAt;
-        int m_frames = 0;
-    };
-};
 
 TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
 {
@@ -176,12 +194,11 @@ TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
         for (const auto& opened : run.record->ready)
             ready += opened.second ? u'h' : u's';
         EXPECT_EQ(ready, QLatin1StringView(row.ready));
-        QStringList logs;
-        for (const auto& [text, isError] : run.record->logs)
-            logs << text;
+        const auto& logs = run.record->logs;
         ASSERT_EQ(logs.size(), qstrlen(row.logs));
-        for (qsizetype i = 0; i < logs.size(); ++i)
-            EXPECT_TRUE(logs[i].endsWith(endings.at(row.logs[i]))) << logs[i].toStdString();
+        for (size_t i = 0; i < logs.size(); ++i)
+            EXPECT_TRUE(logs[i].first.endsWith(endings.at(row.logs[i])))
+                << logs[i].first.toStdString();
         const EncodeResult& result = run.record->completions.front();
         ASSERT_EQ(result.has_value(), row.succeeds);
         if (row.succeeds) {
@@ -283,6 +300,91 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
     }
     EXPECT_EQ(entriesIn("/proc/self/fd"), filesBefore);
     EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
+}
+
+// Long enough that a change at its middle lies beyond what opening the file has read.
+QString longSource(const QString& extension)
+{
+    static QTemporaryDir folder;
+    const QString path = folder.path() + QStringLiteral("/long.") + extension;
+    if (!QFileInfo::exists(path) &&
+        !runFFmpeg(video("320x240", 6) +
+                   args("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=6 -ac 2 -c:a "
+                        "aac") +
+                   kX264 + QStringList{path}))
+        return {};
+    return path;
+}
+
+// The source changing under the encode.
+TEST(FFmpegEncodeSession, SourceChangedWhileEncodingFailsAndLeavesNoOutput)
+{
+    const char* const kChanged = "The source file changed while it was being encoded.";
+    const auto halve = [](QFile& file) {
+        return file.resize(file.size() / 2);
+    };
+    const auto overwriteMiddle = [](QFile& file) {
+        return file.open(QIODevice::ReadWrite) && file.seek(file.size() / 2) &&
+               file.write(QByteArray(4096, '\0')) == 4096;
+    };
+    const auto append = [](QFile& file) {
+        return file.open(QIODevice::Append) && file.write(QByteArray(4096, 'x')) == 4096;
+    };
+    // name, extension, change, message (nullptr: the encode completes whole)
+    const std::tuple<const char*, const char*, std::function<bool(QFile&)>, const char*> rows[] = {
+        {"QuickTime truncated to half", "mov", halve, kChanged},
+        // A stream format cut short looks like an ordinary end of file.
+        {"MPEG-TS truncated to half", "ts", halve, kChanged},
+        {"overwritten in the middle", "mov", overwriteMiddle, kChanged},
+        {"grown at the end", "ts", append, kChanged},
+        // The open file stays readable, and the output becomes the only copy of the movie.
+        {"deleted", "mov", [](QFile& file) { return file.remove(); }, nullptr},
+    };
+    for (const auto& [name, extension, change, error] : rows) {
+        SCOPED_TRACE(name);
+        const QString original = longSource(QLatin1StringView(extension));
+        ASSERT_FALSE(original.isEmpty());
+        QTemporaryDir folder;
+        const QString source = folder.path() + QStringLiteral("/source.") + extension;
+        ASSERT_TRUE(QFile::copy(original, source));
+        const QString out = folder.path() + QStringLiteral("/out");
+
+        // Opened, then held while the source changes.
+        Encode run = startSession(source, settingsFor(Codec::proRes422Proxy, AudioMode::pcm, out),
+                                  nullptr, false);
+        run.session->pause();
+        run.session->start();
+        ASSERT_TRUE(waitUntil([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
+        // Written under a hidden partial name; nothing under the final name until it is whole.
+        EXPECT_TRUE(QFileInfo::exists(partialOutputPath(run.record->ready[0].first)));
+        EXPECT_FALSE(QFileInfo::exists(run.record->ready[0].first));
+        if (!error) { // no frame moves while paused
+            EXPECT_FALSE(waitUntil([&] { return !run.record->progress.empty(); }, 1000));
+        }
+        QFile file(source);
+        ASSERT_TRUE(change(file));
+        file.close();
+        run.session->resume();
+        finish(run);
+        const EncodeResult& result = run.record->completions.front();
+        if (error) {
+            ASSERT_FALSE(result.has_value()) << "reported as finished: " << result->toStdString();
+            EXPECT_EQ(result.error().description(), QLatin1StringView(error));
+            EXPECT_EQ(filesIn(out), QStringList());
+        } else {
+            ASSERT_TRUE(result.has_value()) << result.error().description().toStdString();
+            const QJsonObject info = probe(*result);
+            EXPECT_NEAR(info["format"]["duration"].toString().toDouble(), 6.0, 0.15);
+            EXPECT_EQ(filesIn(out), QStringList{QFileInfo(*result).fileName()});
+            // Elapsed time includes paused time: the first estimate after resuming spans the
+            // pause, so it implies more time spent than the work itself took.
+            const auto estimated = std::ranges::find_if(
+                run.record->progress, [](const auto& report) { return report.second.has_value(); });
+            ASSERT_NE(estimated, run.record->progress.end());
+            const auto [fraction, eta] = *estimated;
+            EXPECT_GT(*eta / (1 - fraction) * fraction, 1.0);
+        }
+    }
 }
 
 } // namespace

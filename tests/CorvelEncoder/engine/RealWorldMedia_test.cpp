@@ -10,6 +10,7 @@
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -85,13 +86,6 @@ double number(const QJsonValue& value)
     return value.toString().toDouble();
 }
 
-double displayAspect(const QJsonObject& video)
-{
-    const QStringList sar = video["sample_aspect_ratio"].toString("1:1").split(u':');
-    return video["width"].toDouble() * number(sar[0]) / number(sar.value(1, "1")) /
-           video["height"].toDouble();
-}
-
 // What ffprobe reads from one stream: the values of `keys` joined by spaces.
 QString seen(const QJsonObject& stream, const QString& keys)
 {
@@ -105,7 +99,17 @@ const char* const kVideoKeys = "codec_name profile codec_tag_string pix_fmt widt
                                "r_frame_rate nb_frames color_primaries color_transfer color_space";
 const char* const kAudioKeys = "codec_name sample_rate channels";
 
-// What an encode must give; zero, empty or -1 where a row does not check.
+// One source, the settings it is encoded with, and what the output must show besides what
+// every output shows. `checks` holds, separated by spaces:
+//   type:key=value   ffprobe reads `value` from the output's stream of `type` (video, audio) or
+//                    its format; no value: no such stream
+//   frames=N         at least N video frames
+//   pictures=F       the output matches the source's pictures turned by ffmpeg filters F...
+//   psnr=N           ...with a luma PSNR above N (40 unless given)
+//   beeps            the source's beeps start on time
+//   hdr              mastering display and content light in the container
+//   tones=A,B        audio track i holds a tone of the i-th frequency in Hz
+//   720p, rate=N     settings: that size, that frame rate
 struct MediaRow
 {
     const char* name;
@@ -113,24 +117,24 @@ struct MediaRow
     Maker make;
     Codec codec;
     AudioMode audio;
-    const char* pictures = ""; // ffmpeg filters turning the stored pictures as the output shows
-    double aspect = 0;         // display aspect
-    int frames = 0;            // at least this many video frames
-    bool beepsOnTime = false;  // where the source has them
-    int channels = -1;         // 0: no audio stream
-    const char* firstLog = "";
-    ResolutionMode resolution = ResolutionMode::source;
-    const char* tags = ""; // "stream type or format:key=value" ffprobe reads from the output
-    const char* videoSeen = nullptr; // of a 2 s source: values of kVideoKeys
-    const char* audioSeen = nullptr; // values of kAudioKeys, empty for no audio stream
-    double exactRate = 0;            // 0: the source's
-    double psnr = 40;                // the least luma PSNR against `pictures`
-    bool hdrMetadata = false;        // mastering display and content light in the container
+    const char* checks = "";
+    const char* seen = nullptr; // of a 2 s source: values of kVideoKeys | of kAudioKeys
     // Every stream but the video as ffprobe reads it: "type codec [channels layout] [language]",
     // joined by ", ", then "chapters N".
     const char* streams = nullptr;
-    const char* tones = ""; // each audio track's tone in Hz, in order
+    const char* firstLog = "";
 };
+
+// Made for the first row that asks, then copied for the others.
+Maker once(const Maker& make)
+{
+    auto first = std::make_shared<QString>();
+    return [=](const QString& path) {
+        if (first->isEmpty() && make(path))
+            *first = path;
+        return !first->isEmpty() && (*first == path || QFile::copy(*first, path));
+    };
+}
 
 // A 10-bit HEVC clip tagged BT.2020 with `transfer`, and HDR10's metadata when asked.
 Maker hdrClip(const char* transfer, bool metadata)
@@ -141,10 +145,10 @@ Maker hdrClip(const char* transfer, bool metadata)
         (metadata ? QStringLiteral(":master-display=G(13250,34500)B(7500,3000)R(34000,16000)"
                                    "WP(15635,16450)L(10000000,1):max-cll=1000,400")
                   : QString());
-    return ffmpeg(video("160x120", 2) +
-                  args("-pix_fmt yuv420p10le -c:v libx265 -preset ultrafast -tag:v hvc1 "
-                       "-color_primaries bt2020 -colorspace bt2020nc -color_trc") +
-                  QStringList{transfer, "-x265-params", x265});
+    return once(ffmpeg(video("160x120", 2) +
+                       args("-pix_fmt yuv420p10le -c:v libx265 -preset ultrafast -tag:v hvc1 "
+                            "-color_primaries bt2020 -colorspace bt2020nc -color_trc") +
+                       QStringList{transfer, "-x265-params", x265}));
 }
 
 QString streamsSeen(const QJsonObject& info)
@@ -180,19 +184,34 @@ double toneMargin(const QString& path, int track, double hz)
     return level(hz) - level(hz * 2);
 }
 
-// A movie of 1 s with one audio track per tone, each tagged with the matching language.
+// A movie of 2 s with one audio track per tone, each tagged with the matching language; with
+// `subtitles`, two lines in Spanish (at 0.5 s and 1.4 s) of that codec, and two chapters.
 Maker tracks(const char* extension, const QStringList& tones, const QStringList& languages,
-             const QString& audioCodec)
+             const QString& audioCodec, const char* subtitles = nullptr)
 {
     return [=](const QString& path) {
-        QStringList command = video("160x120", 1);
-        QStringList maps{"-map", "0"};
+        QStringList command = video("160x120", 2), maps{"-map", "0"};
         for (qsizetype i = 0; i < tones.size(); ++i) {
-            command << args("-f lavfi -i sine=f=%1:r=48000:d=1").replaceInStrings("%1", tones[i]);
+            command << args("-f lavfi -i sine=f=%1:r=48000:d=2").replaceInStrings("%1", tones[i]);
             maps << "-map" << QString::number(i + 1);
             if (i < languages.size())
-                maps << QStringLiteral("-metadata:s:a:%1").arg(i)
-                     << QStringLiteral("language=") + languages[i];
+                maps << u"-metadata:s:a:%1"_s.arg(i) << "language=" + languages[i];
+        }
+        const auto written = [](const QString& file, const QByteArray& text) {
+            return rewrite(file, [&](QByteArray& bytes) { return !(bytes = text).isEmpty(); });
+        };
+        const QString lines = path + ".srt", marks = path + ".txt";
+        if (subtitles) {
+            if (!written(lines, "1\n00:00:00,500 --> 00:00:01,200\nHola\n\n2\n00:00:01,400 --> "
+                                "00:00:01,900\nAdi\xc3\xb3s\n") ||
+                !written(marks, ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\n"
+                                "title=One\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\n"
+                                "title=Two\n"))
+                return false;
+            const QString inputs = QString::number(tones.size() + 1);
+            command << "-i" << lines << "-i" << marks;
+            maps << "-map" << inputs << "-map_chapters" << QString::number(tones.size() + 2)
+                 << args("-metadata:s:s:0 language=spa -c:s") << subtitles;
         }
         // MXF holds mono tracks; the others get stereo ones.
         const QString video = QLatin1StringView(extension) == u"mxf"
@@ -205,108 +224,78 @@ Maker tracks(const char* extension, const QStringList& tones, const QStringList&
 TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
 {
     // 0.25 s of audio packets missing after 1 s, timestamps kept.
-    const Maker gap = [](const QString& path) {
+    const Maker gap = once([](const QString& path) {
         return joined(path, {video("160x120", 1) + beeps(0, 1) + kX264 + QStringList{"-c:a", "aac"},
                              video("160x120", 1) + beeps(1, 1) + kX264 +
                                  args("-af atrim=start=0.25 -c:a aac -output_ts_offset 1")});
-    };
-    const auto sizeChange = [](const char* secondStart) -> Maker {
-        return [=](const QString& path) {
-            return joined(path, {video("160x120", 1) + kX264,
-                                 video("320x240", 1) + kX264 +
-                                     QStringList{"-output_ts_offset", secondStart}});
-        };
+    });
+    // 320x240 from 1 s, and 160x120 again from 1.92 s: its first frames overlap the second part.
+    const Maker sizeChanges = [](const QString& path) {
+        return joined(path, {video("160x120", 1) + kX264,
+                             video("320x240", 1) + kX264 + args("-output_ts_offset 1"),
+                             video("160x120", 1) + kX264 + args("-output_ts_offset 1.92")});
     };
     const auto anamorphic = [](const char* size, const char* sar) {
         return ffmpeg(video(size, 1) + QStringList{"-vf", QStringLiteral("setsar=") + sar} + kX264);
     };
     // Interlaced top field first, with timecode, creation time, title, two languages.
-    const Maker camera = ffmpeg(
+    const Maker camera = once(ffmpeg(
         video("160x120", 1) + beeps(0, 1) + beeps(0, 1) + kX264 +
         args("-map 0 -map 1 -map 2 -flags +ildct+ilme -top 1 -timecode 01:02:03:04 -metadata "
              "creation_time=2024-05-06T07:08:09Z -metadata title=Take -metadata:s:a:0 "
-             "language=fra -metadata:s:a:1 language=deu -c:a aac"));
-    const char* const kept = "video:field_order=tt video:timecode=01:02:03:04 audio:language=fra "
-                             "format:creation_time=2024-05-06T07:08:09.000000Z format:title=Take";
+             "language=fra -metadata:s:a:1 language=deu -c:a aac")));
     const double r45 = std::sqrt(0.5), c10 = std::cos(M_PI / 18), s10 = std::sin(M_PI / 18);
     const auto P = Codec::proRes422Proxy, HQ = Codec::proRes422HQ, H264 = Codec::h264;
-    const auto pcm = AudioMode::pcm, aac = AudioMode::aac;
-    const auto S = ResolutionMode::source, HD = ResolutionMode::hd720;
     const auto LT = Codec::proRes422LT, SQ = Codec::proRes422, XQ = Codec::proRes4444;
+    const auto HEVC = Codec::hevc;
+    const auto pcm = AudioMode::pcm, aac = AudioMode::aac;
     const Maker h264Aac = copyOf(Source::h264Aac), pcm96k = copyOf(Source::pcm96k6ch),
                 alpha = copyOf(Source::proResAlpha), layouts = copyOf(Source::layoutSwitch);
     // testsrc2 only makes even sizes.
     const Maker oddSize =
-        ffmpeg(video("162x122", 1) + args("-vf format=yuv444p,crop=161:121:0:0 -c:v ffv1"));
-    // German's terminological code, which QuickTime only keeps in its bibliographic form.
-    const Maker twoLanguages = tracks("mp4", {"440", "880"}, {"eng", "deu"}, "aac");
-    // One line at 0.5 s and one at 1.4 s, in Spanish, and two chapters.
-    const auto subtitled = [](const char* codec) -> Maker {
-        return [=](const QString& path) {
-            const QString lines = path + QStringLiteral(".srt"), marks = path + ".txt";
-            QFile srt(lines), chapters(marks);
-            return srt.open(QIODevice::WriteOnly) &&
-                   srt.write("1\n00:00:00,500 --> 00:00:01,200\nHola\n\n2\n00:00:01,400 --> "
-                             "00:00:01,900\nAdi\xc3\xb3s\n") > 0 &&
-                   srt.flush() && chapters.open(QIODevice::WriteOnly) &&
-                   chapters.write(";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND="
-                                  "1000\ntitle=One\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND="
-                                  "2000\ntitle=Two\n") > 0 &&
-                   chapters.flush() &&
-                   runFFmpeg(video("160x120", 2) + args("-f lavfi -i sine=f=500:r=48000:d=2") +
-                             QStringList{"-i", lines, "-i", marks} +
-                             args("-map 0 -map 1 -map 2 -map_chapters 3 -metadata:s:s:0 "
-                                  "language=spa -c:v libx264 -c:a aac -c:s") +
-                             QStringList{codec, path});
-        };
-    };
-    const auto streamsRow = [](const char* name, const char* extension, Maker make, Codec codec,
-                               AudioMode audio, const char* streams, const char* tones = "") {
-        MediaRow row{name, extension, make, codec, audio};
-        row.streams = streams;
-        row.tones = tones;
-        return row;
-    };
+        once(ffmpeg(video("162x122", 1) + args("-vf format=yuv444p,crop=161:121:0:0 -c:v ffv1")));
+    const Maker hlg = hdrClip("arib-std-b67", false), hdr10 = hdrClip("smpte2084", true);
     const MediaRow rows[] = {
         // Every codec; colour tags, audio kept or converted, every frame there.
-        {"H.264 and AAC as ProRes 422 Proxy", "mov", h264Aac, P, pcm, "", 0, 0, false, -1, "", S,
-         "", "prores Proxy apco yuv422p10le 160 120 25/1 50 bt709 bt709 bt709",
-         "pcm_s24le 44100 2"},
-        {"H.264 and AAC as ProRes 422 LT", "mov", h264Aac, LT, aac, "", 0, 0, false, -1, "", S, "",
-         "prores LT apcs yuv422p10le 160 120 25/1 50 bt709 bt709 bt709", "aac 48000 2"},
-        {"96 kHz 6 channels as ProRes 422", "mov", pcm96k, SQ, pcm, "", 0, 0, false, -1, "", S, "",
-         "prores Standard apcn yuv422p10le 160 120 25/1 50 smpte170m smpte170m smpte170m",
+        {"H.264 and AAC as ProRes 422 Proxy", "mov", h264Aac, P, pcm, "",
+         "prores Proxy apco yuv422p10le 160 120 25/1 50 bt709 bt709 bt709 | pcm_s24le 44100 2"},
+        {"H.264 and AAC as ProRes 422 LT", "mov", h264Aac, LT, aac, "",
+         "prores LT apcs yuv422p10le 160 120 25/1 50 bt709 bt709 bt709 | aac 48000 2"},
+        {"96 kHz 6 channels as ProRes 422", "mov", pcm96k, SQ, pcm, "",
+         "prores Standard apcn yuv422p10le 160 120 25/1 50 smpte170m smpte170m smpte170m | "
          "pcm_s24le 96000 6"},
-        {"alpha kept in ProRes 4444", "mov", alpha, XQ, pcm, "", 0, 0, false, -1, "", S, "",
-         "prores 4444 ap4h yuva444p12le 160 120 25/1 50 bt709 bt709 bt709", ""},
-        {"H.264 at 720p", "mov", h264Aac, H264, aac, "", 0, 0, false, -1, "", HD, "",
-         "h264 High avc1 yuv420p 960 720 25/1 50 bt709 bt709 bt709", "aac 48000 2"},
-        {"HEVC at 30 fps", "mov", pcm96k, Codec::hevc, aac, "", 0, 0, false, -1, "", S, "",
-         "hevc Main hvc1 yuv420p 160 120 30/1 60 smpte170m smpte170m smpte170m", "aac 48000 2", 30},
-        {"alpha dropped in H.264", "mov", alpha, H264, pcm, "", 0, 0, false, -1, "", S, "",
-         "h264 High avc1 yuv420p 160 120 25/1 50 bt709 bt709 bt709", ""},
-        {"audio gap, PCM", "ts", gap, P, pcm, "", 0, 0, true},
-        {"audio gap, AAC", "ts", gap, H264, aac, "", 0, 0, true},
-        {"damaged H.264 and AAC", "mp4", damaged, H264, aac, "", 0, 40, false, 1},
-        {"audio layout changing, PCM", "ts", layouts, P, pcm, "", 0, 0, false, 6},
-        {"audio layout changing, AAC", "ts", layouts, P, aac, "", 0, 0, false, 2},
-        {"unreadable audio", "mov", copyOf(Source::unreadableAudio), P, pcm, "", 0, 0, false, 0,
-         "Audio format was not readable. Writing video only."},
-        {"picture size changing", "ts", sizeChange("1"), P, pcm, "", 0, 50},
-        {"size changing, segments overlapping", "ts", sizeChange("0.92"), P, pcm, "", 0, 48},
+        {"alpha kept in ProRes 4444", "mov", alpha, XQ, pcm, "",
+         "prores 4444 ap4h yuva444p12le 160 120 25/1 50 bt709 bt709 bt709 | "},
+        {"H.264 at 720p", "mov", h264Aac, H264, aac, "720p",
+         "h264 High avc1 yuv420p 960 720 25/1 50 bt709 bt709 bt709 | aac 48000 2"},
+        {"HEVC at 30 fps", "mov", pcm96k, HEVC, aac, "rate=30",
+         "hevc Main hvc1 yuv420p 160 120 30/1 60 smpte170m smpte170m smpte170m | aac 48000 2"},
+        {"alpha dropped in H.264", "mov", alpha, H264, pcm, "",
+         "h264 High avc1 yuv420p 160 120 25/1 50 bt709 bt709 bt709 | "},
+        {"audio gap, PCM", "ts", gap, P, pcm, "beeps"},
+        {"audio gap, AAC", "ts", gap, H264, aac, "beeps"},
+        {"damaged H.264 and AAC", "mp4", damaged, H264, aac, "frames=40 audio:channels=1"},
+        {"audio layout changing, PCM", "ts", layouts, P, pcm, "audio:channels=6"},
+        {"audio layout changing, AAC", "ts", layouts, P, aac, "audio:channels=2"},
+        {"unreadable audio", "mov", copyOf(Source::unreadableAudio), P, pcm,
+         "audio:channels=", nullptr, nullptr, "Audio format was not readable. Writing video only."},
+        {"picture size changing, segments overlapping", "ts", sizeChanges, P, pcm, "frames=73"},
         {"MPEG-4 with B-frames in AVI", "avi",
-         ffmpeg(video("160x120", 2) + args("-c:v mpeg4 -bf 2 -vtag XVID")), P, pcm, "", 0, 50},
-        {"DVD 16:9", "mp4", anamorphic("160x120", "32/27"), H264, aac, "", 160 * 32 / 27.0 / 120, 0,
-         false, -1, "", S, "video:width=190 video:height=120"},
-        {"HDV to 720p", "mp4", anamorphic("120x90", "4/3"), P, pcm, "", 16 / 9.0, 0, false, -1, "",
-         HD, "video:width=1280 video:height=720"},
-        {"turned by metadata", "mp4", copyOf(Source::rotated), HQ, pcm, "transpose=cclock,", 0, 0,
-         false, -1, "", S, "", "prores HQ apch yuv422p10le 120 160 25/1 50 bt709 bt709 bt709", ""},
-        {"mirrored left to right", "mov", withMatrix(-1, 0, 0, 1), HQ, pcm, "hflip,"},
-        {"mirrored top to bottom", "mov", withMatrix(1, 0, 0, -1), HQ, pcm, "vflip,"},
-        {"transposed", "mov", withMatrix(0, 1, 1, 0), HQ, pcm, "transpose=cclock_flip,"},
-        {"turned 45 degrees", "mov", withMatrix(r45, r45, -r45, r45), HQ, pcm, "transpose=clock,"},
-        {"turned 10 degrees", "mov", withMatrix(c10, s10, -s10, c10), HQ, pcm, "null,"},
+         ffmpeg(video("160x120", 2) + args("-c:v mpeg4 -bf 2 -vtag XVID")), P, pcm, "frames=50"},
+        {"DVD 16:9", "mp4", anamorphic("160x120", "32/27"), H264, aac,
+         "video:width=190 video:height=120 video:sample_aspect_ratio=1:1"},
+        {"HDV to 720p", "mp4", anamorphic("120x90", "4/3"), P, pcm,
+         "720p video:width=1280 video:height=720 video:sample_aspect_ratio=1:1"},
+        {"turned by metadata", "mp4", copyOf(Source::rotated), HQ, pcm,
+         "pictures=transpose=cclock,",
+         "prores HQ apch yuv422p10le 120 160 25/1 50 bt709 bt709 bt709 | "},
+        {"mirrored left to right", "mov", withMatrix(-1, 0, 0, 1), HQ, pcm, "pictures=hflip,"},
+        {"mirrored top to bottom", "mov", withMatrix(1, 0, 0, -1), HQ, pcm, "pictures=vflip,"},
+        {"transposed", "mov", withMatrix(0, 1, 1, 0), HQ, pcm, "pictures=transpose=cclock_flip,"},
+        {"turned 45 degrees", "mov", withMatrix(r45, r45, -r45, r45), HQ, pcm,
+         "pictures=transpose=clock,"},
+        {"turned 10 degrees", "mov", withMatrix(c10, s10, -s10, c10), HQ, pcm, "pictures=null,"},
+        {"scaled by 50", "mov", withMatrix(50, 0, 0, 50), HQ, pcm, "pictures=null,"},
         // FFmpeg keeps any number as a colour tag; loaded as a C++ enumeration one outside its
         // list is undefined behaviour (fuzzing found it). Such tags count as absent.
         {"colour tags outside FFmpeg's lists", "mpg",
@@ -314,84 +303,87 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
                 args("-c:v mpeg2video -color_primaries 255 -color_trc 255 -colorspace 255")),
          P, pcm},
         // Converted as BT.709, so it looks as the source does.
-        {"RGB", "mkv", ffmpeg(video("160x120", 1) + args("-c:v libx264rgb")), Codec::proRes4444,
-         pcm, "scale=out_color_matrix=bt709,"},
-        {"camera clip kept as ProRes", "mov", camera, HQ, pcm, "", 0, 25, false, 1, "", S, kept},
-        {"camera clip resized", "mp4", camera, H264, aac, "", 0, 25, false, 1, "", HD,
-         "video:field_order=progressive video:timecode=01:02:03:04 audio:language=fra "
-         "video:width=960 video:height=720"},
-        {"scaled by 50", "mov", withMatrix(50, 0, 0, 50), HQ, pcm, "null,"},
+        {"RGB", "mkv", ffmpeg(video("160x120", 1) + args("-c:v libx264rgb")), XQ, pcm,
+         "pictures=scale=out_color_matrix=bt709,"},
+        {"camera clip kept as ProRes", "mov", camera, HQ, pcm,
+         "frames=25 video:field_order=tt video:timecode=01:02:03:04 audio:language=fra "
+         "audio:channels=1 format:creation_time=2024-05-06T07:08:09.000000Z format:title=Take"},
+        {"camera clip resized", "mp4", camera, H264, aac,
+         "720p frames=25 video:field_order=progressive video:timecode=01:02:03:04 "
+         "audio:language=fra audio:channels=1 video:width=960 video:height=720"},
         // HDR as phones shoot it: kept where the codec holds it, else made SDR as FFmpeg's own
         // zscale and tonemap would; metadata and tags only where the pixels have that range.
-        {"HLG as HEVC Main10", "mov", hdrClip("arib-std-b67", false), Codec::hevc, pcm, "", 0, 0,
-         false, -1, "", S, "",
-         "hevc Main 10 hvc1 yuv420p10le 160 120 25/1 50 bt2020 arib-std-b67 bt2020nc", ""},
-        {"HDR10 as HEVC Main10", "mov", hdrClip("smpte2084", true), Codec::hevc, pcm, "", 0, 0,
-         false, -1, "", S, "",
-         "hevc Main 10 hvc1 yuv420p10le 160 120 25/1 50 bt2020 smpte2084 bt2020nc", "", 0, 40,
-         true},
-        {"HDR10 as ProRes", "mov", hdrClip("smpte2084", true), HQ, pcm, "", 0, 0, false, -1, "", S,
-         "", "prores HQ apch yuv422p10le 160 120 25/1 50 bt2020 smpte2084 bt2020nc", "", 0, 40,
-         true},
-        {"HLG as H.264 in SDR", "mov", hdrClip("arib-std-b67", false), H264, pcm,
-         "zscale=tin=arib-std-b67:t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,tonemap=hable:"
-         "desat=0:peak=10,zscale=t=bt709:m=bt709:r=tv,",
-         0, 0, false, -1, "", S, "", "h264 High avc1 yuv420p 160 120 25/1 50 bt709 bt709 bt709", "",
-         0, 30},
-        {"HDR10 as H.264 in SDR", "mov", hdrClip("smpte2084", true), H264, pcm,
-         "zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,tonemap=hable:desat=0,"
-         "zscale=t=bt709:m=bt709:r=tv,",
-         0, 0, false, -1, "", S, "", "h264 High avc1 yuv420p 160 120 25/1 50 bt709 bt709 bt709", "",
-         0, 30},
+        {"HLG as HEVC Main10", "mov", hlg, HEVC, pcm, "",
+         "hevc Main 10 hvc1 yuv420p10le 160 120 25/1 50 bt2020 arib-std-b67 bt2020nc | "},
+        {"HDR10 as HEVC Main10", "mov", hdr10, HEVC, pcm, "hdr",
+         "hevc Main 10 hvc1 yuv420p10le 160 120 25/1 50 bt2020 smpte2084 bt2020nc | "},
+        {"HDR10 as ProRes", "mov", hdr10, HQ, pcm, "hdr",
+         "prores HQ apch yuv422p10le 160 120 25/1 50 bt2020 smpte2084 bt2020nc | "},
+        {"HLG as H.264 in SDR", "mov", hlg, H264, pcm,
+         "psnr=30 pictures=zscale=tin=arib-std-b67:t=linear:npl=100,format=gbrpf32le,"
+         "zscale=p=bt709,tonemap=hable:desat=0:peak=10,zscale=t=bt709:m=bt709:r=tv,",
+         "h264 High avc1 yuv420p 160 120 25/1 50 bt709 bt709 bt709 | "},
+        {"HDR10 as H.264 in SDR", "mov", hdr10, H264, pcm,
+         "psnr=30 pictures=zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,"
+         "tonemap=hable:desat=0,zscale=t=bt709:m=bt709:r=tv,",
+         "h264 High avc1 yuv420p 160 120 25/1 50 bt709 bt709 bt709 | "},
         // Odd sizes lose their last column (and row) rather than being resampled: ProRes HQ
         // of this busy picture is about 49 dB; resampled it would be about 27.
-        {"odd size as ProRes", "mkv", oddSize, HQ, pcm, "crop=160:121:0:0,", 0, 0, false, -1, "", S,
-         "video:width=160 video:height=121", nullptr, nullptr, 0, 45},
-        {"odd size as H.264", "mkv", oddSize, H264, aac, "crop=160:120:0:0,", 0, 0, false, -1, "",
-         S, "video:width=160 video:height=120"},
+        {"odd size as ProRes", "mkv", oddSize, HQ, pcm,
+         "pictures=crop=160:121:0:0, psnr=45 video:width=160 video:height=121"},
+        {"odd size as H.264", "mkv", oddSize, H264, aac,
+         "pictures=crop=160:120:0:0, video:width=160 video:height=120"},
         // 30 fps then 24 fps: every frame of the faster part kept.
         {"30 then 24 fps", "mp4",
          ffmpeg(args("-f lavfi -i testsrc2=size=160x120:rate=30:duration=0.5 -f lavfi -i "
                      "testsrc2=size=160x120:rate=24:duration=0.5 -filter_complex "
                      "[0][1]concat=n=2:v=1 -fps_mode passthrough -video_track_timescale 120") +
                 kX264),
-         H264, aac, "", 0, 29, false, -1, "", S, "video:r_frame_rate=30/1"},
-        // Every track kept in source order, each with its own tone, language and layout.
-        streamsRow("two languages as ProRes", "mp4", twoLanguages, HQ, pcm,
-                   "audio pcm_s24le 2 stereo eng, audio pcm_s24le 2 stereo ger, chapters 0",
-                   "440 880"),
-        streamsRow("two languages as H.264", "mp4", twoLanguages, H264, aac,
-                   "audio aac 2 stereo eng, audio aac 2 stereo deu, chapters 0", "440 880"),
+         H264, aac, "frames=29 video:r_frame_rate=30/1"},
+        // Every track kept in source order, each with its own tone, language and layout; German
+        // has a terminological code, which QuickTime only keeps in its bibliographic form.
+        {"two languages, SubRip and chapters from Matroska", "mkv",
+         tracks("mkv", {"440", "880"}, {"eng", "deu"}, "aac", "srt"), HQ, pcm, "tones=440,880",
+         nullptr,
+         "audio pcm_s24le 2 stereo eng, audio pcm_s24le 2 stereo ger, subtitle mov_text spa, "
+         "chapters 2"},
+        {"two languages, timed text and chapters in MP4", "mp4",
+         tracks("mp4", {"440", "880"}, {"eng", "deu"}, "aac", "mov_text"), H264, aac,
+         "tones=440,880", nullptr,
+         "audio aac 2 stereo eng, audio aac 2 stereo deu, subtitle mov_text spa, chapters 2"},
         // QuickTime names no layout for several mono tracks, as with the ffmpeg program.
-        streamsRow("eight mono tracks from MXF", "mxf",
-                   tracks("mxf", args("300 400 500 600 700 800 900 1000"), {}, "pcm_s24le"), HQ,
-                   pcm,
-                   "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, "
-                   "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, "
-                   "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, "
-                   "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, chapters 0",
-                   "300 400 500 600 700 800 900 1000"),
-        streamsRow("5.1(side) kept as PCM", "mov",
-                   ffmpeg(video("160x120", 1) +
-                          args("-f lavfi -i sine=f=500:r=48000:d=1 -af pan=5.1(side)|c0=c0|c1=c0|"
-                               "c2=c0|c3=c0|c4=c0|c5=c0 -c:v libx264 -c:a pcm_s16le")),
-                   SQ, pcm, "audio pcm_s24le 6 5.1(side), chapters 0"),
-        streamsRow("SubRip and chapters from Matroska", "mkv", subtitled("srt"), HQ, pcm,
-                   "audio pcm_s24le 1 mono, subtitle mov_text spa, chapters 2"),
-        streamsRow("timed text in MP4", "mp4", subtitled("mov_text"), H264, aac,
-                   "audio aac 1 mono, subtitle mov_text spa, chapters 2"),
+        {"eight mono tracks from MXF", "mxf",
+         tracks("mxf", args("300 400 500 600 700 800 900 1000"), {}, "pcm_s24le"), HQ, pcm,
+         "tones=300,400,500,600,700,800,900,1000", nullptr,
+         "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, "
+         "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, "
+         "audio pcm_s24le 1 unknown, audio pcm_s24le 1 unknown, chapters 0"},
+        {"5.1(side) kept as PCM", "mov",
+         ffmpeg(video("160x120", 1) +
+                args("-f lavfi -i sine=f=500:r=48000:d=1 -af pan=5.1(side)|c0=c0|c1=c0|"
+                     "c2=c0|c3=c0|c4=c0|c5=c0 -c:v libx264 -c:a pcm_s16le")),
+         SQ, pcm, "", nullptr, "audio pcm_s24le 6 5.1(side), chapters 0"},
     };
     QTemporaryDir sources;
     for (const MediaRow& row : rows) {
         SCOPED_TRACE(row.name);
+        QMap<QString, QString> asked; // the checks that are no ffprobe reading
+        QStringList tags;
+        for (const QString& check : args(row.checks)) {
+            if (check.section(u'=', 0, 0).contains(u':'))
+                tags << check;
+            else
+                asked.insert(check.section(u'=', 0, 0), check.section(u'=', 1));
+        }
         const QString source =
             sources.filePath(QString::number(&row - rows) + u'.' + row.extension);
         ASSERT_TRUE(row.make(source));
         QTemporaryDir folder;
         JobSettings settings = settingsFor(row.codec, row.audio, folder.path());
-        settings.body.resolution = row.resolution;
-        if (row.exactRate > 0)
-            settings.body.frameRate = FrameRateMode::exact(row.exactRate);
+        if (asked.contains("720p"))
+            settings.body.resolution = ResolutionMode::hd720;
+        if (asked.contains("rate"))
+            settings.body.frameRate = FrameRateMode::exact(asked["rate"].toDouble());
         Encode run = startSession(source, settings);
         finish(run);
         const EncodeResult& result = run.record->completions.front();
@@ -402,10 +394,10 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
         const QJsonObject sound = streamOf(info, "audio");
         EXPECT_EQ(decodeErrors(*result), QString());
         EXPECT_EQ(info["format"]["tags"]["encoder"].toString(), CorvelIdentity::encoderTag);
-        if (row.videoSeen) {
-            EXPECT_EQ(seen(picture, kVideoKeys), QLatin1StringView(row.videoSeen));
-            EXPECT_EQ(sound.isEmpty() ? QString() : seen(sound, kAudioKeys),
-                      QLatin1StringView(row.audioSeen));
+        if (row.seen) {
+            EXPECT_EQ(seen(picture, kVideoKeys) + " | " +
+                          (sound.isEmpty() ? QString() : seen(sound, kAudioKeys)),
+                      QLatin1StringView(row.seen));
             EXPECT_NEAR(number(info["format"]["duration"]), 2.0, 0.15); // the sound lasts too
         } else {
             EXPECT_EQ(picture["color_space"].toString(), QStringLiteral("bt709"));
@@ -421,34 +413,29 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
             EXPECT_GE(fraction, 0.0);
             EXPECT_LE(fraction, 0.99);
         }
-        if (*row.pictures) {
+        if (asked.contains("pictures")) {
             const QList<double> psnr = ffmpegReport(
                 {"-noautorotate", "-i", source, "-i", *result, "-lavfi",
                  QStringLiteral("[0:v]%1format=yuv420p[a];[1:v]format=yuv420p[b];[a][b]psnr")
-                     .arg(row.pictures)},
+                     .arg(asked["pictures"])},
                 "y:");
-            EXPECT_GT(psnr.value(0), row.psnr);
+            EXPECT_GT(psnr.value(0), asked.value("psnr", "40").toDouble());
         }
         // A Dolby Vision record never goes out: no output has the layer it describes.
         QStringList sideData;
         for (const QJsonValue& data : picture["side_data_list"].toArray())
             sideData << data["side_data_type"].toString();
         const QStringList hdrData{"Mastering display metadata", "Content light level metadata"};
-        EXPECT_EQ(sideData, row.hdrMetadata ? hdrData : QStringList());
-        if (row.aspect > 0)
-            EXPECT_NEAR(displayAspect(picture) / row.aspect, 1.0, 0.01);
-        if (row.frames > 0)
-            EXPECT_GE(number(picture["nb_frames"]), row.frames);
-        if (row.beepsOnTime) {
+        EXPECT_EQ(sideData, asked.contains("hdr") ? hdrData : QStringList());
+        EXPECT_GE(number(picture["nb_frames"]), asked.value("frames", "0").toInt());
+        if (asked.contains("beeps")) {
             const QList<double> expected = onsets(source), actual = onsets(*result);
             ASSERT_GE(expected.size(), 2);
             ASSERT_GE(actual.size(), expected.size() - 1); // the last may be the file's end
             for (qsizetype i = 0; i + 1 < expected.size(); ++i)
                 EXPECT_NEAR(actual[i], expected[i], 0.021) << "beep " << i;
         }
-        if (row.channels >= 0)
-            EXPECT_EQ(sound["channels"].toInt(), row.channels);
-        for (const QString& tag : args(row.tags)) {
+        for (const QString& tag : std::as_const(tags)) {
             const QString where = tag.section(u':', 0, 0);
             const QString key = tag.section(u':', 1).section(u'=', 0, 0);
             const QJsonObject holder =
@@ -456,14 +443,13 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
             const QJsonValue value = holder.contains(key) ? holder[key] : holder["tags"][key];
             EXPECT_EQ(value.toVariant().toString(), tag.section(u'=', 1)) << tag.toStdString();
         }
-        if (row.streams)
-            EXPECT_EQ(streamsSeen(info), QLatin1StringView(row.streams));
-        for (const QString& tone : args(row.tones)) {
-            const int track = static_cast<int>(args(row.tones).indexOf(tone));
-            EXPECT_GT(toneMargin(*result, track, tone.toDouble()), 15) << "track " << track;
-        }
-        if (*row.firstLog)
+        EXPECT_EQ(row.streams ? streamsSeen(info) : QString(), QLatin1StringView(row.streams));
+        const QStringList tones = asked.value("tones").split(u',', Qt::SkipEmptyParts);
+        for (qsizetype track = 0; track < tones.size(); ++track)
+            EXPECT_GT(toneMargin(*result, int(track), tones[track].toDouble()), 15) << track;
+        if (*row.firstLog) {
             EXPECT_EQ(run.record->logs.front(), std::make_pair(QString(row.firstLog), true));
+        }
     }
 }
 
