@@ -19,7 +19,6 @@ protected:
         panel->resize(360, 1400);
         panel->show();
     }
-    void TearDown() override { panel.reset(); }
 
     template <class T = QWidget>
     T* find(const char* name) const

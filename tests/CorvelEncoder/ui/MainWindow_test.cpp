@@ -34,12 +34,6 @@ protected:
         UiFixture::SetUp();
         window = std::make_unique<MainWindow>(*model, desktop);
     }
-    void TearDown() override
-    {
-        window.reset();
-        model.reset();
-    }
-
     template <class T = QWidget>
     T* child(const char* name) const
     {
@@ -193,34 +187,22 @@ TEST_F(MainWindowTest, ContextMenuOffersWhatAppliesToTheRow)
 TEST_F(MainWindowTest, DropOnAnyPartOfTheWindowQueuesFilesWithAHighlight)
 {
     window->show();
-    auto send = [](QWidget* target, const QList<QUrl>& urls, QEvent::Type type) {
-        QMimeData mime;
-        mime.setUrls(urls);
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QDragLeaveEvent leave;
-        QEvent* event = type == QEvent::Drop        ? &drop
-                        : type == QEvent::DragLeave ? static_cast<QEvent*>(&leave)
-                                                    : &enter;
-        QCoreApplication::sendEvent(target, event);
-        return event->isAccepted();
-    };
     const QList<QUrl> movie = {QUrl::fromLocalFile(touch(u"drop.mov"_s))};
-    EXPECT_TRUE(send(child("footer"), movie, QEvent::DragEnter));
+    EXPECT_TRUE(sendDrag(child("footer"), movie, QEvent::DragEnter));
     EXPECT_TRUE(window->isDropHighlighted());
-    EXPECT_TRUE(send(child("footer"), movie, QEvent::Drop));
+    EXPECT_TRUE(sendDrag(child("footer"), movie, QEvent::Drop));
     EXPECT_FALSE(window->isDropHighlighted());
     ASSERT_TRUE(waitUntil([&] { return model->store().jobs().size() == 1; }));
     EXPECT_EQ(child<QStackedWidget>("queuePane")->currentIndex(), 1)
         << "the list, not the empty page";
 
     // A drag that leaves takes the highlight with it; a drop without files says so.
-    send(child("footer"), movie, QEvent::DragEnter);
-    send(child("footer"), movie, QEvent::DragLeave);
+    sendDrag(child("footer"), movie, QEvent::DragEnter);
+    sendDrag(child("footer"), movie, QEvent::DragLeave);
     EXPECT_FALSE(window->isDropHighlighted());
     const QList<QUrl> web = {QUrl(u"https://example.com/a.mov"_s)};
-    EXPECT_TRUE(send(window->queueView()->viewport(), web, QEvent::DragEnter));
-    EXPECT_TRUE(send(window->queueView()->viewport(), web, QEvent::Drop));
+    EXPECT_TRUE(sendDrag(window->queueView()->viewport(), web, QEvent::DragEnter));
+    EXPECT_TRUE(sendDrag(window->queueView()->viewport(), web, QEvent::Drop));
     EXPECT_EQ(model->store().jobs().size(), 1);
     EXPECT_EQ(child<QLabel>("bannerText")->text(), u"Could not read that drop."_s);
 }
@@ -378,19 +360,22 @@ TEST_F(MainWindowTest, CutRowTextsCarryTheirWholeTextAndNameTheFileWritten)
     EXPECT_EQ(child<QLabel>("previewName")->text(), u"C003_bars_H264-2.mp4"_s);
     QStyleOptionViewItem option;
     option.font = window->queueView()->font();
-    for (const int width : {500, 1000, 20000}) {
+    // width, row, where, tooltip: a narrow row cuts the name, a wide one nothing.
+    using Spot = QPoint (*)(const JobRowDelegate::Columns&);
+    const std::tuple<int, int, Spot, QString> rows[] = {
+        {500, 1, [](auto& c) { return QPoint(c.output.left() + 2, 14); },
+         u"C003_bars_H264-2.mp4"_s},
+        {1000, 0, [](auto& c) { return QPoint(c.status.left() + 2, 44); }, message},
+        {1000, 0, [](auto& c) { return c.preset.center(); }, QString()}, // a short preset is whole
+        {20000, 0, [](auto& c) { return QPoint(c.status.left() + 2, 44); }, QString()},
+    };
+    for (const auto& [width, row, spot, tooltip] : rows) {
         SCOPED_TRACE(width);
         option.rect = QRect(0, 0, width, JobRowDelegate::kRowHeight);
-        const JobRowDelegate::Columns c = JobRowDelegate::columns(option.rect);
-        auto tooltipAt = [&](int row, QPoint at) {
-            return window->rowDelegate()->cutTextAt(option, window->queueModel()->index(row), at);
-        };
-        if (width == 500) { // narrow: the name is cut
-            EXPECT_EQ(tooltipAt(1, {c.output.left() + 2, 14}), u"C003_bars_H264-2.mp4"_s);
-            continue;
-        }
-        EXPECT_EQ(tooltipAt(0, {c.status.left() + 2, 44}), width < 20000 ? message : QString());
-        EXPECT_EQ(tooltipAt(0, c.preset.center()), QString()) << "a short preset name is whole";
+        const QModelIndex index = window->queueModel()->index(row);
+        EXPECT_EQ(window->rowDelegate()->cutTextAt(option, index,
+                                                   spot(JobRowDelegate::columns(option.rect))),
+                  tooltip);
     }
 }
 
@@ -460,11 +445,7 @@ TEST_F(MainWindowTest, TenThousandJobsRepaintOneRowPerProgressReportAndClosingPr
     EXPECT_GT(store->writeCount(QString(kQueueFileName)), queueWrites);
 }
 
-class QueueListModelTest : public ModelFixture
-{
-protected:
-    void SetUp() override { makeModel(); }
-};
+using QueueListModelTest = UiFixture;
 
 TEST_F(QueueListModelTest, FollowsInsertsRemovalsAndProgressOfTheQueueRowByRow)
 {
