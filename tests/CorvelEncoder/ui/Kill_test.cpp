@@ -61,27 +61,20 @@ protected:
         media = std::make_unique<QTemporaryDir>();
         // A QuickTime movie with sound and an MPEG-4 one without: both writers and both
         // audio paths get killed mid-file.
-        const struct
-        {
-            const char* name;
-            QStringList codec;
-        } rows[] = {{"talk.mov", {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}},
-                    {"still.mp4", {"-c:v", "mpeg4", "-an"}}};
-        for (const auto& row : rows) {
-            const QString path = media->filePath(row.name);
-            ASSERT_TRUE(testing::makeMovie(path, kMovieSeconds, "320x240", true, row.codec))
-                << "ffmpeg could not make " << row.name;
+        const std::pair<const char*, QStringList> rows[] = {
+            {"talk.mov", {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}},
+            {"still.mp4", {"-c:v", "mpeg4", "-an"}}};
+        for (const auto& [name, codec] : rows) {
+            const QString path = media->filePath(name);
+            ASSERT_TRUE(testing::makeMovie(path, kMovieSeconds, "320x240", true, codec))
+                << "ffmpeg could not make " << name;
             movies.append(path);
         }
         sourceFrames = readableFrames(movies.first());
         ASSERT_GT(sourceFrames, 0);
     }
 
-    static void TearDownTestSuite()
-    {
-        movies.clear();
-        media.reset();
-    }
+    static void TearDownTestSuite() { media.reset(); }
 
 public:
     static inline std::unique_ptr<QTemporaryDir> media;
