@@ -145,7 +145,6 @@ TEST_F(InspectorTest, CodecDecidesBetweenBitrateBlockAndItsCaptions)
 
     choose(picker, u"hevc-alpha"_s);
     EXPECT_EQ(shown("alphaMissing"), !hevcAlphaEncoderAvailable());
-    EXPECT_EQ(find<QLabel>("alphaMissing")->text(), hevcAlphaMissingText());
     // A probed source with alpha gets the model's note as well.
     model->store().update(jobs[0].id, [](EncodingJob& job) {
         job.sourceInfo = FakeProber::hd();
