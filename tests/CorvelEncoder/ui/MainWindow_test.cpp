@@ -441,25 +441,15 @@ TEST_F(MainWindowTest, TenThousandJobsRepaintOneRowPerProgressReportAndClosingPr
 
 using QueueListModelTest = UiFixture;
 
-TEST_F(QueueListModelTest, FollowsInsertsRemovalsAndProgressOfTheQueueRowByRow)
+TEST_F(QueueListModelTest, FollowsInsertsAndRemovalsOfTheQueueRowByRow)
 {
     const QList<EncodingJob> jobs = addQueued(200);
     QueueListModel list(*model);
     QAbstractItemModelTester tester(&list, QAbstractItemModelTester::FailureReportingMode::Fatal);
     QSignalSpy inserted(&list, &QAbstractItemModel::rowsInserted);
     QSignalSpy removed(&list, &QAbstractItemModel::rowsRemoved);
-    QSignalSpy changed(&list, &QAbstractItemModel::dataChanged);
     QSignalSpy reset(&list, &QAbstractItemModel::modelReset);
-
-    model->scheduler().startQueue();
-    deliver();
-    changed.clear();
-    sessions.session(jobs[1].id)->progress(0.42, 30);
-    deliver();
-    ASSERT_EQ(changed.count(), 1);
-    EXPECT_EQ(changed[0][0].value<QModelIndex>().row(), 1);
-    EXPECT_EQ(changed[0][1].value<QModelIndex>().row(), 1);
-
+    // A progress report repaints its own row alone: see the ten thousand jobs above.
     const QList<EncodingJob> more = addQueued(3);
     ASSERT_EQ(list.rowCount(), 203);
     ASSERT_EQ(inserted.count(), 1);
