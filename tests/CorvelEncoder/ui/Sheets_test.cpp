@@ -122,14 +122,12 @@ TEST_F(SheetsTest, HelpAndAboutSpeakForThisSystemAndCloseFromTheKeyboard)
     EXPECT_FALSE(model->sheets().showHelp());
 
     const QString saved = QCoreApplication::applicationVersion();
-    QCoreApplication::setApplicationVersion(QString());
+    QCoreApplication::setApplicationVersion(u"2.4.1"_s);
     model->sheets().setShowAbout(true);
+    QCoreApplication::setApplicationVersion(saved);
     AboutSheet* about = presenter->aboutSheet();
     ASSERT_NE(about, nullptr);
-    EXPECT_TRUE(labelTexts(about).contains(u"Version 1.0.0"_s));
-    QCoreApplication::setApplicationVersion(u"2.4.1"_s);
-    EXPECT_EQ(AboutSheet::versionText(), u"Version 2.4.1"_s);
-    QCoreApplication::setApplicationVersion(saved);
+    EXPECT_TRUE(labelTexts(about).contains(u"Version 2.4.1"_s));
     QTest::keyClick(about, Qt::Key_Return); // "Close" is the default button
     EXPECT_FALSE(model->sheets().showAbout());
     EXPECT_EQ(presenter->aboutSheet(), nullptr);
