@@ -53,35 +53,6 @@ public:
     }
 };
 
-class KillTest : public ::testing::Test
-{
-protected:
-    static void SetUpTestSuite()
-    {
-        media = std::make_unique<QTemporaryDir>();
-        // A QuickTime movie with sound and an MPEG-4 one without: both writers and both
-        // audio paths get killed mid-file.
-        const std::pair<const char*, QStringList> rows[] = {
-            {"talk.mov", {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}},
-            {"still.mp4", {"-c:v", "mpeg4", "-an"}}};
-        for (const auto& [name, codec] : rows) {
-            const QString path = media->filePath(name);
-            ASSERT_TRUE(testing::makeMovie(path, kMovieSeconds, "320x240", true, codec))
-                << "ffmpeg could not make " << name;
-            movies.append(path);
-        }
-        sourceFrames = readableFrames(movies.first());
-        ASSERT_GT(sourceFrames, 0);
-    }
-
-    static void TearDownTestSuite() { media.reset(); }
-
-public:
-    static inline std::unique_ptr<QTemporaryDir> media;
-    static inline QStringList movies;
-    static inline int sourceFrames = 0;
-};
-
 // One life of the application in its own home folder, on a queue left by an earlier session,
 // waiting to be started, and settings that let two encodes run at once.
 struct Round
@@ -235,7 +206,8 @@ Seen killAt(Round& round, const Moment& moment, const QString& linked)
 
 // What the next start, as the application makes it, finds after the kill: every seeded job in
 // its place, at most the linked movie after them, none mid-encode, and every finished one whole.
-void expectWholeRestart(const Round& round, const QString& linked, const std::string& when)
+void expectWholeRestart(const Round& round, const QString& linked, int sourceFrames,
+                        const std::string& when)
 {
     expectWholeStateFiles(round, when + ", as left", true);
     const auto stored = round.storedQueue();
@@ -274,7 +246,7 @@ void expectWholeRestart(const Round& round, const QString& linked, const std::st
             EXPECT_EQ(after.outputPath, before.outputPath);
             finished.append(QFileInfo(*after.outputPath).fileName());
             // A cut-off movie has no index and does not open at all.
-            EXPECT_EQ(readableFrames(*after.outputPath), KillTest::sourceFrames)
+            EXPECT_EQ(readableFrames(*after.outputPath), sourceFrames)
                 << after.outputPath->toStdString() << " is marked done but is not whole";
         } else {
             EXPECT_FALSE(after.outputPath) << "a queued job names no output yet";
@@ -286,21 +258,35 @@ void expectWholeRestart(const Round& round, const QString& linked, const std::st
     for (const QString& name : entriesOf(round.out())) {
         if (isPartialOutputName(name))
             continue;
-        EXPECT_EQ(readableFrames(round.out() + u'/' + name), KillTest::sourceFrames)
+        EXPECT_EQ(readableFrames(round.out() + u'/' + name), sourceFrames)
             << name.toStdString() << " is under an output name but is not whole";
         finished.removeAll(name);
     }
     EXPECT_TRUE(finished.isEmpty()) << finished.join(u' ').toStdString() << " are missing";
 }
 
-TEST_F(KillTest, KilledAtAnyMomentItRestartsWithTheWholeQueueAndOnlyWholeOutputs)
+TEST(KillTest, KilledAtAnyMomentItRestartsWithTheWholeQueueAndOnlyWholeOutputs)
 {
+    // A QuickTime movie with sound and an MPEG-4 one without: both writers and both audio
+    // paths get killed mid-file.
+    QTemporaryDir media;
+    QStringList movies;
+    for (const auto& [name, codec] :
+         {std::pair{"talk.mov", QStringList{"-c:v", "mpeg4", "-c:a", "pcm_s16le"}},
+          std::pair{"still.mp4", QStringList{"-c:v", "mpeg4", "-an"}}}) {
+        movies.append(media.filePath(name));
+        ASSERT_TRUE(testing::makeMovie(movies.last(), kMovieSeconds, "320x240", true, codec))
+            << "ffmpeg could not make " << name;
+    }
+    const int sourceFrames = readableFrames(movies.first());
+    ASSERT_GT(sourceFrames, 0);
     for (int number = 0; number < 2 * int(std::size(kMoments)); ++number) {
         const Moment& moment = kMoments[number % std::size(kMoments)];
         bool hit = false;
         for (int attempt = 1; attempt <= kAttempts && !hit; ++attempt) {
-            const std::string when = ::testing::PrintToString(number + 1) + " (" + moment.name +
-                                     "), attempt " + ::testing::PrintToString(attempt);
+            const std::string when = "round " + ::testing::PrintToString(number + 1) + " (" +
+                                     moment.name + "), attempt " +
+                                     ::testing::PrintToString(attempt);
             SCOPED_TRACE(when);
             Round round;
             ASSERT_TRUE(round.home.isValid());
@@ -310,7 +296,7 @@ TEST_F(KillTest, KilledAtAnyMomentItRestartsWithTheWholeQueueAndOnlyWholeOutputs
             std::cout << when << ": killed with " << left.finished << " of " << left.jobs
                       << " jobs finished and " << left.underWay.size() << " outputs under way"
                       << (hit ? "" : ", past its moment") << "\n";
-            expectWholeRestart(round, movies.last(), when);
+            expectWholeRestart(round, movies.last(), sourceFrames, when);
             if (HasFatalFailure())
                 return;
         }
