@@ -87,12 +87,10 @@ struct Round
     // A browser link that adds one more movie and starts the queue.
     QString startLink(const QString& movie) const
     {
-        QUrl url(u"corvelencoder://enqueue?preset=h264&reveal=false&start=true"_s);
-        QUrlQuery query(url);
+        QUrlQuery query(u"preset=h264&reveal=false&start=true"_s);
         query.addQueryItem(u"source"_s, movie);
         query.addQueryItem(u"output"_s, out());
-        url.setQuery(query);
-        return url.toString(QUrl::FullyEncoded);
+        return u"corvelencoder://enqueue?"_s + query.toString(QUrl::FullyEncoded);
     }
     std::optional<QList<EncodingJob>> storedQueue() const
     {
