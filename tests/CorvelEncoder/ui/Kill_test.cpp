@@ -4,6 +4,7 @@
 // growing before or after the first finish, everything finished.
 
 #include "AppEnvironment.h"
+#include "FakeSession.h"
 #include "tests/TestSupport.h"
 
 #include "CorvelEncoder/engine/ClaimedOutput.h"
@@ -31,6 +32,7 @@ namespace corvel {
 namespace {
 
 using testing::entriesOf;
+using testing::FakeSessionFactory;
 using testing::readableFrames;
 using testing::readFile;
 using testing::writeFile;
@@ -40,18 +42,6 @@ constexpr int kSeededJobs = 6;
 // A round whose kill landed past its moment (an encode that finished in between) is tried
 // again, up to this often.
 constexpr int kAttempts = 5;
-
-// The restarted model must not encode anything: the test only looks at what it restored.
-class NoSessions final : public EncodeSessionFactory
-{
-public:
-    std::unique_ptr<EncodeSession> create(const QUuid&, const QString&, const JobSettings&,
-                                          EncodeCallbacks) override
-    {
-        ADD_FAILURE() << "the restored queue started an encode by itself";
-        return nullptr;
-    }
-};
 
 // One life of the application in its own home folder, on a queue left by an earlier session,
 // waiting to be started, and settings that let two encodes run at once.
@@ -214,7 +204,7 @@ void expectWholeRestart(const Round& round, const QString& linked, int sourceFra
     QList<EncodingJob> restored;
     {
         AppFilesStore store(round.support());
-        NoSessions sessions;
+        FakeSessionFactory sessions;
         HeadlessDesktop desktop;
         AppModel model(store, round.out(), sessions, desktop);
         // As the application starts: files a killed run created but never finished go.
@@ -222,6 +212,8 @@ void expectWholeRestart(const Round& round, const QString& linked, int sourceFra
         model.removeUnfinishedOutputs(journal);
         restored = model.store().jobs();
         EXPECT_FALSE(model.scheduler().isQueueRunning());
+        // It only restores: the test looks at what it restored.
+        EXPECT_TRUE(sessions.launched.isEmpty()) << "the restored queue started an encode";
     }
     expectWholeStateFiles(round, when + ", restarted", false);
     ASSERT_EQ(restored.size(), stored->size());
