@@ -45,10 +45,6 @@ struct Home
         return app.waitForStarted() &&
                waitUntil([&] { return !runtimeEntries().isEmpty(); }, 20000);
     }
-    QString sourceOfJob(int index) const
-    {
-        return queueJobs(support).at(index).toObject().value("sourcePath").toString();
-    }
 };
 
 // A later launch hands its movie to the running instance and exits. While the first instance
@@ -77,7 +73,8 @@ TEST(SecondLaunch, HandsItsMovieToTheRunningInstanceOrIsTurnedAwayWithAMessage)
     EXPECT_EQ(third.exitCode(), 0);
     // Saved before the launch was told it was taken: a kill now would not lose it.
     ASSERT_EQ(queueJobs(home.support).size(), 1);
-    EXPECT_EQ(home.sourceOfJob(0), home.dir.filePath("next.mov"));
+    EXPECT_EQ(queueJobs(home.support)[0].toObject().value("sourcePath"),
+              home.dir.filePath("next.mov"));
 
     // Logging out (SIGTERM) quits through the normal quit path.
     ::kill(pid_t(first.processId()), SIGTERM);

@@ -58,6 +58,21 @@ protected:
                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(widget, &wheel);
     }
+    // A drag of `urls` onto `target`, as the event of `type`: enter, drop or leave. Returns
+    // whether the target took it.
+    static bool sendDrag(QWidget* target, const QList<QUrl>& urls, QEvent::Type type)
+    {
+        QMimeData mime;
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QDragLeaveEvent leave;
+        QEvent* event = type == QEvent::Drop        ? &drop
+                        : type == QEvent::DragLeave ? static_cast<QEvent*>(&leave)
+                                                    : &enter;
+        QCoreApplication::sendEvent(target, event);
+        return event->isAccepted();
+    }
     static bool activate(QWidget* window)
     {
         window->show();
