@@ -83,6 +83,9 @@ InspectorPanel::InspectorPanel(AppModel& model, QWidget* parent) : QWidget(paren
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The fields inside are the Tab stops; the area itself would be one with no visible focus.
+    // It still scrolls a field that takes focus into view.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->viewport()->setAutoFillBackground(false);
 
     auto* content = new QWidget;
