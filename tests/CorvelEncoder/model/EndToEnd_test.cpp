@@ -27,8 +27,8 @@ protected:
     AppModel& makeModel()
     {
         store = std::make_unique<AppFilesStore>(temp.filePath("support"));
-        model = std::make_unique<AppModel>(*store, temp.filePath("Videos"), factory, desktop);
-        model->setClock(clock);
+        model =
+            std::make_unique<AppModel>(*store, temp.filePath("Videos"), factory, desktop, clock);
         return *model;
     }
 

@@ -20,12 +20,7 @@ namespace {
 class IntakeTest : public ModelFixture
 {
 protected:
-    AppModel& start()
-    {
-        AppModel& m = makeModel();
-        m.setProber(prober);
-        return m;
-    }
+    AppModel& start() { return makeModel(nullptr, &prober); }
 
     QString makeFile(const QString& name, const QByteArray& data = "x")
     {
