@@ -299,6 +299,7 @@ TEST_F(IntakeTest, BeginIntakeTakesPendingAndCommandLineURLs)
     EXPECT_EQ(jobs()[1].sourceName(), u"early.mov");
 
     opener.receive({later});
+    EXPECT_EQ(jobs().size(), 2) << "a later URL comes through the event loop, not inside receive";
     ASSERT_TRUE(waitUntil([&] { return jobs().size() == 3; }));
     // A model that is gone no longer receives; the URL waits for the next one.
     model.reset();
