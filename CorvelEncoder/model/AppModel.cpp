@@ -10,44 +10,27 @@
 namespace corvel {
 
 AppModel::AppModel(StateStore& store, QString defaultOutputDirectory,
-                   EncodeSessionFactory& sessions, DesktopServices& desktop, QObject* parent)
-    : QObject(parent), m_persistence(store, std::move(defaultOutputDirectory), m_store, m_feed,
-                                     ModelClock::system()),
-      m_scheduler(m_store, m_persistence, m_feed, sessions, desktop, ModelClock::system()),
-      m_intake(m_store, m_persistence, m_scheduler, m_feed, desktop, ModelClock::system()),
-      m_watch(m_persistence, m_store, m_intake, m_scheduler, m_feed, desktop, ModelClock::system()),
+                   EncodeSessionFactory& sessions, DesktopServices& desktop, ModelClock& clock,
+                   MediaProber* prober, QObject* parent)
+    : QObject(parent),
+      m_persistence(store, std::move(defaultOutputDirectory), m_store, m_feed, clock),
+      m_scheduler(m_store, m_persistence, m_feed, sessions, desktop, clock),
+      m_intake(m_store, m_persistence, m_scheduler, m_feed, desktop, clock, prober),
+      m_watch(m_persistence, m_store, m_intake, m_scheduler, m_feed, desktop, clock),
       m_editing(m_store, m_persistence, m_sheets, m_feed, desktop)
 {
     m_persistence.restore();
     m_feed.log(QStringLiteral("Corvel Encoder is ready."));
-    // Jobs saved while their source was being read are read again. Later, through the event
-    // loop, so that a prober given right after construction is the one asked. Only these:
-    // jobs added before the loop runs (the command line's) have their own reading under way.
+    // Jobs saved while their source was being read are read again.
     QList<QUuid> unread;
     for (const EncodingJob& job : m_store.jobs()) {
         if (job.probing)
             unread.append(job.id);
     }
-    if (!unread.isEmpty()) {
-        QMetaObject::invokeMethod(
-            &m_intake, [this, unread] { m_intake.probeAgain(unread); }, Qt::QueuedConnection);
-    }
+    m_intake.probeAgain(unread);
 }
 
 AppModel::~AppModel() = default;
-
-void AppModel::setClock(ModelClock& clock)
-{
-    m_persistence.setClock(clock);
-    m_scheduler.setClock(clock);
-    m_intake.setClock(clock);
-    m_watch.setClock(clock);
-}
-
-void AppModel::setProber(MediaProber& prober)
-{
-    m_intake.setProber(prober);
-}
 
 void AppModel::beginIntake(IncomingOpener& opener, const QList<QUrl>& commandLine)
 {

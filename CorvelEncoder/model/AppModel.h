@@ -4,6 +4,7 @@
 #include "CorvelEncoder/model/EditingBindings.h"
 #include "CorvelEncoder/model/Intake.h"
 #include "CorvelEncoder/model/JobStore.h"
+#include "CorvelEncoder/model/ModelClock.h"
 #include "CorvelEncoder/model/Persistence.h"
 #include "CorvelEncoder/model/Scheduler.h"
 #include "CorvelEncoder/model/Sheets.h"
@@ -20,7 +21,6 @@ class DesktopServices;
 class EncodeSessionFactory;
 class IncomingOpener;
 class MediaProber;
-class ModelClock;
 class OutputJournal;
 class StateStore;
 
@@ -43,9 +43,11 @@ class AppModel final : public QObject
 
 public:
     // Restores settings, presets and queue from `store`. `defaultOutputDirectory` is the
-    // output folder of default settings.
+    // output folder of default settings. Timers and times come from `clock`; sources are read
+    // by `prober`, or by the engine when it is null. Both must outlive the model.
     AppModel(StateStore& store, QString defaultOutputDirectory, EncodeSessionFactory& sessions,
-             DesktopServices& desktop, QObject* parent = nullptr);
+             DesktopServices& desktop, ModelClock& clock = ModelClock::system(),
+             MediaProber* prober = nullptr, QObject* parent = nullptr);
     ~AppModel() override;
     Q_DISABLE_COPY_MOVE(AppModel)
 
@@ -69,11 +71,6 @@ public:
     // Takes over URLs that arrived before the model, then imports `commandLine` and starts
     // the watch folder. Called once, right after construction.
     void beginIntake(IncomingOpener& opener, const QList<QUrl>& commandLine);
-    // Replaces the engine prober (tests). The prober must outlive the model.
-    void setProber(MediaProber& prober);
-    // Replaces the wall clock and its timers (tests), before anything is queued or watched.
-    // The clock must outlive the model.
-    void setClock(ModelClock& clock);
     // Removes the partial files of encodes a killed run never finished, and logs each one.
     void removeUnfinishedOutputs(OutputJournal& journal);
     // Cancels every session, waits for them (bounded) to remove their partial files, and

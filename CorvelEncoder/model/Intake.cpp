@@ -65,9 +65,9 @@ const QString kNotAMovie = QStringLiteral(": not a movie this app reads.");
 } // namespace
 
 Intake::Intake(JobStore& jobs, Persistence& persistence, Scheduler& scheduler, ActivityFeed& feed,
-               DesktopServices& desktop, ModelClock& clock, QObject* parent)
+               DesktopServices& desktop, ModelClock& clock, MediaProber* prober, QObject* parent)
     : QObject(parent), m_jobs(jobs), m_persistence(persistence), m_scheduler(scheduler),
-      m_feed(feed), m_desktop(desktop), m_clock(&clock)
+      m_feed(feed), m_desktop(desktop), m_clock(clock), m_prober(prober)
 {}
 
 Intake::~Intake() = default;
@@ -92,11 +92,6 @@ EncodingJob newJob(const QString& sourcePath, const JobSettings& settings)
     return job;
 }
 
-void Intake::setProber(MediaProber& prober)
-{
-    m_prober = &prober;
-}
-
 bool Intake::showIntro() const
 {
     return !m_persistence.settings().hasSeenIntro;
@@ -112,7 +107,7 @@ void Intake::dismissIntro()
 
 void Intake::handleIncoming(const QList<QUrl>& urls)
 {
-    const QDateTime now = m_clock->now();
+    const QDateTime now = m_clock.now();
     m_recentImports.removeIf([&](const std::pair<QString, QDateTime>& entry) {
         return entry.second.msecsTo(now) > kIncomingRepeatMs;
     });

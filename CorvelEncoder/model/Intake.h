@@ -33,9 +33,11 @@ class Intake final : public QObject
     Q_OBJECT
 
 public:
-    // The desktop services must outlive it.
+    // The desktop services, the clock and `prober` must outlive it. Sources are read by
+    // `prober`, or by the engine when it is null.
     Intake(JobStore& jobs, Persistence& persistence, Scheduler& scheduler, ActivityFeed& feed,
-           DesktopServices& desktop, ModelClock& clock, QObject* parent = nullptr);
+           DesktopServices& desktop, ModelClock& clock, MediaProber* prober = nullptr,
+           QObject* parent = nullptr);
     ~Intake() override;
     Q_DISABLE_COPY_MOVE(Intake)
 
@@ -67,9 +69,6 @@ public:
     // Reads again the sources of those jobs that are still being read: jobs stored while
     // their source was being read.
     void probeAgain(const QList<QUuid>& ids);
-    // Replaces the engine prober (tests). The prober must outlive the intake.
-    void setProber(MediaProber& prober);
-    void setClock(ModelClock& clock) { m_clock = &clock; }
 
     bool showIntro() const;
     void dismissIntro();
@@ -92,9 +91,9 @@ private:
     Scheduler& m_scheduler;
     ActivityFeed& m_feed;
     DesktopServices& m_desktop;
-    ModelClock* m_clock;
+    ModelClock& m_clock;
     std::unique_ptr<MediaProber> m_ownProber;
-    MediaProber* m_prober = nullptr;
+    MediaProber* m_prober;
     QList<std::pair<QString, QDateTime>> m_recentImports;
 };
 

@@ -48,22 +48,14 @@ bool normalizeRestoredJobs(QList<EncodingJob>& jobs)
 Persistence::Persistence(StateStore& store, QString defaultOutputDirectory, JobStore& jobs,
                          ActivityFeed& feed, ModelClock& clock, QObject* parent)
     : QObject(parent), m_store(store), m_defaultOutputDirectory(std::move(defaultOutputDirectory)),
-      m_jobs(jobs), m_feed(feed)
+      m_jobs(jobs), m_feed(feed),
+      m_saveTimer(clock.timer(kSaveDelayMs, true, [this] { writeQueue(); }))
 {
-    setClock(clock);
     connect(&jobs, &JobStore::saveRequested, this, &Persistence::scheduleSave);
     connect(&jobs, &JobStore::writeRequested, this, &Persistence::writeQueue);
 }
 
 Persistence::~Persistence() = default;
-
-void Persistence::setClock(ModelClock& clock)
-{
-    const bool savePending = m_saveTimer && m_saveTimer->isActive();
-    m_saveTimer = clock.timer(kSaveDelayMs, true, [this] { writeQueue(); });
-    if (savePending)
-        m_saveTimer->start();
-}
 
 void Persistence::restore()
 {

@@ -36,8 +36,6 @@ public:
     // Reads the three files; jobs an encode left unfinished go back to queued. Called once,
     // before anything else touches the jobs.
     void restore();
-    // Replaces the clock (tests); a pending save stays pending.
-    void setClock(ModelClock& clock);
 
     const AppSettings& settings() const { return m_settings; }
     // Changes settings and writes "settings.json" at once.

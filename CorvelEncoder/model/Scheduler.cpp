@@ -32,10 +32,9 @@ Scheduler::Scheduler(JobStore& jobs, Persistence& persistence, ActivityFeed& fee
                      EncodeSessionFactory& sessions, DesktopServices& desktop, ModelClock& clock,
                      QObject* parent)
     : QObject(parent), m_jobs(jobs), m_persistence(persistence), m_feed(feed),
-      m_sessionFactory(sessions), m_desktop(desktop)
-{
-    setClock(clock);
-}
+      m_sessionFactory(sessions), m_desktop(desktop),
+      m_revealTimer(clock.timer(kRevealDelayMs, true, [this] { revealPending(); }))
+{}
 
 Scheduler::~Scheduler()
 {
@@ -43,11 +42,6 @@ Scheduler::~Scheduler()
         return;
     // No worker may outlive the scheduler: stop what is still running before the sessions go.
     stopAllSessions();
-}
-
-void Scheduler::setClock(ModelClock& clock)
-{
-    m_revealTimer = clock.timer(kRevealDelayMs, true, [this] { revealPending(); });
 }
 
 QString Scheduler::phaseLabel() const

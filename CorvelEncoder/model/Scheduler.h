@@ -40,8 +40,6 @@ public:
     ~Scheduler() override;
     Q_DISABLE_COPY_MOVE(Scheduler)
 
-    void setClock(ModelClock& clock);
-
     bool isQueueRunning() const { return m_queueRunning; }
     bool isQueuePaused() const { return m_queuePaused; }
     QString phaseLabel() const;

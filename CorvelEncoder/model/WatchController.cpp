@@ -47,17 +47,10 @@ WatchController::WatchController(Persistence& persistence, JobStore& jobs, Intak
                                  Scheduler& scheduler, ActivityFeed& feed, DesktopServices& desktop,
                                  ModelClock& clock, QObject* parent)
     : QObject(parent), m_persistence(persistence), m_jobs(jobs), m_intake(intake),
-      m_scheduler(scheduler), m_feed(feed), m_desktop(desktop), m_clock(&clock)
+      m_scheduler(scheduler), m_feed(feed), m_desktop(desktop), m_clock(clock)
 {}
 
 WatchController::~WatchController() = default;
-
-void WatchController::setClock(ModelClock& clock)
-{
-    m_clock = &clock;
-    m_watchTimer.reset();
-    m_scanWork.reset();
-}
 
 void WatchController::stop()
 {
@@ -91,10 +84,10 @@ void WatchController::refresh()
         connect(m_watchService.get(), &WatchFolder::changed, this, &WatchController::scheduleScan);
     }
     if (!m_watchTimer) {
-        m_scanWork = m_clock->timer(kScanDelayMs, true, [this] { scan(); });
+        m_scanWork = m_clock.timer(kScanDelayMs, true, [this] { scan(); });
         // The folder watcher sees only the folder's own entries; the timer covers the rest,
         // such as files still growing and files deep in sub-folders.
-        m_watchTimer = m_clock->timer(kWatchTickMs, false, [this] { scheduleScan(); });
+        m_watchTimer = m_clock.timer(kWatchTickMs, false, [this] { scheduleScan(); });
     }
 
     m_watchTimer->stop();
@@ -141,7 +134,7 @@ void WatchController::scan()
     if (!m_persistence.settings().watchEnabled || m_persistence.settings().watchFolder.isEmpty() ||
         !m_sightings)
         return;
-    const QDateTime now = m_clock->now();
+    const QDateTime now = m_clock.now();
     // The watch never picks up its own results.
     const QStringList files =
         watchCandidates(m_persistence.settings().watchFolder, resolvedWatchPath(resolvedOutput()));

@@ -34,8 +34,6 @@ public:
     ~WatchController() override;
     Q_DISABLE_COPY_MOVE(WatchController)
 
-    // Replaces the clock (tests); watching restarts on it at the next refresh.
-    void setClock(ModelClock& clock);
     // Restarts watching from the current settings.
     void refresh();
     // Looks through the watch folder now (normally 0.35 s after a change or timer tick).
@@ -69,7 +67,7 @@ private:
     Scheduler& m_scheduler;
     ActivityFeed& m_feed;
     DesktopServices& m_desktop;
-    ModelClock* m_clock;
+    ModelClock& m_clock;
     bool m_stopped = false;
     std::unique_ptr<WatchFolder> m_watchService;
     std::unique_ptr<WatchSightings> m_sightings;

@@ -11,17 +11,10 @@ namespace {
 TEST(ActivityLogTest, StampIsTwoDigitTwentyFourHourTime)
 {
     const QDate day(2024, 3, 9);
-    struct Row
-    {
-        QTime time;
-        const char* expected;
-    };
-    const Row rows[] = {
+    const std::pair<QTime, const char*> rows[] = {
         {QTime(9, 5, 7), "09:05:07"}, {QTime(21, 0, 59), "21:00:59"}, {QTime(0, 0, 0), "00:00:00"}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.expected);
-        EXPECT_EQ(logStamp(QDateTime(day, row.time)), QLatin1StringView(row.expected));
-    }
+    for (const auto& [time, expected] : rows)
+        EXPECT_EQ(logStamp(QDateTime(day, time)), QLatin1StringView(expected));
 }
 
 // The feed keeps the newest 300 lines, and views hear of the oldest leaving as rows removed.

@@ -133,7 +133,6 @@ TEST_F(EditingTest, ApplyingAPresetKeepsFolderAndRevealAndSizesTheBitrateToTheSo
               automaticBitrateMbps(h264, PixelSize{3840, 2160}, 50.0).value());
     EXPECT_EQ(b.settings.body.bitrateMbps,
               automaticBitrateMbps(h264, std::nullopt, std::nullopt).value());
-    EXPECT_GT(a.settings.body.bitrateMbps, b.settings.body.bitrateMbps);
     // Applying to jobs also makes the preset the default for new ones.
     EXPECT_EQ(storedSettings().lastPresetID, u"h264"_s);
     EXPECT_EQ(editing().presetSelection(), u"h264"_s);

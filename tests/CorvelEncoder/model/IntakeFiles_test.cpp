@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QUrlQuery>
 
 #include "tests/TestSupport.h"
 
@@ -28,22 +27,14 @@ TEST(IntakeFiles, CommandLineURLs)
                                 "~/Videos/a b.mov",
                                 "/abs/c.mov",
                                 "CorvelEncoder://enqueue?path=/x.corveljob",
-                                "corvelencoder://bad url with spaces%zz",
-                                "corvelencoder://enqueue?source=/m/My Clip.mov&naming={name}_web",
                                 "--flag"};
     const QList<QUrl> urls = commandLineURLs(arguments, u"/work/dir"_s);
-    ASSERT_EQ(urls.size(), 6);
+    ASSERT_EQ(urls.size(), 4);
     EXPECT_EQ(urls[0], QUrl::fromLocalFile("/work/dir/clip.mov"));
     EXPECT_EQ(urls[1], QUrl::fromLocalFile(QDir::homePath() + "/Videos/a b.mov"));
     EXPECT_EQ(urls[2], QUrl::fromLocalFile("/abs/c.mov"));
     EXPECT_EQ(urls[3].scheme(), u"corvelencoder");
     EXPECT_EQ(urls[3].query(), u"path=/x.corveljob");
-    // A link is never a file name: one that cannot be read is the bare scheme, which intake
-    // refuses as not a link; raw spaces and braces, as browsers leave them, read fine.
-    EXPECT_EQ(urls[4].toString(), u"corvelencoder:");
-    const QUrlQuery query(urls[5]);
-    EXPECT_EQ(query.queryItemValue("source", QUrl::FullyDecoded), u"/m/My Clip.mov");
-    EXPECT_EQ(query.queryItemValue("naming", QUrl::FullyDecoded), u"{name}_web");
 }
 
 TEST(IntakeFiles, CollectFilesEndsOnLinkLoopsAndWalksEachFolderOnce)

@@ -20,12 +20,7 @@ namespace {
 class IntakeTest : public ModelFixture
 {
 protected:
-    AppModel& start()
-    {
-        AppModel& m = makeModel();
-        m.setProber(prober);
-        return m;
-    }
+    AppModel& start() { return makeModel(nullptr, &prober); }
 
     QString makeFile(const QString& name, const QByteArray& data = "x")
     {
@@ -304,6 +299,7 @@ TEST_F(IntakeTest, BeginIntakeTakesPendingAndCommandLineURLs)
     EXPECT_EQ(jobs()[1].sourceName(), u"early.mov");
 
     opener.receive({later});
+    EXPECT_EQ(jobs().size(), 2) << "a later URL comes through the event loop, not inside receive";
     ASSERT_TRUE(waitUntil([&] { return jobs().size() == 3; }));
     // A model that is gone no longer receives; the URL waits for the next one.
     model.reset();

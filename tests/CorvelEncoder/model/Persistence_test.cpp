@@ -163,9 +163,8 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     writeState(kQueueFileName, encodeQueueFile({crashed, paused, failed, reading}));
     QFile(crashed.outputPath.value()).open(QIODevice::WriteOnly);
 
-    makeModel();
     FakeProber prober;
-    model->setProber(prober);
+    makeModel(nullptr, &prober);
     ASSERT_EQ(model->store().jobs().size(), 4);
     const EncodingJob a = model->store().jobs()[0];
     EXPECT_EQ(a.status, JobStatus::queued);
@@ -190,7 +189,7 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     ASSERT_TRUE(waitUntil(
         [&] { return !model->store().jobs()[3].probing && !model->store().jobs()[4].probing; }));
     EXPECT_EQ(model->store().jobs()[3].sourceInfo, FakeProber::hd());
-    EXPECT_EQ(prober.requested, (QStringList{handed, reading.sourcePath}));
+    EXPECT_EQ(prober.requested, (QStringList{reading.sourcePath, handed}));
 }
 
 // A first start makes the folder; neither it nor an unchanged restore writes a file.
@@ -308,8 +307,6 @@ TEST_F(PersistenceTest, PresetsFileHasItsStoredForm)
     const QJsonObject stored = file["presets"].toArray().first().toObject();
     EXPECT_EQ(sortedKeys(stored), (QStringList{"body", "id", "name"}));
     EXPECT_EQ(stored["id"].toString(), uuidString(preset.id));
-    makeModel();
-    EXPECT_EQ(model->persistence().savedPresets(), QList<SavedPreset>{preset});
 }
 
 TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)

@@ -211,6 +211,10 @@ TEST_F(QueueTest, RevealsOutputsFinishingCloseTogetherInOneRequest)
     clock.advance(5000);
     ASSERT_EQ(desktop.reveals.size(), 1);
     EXPECT_EQ(desktop.reveals.first(), outputs);
+    // Show in Folder reveals only a file that is there: hidden.mov was never written.
+    model->scheduler().revealOutput(jobs[3].id);
+    model->scheduler().revealOutput(QUuid::createUuid());
+    EXPECT_EQ(desktop.reveals.size(), 1);
 }
 
 TEST_F(QueueTest, RemovingAnEncodingJobTakesItAwayAtOnceAndRefillsOnItsEnd)
@@ -326,23 +330,6 @@ TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
     deliver();
     EXPECT_EQ(status(more[0].id), JobStatus::queued);
     EXPECT_EQ(sessions.launched.size(), 3);
-}
-
-TEST_F(QueueTest, RevealOutputOnlyForAnExistingFile)
-{
-    EncodingJob job = queuedJob(u"a.mov"_s);
-    job.status = JobStatus::completed;
-    job.outputPath = path(u"missing.mov"_s);
-    model->store().addJobs({job});
-    model->scheduler().revealOutput(job.id);
-    model->scheduler().revealOutput(QUuid::createUuid());
-    EXPECT_TRUE(desktop.reveals.isEmpty());
-
-    const QString existing = path(u"there.mov"_s);
-    ASSERT_TRUE(writeFile(existing, "movie"));
-    model->store().update(job.id, [&](EncodingJob& j) { j.outputPath = existing; });
-    model->scheduler().revealOutput(job.id);
-    EXPECT_EQ(desktop.reveals, QList<QStringList>{{existing}});
 }
 
 TEST_F(QueueTest, ProgressRepaintsOneRowAndNeverWritesTheQueue)

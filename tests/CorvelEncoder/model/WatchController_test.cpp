@@ -60,8 +60,7 @@ protected:
                             EncodeSessionFactory* factory = nullptr)
     {
         QDir().mkpath(watchDir());
-        AppModel& m = makeModel(factory);
-        m.setProber(prober);
+        AppModel& m = makeModel(factory, &prober);
         m.persistence().updateSettings([&](AppSettings& s) {
             s.maxParallel = 4;
             s.watchEnabled = true;

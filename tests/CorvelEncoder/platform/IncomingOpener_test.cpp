@@ -15,30 +15,6 @@ namespace {
 
 using testing::waitUntil;
 
-TEST(IncomingOpener, HoldsURLsUntilAHandlerExists)
-{
-    IncomingOpener opener;
-    opener.receive({QUrl::fromLocalFile("/a.mov")});
-    opener.receive({QUrl::fromLocalFile("/b.mov")});
-
-    QObject context;
-    QList<QUrl> delivered;
-    const QList<QUrl> pending =
-        opener.install(&context, [&](const QList<QUrl>& urls) { delivered += urls; });
-    EXPECT_EQ(pending, (QList<QUrl>{QUrl::fromLocalFile("/a.mov"), QUrl::fromLocalFile("/b.mov")}));
-
-    // Later URLs go to the handler through the event loop, never inside receive().
-    opener.receive({QUrl::fromLocalFile("/c.mov")});
-    EXPECT_TRUE(delivered.isEmpty());
-    ASSERT_TRUE(waitUntil([&] { return !delivered.isEmpty(); }));
-    EXPECT_EQ(delivered, QList<QUrl>{QUrl::fromLocalFile("/c.mov")});
-
-    opener.uninstall(&context);
-    opener.receive({QUrl::fromLocalFile("/d.mov")});
-    EXPECT_EQ(opener.install(&context, [](const QList<QUrl>&) {}),
-              QList<QUrl>{QUrl::fromLocalFile("/d.mov")});
-}
-
 TEST(IncomingOpener, LosesNothingAcrossThreads)
 {
     IncomingOpener opener;
