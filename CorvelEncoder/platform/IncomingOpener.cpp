@@ -39,13 +39,4 @@ QList<QUrl> IncomingOpener::install(QObject* context, Handler handler)
     return std::exchange(m_pending, {});
 }
 
-void IncomingOpener::uninstall(QObject* context)
-{
-    QMutexLocker locker(&m_lock);
-    if (m_context == context) {
-        m_context = nullptr;
-        m_handler = nullptr;
-    }
-}
-
 } // namespace corvel

@@ -31,8 +31,6 @@ public:
     // Installs the handler, run on `context`'s thread while `context` lives, and returns the
     // URLs that were pending (leaving none).
     QList<QUrl> install(QObject* context, Handler handler);
-    // Removes the handler if `context` installed it; later URLs wait again.
-    void uninstall(QObject* context);
 
 private:
     QMutex m_lock;
