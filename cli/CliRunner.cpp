@@ -590,11 +590,9 @@ int runCli(const QStringList& arguments)
             s.watchEnabled = true;
             s.watchFolder = *options.watchFolder;
             s.watchOutputDirectory = options.overrides.outputDirectory.value_or(QString());
-            // A folder an earlier run watched has its files already noted; what is new since
-            // then arrived while no run was watching and is taken.
-            s.watchProcessExisting =
-                options.watchExisting || watchMemory.folders.contains(watchFolder);
+            s.watchProcessExisting = options.watchExisting;
             s.seenWatchKeys = watchMemory.keys;
+            s.notedWatchKeys = watchMemory.noted;
             if (options.overrides.presetRaw)
                 s.watchPresetID = *resolvePresetID(*options.overrides.presetRaw,
                                                    model.persistence().savedPresets());
@@ -679,6 +677,9 @@ int runCli(const QStringList& arguments)
     }
 
     if (options.watchFolder) {
+        // A folder an earlier run watched has its files already noted or taken; what is new
+        // since then arrived while no run was watching and is taken.
+        model.watch().setResuming(watchMemory.folders.contains(watchFolder));
         model.watch().refresh();
         if (!model.watch().isWatching())
             return usageError(
@@ -688,6 +689,7 @@ int runCli(const QStringList& arguments)
             watchMemory.folders.append(watchFolder);
         auto remember = [&] {
             watchMemory.keys = model.persistence().settings().seenWatchKeys;
+            watchMemory.noted = model.persistence().settings().notedWatchKeys;
             if (!writeCliWatchMemory(stateDirectory, watchMemory))
                 reporter->log(QStringLiteral("Cannot keep the watch folder's handled files in %1.")
                                   .arg(stateDirectory),
@@ -697,7 +699,9 @@ int runCli(const QStringList& arguments)
         // `remember` ends with this block; the connection keeps its own copy.
         QObject::connect(&model.persistence(), &Persistence::settingsChanged, &session,
                          [&, remember] {
-                             if (model.persistence().settings().seenWatchKeys != watchMemory.keys)
+                             const AppSettings& now = model.persistence().settings();
+                             if (now.seenWatchKeys != watchMemory.keys ||
+                                 now.notedWatchKeys != watchMemory.noted)
                                  remember();
                          });
         const QString watching = QStringLiteral("Watching %1 \u2192 %2 with %3; Ctrl-C to stop")

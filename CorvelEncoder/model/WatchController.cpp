@@ -113,17 +113,21 @@ void WatchController::refresh()
     m_watchService->start(folder);
     // Unless asked to, the files there now are noted as they are, not encoded; whatever
     // arrives after this moment, however soon, is new. One still being copied gets a new
-    // identity when it is done, and is taken then.
-    if (!m_persistence.settings().watchProcessExisting) {
+    // identity when it is done, and is taken then. Noted files are kept apart from taken ones:
+    // a later watch that processes existing files still encodes them.
+    const AppSettings& settings = m_persistence.settings();
+    if (!settings.watchProcessExisting && !m_resuming) {
+        const QSet<QString> taken(settings.seenWatchKeys.cbegin(), settings.seenWatchKeys.cend());
         QStringList present;
         for (const QString& file : watchCandidates(folder, resolvedWatchPath(resolvedOutput()))) {
-            if (const std::optional<QString> key = watchIdentity(file))
+            if (const std::optional<QString> key = watchIdentity(file);
+                key && !taken.contains(*key))
                 present.append(*key);
         }
-        QStringList keys = m_persistence.settings().seenWatchKeys;
-        rememberWatch(keys, present, QSet<QString>(present.cbegin(), present.cend()));
-        if (keys != m_persistence.settings().seenWatchKeys)
-            m_persistence.updateSettings([&](AppSettings& s) { s.seenWatchKeys = keys; });
+        QStringList noted = settings.notedWatchKeys;
+        rememberWatch(noted, present, QSet<QString>(present.cbegin(), present.cend()));
+        if (noted != settings.notedWatchKeys)
+            m_persistence.updateSettings([&](AppSettings& s) { s.notedWatchKeys = noted; });
     }
     scheduleScan();
     m_watchTimer->start();
@@ -146,8 +150,12 @@ void WatchController::scan()
     const QStringList files =
         watchCandidates(m_persistence.settings().watchFolder, resolvedWatchPath(resolvedOutput()));
 
-    const QSet<QString> known(m_persistence.settings().seenWatchKeys.cbegin(),
-                              m_persistence.settings().seenWatchKeys.cend());
+    const AppSettings& settings = m_persistence.settings();
+    QSet<QString> known(settings.seenWatchKeys.cbegin(), settings.seenWatchKeys.cend());
+    // Files noted when a watch began are taken only when existing files are processed.
+    if (!settings.watchProcessExisting)
+        known.unite(
+            QSet<QString>(settings.notedWatchKeys.cbegin(), settings.notedWatchKeys.cend()));
     QSet<QString> present;
     QStringList taken;
     QList<EncodingJob> movies;
@@ -192,7 +200,13 @@ void WatchController::scan()
     if (!taken.isEmpty()) {
         QStringList keys = m_persistence.settings().seenWatchKeys;
         rememberWatch(keys, taken, present);
-        m_persistence.updateSettings([&](AppSettings& s) { s.seenWatchKeys = keys; });
+        QStringList noted = m_persistence.settings().notedWatchKeys;
+        for (const QString& key : std::as_const(taken))
+            noted.removeAll(key);
+        m_persistence.updateSettings([&](AppSettings& s) {
+            s.seenWatchKeys = keys;
+            s.notedWatchKeys = noted;
+        });
     }
     if (start)
         m_scheduler.startUnlessPaused();

@@ -47,6 +47,10 @@ public:
     QString resolvedOutput() const;
     // Whether the watch folder is being watched.
     bool isWatching() const;
+    // Files present at the start that no earlier watch noted or took arrived while none was
+    // watching, and are taken; noted ones stay noted unless existing files are processed. For
+    // a command-line run going on with a folder it watched before. Applies at the next refresh.
+    void setResuming(bool on) { m_resuming = on; }
 
     // Bindings. Preset ids that name no preset, and "inline", are ignored.
     QString presetSelection() const;
@@ -71,6 +75,7 @@ private:
     DesktopServices& m_desktop;
     ModelClock* m_clock;
     bool m_stopped = false;
+    bool m_resuming = false;
     std::unique_ptr<WatchFolder> m_watchService;
     std::unique_ptr<WatchSightings> m_sightings;
     std::unique_ptr<ModelTimer> m_watchTimer;
