@@ -12,12 +12,14 @@
 #include "CorvelEncoder/model/Scheduler.h"
 #include "CorvelEncoder/model/WatchRules.h"
 #include "CorvelEncoder/platform/WatchFolder.h"
+#include "CorvelEncoder/platform/WatchLock.h"
 #include "CorvelEncoderCore/JobFile.h"
 #include "CorvelEncoderCore/Naming.h"
 #include "CorvelEncoderCore/NewJobSettings.h"
 #include "CorvelEncoderCore/PresetConstants.h"
 #include "CorvelEncoderCore/Presets.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace corvel {
@@ -100,6 +102,7 @@ void WatchController::refresh()
     m_watchTimer->stop();
     m_scanWork->stop();
     m_watchService->stop();
+    m_folderLock.reset();
     m_sightings->clear();
     m_handledFiles.clear(); // noted again at the next scan, from the keys of files still there
 
@@ -109,6 +112,18 @@ void WatchController::refresh()
     if (!QFileInfo(folder).isDir()) {
         m_feed.setBanner(QStringLiteral("Watch folder is missing."));
         return;
+    }
+    // Held elsewhere, it is tried again at the next restart of the watch.
+    if (m_takesFolderLock) {
+        auto lock = WatchLock::takeFolder(resolvedWatchPath(folder));
+        if (!lock) {
+            const QString text = QStringLiteral("%1 is watched by another Corvel Encoder.")
+                                     .arg(QDir::toNativeSeparators(folder));
+            m_feed.setBanner(text);
+            m_feed.log(text, true);
+            return;
+        }
+        m_folderLock = std::move(*lock);
     }
     m_watchService->start(folder);
     // Unless asked to, the files there now are noted as they are, not encoded; whatever

@@ -5,6 +5,7 @@
 #include "ModelTestSupport.h"
 
 #include "CorvelEncoder/model/WatchRules.h"
+#include "CorvelEncoder/platform/WatchLock.h"
 #include "CorvelEncoderCore/StateFiles.h"
 
 #include <QDir>
@@ -148,7 +149,7 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
     EXPECT_TRUE(m.watch().isWatching());
     clock.advance(5000);
     EXPECT_TRUE(m.store().jobs().isEmpty());
-    EXPECT_EQ(m.persistence().settings().seenWatchKeys.size(), 1);
+    EXPECT_EQ(m.persistence().settings().notedWatchKeys.size(), 1);
 
     const QString fresh = write("new.mov");
     write("notes.txt");
@@ -163,7 +164,7 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
     EXPECT_TRUE(waitUntil([&] { return status(job.id) == JobStatus::encoding; }))
         << "the watch starts the queue once the file is read";
     // The unknown file is ignored and not remembered.
-    EXPECT_EQ(m.persistence().settings().seenWatchKeys.size(), 2);
+    EXPECT_EQ(m.persistence().settings().seenWatchKeys.size(), 1);
 
     clock.advance(5000);
     EXPECT_EQ(m.store().jobs().size(), 1) << "a handled file is not taken again";
@@ -232,9 +233,16 @@ TEST_F(WatchTest, HundredsAtOnceAreEachEncodedOnceAndNeverWhileGrowing)
     constexpr int kDropped = 200;
     constexpr int kSlow = 4;
     constexpr int kAlreadyThere = 5;
-    for (const bool processExisting : {false, true}) {
-        SCOPED_TRACE(processExisting ? "files already there are taken too"
-                                     : "files already there are left alone");
+    const struct
+    {
+        const char* name;
+        bool notedBefore; // by a watch that left existing files alone
+        bool processExisting;
+    } rows[] = {{"files already there are left alone", false, false},
+                {"files already there are taken too", false, true},
+                {"files noted by an earlier watch are taken too", true, true}};
+    for (const auto& [name, notedBefore, processExisting] : rows) {
+        SCOPED_TRACE(name);
         QDir(watchDir()).removeRecursively();
         QFile::remove(supportDir() + u'/' + kSettingsFileName);
         QFile::remove(supportDir() + u'/' + kQueueFileName);
@@ -243,6 +251,11 @@ TEST_F(WatchTest, HundredsAtOnceAreEachEncodedOnceAndNeverWhileGrowing)
             const QString file = write(QStringLiteral("old %1.mov").arg(i), "an older movie");
             if (processExisting)
                 expected.append(file);
+        }
+        if (notedBefore) {
+            startWatching(false);
+            clock.advance(5000);
+            model.reset();
         }
         InstantSessions instant;
         AppModel& m = startWatching(processExisting, {}, &instant);
@@ -287,6 +300,26 @@ TEST_F(WatchTest, HundredsAtOnceAreEachEncodedOnceAndNeverWhileGrowing)
     }
 }
 
+// One folder, one watcher: while another Corvel Encoder watches it, this one stays off until
+// the watch is restarted.
+TEST_F(WatchTest, AFolderWatchedElsewhereIsLeftToItUntilARestart)
+{
+    ASSERT_TRUE(QDir().mkpath(watchDir()));
+    auto elsewhere = WatchLock::takeFolder(resolvedWatchPath(watchDir()));
+    ASSERT_TRUE(elsewhere);
+    write("a.mov");
+    AppModel& m = startWatching(true);
+    clock.advance(5000);
+    EXPECT_FALSE(m.watch().isWatching());
+    EXPECT_TRUE(m.store().jobs().isEmpty());
+    EXPECT_TRUE(m.feed().banner().value_or(QString()).contains(watchDir()));
+    elsewhere->reset();
+    m.watch().refresh();
+    clock.advance(5000);
+    EXPECT_EQ(sourceNames(), QStringList{"a.mov"});
+    EXPECT_FALSE(WatchLock::takeFolder(resolvedWatchPath(watchDir()))) << "held by this watch";
+}
+
 TEST_F(WatchTest, TenThousandFilesAreLeftAloneOrTakenEachOnce)
 {
     constexpr int kFiles = 10'000;
@@ -310,7 +343,9 @@ TEST_F(WatchTest, TenThousandFilesAreLeftAloneOrTakenEachOnce)
         m.watch().scan();
         deliver();
         EXPECT_EQ(m.store().jobs().size(), processExisting ? kFiles : 0);
-        EXPECT_EQ(m.persistence().settings().seenWatchKeys.size(), kFiles);
+        const AppSettings& settings = m.persistence().settings();
+        EXPECT_EQ((processExisting ? settings.seenWatchKeys : settings.notedWatchKeys).size(),
+                  kFiles);
         model.reset();
     }
 }
