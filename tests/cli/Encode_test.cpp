@@ -156,9 +156,6 @@ TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDow
     };
     const CliRun first = watchUntil(u"new.mov"_s, u"new_H264.mp4"_s);
     EXPECT_EQ(first.exitCode, 130) << first.err.toStdString();
-    EXPECT_TRUE(first.out.contains(
-        u"Watching %1 \u2192 %2 with H.264; Ctrl-C to stop"_s.arg(watch, out).toUtf8()))
-        << first.out.toStdString();
     ASSERT_TRUE(QFile::copy(m_clip, m_dir.filePath(u"watch/while down.mov"_s)));
     const CliRun second = watchUntil({}, u"while down_H264.mp4"_s);
     EXPECT_EQ(second.exitCode, 130) << second.err.toStdString();
