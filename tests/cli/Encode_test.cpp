@@ -133,9 +133,7 @@ TEST_F(EncodeTest, TextOutputFitsWhereItIsShown)
 TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDown)
 {
     ASSERT_TRUE(QDir().mkpath(m_dir.filePath(u"watch"_s)));
-    const QString watch = QDir(m_dir.filePath(u"watch"_s)).canonicalPath();
-    const QString home = m_dir.filePath(u"home"_s);
-    const QString out = watch + u"/Corvel Output"_s;
+    const QString out = QDir(m_dir.filePath(u"watch"_s)).canonicalPath() + u"/Corvel Output"_s;
     ASSERT_TRUE(QFile::copy(m_clip, m_dir.filePath(u"watch/there.mov"_s)));
     // Each run copies `arriving` in once it watches, and is interrupted once that is encoded.
     auto watchUntil = [&](const QString& arriving, const QString& encoded,
@@ -144,7 +142,7 @@ TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDow
         return runEncoder(
             QStringList{u"--json"_s, u"-p"_s, u"h264"_s, u"--watch"_s, folder, u"-o"_s, folder} +
                 more,
-            m_dir.path(), home, [&](const QByteArray& line, qint64 pid) {
+            m_dir.path(), m_dir.filePath(u"home"_s), [&](const QByteArray& line, qint64 pid) {
                 const QJsonObject event = parseLine(line);
                 const QString text = event.value(u"text"_s).toString();
                 if (text.startsWith(u"Watching "_s) && !arriving.isEmpty())
@@ -165,8 +163,6 @@ TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDow
     EXPECT_EQ(third.exitCode, 130) << third.err.toStdString();
     EXPECT_EQ(QDir(out).entryList(QDir::Files),
               (QStringList{"new_H264.mp4", "there_H264.mp4", "while down_H264.mp4"}));
-    EXPECT_EQ(QDir(watch).entryList(QDir::Files),
-              (QStringList{"new.mov", "there.mov", "while down.mov"}));
 }
 
 } // namespace

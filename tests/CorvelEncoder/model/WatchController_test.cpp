@@ -52,7 +52,7 @@ protected:
 };
 
 // The switch asks for a folder first; "encode existing files" forgets only that folder's keys.
-TEST_F(WatchTest, SwitchAsksForAFolderAndAMissingOneSetsTheBanner)
+TEST_F(WatchTest, SwitchAsksForAFolderAndAMissingOrWatchedOneSetsTheBanner)
 {
     AppModel& m = makeModel();
     const AppSettings& settings = m.persistence().settings();
@@ -67,7 +67,18 @@ TEST_F(WatchTest, SwitchAsksForAFolderAndAMissingOneSetsTheBanner)
     EXPECT_EQ(settings.watchOutputDirectory, path(u"WatchOut"_s));
     m.watch().setEnabled(false);
     EXPECT_FALSE(m.watch().isWatching());
+    // One folder, one watcher: while another Corvel Encoder watches it, this one stays off
+    // until the watch restarts.
+    auto elsewhere = WatchLock::takeFolder(resolvedWatchPath(watchDir()));
+    ASSERT_TRUE(elsewhere);
+    m.watch().setEnabled(true);
     EXPECT_EQ(desktop.openRequests.size(), 3) << "the folder is known now";
+    EXPECT_FALSE(m.watch().isWatching());
+    EXPECT_TRUE(m.feed().banner().value_or(QString()).contains(watchDir()));
+    elsewhere->reset();
+    m.watch().refresh();
+    EXPECT_TRUE(m.watch().isWatching());
+    EXPECT_FALSE(WatchLock::takeFolder(resolvedWatchPath(watchDir()))) << "held by this watch";
 
     const QString sibling = watchDir() + u"2/c.mov|10|1.0"_s;
     m.persistence().updateSettings([&](AppSettings& s) {
@@ -76,11 +87,8 @@ TEST_F(WatchTest, SwitchAsksForAFolderAndAMissingOneSetsTheBanner)
     m.watch().setProcessExisting(true);
     EXPECT_EQ(settings.seenWatchKeys, QStringList{sibling});
 
-    m.persistence().updateSettings([&](AppSettings& s) {
-        s.watchEnabled = true;
-        s.watchFolder = path("nowhere");
-    });
-    m.watch().refresh();
+    desktop.nextChoice = {path("nowhere")};
+    m.watch().chooseFolder();
     EXPECT_EQ(m.feed().banner(), u"Watch folder is missing."_qs);
     EXPECT_FALSE(m.watch().isWatching());
 }
@@ -89,7 +97,6 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
 {
     write("already-there.mov");
     AppModel& m = startWatching(false);
-    EXPECT_TRUE(m.watch().isWatching());
     clock.advance(5000);
     EXPECT_EQ(m.persistence().settings().notedWatchKeys.size(), 1);
 
@@ -105,8 +112,6 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
     EXPECT_TRUE(logTexts().contains(QStringLiteral("Watch folder added 1 file")));
     EXPECT_TRUE(waitUntil([&] { return status(job.id) == JobStatus::encoding; }))
         << "the watch starts the queue once the file is read";
-    // The unknown file is ignored and not remembered.
-    EXPECT_EQ(m.persistence().settings().seenWatchKeys.size(), 1);
 
     // Renamed, or linked under one more name, it is still the file already handled.
     const QString renamed = QFileInfo(fresh).path() + "/renamed.mov";
@@ -126,11 +131,9 @@ TEST_F(WatchTest, JobFilesInTheWatchFolderAreImported)
     ASSERT_TRUE(writeFile(path("clips/a.mov"), {}));
     AppModel& m = startWatching(true);
     // A paused queue: watch jobs wait in it.
-    const EncodingJob running = queuedJob(QStringLiteral("running.mov"));
-    m.store().addJobs({running});
+    m.store().addJobs({queuedJob(QStringLiteral("running.mov"))});
     m.scheduler().startQueue();
     m.scheduler().pauseQueue();
-    ASSERT_TRUE(m.scheduler().isQueuePaused());
     write("cut.corveljob", QStringLiteral(R"({"sources":["%1"],"preset":"ProRes LT"})")
                                .arg(path("clips/a.mov"))
                                .toUtf8());
@@ -207,7 +210,6 @@ TEST_F(WatchTest, HundredsAtOnceAreEachTakenOnceAndNeverWhileGrowing)
             << taken.size() << " of " << expected.size() << " taken";
         // Long enough for every file to be judged stable again.
         clock.advance(5000);
-        deliver();
 
         QStringList sources;
         for (const auto& [source, sizeWhenTaken] : std::as_const(taken)) {
@@ -224,22 +226,6 @@ TEST_F(WatchTest, HundredsAtOnceAreEachTakenOnceAndNeverWhileGrowing)
                   alreadyThere + kSlow + kDropped + 1);
         model.reset();
     }
-}
-
-// One folder, one watcher: while another Corvel Encoder watches it, this one stays off until
-// the watch is restarted.
-TEST_F(WatchTest, AFolderWatchedElsewhereIsLeftToItUntilARestart)
-{
-    ASSERT_TRUE(QDir().mkpath(watchDir()));
-    auto elsewhere = WatchLock::takeFolder(resolvedWatchPath(watchDir()));
-    ASSERT_TRUE(elsewhere);
-    AppModel& m = startWatching(true);
-    EXPECT_FALSE(m.watch().isWatching());
-    EXPECT_TRUE(m.feed().banner().value_or(QString()).contains(watchDir()));
-    elsewhere->reset();
-    m.watch().refresh();
-    EXPECT_TRUE(m.watch().isWatching());
-    EXPECT_FALSE(WatchLock::takeFolder(resolvedWatchPath(watchDir()))) << "held by this watch";
 }
 
 } // namespace
