@@ -1,16 +1,10 @@
 #include "cli/CliSession.h"
 
-#include "CorvelEncoder/engine/CpuBudget.h"
 #include "CorvelEncoder/engine/EncodePlan.h"
-#include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 #include "CorvelEncoder/model/AppModel.h"
 #include "CorvelEncoder/model/IntakeFiles.h"
 #include "CorvelEncoder/model/WatchRules.h"
-#include "CorvelEncoder/platform/AppFiles.h"
-#include "CorvelEncoder/platform/HeadlessDesktop.h"
 #include "CorvelEncoder/platform/QuitSignals.h"
-#include "CorvelEncoder/platform/SleepInhibitor.h"
-#include "CorvelEncoder/platform/WatchLock.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 #include "CorvelEncoderCore/JobTexts.h"
 #include "CorvelEncoderCore/PathNormalization.h"
@@ -18,30 +12,17 @@
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "cli/CliReporter.h"
 #include "cli/CliRunner.h"
-#include "cli/CliWatchMemory.h"
 #include "cli/EncodedBefore.h"
 #include "cli/FFmpegLogRoute.h"
-#include "cli/MemoryStateStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSet>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
-#include <unistd.h>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 namespace corvel {
 
