@@ -37,6 +37,7 @@ QJsonObject toJson(const AppSettings& s)
     o.insert(QStringLiteral("dockBounceWhenIdle"), s.dockBounceWhenIdle);
     o.insert(QStringLiteral("hasSeenIntro"), s.hasSeenIntro);
     o.insert(QStringLiteral("seenWatchKeys"), QJsonArray::fromStringList(s.seenWatchKeys));
+    o.insert(QStringLiteral("notedWatchKeys"), QJsonArray::fromStringList(s.notedWatchKeys));
     return o;
 }
 
@@ -150,6 +151,10 @@ Decoded<AppSettings> decodeSettings(const QByteArray& data)
     s.dockBounceWhenIdle = r.boolean("dockBounceWhenIdle");
     s.hasSeenIntro = r.boolean("hasSeenIntro");
     s.seenWatchKeys = r.strings("seenWatchKeys");
+    // Older versions kept noted files among the taken ones; those stay taken, so nothing is
+    // encoded twice.
+    if (document.object().contains(QLatin1StringView("notedWatchKeys")))
+        s.notedWatchKeys = r.strings("notedWatchKeys");
     if (r.failed())
         return std::unexpected(r.error());
     return s;

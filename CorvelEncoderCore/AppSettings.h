@@ -27,7 +27,10 @@ struct AppSettings
     bool watchProcessExisting = false;
     bool dockBounceWhenIdle = true;
     bool hasSeenIntro = false;
-    QStringList seenWatchKeys;
+    QStringList seenWatchKeys; // files the watch took into the queue
+    // Files noted as present when a watch began without taking what was there: never taken,
+    // so a watch that processes existing files still encodes them.
+    QStringList notedWatchKeys;
 
     // Every default, with the given folder for new jobs' output.
     static AppSettings defaults(const QString& defaultOutputDirectory);
@@ -36,7 +39,7 @@ struct AppSettings
     friend bool operator==(const AppSettings&, const AppSettings&) = default;
 };
 
-// All twelve keys are written.
+// All thirteen keys are written; notedWatchKeys may be missing from older files.
 QJsonObject toJson(const AppSettings& settings);
 QByteArray encodeSettings(const AppSettings& settings);
 // Strict: every key must be present with its JSON type, or the whole file is rejected.

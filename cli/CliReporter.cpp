@@ -1,5 +1,7 @@
 #include "cli/CliReporter.h"
 
+#include "cli/CliMessageLines.h"
+
 #include <QRegularExpression>
 
 #include "CorvelEncoderCore/JobTexts.h"
@@ -36,43 +38,6 @@ extern "C" void onWindowChange(int)
     g_widthChanged = true;
 }
 
-// Control characters shown as escapes: a newline or an escape sequence in a file name must not
-// break a line apart or drive the terminal. Only colour codes (ESC [ digits m) pass.
-QString escapedControls(const QString& text)
-{
-    static const QRegularExpression colour(QStringLiteral("\\x1b\\[[0-9;]*m"));
-    QString escaped;
-    escaped.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == u'\x1b' && colour
-                                .match(text, i, QRegularExpression::NormalMatch,
-                                       QRegularExpression::AnchorAtOffsetMatchOption)
-                                .hasMatch())
-            escaped += c;
-        else if (c == u'\n')
-            escaped += QStringLiteral("\\n");
-        else if (c == u'\r')
-            escaped += QStringLiteral("\\r");
-        else if (c == u'\t')
-            escaped += QStringLiteral("\\t");
-        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
-        else
-            escaped += c;
-    }
-    return escaped;
-}
-
-void writeLine(FILE* out, const QString& text)
-{
-    const QByteArray line = escapedControls(text).toUtf8();
-    std::fwrite(line.constData(), 1, size_t(line.size()), out);
-    std::fputc('\n', out);
-    // Scripts and logs read the lines as they come.
-    std::fflush(out);
-}
-
 int percentOf(const EncodingJob& job)
 {
     return int(std::clamp(job.progress, 0.0, 1.0) * 100.0);
@@ -83,66 +48,6 @@ QString encoderText(const EncodingJob& job)
     if (!job.hardwareEncoder)
         return QStringLiteral("starting");
     return *job.hardwareEncoder ? QStringLiteral("hardware") : QStringLiteral("software");
-}
-
-// The human form of every message, each said once: the queue logs a failure in the same
-// words the failed job carries, and a job file's error is both logged and shown as a banner.
-class MessageLines
-{
-public:
-    explicit MessageLines(FILE* err) : m_err(err) {}
-
-    bool isNew(const QString& text)
-    {
-        for (const QString& failure : std::as_const(m_failures)) {
-            if (text.endsWith(failure))
-                return false;
-        }
-        if (text == m_last)
-            return false;
-        m_last = text;
-        return true;
-    }
-    // Records the failure; false when enough failures of the same words were shown already,
-    // so a job file of 100,000 missing sources prints a few lines and a count, not 100,000.
-    bool failure(const EncodingJob& job)
-    {
-        const QString error = job.errorMessage.value_or(QString());
-        if (!error.isEmpty())
-            m_failures.insert(error);
-        m_last = QStringLiteral("Failed %1: %2").arg(job.sourceName(), error);
-        if (++m_alike[error] <= kShownAlike)
-            return true;
-        if (!m_alikeOrder.contains(error))
-            m_alikeOrder.append(error);
-        return false;
-    }
-    // One line for each kind of failure that was not shown every time.
-    QStringList unshownFailures() const
-    {
-        QStringList lines;
-        for (const QString& error : m_alikeOrder)
-            lines.append(
-                QStringLiteral("Failed %1 more: %2")
-                    .arg(QLocale(QLocale::English).toString(m_alike.value(error) - kShownAlike),
-                         error));
-        return lines;
-    }
-    FILE* err() const { return m_err; }
-    const QString& last() const { return m_last; }
-
-private:
-    static constexpr int kShownAlike = 5;
-    FILE* m_err;
-    QString m_last;
-    QSet<QString> m_failures;
-    QHash<QString, qsizetype> m_alike;
-    QStringList m_alikeOrder;
-};
-
-QString skippedText(const QString& input, const QString& reason)
-{
-    return input + QStringLiteral(": ") + reason;
 }
 
 QString summaryText(const CliSummary& s)
@@ -160,121 +65,6 @@ QString summaryText(const CliSummary& s)
         .arg(counts.join(QStringLiteral(", ")), clockText(double(s.elapsedMs) / 1000.0),
              QLocale::c().formattedDataSize(s.bytesWritten, 1, QLocale::DataSizeSIFormat));
 }
-
-// What the source carries beside its picture, for a dry run.
-QJsonObject carried(const SourceInfo& info)
-{
-    return {{QStringLiteral("audioTracks"), info.audioTracks},
-            {QStringLiteral("subtitles"), QJsonArray::fromStringList(info.subtitles)},
-            {QStringLiteral("chapters"), info.chapters},
-            {QStringLiteral("text"), tracksText(info)}};
-}
-
-class JsonReporter final : public CliReporter
-{
-public:
-    JsonReporter(FILE* out, FILE* err) : m_out(out), m_messages(err) {}
-
-    void added(const EncodingJob& job) override
-    {
-        emitEvent("added", {{QStringLiteral("job"), toJson(job)}});
-    }
-    void planned(const EncodingJob& job, const QString& output) override
-    {
-        QJsonObject fields{{QStringLiteral("job"), toJson(job)}, {"output", output}};
-        if (const auto note = dynamicRangeNote(job))
-            fields.insert(QStringLiteral("note"), *note);
-        if (job.sourceInfo)
-            fields.insert(QStringLiteral("source"), carried(*job.sourceInfo));
-        emitEvent("added", fields);
-    }
-    void progress(const EncodingJob& job) override
-    {
-        QJsonObject fields{{QStringLiteral("id"), uuidString(job.id)},
-                           {QStringLiteral("progress"), job.progress}};
-        if (job.etaSeconds)
-            fields.insert(QStringLiteral("eta"), *job.etaSeconds);
-        emitEvent("progress", fields);
-    }
-    void ready(const EncodingJob& job) override
-    {
-        emitEvent("ready",
-                  {{QStringLiteral("id"), uuidString(job.id)},
-                   {QStringLiteral("output"), job.outputPath.value_or(QString())},
-                   {QStringLiteral("hardware"), job.hardwareEncoder.value_or(false)},
-                   {QStringLiteral("tracks"), QJsonArray::fromStringList(job.outputTracks)}});
-    }
-    void finished(const EncodingJob& job) override
-    {
-        emitEvent("finished", {{QStringLiteral("id"), uuidString(job.id)},
-                               {QStringLiteral("output"), job.outputPath.value_or(QString())}});
-    }
-    void failed(const EncodingJob& job) override
-    {
-        if (m_messages.failure(job))
-            writeLine(m_messages.err(), m_messages.last());
-        emitEvent("failed", {{QStringLiteral("id"), uuidString(job.id)},
-                             {QStringLiteral("error"), job.errorMessage.value_or(QString())}});
-    }
-    void cancelled(const EncodingJob& job) override
-    {
-        emitEvent("cancelled", {{QStringLiteral("id"), uuidString(job.id)}});
-    }
-    void skipped(const QString& input, const QString& reason) override
-    {
-        m_messages.isNew(reason);
-        writeLine(m_messages.err(), skippedText(input, reason));
-        emitEvent("skipped", {{"input", input}, {"reason", reason}});
-    }
-    void alreadyEncoded(const EncodingJob& job, const QString& output) override
-    {
-        emitEvent("skipped", {{"input", job.sourcePath},
-                              {"reason", QStringLiteral("already encoded")},
-                              {"output", output}});
-    }
-    void log(const QString& text, bool isError) override
-    {
-        if (!m_messages.isNew(text))
-            return;
-        if (isError)
-            writeLine(m_messages.err(), text);
-        emitEvent("log", {{QStringLiteral("text"), text}, {QStringLiteral("error"), isError}});
-    }
-    void banner(const QString& text) override
-    {
-        if (!m_messages.isNew(text))
-            return;
-        writeLine(m_messages.err(), text);
-        emitEvent("banner", {{QStringLiteral("text"), text}});
-    }
-    void done(const std::optional<CliSummary>& summary) override
-    {
-        for (const QString& line : m_messages.unshownFailures())
-            writeLine(m_messages.err(), line);
-        if (!summary)
-            return;
-        emitEvent("summary", {{"finished", summary->finished},
-                              {"failed", summary->failed},
-                              {"cancelled", summary->cancelled},
-                              {"skipped", summary->skipped},
-                              {"alreadyEncoded", summary->alreadyEncoded},
-                              {"seconds", double(summary->elapsedMs) / 1000.0},
-                              {"bytes", summary->bytesWritten}});
-    }
-
-private:
-    void emitEvent(const char* event, QJsonObject fields)
-    {
-        fields.insert(QStringLiteral("event"), QLatin1StringView(event));
-        const QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact);
-        std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
-        std::fputc('\n', m_out);
-        std::fflush(m_out);
-    }
-
-    FILE* m_out;
-    MessageLines m_messages;
-};
 
 // A running job and what its speed is measured against.
 struct Running
@@ -557,11 +347,6 @@ TextStyle textStyleFor(int fd)
     style.live = ::isatty(fd) == 1 && term != "dumb";
     style.color = style.live && !qEnvironmentVariableIsSet("NO_COLOR");
     return style;
-}
-
-std::unique_ptr<CliReporter> makeJsonReporter(FILE* out, FILE* err)
-{
-    return std::make_unique<JsonReporter>(out, err);
 }
 
 std::unique_ptr<CliReporter> makeTextReporter(FILE* out, FILE* err, TextStyle style,

@@ -31,7 +31,8 @@ CliWatchMemory readCliWatchMemory(const QString& stateDirectory)
         return {};
     const QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
     return {strings(object.value(QLatin1StringView("folders"))),
-            strings(object.value(QLatin1StringView("keys")))};
+            strings(object.value(QLatin1StringView("keys"))),
+            strings(object.value(QLatin1StringView("noted")))};
 }
 
 bool writeCliWatchMemory(const QString& stateDirectory, const CliWatchMemory& memory)
@@ -40,6 +41,7 @@ bool writeCliWatchMemory(const QString& stateDirectory, const CliWatchMemory& me
     object.insert(QLatin1StringView("version"), 1);
     object.insert(QLatin1StringView("folders"), QJsonArray::fromStringList(memory.folders));
     object.insert(QLatin1StringView("keys"), QJsonArray::fromStringList(memory.keys));
+    object.insert(QLatin1StringView("noted"), QJsonArray::fromStringList(memory.noted));
     AppFilesStore store(stateDirectory);
     return store.write(kCliWatchFileName, QJsonDocument(object).toJson(QJsonDocument::Compact))
         .has_value();

@@ -12,7 +12,10 @@ namespace corvel {
 struct CliWatchMemory
 {
     QStringList folders; // resolved watch folders some run has watched
-    QStringList keys;    // watch identities of the files already handled
+    QStringList keys;    // watch identities of the files already taken into the queue
+    // Those of files present when a run began without --watch-existing, never taken. Files
+    // written by older versions lack them: their noted files count as taken.
+    QStringList noted;
 
     friend bool operator==(const CliWatchMemory&, const CliWatchMemory&) = default;
 };

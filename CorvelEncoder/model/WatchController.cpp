@@ -12,12 +12,14 @@
 #include "CorvelEncoder/model/Scheduler.h"
 #include "CorvelEncoder/model/WatchRules.h"
 #include "CorvelEncoder/platform/WatchFolder.h"
+#include "CorvelEncoder/platform/WatchLock.h"
 #include "CorvelEncoderCore/JobFile.h"
 #include "CorvelEncoderCore/Naming.h"
 #include "CorvelEncoderCore/NewJobSettings.h"
 #include "CorvelEncoderCore/PresetConstants.h"
 #include "CorvelEncoderCore/Presets.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace corvel {
@@ -93,6 +95,7 @@ void WatchController::refresh()
     m_watchTimer->stop();
     m_scanWork->stop();
     m_watchService->stop();
+    m_folderLock.reset();
     m_sightings->clear();
     m_handledFiles.clear(); // noted again at the next scan, from the keys of files still there
 
@@ -103,20 +106,36 @@ void WatchController::refresh()
         m_feed.setBanner(QStringLiteral("Watch folder is missing."));
         return;
     }
+    // Held elsewhere, it is tried again at the next restart of the watch.
+    if (m_takesFolderLock) {
+        auto lock = WatchLock::takeFolder(resolvedWatchPath(folder));
+        if (!lock) {
+            const QString text = QStringLiteral("%1 is watched by another Corvel Encoder.")
+                                     .arg(QDir::toNativeSeparators(folder));
+            m_feed.setBanner(text);
+            m_feed.log(text, true);
+            return;
+        }
+        m_folderLock = std::move(*lock);
+    }
     m_watchService->start(folder);
     // Unless asked to, the files there now are noted as they are, not encoded; whatever
     // arrives after this moment, however soon, is new. One still being copied gets a new
-    // identity when it is done, and is taken then.
-    if (!m_persistence.settings().watchProcessExisting) {
+    // identity when it is done, and is taken then. Noted files are kept apart from taken ones:
+    // a later watch that processes existing files still encodes them.
+    const AppSettings& settings = m_persistence.settings();
+    if (!settings.watchProcessExisting && !m_resuming) {
+        const QSet<QString> taken(settings.seenWatchKeys.cbegin(), settings.seenWatchKeys.cend());
         QStringList present;
         for (const QString& file : watchCandidates(folder, resolvedWatchPath(resolvedOutput()))) {
-            if (const std::optional<QString> key = watchIdentity(file))
+            if (const std::optional<QString> key = watchIdentity(file);
+                key && !taken.contains(*key))
                 present.append(*key);
         }
-        QStringList keys = m_persistence.settings().seenWatchKeys;
-        rememberWatch(keys, present, QSet<QString>(present.cbegin(), present.cend()));
-        if (keys != m_persistence.settings().seenWatchKeys)
-            m_persistence.updateSettings([&](AppSettings& s) { s.seenWatchKeys = keys; });
+        QStringList noted = settings.notedWatchKeys;
+        rememberWatch(noted, present, QSet<QString>(present.cbegin(), present.cend()));
+        if (noted != settings.notedWatchKeys)
+            m_persistence.updateSettings([&](AppSettings& s) { s.notedWatchKeys = noted; });
     }
     scheduleScan();
     m_watchTimer->start();
@@ -139,8 +158,12 @@ void WatchController::scan()
     const QStringList files =
         watchCandidates(m_persistence.settings().watchFolder, resolvedWatchPath(resolvedOutput()));
 
-    const QSet<QString> known(m_persistence.settings().seenWatchKeys.cbegin(),
-                              m_persistence.settings().seenWatchKeys.cend());
+    const AppSettings& settings = m_persistence.settings();
+    QSet<QString> known(settings.seenWatchKeys.cbegin(), settings.seenWatchKeys.cend());
+    // Files noted when a watch began are taken only when existing files are processed.
+    if (!settings.watchProcessExisting)
+        known.unite(
+            QSet<QString>(settings.notedWatchKeys.cbegin(), settings.notedWatchKeys.cend()));
     QSet<QString> present;
     QStringList taken;
     QList<EncodingJob> movies;
@@ -185,7 +208,13 @@ void WatchController::scan()
     if (!taken.isEmpty()) {
         QStringList keys = m_persistence.settings().seenWatchKeys;
         rememberWatch(keys, taken, present);
-        m_persistence.updateSettings([&](AppSettings& s) { s.seenWatchKeys = keys; });
+        QStringList noted = m_persistence.settings().notedWatchKeys;
+        for (const QString& key : std::as_const(taken))
+            noted.removeAll(key);
+        m_persistence.updateSettings([&](AppSettings& s) {
+            s.seenWatchKeys = keys;
+            s.notedWatchKeys = noted;
+        });
     }
     if (start)
         m_scheduler.startUnlessPaused();

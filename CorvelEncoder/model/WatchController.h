@@ -19,6 +19,7 @@ class ModelTimer;
 class Persistence;
 class Scheduler;
 class WatchFolder;
+class WatchLock;
 class WatchSightings;
 
 // The watch folder: movies and job files copied into it are encoded once they stop changing.
@@ -45,6 +46,13 @@ public:
     QString resolvedOutput() const;
     // Whether the watch folder is being watched.
     bool isWatching() const;
+    // Files present at the start that no earlier watch noted or took arrived while none was
+    // watching, and are taken; noted ones stay noted unless existing files are processed. For
+    // a command-line run going on with a folder it watched before. Applies at the next refresh.
+    void setResuming(bool on) { m_resuming = on; }
+    // Watching takes the folder's WatchLock, so no other Corvel Encoder encodes its files too;
+    // a command-line run takes it itself, before it reads what earlier runs handled.
+    void setTakesFolderLock(bool on) { m_takesFolderLock = on; }
 
     // Bindings. Preset ids that name no preset, and "inline", are ignored.
     QString presetSelection() const;
@@ -69,6 +77,9 @@ private:
     DesktopServices& m_desktop;
     ModelClock& m_clock;
     bool m_stopped = false;
+    bool m_resuming = false;
+    bool m_takesFolderLock = true;
+    std::unique_ptr<WatchLock> m_folderLock;
     std::unique_ptr<WatchFolder> m_watchService;
     std::unique_ptr<WatchSightings> m_sightings;
     std::unique_ptr<ModelTimer> m_watchTimer;

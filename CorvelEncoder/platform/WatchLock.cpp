@@ -48,6 +48,16 @@ std::expected<std::unique_ptr<WatchLock>, QString> WatchLock::take(const QString
             QStringLiteral("Another corvel-encode --watch uses the state folder %1; only one "
                            "can watch with it at a time.")
                 .arg(stateFolder));
+    auto folder = takeFolder(watchFolder);
+    if (!folder)
+        return std::unexpected(folder.error());
+    std::swap(lock->m_folderFd, (*folder)->m_folderFd);
+    return lock;
+}
+
+std::expected<std::unique_ptr<WatchLock>, QString> WatchLock::takeFolder(const QString& watchFolder)
+{
+    std::unique_ptr<WatchLock> lock(new WatchLock);
     // Asked of the environment: Qt's own lookup warns on stderr when the variable is unset.
     QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (runtime.isEmpty() || !QFileInfo(runtime).isDir())
@@ -60,7 +70,7 @@ std::expected<std::unique_ptr<WatchLock>, QString> WatchLock::take(const QString
         QStringLiteral("corvel-watch-%1-%2.lock").arg(::geteuid()).arg(QLatin1StringView(digest)));
     if (lockFile(folderLock, lock->m_folderFd) == Lock::taken)
         return std::unexpected(
-            QStringLiteral("Another corvel-encode --watch is watching %1; only one can watch a "
+            QStringLiteral("Another Corvel Encoder is watching %1; only one can watch a "
                            "folder at a time.")
                 .arg(watchFolder));
     return lock;

@@ -18,6 +18,10 @@ public:
     // obstacle (a read-only state folder still lets the run watch).
     static std::expected<std::unique_ptr<WatchLock>, QString> take(const QString& watchFolder,
                                                                    const QString& stateFolder);
+    // Only the watch folder's lock: the desktop application keeps its watch memory apart from
+    // command-line runs, so only the folder must not be watched twice.
+    static std::expected<std::unique_ptr<WatchLock>, QString>
+    takeFolder(const QString& watchFolder);
     ~WatchLock();
     WatchLock(const WatchLock&) = delete;
     WatchLock& operator=(const WatchLock&) = delete;

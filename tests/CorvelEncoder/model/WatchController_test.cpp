@@ -5,6 +5,7 @@
 #include "ModelTestSupport.h"
 
 #include "CorvelEncoder/model/WatchRules.h"
+#include "CorvelEncoder/platform/WatchLock.h"
 #include "CorvelEncoderCore/StateFiles.h"
 
 #include <QDir>
@@ -15,52 +16,13 @@
 namespace corvel::testing {
 namespace {
 
-// Ends at once, successfully, after noting the size its source had at that moment.
-class InstantSessions final : public EncodeSessionFactory
-{
-public:
-    std::unique_ptr<EncodeSession> create(const QUuid& jobID, const QString& sourcePath,
-                                          const JobSettings& settings,
-                                          EncodeCallbacks callbacks) override
-    {
-        launches.append({sourcePath, QFileInfo(sourcePath).size()});
-        const QString output = settings.outputDirectory + u'/' + QFileInfo(sourcePath).fileName();
-        return std::make_unique<Session>(jobID, output, std::move(callbacks));
-    }
-
-    QList<std::pair<QString, qint64>> launches;
-
-private:
-    struct Session final : EncodeSession
-    {
-        Session(QUuid id, QString output, EncodeCallbacks callbacks)
-            : id(id), output(std::move(output)), callbacks(std::move(callbacks))
-        {}
-        QUuid jobID() const override { return id; }
-        // The model's callbacks hop through the event loop, so reporting from here is safe.
-        void start() override
-        {
-            callbacks.onReady(output, false);
-            callbacks.onComplete(EncodeResult(output));
-        }
-        void pause() override {}
-        void resume() override {}
-        void cancel() override {}
-        bool waitForStopped(int) override { return true; }
-        QUuid id;
-        QString output;
-        EncodeCallbacks callbacks;
-    };
-};
-
 class WatchTest : public ModelFixture
 {
 protected:
-    AppModel& startWatching(bool processExisting, const QString& output = {},
-                            EncodeSessionFactory* factory = nullptr)
+    AppModel& startWatching(bool processExisting, const QString& output = {})
     {
         QDir().mkpath(watchDir());
-        AppModel& m = makeModel(factory, &prober);
+        AppModel& m = makeModel(nullptr, &prober);
         m.persistence().updateSettings([&](AppSettings& s) {
             s.maxParallel = 4;
             s.watchEnabled = true;
@@ -85,57 +47,47 @@ protected:
         return full;
     }
 
-    QStringList sourceNames() const
-    {
-        QStringList names;
-        for (const EncodingJob& job : model->store().jobs())
-            names << job.sourceName();
-        names.sort();
-        return names;
-    }
-
     FakeProber prober;
 };
 
 // The switch asks for a folder first; "encode existing files" forgets only that folder's keys.
-TEST_F(WatchTest, SwitchAsksForAFolderAndAMissingOneSetsTheBanner)
+TEST_F(WatchTest, SwitchAsksForAFolderAndAMissingOrWatchedOneSetsTheBanner)
 {
     AppModel& m = makeModel();
-    const auto stored = [&] {
-        return decodeSettings(store->files.read(kSettingsFileName).value_or(QByteArray())).value();
-    };
+    const AppSettings& settings = m.persistence().settings();
     m.watch().setEnabled(true);
-    ASSERT_EQ(desktop.openRequests.size(), 1);
     EXPECT_FALSE(m.watch().enabled()) << "the chooser was cancelled";
-    EXPECT_FALSE(m.watch().isWatching());
     ASSERT_TRUE(QDir().mkpath(watchDir()));
     desktop.nextChoice = {watchDir()};
     m.watch().setEnabled(true);
-    EXPECT_TRUE(m.watch().enabled());
-    EXPECT_EQ(stored().watchFolder, watchDir());
-    EXPECT_TRUE(stored().watchEnabled);
     EXPECT_TRUE(m.watch().isWatching());
     desktop.nextChoice = {path(u"WatchOut"_s)};
     m.watch().chooseOutput();
-    EXPECT_EQ(stored().watchOutputDirectory, path(u"WatchOut"_s));
+    EXPECT_EQ(settings.watchOutputDirectory, path(u"WatchOut"_s));
     m.watch().setEnabled(false);
-    EXPECT_FALSE(stored().watchEnabled);
     EXPECT_FALSE(m.watch().isWatching());
+    // One folder, one watcher: while another Corvel Encoder watches it, this one stays off
+    // until the watch restarts.
+    auto elsewhere = WatchLock::takeFolder(resolvedWatchPath(watchDir()));
+    ASSERT_TRUE(elsewhere);
+    m.watch().setEnabled(true);
     EXPECT_EQ(desktop.openRequests.size(), 3) << "the folder is known now";
+    EXPECT_FALSE(m.watch().isWatching());
+    EXPECT_TRUE(m.feed().banner().value_or(QString()).contains(watchDir()));
+    elsewhere->reset();
+    m.watch().refresh();
+    EXPECT_TRUE(m.watch().isWatching());
+    EXPECT_FALSE(WatchLock::takeFolder(resolvedWatchPath(watchDir()))) << "held by this watch";
 
     const QString sibling = watchDir() + u"2/c.mov|10|1.0"_s;
     m.persistence().updateSettings([&](AppSettings& s) {
         s.seenWatchKeys = {watchDir() + u"/a.mov|10|1.0"_s, sibling};
     });
     m.watch().setProcessExisting(true);
-    EXPECT_EQ(stored().seenWatchKeys, QStringList{sibling});
-    EXPECT_TRUE(stored().watchProcessExisting);
+    EXPECT_EQ(settings.seenWatchKeys, QStringList{sibling});
 
-    m.persistence().updateSettings([&](AppSettings& s) {
-        s.watchEnabled = true;
-        s.watchFolder = path("nowhere");
-    });
-    m.watch().refresh();
+    desktop.nextChoice = {path("nowhere")};
+    m.watch().chooseFolder();
     EXPECT_EQ(m.feed().banner(), u"Watch folder is missing."_qs);
     EXPECT_FALSE(m.watch().isWatching());
 }
@@ -144,10 +96,8 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
 {
     write("already-there.mov");
     AppModel& m = startWatching(false);
-    EXPECT_TRUE(m.watch().isWatching());
     clock.advance(5000);
-    EXPECT_TRUE(m.store().jobs().isEmpty());
-    EXPECT_EQ(m.persistence().settings().seenWatchKeys.size(), 1);
+    EXPECT_EQ(m.persistence().settings().notedWatchKeys.size(), 1);
 
     const QString fresh = write("new.mov");
     write("notes.txt");
@@ -161,11 +111,6 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
     EXPECT_TRUE(logTexts().contains(QStringLiteral("Watch folder added 1 file")));
     EXPECT_TRUE(waitUntil([&] { return status(job.id) == JobStatus::encoding; }))
         << "the watch starts the queue once the file is read";
-    // The unknown file is ignored and not remembered.
-    EXPECT_EQ(m.persistence().settings().seenWatchKeys.size(), 2);
-
-    clock.advance(5000);
-    EXPECT_EQ(m.store().jobs().size(), 1) << "a handled file is not taken again";
 
     // Renamed, or linked under one more name, it is still the file already handled.
     const QString renamed = QFileInfo(fresh).path() + "/renamed.mov";
@@ -175,31 +120,9 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
               0);
     clock.advance(5000);
     EXPECT_EQ(m.store().jobs().size(), 1) << "known by device and inode too";
-}
-
-TEST_F(WatchTest, GrowingFilesWaitAndOutputIsNeverPickedUp)
-{
-    AppModel& m = startWatching(true, watchDir()); // output folder == watch folder
-    EXPECT_EQ(m.watch().resolvedOutput(), resolvedWatchPath(watchDir()) + "/Corvel Output");
-    write("Corvel Output/result.mov");
-    write("deep/er/take.mov");
-
-    // Appended to every 0.3 s: never taken while it grows.
-    for (int i = 0; i < 10; ++i) {
-        write("growing.mov", QByteArray(1000, 'x'));
-        clock.advance(300);
-        EXPECT_FALSE(sourceNames().contains(u"growing.mov"_qs));
-    }
+    write("renamed.mov", "more"); // rewritten, it is a new file
     clock.advance(5000);
-    EXPECT_EQ(sourceNames(), (QStringList{"growing.mov", "take.mov"}));
-    // The queue was not paused: watch jobs start at once.
-    EXPECT_TRUE(m.scheduler().isQueueRunning());
-    EXPECT_TRUE(waitUntil([&] { return sessions.live.size() == 2; }));
-
-    // A rewritten file is a new file.
-    write("growing.mov", "more");
-    clock.advance(5000);
-    EXPECT_EQ(m.store().jobs().size(), 3);
+    EXPECT_EQ(m.store().jobs().size(), 2);
 }
 
 TEST_F(WatchTest, JobFilesInTheWatchFolderAreImported)
@@ -207,11 +130,9 @@ TEST_F(WatchTest, JobFilesInTheWatchFolderAreImported)
     ASSERT_TRUE(writeFile(path("clips/a.mov"), {}));
     AppModel& m = startWatching(true);
     // A paused queue: watch jobs wait in it.
-    const EncodingJob running = queuedJob(QStringLiteral("running.mov"));
-    m.store().addJobs({running});
+    m.store().addJobs({queuedJob(QStringLiteral("running.mov"))});
     m.scheduler().startQueue();
     m.scheduler().pauseQueue();
-    ASSERT_TRUE(m.scheduler().isQueuePaused());
     write("cut.corveljob", QStringLiteral(R"({"sources":["%1"],"preset":"ProRes LT"})")
                                .arg(path("clips/a.mov"))
                                .toUtf8());
@@ -224,32 +145,52 @@ TEST_F(WatchTest, JobFilesInTheWatchFolderAreImported)
     EXPECT_EQ(sessions.live.size(), 1);
 }
 
-// Hundreds of movies dropped at once while others are still being copied: each is encoded
-// once, and none before its copy is done.
-TEST_F(WatchTest, HundredsAtOnceAreEachEncodedOnceAndNeverWhileGrowing)
+// Hundreds of movies dropped at once while others are still being copied, beside thousands
+// already there: each is taken once, and none before its copy is done.
+TEST_F(WatchTest, HundredsAtOnceAreEachTakenOnceAndNeverWhileGrowing)
 {
     constexpr int kDropped = 200;
     constexpr int kSlow = 4;
-    constexpr int kAlreadyThere = 5;
-    for (const bool processExisting : {false, true}) {
-        SCOPED_TRACE(processExisting ? "files already there are taken too"
-                                     : "files already there are left alone");
+    const struct
+    {
+        const char* name;
+        int alreadyThere; // more than the 4000 keys kept of files that are gone
+        bool notedBefore; // by a watch that left existing files alone
+        bool processExisting;
+    } rows[] = {{"files already there are left alone", 10'000, false, false},
+                {"files already there are taken too", 10'000, false, true},
+                {"files noted by an earlier watch are taken too", 5, true, true}};
+    for (const auto& [name, alreadyThere, notedBefore, processExisting] : rows) {
+        SCOPED_TRACE(name);
         QDir(watchDir()).removeRecursively();
         QFile::remove(supportDir() + u'/' + kSettingsFileName);
         QFile::remove(supportDir() + u'/' + kQueueFileName);
         QStringList expected;
-        for (int i = 0; i < kAlreadyThere; ++i) {
+        for (int i = 0; i < alreadyThere; ++i) {
             const QString file = write(QStringLiteral("old %1.mov").arg(i), "an older movie");
             if (processExisting)
                 expected.append(file);
         }
-        InstantSessions instant;
-        AppModel& m = startWatching(processExisting, {}, &instant);
+        if (notedBefore) {
+            startWatching(false);
+            clock.advance(5000);
+            model.reset();
+        }
+        AppModel& m = startWatching(processExisting, watchDir()); // output folder == watch folder
+        QList<std::pair<QString, qint64>> taken; // each source with its size when it was taken
+        QObject::connect(&m.store(), &JobStore::jobsInserted, &m.store(), [&](int first, int last) {
+            for (int row = first; row <= last; ++row)
+                taken.append({m.store().jobs().at(row).sourcePath,
+                              QFileInfo(m.store().jobs().at(row).sourcePath).size()});
+        });
 
         QStringList slow;
         for (int i = 0; i < kSlow; ++i)
             slow.append(write(QStringLiteral("slow %1.mov").arg(i), {}));
         expected += slow;
+        // Sub-folders are watched too, the watch's own results never.
+        expected.append(write("deep/er/take.mov"));
+        write("Corvel Output/result.mov");
         for (int i = 0; i < kDropped; ++i)
             expected.append(write(QStringLiteral("take %1.mov").arg(i, 3, 10, QChar(u'0')),
                                   QByteArray(4096, 'm')));
@@ -259,57 +200,29 @@ TEST_F(WatchTest, HundredsAtOnceAreEachEncodedOnceAndNeverWhileGrowing)
                 write(QFileInfo(file).fileName(), QByteArray(64 * 1024, char('a' + chunk)));
             clock.advance(150);
         }
-        // Each encode ends through the event loop, which the clock's steps let turn.
         ASSERT_TRUE(waitUntil(
             [&] {
                 clock.advance(100);
-                return instant.launches.size() >= expected.size();
+                return taken.size() >= expected.size();
             },
             60'000))
-            << instant.launches.size() << " of " << expected.size() << " encoded";
+            << taken.size() << " of " << expected.size() << " taken";
         // Long enough for every file to be judged stable again.
         clock.advance(5000);
-        deliver();
 
-        QStringList encoded;
-        for (const auto& [source, sizeAtStart] : std::as_const(instant.launches)) {
-            encoded.append(source);
-            EXPECT_EQ(sizeAtStart, QFileInfo(source).size())
+        QStringList sources;
+        for (const auto& [source, sizeWhenTaken] : std::as_const(taken)) {
+            sources.append(source);
+            EXPECT_EQ(sizeWhenTaken, QFileInfo(source).size())
                 << source.toStdString() << " was taken while it was still growing";
         }
-        encoded.sort();
+        sources.sort();
         expected.sort();
-        EXPECT_EQ(encoded, expected);
-        EXPECT_EQ(m.store().jobs().size(), expected.size());
-        EXPECT_EQ(m.store().doneCount(), expected.size());
-        model.reset();
-    }
-}
-
-TEST_F(WatchTest, TenThousandFilesAreLeftAloneOrTakenEachOnce)
-{
-    constexpr int kFiles = 10'000;
-    QDir().mkpath(watchDir());
-    for (int i = 0; i < kFiles; ++i)
-        write(QStringLiteral("f%1.mov").arg(i), "m");
-    for (const bool processExisting : {false, true}) {
-        SCOPED_TRACE(processExisting);
-        QDir(supportDir()).removeRecursively();
-        AppModel& m = startWatching(processExisting);
-        if (processExisting) {
-            ASSERT_TRUE(waitUntil(
-                [&] {
-                    clock.advance(2000);
-                    return m.store().jobs().size() >= kFiles;
-                },
-                60'000));
-        }
-        // Every file's key stays remembered, so no later look takes a file again.
-        clock.advance(5000);
-        m.watch().scan();
-        deliver();
-        EXPECT_EQ(m.store().jobs().size(), processExisting ? kFiles : 0);
-        EXPECT_EQ(m.persistence().settings().seenWatchKeys.size(), kFiles);
+        EXPECT_EQ(sources, expected);
+        // Every file is remembered, noted or taken, so no later watch takes one again.
+        const AppSettings& kept = m.persistence().settings();
+        EXPECT_EQ(kept.seenWatchKeys.size() + kept.notedWatchKeys.size(),
+                  alreadyThere + kSlow + kDropped + 1);
         model.reset();
     }
 }
