@@ -213,23 +213,18 @@ ProResSliceInput ProResFrameWriter::input(const Slice& slice, const uint16_t* al
     return in;
 }
 
-void ProResFrameWriter::prepare(const ProResPlanes& planes)
+void ProResFrameWriter::prepare(const ProResPlanes& planes, size_t i, int worker)
 {
-    m_pool->run(int(m_slices.size()), [&](int i, int worker) {
-        const Slice& slice = m_slices[size_t(i)];
-        SliceState& state = m_states[size_t(i)];
-        transform(planes, slice, m_coeffs.data()->values + slice.coeffOffset);
-        // Alpha is lossless: its size does not depend on the quantiser.
-        state.alphaBytes = 0;
-        if (m_settings.alpha) {
-            uint8_t* scratch = m_scratch[size_t(worker)].data();
-            state.alphaBytes = ProResSliceWriter::alphaBytes(
-                input(slice, gatherAlpha(planes, slice, worker)), scratch, scratch + maxSliceBytes);
-        }
-    });
-    m_alphaBytes = 0;
-    for (const SliceState& state : m_states)
-        m_alphaBytes += state.alphaBytes;
+    const Slice& slice = m_slices[i];
+    SliceState& state = m_states[i];
+    transform(planes, slice, m_coeffs.data()->values + slice.coeffOffset);
+    // Alpha is lossless: its size does not depend on the quantiser.
+    state.alphaBytes = 0;
+    if (m_settings.alpha) {
+        uint8_t* scratch = m_scratch[size_t(worker)].data();
+        state.alphaBytes = ProResSliceWriter::alphaBytes(
+            input(slice, gatherAlpha(planes, slice, worker)), scratch, scratch + maxSliceBytes);
+    }
 }
 
 int64_t ProResFrameWriter::overhead() const
@@ -260,58 +255,73 @@ void ProResFrameWriter::chooseQuantisers()
     }
 }
 
-void ProResFrameWriter::code(const ProResPlanes& planes, bool dcOnly, const uint8_t* previous)
+void ProResFrameWriter::code(const ProResPlanes& planes, size_t i, int worker, bool dcOnly)
 {
     const int floor = proResProfileInfo(m_settings.profile).minQuantiser;
+    const Slice& slice = m_slices[i];
+    SliceState& state = m_states[i];
+    const ProResSliceInput in = input(slice, gatherAlpha(planes, slice, worker));
+    uint8_t* scratch = m_scratch[size_t(worker)].data();
+    const auto write = [&](int code, bool dc) {
+        return ProResSliceWriter::write(in, *m_quantisers, code, dc, scratch,
+                                        scratch + maxSliceBytes);
+    };
+    int code = dcOnly ? 224 : m_codes[i];
+    // Flat areas come back exact up to quantiser 8 (finer ones round back to the level); the
+    // proxy floor lies above, so its flat slices take 8.
+    if (!dcOnly && floor > 8 && code == floor &&
+        ProResSliceWriter::onlyDc(in, *m_quantisers, floor))
+        code = 8;
+    size_t size = write(code, dcOnly);
+    // A slice whose values need codes longer than decoders take, or too long for the slice
+    // table, goes coarser.
+    while (size == 0 && code < 224)
+        size = write(++code, false);
+    // Still nothing codable: DC alone, at the coarsest quantiser, where its codes are short.
+    state.dcOnly = dcOnly || size == 0;
+    if (size == 0)
+        size = write(code = 224, true);
+    state.code = uint8_t(code);
+    state.size = size;
+    m_sliceData[i].assign(scratch, scratch + size);
+}
+
+void ProResFrameWriter::codeAll(const ProResPlanes& planes, bool dcOnly, const uint8_t* previous)
+{
     m_pool->run(int(m_slices.size()), [&](int i, int worker) {
         // Slices whose code the rate control left alone keep what they have.
-        if (previous && previous[i] == m_codes[size_t(i)])
-            return;
-        const Slice& slice = m_slices[size_t(i)];
-        SliceState& state = m_states[size_t(i)];
-        const ProResSliceInput in = input(slice, gatherAlpha(planes, slice, worker));
-        uint8_t* scratch = m_scratch[size_t(worker)].data();
-        const auto write = [&](int code, bool dc) {
-            return ProResSliceWriter::write(in, *m_quantisers, code, dc, scratch,
-                                            scratch + maxSliceBytes);
-        };
-        int code = dcOnly ? 224 : m_codes[size_t(i)];
-        // Flat areas come back exact up to quantiser 8 (finer ones round back to the level);
-        // the proxy floor lies above, so its flat slices take 8.
-        if (!dcOnly && floor > 8 && code == floor &&
-            ProResSliceWriter::onlyDc(in, *m_quantisers, floor))
-            code = 8;
-        size_t size = write(code, dcOnly);
-        // A slice whose values need codes longer than decoders take, or too long for the
-        // slice table, goes coarser.
-        while (size == 0 && code < 224)
-            size = write(++code, false);
-        // Still nothing codable: DC alone, at the coarsest quantiser, where its codes are short.
-        state.dcOnly = dcOnly || size == 0;
-        if (size == 0)
-            size = write(code = 224, true);
-        state.code = uint8_t(code);
-        state.size = size;
-        m_sliceData[size_t(i)].assign(scratch, scratch + size);
+        if (!previous || previous[i] != m_codes[size_t(i)])
+            code(planes, size_t(i), worker, dcOnly);
     });
 }
 
 size_t ProResFrameWriter::encode(const ProResPlanes& planes, uint8_t* out)
 {
-    prepare(planes);
+    const int n = int(m_slices.size());
     // The first frame counts bits at trial quantisers; later ones start from the codes the
-    // last frame ended on, and only the slices the rate control moves are coded again.
-    if (!m_started)
+    // last frame ended on, each slice coded while its coefficients are still in the cache,
+    // and only the slices the rate control moves are coded again.
+    if (!m_started) {
+        m_pool->run(n, [&](int i, int worker) { prepare(planes, size_t(i), worker); });
         chooseQuantisers();
-    m_started = true;
-    code(planes, false, nullptr);
+        codeAll(planes, false, nullptr);
+        m_started = true;
+    } else {
+        m_pool->run(n, [&](int i, int worker) {
+            prepare(planes, size_t(i), worker);
+            code(planes, size_t(i), worker, false);
+        });
+    }
+    m_alphaBytes = 0;
+    for (const SliceState& state : m_states)
+        m_alphaBytes += state.alphaBytes;
     for (int pass = 0; pass < 4; ++pass) {
         for (size_t i = 0; i < m_slices.size(); ++i)
             m_lowBits[i] = int64_t(m_states[i].size - m_states[i].alphaBytes) * 8;
         m_previousCodes = m_codes;
         if (!m_rate.refine(m_lowBits, overhead(), m_codes))
             break;
-        code(planes, false, m_previousCodes.data());
+        codeAll(planes, false, m_previousCodes.data());
     }
     // Over the cap (a sudden change the rate control missed): everything a step coarser,
     // until the coarsest quantiser; where even that does not fit (noise beyond any budget),
@@ -326,12 +336,12 @@ size_t ProResFrameWriter::encode(const ProResPlanes& planes, uint8_t* out)
     while (total() > limit) {
         if (std::all_of(m_states.begin(), m_states.end(),
                         [](const SliceState& s) { return s.code == 224; })) {
-            code(planes, true, nullptr);
+            codeAll(planes, true, nullptr);
             break;
         }
         for (size_t i = 0; i < m_codes.size(); ++i)
             m_codes[i] = uint8_t(std::min(224, m_states[i].code + 1 + m_states[i].code / 8));
-        code(planes, false, nullptr);
+        codeAll(planes, false, nullptr);
     }
     return assemble(out);
 }

@@ -89,14 +89,16 @@ private:
     void transform(const ProResPlanes& planes, const Slice& slice, int16_t* coeffs) const;
     const uint16_t* gatherAlpha(const ProResPlanes& planes, const Slice& slice, int worker) const;
     ProResSliceInput input(const Slice& slice, const uint16_t* alpha) const;
-    // Transforms the picture and counts each slice's alpha.
-    void prepare(const ProResPlanes& planes);
+    // Transforms slice i and counts its alpha.
+    void prepare(const ProResPlanes& planes, size_t i, int worker);
     int64_t overhead() const;
     // The first frame's codes, from exact counts at trial quantisers.
     void chooseQuantisers();
-    // Codes each slice at its code (or only its DC at the coarsest quantiser for `dcOnly`)
-    // into its own buffer; with `previous`, only the slices whose code differs from it.
-    void code(const ProResPlanes& planes, bool dcOnly, const uint8_t* previous);
+    // Codes slice i at its code (or only its DC at the coarsest quantiser for `dcOnly`) into
+    // its own buffer.
+    void code(const ProResPlanes& planes, size_t i, int worker, bool dcOnly);
+    // code() on every slice; with `previous`, only on those whose code differs from it.
+    void codeAll(const ProResPlanes& planes, bool dcOnly, const uint8_t* previous);
     size_t assemble(uint8_t* out);
 
     ProResFrameSettings m_settings;
