@@ -129,9 +129,7 @@ ProResCheck check(std::span<const uint8_t> f, const ProResExpectation& e)
     const uint8_t* h = f.data() + 8;
     const uint32_t headerSize = be16(h);
     require(headerSize == 148, "frame header size");
-    require(be16(h + 2) <= 1, "bitstream version");
     require(std::memcmp(h + 4, "apl0", 4) == 0, "vendor is not apl0");
-    require(int(be16(h + 8)) == e.width && int(be16(h + 10)) == e.height, "frame size");
     require(h[12] >> 6 == (info.chroma444 ? 3 : 2), "chroma format");
     require((h[12] & 0x33) == 0 && ((h[12] >> 2) & 3) == e.interlaceMode,
             "interlace mode or reserved bits");
