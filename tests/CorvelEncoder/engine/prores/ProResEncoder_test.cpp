@@ -244,10 +244,9 @@ TEST(ProResEncoder, FastPathsMatchTheReferenceAndColourCodesAreNamed)
         proResQuantisePlain(plain, blocks, q, levels[1]);
         ASSERT_TRUE(std::equal(levels[0], levels[0] + 64 * blocks, levels[1])) << round;
     }
-    uint8_t ones[64];
-    std::fill_n(ones, 64, uint8_t(1));
+    const std::vector<uint8_t> ones(64, 1);
     for (int step = 4; step <= 63 * 512; ++step) {
-        const ProResQuantiser q = makeProResQuantiser(ones, step, step % 2 == 0);
+        const ProResQuantiser q = makeProResQuantiser(ones.data(), step, step % 2 == 0);
         std::vector<int16_t> c, expected;
         for (int n = step - 1; n < 32768; n += n % step == 0 ? step - 1 : 1) {
             for (const int sign : {1, -1}) {
