@@ -120,7 +120,6 @@ ProResCheck check(std::span<const uint8_t> f, const ProResExpectation& e)
     const ProResProfileInfo& info = proResProfileInfo(e.profile);
     require(f.size() >= 8 + 148 + 8, "frame too short");
     require(be32(f.data()) == f.size(), "frame size field differs from the packet");
-    require(std::memcmp(f.data() + 4, "icpf", 4) == 0, "no icpf");
     const uint8_t* h = f.data() + 8;
     const uint32_t headerSize = be16(h);
     require(headerSize == 148, "frame header size");
