@@ -234,6 +234,13 @@ int64_t ProResFrameWriter::overhead() const
     return int64_t(8 + frameHeaderSize + pictureHeaderSize * m_pictures + 2 * m_slices.size());
 }
 
+const std::vector<int64_t>& ProResFrameWriter::colourBits()
+{
+    for (size_t i = 0; i < m_slices.size(); ++i)
+        m_lowBits[i] = int64_t(m_states[i].size - m_states[i].alphaBytes) * 8;
+    return m_lowBits;
+}
+
 void ProResFrameWriter::chooseQuantisers()
 {
     const size_t n = m_slices.size();
@@ -298,9 +305,9 @@ void ProResFrameWriter::codeAll(const ProResPlanes& planes, bool dcOnly, const u
 size_t ProResFrameWriter::encode(const ProResPlanes& planes, uint8_t* out)
 {
     const int n = int(m_slices.size());
-    // The first frame counts bits at trial quantisers; later ones start from the codes the
-    // last frame ended on, each slice coded while its coefficients are still in the cache,
-    // and only the slices the rate control moves are coded again.
+    // The first frame, and a new scene, count bits at trial quantisers; other frames start
+    // from the codes the last frame ended on, each slice coded while its coefficients are
+    // still in the cache, and only the slices the rate control moves are coded again.
     if (!m_started) {
         m_pool->run(n, [&](int i, int worker) { prepare(planes, size_t(i), worker); });
         chooseQuantisers();
@@ -311,13 +318,16 @@ size_t ProResFrameWriter::encode(const ProResPlanes& planes, uint8_t* out)
             prepare(planes, size_t(i), worker);
             code(planes, size_t(i), worker, false);
         });
+        if (m_rate.lost(colourBits(), overhead(), m_codes)) {
+            chooseQuantisers();
+            codeAll(planes, false, nullptr);
+        }
     }
     m_alphaBytes = 0;
     for (const SliceState& state : m_states)
         m_alphaBytes += state.alphaBytes;
     for (int pass = 0; pass < 4; ++pass) {
-        for (size_t i = 0; i < m_slices.size(); ++i)
-            m_lowBits[i] = int64_t(m_states[i].size - m_states[i].alphaBytes) * 8;
+        colourBits();
         m_previousCodes = m_codes;
         if (!m_rate.refine(m_lowBits, overhead(), m_codes))
             break;

@@ -92,6 +92,8 @@ private:
     // Transforms slice i and counts its alpha.
     void prepare(const ProResPlanes& planes, size_t i, int worker);
     int64_t overhead() const;
+    // Each slice's coded bits but its alpha, as the rate control counts them (in m_lowBits).
+    const std::vector<int64_t>& colourBits();
     // The first frame's codes, from exact counts at trial quantisers.
     void chooseQuantisers();
     // Codes slice i at its code (or only its DC at the coarsest quantiser for `dcOnly`) into

@@ -85,6 +85,17 @@ bool ProResRateControl::choose(std::span<const int64_t> lowBits, std::span<const
     return true;
 }
 
+bool ProResRateControl::lost(std::span<const int64_t> bits, int64_t overheadBytes,
+                             std::span<const uint8_t> codes) const
+{
+    const double target = std::max<double>(double(m_budget - overheadBytes) * 8, 1024.0);
+    const double total = std::accumulate(bits.begin(), bits.end(), 0.0);
+    // Under the budget at the finest code is where easy pictures belong.
+    return total > target * 1.1 ||
+           (total < target * 0.9 &&
+            std::any_of(codes.begin(), codes.end(), [&](uint8_t code) { return code > m_min; }));
+}
+
 bool ProResRateControl::refine(std::span<const int64_t> bits, int64_t overheadBytes,
                                std::span<uint8_t> codes)
 {

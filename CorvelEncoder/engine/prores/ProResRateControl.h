@@ -35,6 +35,10 @@ public:
     // proportional to the quantiser) covers the difference. Returns false, changing nothing,
     // when the frame is already within a small tolerance of the budget or cannot move.
     bool refine(std::span<const int64_t> bits, int64_t overheadBytes, std::span<uint8_t> codes);
+    // Whether slices coded at `codes` miss the budget by more than refine() should bridge: a
+    // new scene, which calls for trial counts.
+    bool lost(std::span<const int64_t> bits, int64_t overheadBytes,
+              std::span<const uint8_t> codes) const;
 
 private:
     int64_t m_budget;
