@@ -148,9 +148,10 @@ std::vector<Row> rows()
                                 Pattern(i),
                                 i});
             }
-    // Full-size grain, where the rate control has to work: one 4:2:2 and one 4:4:4:4 frame;
-    // frames wider and taller than 8192; noise no quantiser brings down to a tiny budget.
-    rows.push_back({{ProResProfile::hq, 1922, 1082, false, 0, 1, 13, 6}, Pattern::grain, 4});
+    // Full-size grain, where the rate control has to work: one 4:2:2 frame (after a new scene
+    // and a frame like it) and one 4:4:4:4 frame; frames wider and taller than 8192; noise no
+    // quantiser brings down to a tiny budget.
+    rows.push_back({{ProResProfile::hq, 1922, 1082, false, 0, 1, 13, 6}, Pattern::grain, 5});
     rows.push_back({{ProResProfile::p4444, 1922, 1082, true, 1, 1, 13, 6}, Pattern::grain});
     rows.push_back({{ProResProfile::hq, 8208, 64, false, 0, 9, 1, 9}, Pattern::gradient});
     rows.push_back({{ProResProfile::lt, 64, 8208, false, 0, 9, 1, 9}, Pattern::gradient});
