@@ -121,8 +121,7 @@ ProResCheck check(std::span<const uint8_t> f, const ProResExpectation& e)
     require(f.size() >= 8 + 148 + 8, "frame too short");
     require(be32(f.data()) == f.size(), "frame size field differs from the packet");
     const uint8_t* h = f.data() + 8;
-    const uint32_t headerSize = be16(h);
-    require(headerSize == 148, "frame header size");
+    require(be16(h) == 148, "frame header size");
     require(std::memcmp(h + 4, "apl0", 4) == 0, "vendor is not apl0");
     require((h[12] & 0x33) == 0 && ((h[12] >> 2) & 3) == e.interlaceMode,
             "interlace mode or reserved bits");
@@ -137,13 +136,13 @@ ProResCheck check(std::span<const uint8_t> f, const ProResExpectation& e)
                 std::equal(chroma, chroma + 64, info.chromaMatrix.begin()),
             "matrices differ from the profile's");
 
-    const uint8_t* pic = h + headerSize;
+    const uint8_t* pic = h + 148;
     const uint8_t* const frameEnd = f.data() + f.size();
     const uint8_t* scan = e.interlaceMode ? proResInterlacedScan : proResProgressiveScan;
     const int mbWidth = (e.width + 15) / 16;
     // A field's macroblock rows cover half the frame's rows, rounded up.
     const int mbHeight = e.interlaceMode ? (e.height + 31) / 32 : (e.height + 15) / 16;
-    int64_t alphaBytes = 0, headers = 8 + headerSize;
+    int64_t alphaBytes = 0, headers = 8 + 148;
     for (int picture = 0; picture < (e.interlaceMode ? 2 : 1); ++picture) {
         require(frameEnd - pic >= 8 && pic[0] == 8 << 3, "picture header size");
         require(be32(pic + 1) <= size_t(frameEnd - pic), "picture size field");

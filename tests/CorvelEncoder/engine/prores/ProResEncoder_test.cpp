@@ -85,7 +85,6 @@ double decodedPsnr(const std::vector<uint8_t>& frame, const Picture& source, Pro
     ctx->codec_tag = proResProfileInfo(profile).fourcc;
     ctx->width = source.width;
     ctx->height = source.height;
-    ctx->thread_count = 1;
     ff::PacketPtr packet = ff::makePacket();
     ff::FramePtr out(av_frame_alloc());
     const bool decoded = avcodec_open2(ctx.get(), codec, nullptr) >= 0 &&
@@ -159,8 +158,7 @@ std::vector<Row> rows()
     return rows;
 }
 
-class ProResFrames : public testing::TestWithParam<Row>
-{};
+using ProResFrames = testing::TestWithParam<Row>;
 
 // Each frame must pass the checker, decode within the error the profile's rate allows for that
 // kind of picture, and come out the same whatever the number of threads.
