@@ -45,15 +45,11 @@ public:
             v = v << 1 | bit();
         return v;
     }
-    // Only zero bits up to the next byte boundary, then the end.
+    // Only zero bits up to the next byte boundary, then the end: what is left of the last byte.
     bool atPaddedEnd() const
     {
-        if (m_bits - m_pos >= 8)
-            return false;
-        for (size_t p = m_pos; p < m_bits; ++p)
-            if ((m_data[p / 8] >> (7 - p % 8)) & 1)
-                return false;
-        return true;
+        return m_pos == m_bits ||
+               (m_bits - m_pos < 8 && (m_data[m_pos / 8] & (0xFF >> (m_pos % 8))) == 0);
     }
 
     // A Rice / exp-Golomb code word of the given codebook.
