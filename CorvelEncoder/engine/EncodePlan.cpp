@@ -319,6 +319,12 @@ std::expected<EncodePlan, EncodeFailure> makePlan(const InspectedMedia& media,
                 QStringLiteral("The %1 size %2 is too large to encode: a frame may have at most "
                                "as many pixels as 8192×4352.")
                     .arg(what, formatPixels(size, u"×"))));
+        // ProRes frame headers hold each dimension in 16 bits.
+        if (proResProfile(body.codec) && std::max(size.width, size.height) > 0xFFFF)
+            return std::unexpected(EncodeFailure::message(
+                QStringLiteral("The %1 size %2 is too large for ProRes: a frame may be at most "
+                               "65535 pixels wide and high.")
+                    .arg(what, formatPixels(size, u"×"))));
     }
 
     const QString folder = QDir::cleanPath(settings.outputDirectory);

@@ -130,6 +130,8 @@ ProResFrameWriter::ProResFrameWriter(const ProResFrameSettings& s)
     m_maxFrameBytes = overhead + std::max(size_t(m_cap), dcOnlyRoom) + alphaRoom;
     m_pool = std::make_unique<ProResThreadPool>(std::max(1, s.threads));
     m_alphaRows.assign(size_t(m_pool->workers()), std::vector<uint16_t>(16 * 128));
+    m_scratch.assign(size_t(m_pool->workers()), std::vector<uint8_t>(maxSliceBytes));
+    m_sliceData.resize(n);
 }
 
 ProResFrameWriter::Rows ProResFrameWriter::rows(int picture) const
@@ -211,114 +213,150 @@ ProResSliceInput ProResFrameWriter::input(const Slice& slice, const uint16_t* al
     return in;
 }
 
-void ProResFrameWriter::chooseQuantisers(const ProResPlanes& planes)
+void ProResFrameWriter::prepare(const ProResPlanes& planes, size_t i, int worker)
+{
+    const Slice& slice = m_slices[i];
+    SliceState& state = m_states[i];
+    transform(planes, slice, m_coeffs.data()->values + slice.coeffOffset);
+    // Alpha is lossless: its size does not depend on the quantiser.
+    state.alphaBytes = 0;
+    if (m_settings.alpha) {
+        uint8_t* scratch = m_scratch[size_t(worker)].data();
+        state.alphaBytes = ProResSliceWriter::alphaBytes(
+            input(slice, gatherAlpha(planes, slice, worker)), scratch, scratch + maxSliceBytes);
+    }
+}
+
+int64_t ProResFrameWriter::overhead() const
+{
+    // Headers and the tables; the slices' counts include their own headers and padding.
+    // Alpha is lossless and comes on top of the profile's rate, as the cap does.
+    return int64_t(8 + frameHeaderSize + pictureHeaderSize * m_pictures + 2 * m_slices.size());
+}
+
+const std::vector<int64_t>& ProResFrameWriter::colourBits()
+{
+    for (size_t i = 0; i < m_slices.size(); ++i)
+        m_lowBits[i] = int64_t(m_states[i].size - m_states[i].alphaBytes) * 8;
+    return m_lowBits;
+}
+
+void ProResFrameWriter::chooseQuantisers()
 {
     const size_t n = m_slices.size();
     m_rate.beginFrame();
     for (int attempt = 0;; ++attempt) {
         const int low = m_rate.lowTrial();
         const int high = m_rate.highTrial();
-        m_pool->run(int(n), [&](int i, int worker) {
-            const Slice& slice = m_slices[size_t(i)];
-            SliceState& state = m_states[size_t(i)];
-            if (attempt == 0) {
-                transform(planes, slice, m_coeffs.data()->values + slice.coeffOffset);
-                // Alpha is lossless: its size does not depend on the quantiser.
-                state.alphaBytes = 0;
-                if (m_settings.alpha) {
-                    uint8_t scratch[maxSliceBytes];
-                    state.alphaBytes = ProResSliceWriter::alphaBytes(
-                        input(slice, gatherAlpha(planes, slice, worker)), scratch,
-                        scratch + sizeof scratch);
-                }
-            }
-            const ProResSliceInput in = input(slice, nullptr);
-            state.lowBytes = ProResSliceWriter::size(in, *m_quantisers, low);
-            state.highBytes = ProResSliceWriter::size(in, *m_quantisers, high);
+        m_pool->run(int(n), [&](int i, int) {
+            const ProResSliceInput in = input(m_slices[size_t(i)], nullptr);
+            // A slice that cannot be coded at a quantiser counts as the largest there is.
+            const auto bits = [](size_t bytes) {
+                return int64_t(bytes ? bytes : maxSliceBytes) * 8;
+            };
+            m_lowBits[size_t(i)] = bits(ProResSliceWriter::size(in, *m_quantisers, low));
+            m_highBits[size_t(i)] = bits(ProResSliceWriter::size(in, *m_quantisers, high));
         });
-        if (attempt == 0) {
-            m_alphaBytes = 0;
-            for (const SliceState& state : m_states)
-                m_alphaBytes += state.alphaBytes;
-        }
-        // A slice that cannot be coded at a quantiser counts as the largest there is.
-        const auto bits = [](size_t bytes) {
-            return int64_t(bytes ? bytes : maxSliceBytes) * 8;
-        };
-        for (size_t i = 0; i < n; ++i) {
-            m_lowBits[i] = bits(m_states[i].lowBytes);
-            m_highBits[i] = bits(m_states[i].highBytes);
-        }
-        // Headers and the tables; the slices' counts include their own headers and padding.
-        // Alpha is lossless and comes on top of the profile's rate, as the cap does.
-        const int64_t overhead =
-            int64_t(8 + frameHeaderSize + pictureHeaderSize * m_pictures + 2 * n);
-        if (m_rate.choose(m_lowBits, m_highBits, overhead, attempt == 5, m_codes))
+        if (m_rate.choose(m_lowBits, m_highBits, overhead(), attempt == 5, m_codes))
             return;
     }
 }
 
-size_t ProResFrameWriter::settle(bool dcOnly)
+void ProResFrameWriter::code(const ProResPlanes& planes, size_t i, int worker, bool dcOnly)
 {
-    const int low = m_rate.lowTrial();
-    const int high = m_rate.highTrial();
     const int floor = proResProfileInfo(m_settings.profile).minQuantiser;
-    m_pool->run(int(m_slices.size()), [&](int i, int) {
-        SliceState& state = m_states[size_t(i)];
-        const ProResSliceInput in = input(m_slices[size_t(i)], nullptr);
-        int code = dcOnly ? 224 : m_codes[size_t(i)];
-        // The trial pair's sizes are known; other codes are counted here.
-        size_t size = dcOnly || (code != low && code != high)
-                          ? ProResSliceWriter::size(in, *m_quantisers, code, dcOnly)
-                      : code == low ? state.lowBytes
-                                    : state.highBytes;
-        // Flat areas come back exact up to quantiser 8 (finer ones round back to the level);
-        // the proxy floor lies above, so its flat slices take 8.
-        if (floor > 8 && code == floor && ProResSliceWriter::onlyDc(in, *m_quantisers, floor)) {
-            code = 8;
-            size = ProResSliceWriter::size(in, *m_quantisers, code);
-        }
-        // A slice whose values need codes longer than decoders take goes coarser.
-        while (size == 0 && code < 224)
-            size = ProResSliceWriter::size(in, *m_quantisers, ++code);
-        // Still nothing codable, or too long for the slice table: DC alone, at the coarsest
-        // quantiser, where its codes are short.
-        state.dcOnly = dcOnly || size == 0 || size + state.alphaBytes > maxSliceBytes;
-        if (state.dcOnly && !dcOnly) {
-            code = 224;
-            size = ProResSliceWriter::size(in, *m_quantisers, code, true);
-        }
-        state.code = uint8_t(code);
-        state.size = size + state.alphaBytes;
+    const Slice& slice = m_slices[i];
+    SliceState& state = m_states[i];
+    const ProResSliceInput in = input(slice, gatherAlpha(planes, slice, worker));
+    uint8_t* scratch = m_scratch[size_t(worker)].data();
+    const auto write = [&](int code, bool dc) {
+        return ProResSliceWriter::write(in, *m_quantisers, code, dc, scratch,
+                                        scratch + maxSliceBytes);
+    };
+    int code = dcOnly ? 224 : m_codes[i];
+    // Flat areas come back exact up to quantiser 8 (finer ones round back to the level); the
+    // proxy floor lies above, so its flat slices take 8.
+    if (!dcOnly && floor > 8 && code == floor &&
+        ProResSliceWriter::onlyDc(in, *m_quantisers, floor))
+        code = 8;
+    size_t size = write(code, dcOnly);
+    // A slice whose values need codes longer than decoders take, or too long for the slice
+    // table, goes coarser.
+    while (size == 0 && code < 224)
+        size = write(++code, false);
+    // Still nothing codable: DC alone, at the coarsest quantiser, where its codes are short.
+    state.dcOnly = dcOnly || size == 0;
+    if (size == 0)
+        size = write(code = 224, true);
+    state.code = uint8_t(code);
+    state.size = size;
+    m_sliceData[i].assign(scratch, scratch + size);
+}
+
+void ProResFrameWriter::codeAll(const ProResPlanes& planes, bool dcOnly, const uint8_t* previous)
+{
+    m_pool->run(int(m_slices.size()), [&](int i, int worker) {
+        // Slices whose code the rate control left alone keep what they have.
+        if (!previous || previous[i] != m_codes[size_t(i)])
+            code(planes, size_t(i), worker, dcOnly);
     });
-    size_t total = 0;
-    for (const SliceState& state : m_states)
-        total += state.size;
-    return total;
 }
 
 size_t ProResFrameWriter::encode(const ProResPlanes& planes, uint8_t* out)
 {
-    chooseQuantisers(planes);
-    // Over the cap (a sudden change the counts missed): everything a step coarser, until the
-    // coarsest quantiser; where even that does not fit (noise beyond any budget), the slices
-    // keep only their DC, which always fits.
-    const size_t limit = size_t(m_cap) + m_alphaBytes;
-    for (;;) {
-        if (settle(false) <= limit)
+    const int n = int(m_slices.size());
+    // The first frame, and a new scene, count bits at trial quantisers; other frames start
+    // from the codes the last frame ended on, each slice coded while its coefficients are
+    // still in the cache, and only the slices the rate control moves are coded again.
+    if (!m_started) {
+        m_pool->run(n, [&](int i, int worker) { prepare(planes, size_t(i), worker); });
+        chooseQuantisers();
+        codeAll(planes, false, nullptr);
+        m_started = true;
+    } else {
+        m_pool->run(n, [&](int i, int worker) {
+            prepare(planes, size_t(i), worker);
+            code(planes, size_t(i), worker, false);
+        });
+        if (m_rate.lost(colourBits(), overhead(), m_codes)) {
+            chooseQuantisers();
+            codeAll(planes, false, nullptr);
+        }
+    }
+    m_alphaBytes = 0;
+    for (const SliceState& state : m_states)
+        m_alphaBytes += state.alphaBytes;
+    for (int pass = 0; pass < 4; ++pass) {
+        colourBits();
+        m_previousCodes = m_codes;
+        if (!m_rate.refine(m_lowBits, overhead(), m_codes))
             break;
+        codeAll(planes, false, m_previousCodes.data());
+    }
+    // Over the cap (a sudden change the rate control missed): everything a step coarser,
+    // until the coarsest quantiser; where even that does not fit (noise beyond any budget),
+    // the slices keep only their DC, which always fits.
+    const size_t limit = size_t(m_cap) + m_alphaBytes;
+    const auto total = [&] {
+        size_t sum = 0;
+        for (const SliceState& state : m_states)
+            sum += state.size;
+        return sum;
+    };
+    while (total() > limit) {
         if (std::all_of(m_states.begin(), m_states.end(),
                         [](const SliceState& s) { return s.code == 224; })) {
-            settle(true);
+            codeAll(planes, true, nullptr);
             break;
         }
         for (size_t i = 0; i < m_codes.size(); ++i)
             m_codes[i] = uint8_t(std::min(224, m_states[i].code + 1 + m_states[i].code / 8));
+        codeAll(planes, false, nullptr);
     }
-    return assemble(planes, out);
+    return assemble(out);
 }
 
-size_t ProResFrameWriter::assemble(const ProResPlanes& planes, uint8_t* out)
+size_t ProResFrameWriter::assemble(uint8_t* out)
 {
     const ProResProfileInfo& info = proResProfileInfo(m_settings.profile);
     uint8_t* h = out + 8;
@@ -339,7 +377,7 @@ size_t ProResFrameWriter::assemble(const ProResPlanes& planes, uint8_t* out)
     std::memcpy(h + 20, info.lumaMatrix.data(), 64);
     std::memcpy(h + 84, info.chromaMatrix.data(), 64);
 
-    // The headers and tables from the slices' settled sizes, so each slice can then be coded
+    // The headers and tables from the slices' final sizes, so each slice can then be copied
     // straight to its place in the frame.
     uint8_t* pic = h + frameHeaderSize;
     for (int picture = 0; picture < m_pictures; ++picture) {
@@ -359,13 +397,8 @@ size_t ProResFrameWriter::assemble(const ProResPlanes& planes, uint8_t* out)
         pic[7] = uint8_t(sliceMbLog2 << 4);
         pic = out + offset;
     }
-    m_pool->run(int(m_slices.size()), [&](int i, int worker) {
-        const Slice& slice = m_slices[size_t(i)];
-        const SliceState& s = m_states[size_t(i)];
-        uint8_t* at = out + s.offset;
-        ProResSliceWriter::write(input(slice, gatherAlpha(planes, slice, worker)), *m_quantisers,
-                                 s.code, s.dcOnly, at, at + s.size);
-    });
+    for (size_t i = 0; i < m_slices.size(); ++i)
+        std::memcpy(out + m_states[i].offset, m_sliceData[i].data(), m_states[i].size);
 
     const size_t total = size_t(pic - out);
     putBe32(out, uint32_t(total));

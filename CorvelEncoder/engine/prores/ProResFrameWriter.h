@@ -66,8 +66,6 @@ private:
     // working on neighbouring slices never write the same line.
     struct alignas(64) SliceState
     {
-        size_t lowBytes = 0; // at the rate control's trial pair; 0: cannot be coded there
-        size_t highBytes = 0;
         size_t alphaBytes = 0;
         size_t size = 0;   // in the frame, alpha included
         size_t offset = 0; // from the frame's start
@@ -91,12 +89,19 @@ private:
     void transform(const ProResPlanes& planes, const Slice& slice, int16_t* coeffs) const;
     const uint16_t* gatherAlpha(const ProResPlanes& planes, const Slice& slice, int worker) const;
     ProResSliceInput input(const Slice& slice, const uint16_t* alpha) const;
-    // Transforms the picture and chooses each slice's quantiser for the budget.
-    void chooseQuantisers(const ProResPlanes& planes);
-    // Each slice's final code and its exact size there (with only its DC at the coarsest
-    // quantiser for `dcOnly`); the sum of the slices' sizes.
-    size_t settle(bool dcOnly);
-    size_t assemble(const ProResPlanes& planes, uint8_t* out);
+    // Transforms slice i and counts its alpha.
+    void prepare(const ProResPlanes& planes, size_t i, int worker);
+    int64_t overhead() const;
+    // Each slice's coded bits but its alpha, as the rate control counts them (in m_lowBits).
+    const std::vector<int64_t>& colourBits();
+    // The first frame's codes, from exact counts at trial quantisers.
+    void chooseQuantisers();
+    // Codes slice i at its code (or only its DC at the coarsest quantiser for `dcOnly`) into
+    // its own buffer.
+    void code(const ProResPlanes& planes, size_t i, int worker, bool dcOnly);
+    // code() on every slice; with `previous`, only on those whose code differs from it.
+    void codeAll(const ProResPlanes& planes, bool dcOnly, const uint8_t* previous);
+    size_t assemble(uint8_t* out);
 
     ProResFrameSettings m_settings;
     std::unique_ptr<ProResQuantiserTable> m_quantisers;
@@ -112,7 +117,11 @@ private:
     std::vector<CoeffLine> m_coeffs;
     std::vector<int64_t> m_lowBits;
     std::vector<int64_t> m_highBits;
-    std::vector<uint8_t> m_codes;
+    std::vector<uint8_t> m_codes; // the rate control's, kept from frame to frame
+    std::vector<uint8_t> m_previousCodes;
+    bool m_started = false;
+    std::vector<std::vector<uint8_t>> m_sliceData;  // each slice as coded
+    std::vector<std::vector<uint8_t>> m_scratch;    // per worker: one slice's room
     std::vector<std::vector<uint16_t>> m_alphaRows; // per worker: one slice's alpha
     ProResRateControl m_rate;
     std::unique_ptr<ProResThreadPool> m_pool;

@@ -85,4 +85,68 @@ bool ProResRateControl::choose(std::span<const int64_t> lowBits, std::span<const
     return true;
 }
 
+bool ProResRateControl::lost(std::span<const int64_t> bits, int64_t overheadBytes,
+                             std::span<const uint8_t> codes) const
+{
+    const double target = std::max<double>(double(m_budget - overheadBytes) * 8, 1024.0);
+    const double total = std::accumulate(bits.begin(), bits.end(), 0.0);
+    // Under the budget at the finest code is where easy pictures belong.
+    return total > target * 1.1 ||
+           (total < target * 0.9 &&
+            std::any_of(codes.begin(), codes.end(), [&](uint8_t code) { return code > m_min; }));
+}
+
+bool ProResRateControl::refine(std::span<const int64_t> bits, int64_t overheadBytes,
+                               std::span<uint8_t> codes)
+{
+    const double target = std::max<double>(double(m_budget - overheadBytes) * 8, 1024.0);
+    const double total = std::accumulate(bits.begin(), bits.end(), 0.0);
+    // Within this of the budget a frame is left as it is: most frames of a steady picture
+    // land there straight from the last frame's codes, so none of their slices is coded twice.
+    if (std::abs(total - target) <= target * 0.015)
+        return false;
+    const bool coarser = total > target;
+    const int step = coarser ? 1 : -1;
+    const auto movable = [&](int code) {
+        return coarser ? code < maxCode : code > m_min;
+    };
+    std::vector<double> estimate(bits.begin(), bits.end());
+    double need = std::abs(total - target);
+    bool moved = false;
+    while (need > 0) {
+        // The extreme code still movable: the finest when too large, the coarsest when small.
+        int from = -1;
+        for (const uint8_t code : codes) {
+            if (movable(code) && (from < 0 || (coarser ? code < from : code > from)))
+                from = code;
+        }
+        if (from < 0)
+            break;
+        const double ratio = double(proResQuantiserValue(from)) / proResQuantiserValue(from + step);
+        double change = 0;
+        for (size_t i = 0; i < codes.size(); ++i) {
+            if (codes[i] == from)
+                change += estimate[i] * std::abs(1 - ratio);
+        }
+        const double share = change > 0 ? std::min(1.0, need / change) : 1.0;
+        // Error diffusion spreads the moved slices evenly over the picture.
+        double carry = 0;
+        for (size_t i = 0; i < codes.size(); ++i) {
+            if (codes[i] != from)
+                continue;
+            carry += share;
+            if (carry < 0.5)
+                continue;
+            carry -= 1;
+            need -= estimate[i] * std::abs(1 - ratio);
+            estimate[i] *= ratio;
+            codes[i] = uint8_t(from + step);
+            moved = true;
+        }
+        if (share < 1)
+            break;
+    }
+    return moved;
+}
+
 } // namespace corvel

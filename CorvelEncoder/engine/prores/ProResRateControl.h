@@ -29,6 +29,17 @@ public:
     bool choose(std::span<const int64_t> lowBits, std::span<const int64_t> highBits,
                 int64_t overheadBytes, bool finalTry, std::span<uint8_t> codes);
 
+    // After each slice was coded at `codes` (bits without alpha), moves slices a code finer or
+    // coarser so the total lands on the budget: the slices at the finest (or coarsest) code
+    // first, spread over the picture, until their expected change (bits taken as inversely
+    // proportional to the quantiser) covers the difference. Returns false, changing nothing,
+    // when the frame is already within a small tolerance of the budget or cannot move.
+    bool refine(std::span<const int64_t> bits, int64_t overheadBytes, std::span<uint8_t> codes);
+    // Whether slices coded at `codes` miss the budget by more than refine() should bridge: a
+    // new scene, which calls for trial counts.
+    bool lost(std::span<const int64_t> bits, int64_t overheadBytes,
+              std::span<const uint8_t> codes) const;
+
 private:
     int64_t m_budget;
     int m_min;

@@ -188,13 +188,24 @@ void codeComponent(Sink& sink, const int16_t* levels, int blocks)
             const uint32_t run = uint32_t(i - last - 1);
             last = i;
             const int runBook = int(std::min(prevRun, 15u));
-            code(sink, run, runCodebooks[runBook], tables.run[runBook]);
-            prevRun = run;
             const uint32_t magnitude = uint32_t(v < 0 ? -v : v);
             const int levelBook = int(std::min(prevLevel, 9u));
-            code(sink, magnitude - 1, levelCodebooks[levelBook], tables.level[levelBook]);
+            const CodeTable& runs = tables.run[runBook];
+            const CodeTable& levels = tables.level[levelBook];
+            const int runLength = run < tableSize ? runs.length[run] : 99;
+            const int levelLength = magnitude <= tableSize ? levels.length[magnitude - 1] : 99;
+            if (runLength + levelLength < 32) {
+                // Run, level and sign in one go: most coefficients are small, near the last.
+                sink.put((runs.bits[run] << (levelLength + 1)) | (levels.bits[magnitude - 1] << 1) |
+                             (v < 0 ? 1 : 0),
+                         runLength + levelLength + 1);
+            } else {
+                code(sink, run, runCodebooks[runBook], runs);
+                code(sink, magnitude - 1, levelCodebooks[levelBook], levels);
+                sink.put(v < 0 ? 1 : 0, 1);
+            }
+            prevRun = run;
             prevLevel = magnitude;
-            sink.put(v < 0 ? 1 : 0, 1);
         }
     }
 }

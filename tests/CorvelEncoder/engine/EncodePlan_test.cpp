@@ -247,6 +247,9 @@ TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
          "The output size 16384×9216" + tooLarge},
         {"source beyond 8K", folder.path(), 0, 0, 16000, 12000,
          "The source size 16000×12000" + tooLarge},
+        {"ProRes beyond 16 bits", folder.path(), 0, 0, 70000, 16,
+         "The source size 70000×16 is too large for ProRes: a frame may be at most 65535 pixels "
+         "wide and high."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
