@@ -51,8 +51,8 @@ struct SourceInfo
     int bitDepth = 8;   // of the luma samples
     DynamicRange dynamicRange = DynamicRange::sdr;
     // What else the source carries. Shown, not stored: job files keep the fields above only.
-    int audioTracks = 0;   // every audio track, readable or not
-    QStringList subtitles; // each subtitle track's language, "" when untagged, in source order
+    int audioTracks = 0;        // every audio track, readable or not
+    QStringList subtitles = {}; // each subtitle track's language, "" when untagged, in source order
     int chapters = 0;
 
     friend bool operator==(const SourceInfo&, const SourceInfo&) = default;

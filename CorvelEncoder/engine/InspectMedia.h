@@ -59,7 +59,7 @@ struct AudioTags
 {
     double sampleRate = 0;
     int channels = 0;
-    QString layout; // FFmpeg's name for the exact layout ("5.1(side)"); empty when unordered
+    QString layout = {}; // FFmpeg's name for the exact layout ("5.1(side)"); empty when unordered
 
     friend bool operator==(const AudioTags&, const AudioTags&) = default;
 };
