@@ -80,6 +80,12 @@ JobSettings WatchController::settingsForWatch() const
 
 void WatchController::refresh()
 {
+    restart();
+    emit watchingChanged();
+}
+
+void WatchController::restart()
+{
     if (!m_watchService) {
         m_watchService = std::make_unique<WatchFolder>();
         m_sightings = std::make_unique<WatchSightings>();

@@ -66,7 +66,13 @@ public:
     void chooseFolder();
     void chooseOutput();
 
+signals:
+    // After every restart: the watch may be on in the settings yet not watching (the folder
+    // is missing, or another Corvel Encoder watches it).
+    void watchingChanged();
+
 private:
+    void restart();
     void scheduleScan();
 
     Persistence& m_persistence;

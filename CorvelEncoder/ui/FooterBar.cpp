@@ -1,6 +1,7 @@
 #include "CorvelEncoder/ui/FooterBar.h"
 
 #include "CorvelEncoder/model/AppModel.h"
+#include "CorvelEncoder/model/WatchController.h"
 #include "CorvelEncoder/ui/GlyphIcon.h"
 #include "CorvelEncoder/ui/PanelKit.h"
 #include "CorvelEncoder/ui/Theme.h"
@@ -79,6 +80,7 @@ FooterBar::FooterBar(AppModel& model, QWidget* parent) : QWidget(parent), m_mode
     connect(&model.store(), &JobStore::countsChanged, this, &FooterBar::refreshCounts);
     connect(&model.scheduler(), &Scheduler::queueStateChanged, this, &FooterBar::refreshCounts);
     connect(&model.persistence(), &Persistence::settingsChanged, this, &FooterBar::refreshWatch);
+    connect(&model.watch(), &WatchController::watchingChanged, this, &FooterBar::refreshWatch);
     connect(&model.feed(), &ActivityFeed::logOpenChanged, this, &FooterBar::refreshLogToggle);
     refreshCounts();
     refreshWatch();
@@ -96,8 +98,13 @@ void FooterBar::refreshWatch()
 {
     const AppSettings& settings = m_model.persistence().settings();
     const bool on = settings.watchEnabled;
-    m_watch->setIcon(
-        glyphIcon(on ? Glyph::eye : Glyph::eyeSlash, on ? Theme::accent() : Theme::dim(), 14));
+    // Switched on but not watching (a missing folder, another watcher): the name stays, the
+    // open eye does not; the banner says why.
+    const bool watching = on && m_model.watch().isWatching();
+    m_watch->setIcon(glyphIcon(watching ? Glyph::eye : Glyph::eyeSlash,
+                               watching ? Theme::accent() : Theme::dim(), 14));
+    m_watch->setToolTip(on && !watching ? QStringLiteral("Watch Folder (not watching)")
+                                        : QStringLiteral("Watch Folder"));
     QString title = QStringLiteral("Watch off");
     if (on && !settings.watchFolder.isEmpty()) {
         title = QFileInfo(settings.watchFolder).fileName();
