@@ -48,7 +48,7 @@ Corvel Encoder reads a JSON job file (.corveljob) so Corvel Brisk
   "sender": "BRISK-ID",
   "start": true,
   "preset": "ProRes 422 HQ",
-  "output": "~/Movies/Corvel Encoder",
+  "output": "~/Videos/Corvel Encoder",
   "resolution": "source",
   "frameRate": "source",
   "audio": "pcm",
