@@ -261,9 +261,11 @@ int runCli(const QStringList& arguments)
     }
     if (options.shard) {
         const QList<QUuid> share = shareOf(model, ids, *options.shard);
+        // A set: a farm's batch may hold 100,000 jobs.
+        const QSet<QUuid> mine(share.cbegin(), share.cend());
         QList<QUuid> others;
         for (const QUuid& id : std::as_const(ids)) {
-            if (!share.contains(id))
+            if (!mine.contains(id))
                 others.append(id);
         }
         model.scheduler().remove(others);
