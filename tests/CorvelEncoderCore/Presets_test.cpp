@@ -131,9 +131,6 @@ TEST(Presets, AutomaticBitrate)
     body.frameRate = FrameRateMode::exact(240);
     EXPECT_EQ(automaticBitrateMbps(body, PixelSize{640, 360}, 25.0),
               suggestedBitrateMbps(640, 360, 120, Codec::h264, QualityTier::high));
-
-    body.bitrateFollowsQuality = false;
-    EXPECT_FALSE(automaticBitrateMbps(body, std::nullopt, std::nullopt));
 }
 
 } // namespace
