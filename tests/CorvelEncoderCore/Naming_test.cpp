@@ -1,14 +1,10 @@
 #include "CorvelEncoderCore/Naming.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSet>
 
 #include "../QtPrinters.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 namespace corvel {
 namespace {
@@ -72,37 +68,6 @@ TEST(Naming, OutputFilename)
     settings.body.audio = AudioMode::aac;
     EXPECT_EQ(outputFilename(u"take.final.mov", settings, {2, 2}, u"x"_qs), u"take.final.mp4");
     EXPECT_EQ(outputFilename(u"README", settings, {2, 2}, u"x"_qs), u"README.mp4");
-}
-
-TEST(Naming, NoPatternOrSourceNameLeavesTheOutputFolder)
-{
-    QStringList hostile{QString(300, u'/'), u"\u0000tail"_s}; // a NUL needs a sized literal
-    for (const char16_t* text :
-         {u"../../etc/passwd", u"..", u".", u"/", u"..\\..\\x", u"line\nbreak\r\t",
-          u"\u001b[31mred", u"\u202Eevil\u202C", u"~", u" ", u"", u"..{name}.."})
-        hostile << QString::fromUtf16(text);
-    const QString patterns[] = {u"{name}"_qs,          u"{name}/{preset}"_qs, u"../{name}"_qs,
-                                u"{preset}{codec}"_qs, u"/{date}/.."_qs,      u""_qs};
-    const QString folder = u"/out/renders"_qs;
-    const auto nothingExists = [](const QString&) {
-        return false;
-    };
-    for (const QString& pattern : patterns) {
-        for (const QString& value : hostile) {
-            const NameContext context{value, value, u"H264"_qs, u"2x2"_qs, value};
-            const QString base = renderName(pattern, context);
-            SCOPED_TRACE((pattern + u" / "_s + value).toStdString());
-            EXPECT_FALSE(base.isEmpty());
-            EXPECT_FALSE(base.contains(u'/'));
-            EXPECT_NE(base, u"..");
-            EXPECT_NE(base, u".");
-            EXPECT_TRUE(std::none_of(base.cbegin(), base.cend(),
-                                     [](QChar c) { return c.category() == QChar::Other_Control; }));
-            const QString path = uniqueFileURL(folder, base, u"mov", nothingExists);
-            EXPECT_EQ(QFileInfo(path).path(), folder);
-            EXPECT_EQ(QDir::cleanPath(path), path);
-        }
-    }
 }
 
 TEST(Naming, DateStampUsesTheGivenZone)
