@@ -207,13 +207,6 @@ TEST(JobFileParser, Errors)
     }
 }
 
-TEST(JobFileParser, ErrorKinds)
-{
-    EXPECT_EQ(parse("nope").error(), JobFileError::unreadable());
-    EXPECT_EQ(parse("{}").error(), JobFileError::notAJob());
-    EXPECT_EQ(parse("[]").error().kind(), JobFileError::Kind::message);
-}
-
 // A blank source string is kept as an empty path for the missing-source check.
 TEST(JobFileParser, SourcesInOrderWithInheritedSettings)
 {
