@@ -292,12 +292,9 @@ TEST(JobFileParser, SettingsKeys)
     }
 }
 
-TEST(JobFileParser, HostileShapesGiveErrorsNotCrashes)
+// Deep nesting is the on-disk case's to check (a source array is never read recursively).
+TEST(JobFileParser, BadUtf8AndTrailingBytesAreUnreadable)
 {
-    EXPECT_EQ(parseJobData(QByteArray(100000, '{')).error(), JobFileError::unreadable());
-    const QByteArray nested =
-        R"({"sources":[)" + QByteArray(1000, '[') + QByteArray(1000, ']') + "]}";
-    EXPECT_EQ(errorOf(parseJobData(nested)), "A source must be a path or an object.");
     EXPECT_EQ(parseJobData(QByteArray("{\"source\":\"\xff\xfe\"}")).error(),
               JobFileError::unreadable());
     EXPECT_EQ(parseJobData(QByteArray("{\"source\":\"a\"}\0", 15)).error(),
