@@ -54,22 +54,6 @@ TEST(Naming, RenderName)
     EXPECT_EQ(renderName(u"{preset}/{name}", context("a:b")), u"ProRes 422 HQ-a-b");
 }
 
-TEST(Naming, OutputFilename)
-{
-    JobSettings settings;
-    settings.presetName = u"ProRes 422 HQ"_s;
-    settings.body = PresetBody::standard();
-    settings.body.namingPattern = u"{name}_{codec}_{resolution}"_s;
-    EXPECT_EQ(outputFilename(u"clip.mov", settings, {1920, 1080}, u"2026-03-07"_qs),
-              u"clip_ProRes422HQ_1920x1080.mov");
-
-    settings.body.namingPattern = u"{name}"_s;
-    settings.body.codec = Codec::h264;
-    settings.body.audio = AudioMode::aac;
-    EXPECT_EQ(outputFilename(u"take.final.mov", settings, {2, 2}, u"x"_qs), u"take.final.mp4");
-    EXPECT_EQ(outputFilename(u"README", settings, {2, 2}, u"x"_qs), u"README.mp4");
-}
-
 TEST(Naming, DateStampUsesTheGivenZone)
 {
     const QDateTime instant(QDate(2026, 3, 7), QTime(23, 30), Qt::UTC);
