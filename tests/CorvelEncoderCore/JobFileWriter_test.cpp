@@ -32,15 +32,6 @@ JobSettings fromPreset(const BuiltinPreset& preset)
     return JobSettings{preset.id, preset.name, preset.body, "/renders", false};
 }
 
-// Defaults that differ from every exported job, so nothing passes by coincidence.
-JobSettings otherDefaults()
-{
-    JobSettings settings = fromPreset(*BuiltinPreset::matching(u"prores-proxy"));
-    settings.outputDirectory = "/elsewhere";
-    settings.revealWhenDone = true;
-    return settings;
-}
-
 } // namespace
 
 TEST(JobFileWriter, WrittenForm)
@@ -69,10 +60,13 @@ TEST(JobFileWriter, WrittenForm)
 
 TEST(JobFileWriter, EverySettingReadsBack)
 {
-    const QList<ResolutionMode> resolutions = allResolutionModes();
+    // Defaults that differ from every exported job, so nothing passes by coincidence.
+    JobSettings otherDefaults = fromPreset(*BuiltinPreset::matching(u"prores-proxy"));
+    otherDefaults.outputDirectory = "/elsewhere";
+    otherDefaults.revealWhenDone = true;
     int checked = 0;
     for (const BuiltinPreset& preset : BuiltinPreset::all()) {
-        for (const ResolutionMode resolution : resolutions) {
+        for (const ResolutionMode resolution : allResolutionModes()) {
             for (const bool follows : {true, false}) {
                 if (!usesBitrate(preset.body.codec) && !follows)
                     continue; // ProRes bodies carry no bitrate of their own
@@ -106,7 +100,7 @@ TEST(JobFileWriter, EverySettingReadsBack)
                 ASSERT_EQ(parsed->jobs.size(), 1);
                 EXPECT_EQ(parsed->jobs[0].sourcePath, "/m/clip 1.mov");
 
-                const auto merged = settingsByMerging(parsed->jobs[0], otherDefaults(), {});
+                const auto merged = settingsByMerging(parsed->jobs[0], otherDefaults, {});
                 ASSERT_TRUE(merged) << merged.error().description().toStdString();
                 EXPECT_EQ(*merged, settings);
                 ++checked;

@@ -76,13 +76,9 @@ TEST(JobFileReadings, FrameRateValues)
     const std::pair<const char*, std::optional<FrameRateMode>> rows[] = {
         {R"(" Source ")", FrameRateMode::source()},
         {R"("native")", FrameRateMode::source()},
-        {"25", FrameRateMode::exact(25)},
         {R"("29.97")", FrameRateMode::exact(29.97)},
-        {"240", FrameRateMode::exact(120)},
         {"0.5", FrameRateMode::exact(0.5)},
-        {"0", std::nullopt},
-        {R"("29.97fps")", std::nullopt},
-        {"true", std::nullopt}};
+        {R"("29.97fps")", std::nullopt}};
     for (const auto& [json, expected] : rows) {
         SCOPED_TRACE(json);
         EXPECT_EQ(parseFrameRateValue(jsonValue(json)), expected);
@@ -211,13 +207,6 @@ TEST(JobFileParser, Errors)
     }
 }
 
-TEST(JobFileParser, ErrorKinds)
-{
-    EXPECT_EQ(parse("nope").error(), JobFileError::unreadable());
-    EXPECT_EQ(parse("{}").error(), JobFileError::notAJob());
-    EXPECT_EQ(parse("[]").error().kind(), JobFileError::Kind::message);
-}
-
 // A blank source string is kept as an empty path for the missing-source check.
 TEST(JobFileParser, SourcesInOrderWithInheritedSettings)
 {
@@ -303,28 +292,9 @@ TEST(JobFileParser, SettingsKeys)
     }
 }
 
-TEST(JobFileParser, StartAndSender)
+// Deep nesting is the on-disk case's to check (a source array is never read recursively).
+TEST(JobFileParser, BadUtf8AndTrailingBytesAreUnreadable)
 {
-    const std::pair<const char*, bool> rows[] = {
-        {R"("start":1)", true},      {R"("start":"yes")", true}, {R"("start":true)", true},
-        {R"("start":2)", false},     {R"("start":"go")", false}, {R"("start":null)", false},
-        {R"("start":false)", false}, {R"("other":1)", false}};
-    for (const auto& [keys, start] : rows) {
-        SCOPED_TRACE(keys);
-        const auto result =
-            parseJobData(QByteArray(R"({"source":"/a.mov",)") + keys + "}", std::nullopt);
-        ASSERT_TRUE(result);
-        EXPECT_EQ(result->start, start);
-    }
-    EXPECT_EQ(parse(R"({"source":"/a","sender":5})")->sender, std::nullopt);
-}
-
-TEST(JobFileParser, HostileShapesGiveErrorsNotCrashes)
-{
-    EXPECT_EQ(parseJobData(QByteArray(100000, '{')).error(), JobFileError::unreadable());
-    const QByteArray nested =
-        R"({"sources":[)" + QByteArray(1000, '[') + QByteArray(1000, ']') + "]}";
-    EXPECT_EQ(errorOf(parseJobData(nested)), "A source must be a path or an object.");
     EXPECT_EQ(parseJobData(QByteArray("{\"source\":\"\xff\xfe\"}")).error(),
               JobFileError::unreadable());
     EXPECT_EQ(parseJobData(QByteArray("{\"source\":\"a\"}\0", 15)).error(),
@@ -371,7 +341,8 @@ TEST_F(JobFileOnDisk, Recognition)
     const QString padded =
         write("big.json", R"({"source":"a.mov","pad":")" + QByteArray(kJobSniffBytes, 'p') + "\"}");
     EXPECT_FALSE(looksLikeJobFile(padded));
-    EXPECT_TRUE(parseJobFile(padded));
+    // Read whole, its relative paths name the file's neighbours.
+    EXPECT_EQ(parseJobFile(padded).value().jobs.value(0).sourcePath, m_dir.filePath("a.mov"));
 
     // What is not a regular file is never opened: a pipe would block forever.
     const QString fifo = m_dir.filePath("pipe.json");
@@ -380,21 +351,6 @@ TEST_F(JobFileOnDisk, Recognition)
     EXPECT_EQ(errorOf(parseJobFile(fifo)), "Job file not found at " + fifo + ".");
     ASSERT_TRUE(QDir(m_dir.path()).mkdir("folder.json"));
     EXPECT_FALSE(looksLikeJobFile(m_dir.filePath("folder.json")));
-}
-
-TEST_F(JobFileOnDisk, ParseFileUsesItsFolderAsBase)
-{
-    const QString path =
-        write("cut.corveljob", R"({"sources":["a.mov","../b.mov"],"audio":"PCM"})");
-    const auto result = parseJobFile(path);
-    ASSERT_TRUE(result) << errorOf(result).toStdString();
-    const Fields pcm{.audio = AudioMode::pcm};
-    EXPECT_EQ(result->jobs,
-              (QList<ParsedJob>{pcm.asJob(m_dir.path() + "/a.mov"),
-                                pcm.asJob(QFileInfo(m_dir.path()).path() + "/b.mov")}));
-
-    const QString missing = m_dir.filePath("gone.corveljob");
-    EXPECT_EQ(errorOf(parseJobFile(missing)), "Job file not found at " + missing + ".");
 }
 
 TEST_F(JobFileOnDisk, HugeAndDeeplyNestedFilesFailClearlyInBoundedMemory)

@@ -139,13 +139,20 @@ TEST(JobTexts, DynamicRangeLabelAndNote)
 
 TEST(JobTexts, PreviewFilenameUsesTheFittedSize)
 {
-    EncodingJob job = jobWithPreset("hevc");
-    job.settings.body.namingPattern = u"{name}_{resolution}_{date}"_s;
+    EncodingJob job = jobWithPreset("h264");
+    job.settings.body.namingPattern = u"{name}_{codec}_{resolution}_{date}"_s;
     job.settings.body.resolution = ResolutionMode::hd720;
     const QDateTime now(QDate(2026, 3, 7), QTime(12, 0));
-    EXPECT_EQ(previewFilename(job, now), u"clip_1280x720_2026-03-07.mp4");
+    EXPECT_EQ(previewFilename(job, now), u"clip_H264_1280x720_2026-03-07.mp4");
     job.sourceInfo = sourceOf(1080, 1920, 30, 1, u"HEVC"_s);
-    EXPECT_EQ(previewFilename(job, now), u"clip_404x720_2026-03-07.mp4");
+    EXPECT_EQ(previewFilename(job, now), u"clip_H264_404x720_2026-03-07.mp4");
+    // Only the last extension goes, a name without one stays whole; PCM makes it a MOV.
+    job.settings.body.namingPattern = u"{name}"_s;
+    job.sourcePath = u"/footage/take.final.mov"_s;
+    EXPECT_EQ(previewFilename(job, now), u"take.final.mp4");
+    job.sourcePath = u"/footage/README"_s;
+    job.settings.body.audio = AudioMode::pcm;
+    EXPECT_EQ(previewFilename(job, now), u"README.mov");
 }
 
 } // namespace

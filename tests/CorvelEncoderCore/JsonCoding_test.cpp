@@ -48,24 +48,16 @@ EncodingJob sampleJob()
     return job;
 }
 
-TEST(JsonCoding, ExampleJobReadsAndWritesBackEqual)
-{
-    const auto job = fromJson<EncodingJob>(parseObject(kExampleJob));
-    ASSERT_TRUE(job) << job.error().message.toStdString();
-    EXPECT_EQ(uuidString(job->id), u"0B7E4C22-5D1F-4C36-9A64-1F0E2D3C4B5A");
-    ASSERT_TRUE(job->sourceInfo);
-    EXPECT_EQ(job->settings.body.codec, Codec::proRes422HQ);
-    EXPECT_EQ(secondsSinceReferenceDate(job->addedAt), 786000000.5);
-
-    // Written back, it holds the same keys and values as the example.
-    EXPECT_EQ(toJson(*job), parseObject(kExampleJob));
-}
-
 TEST(JsonCoding, QueueRoundTripsWithAndWithoutOptionalFields)
 {
+    // The example reads, and written back holds the same keys and values.
+    const auto example = fromJson<EncodingJob>(parseObject(kExampleJob));
+    ASSERT_TRUE(example) << example.error().message.toStdString();
+    EXPECT_EQ(toJson(*example), parseObject(kExampleJob));
+
     EncodingJob bare = sampleJob();
     EncodingJob full = sampleJob();
-    full.sourceInfo = fromJson<EncodingJob>(parseObject(kExampleJob))->sourceInfo;
+    full.sourceInfo = example->sourceInfo;
     full.sourceInfo->hasAlpha = true;
     full.sourceInfo->bitDepth = 10;
     full.sourceInfo->dynamicRange = DynamicRange::hdr10;
@@ -94,8 +86,6 @@ TEST(JsonCoding, QueueRoundTripsWithAndWithoutOptionalFields)
 TEST(JsonCoding, FrameRateModeNeedsExactlyOneKnownKey)
 {
     const std::pair<const char*, std::optional<FrameRateMode>> rows[] = {
-        {R"({"exact":{"_0":30}})", FrameRateMode::exact(30.0)},
-        {R"({"source":{}})", FrameRateMode::source()},
         {R"({"source":{},"other":1})", FrameRateMode::source()},
         {R"({"source":{},"exact":{"_0":30}})", std::nullopt},
         {R"({})", std::nullopt},

@@ -1,14 +1,10 @@
 #include "CorvelEncoderCore/Naming.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSet>
 
 #include "../QtPrinters.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 namespace corvel {
 namespace {
@@ -56,53 +52,6 @@ TEST(Naming, RenderName)
     // Tokens inside an earlier substituted value are replaced too.
     EXPECT_EQ(renderName(u"{name}", context("my{date}clip")), u"my2026-03-07clip");
     EXPECT_EQ(renderName(u"{preset}/{name}", context("a:b")), u"ProRes 422 HQ-a-b");
-}
-
-TEST(Naming, OutputFilename)
-{
-    JobSettings settings;
-    settings.presetName = u"ProRes 422 HQ"_s;
-    settings.body = PresetBody::standard();
-    settings.body.namingPattern = u"{name}_{codec}_{resolution}"_s;
-    EXPECT_EQ(outputFilename(u"clip.mov", settings, {1920, 1080}, u"2026-03-07"_qs),
-              u"clip_ProRes422HQ_1920x1080.mov");
-
-    settings.body.namingPattern = u"{name}"_s;
-    settings.body.codec = Codec::h264;
-    settings.body.audio = AudioMode::aac;
-    EXPECT_EQ(outputFilename(u"take.final.mov", settings, {2, 2}, u"x"_qs), u"take.final.mp4");
-    EXPECT_EQ(outputFilename(u"README", settings, {2, 2}, u"x"_qs), u"README.mp4");
-}
-
-TEST(Naming, NoPatternOrSourceNameLeavesTheOutputFolder)
-{
-    QStringList hostile{QString(300, u'/'), u"\u0000tail"_s}; // a NUL needs a sized literal
-    for (const char16_t* text :
-         {u"../../etc/passwd", u"..", u".", u"/", u"..\\..\\x", u"line\nbreak\r\t",
-          u"\u001b[31mred", u"\u202Eevil\u202C", u"~", u" ", u"", u"..{name}.."})
-        hostile << QString::fromUtf16(text);
-    const QString patterns[] = {u"{name}"_qs,          u"{name}/{preset}"_qs, u"../{name}"_qs,
-                                u"{preset}{codec}"_qs, u"/{date}/.."_qs,      u""_qs};
-    const QString folder = u"/out/renders"_qs;
-    const auto nothingExists = [](const QString&) {
-        return false;
-    };
-    for (const QString& pattern : patterns) {
-        for (const QString& value : hostile) {
-            const NameContext context{value, value, u"H264"_qs, u"2x2"_qs, value};
-            const QString base = renderName(pattern, context);
-            SCOPED_TRACE((pattern + u" / "_s + value).toStdString());
-            EXPECT_FALSE(base.isEmpty());
-            EXPECT_FALSE(base.contains(u'/'));
-            EXPECT_NE(base, u"..");
-            EXPECT_NE(base, u".");
-            EXPECT_TRUE(std::none_of(base.cbegin(), base.cend(),
-                                     [](QChar c) { return c.category() == QChar::Other_Control; }));
-            const QString path = uniqueFileURL(folder, base, u"mov", nothingExists);
-            EXPECT_EQ(QFileInfo(path).path(), folder);
-            EXPECT_EQ(QDir::cleanPath(path), path);
-        }
-    }
 }
 
 TEST(Naming, DateStampUsesTheGivenZone)

@@ -38,13 +38,6 @@ struct Home
         app.setWorkingDirectory(dir.path());
         app.start(CORVEL_ENCODER_BINARY, arguments);
     }
-    // Starts the first instance and waits until it listens.
-    bool startFirst(QProcess& app) const
-    {
-        launch(app, {});
-        return app.waitForStarted() &&
-               waitUntil([&] { return !runtimeEntries().isEmpty(); }, 20000);
-    }
 };
 
 // A later launch hands its movie to the running instance and exits. While the first instance
@@ -54,7 +47,9 @@ TEST(SecondLaunch, HandsItsMovieToTheRunningInstanceOrIsTurnedAwayWithAMessage)
 {
     Home home;
     QProcess first;
-    ASSERT_TRUE(home.startFirst(first));
+    home.launch(first, {});
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(waitUntil([&] { return !home.runtimeEntries().isEmpty(); }, 20000)); // listening
     for (const char* name : {"late.mov", "next.mov"})
         ASSERT_TRUE(corvel::testing::writeFile(home.dir.filePath(name), {}));
     ::kill(pid_t(first.processId()), SIGSTOP);
