@@ -39,7 +39,8 @@ struct AudioTarget
     int sampleRate = 0;
     AVSampleFormat format = AV_SAMPLE_FMT_NONE;
     int channels = 0;
-    QString layout; // FFmpeg's name of the encoder's layout; empty: the usual one for `channels`
+    // FFmpeg's name of the encoder's layout; empty: the usual one for `channels`.
+    QString layout = {};
 };
 
 // A filter graph as text: the arguments of its source ("buffer" or "abuffer") and the filters

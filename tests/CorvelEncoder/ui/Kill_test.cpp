@@ -219,8 +219,9 @@ void expectWholeRestart(const Round& round, const QString& linked, int sourceFra
     ASSERT_EQ(restored.size(), stored->size());
     ASSERT_GE(restored.size(), round.seeded.size());
     ASSERT_LE(restored.size(), round.seeded.size() + 1);
-    if (restored.size() > round.seeded.size())
+    if (restored.size() > round.seeded.size()) {
         EXPECT_EQ(restored.last().sourcePath, linked);
+    }
     QStringList finished;
     for (qsizetype i = 0; i < restored.size(); ++i) {
         const EncodingJob& before = stored->at(i);
