@@ -42,10 +42,6 @@ public:
     bool paused = false;
     bool cancelRequested = false;
     bool stopped = false;
-    // The file this session writes; it is removed when the session stops after a cancel,
-    // unless `leavesPartialFile`.
-    QString partialFile;
-    bool leavesPartialFile = false;
     // A worker that does not stop: waitForStopped uses up its whole allowance and fails.
     bool stuck = false;
     QList<int> waitAllowances;
@@ -70,9 +66,6 @@ public:
     QList<QUuid> launched;
     // Callbacks of every session ever made, so a test can report after its session is gone.
     QList<EncodeCallbacks> allCallbacks;
-    // Settings every new session starts with.
-    bool stuckSessions = false;
-    bool sessionsLeavePartialFiles = false;
 
     // The newest live session for the job, or null.
     FakeSession* session(const QUuid& jobID) const;

@@ -40,7 +40,13 @@ TEST_F(QueueTest, SlotsFillInQueueOrderAndEachCompletionLaunchesTheNext)
     EXPECT_EQ(model->store().doneCount(), 5);
     EXPECT_TRUE(logTexts().contains(u"Started clip0.mov"_s));
     EXPECT_TRUE(logTexts().contains(u"Finished out4.mov"_s));
-    // The queue ran dry and stopped: a job added later waits, and the label says so.
+    // The queue ran dry and stopped: pause and start have nothing to act on, and a job added
+    // later waits.
+    EXPECT_FALSE(model->scheduler().isQueueRunning());
+    model->scheduler().pauseQueue();
+    EXPECT_FALSE(model->scheduler().isQueuePaused());
+    model->scheduler().startQueue();
+    EXPECT_EQ(logTexts().last(), u"Nothing is queued."_s);
     EXPECT_FALSE(model->scheduler().isQueueRunning());
     addQueued(1);
     EXPECT_EQ(model->scheduler().phaseLabel(), u"Idle"_s);
@@ -73,37 +79,6 @@ TEST_F(QueueTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
     EXPECT_EQ(status(jobs[3].id), JobStatus::encoding);
 }
 
-TEST_F(QueueTest, StartAndPauseWithNothingToDoChangeNothing)
-{
-    const QList<QList<JobStatus>> rows = {
-        {},
-        {JobStatus::completed, JobStatus::failed, JobStatus::cancelled},
-        {JobStatus::queued, JobStatus::queued}};
-    for (const QList<JobStatus>& statuses : rows) {
-        SCOPED_TRACE(statuses.size());
-        makeModel();
-        QList<EncodingJob> jobs;
-        for (JobStatus s : statuses) {
-            jobs.append(queuedJob(u"a.mov"_s));
-            jobs.last().status = s;
-        }
-        model->store().addJobs(jobs);
-        const int lines = int(model->feed().logLines().size());
-        QSignalSpy flags(&model->scheduler(), &Scheduler::queueStateChanged);
-        model->scheduler().pauseQueue();
-        EXPECT_FALSE(model->scheduler().isQueuePaused());
-        EXPECT_EQ(model->feed().logLines().size(), lines);
-        EXPECT_EQ(flags.count(), 0);
-        EXPECT_EQ(model->scheduler().phaseLabel(), u"Idle"_s);
-        if (statuses.contains(JobStatus::queued))
-            continue;
-        model->scheduler().startQueue();
-        EXPECT_EQ(logTexts().last(), u"Nothing is queued."_s);
-        EXPECT_FALSE(model->scheduler().isQueueRunning());
-        EXPECT_TRUE(sessions.launched.isEmpty());
-    }
-}
-
 // The block on ending the session is held from the first start to the last end.
 TEST_F(QueueTest, PauseAndResumeHoldEverySessionAndTheTerminationBlock)
 {
@@ -121,12 +96,18 @@ TEST_F(QueueTest, PauseAndResumeHoldEverySessionAndTheTerminationBlock)
     // Paused jobs do not hold slots, but nothing new starts while paused.
     EXPECT_EQ(sessions.launched.size(), 2);
 
-    model->scheduler().startQueue();
+    // Starting one paused job resumes only it, and the slot left free takes a queued job.
+    model->scheduler().startJobNow(jobs[0].id);
     EXPECT_FALSE(model->scheduler().isQueuePaused());
-    EXPECT_EQ(model->store().activeCount(), 2);
+    EXPECT_FALSE(sessions.session(jobs[0].id)->paused);
+    EXPECT_EQ(status(jobs[1].id), JobStatus::paused);
+    EXPECT_EQ(status(jobs[2].id), JobStatus::encoding);
+    // The job left paused is not stranded: Start Queue resumes it.
+    model->scheduler().startQueue();
+    EXPECT_EQ(model->store().activeCount(), 3);
     EXPECT_FALSE(sessions.session(jobs[1].id)->paused);
     EXPECT_TRUE(logTexts().contains(u"Resumed"_s));
-    EXPECT_EQ(sessions.launched.size(), 2);
+    EXPECT_EQ(sessions.launched.size(), 3);
     for (int i = 0; i < 3; ++i) {
         sessions.session(jobs[i].id)->succeed(path(u"o%1.mov"_s.arg(i)));
         deliver();
@@ -164,31 +145,6 @@ TEST_F(QueueTest, StartJobNowPrefersTheJobOnlyWhenASlotIsFree)
     model->scheduler().startJobNow(jobs[2].id);
     EXPECT_EQ(status(jobs[2].id), JobStatus::encoding);
     EXPECT_FALSE(model->store().job(jobs[2].id)->errorMessage.has_value());
-}
-
-TEST_F(QueueTest, StartJobNowOnOnePausedJobResumesOnlyItAndFillsFreeSlots)
-{
-    const QList<EncodingJob> running = addQueued(2);
-    model->scheduler().startQueue();
-    model->scheduler().pauseQueue();
-    const QList<EncodingJob> waiting = addQueued(2);
-
-    model->scheduler().startJobNow(running[0].id);
-    EXPECT_FALSE(model->scheduler().isQueuePaused());
-    EXPECT_TRUE(model->scheduler().isQueueRunning());
-    EXPECT_EQ(status(running[0].id), JobStatus::encoding);
-    EXPECT_FALSE(sessions.session(running[0].id)->paused);
-    EXPECT_EQ(status(running[1].id), JobStatus::paused);
-    EXPECT_TRUE(sessions.session(running[1].id)->paused);
-    // Two slots, one encoding: one queued job starts, the other waits.
-    EXPECT_EQ(status(waiting[0].id), JobStatus::encoding);
-    EXPECT_EQ(status(waiting[1].id), JobStatus::queued);
-    EXPECT_EQ(model->store().activeCount(), 2);
-
-    // The job left paused is not stranded: Start Queue resumes it.
-    model->scheduler().startQueue();
-    EXPECT_EQ(status(running[1].id), JobStatus::encoding);
-    EXPECT_FALSE(sessions.session(running[1].id)->paused);
 }
 
 TEST_F(QueueTest, RevealsOutputsFinishingCloseTogetherInOneRequest)
@@ -391,60 +347,50 @@ TEST_F(QueueTest, AttentionOnlyWhenSomethingFinishedAndTheAppIsInTheBackground)
 
 TEST_F(QueueTest, QuitStopsSessionsAndSavesTheirJobsQueued)
 {
-    for (bool sessionsCleanUp : {true, false}) {
-        SCOPED_TRACE(sessionsCleanUp ? "sessions remove their files" : "sessions leave files");
-        sessions.sessionsLeavePartialFiles = !sessionsCleanUp;
-        QFile::remove(QDir(supportDir()).filePath(kQueueFileName));
-        makeModel();
-        const QList<EncodingJob> jobs = addQueued(3);
-        model->scheduler().startQueue();
-        QStringList partials;
-        for (int i = 0; i < 2; ++i) {
-            partials.append(path(u"partial%1.mov"_s.arg(i)));
-            QFile(partials.last()).open(QIODevice::WriteOnly);
-            sessions.session(jobs[i].id)->ready(partials.last(), false);
-        }
-        deliver();
-        model->scheduler().pauseQueue();
-        model->scheduler().startJobNow(jobs[0].id);
-        ASSERT_EQ(status(jobs[0].id), JobStatus::encoding);
-        ASSERT_EQ(status(jobs[1].id), JobStatus::paused);
-        FakeSession* a = sessions.session(jobs[0].id);
-        FakeSession* b = sessions.session(jobs[1].id);
-
-        model->prepareForQuit();
-        EXPECT_TRUE(a->cancelRequested && b->cancelRequested);
-        EXPECT_FALSE(a->waitAllowances.isEmpty());
-        // Sessions remove their own partial files; a file under a job's output name is not
-        // the job's while it runs, so the model leaves it.
-        EXPECT_EQ(QFile::exists(partials[0]), !sessionsCleanUp);
-        EXPECT_EQ(QFile::exists(partials[1]), !sessionsCleanUp);
-        const Decoded<QueueFile> saved =
-            decodeQueueFile(store->files.read(kQueueFileName).value_or(QByteArray()));
-        ASSERT_TRUE(saved.has_value());
-        for (const EncodingJob& job : saved->jobs)
-            EXPECT_EQ(job.status, JobStatus::queued);
-        EXPECT_TRUE(store->files.read(kSettingsFileName).has_value());
-        EXPECT_EQ(desktop.terminationCalls.last(), u"enable:Encoding"_s);
-
-        // The sessions' late ends change nothing that was saved.
-        const int writes = int(store->writes.size());
-        a->endCancelled();
-        b->endCancelled();
-        clock.advance(1000);
-        EXPECT_EQ(store->writes.size(), writes);
-        EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
-        desktop.terminationCalls.clear();
+    const QList<EncodingJob> jobs = addQueued(3);
+    model->scheduler().startQueue();
+    QStringList partials;
+    for (int i = 0; i < 2; ++i) {
+        partials.append(path(u"partial%1.mov"_s.arg(i)));
+        QFile(partials.last()).open(QIODevice::WriteOnly);
+        sessions.session(jobs[i].id)->ready(partials.last(), false);
     }
+    deliver();
+    model->scheduler().pauseQueue();
+    model->scheduler().startJobNow(jobs[0].id);
+    FakeSession* a = sessions.session(jobs[0].id);
+    FakeSession* b = sessions.session(jobs[1].id);
+
+    model->prepareForQuit();
+    EXPECT_TRUE(a->cancelRequested && b->cancelRequested);
+    EXPECT_FALSE(a->waitAllowances.isEmpty());
+    // Sessions remove their own partial files; a file under a job's output name is not the
+    // job's while it runs, so the model leaves it.
+    EXPECT_TRUE(QFile::exists(partials[0]) && QFile::exists(partials[1]));
+    const Decoded<QueueFile> saved =
+        decodeQueueFile(store->files.read(kQueueFileName).value_or(QByteArray()));
+    ASSERT_TRUE(saved.has_value());
+    for (const EncodingJob& job : saved->jobs)
+        EXPECT_EQ(job.status, JobStatus::queued);
+    EXPECT_TRUE(store->files.read(kSettingsFileName).has_value());
+    EXPECT_EQ(desktop.terminationCalls.last(), u"enable:Encoding"_s);
+
+    // The sessions' late ends change nothing that was saved.
+    const int writes = int(store->writes.size());
+    a->endCancelled();
+    b->endCancelled();
+    clock.advance(1000);
+    EXPECT_EQ(store->writes.size(), writes);
+    EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
 }
 
 TEST_F(QueueTest, QuitWaitsForStuckSessionsOnlyWithinItsLimit)
 {
-    sessions.stuckSessions = true;
-    makeModel();
     model->scheduler().setMaxParallel(3);
     addQueued(3);
     model->scheduler().startQueue();
+    for (FakeSession* s : sessions.live)
+        s->stuck = true;
     model->scheduler().setQuitWaitLimit(300);
     // A stuck fake sleeps through each allowance it is given, so their sum bounds the wait.
     model->prepareForQuit();
@@ -455,22 +401,8 @@ TEST_F(QueueTest, QuitWaitsForStuckSessionsOnlyWithinItsLimit)
     }
     EXPECT_LE(total, 300);
     EXPECT_TRUE(store->files.read(kQueueFileName).has_value());
-    sessions.stuckSessions = false;
     for (FakeSession* s : sessions.live)
         s->stuck = false;
-}
-
-TEST_F(QueueTest, ReportsAfterTheModelIsGoneAreIgnored)
-{
-    const QList<EncodingJob> jobs = addQueued(1);
-    model->scheduler().startQueue();
-    EncodeCallbacks callbacks = sessions.allCallbacks.first();
-    callbacks.onProgress(0.5, std::nullopt); // queued while the model still exists
-    model.reset();
-    callbacks.onComplete(EncodeResult(path(u"a.mov"_s)));
-    callbacks.onLog(u"late"_s, false);
-    deliver(); // must not touch the destroyed model
-    EXPECT_TRUE(sessions.live.isEmpty());
 }
 
 } // namespace
