@@ -4,7 +4,6 @@
 
 #include "CorvelEncoder/model/IntakeFiles.h"
 #include "CorvelEncoder/platform/IncomingOpener.h"
-#include "CorvelEncoderCore/Presets.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -65,16 +64,6 @@ TEST_F(IntakeTest, DroppingAMovieAddsAProbedJobWithTheDefaults)
     ASSERT_TRUE(waitUntil([&] { return !m.store().job(job.id)->probing; }));
     EXPECT_EQ(m.store().job(job.id)->sourceInfo, FakeProber::hd(50));
     EXPECT_EQ(m.store().job(job.id)->settings.body.bitrateMbps, 41.5);
-}
-
-TEST_F(IntakeTest, UnknownPresetFallsBackToProResHQ)
-{
-    AppModel& m = start();
-    m.persistence().updateSettings([](AppSettings& s) { s.lastPresetID = u"custom:nothing"_s; });
-    const JobSettings settings = m.intake().settingsForNewJob();
-    EXPECT_EQ(settings.presetID, u"prores-422-hq");
-    EXPECT_EQ(settings.presetName, u"ProRes 422 HQ");
-    EXPECT_EQ(settings.body, BuiltinPreset::matching(u"prores-422-hq")->body);
 }
 
 TEST_F(IntakeTest, FoldersAreWalkedAndOnlyMoviesAndJobsCount)
@@ -219,10 +208,14 @@ TEST_F(IntakeTest, ALinkWithTenThousandSourcesIsTakenWholeAndQuickly)
 TEST_F(IntakeTest, OutsideURLsAreTakenOnceWithinTheRepeatWindow)
 {
     AppModel& m = start();
+    m.persistence().updateSettings([](AppSettings& s) { s.lastPresetID = u"custom:nothing"_s; });
     const QUrl clip = QUrl::fromLocalFile(makeFile("clip.mov"));
     m.intake().handleIncoming({clip});
     m.intake().handleIncoming({clip});
-    EXPECT_EQ(jobs().size(), 1);
+    ASSERT_EQ(jobs().size(), 1);
+    // A default preset that is gone falls back to ProRes 422 HQ.
+    EXPECT_EQ(jobs()[0].settings.presetID, u"prores-422-hq");
+    EXPECT_EQ(jobs()[0].settings.presetName, u"ProRes 422 HQ");
     // Drops and panels are never de-duplicated.
     m.intake().handleDrop({clip});
     EXPECT_EQ(jobs().size(), 2);
