@@ -134,9 +134,24 @@ TEST_F(QueueTest, StartJobNowPrefersTheJobOnlyWhenASlotIsFree)
     EXPECT_EQ(sessions.launched.last(), jobs[1].id);
     EXPECT_EQ(status(jobs[3].id), JobStatus::queued);
 
-    // A finished job is queued again and started.
-    sessions.session(jobs[2].id)->fail(u"Broken."_s);
+    // A failure keeps the progress, takes the message and drops the partial file's name; the
+    // session's own lines keep their error flag.
+    FakeSession* failing = sessions.session(jobs[2].id);
+    failing->ready(path(u"partial.mov"_s), true);
+    failing->log(u"Hardware encoder refused."_s, true);
+    failing->log(u"Using 8 threads."_s, false);
+    failing->progress(0.4);
+    failing->fail(u"Broken."_s);
     deliver();
+    EXPECT_DOUBLE_EQ(current(jobs[2]).progress, 0.4);
+    EXPECT_EQ(current(jobs[2]).errorMessage, u"Broken."_s);
+    EXPECT_FALSE(current(jobs[2]).outputPath.has_value());
+    const QList<LogLine> lines = model->feed().logLines();
+    const qsizetype failed = logTexts().indexOf(u"Failed clip2.mov: Broken."_s);
+    ASSERT_GE(failed, 2);
+    EXPECT_TRUE(lines[failed].isError && lines[failed - 2].isError && !lines[failed - 1].isError);
+
+    // A finished job is queued again and started.
     for (int i : {1, 3}) {
         sessions.session(jobs[i].id)->succeed(path(u"o%1.mov"_s.arg(i)));
         deliver();
@@ -220,32 +235,6 @@ TEST_F(QueueTest, ProgressAfterCancelIsDropped)
     EXPECT_FALSE(model->store().job(jobs[0].id)->etaSeconds.has_value());
     EXPECT_FALSE(model->scheduler().isQueueRunning());
     EXPECT_EQ(logTexts().last(), u"Cancelled clip0.mov"_s);
-}
-
-TEST_F(QueueTest, FailureKeepsProgressAndReportsTheMessage)
-{
-    const QList<EncodingJob> jobs = addQueued(1);
-    model->scheduler().startQueue();
-    FakeSession* session = sessions.session(jobs[0].id);
-    session->ready(path(u"partial.mov"_s), true);
-    session->log(u"Hardware encoder refused; using software."_s, true);
-    session->log(u"Using 8 threads."_s, false);
-    session->progress(0.4);
-    session->fail(u"The source has no video track."_s);
-    deliver();
-    const EncodingJob job = *model->store().job(jobs[0].id);
-    EXPECT_EQ(job.status, JobStatus::failed);
-    EXPECT_DOUBLE_EQ(job.progress, 0.4);
-    EXPECT_EQ(job.errorMessage, u"The source has no video track."_s);
-    EXPECT_FALSE(job.outputPath.has_value());
-    const LogLine& last = model->feed().logLines().last();
-    EXPECT_EQ(last.text, u"Failed clip0.mov: The source has no video track."_s);
-    EXPECT_TRUE(last.isError);
-    // The session's own lines keep their error flag.
-    EXPECT_TRUE(logTexts().contains(u"Hardware encoder refused; using software."_s));
-    for (const LogLine& line : model->feed().logLines())
-        EXPECT_EQ(line.isError,
-                  line.text.startsWith(u"Failed") || line.text.startsWith(u"Hardware"));
 }
 
 TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
