@@ -4,10 +4,10 @@
 
 namespace corvel::testing {
 
-FakeSession::FakeSession(FakeSessionFactory& factory, QUuid jobID, QString sourcePath,
-                         JobSettings settings, EncodeCallbacks callbacks)
-    : sourcePath(std::move(sourcePath)), settings(std::move(settings)), m_factory(factory),
-      m_jobID(jobID), m_callbacks(std::move(callbacks))
+FakeSession::FakeSession(FakeSessionFactory& factory, QUuid jobID, JobSettings settings,
+                         EncodeCallbacks callbacks)
+    : settings(std::move(settings)), m_factory(factory), m_jobID(jobID),
+      m_callbacks(std::move(callbacks))
 {}
 
 FakeSession::~FakeSession()
@@ -71,9 +71,7 @@ std::unique_ptr<EncodeSession> FakeSessionFactory::create(const QUuid& jobID,
                                                           const JobSettings& settings,
                                                           EncodeCallbacks callbacks)
 {
-    allCallbacks.append(callbacks);
-    auto session =
-        std::make_unique<FakeSession>(*this, jobID, sourcePath, settings, std::move(callbacks));
+    auto session = std::make_unique<FakeSession>(*this, jobID, settings, std::move(callbacks));
     live.append(session.get());
     launched.append(jobID);
     return session;

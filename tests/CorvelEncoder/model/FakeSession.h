@@ -17,7 +17,7 @@ class FakeSessionFactory;
 class FakeSession final : public EncodeSession
 {
 public:
-    FakeSession(FakeSessionFactory& factory, QUuid jobID, QString sourcePath, JobSettings settings,
+    FakeSession(FakeSessionFactory& factory, QUuid jobID, JobSettings settings,
                 EncodeCallbacks callbacks);
     ~FakeSession() override;
 
@@ -36,7 +36,6 @@ public:
     void fail(const QString& message);
     void endCancelled();
 
-    const QString sourcePath;
     const JobSettings settings;
     int startCount = 0;
     bool paused = false;
@@ -64,8 +63,6 @@ public:
     QList<FakeSession*> live;
     // Job ids in launch order, including sessions since destroyed.
     QList<QUuid> launched;
-    // Callbacks of every session ever made, so a test can report after its session is gone.
-    QList<EncodeCallbacks> allCallbacks;
 
     // The newest live session for the job, or null.
     FakeSession* session(const QUuid& jobID) const;
