@@ -213,29 +213,6 @@ TEST_F(QueueTest, RemovingAnEncodingJobTakesItAwayAtOnceAndRefillsOnItsEnd)
     EXPECT_EQ(status(jobs[1].id), JobStatus::encoding);
 }
 
-TEST_F(QueueTest, ProgressAfterCancelIsDropped)
-{
-    const QList<EncodingJob> jobs = addQueued(1);
-    model->scheduler().startQueue();
-    FakeSession* session = sessions.session(jobs[0].id);
-    session->progress(0.3, 20.0);
-    deliver();
-    EXPECT_DOUBLE_EQ(model->store().job(jobs[0].id)->progress, 0.3);
-    EXPECT_EQ(model->store().job(jobs[0].id)->etaSeconds, 20.0);
-
-    model->scheduler().stopActive();
-    EXPECT_EQ(logTexts().last(), u"Stopping"_s);
-    EXPECT_EQ(status(jobs[0].id), JobStatus::encoding); // until the session ends
-    session->endCancelled();
-    session->progress(0.8, 5.0); // reported after its end
-    deliver();
-    EXPECT_EQ(status(jobs[0].id), JobStatus::cancelled);
-    EXPECT_EQ(model->store().job(jobs[0].id)->progress, 0.0);
-    EXPECT_FALSE(model->store().job(jobs[0].id)->etaSeconds.has_value());
-    EXPECT_FALSE(model->scheduler().isQueueRunning());
-    EXPECT_EQ(logTexts().last(), u"Cancelled clip0.mov"_s);
-}
-
 TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
 {
     const QList<EncodingJob> jobs = addQueued(1);
@@ -264,16 +241,30 @@ TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
     deliver();
     EXPECT_EQ(status(jobs[0].id), JobStatus::completed);
 
-    // While stopped, a requeued job waits.
-    const QList<EncodingJob> more = addQueued(1);
+    // Stop: a job stays encoding until its session ends, then is cancelled with its progress
+    // gone and later reports dropped; a job requeued meanwhile waits.
+    const QList<EncodingJob> more = addQueued(2);
     model->scheduler().startQueue();
+    FakeSession* requeued = sessions.session(more[0].id);
+    FakeSession* stopped = sessions.session(more[1].id);
+    stopped->progress(0.3, 20.0);
+    deliver();
+    EXPECT_EQ(current(more[1]).etaSeconds, 20.0);
     model->scheduler().stopActive();
-    FakeSession* stopped = sessions.session(more[0].id);
+    EXPECT_EQ(logTexts().last(), u"Stopping"_s);
+    EXPECT_EQ(status(more[1].id), JobStatus::encoding);
     model->scheduler().requeue(more[0].id);
+    requeued->endCancelled();
     stopped->endCancelled();
+    stopped->progress(0.8, 5.0);
     deliver();
     EXPECT_EQ(status(more[0].id), JobStatus::queued);
-    EXPECT_EQ(sessions.launched.size(), 3);
+    EXPECT_EQ(sessions.launched.size(), 4);
+    EXPECT_EQ(status(more[1].id), JobStatus::cancelled);
+    EXPECT_EQ(current(more[1]).progress, 0.0);
+    EXPECT_FALSE(current(more[1]).etaSeconds.has_value());
+    EXPECT_FALSE(model->scheduler().isQueueRunning());
+    EXPECT_EQ(logTexts().last(), u"Cancelled clip1.mov"_s);
 }
 
 TEST_F(QueueTest, ProgressRepaintsOneRowAndNeverWritesTheQueue)
