@@ -45,11 +45,13 @@ protected:
 
 TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
 {
-    const QList<EncodingJob> jobs = {jobWithStatus(u"running.mov"_s, JobStatus::encoding),
-                                     jobWithStatus(u"queued.mov"_s, JobStatus::queued),
-                                     jobWithStatus(u"held.mov"_s, JobStatus::paused),
-                                     jobWithStatus(u"failed.mov"_s, JobStatus::failed),
-                                     jobWithStatus(u"unselected.mov"_s, JobStatus::queued)};
+    QList<EncodingJob> jobs = {jobWithStatus(u"running.mov"_s, JobStatus::encoding),
+                               jobWithStatus(u"queued.mov"_s, JobStatus::queued),
+                               jobWithStatus(u"held.mov"_s, JobStatus::paused),
+                               jobWithStatus(u"failed.mov"_s, JobStatus::failed),
+                               jobWithStatus(u"unselected.mov"_s, JobStatus::queued)};
+    jobs[1].sourceInfo = SourceInfo{3840, 2160, 50, 10, true, false, u"H.264"_s};
+    jobs[1].settings.revealWhenDone = true;
     model->store().addJobs(jobs);
     select({jobs[3], jobs[0], jobs[2], jobs[1]});
     settle();
@@ -65,7 +67,13 @@ TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
                             Codec::proRes422HQ};
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(current(jobs[i]).settings.body.codec, codecs[i]) << i;
-    EXPECT_EQ(current(jobs[1]).settings.presetName, u"H.264"_s);
+    // The preset keeps the job's folder and reveal, and sizes the bitrate to its source.
+    const EncodingJob edited = current(jobs[1]);
+    EXPECT_EQ(edited.settings.presetName, u"H.264"_s);
+    EXPECT_TRUE(edited.settings.revealWhenDone);
+    EXPECT_EQ(edited.settings.outputDirectory, jobs[1].settings.outputDirectory);
+    EXPECT_EQ(edited.settings.body.bitrateMbps,
+              automaticBitrateMbps(edited.settings.body, PixelSize{3840, 2160}, 50.0).value());
     settle();
     EXPECT_EQ(store->writeCount(kQueueFileName), savesBefore + 1);
 
@@ -111,31 +119,6 @@ TEST_F(EditingTest, PresetWithNothingSelectedChangesOnlyTheDefault)
     model->watch().setPreset(u"prores-4444"_s);
     EXPECT_EQ(model->watch().presetSelection(), u"prores-4444"_s);
     EXPECT_EQ(storedSettings().watchPresetID, u"prores-4444"_s);
-}
-
-TEST_F(EditingTest, ApplyingAPresetKeepsFolderAndRevealAndSizesTheBitrateToTheSource)
-{
-    EncodingJob probed = queuedJob(u"uhd.mov"_s, true);
-    probed.sourceInfo = SourceInfo{3840, 2160, 50, 10, true, false, u"H.264"_s};
-    EncodingJob unread = queuedJob(u"unread.mov"_s, false);
-    model->store().addJobs({probed, unread});
-    select({probed, unread});
-
-    editing().setPresetSelection(u"h264"_s);
-    const EncodingJob a = current(probed);
-    const EncodingJob b = current(unread);
-    EXPECT_EQ(a.settings.outputDirectory, probed.settings.outputDirectory);
-    EXPECT_TRUE(a.settings.revealWhenDone);
-    EXPECT_FALSE(b.settings.revealWhenDone);
-    EXPECT_EQ(a.settings.presetID, u"h264"_s);
-    const PresetBody h264 = presetBody(u"h264", {}).value();
-    EXPECT_EQ(a.settings.body.bitrateMbps,
-              automaticBitrateMbps(h264, PixelSize{3840, 2160}, 50.0).value());
-    EXPECT_EQ(b.settings.body.bitrateMbps,
-              automaticBitrateMbps(h264, std::nullopt, std::nullopt).value());
-    // Applying to jobs also makes the preset the default for new ones.
-    EXPECT_EQ(storedSettings().lastPresetID, u"h264"_s);
-    EXPECT_EQ(editing().presetSelection(), u"h264"_s);
 }
 
 TEST_F(EditingTest, BitrateIsClampedAndStopsFollowingQualityUntilATierIsChosen)

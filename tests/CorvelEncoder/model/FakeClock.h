@@ -9,6 +9,13 @@
 
 namespace corvel::testing {
 
+// Delivers the reports a fake just made (they arrive through the event loop).
+inline void deliver()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
 // A clock that moves only when the test advances it. Timers fire in the order they fall due,
 // each with the clock at its moment, and what they post through the event loop is delivered
 // before the next one fires.
@@ -27,7 +34,7 @@ public:
     void advance(qint64 msecs)
     {
         const qint64 end = m_elapsed + msecs;
-        deliverPosted();
+        deliver();
         while (Timer* next = nextDue(end)) {
             m_elapsed = next->due;
             if (next->singleShot)
@@ -35,7 +42,7 @@ public:
             else
                 next->due += std::max(next->interval, 1);
             next->fire();
-            deliverPosted();
+            deliver();
         }
         m_elapsed = end;
     }
@@ -75,12 +82,6 @@ private:
                 next = timer;
         }
         return next;
-    }
-
-    static void deliverPosted()
-    {
-        for (int i = 0; i < 3; ++i)
-            QCoreApplication::processEvents();
     }
 
     QDateTime m_start = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);

@@ -21,7 +21,7 @@ public:
             waiting.append({path, {QPointer<QObject>(context), std::move(done)}});
             return;
         }
-        deliver(context, std::move(done), resultFor(path));
+        deliver(context, std::move(done), infos.value(path, hd()));
     }
 
     // Answers every held probe of `path` with `result`.
@@ -35,13 +35,6 @@ public:
                 ++i;
             }
         }
-    }
-
-    Result resultFor(const QString& path) const
-    {
-        if (const auto it = infos.constFind(path); it != infos.constEnd())
-            return *it;
-        return hd();
     }
 
     static SourceInfo hd(double fps = 25)

@@ -1,14 +1,13 @@
 #include "FakeSession.h"
 
-#include <QFile>
 #include <QThread>
 
 namespace corvel::testing {
 
-FakeSession::FakeSession(FakeSessionFactory& factory, QUuid jobID, QString sourcePath,
-                         JobSettings settings, EncodeCallbacks callbacks)
-    : sourcePath(std::move(sourcePath)), settings(std::move(settings)), m_factory(factory),
-      m_jobID(jobID), m_callbacks(std::move(callbacks))
+FakeSession::FakeSession(FakeSessionFactory& factory, QUuid jobID, JobSettings settings,
+                         EncodeCallbacks callbacks)
+    : settings(std::move(settings)), m_factory(factory), m_jobID(jobID),
+      m_callbacks(std::move(callbacks))
 {}
 
 FakeSession::~FakeSession()
@@ -22,8 +21,6 @@ void FakeSession::cancel()
     if (stuck)
         return;
     stopped = true;
-    if (!leavesPartialFile && !partialFile.isEmpty())
-        QFile::remove(partialFile);
 }
 
 bool FakeSession::waitForStopped(int msecs)
@@ -43,7 +40,6 @@ void FakeSession::progress(double fraction, std::optional<double> eta)
 
 void FakeSession::ready(const QString& outputPath, bool hardware)
 {
-    partialFile = outputPath;
     m_callbacks.onReady(outputPath, hardware);
 }
 
@@ -61,8 +57,6 @@ void FakeSession::succeed(const QString& outputPath)
 void FakeSession::fail(const QString& message)
 {
     stopped = true;
-    if (!partialFile.isEmpty())
-        QFile::remove(partialFile);
     m_callbacks.onComplete(std::unexpected(EncodeFailure::message(message)));
 }
 
@@ -77,11 +71,7 @@ std::unique_ptr<EncodeSession> FakeSessionFactory::create(const QUuid& jobID,
                                                           const JobSettings& settings,
                                                           EncodeCallbacks callbacks)
 {
-    allCallbacks.append(callbacks);
-    auto session =
-        std::make_unique<FakeSession>(*this, jobID, sourcePath, settings, std::move(callbacks));
-    session->stuck = stuckSessions;
-    session->leavesPartialFile = sessionsLeavePartialFiles;
+    auto session = std::make_unique<FakeSession>(*this, jobID, settings, std::move(callbacks));
     live.append(session.get());
     launched.append(jobID);
     return session;

@@ -17,7 +17,7 @@ class FakeSessionFactory;
 class FakeSession final : public EncodeSession
 {
 public:
-    FakeSession(FakeSessionFactory& factory, QUuid jobID, QString sourcePath, JobSettings settings,
+    FakeSession(FakeSessionFactory& factory, QUuid jobID, JobSettings settings,
                 EncodeCallbacks callbacks);
     ~FakeSession() override;
 
@@ -36,16 +36,11 @@ public:
     void fail(const QString& message);
     void endCancelled();
 
-    const QString sourcePath;
     const JobSettings settings;
     int startCount = 0;
     bool paused = false;
     bool cancelRequested = false;
     bool stopped = false;
-    // The file this session writes; it is removed when the session stops after a cancel,
-    // unless `leavesPartialFile`.
-    QString partialFile;
-    bool leavesPartialFile = false;
     // A worker that does not stop: waitForStopped uses up its whole allowance and fails.
     bool stuck = false;
     QList<int> waitAllowances;
@@ -68,11 +63,6 @@ public:
     QList<FakeSession*> live;
     // Job ids in launch order, including sessions since destroyed.
     QList<QUuid> launched;
-    // Callbacks of every session ever made, so a test can report after its session is gone.
-    QList<EncodeCallbacks> allCallbacks;
-    // Settings every new session starts with.
-    bool stuckSessions = false;
-    bool sessionsLeavePartialFiles = false;
 
     // The newest live session for the job, or null.
     FakeSession* session(const QUuid& jobID) const;

@@ -21,13 +21,6 @@
 
 namespace corvel::testing {
 
-// Delivers the reports a fake just made (they arrive through the event loop).
-inline void deliver()
-{
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-}
-
 // A disk that takes only `bytes` more of any one file, for this process, while it lives: past
 // it write() fails with EFBIG as a full disk fails with ENOSPC. Check `active` and skip when
 // the limit could not be set.

@@ -40,7 +40,13 @@ TEST_F(QueueTest, SlotsFillInQueueOrderAndEachCompletionLaunchesTheNext)
     EXPECT_EQ(model->store().doneCount(), 5);
     EXPECT_TRUE(logTexts().contains(u"Started clip0.mov"_s));
     EXPECT_TRUE(logTexts().contains(u"Finished out4.mov"_s));
-    // The queue ran dry and stopped: a job added later waits, and the label says so.
+    // The queue ran dry and stopped: pause and start have nothing to act on, and a job added
+    // later waits.
+    EXPECT_FALSE(model->scheduler().isQueueRunning());
+    model->scheduler().pauseQueue();
+    EXPECT_FALSE(model->scheduler().isQueuePaused());
+    model->scheduler().startQueue();
+    EXPECT_EQ(logTexts().last(), u"Nothing is queued."_s);
     EXPECT_FALSE(model->scheduler().isQueueRunning());
     addQueued(1);
     EXPECT_EQ(model->scheduler().phaseLabel(), u"Idle"_s);
@@ -73,37 +79,6 @@ TEST_F(QueueTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
     EXPECT_EQ(status(jobs[3].id), JobStatus::encoding);
 }
 
-TEST_F(QueueTest, StartAndPauseWithNothingToDoChangeNothing)
-{
-    const QList<QList<JobStatus>> rows = {
-        {},
-        {JobStatus::completed, JobStatus::failed, JobStatus::cancelled},
-        {JobStatus::queued, JobStatus::queued}};
-    for (const QList<JobStatus>& statuses : rows) {
-        SCOPED_TRACE(statuses.size());
-        makeModel();
-        QList<EncodingJob> jobs;
-        for (JobStatus s : statuses) {
-            jobs.append(queuedJob(u"a.mov"_s));
-            jobs.last().status = s;
-        }
-        model->store().addJobs(jobs);
-        const int lines = int(model->feed().logLines().size());
-        QSignalSpy flags(&model->scheduler(), &Scheduler::queueStateChanged);
-        model->scheduler().pauseQueue();
-        EXPECT_FALSE(model->scheduler().isQueuePaused());
-        EXPECT_EQ(model->feed().logLines().size(), lines);
-        EXPECT_EQ(flags.count(), 0);
-        EXPECT_EQ(model->scheduler().phaseLabel(), u"Idle"_s);
-        if (statuses.contains(JobStatus::queued))
-            continue;
-        model->scheduler().startQueue();
-        EXPECT_EQ(logTexts().last(), u"Nothing is queued."_s);
-        EXPECT_FALSE(model->scheduler().isQueueRunning());
-        EXPECT_TRUE(sessions.launched.isEmpty());
-    }
-}
-
 // The block on ending the session is held from the first start to the last end.
 TEST_F(QueueTest, PauseAndResumeHoldEverySessionAndTheTerminationBlock)
 {
@@ -121,12 +96,18 @@ TEST_F(QueueTest, PauseAndResumeHoldEverySessionAndTheTerminationBlock)
     // Paused jobs do not hold slots, but nothing new starts while paused.
     EXPECT_EQ(sessions.launched.size(), 2);
 
-    model->scheduler().startQueue();
+    // Starting one paused job resumes only it, and the slot left free takes a queued job.
+    model->scheduler().startJobNow(jobs[0].id);
     EXPECT_FALSE(model->scheduler().isQueuePaused());
-    EXPECT_EQ(model->store().activeCount(), 2);
+    EXPECT_FALSE(sessions.session(jobs[0].id)->paused);
+    EXPECT_EQ(status(jobs[1].id), JobStatus::paused);
+    EXPECT_EQ(status(jobs[2].id), JobStatus::encoding);
+    // The job left paused is not stranded: Start Queue resumes it.
+    model->scheduler().startQueue();
+    EXPECT_EQ(model->store().activeCount(), 3);
     EXPECT_FALSE(sessions.session(jobs[1].id)->paused);
     EXPECT_TRUE(logTexts().contains(u"Resumed"_s));
-    EXPECT_EQ(sessions.launched.size(), 2);
+    EXPECT_EQ(sessions.launched.size(), 3);
     for (int i = 0; i < 3; ++i) {
         sessions.session(jobs[i].id)->succeed(path(u"o%1.mov"_s.arg(i)));
         deliver();
@@ -153,9 +134,24 @@ TEST_F(QueueTest, StartJobNowPrefersTheJobOnlyWhenASlotIsFree)
     EXPECT_EQ(sessions.launched.last(), jobs[1].id);
     EXPECT_EQ(status(jobs[3].id), JobStatus::queued);
 
-    // A finished job is queued again and started.
-    sessions.session(jobs[2].id)->fail(u"Broken."_s);
+    // A failure keeps the progress, takes the message and drops the partial file's name; the
+    // session's own lines keep their error flag.
+    FakeSession* failing = sessions.session(jobs[2].id);
+    failing->ready(path(u"partial.mov"_s), true);
+    failing->log(u"Hardware encoder refused."_s, true);
+    failing->log(u"Using 8 threads."_s, false);
+    failing->progress(0.4);
+    failing->fail(u"Broken."_s);
     deliver();
+    EXPECT_DOUBLE_EQ(current(jobs[2]).progress, 0.4);
+    EXPECT_EQ(current(jobs[2]).errorMessage, u"Broken."_s);
+    EXPECT_FALSE(current(jobs[2]).outputPath.has_value());
+    const QList<LogLine> lines = model->feed().logLines();
+    const qsizetype failed = logTexts().indexOf(u"Failed clip2.mov: Broken."_s);
+    ASSERT_GE(failed, 2);
+    EXPECT_TRUE(lines[failed].isError && lines[failed - 2].isError && !lines[failed - 1].isError);
+
+    // A finished job is queued again and started.
     for (int i : {1, 3}) {
         sessions.session(jobs[i].id)->succeed(path(u"o%1.mov"_s.arg(i)));
         deliver();
@@ -164,31 +160,6 @@ TEST_F(QueueTest, StartJobNowPrefersTheJobOnlyWhenASlotIsFree)
     model->scheduler().startJobNow(jobs[2].id);
     EXPECT_EQ(status(jobs[2].id), JobStatus::encoding);
     EXPECT_FALSE(model->store().job(jobs[2].id)->errorMessage.has_value());
-}
-
-TEST_F(QueueTest, StartJobNowOnOnePausedJobResumesOnlyItAndFillsFreeSlots)
-{
-    const QList<EncodingJob> running = addQueued(2);
-    model->scheduler().startQueue();
-    model->scheduler().pauseQueue();
-    const QList<EncodingJob> waiting = addQueued(2);
-
-    model->scheduler().startJobNow(running[0].id);
-    EXPECT_FALSE(model->scheduler().isQueuePaused());
-    EXPECT_TRUE(model->scheduler().isQueueRunning());
-    EXPECT_EQ(status(running[0].id), JobStatus::encoding);
-    EXPECT_FALSE(sessions.session(running[0].id)->paused);
-    EXPECT_EQ(status(running[1].id), JobStatus::paused);
-    EXPECT_TRUE(sessions.session(running[1].id)->paused);
-    // Two slots, one encoding: one queued job starts, the other waits.
-    EXPECT_EQ(status(waiting[0].id), JobStatus::encoding);
-    EXPECT_EQ(status(waiting[1].id), JobStatus::queued);
-    EXPECT_EQ(model->store().activeCount(), 2);
-
-    // The job left paused is not stranded: Start Queue resumes it.
-    model->scheduler().startQueue();
-    EXPECT_EQ(status(running[1].id), JobStatus::encoding);
-    EXPECT_FALSE(sessions.session(running[1].id)->paused);
 }
 
 TEST_F(QueueTest, RevealsOutputsFinishingCloseTogetherInOneRequest)
@@ -242,56 +213,6 @@ TEST_F(QueueTest, RemovingAnEncodingJobTakesItAwayAtOnceAndRefillsOnItsEnd)
     EXPECT_EQ(status(jobs[1].id), JobStatus::encoding);
 }
 
-TEST_F(QueueTest, ProgressAfterCancelIsDropped)
-{
-    const QList<EncodingJob> jobs = addQueued(1);
-    model->scheduler().startQueue();
-    FakeSession* session = sessions.session(jobs[0].id);
-    session->progress(0.3, 20.0);
-    deliver();
-    EXPECT_DOUBLE_EQ(model->store().job(jobs[0].id)->progress, 0.3);
-    EXPECT_EQ(model->store().job(jobs[0].id)->etaSeconds, 20.0);
-
-    model->scheduler().stopActive();
-    EXPECT_EQ(logTexts().last(), u"Stopping"_s);
-    EXPECT_EQ(status(jobs[0].id), JobStatus::encoding); // until the session ends
-    EncodeCallbacks callbacks = sessions.allCallbacks.first();
-    session->endCancelled();
-    callbacks.onProgress(0.8, 5.0);
-    deliver();
-    EXPECT_EQ(status(jobs[0].id), JobStatus::cancelled);
-    EXPECT_EQ(model->store().job(jobs[0].id)->progress, 0.0);
-    EXPECT_FALSE(model->store().job(jobs[0].id)->etaSeconds.has_value());
-    EXPECT_FALSE(model->scheduler().isQueueRunning());
-    EXPECT_EQ(logTexts().last(), u"Cancelled clip0.mov"_s);
-}
-
-TEST_F(QueueTest, FailureKeepsProgressAndReportsTheMessage)
-{
-    const QList<EncodingJob> jobs = addQueued(1);
-    model->scheduler().startQueue();
-    FakeSession* session = sessions.session(jobs[0].id);
-    session->ready(path(u"partial.mov"_s), true);
-    session->log(u"Hardware encoder refused; using software."_s, true);
-    session->log(u"Using 8 threads."_s, false);
-    session->progress(0.4);
-    session->fail(u"The source has no video track."_s);
-    deliver();
-    const EncodingJob job = *model->store().job(jobs[0].id);
-    EXPECT_EQ(job.status, JobStatus::failed);
-    EXPECT_DOUBLE_EQ(job.progress, 0.4);
-    EXPECT_EQ(job.errorMessage, u"The source has no video track."_s);
-    EXPECT_FALSE(job.outputPath.has_value());
-    const LogLine& last = model->feed().logLines().last();
-    EXPECT_EQ(last.text, u"Failed clip0.mov: The source has no video track."_s);
-    EXPECT_TRUE(last.isError);
-    // The session's own lines keep their error flag.
-    EXPECT_TRUE(logTexts().contains(u"Hardware encoder refused; using software."_s));
-    for (const LogLine& line : model->feed().logLines())
-        EXPECT_EQ(line.isError,
-                  line.text.startsWith(u"Failed") || line.text.startsWith(u"Hardware"));
-}
-
 TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
 {
     const QList<EncodingJob> jobs = addQueued(1);
@@ -320,16 +241,30 @@ TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
     deliver();
     EXPECT_EQ(status(jobs[0].id), JobStatus::completed);
 
-    // While stopped, a requeued job waits.
-    const QList<EncodingJob> more = addQueued(1);
+    // Stop: a job stays encoding until its session ends, then is cancelled with its progress
+    // gone and later reports dropped; a job requeued meanwhile waits.
+    const QList<EncodingJob> more = addQueued(2);
     model->scheduler().startQueue();
+    FakeSession* requeued = sessions.session(more[0].id);
+    FakeSession* stopped = sessions.session(more[1].id);
+    stopped->progress(0.3, 20.0);
+    deliver();
+    EXPECT_EQ(current(more[1]).etaSeconds, 20.0);
     model->scheduler().stopActive();
-    FakeSession* stopped = sessions.session(more[0].id);
+    EXPECT_EQ(logTexts().last(), u"Stopping"_s);
+    EXPECT_EQ(status(more[1].id), JobStatus::encoding);
     model->scheduler().requeue(more[0].id);
+    requeued->endCancelled();
     stopped->endCancelled();
+    stopped->progress(0.8, 5.0);
     deliver();
     EXPECT_EQ(status(more[0].id), JobStatus::queued);
-    EXPECT_EQ(sessions.launched.size(), 3);
+    EXPECT_EQ(sessions.launched.size(), 4);
+    EXPECT_EQ(status(more[1].id), JobStatus::cancelled);
+    EXPECT_EQ(current(more[1]).progress, 0.0);
+    EXPECT_FALSE(current(more[1]).etaSeconds.has_value());
+    EXPECT_FALSE(model->scheduler().isQueueRunning());
+    EXPECT_EQ(logTexts().last(), u"Cancelled clip1.mov"_s);
 }
 
 TEST_F(QueueTest, ProgressRepaintsOneRowAndNeverWritesTheQueue)
@@ -391,86 +326,50 @@ TEST_F(QueueTest, AttentionOnlyWhenSomethingFinishedAndTheAppIsInTheBackground)
 
 TEST_F(QueueTest, QuitStopsSessionsAndSavesTheirJobsQueued)
 {
-    for (bool sessionsCleanUp : {true, false}) {
-        SCOPED_TRACE(sessionsCleanUp ? "sessions remove their files" : "sessions leave files");
-        sessions.sessionsLeavePartialFiles = !sessionsCleanUp;
-        QFile::remove(QDir(supportDir()).filePath(kQueueFileName));
-        makeModel();
-        const QList<EncodingJob> jobs = addQueued(3);
-        model->scheduler().startQueue();
-        QStringList partials;
-        for (int i = 0; i < 2; ++i) {
-            partials.append(path(u"partial%1.mov"_s.arg(i)));
-            QFile(partials.last()).open(QIODevice::WriteOnly);
-            sessions.session(jobs[i].id)->ready(partials.last(), false);
-        }
-        deliver();
-        model->scheduler().pauseQueue();
-        model->scheduler().startJobNow(jobs[0].id);
-        ASSERT_EQ(status(jobs[0].id), JobStatus::encoding);
-        ASSERT_EQ(status(jobs[1].id), JobStatus::paused);
-        FakeSession* a = sessions.session(jobs[0].id);
-        FakeSession* b = sessions.session(jobs[1].id);
-
-        model->prepareForQuit();
-        EXPECT_TRUE(a->cancelRequested && b->cancelRequested);
-        EXPECT_FALSE(a->waitAllowances.isEmpty());
-        // Sessions remove their own partial files; a file under a job's output name is not
-        // the job's while it runs, so the model leaves it.
-        EXPECT_EQ(QFile::exists(partials[0]), !sessionsCleanUp);
-        EXPECT_EQ(QFile::exists(partials[1]), !sessionsCleanUp);
-        const Decoded<QueueFile> saved =
-            decodeQueueFile(store->files.read(kQueueFileName).value_or(QByteArray()));
-        ASSERT_TRUE(saved.has_value());
-        for (const EncodingJob& job : saved->jobs)
-            EXPECT_EQ(job.status, JobStatus::queued);
-        EXPECT_TRUE(store->files.read(kSettingsFileName).has_value());
-        EXPECT_EQ(desktop.terminationCalls.last(), u"enable:Encoding"_s);
-
-        // The sessions' late ends change nothing that was saved.
-        const int writes = int(store->writes.size());
-        a->endCancelled();
-        b->endCancelled();
-        clock.advance(1000);
-        EXPECT_EQ(store->writes.size(), writes);
-        EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
-        desktop.terminationCalls.clear();
-    }
-}
-
-TEST_F(QueueTest, QuitWaitsForStuckSessionsOnlyWithinItsLimit)
-{
-    sessions.stuckSessions = true;
-    makeModel();
-    model->scheduler().setMaxParallel(3);
-    addQueued(3);
+    const QList<EncodingJob> jobs = addQueued(3);
     model->scheduler().startQueue();
+    QStringList partials;
+    for (int i = 0; i < 2; ++i) {
+        partials.append(path(u"partial%1.mov"_s.arg(i)));
+        QFile(partials.last()).open(QIODevice::WriteOnly);
+        sessions.session(jobs[i].id)->ready(partials.last(), false);
+    }
+    deliver();
+    model->scheduler().pauseQueue();
+    model->scheduler().startJobNow(jobs[0].id);
+    FakeSession* a = sessions.session(jobs[0].id);
+    FakeSession* b = sessions.session(jobs[1].id);
+    // Stuck fakes sleep through each allowance they are given, so their sum bounds the wait.
     model->scheduler().setQuitWaitLimit(300);
-    // A stuck fake sleeps through each allowance it is given, so their sum bounds the wait.
+    for (FakeSession* s : sessions.live)
+        s->stuck = true;
+
     model->prepareForQuit();
+    EXPECT_TRUE(a->cancelRequested && b->cancelRequested);
     int total = 0;
     for (FakeSession* s : sessions.live) {
         ASSERT_EQ(s->waitAllowances.size(), 1);
         total += s->waitAllowances.first();
     }
     EXPECT_LE(total, 300);
-    EXPECT_TRUE(store->files.read(kQueueFileName).has_value());
-    sessions.stuckSessions = false;
-    for (FakeSession* s : sessions.live)
-        s->stuck = false;
-}
+    // Sessions remove their own partial files; a file under a job's output name is not the
+    // job's while it runs, so the model leaves it.
+    EXPECT_TRUE(QFile::exists(partials[0]) && QFile::exists(partials[1]));
+    const Decoded<QueueFile> saved =
+        decodeQueueFile(store->files.read(kQueueFileName).value_or(QByteArray()));
+    ASSERT_TRUE(saved.has_value());
+    for (const EncodingJob& job : saved->jobs)
+        EXPECT_EQ(job.status, JobStatus::queued);
+    EXPECT_TRUE(store->files.read(kSettingsFileName).has_value());
+    EXPECT_EQ(desktop.terminationCalls.last(), u"enable:Encoding"_s);
 
-TEST_F(QueueTest, ReportsAfterTheModelIsGoneAreIgnored)
-{
-    const QList<EncodingJob> jobs = addQueued(1);
-    model->scheduler().startQueue();
-    EncodeCallbacks callbacks = sessions.allCallbacks.first();
-    callbacks.onProgress(0.5, std::nullopt); // queued while the model still exists
-    model.reset();
-    callbacks.onComplete(EncodeResult(path(u"a.mov"_s)));
-    callbacks.onLog(u"late"_s, false);
-    deliver(); // must not touch the destroyed model
-    EXPECT_TRUE(sessions.live.isEmpty());
+    // The sessions' late ends change nothing that was saved.
+    const int writes = int(store->writes.size());
+    a->endCancelled();
+    b->endCancelled();
+    clock.advance(1000);
+    EXPECT_EQ(store->writes.size(), writes);
+    EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
 }
 
 } // namespace

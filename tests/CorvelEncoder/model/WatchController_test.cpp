@@ -81,7 +81,7 @@ TEST_F(WatchTest, SwitchAsksForAFolderAndAMissingOrWatchedOneSetsTheBanner)
 
     const QString sibling = watchDir() + u"2/c.mov|10|1.0"_s;
     m.persistence().updateSettings([&](AppSettings& s) {
-        s.seenWatchKeys = {watchDir() + u"/a.mov|10|1.0"_s, sibling};
+        s.seenWatchKeys = {watchDir() + u"/a.mov|10|1.0"_s, watchDir() + u"|0|1.0"_s, sibling};
     });
     m.watch().setProcessExisting(true);
     EXPECT_EQ(settings.seenWatchKeys, QStringList{sibling});

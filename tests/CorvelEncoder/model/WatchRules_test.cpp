@@ -70,16 +70,6 @@ TEST(WatchRules, RememberNeverDropsKeysOfFilesStillThereAndKeepsTheNewest4000Oth
     EXPECT_EQ(keys.size(), 9000) << "keys already there are not added again";
 }
 
-TEST(WatchRules, ForgetWatchFolderDropsOnlyItsFiles)
-{
-    QTemporaryDir dir;
-    const QString folder = QFileInfo(dir.path()).canonicalFilePath();
-    QStringList keys{folder + "/a.mov|1|2.0", folder + "|0|1.0", folder + "-other/b.mov|1|2.0",
-                     "/elsewhere/c.mov|1|2.0"};
-    forgetWatchFolder(keys, dir.path());
-    EXPECT_EQ(keys, (QStringList{folder + "-other/b.mov|1|2.0", "/elsewhere/c.mov|1|2.0"}));
-}
-
 TEST(WatchRules, ResolvedWatchOutput)
 {
     QTemporaryDir dir;

@@ -19,34 +19,6 @@ TEST(AppFilesTest, AFolderThatCannotBeMadeFailsQuietly)
     EXPECT_FALSE(store.keepCopy(u"queue.json"_s, u"queue.json.unreadable"_s));
 }
 
-// Whatever size the new content has, a disk that fills up part-way through a save leaves the
-// previous file exactly as it was and nothing else beside it.
-TEST(AppFilesTest, AFullDiskKeepsTheLastWholeFile)
-{
-    QTemporaryDir temp;
-    AppFilesStore store(temp.path());
-    const QByteArray old = R"({"version":1,"jobs":[]})";
-    for (const qsizetype size : {qsizetype(3000), qsizetype(200'000)}) {
-        SCOPED_TRACE(size);
-        for (const char* name : {"queue.json", "settings.json"}) {
-            ASSERT_TRUE(store.write(QString::fromLatin1(name), old));
-            {
-                FileSizeLimit fullDisk(1000);
-                if (!fullDisk.active)
-                    GTEST_SKIP() << "this process cannot limit its file size (RLIMIT_FSIZE)";
-                const auto written = store.write(QString::fromLatin1(name), QByteArray(size, 'x'));
-                ASSERT_FALSE(written);
-                EXPECT_TRUE(written.error().contains(QLatin1StringView(name)))
-                    << written.error().toStdString();
-            }
-            EXPECT_EQ(readFile(temp.filePath(name)), old);
-            EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden),
-                      QStringList{QString::fromLatin1(name)});
-            QFile::remove(temp.filePath(name));
-        }
-    }
-}
-
 // Only the temporaries of this store's own saves go at start; a user's files beside the state
 // files stay, however much their names look like one.
 TEST(AppFilesTest, ReadingRemovesOnlyWhatACutOffSaveLeftBehind)
