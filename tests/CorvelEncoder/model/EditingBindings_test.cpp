@@ -342,8 +342,9 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
             EXPECT_EQ(merged->body, settings.body);
             EXPECT_EQ(merged->outputDirectory, settings.outputDirectory);
             EXPECT_EQ(merged->revealWhenDone, settings.revealWhenDone);
-            if (settings.presetName != u"Custom")
+            if (settings.presetName != u"Custom") {
                 EXPECT_EQ(merged->presetName, settings.presetName);
+            }
         }
     }
 

@@ -67,7 +67,7 @@ void FakeSession::endCancelled()
 }
 
 std::unique_ptr<EncodeSession> FakeSessionFactory::create(const QUuid& jobID,
-                                                          const QString& sourcePath,
+                                                          const QString& /*sourcePath*/,
                                                           const JobSettings& settings,
                                                           EncodeCallbacks callbacks)
 {
