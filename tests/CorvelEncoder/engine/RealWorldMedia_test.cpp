@@ -269,8 +269,6 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
          "h264 High avc1 yuv420p 960 720 25/1 50 bt709 bt709 bt709 | aac 48000 2"},
         {"HEVC at 30 fps", "mov", pcm96k, HEVC, aac, "rate=30",
          "hevc Main hvc1 yuv420p 160 120 30/1 60 smpte170m smpte170m smpte170m | aac 48000 2"},
-        {"alpha dropped in H.264", "mov", alpha, H264, pcm, "",
-         "h264 High avc1 yuv420p 160 120 25/1 50 bt709 bt709 bt709 | "},
         {"audio gap, PCM", "ts", gap, P, pcm, "beeps"},
         {"audio gap, AAC", "ts", gap, H264, aac, "beeps"},
         {"damaged H.264 and AAC", "mp4", damaged, H264, aac, "frames=40 audio:channels=1"},
