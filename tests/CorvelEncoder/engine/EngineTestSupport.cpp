@@ -46,12 +46,6 @@ bool make(Source source, const QString& path)
         QFile::remove(plain);
         return ok;
     }
-    case Source::pcm96k6ch:
-        return runFFmpeg(clip +
-                         args("-f lavfi -i anullsrc=sample_rate=96000:channel_layout=5.1 -t 2 "
-                              "-color_primaries smpte170m -color_trc smpte170m -colorspace "
-                              "smpte170m -c:a pcm_s24le") +
-                         kX264 + QStringList{path});
     case Source::unreadableAudio:
         // The sample entry's format renamed, so no decoder claims it.
         return runFFmpeg(clip + args("-f lavfi -i sine=duration=2 -c:a pcm_s16le") + kX264 +
@@ -106,8 +100,7 @@ EncodeCallbacks recordingCallbacks(const std::shared_ptr<SessionRecord>& record)
 
 QString sourcePath(Source source)
 {
-    static const char* const names[] = {"h264-bframes-aac.mov", "prores-alpha.mov",
-                                        "rotated.mp4",          "pcm96k-6ch.mov",
+    static const char* const names[] = {"h264-bframes-aac.mov", "prores-alpha.mov", "rotated.mp4",
                                         "unreadable-audio.mov", "layout-switch.ts"};
     const QLatin1StringView name(names[static_cast<int>(source)]);
     const QString path = fixtureFolder() + u'/' + name;

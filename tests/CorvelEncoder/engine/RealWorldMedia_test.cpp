@@ -81,11 +81,6 @@ QList<double> onsets(const QString& path)
     return ffmpegReport({"-i", path, "-af", "silencedetect=n=-30dB:d=0.05"}, "silence_end:");
 }
 
-double number(const QJsonValue& value)
-{
-    return value.toString().toDouble();
-}
-
 // What ffprobe reads from one stream: the values of `keys` joined by spaces.
 QString seen(const QJsonObject& stream, const QString& keys)
 {
@@ -249,11 +244,15 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
     const auto LT = Codec::proRes422LT, SQ = Codec::proRes422, XQ = Codec::proRes4444;
     const auto HEVC = Codec::hevc;
     const auto pcm = AudioMode::pcm, aac = AudioMode::aac;
-    const Maker h264Aac = copyOf(Source::h264Aac), pcm96k = copyOf(Source::pcm96k6ch),
-                alpha = copyOf(Source::proResAlpha), layouts = copyOf(Source::layoutSwitch);
-    // testsrc2 only makes even sizes.
-    const Maker oddSize =
-        once(ffmpeg(video("162x122", 1) + args("-vf format=yuv444p,crop=161:121:0:0 -c:v ffv1")));
+    const Maker h264Aac = copyOf(Source::h264Aac), alpha = copyOf(Source::proResAlpha),
+                layouts = copyOf(Source::layoutSwitch);
+    // H.264 tagged smpte170m with 96 kHz 6-channel 24-bit PCM.
+    const Maker pcm96k =
+        once(ffmpeg(video("160x120", 2) +
+                    args("-f lavfi -i anullsrc=sample_rate=96000:channel_layout=5.1 -t 2 "
+                         "-color_primaries smpte170m -color_trc smpte170m -colorspace "
+                         "smpte170m -c:a pcm_s24le") +
+                    kX264));
     const Maker hlg = hdrClip("arib-std-b67", false), hdr10 = hdrClip("smpte2084", true);
     const MediaRow rows[] = {
         // Every codec; colour tags, audio kept or converted, every frame there.
@@ -270,8 +269,6 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
          "h264 High avc1 yuv420p 960 720 25/1 50 bt709 bt709 bt709 | aac 48000 2"},
         {"HEVC at 30 fps", "mov", pcm96k, HEVC, aac, "rate=30",
          "hevc Main hvc1 yuv420p 160 120 30/1 60 smpte170m smpte170m smpte170m | aac 48000 2"},
-        {"alpha dropped in H.264", "mov", alpha, H264, pcm, "",
-         "h264 High avc1 yuv420p 160 120 25/1 50 bt709 bt709 bt709 | "},
         {"audio gap, PCM", "ts", gap, P, pcm, "beeps"},
         {"audio gap, AAC", "ts", gap, H264, aac, "beeps"},
         {"damaged H.264 and AAC", "mp4", damaged, H264, aac, "frames=40 audio:channels=1"},
@@ -328,11 +325,11 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
          "tonemap=hable:desat=0,zscale=t=bt709:m=bt709:r=tv,",
          "h264 High avc1 yuv420p 160 120 25/1 50 bt709 bt709 bt709 | "},
         // Odd sizes lose their last column (and row) rather than being resampled: ProRes HQ
-        // of this busy picture is about 49 dB; resampled it would be about 27.
-        {"odd size as ProRes", "mkv", oddSize, HQ, pcm,
-         "pictures=crop=160:121:0:0, psnr=45 video:width=160 video:height=121"},
-        {"odd size as H.264", "mkv", oddSize, H264, aac,
-         "pictures=crop=160:120:0:0, video:width=160 video:height=120"},
+        // of this busy picture is about 49 dB; resampled it would be about 27. (testsrc2 only
+        // makes even sizes.)
+        {"odd size as ProRes", "mkv",
+         ffmpeg(video("162x122", 1) + args("-vf format=yuv444p,crop=161:121:0:0 -c:v ffv1")), HQ,
+         pcm, "pictures=crop=160:121:0:0, psnr=45 video:width=160 video:height=121"},
         // 30 fps then 24 fps: every frame of the faster part kept.
         {"30 then 24 fps", "mp4",
          ffmpeg(args("-f lavfi -i testsrc2=size=160x120:rate=30:duration=0.5 -f lavfi -i "
@@ -398,15 +395,14 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
             EXPECT_EQ(seen(picture, kVideoKeys) + " | " +
                           (sound.isEmpty() ? QString() : seen(sound, kAudioKeys)),
                       QLatin1StringView(row.seen));
-            EXPECT_NEAR(number(info["format"]["duration"]), 2.0, 0.15); // the sound lasts too
+            // The sound lasts too.
+            EXPECT_NEAR(info["format"]["duration"].toString().toDouble(), 2.0, 0.15);
         } else {
             EXPECT_EQ(picture["color_space"].toString(), QStringLiteral("bt709"));
         }
         ASSERT_EQ(run.record->ready.size(), 1u);
         EXPECT_EQ(run.record->ready[0].first, *result);
-        EXPECT_FALSE(run.record->ready[0].second);
         ASSERT_FALSE(run.record->logs.empty());
-        EXPECT_TRUE(run.record->logs.back().first.endsWith(u" Software encoder."));
         EXPECT_TRUE(run.record->logs.back().first.contains(QFileInfo(*result).fileName()));
         ASSERT_FALSE(run.record->progress.empty());
         for (const auto& [fraction, eta] : run.record->progress) {
@@ -427,7 +423,7 @@ TEST(RealWorldMedia, EncodesAsFFmpegReadsTheSource)
             sideData << data["side_data_type"].toString();
         const QStringList hdrData{"Mastering display metadata", "Content light level metadata"};
         EXPECT_EQ(sideData, asked.contains("hdr") ? hdrData : QStringList());
-        EXPECT_GE(number(picture["nb_frames"]), asked.value("frames", "0").toInt());
+        EXPECT_GE(picture["nb_frames"].toString().toDouble(), asked.value("frames", "0").toInt());
         if (asked.contains("beeps")) {
             const QList<double> expected = onsets(source), actual = onsets(*result);
             ASSERT_GE(expected.size(), 2);
