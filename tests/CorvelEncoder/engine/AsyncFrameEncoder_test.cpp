@@ -56,7 +56,7 @@ ff::FramePtr grayFrame(int64_t pts)
 // back a moment: the drain after it must wait for the last packets.
 TEST(AsyncFrameEncoder, PacketsKeepOrderEndDrainsAndErrorsSurface)
 {
-    for (const auto [delay, failAt] : {std::pair{0, -1}, {3, -1}, {0, 2}, {3, 0}, {1, 5}}) {
+    for (const auto& [delay, failAt] : {std::pair{0, -1}, {3, -1}, {0, 2}, {3, 0}, {1, 5}}) {
         SCOPED_TRACE(testing::Message() << "delay " << delay << " failAt " << failAt);
         auto fake = std::make_unique<FakeEncoder>();
         fake->delay = delay;
