@@ -214,9 +214,10 @@ void WatchController::scan()
     if (!taken.isEmpty()) {
         QStringList keys = m_persistence.settings().seenWatchKeys;
         rememberWatch(keys, taken, present);
+        // One pass with a set: a watch that processes existing files may take thousands at once.
+        const QSet<QString> nowTaken(taken.cbegin(), taken.cend());
         QStringList noted = m_persistence.settings().notedWatchKeys;
-        for (const QString& key : std::as_const(taken))
-            noted.removeAll(key);
+        noted.removeIf([&](const QString& key) { return nowTaken.contains(key); });
         m_persistence.updateSettings([&](AppSettings& s) {
             s.seenWatchKeys = keys;
             s.notedWatchKeys = noted;
