@@ -21,13 +21,7 @@ AppModel::AppModel(StateStore& store, QString defaultOutputDirectory,
 {
     m_persistence.restore();
     m_feed.log(QStringLiteral("Corvel Encoder is ready."));
-    // Jobs saved while their source was being read are read again.
-    QList<QUuid> unread;
-    for (const EncodingJob& job : m_store.jobs()) {
-        if (job.probing)
-            unread.append(job.id);
-    }
-    m_intake.probeAgain(unread);
+    m_intake.probeUnread();
 }
 
 AppModel::~AppModel() = default;

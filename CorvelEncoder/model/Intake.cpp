@@ -362,12 +362,13 @@ void Intake::probe(const QUuid& id, const QString& path)
     });
 }
 
-void Intake::probeAgain(const QList<QUuid>& ids)
+void Intake::probeUnread()
 {
-    for (const QUuid& id : ids) {
-        const qsizetype row = m_jobs.rowOf(id);
-        if (row >= 0 && m_jobs.jobs().at(row).probing)
-            probe(id, m_jobs.jobs().at(row).sourcePath);
+    // A copy: a prober may answer at once, and its answer changes the store.
+    const QList<EncodingJob> jobs = m_jobs.jobs();
+    for (const EncodingJob& job : jobs) {
+        if (job.probing)
+            probe(job.id, job.sourcePath);
     }
 }
 

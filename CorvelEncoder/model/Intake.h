@@ -66,9 +66,9 @@ public:
 
     // Reads the job's source and puts what it found into the job.
     void probe(const QUuid& id, const QString& path);
-    // Reads again the sources of those jobs that are still being read: jobs stored while
-    // their source was being read.
-    void probeAgain(const QList<QUuid>& ids);
+    // Reads again the sources of the jobs still marked as being read: jobs stored while their
+    // source was being read.
+    void probeUnread();
 
     bool showIntro() const;
     void dismissIntro();
