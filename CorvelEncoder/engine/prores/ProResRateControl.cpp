@@ -28,7 +28,7 @@ void ProResRateControl::beginFrame()
 bool ProResRateControl::choose(std::span<const int64_t> lowBits, std::span<const int64_t> highBits,
                                int64_t overheadBytes, bool finalTry, std::span<uint8_t> codes)
 {
-    const double target = std::max<double>(double(m_budget - overheadBytes) * 8, 1024.0);
+    const double target = targetBits(overheadBytes);
     const double low = std::accumulate(lowBits.begin(), lowBits.end(), 0.0);
     const double high = std::accumulate(highBits.begin(), highBits.end(), 0.0);
 
@@ -85,10 +85,15 @@ bool ProResRateControl::choose(std::span<const int64_t> lowBits, std::span<const
     return true;
 }
 
+double ProResRateControl::targetBits(int64_t overheadBytes) const
+{
+    return std::max<double>(double(m_budget - overheadBytes) * 8, 1024.0);
+}
+
 bool ProResRateControl::lost(std::span<const int64_t> bits, int64_t overheadBytes,
                              std::span<const uint8_t> codes) const
 {
-    const double target = std::max<double>(double(m_budget - overheadBytes) * 8, 1024.0);
+    const double target = targetBits(overheadBytes);
     const double total = std::accumulate(bits.begin(), bits.end(), 0.0);
     // Under the budget at the finest code is where easy pictures belong.
     return total > target * 1.1 ||
@@ -99,7 +104,7 @@ bool ProResRateControl::lost(std::span<const int64_t> bits, int64_t overheadByte
 bool ProResRateControl::refine(std::span<const int64_t> bits, int64_t overheadBytes,
                                std::span<uint8_t> codes)
 {
-    const double target = std::max<double>(double(m_budget - overheadBytes) * 8, 1024.0);
+    const double target = targetBits(overheadBytes);
     const double total = std::accumulate(bits.begin(), bits.end(), 0.0);
     // Within this of the budget a frame is left as it is: most frames of a steady picture
     // land there straight from the last frame's codes, so none of their slices is coded twice.

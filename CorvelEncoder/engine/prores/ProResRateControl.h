@@ -41,6 +41,9 @@ public:
               std::span<const uint8_t> codes) const;
 
 private:
+    // The bits the slices may take: the budget less the frame's own bytes, never nothing.
+    double targetBits(int64_t overheadBytes) const;
+
     int64_t m_budget;
     int m_min;
     int m_low;
