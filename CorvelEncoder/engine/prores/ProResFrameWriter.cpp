@@ -285,7 +285,6 @@ void ProResFrameWriter::code(const ProResPlanes& planes, size_t i, int worker, b
     while (size == 0 && code < 224)
         size = write(++code, false);
     // Still nothing codable: DC alone, at the coarsest quantiser, where its codes are short.
-    state.dcOnly = dcOnly || size == 0;
     if (size == 0)
         size = write(code = 224, true);
     state.code = uint8_t(code);
@@ -327,9 +326,8 @@ size_t ProResFrameWriter::encode(const ProResPlanes& planes, uint8_t* out)
     for (const SliceState& state : m_states)
         m_alphaBytes += state.alphaBytes;
     for (int pass = 0; pass < 4; ++pass) {
-        colourBits();
         m_previousCodes = m_codes;
-        if (!m_rate.refine(m_lowBits, overhead(), m_codes))
+        if (!m_rate.refine(colourBits(), overhead(), m_codes))
             break;
         codeAll(planes, false, m_previousCodes.data());
     }

@@ -70,7 +70,6 @@ private:
         size_t size = 0;   // in the frame, alpha included
         size_t offset = 0; // from the frame's start
         uint8_t code = 0;
-        bool dcOnly = false;
     };
     // 64 coefficients on a cache line of their own.
     struct alignas(64) CoeffLine
