@@ -127,9 +127,7 @@ int availableCpus()
     std::ifstream file("/proc/self/cgroup");
     const std::string self((std::istreambuf_iterator<char>(file)),
                            std::istreambuf_iterator<char>());
-    const int quota = cgroupCpuLimit(self, "/sys/fs/cgroup");
-    const int affinity = affinityCpus();
-    return std::max(1, quota > 0 ? std::min(quota, affinity) : affinity);
+    return std::max(1, tighter(cgroupCpuLimit(self, "/sys/fs/cgroup"), affinityCpus()));
 }
 
 void setEncodesAtOnce(int count)
