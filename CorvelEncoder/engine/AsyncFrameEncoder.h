@@ -27,6 +27,7 @@ public:
     AVCodecContext* context() const override;
     int sendFrame(const AVFrame* frame) override;
     int receivePacket(AVPacket* packet) override;
+    bool takesDirectly(int format) const override { return m_inner->takesDirectly(format); }
 
 private:
     void run();

@@ -27,9 +27,9 @@ struct Lane
     explicit Lane(bool video) : isVideo(video) {}
     const bool isVideo;
     FilterGraph filter;
-    std::array<int, 3> shape{};       // what the filter was built for: size and format, or rate,
-                                      // format and channels
-    int64_t end = AV_NOPTS_VALUE;     // where the last decoded frame ends, stream time base
+    std::array<int, 4> shape{};   // what the filter was built for: size, format and range, or rate,
+                                  // format and channels
+    int64_t end = AV_NOPTS_VALUE; // where the last decoded frame ends, stream time base
     int64_t lastOut = AV_NOPTS_VALUE; // last timestamp handed to the encoder, its time base
     int64_t nextOut = AV_NOPTS_VALUE; // audio: where the next encoded frame must start
     int64_t packets = 0;              // sent to the decoder

@@ -62,10 +62,10 @@ Step FFmpegEncodeSession::Worker::decode(Graph& g, Lane& lane, const AVPacket* p
 Step FFmpegEncodeSession::Worker::filter(Graph& g, Lane& lane, AVFrame* frame)
 {
     if (frame) {
-        const std::array<int, 3> shape =
+        const std::array<int, 4> shape =
             lane.isVideo
-                ? std::array{frame->width, frame->height, frame->format}
-                : std::array{frame->sample_rate, frame->format, frame->ch_layout.nb_channels};
+                ? std::array{frame->width, frame->height, frame->format, int(frame->color_range)}
+                : std::array{frame->sample_rate, frame->format, frame->ch_layout.nb_channels, 0};
         if (!lane.filter || shape != lane.shape) {
             // A picture size or audio layout changing mid-stream (broadcast recordings, joined
             // segments) gets a new filter. Video drains the old one first so its last frames
@@ -122,10 +122,15 @@ Step FFmpegEncodeSession::Worker::pullFiltered(Graph& g, Lane& lane)
 bool FFmpegEncodeSession::Worker::buildFilter(Graph& g, Lane& lane, const AVFrame* frame)
 {
     if (lane.isVideo) {
-        const VideoSource source{frame->width, frame->height,
-                                 static_cast<AVPixelFormat>(frame->format), g.inVideo->time_base,
-                                 frame->sample_aspect_ratio};
-        const AVPixelFormat target = g.videoEncoder->context()->pix_fmt;
+        const VideoSource source{frame->width,
+                                 frame->height,
+                                 static_cast<AVPixelFormat>(frame->format),
+                                 g.inVideo->time_base,
+                                 frame->sample_aspect_ratio,
+                                 frame->color_range};
+        AVPixelFormat target = g.videoEncoder->context()->pix_fmt;
+        if (g.videoEncoder->takesDirectly(source.format) && keepsSamples(source, g.plan))
+            target = source.format;
         return lane.filter.build(videoChain(source, g.plan, target), target);
     }
     const AVCodecContext* enc = lane.encoder->context();

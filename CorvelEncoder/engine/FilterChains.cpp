@@ -99,25 +99,40 @@ FilterChain videoChain(const VideoSource& source, const EncodePlan& plan, AVPixe
         chain += QStringLiteral(",crop=w=%1:h=%2:x=0:y=0:exact=1")
                      .arg(plan.cropTo->width)
                      .arg(plan.cropTo->height);
-    // Kept fields have their chroma converted field by field.
-    chain += QStringLiteral(",scale=w=%1:h=%2:flags=bicubic:interl=%3")
-                 .arg(plan.renderSize.width)
-                 .arg(plan.renderSize.height)
-                 .arg(plan.interlaced ? 1 : 0);
-    // The plan's matrix is the source's own, or BT.709 for an untagged source: Y'CbCr passes
-    // through unchanged (swscale would otherwise assume BT.601 and shift an HD picture's
-    // colours), and RGB sources are converted with the matrix the file is tagged with. A
-    // picture made SDR is read with the source's matrix; the tone mapping converts it.
-    const ColorTags& read = plan.rendering.toneMap ? plan.rendering.source : plan.color;
-    if (const char* matrix = scaleMatrixName(read.matrix.value_or(QString())))
-        chain += QStringLiteral(":in_color_matrix=%1:out_color_matrix=%1")
-                     .arg(QLatin1StringView(matrix));
+    if (target != source.format || !keepsSamples(source, plan)) {
+        // Kept fields have their chroma converted field by field.
+        chain += QStringLiteral(",scale=w=%1:h=%2:flags=bicubic:interl=%3")
+                     .arg(plan.renderSize.width)
+                     .arg(plan.renderSize.height)
+                     .arg(plan.interlaced ? 1 : 0);
+        // The plan's matrix is the source's own, or BT.709 for an untagged source: Y'CbCr
+        // passes through unchanged (swscale would otherwise assume BT.601 and shift an HD
+        // picture's colours), and RGB sources are converted with the matrix the file is
+        // tagged with. A picture made SDR is read with the source's matrix; the tone mapping
+        // converts it.
+        const ColorTags& read = plan.rendering.toneMap ? plan.rendering.source : plan.color;
+        if (const char* matrix = scaleMatrixName(read.matrix.value_or(QString())))
+            chain += QStringLiteral(":in_color_matrix=%1:out_color_matrix=%1")
+                         .arg(QLatin1StringView(matrix));
+    }
     if (plan.rendering.toneMap)
         chain += u',' + toneMapChain(plan.rendering.from, plan.rendering.source,
                                      av_get_pix_fmt_name(target));
     chain += QStringLiteral(",setsar=1,format=pix_fmts=") +
              QLatin1StringView(av_get_pix_fmt_name(target));
     return {true, args, chain};
+}
+
+bool keepsSamples(const VideoSource& source, const EncodePlan& plan)
+{
+    const bool turned = plan.quarterTurns % 2 != 0;
+    const int64_t width = plan.cropTo ? plan.cropTo->width : turned ? source.height : source.width;
+    const int64_t height = plan.cropTo ? plan.cropTo->height
+                           : turned    ? source.width
+                                       : source.height;
+    // Full-range pictures are brought to studio range by the scaler.
+    return width == plan.renderSize.width && height == plan.renderSize.height && !plan.interlaced &&
+           !plan.rendering.toneMap && source.range != AVCOL_RANGE_JPEG;
 }
 
 FilterChain audioChain(const AudioSource& source, const AudioTarget& target, int64_t firstPts)

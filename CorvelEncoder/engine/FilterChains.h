@@ -22,6 +22,7 @@ struct VideoSource
     AVPixelFormat format = AV_PIX_FMT_NONE;
     AVRational timeBase{1, 1};
     AVRational sampleAspect{0, 1}; // unknown when not positive: square pixels are assumed
+    AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
 };
 
 // The decoded sound an audio filter is built for. `layout` is borrowed from the frame.
@@ -53,8 +54,12 @@ struct FilterChain
 };
 
 // Merges fields, retimes, mirrors and turns upright, then scales to the plan's render size
-// in `target`.
+// in `target`; when keepsSamples() and `target` is the source's format, nothing is converted.
 FilterChain videoChain(const VideoSource& source, const EncodePlan& plan, AVPixelFormat target);
+// Whether the chain may hand on the decoded samples as they are: no resizing, tone mapping or
+// field-wise conversion, and studio range. Only then may an encoder that converts as it reads
+// take them in the source's own format.
+bool keepsSamples(const VideoSource& source, const EncodePlan& plan);
 // Resamples onto the source's timeline from `firstPts` (the encoder's time base) and
 // converts to what the encoder takes.
 FilterChain audioChain(const AudioSource& source, const AudioTarget& target, int64_t firstPts);

@@ -24,6 +24,13 @@ public:
     // avcodec_send_frame / avcodec_receive_packet semantics; a null frame flushes.
     virtual int sendFrame(const AVFrame* frame) = 0;
     virtual int receivePacket(AVPacket* packet) = 0;
+    // Whether frames in `format` may be sent as they are, besides the context's own format:
+    // the encoder converts them as it reads them, cheaper than a conversion in front of it.
+    virtual bool takesDirectly(int format) const
+    {
+        (void)format;
+        return false;
+    }
 
     // Takes a packet; false stops the drain (the packet was not written, or failed to be).
     using PacketSink = std::function<bool(AVPacket* packet)>;

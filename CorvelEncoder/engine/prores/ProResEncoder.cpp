@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 namespace corvel {
@@ -25,7 +26,8 @@ class ProResEncoder final : public VideoEncoder
 {
 public:
     ProResEncoder(ff::CodecContextPtr ctx, const ProResFrameSettings& settings)
-        : m_ctx(std::move(ctx)), m_writer(settings), m_pending(ff::makePacket())
+        : m_ctx(std::move(ctx)), m_interlaced(settings.interlaced), m_writer(settings),
+          m_pending(ff::makePacket())
     {
         m_pool.reset(
             av_buffer_pool_init(m_writer.maxFrameBytes() + AV_INPUT_BUFFER_PADDING_SIZE, nullptr));
@@ -42,13 +44,14 @@ public:
         }
         if (m_hasPending)
             return AVERROR(EAGAIN);
-        if (frame->format != m_ctx->pix_fmt || frame->width != m_ctx->width ||
-            frame->height != m_ctx->height)
+        const std::optional<ProResSource> source = sourceOf(frame->format);
+        if (!source || frame->width != m_ctx->width || frame->height != m_ctx->height)
             return AVERROR(EINVAL);
         ProResPlanes planes;
+        planes.source = *source;
         for (int i = 0; i < 4 && frame->data[i]; ++i) {
-            planes.data[i] = reinterpret_cast<const uint16_t*>(frame->data[i]);
-            planes.stride[i] = frame->linesize[i] / 2;
+            planes.data[i] = frame->data[i];
+            planes.linesize[i] = frame->linesize[i];
         }
         AVBufferRef* buffer = av_buffer_pool_get(m_pool.get());
         if (!buffer)
@@ -66,6 +69,11 @@ public:
         return 0;
     }
 
+    bool takesDirectly(int format) const override
+    {
+        return format != m_ctx->pix_fmt && sourceOf(format).has_value();
+    }
+
     int receivePacket(AVPacket* packet) override
     {
         if (!m_hasPending)
@@ -76,7 +84,22 @@ public:
     }
 
 private:
+    // 4:2:0 is turned into 4:2:2 as the slices are read: for 4:2:2 profiles, frame by frame.
+    std::optional<ProResSource> sourceOf(int format) const
+    {
+        if (format == m_ctx->pix_fmt)
+            return ProResSource::native;
+        if (m_ctx->pix_fmt != AV_PIX_FMT_YUV422P10LE || m_interlaced)
+            return std::nullopt;
+        if (format == AV_PIX_FMT_YUV420P)
+            return ProResSource::yuv420p;
+        if (format == AV_PIX_FMT_YUV420P10LE)
+            return ProResSource::yuv420p10;
+        return std::nullopt;
+    }
+
     ff::CodecContextPtr m_ctx;
+    const bool m_interlaced;
     ProResFrameWriter m_writer;
     std::unique_ptr<AVBufferPool, BufferPoolDeleter> m_pool;
     ff::PacketPtr m_pending;

@@ -131,6 +131,7 @@ ProResFrameWriter::ProResFrameWriter(const ProResFrameSettings& s)
     m_pool = std::make_unique<ProResThreadPool>(std::max(1, s.threads));
     m_alphaRows.assign(size_t(m_pool->workers()), std::vector<uint16_t>(16 * 128));
     m_scratch.assign(size_t(m_pool->workers()), std::vector<uint8_t>(maxSliceBytes));
+    m_tiles.resize(size_t(m_pool->workers()));
     m_sliceData.resize(n);
 }
 
@@ -143,28 +144,45 @@ ProResFrameWriter::Rows ProResFrameWriter::rows(int picture) const
     return {first, 2, (m_settings.height - first + 1) / 2};
 }
 
-void ProResFrameWriter::transform(const ProResPlanes& frame, const Slice& slice,
+void ProResFrameWriter::transform(const ProResPlanes& frame, const Slice& slice, int worker,
                                   int16_t* coeffs) const
 {
     const Rows r = rows(slice.picture);
-    ProResPlanes p;
-    for (int i = 0; i < 3; ++i) {
-        p.data[i] = frame.data[i] + r.first * frame.stride[i];
-        p.stride[i] = frame.stride[i] * r.step;
+    const uint16_t* data[3];
+    ptrdiff_t stride[3];
+    int w = m_settings.width;
+    int h = r.count;
+    int x0 = slice.mbX * 16;
+    int y0 = slice.mbY * 16;
+    if (frame.source == ProResSource::native) {
+        for (int i = 0; i < 3; ++i) {
+            data[i] =
+                reinterpret_cast<const uint16_t*>(frame.data[i] + r.first * frame.linesize[i]);
+            stride[i] = frame.linesize[i] / 2 * r.step;
+        }
+    } else {
+        // 4:2:0 comes in progressive only: the slice's rows, converted, are the plane.
+        ProResSourceTile& tile = m_tiles[size_t(worker)];
+        fillProResSourceTile(frame.source, frame.data, frame.linesize, w, h, x0, y0, slice.mbCount,
+                             tile);
+        data[0] = tile.luma;
+        data[1] = tile.chroma[0];
+        data[2] = tile.chroma[1];
+        stride[0] = tile.lumaStride;
+        stride[1] = stride[2] = tile.lumaStride / 2;
+        w = tile.lumaStride;
+        h = 16;
+        x0 = y0 = 0;
     }
-    const int w = m_settings.width;
-    const int h = r.count;
     const bool c444 = m_chromaBlocksPerMb == 4;
     const int cw = c444 ? w : (w + 1) / 2;
-    const int x0 = slice.mbX * 16;
-    const int y0 = slice.mbY * 16;
     // Luma: four blocks per macroblock, left to right then top to bottom.
     const int lumaBlocks = slice.mbCount * 4;
     for (int m = 0; m < slice.mbCount; ++m) {
         const int x = x0 + m * 16;
         for (int b = 0; b < 4; b += 2)
-            dctPair(p.data[0], p.stride[0], w, h, x, y0 + (b >> 1) * 8, 8, 0, m_scan, coeffs,
-                    m * 4 + b, lumaBlocks);
+            dctPair(data[0], stride[0], w, h, x, y0 + (b >> 1) * 8, 8, 0, m_scan, coeffs, m * 4 + b,
+                    lumaBlocks);
     }
     coeffs += lumaBlocks * 64;
     // Chroma: top to bottom, then left to right.
@@ -174,7 +192,7 @@ void ProResFrameWriter::transform(const ProResPlanes& frame, const Slice& slice,
         for (int m = 0; m < slice.mbCount; ++m) {
             const int x = (x0 / 16 + m) * cmb;
             for (int b = 0; b < m_chromaBlocksPerMb; b += 2)
-                dctPair(p.data[c], p.stride[c], cw, h, x + (b >> 1) * 8, y0, 0, 8, m_scan, coeffs,
+                dctPair(data[c], stride[c], cw, h, x + (b >> 1) * 8, y0, 0, 8, m_scan, coeffs,
                         m * m_chromaBlocksPerMb + b, chromaBlocks);
         }
     }
@@ -191,7 +209,7 @@ const uint16_t* ProResFrameWriter::gatherAlpha(const ProResPlanes& p, const Slic
     for (int r = 0; r < 16; ++r) {
         const int y =
             picture.first + std::min(slice.mbY * 16 + r, picture.count - 1) * picture.step;
-        const uint16_t* src = p.data[3] + y * p.stride[3];
+        const auto* src = reinterpret_cast<const uint16_t*>(p.data[3] + y * p.linesize[3]);
         for (int c = 0; c < width; ++c)
             out[r * width + c] = src[std::min(slice.mbX * 16 + c, m_settings.width - 1)];
     }
@@ -217,7 +235,7 @@ void ProResFrameWriter::prepare(const ProResPlanes& planes, size_t i, int worker
 {
     const Slice& slice = m_slices[i];
     SliceState& state = m_states[i];
-    transform(planes, slice, m_coeffs.data()->values + slice.coeffOffset);
+    transform(planes, slice, worker, m_coeffs.data()->values + slice.coeffOffset);
     // Alpha is lossless: its size does not depend on the quantiser.
     state.alphaBytes = 0;
     if (m_settings.alpha) {

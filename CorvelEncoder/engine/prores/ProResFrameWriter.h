@@ -3,6 +3,7 @@
 #include "CorvelEncoder/engine/prores/ProResProfile.h"
 #include "CorvelEncoder/engine/prores/ProResRateControl.h"
 #include "CorvelEncoder/engine/prores/ProResSliceWriter.h"
+#include "CorvelEncoder/engine/prores/ProResSourceTile.h"
 #include "CorvelEncoder/engine/prores/ProResThreadPool.h"
 
 #include <cstddef>
@@ -32,11 +33,13 @@ struct ProResFrameSettings
     int64_t budgetBytes = 0;
 };
 
-// 10-bit planes Y, Cb, Cr (4:2:2 or 4:4:4 as the profile says) and alpha; strides in samples.
+// Planes Y, Cb, Cr and alpha as `source` says (4:2:0 only for 4:2:2 profiles, progressive);
+// strides in bytes, as FFmpeg's frames have them.
 struct ProResPlanes
 {
-    const uint16_t* data[4] = {};
-    ptrdiff_t stride[4] = {};
+    const uint8_t* data[4] = {};
+    ptrdiff_t linesize[4] = {};
+    ProResSource source = ProResSource::native;
 };
 
 // Codes whole frames: frame header, then per picture (the frame, or each of its two fields)
@@ -85,7 +88,8 @@ private:
         int count = 0;
     };
     Rows rows(int picture) const;
-    void transform(const ProResPlanes& planes, const Slice& slice, int16_t* coeffs) const;
+    void transform(const ProResPlanes& planes, const Slice& slice, int worker,
+                   int16_t* coeffs) const;
     const uint16_t* gatherAlpha(const ProResPlanes& planes, const Slice& slice, int worker) const;
     ProResSliceInput input(const Slice& slice, const uint16_t* alpha) const;
     // Transforms slice i and counts its alpha.
@@ -122,6 +126,7 @@ private:
     std::vector<std::vector<uint8_t>> m_sliceData;  // each slice as coded
     std::vector<std::vector<uint8_t>> m_scratch;    // per worker: one slice's room
     std::vector<std::vector<uint16_t>> m_alphaRows; // per worker: one slice's alpha
+    mutable std::vector<ProResSourceTile> m_tiles;  // per worker: a 4:2:0 slice converted
     ProResRateControl m_rate;
     std::unique_ptr<ProResThreadPool> m_pool;
 };

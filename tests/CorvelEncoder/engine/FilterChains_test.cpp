@@ -10,7 +10,8 @@ namespace corvel::test {
 namespace {
 
 // Each chain is configured by FFmpeg as an encode configures it, and ends in what the encoder
-// takes at the plan's render size.
+// takes at the plan's render size; a picture already in that size, format and range is not
+// converted at all.
 TEST(FilterChains, VideoChainsConfigure)
 {
     struct Row
@@ -25,17 +26,21 @@ TEST(FilterChains, VideoChainsConfigure)
         int64_t outWidth, outHeight;
         AVPixelFormat target;
         const char* holds; // the step that row depends on
+        AVColorRange range;
     };
     const Row rows[] = {
         {"phone clip turned", 1920, 1080, AV_PIX_FMT_YUV420P, false, 1, false, false, std::nullopt,
-         1080, 1920, AV_PIX_FMT_YUV420P, ",transpose=clock,scale"},
+         1080, 1920, AV_PIX_FMT_YUV420P, ",transpose=clock,setsar", AVCOL_RANGE_MPEG},
+        {"full range brought to studio range", 1920, 1080, AV_PIX_FMT_YUV420P, false, 0, false,
+         false, std::nullopt, 1920, 1080, AV_PIX_FMT_YUV420P, ",scale", AVCOL_RANGE_JPEG},
         {"mirrored and upside down", 640, 480, AV_PIX_FMT_RGB24, true, 2, false, false,
-         QStringLiteral("bt470bg"), 640, 480, AV_PIX_FMT_YUV444P10LE, "hflip,hflip,vflip"},
+         QStringLiteral("bt470bg"), 640, 480, AV_PIX_FMT_YUV444P10LE, "hflip,hflip,vflip",
+         AVCOL_RANGE_MPEG},
         {"fields merged first", 720, 576, AV_PIX_FMT_YUV420P, false, 0, true, false, std::nullopt,
-         1024, 576, AV_PIX_FMT_YUV420P, "bwdif=mode=send_frame,fps"},
+         1024, 576, AV_PIX_FMT_YUV420P, "bwdif=mode=send_frame,fps", AVCOL_RANGE_MPEG},
         {"fields kept", 1920, 1080, AV_PIX_FMT_YUV422P10LE, false, 0, false, true,
          QStringLiteral("bt709"), 1920, 1080, AV_PIX_FMT_YUV422P10LE,
-         "interl=1:in_color_matrix=bt709:out_color_matrix=bt709"}};
+         "interl=1:in_color_matrix=bt709:out_color_matrix=bt709", AVCOL_RANGE_MPEG}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EncodePlan plan;
@@ -46,8 +51,8 @@ TEST(FilterChains, VideoChainsConfigure)
         plan.deinterlace = row.deinterlace;
         plan.interlaced = row.interlaced;
         plan.color.matrix = row.matrix;
-        const FilterChain chain =
-            videoChain({row.width, row.height, row.source, {1, 90000}, {0, 1}}, plan, row.target);
+        const FilterChain chain = videoChain(
+            {row.width, row.height, row.source, {1, 90000}, {0, 1}, row.range}, plan, row.target);
         EXPECT_TRUE(chain.filters.contains(QLatin1StringView(row.holds)))
             << chain.filters.toStdString();
         FilterGraph graph;

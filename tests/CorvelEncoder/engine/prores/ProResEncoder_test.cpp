@@ -7,6 +7,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
 }
 
 #include <gtest/gtest.h>
@@ -29,8 +30,9 @@ struct Picture
     {
         ProResPlanes p;
         for (int i = 0; i < 4; ++i) {
-            p.data[i] = planes[i].empty() ? nullptr : planes[i].data();
-            p.stride[i] = i == 0 || i == 3 ? width : chromaWidth;
+            p.data[i] =
+                reinterpret_cast<const uint8_t*>(planes[i].empty() ? nullptr : planes[i].data());
+            p.linesize[i] = 2 * (i == 0 || i == 3 ? width : chromaWidth);
         }
         return p;
     }
@@ -74,6 +76,45 @@ Picture makePicture(Pattern pattern, int w, int h, bool c444, bool alpha, bool f
             }
     }
     return pic;
+}
+
+// Makes `pic` (4:2:2) the 4:2:0 picture a camera records (every other chroma row; 8-bit for
+// yuv420p), which `view` then shows, and `pic` what swscale makes of that in 4:2:2: the
+// reference its encode is held to.
+ff::FramePtr fourTwoZero(Picture& pic, ProResSource source, ProResPlanes& view)
+{
+    const bool eightBit = source == ProResSource::yuv420p;
+    ff::FramePtr in(av_frame_alloc()), out(av_frame_alloc());
+    in->format = eightBit ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV420P10LE;
+    out->format = AV_PIX_FMT_YUV422P10LE;
+    for (AVFrame* f : {in.get(), out.get()}) {
+        f->width = pic.width;
+        f->height = pic.height;
+        EXPECT_GE(av_frame_get_buffer(f, 0), 0);
+    }
+    for (int i = 0; i < 3; ++i)
+        for (int y = 0; y < (i ? (pic.height + 1) / 2 : pic.height); ++y)
+            for (int x = 0; x < pic.planeWidth(i); ++x) {
+                const int v = pic.planes[i][size_t(i ? 2 * y : y) * pic.planeWidth(i) + x];
+                uint8_t* row = in->data[i] + y * in->linesize[i];
+                if (eightBit)
+                    row[x] = uint8_t(v >> 2);
+                else
+                    reinterpret_cast<uint16_t*>(row)[x] = uint16_t(v);
+            }
+    SwsContext* sws =
+        sws_getContext(pic.width, pic.height, AVPixelFormat(in->format), pic.width, pic.height,
+                       AV_PIX_FMT_YUV422P10LE, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    sws_scale(sws, in->data, in->linesize, 0, pic.height, out->data, out->linesize);
+    sws_freeContext(sws);
+    for (int i = 0; i < 3; ++i)
+        for (int y = 0; y < pic.height; ++y)
+            std::copy_n(reinterpret_cast<const uint16_t*>(out->data[i] + y * out->linesize[i]),
+                        pic.planeWidth(i), pic.planes[i].data() + size_t(y) * pic.planeWidth(i));
+    view = {{in->data[0], in->data[1], in->data[2]},
+            {in->linesize[0], in->linesize[1], in->linesize[2]},
+            source};
+    return in;
 }
 
 // FFmpeg's ProRes decoder on one frame; the worst plane's PSNR against `source` (10-bit, the
@@ -124,14 +165,15 @@ double decodedPsnr(const std::vector<uint8_t>& frame, const Picture& source, Pro
 }
 
 // One frame to code: its shape and tags (distinct, so a swap shows), its picture, the patterns
-// a writer coded before it (so its rate control carries over) and a budget other than the
-// profile's (0: none).
+// a writer coded before it (so its rate control carries over), a budget other than the
+// profile's (0: none) and the layout it is handed over in.
 struct Row
 {
     ProResExpectation e;
     Pattern pattern;
     int before = 0;
     int64_t budget = 0;
+    ProResSource source = ProResSource::native;
 };
 
 std::vector<Row> rows()
@@ -155,6 +197,17 @@ std::vector<Row> rows()
     rows.push_back({{ProResProfile::hq, 8208, 64, false, 0, 9, 1, 9}, Pattern::gradient});
     rows.push_back({{ProResProfile::lt, 64, 8208, false, 0, 9, 1, 9}, Pattern::gradient});
     rows.push_back({{ProResProfile::p4444, 130, 66, true, 1, 1, 13, 6}, Pattern::noise, 0, 64});
+    // 4:2:0 as cameras record it, converted as the slices are read, with partial macroblocks.
+    rows.push_back({{ProResProfile::hq, 130, 66, false, 0, 1, 13, 6},
+                    Pattern::gradient,
+                    0,
+                    0,
+                    ProResSource::yuv420p});
+    rows.push_back({{ProResProfile::hq, 18, 34, false, 0, 1, 13, 6},
+                    Pattern::gradient,
+                    0,
+                    0,
+                    ProResSource::yuv420p10});
     return rows;
 }
 
@@ -164,7 +217,7 @@ using ProResFrames = testing::TestWithParam<Row>;
 // kind of picture, and come out the same whatever the number of threads.
 TEST_P(ProResFrames, AreWellFormedAndDecodeCloseToTheSource)
 {
-    const auto& [e, pattern, before, budget] = GetParam();
+    const auto& [e, pattern, before, budget, source] = GetParam();
     // Least PSNR per profile and pattern (flat, noise, gradient, extremes). Flat pictures and
     // block-aligned squares come back exactly (the decoder clips to 4..1019); gradients lose
     // more the coarser the profile's matrix; random noise only has to beat no picture at all
@@ -187,8 +240,11 @@ TEST_P(ProResFrames, AreWellFormedAndDecodeCloseToTheSource)
             pic =
                 makePicture(i < before ? Pattern(i) : pattern, e.width, e.height,
                             e.profile == ProResProfile::p4444, e.alpha, e.interlaceMode != 0, rng);
+            ProResPlanes view = pic.view();
+            const ff::FramePtr camera =
+                source == ProResSource::native ? nullptr : fourTwoZero(pic, source, view);
             frame.resize(writer.maxFrameBytes());
-            frame.resize(writer.encode(pic.view(), frame.data()));
+            frame.resize(writer.encode(view, frame.data()));
         }
     }
     EXPECT_TRUE(frames[0] == frames[1]) << "the thread count changed the frame";
@@ -209,7 +265,8 @@ INSTANTIATE_TEST_SUITE_P(EveryProfileAndShape, ProResFrames, testing::ValuesIn(r
                              return "profile" + std::to_string(int(e.profile)) + "_" +
                                     std::to_string(e.width) + "x" + std::to_string(e.height) +
                                     "_pattern" + std::to_string(int(info.param.pattern)) +
-                                    (info.param.budget ? "_tinyBudget" : "");
+                                    (info.param.budget ? "_tinyBudget" : "") +
+                                    (info.param.source != ProResSource::native ? "_420" : "");
                          });
 
 // The vector paths against the plain ones on random blocks; the reciprocals against division
