@@ -32,11 +32,7 @@ protected:
     {
         UiFixture::SetUp();
         window = std::make_unique<MainWindow>(*model, desktop);
-    }
-    template <class T = QWidget>
-    T* child(const char* name) const
-    {
-        return find<T>(window.get(), name);
+        root = window.get();
     }
     // The window in front, past the first-run introduction, which takes the focus.
     bool activateWithoutIntro()
