@@ -222,23 +222,20 @@ void expectWholeRestart(const Round& round, const QString& linked, int sourceFra
         if (after.status == JobStatus::completed) {
             ASSERT_TRUE(after.outputPath);
             EXPECT_EQ(after.outputPath, before.outputPath);
-            finished.append(QFileInfo(*after.outputPath).fileName());
-            // A cut-off movie has no index and does not open at all.
-            EXPECT_EQ(readableFrames(*after.outputPath), sourceFrames)
-                << after.outputPath->toStdString() << " is marked done but is not whole";
+            finished.append(*after.outputPath);
         } else {
             EXPECT_FALSE(after.outputPath) << "a queued job names no output yet";
         }
     }
-    // Every file under an output name is a whole movie: a job finished but not yet saved as
-    // finished leaves one more, never a cut-off one. Hidden partial files of encodes the kill
-    // cut off may wait for the next encode into the folder.
+    // Every file under an output name, a finished job's or one finished but not yet saved so, is a
+    // whole movie (a cut-off one does not open). Hidden partial files of encodes the kill cut off
+    // may wait for the next encode into the folder.
     for (const QString& name : entriesOf(round.out())) {
         if (isPartialOutputName(name))
             continue;
         EXPECT_EQ(readableFrames(round.out() + u'/' + name), sourceFrames)
             << name.toStdString() << " is under an output name but is not whole";
-        finished.removeAll(name);
+        finished.removeAll(round.out() + u'/' + name);
     }
     EXPECT_TRUE(finished.isEmpty()) << finished.join(u' ').toStdString() << " are missing";
 }
