@@ -41,7 +41,6 @@ TEST_F(InspectorTest, WithNothingSelectedEditsTheDefaultsOfNewJobsOnly)
     choose(picker, u"h264"_s);
     EXPECT_EQ(settings().lastPresetID, u"h264"_s);
 
-    // The folder field shows the default folder and a chosen folder replaces it.
     auto* folder = child<panelkit::FolderButton>("defaultFolder");
     EXPECT_EQ(folder->text(), settings().defaultOutputDirectory);
     desktop.nextChoice = {path(u"Renders"_s)};
@@ -170,7 +169,6 @@ TEST_F(InspectorTest, TypedValuesReachTheJobWholeAndSavedPresetsCanGo)
     // The slider's scale is logarithmic: 33.5 Mbps sits past its middle (12 Mbps).
     EXPECT_EQ(child<QSlider>("bitrateSlider")->value(), 701);
     EXPECT_EQ(picker->currentData().toString(), u"inline"_s);
-    // Choosing a tier again makes the rate follow it.
     choose(child<QComboBox>("qualityPicker"), u"low"_s);
     EXPECT_TRUE(jobAt(0).settings.body.bitrateFollowsQuality);
 
