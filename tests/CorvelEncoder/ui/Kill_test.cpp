@@ -23,14 +23,8 @@
 
 #include <csignal>
 
-namespace corvel {
+namespace corvel::testing {
 namespace {
-
-using testing::entriesOf;
-using testing::FakeSessionFactory;
-using testing::readableFrames;
-using testing::readFile;
-using testing::writeFile;
 
 constexpr double kMovieSeconds = 2.0;
 constexpr int kSeededJobs = 6;
@@ -157,7 +151,7 @@ const Moment kMoments[] = {
 Seen killAt(Round& round, const Moment& moment, const QString& linked)
 {
     QProcess app;
-    app.setProcessEnvironment(corvel::testing::appEnvironment(round.home));
+    app.setProcessEnvironment(appEnvironment(round.home));
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     app.start(CORVEL_ENCODER_BINARY, {round.startLink(linked)});
     if (!app.waitForStarted() || app.processId() <= 0) {
@@ -250,7 +244,7 @@ TEST(KillTest, KilledAtAnyMomentItRestartsWithTheWholeQueueAndOnlyWholeOutputs)
          {std::pair{"talk.mov", QStringList{"-c:v", "mpeg4", "-c:a", "pcm_s16le"}},
           std::pair{"still.mp4", QStringList{"-c:v", "mpeg4", "-an"}}}) {
         movies.append(media.filePath(name));
-        ASSERT_TRUE(testing::makeMovie(movies.last(), kMovieSeconds, "320x240", true, codec))
+        ASSERT_TRUE(makeMovie(movies.last(), kMovieSeconds, "320x240", true, codec))
             << "ffmpeg could not make " << name;
     }
     const int sourceFrames = readableFrames(movies.first());
@@ -279,4 +273,4 @@ TEST(KillTest, KilledAtAnyMomentItRestartsWithTheWholeQueueAndOnlyWholeOutputs)
 }
 
 } // namespace
-} // namespace corvel
+} // namespace corvel::testing

@@ -19,10 +19,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace corvel {
+namespace corvel::testing {
 namespace {
-
-using testing::waitUntil;
 
 // A first instance listening in a scratch folder, and whether files ever reached it.
 class SingleInstanceTest : public ::testing::Test
@@ -159,7 +157,7 @@ TEST_F(SingleInstanceTest, TheLockAloneDecidesWhoRuns)
         QLocalServer crashed;
         ASSERT_TRUE(crashed.listen(stale));
         crashed.close();
-        ASSERT_TRUE(testing::writeFile(stale, {}));
+        ASSERT_TRUE(writeFile(stale, {}));
     }
     SingleInstance elsewhere(stale, dir.filePath("other/instance.lock"));
     EXPECT_EQ(elsewhere.claim({}), SingleInstance::Role::primary);
@@ -169,4 +167,4 @@ TEST_F(SingleInstanceTest, TheLockAloneDecidesWhoRuns)
 }
 
 } // namespace
-} // namespace corvel
+} // namespace corvel::testing
