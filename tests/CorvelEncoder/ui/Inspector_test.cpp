@@ -18,14 +18,10 @@ protected:
         panel = std::make_unique<InspectorPanel>(*model);
         panel->resize(360, 1400);
         panel->show();
+        root = panel.get();
     }
 
-    template <class T = QWidget>
-    T* find(const char* name) const
-    {
-        return UiFixture::find<T>(panel.get(), name);
-    }
-    bool shown(const char* name) const { return find(name)->isVisibleTo(panel.get()); }
+    bool shown(const char* name) const { return child(name)->isVisibleTo(panel.get()); }
     bool showsText(const QString& text) const { return labelTexts(panel.get()).contains(text); }
     QScrollBar* scrollBar() const { return panel->findChild<QScrollArea*>()->verticalScrollBar(); }
     const EncodingJob jobAt(int row) const { return model->store().jobs().at(row); }
@@ -39,21 +35,20 @@ TEST_F(InspectorTest, WithNothingSelectedEditsTheDefaultsOfNewJobsOnly)
     EXPECT_TRUE(shown("defaultsView"));
     EXPECT_FALSE(shown("jobView"));
 
-    auto* picker = find<QComboBox>("defaultPresetPicker");
+    auto* picker = child<QComboBox>("defaultPresetPicker");
     EXPECT_EQ(picker->findData(u"inline"_s), -1) << "no Custom entry for defaults";
     EXPECT_EQ(picker->currentData().toString(), u"prores-422-hq"_s);
     choose(picker, u"h264"_s);
     EXPECT_EQ(settings().lastPresetID, u"h264"_s);
 
-    // The folder field shows the default folder and a chosen folder replaces it.
-    auto* folder = find<panelkit::FolderButton>("defaultFolder");
+    auto* folder = child<panelkit::FolderButton>("defaultFolder");
     EXPECT_EQ(folder->text(), settings().defaultOutputDirectory);
     desktop.nextChoice = {path(u"Renders"_s)};
     folder->click();
     EXPECT_EQ(settings().defaultOutputDirectory, path(u"Renders"_s));
     EXPECT_EQ(folder->text(), path(u"Renders"_s));
 
-    const QList<QCheckBox*> boxes = find("defaultsView")->findChildren<QCheckBox*>();
+    const QList<QCheckBox*> boxes = child("defaultsView")->findChildren<QCheckBox*>();
     ASSERT_EQ(boxes.size(), 2);
     for (QCheckBox* box : boxes) {
         EXPECT_TRUE(box->isChecked());
@@ -71,14 +66,14 @@ TEST_F(InspectorTest, HeaderCountsTheSelectionAndARunningJobIsShownLocked)
     const QList<EncodingJob> jobs = addQueued(3);
     model->store().update(jobs[1].id, [](EncodingJob& job) { job.status = JobStatus::encoding; });
     select({jobs[2], jobs[1]});
-    EXPECT_EQ(find<QLabel>("jobCount")->text(), u"2 JOBS"_s);
-    EXPECT_EQ(find<QLabel>("jobName")->text(), u"clip1.mov"_s);
+    EXPECT_EQ(child<QLabel>("jobCount")->text(), u"2 JOBS"_s);
+    EXPECT_EQ(child<QLabel>("jobName")->text(), u"clip1.mov"_s);
     const QString multi = u"Changes apply to every selected job that is not encoding."_s;
     EXPECT_TRUE(showsText(multi));
     const QString warning = u"This encode is running. Select a queued job to change settings."_s;
     EXPECT_TRUE(showsText(warning));
-    auto* controls = find("jobControls");
-    EXPECT_FALSE(find("namingField")->isEnabled());
+    auto* controls = child("jobControls");
+    EXPECT_FALSE(child("namingField")->isEnabled());
     auto* effect = qobject_cast<QGraphicsOpacityEffect*>(controls->graphicsEffect());
     ASSERT_NE(effect, nullptr);
     EXPECT_DOUBLE_EQ(effect->opacity(), 0.55);
@@ -92,10 +87,10 @@ TEST_F(InspectorTest, HeaderCountsTheSelectionAndARunningJobIsShownLocked)
     ASSERT_GT(scrollBar()->value(), 0);
     select({jobs[2]});
     EXPECT_EQ(scrollBar()->value(), 0);
-    EXPECT_EQ(find<QLabel>("jobCount")->text(), u"JOB"_s);
+    EXPECT_EQ(child<QLabel>("jobCount")->text(), u"JOB"_s);
     EXPECT_FALSE(showsText(multi));
     EXPECT_FALSE(showsText(warning));
-    EXPECT_TRUE(find("namingField")->isEnabled());
+    EXPECT_TRUE(child("namingField")->isEnabled());
     const auto* after = qobject_cast<QGraphicsOpacityEffect*>(controls->graphicsEffect());
     EXPECT_TRUE(!after || after->opacity() == 1.0);
     // Finishing the encode unlocks the job it showed.
@@ -106,86 +101,83 @@ TEST_F(InspectorTest, HeaderCountsTheSelectionAndARunningJobIsShownLocked)
 
 TEST_F(InspectorTest, CodecDecidesBetweenBitrateBlockAndItsCaptions)
 {
-    const QList<EncodingJob> jobs = addQueued(1);
-    select(jobs);
+    select(addQueued(1));
     const QString proRes = u"ProRes uses the profile. There is no target bitrate."_s;
     EXPECT_TRUE(showsText(proRes));
     EXPECT_FALSE(shown("bitrateBlock"));
 
-    auto* picker = find<QComboBox>("presetPicker");
+    auto* picker = child<QComboBox>("presetPicker");
     EXPECT_EQ(picker->itemData(0).toString(), u"inline"_s);
     choose(picker, u"h264"_s);
     EXPECT_EQ(jobAt(0).settings.body.codec, Codec::h264);
     EXPECT_TRUE(shown("bitrateBlock"));
     EXPECT_FALSE(showsText(proRes));
     const double rate = jobAt(0).settings.body.bitrateMbps;
-    EXPECT_DOUBLE_EQ(find<QDoubleSpinBox>("bitrateField")->value(), std::round(rate * 10) / 10);
-    EXPECT_EQ(find<QSlider>("bitrateSlider")->value(), BitrateScale::positionOf(rate));
-    EXPECT_TRUE(find<QLabel>("summary")->text().contains(u"Mbps"));
+    EXPECT_DOUBLE_EQ(child<QDoubleSpinBox>("bitrateField")->value(), std::round(rate * 10) / 10);
+    EXPECT_EQ(child<QSlider>("bitrateSlider")->value(), BitrateScale::positionOf(rate));
+    EXPECT_TRUE(child<QLabel>("summary")->text().contains(u"Mbps"));
 
     choose(picker, u"hevc-alpha"_s);
     EXPECT_EQ(shown("alphaMissing"), !hevcAlphaEncoderAvailable());
     // A probed source with alpha gets the model's note as well.
-    model->store().update(jobs[0].id, [](EncodingJob& job) {
+    model->store().update(jobAt(0).id, [](EncodingJob& job) {
         job.sourceInfo = FakeProber::hd();
         job.sourceInfo->hasAlpha = true;
     });
-    EXPECT_EQ(find<QLabel>("alphaNote")->text(), u"Alpha will be kept."_s);
+    EXPECT_EQ(child<QLabel>("alphaNote")->text(), u"Alpha will be kept."_s);
 
     choose(picker, u"prores-422"_s);
     EXPECT_FALSE(shown("bitrateBlock"));
     EXPECT_FALSE(shown("alphaMissing"));
     EXPECT_TRUE(showsText(proRes));
-    EXPECT_FALSE(find<QLabel>("summary")->text().contains(u"Mbps"));
+    EXPECT_FALSE(child<QLabel>("summary")->text().contains(u"Mbps"));
 }
 
 TEST_F(InspectorTest, TypedValuesReachTheJobWholeAndSavedPresetsCanGo)
 {
-    const QList<EncodingJob> jobs = addQueued(1);
-    select(jobs);
+    select(addQueued(1));
     EXPECT_FALSE(shown("customSize"));
-    auto* resolution = find<QComboBox>("resolutionPicker");
+    auto* resolution = child<QComboBox>("resolutionPicker");
     choose(resolution, u"custom"_s);
     EXPECT_EQ(jobAt(0).settings.body.resolution, ResolutionMode::custom);
     ASSERT_TRUE(shown("customSize"));
-    EXPECT_EQ(find<QSpinBox>("widthField")->value(), 1920);
-    typeInto(find<QSpinBox>("widthField"), u"1000"_s);
-    typeInto(find<QSpinBox>("heightField"), u"1000"_s);
+    EXPECT_EQ(child<QSpinBox>("widthField")->value(), 1920);
+    typeInto(child<QSpinBox>("widthField"), u"1000"_s);
+    typeInto(child<QSpinBox>("heightField"), u"1000"_s);
     EXPECT_EQ(jobAt(0).settings.body.customWidth, 1000);
     EXPECT_EQ(jobAt(0).settings.body.customHeight, 1000);
-    EXPECT_TRUE(find<QLabel>("summary")->text().startsWith(u"1000×562"_s));
+    EXPECT_TRUE(child<QLabel>("summary")->text().startsWith(u"1000×562"_s));
     choose(resolution, u"hd720"_s);
     EXPECT_FALSE(shown("customSize"));
 
     // Pickers stand as tall as the fields; the two that read "Source" are named on screen.
-    EXPECT_EQ(resolution->height(), find("namingField")->height());
+    EXPECT_EQ(resolution->height(), child("namingField")->height());
     EXPECT_TRUE(showsText(u"Resolution"_s) && showsText(u"Frame rate"_s));
 
-    choose(find<QComboBox>("presetPicker"), u"h264"_s);
+    auto* picker = child<QComboBox>("presetPicker");
+    choose(picker, u"h264"_s);
     // Every keystroke is written to the job; the field must keep the cursor and the text.
-    auto* naming = find<QLineEdit>("namingField");
+    auto* naming = child<QLineEdit>("namingField");
     typeInto(naming, u"{name}_v2_{date}"_s);
     EXPECT_EQ(jobAt(0).settings.body.namingPattern, u"{name}_v2_{date}"_s);
     EXPECT_EQ(naming->text(), u"{name}_v2_{date}"_s);
-    EXPECT_TRUE(find<QLabel>("previewName")->text().startsWith(u"clip0_v2_"_s));
+    EXPECT_TRUE(child<QLabel>("previewName")->text().startsWith(u"clip0_v2_"_s));
 
-    typeInto(find("bitrateField"), u"33.5"_s);
+    typeInto(child("bitrateField"), u"33.5"_s);
     EXPECT_DOUBLE_EQ(jobAt(0).settings.body.bitrateMbps, 33.5);
     EXPECT_FALSE(jobAt(0).settings.body.bitrateFollowsQuality);
     // The slider's scale is logarithmic: 33.5 Mbps sits past its middle (12 Mbps).
-    EXPECT_EQ(find<QSlider>("bitrateSlider")->value(), 701);
-    EXPECT_EQ(find<QComboBox>("presetPicker")->currentData().toString(), u"inline"_s);
-    // Choosing a tier again makes the rate follow it.
-    choose(find<QComboBox>("qualityPicker"), u"low"_s);
+    EXPECT_EQ(child<QSlider>("bitrateSlider")->value(), 701);
+    EXPECT_EQ(picker->currentData().toString(), u"inline"_s);
+    choose(child<QComboBox>("qualityPicker"), u"low"_s);
     EXPECT_TRUE(jobAt(0).settings.body.bitrateFollowsQuality);
 
     EXPECT_FALSE(shown("deletePreset"));
     model->editing().savePreset(u"Grade"_s);
-    auto* picker = find<QComboBox>("presetPicker");
     EXPECT_EQ(picker->currentText(), u"Grade"_s);
     EXPECT_FALSE(shown("presetDetail"));
     ASSERT_TRUE(shown("deletePreset"));
-    find<QPushButton>("deletePreset")->click();
+    child<QPushButton>("deletePreset")->click();
     EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
     EXPECT_EQ(picker->findText(u"Grade"_s), -1);
     EXPECT_FALSE(shown("deletePreset"));
@@ -193,23 +185,22 @@ TEST_F(InspectorTest, TypedValuesReachTheJobWholeAndSavedPresetsCanGo)
 
 TEST_F(InspectorTest, WheelOverAnUnfocusedControlScrollsThePanelAndEditsNothing)
 {
-    const QList<EncodingJob> jobs = addQueued(1);
-    select(jobs);
-    choose(find<QComboBox>("presetPicker"), u"h264"_s);
+    select(addQueued(1));
+    choose(child<QComboBox>("presetPicker"), u"h264"_s);
     panel->resize(360, 300);
     const JobSettings before = jobAt(0).settings;
     for (const char* name : {"presetPicker", "resolutionPicker", "frameRatePicker", "qualityPicker",
                              "bitrateSlider", "bitrateField", "audioPicker"}) {
         SCOPED_TRACE(name);
         scrollBar()->setValue(0);
-        wheelOver(find(name));
+        wheelOver(child(name));
         EXPECT_GT(scrollBar()->value(), 0);
         EXPECT_EQ(jobAt(0).settings, before);
     }
     // With keyboard focus the wheel is the control's again.
     ASSERT_TRUE(activate(panel.get()));
-    find("resolutionPicker")->setFocus();
-    wheelOver(find("resolutionPicker"));
+    child("resolutionPicker")->setFocus();
+    wheelOver(child("resolutionPicker"));
     EXPECT_NE(jobAt(0).settings.body.resolution, before.body.resolution);
 }
 

@@ -32,11 +32,7 @@ protected:
     {
         UiFixture::SetUp();
         window = std::make_unique<MainWindow>(*model, desktop);
-    }
-    template <class T = QWidget>
-    T* child(const char* name) const
-    {
-        return find<T>(window.get(), name);
+        root = window.get();
     }
     // The window in front, past the first-run introduction, which takes the focus.
     bool activateWithoutIntro()
@@ -49,15 +45,16 @@ protected:
     QAction* action(const QString& title) const { return window->findChild<QAction*>(title); }
     QString touch(const QString& name)
     {
-        QFile file(path(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        return file.fileName();
+        EXPECT_TRUE(writeFile(path(name), {}));
+        return path(name);
     }
-    void setStatus(const QUuid& id, JobStatus status, std::optional<QString> output = {})
+    void setStatus(const QUuid& id, JobStatus status, std::optional<QString> output = {},
+                   std::optional<QString> error = {})
     {
         model->store().update(id, [&](EncodingJob& job) {
             job.status = status;
             job.outputPath = output;
+            job.errorMessage = error;
         });
     }
 
@@ -82,7 +79,6 @@ TEST_F(MainWindowTest, HeaderButtonsFollowTheQueueWithoutMoving)
     EXPECT_EQ(primary->text(), u"Start Queue"_s);
 
     const QList<EncodingJob> jobs = addQueued(1);
-    EXPECT_TRUE(primary->isEnabled());
     // Encoding the only job: nothing left to start, but it can be paused and stopped.
     QTest::mouseClick(primary, Qt::LeftButton);
     ASSERT_EQ(status(jobs[0].id), JobStatus::encoding);
@@ -145,12 +141,10 @@ TEST_F(MainWindowTest, ContextMenuOffersWhatAppliesToTheRow)
     const QString start = u"Start"_s, requeue = u"Requeue"_s, duplicate = u"Duplicate"_s,
                   source = u"Show Source in File Manager"_s,
                   shown = u"Show Output in File Manager"_s, line = u"---"_s, remove = u"Remove"_s;
-    const QStringList finished = {start, requeue, duplicate, source, line, remove};
-    const QList<QStringList> expected = {{start, duplicate, source, line, remove},
-                                         {start, requeue, duplicate, source, shown, line, remove},
-                                         finished,
-                                         finished,
-                                         finished};
+    const QStringList queued = {start, duplicate, source, line, remove};
+    const QStringList done = {start, requeue, duplicate, source, shown, line, remove};
+    const QStringList ended = {start, requeue, duplicate, source, line, remove};
+    const QList<QStringList> expected = {queued, done, ended, ended, ended};
     std::unique_ptr<QMenu> menu;
     for (int i = 0; i < jobs.size(); ++i) {
         SCOPED_TRACE(i);
@@ -345,10 +339,7 @@ TEST_F(MainWindowTest, CutRowTextsCarryTheirWholeTextAndNameTheFileWritten)
     const QString message = QStringLiteral(
         "This file could not be read: the container ends before its index, so the encoder "
         "stopped while processing input.");
-    model->store().update(jobs[0].id, [&](EncodingJob& job) {
-        job.status = JobStatus::failed;
-        job.errorMessage = message;
-    });
+    setStatus(jobs[0].id, JobStatus::failed, {}, message);
     setStatus(jobs[1].id, JobStatus::completed, path(u"C003_bars_H264-2.mp4"_s));
     model->store().setSelection({jobs[1].id});
     EXPECT_EQ(child<QLabel>("previewName")->text(), u"C003_bars_H264-2.mp4"_s);
@@ -415,10 +406,7 @@ TEST_F(MainWindowTest, TenThousandJobsRepaintOneRowPerProgressReportAndClosingPr
 {
     auto* delegate = new CountingDelegate;
     window->setRowDelegate(delegate);
-    QList<EncodingJob> jobs;
-    for (int i = 0; i < 10'000; ++i)
-        jobs.append(queuedJob(u"clip%1.mov"_s.arg(i)));
-    model->store().addJobs(jobs);
+    const QList<EncodingJob> jobs = addQueued(10'000);
     model->scheduler().startQueue();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));

@@ -1,7 +1,7 @@
 #include "CorvelEncoder/platform/QuitSignals.h"
 #include "CorvelEncoder/ui/LinuxDesktopServices.h"
 
-#include "../../QtPrinters.h"
+#include "tests/TestSupport.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -51,8 +51,7 @@ TEST(LinuxDesktopServices, AddChooserTakesFoldersAndFilesWithItsMessageAboveTheL
 {
     QTemporaryDir dir;
     ASSERT_TRUE(QDir(dir.path()).mkdir(u"Rushes"_s));
-    QFile movie(dir.filePath(u"a.mov"_s));
-    ASSERT_TRUE(movie.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(testing::writeFile(dir.filePath(u"a.mov"_s), {}));
     OpenPanelRequest request{u"Add to Queue"_s,    u"Choose footage."_s, true, true, false, true,
                              {u"Movies (*.mov)"_s}};
     LinuxDesktopServices desktop;

@@ -29,8 +29,7 @@ protected:
 
 TEST_F(SheetsTest, ReturnSavesThePresetAndCancelOrEscapeSavesNothing)
 {
-    const QList<EncodingJob> jobs = addQueued(1);
-    select(jobs);
+    select(addQueued(1));
     model->editing().beginSavePreset();
     SavePresetSheet* sheet = presenter->savePresetSheet();
     ASSERT_NE(sheet, nullptr);

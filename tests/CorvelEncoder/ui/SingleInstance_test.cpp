@@ -19,21 +19,27 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace corvel {
+namespace corvel::testing {
 namespace {
 
-using testing::waitUntil;
-
-TEST(SingleInstance, ListenerHangsUpOnMalformedAndOversizedMessages)
+// A first instance listening in a scratch folder, and whether files ever reached it.
+class SingleInstanceTest : public ::testing::Test
 {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
+        QObject::connect(&first, &SingleInstance::urlsReceived, &first,
+                         [this](const QList<QUrl>&) { gotSignal = true; });
+    }
     QTemporaryDir dir;
-    const QString socket = dir.filePath("guard.socket");
-    SingleInstance first(socket, socket + ".lock");
-    ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
+    const QString socket = dir.filePath("first.socket");
+    SingleInstance first{socket, socket + ".lock"};
     bool gotSignal = false;
-    QObject::connect(&first, &SingleInstance::urlsReceived, &first,
-                     [&](const QList<QUrl>&) { gotSignal = true; });
+};
 
+TEST_F(SingleInstanceTest, ListenerHangsUpOnMalformedAndOversizedMessages)
+{
     const QByteArray messages[] = {
         QByteArray("\x00\x00\x00\x05[1,2]", 9),        // not strings
         QByteArray("\x00\x00\x00\x03{}x", 7),          // not an array
@@ -76,24 +82,17 @@ sockaddr_un socketAddress(const QString& path)
     return address;
 }
 
-TEST(SingleInstance, LocalSocketTalksOnlyToTheSameUser)
+TEST_F(SingleInstanceTest, LocalSocketTalksOnlyToTheSameUser)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "acting as another user needs root";
-    QTemporaryDir dir;
     const QFileDevice::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                           QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     ASSERT_TRUE(QFile::setPermissions(dir.path(), open));
 
     // Another user reaching our listener, even past the file permissions, is hung up on.
-    const QString ours = dir.filePath("ours.socket");
-    SingleInstance first(ours, ours + ".lock");
-    ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
-    ASSERT_TRUE(QFile::setPermissions(ours, open));
-    bool gotSignal = false;
-    QObject::connect(&first, &SingleInstance::urlsReceived, &first,
-                     [&](const QList<QUrl>&) { gotSignal = true; });
-    const sockaddr_un oursAddress = socketAddress(ours);
+    ASSERT_TRUE(QFile::setPermissions(socket, open));
+    const sockaddr_un oursAddress = socketAddress(socket);
     const QByteArray message = QByteArray("\x00\x00\x00\x11[\"file:///a.mov\"]", 21);
     const int intruder = runAsNobody([&] {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -144,14 +143,10 @@ TEST(SingleInstance, LocalSocketTalksOnlyToTheSameUser)
 
 // The lock in the state folder decides who runs, not the socket: a launch that holds no lock
 // never runs beside the holder, even when it cannot reach it.
-TEST(SingleInstance, TheLockAloneDecidesWhoRuns)
+TEST_F(SingleInstanceTest, TheLockAloneDecidesWhoRuns)
 {
-    QTemporaryDir dir;
-    const QString lock = dir.filePath("state/instance.lock");
-    SingleInstance first(dir.filePath("first.socket"), lock);
-    ASSERT_EQ(first.claim({}), SingleInstance::Role::primary);
     // Its own socket path, where nobody listens: once it ran as a second instance.
-    SingleInstance second(dir.filePath("second.socket"), lock);
+    SingleInstance second(dir.filePath("second.socket"), socket + ".lock");
     EXPECT_EQ(second.claim({QUrl::fromLocalFile("/a.mov")}, 300), SingleInstance::Role::refused);
     EXPECT_FALSE(QFile::exists(dir.filePath("second.socket")));
 
@@ -162,7 +157,7 @@ TEST(SingleInstance, TheLockAloneDecidesWhoRuns)
         QLocalServer crashed;
         ASSERT_TRUE(crashed.listen(stale));
         crashed.close();
-        ASSERT_TRUE(testing::writeFile(stale, {}));
+        ASSERT_TRUE(writeFile(stale, {}));
     }
     SingleInstance elsewhere(stale, dir.filePath("other/instance.lock"));
     EXPECT_EQ(elsewhere.claim({}), SingleInstance::Role::primary);
@@ -172,4 +167,4 @@ TEST(SingleInstance, TheLockAloneDecidesWhoRuns)
 }
 
 } // namespace
-} // namespace corvel
+} // namespace corvel::testing

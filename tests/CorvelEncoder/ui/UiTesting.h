@@ -21,6 +21,12 @@ protected:
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
+    // The widget called `name` in the one under test.
+    template <class T = QWidget>
+    T* child(const char* name) const
+    {
+        return find<T>(root, name);
+    }
     // The texts of the labels below `root` that are on screen.
     static QStringList labelTexts(const QWidget* root)
     {
@@ -76,6 +82,7 @@ protected:
         return QTest::qWaitForWindowActive(window);
     }
     FakeProber prober;
+    QWidget* root = nullptr; // the widget under test
 };
 
 } // namespace corvel::testing
