@@ -26,8 +26,7 @@ TEST(OutputJournal, KeepsWhatWasOpenedAndNeverSettledAcrossProcesses)
     const auto live = names.claim(dir.path(), u"live"_s, u"mov"_s);
     ASSERT_TRUE(live);
     for (const QString& path : {a, b, odd})
-        ASSERT_TRUE(rewrite(partialOutputPath(path),
-                            [](QByteArray& bytes) { return !(bytes = "part").isEmpty(); }));
+        ASSERT_TRUE(testing::writeFile(partialOutputPath(path), "part"));
     {
         OutputJournal journal(journalPath);
         for (const QString& path : {a, b, odd, (*live)->finalPath()})
