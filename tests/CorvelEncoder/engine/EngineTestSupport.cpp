@@ -231,13 +231,6 @@ QStringList filesIn(const QString& folder)
     return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-int entriesIn(const char* procFolder)
-{
-    return static_cast<int>(QDir(QString::fromLatin1(procFolder))
-                                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
-                                .size());
-}
-
 } // namespace corvel::test
 
 int main(int argc, char** argv)

@@ -12,7 +12,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <vector>
 
 namespace corvel::test {
@@ -89,7 +88,11 @@ void finish(Encode& run);
 JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirectory);
 // Files in `folder`, names only.
 QStringList filesIn(const QString& folder);
-// Open file descriptors or running threads of this process ("/proc/self/fd" or "task").
-int entriesIn(const char* procFolder);
+// How many files this process holds open and how many threads it runs.
+inline std::pair<qsizetype, qsizetype> filesAndThreads()
+{
+    return {testing::entriesOf("/proc/self/fd").size(),
+            testing::entriesOf("/proc/self/task").size()};
+}
 
 } // namespace corvel::test

@@ -103,8 +103,7 @@ TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
         {"encoding HEVC", Codec::hevc, encoding},
         {"destroyed while paused", Codec::proRes422HQ, destroyed}};
     sourcePath(Source::h264Aac);
-    const int filesBefore = entriesIn("/proc/self/fd");
-    const int threadsBefore = entriesIn("/proc/self/task");
+    const auto before = filesAndThreads();
     for (const auto& [name, codec, when] : rows) {
         SCOPED_TRACE(name);
         QTemporaryDir folder;
@@ -152,8 +151,7 @@ TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
         EXPECT_EQ(run.record->completions.size(), 1u);
         EXPECT_EQ(run.record->callbacksAfterCompletion, 0);
     }
-    EXPECT_EQ(entriesIn("/proc/self/fd"), filesBefore);
-    EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
+    EXPECT_EQ(filesAndThreads(), before);
 }
 
 TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
@@ -231,17 +229,11 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
         return scratch.filePath(name);
     };
     const auto text = [&](const QString& name, const QString& content) {
-        EXPECT_TRUE(rewrite(scratch.filePath(name), [&](QByteArray& bytes) {
-            bytes = content.toUtf8();
-            return true;
-        }));
+        EXPECT_TRUE(testing::writeFile(scratch.filePath(name), content.toUtf8()));
         return scratch.filePath(name);
     };
     const auto halved = [](const QString& path) {
-        EXPECT_TRUE(rewrite(path, [](QByteArray& bytes) {
-            bytes.truncate(bytes.size() / 2);
-            return true;
-        }));
+        EXPECT_TRUE(QFile::resize(path, QFileInfo(path).size() / 2));
         return path;
     };
     const QString clip = video("160x120", 2).join(u' ') + " " + kX264.join(u' ');
@@ -277,8 +269,7 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
         {"playlist",
          text("list.mp4", "#EXTM3U\n#EXTINF:2,\n" + sourcePath(Source::layoutSwitch) + "\n"),
          kNotAMovie}};
-    const int filesBefore = entriesIn("/proc/self/fd");
-    const int threadsBefore = entriesIn("/proc/self/task");
+    const auto before = filesAndThreads();
     for (const BadInput& row : rows) {
         if (row.message.isEmpty())
             continue; // this FFmpeg has what the row lacks
@@ -298,8 +289,7 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
         EXPECT_EQ(after.exists(), before.exists());
         EXPECT_EQ(after.size(), before.size());
     }
-    EXPECT_EQ(entriesIn("/proc/self/fd"), filesBefore);
-    EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
+    EXPECT_EQ(filesAndThreads(), before);
 }
 
 // Long enough that a change at its middle lies beyond what opening the file has read.
@@ -307,13 +297,7 @@ QString longSource(const QString& extension)
 {
     static QTemporaryDir folder;
     const QString path = folder.path() + QStringLiteral("/long.") + extension;
-    if (!QFileInfo::exists(path) &&
-        !runFFmpeg(video("320x240", 6) +
-                   args("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=6 -ac 2 -c:a "
-                        "aac") +
-                   kX264 + QStringList{path}))
-        return {};
-    return path;
+    return QFileInfo::exists(path) || testing::makeMovie(path, 6) ? path : QString();
 }
 
 // The source changing under the encode.
