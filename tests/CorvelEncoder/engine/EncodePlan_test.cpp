@@ -15,17 +15,15 @@ namespace {
 InspectedMedia media1080(double fps = 25, bool alpha = false, bool audio = true)
 {
     InspectedMedia media;
-    media.path = QStringLiteral("/nowhere/clip.mov");
+    media.path = u"/nowhere/clip.mov"_s;
     media.videoStream = 0;
+    media.audioStream = audio ? 1 : -1;
+    media.info = {1920, 1080, fps, 10, audio, alpha, u"H.264"_s};
     media.naturalWidth = 1920;
     media.naturalHeight = 1080;
     media.duration = 10;
-    media.info = {1920, 1080, fps, 10, audio, alpha, QStringLiteral("H.264")};
-    media.timecode = QStringLiteral("01:00:00:12");
-    if (audio) {
-        media.audioStream = 1;
-        media.audio = AudioTags{48000, 2};
-    }
+    media.audio = audio ? std::optional(AudioTags{48000, 2}) : std::nullopt;
+    media.timecode = u"01:00:00:12"_s;
     return media;
 }
 
@@ -225,8 +223,8 @@ TEST(EncodePlan, EveryTrackDecidedAlone)
 TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
 {
     QTemporaryDir folder;
-    QFile file(folder.filePath(QStringLiteral("plain")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const QString plain = folder.filePath(QStringLiteral("plain"));
+    ASSERT_TRUE(testing::writeFile(plain, {}));
     const QString tooLarge = QStringLiteral(
         " is too large to encode: a frame may have at most as many pixels as 8192×4352.");
     struct Row
@@ -238,7 +236,7 @@ TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
         QString message;
     };
     const Row rows[] = {
-        {"folder under a file", file.fileName() + "/x", 0, 0, 1920, 1080,
+        {"folder under a file", plain + "/x", 0, 0, 1920, 1080,
          "Could not create the output folder. Not a directory."},
         // The source is not on disk yet, so the unique name lands exactly on it.
         {"the source's own name", folder.path(), 0, 0, 1920, 1080,
@@ -281,8 +279,7 @@ TEST(EncodePlan, NameTakenByALinkOrFolderIsNeitherFollowedNorReplaced)
         const QString taken = folder.filePath(QStringLiteral("clip.mov"));
         const QString target = elsewhere.filePath(QStringLiteral("target.mov"));
         // A link's target holds something worth keeping.
-        ASSERT_TRUE(!taker.startsWith(u"link") ||
-                    rewrite(target, [](QByteArray& bytes) { return !(bytes = "keep").isEmpty(); }));
+        ASSERT_TRUE(!taker.startsWith(u"link") || testing::writeFile(target, "keep"));
         ASSERT_TRUE(taker == u"folder" ? QDir().mkdir(taken) : QFile::link(target, taken));
         JobSettings settings = settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path());
         settings.body.namingPattern = QStringLiteral("{name}");
