@@ -38,14 +38,6 @@ bool make(Source source, const QString& path)
     case Source::proResAlpha:
         return runFFmpeg(clip + args("-vf format=yuva444p10le -c:v prores_ks -profile:v 4444") +
                          QStringList{path});
-    case Source::rotated: {
-        const QString plain = path + u".plain.mp4"_s;
-        const bool ok = runFFmpeg(clip + kX264 + QStringList{plain}) &&
-                        runFFmpeg(QStringList{"-i", plain} +
-                                  args("-c copy -metadata:s:v:0 rotate=90") + QStringList{path});
-        QFile::remove(plain);
-        return ok;
-    }
     case Source::unreadableAudio:
         // The sample entry's format renamed, so no decoder claims it.
         return runFFmpeg(clip + args("-f lavfi -i sine=duration=2 -c:a pcm_s16le") + kX264 +
@@ -100,7 +92,7 @@ EncodeCallbacks recordingCallbacks(const std::shared_ptr<SessionRecord>& record)
 
 QString sourcePath(Source source)
 {
-    static const char* const names[] = {"h264-bframes-aac.mov", "prores-alpha.mov", "rotated.mp4",
+    static const char* const names[] = {"h264-bframes-aac.mov", "prores-alpha.mov",
                                         "unreadable-audio.mov", "layout-switch.ts"};
     const QLatin1StringView name(names[static_cast<int>(source)]);
     const QString path = fixtureFolder() + u'/' + name;

@@ -22,7 +22,6 @@ enum class Source
 {
     h264Aac,         // H.264 (B-frames), stereo AAC 44.1 kHz
     proResAlpha,     // ProRes 4444 with an alpha plane, no audio
-    rotated,         // H.264 turned a quarter turn by its display matrix
     unreadableAudio, // H.264 with an audio track of an unknown format
     layoutSwitch,    // MPEG-TS whose AAC turns from 6 ch 44.1 kHz to stereo 48 kHz at 1 s
 };
