@@ -2,8 +2,6 @@
 #include "CorvelEncoder/engine/EncodePlan.h"
 #include "tests/TestSupport.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>

@@ -2,13 +2,6 @@
 
 #include "CorvelEncoder/engine/EncodePlan.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 namespace corvel::test {
 namespace {
 

@@ -2,17 +2,9 @@
 
 #include "CorvelEncoder/engine/FFmpegSetup.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QUuid>
-
-#include <gtest/gtest.h>
 
 namespace corvel::test {
 

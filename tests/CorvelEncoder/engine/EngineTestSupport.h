@@ -1,13 +1,14 @@
 #pragma once
 
+// Brings what every engine test uses: gtest, scratch folders, TestSupport's files and waits.
 #include "tests/TestSupport.h"
 
 #include "CorvelEncoder/engine/EncoderChoice.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 
-#include <QJsonObject>
-#include <QString>
-#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
@@ -61,8 +62,6 @@ struct SessionRecord
     bool done() const { return !completions.empty(); }
 };
 
-// Runs the event loop until a condition holds; false when the time (stretched in slow builds)
-// passes.
 using testing::waitUntil;
 
 constexpr int kEncodeTimeoutMs = 60'000;

@@ -1,18 +1,12 @@
 #include "EngineTestSupport.h"
 
 #include "CorvelEncoder/engine/ClaimedOutput.h"
-#include "CorvelEncoder/engine/EncodePlan.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 
 extern "C" {
 #include <libavutil/error.h>
 }
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>

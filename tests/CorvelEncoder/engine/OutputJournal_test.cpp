@@ -1,13 +1,8 @@
-#include "CorvelEncoder/engine/EncodePlan.h"
-#include "CorvelEncoder/engine/OutputJournal.h"
-
-#include <QFile>
-#include <QSet>
-#include <QTemporaryDir>
-
 #include "EngineTestSupport.h"
 
-#include <gtest/gtest.h>
+#include "CorvelEncoder/engine/OutputJournal.h"
+
+#include <QSet>
 
 #include <thread>
 #include <vector>

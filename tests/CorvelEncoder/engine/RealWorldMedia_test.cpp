@@ -4,17 +4,11 @@
 
 #include "EngineTestSupport.h"
 
-#include "CorvelEncoder/engine/EncodePlan.h"
 #include "CorvelEncoderCore/CorvelIdentity.h"
 
 #include <QDataStream>
-#include <QFile>
-#include <QFileInfo>
 #include <QMap>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 
