@@ -1,10 +1,6 @@
+#include "EngineTestSupport.h"
+
 #include "CorvelEncoder/engine/ClaimedOutput.h"
-#include "CorvelEncoder/engine/EncodePlan.h"
-#include "tests/TestSupport.h"
-
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <tuple>
 

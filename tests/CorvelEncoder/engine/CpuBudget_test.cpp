@@ -1,9 +1,6 @@
+#include "EngineTestSupport.h"
+
 #include "CorvelEncoder/engine/CpuBudget.h"
-#include "tests/TestSupport.h"
-
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 namespace corvel::test {
 namespace {

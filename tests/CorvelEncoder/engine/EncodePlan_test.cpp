@@ -189,8 +189,7 @@ TEST(EncodePlan, EveryTrackDecidedAlone)
         QString writer;
         if (plan.kept()) {
             const AudioSettings& w = plan.candidates.front().writer;
-            writer = QStringLiteral("%1 %2 %3 %4")
-                         .arg(w.format == AudioFormat::aac ? "aac" : "pcm")
+            writer = u"%1 %2 %3 %4"_s.arg(w.format == AudioFormat::aac ? "aac" : "pcm")
                          .arg(w.channels)
                          .arg(w.bitDepth)
                          .arg(w.layout);

@@ -10,14 +10,6 @@ namespace corvel::test {
 
 namespace {
 
-QString fixtureFolder()
-{
-    // Named after the fixtures' make-up, so a build tree holding older ones makes them anew.
-    const QString folder = QStringLiteral(CORVEL_ENGINE_FIXTURES "/160x120");
-    QDir().mkpath(folder);
-    return folder;
-}
-
 bool make(Source source, const QString& path)
 {
     const QStringList clip = video("160x120", 2);
@@ -87,12 +79,15 @@ QString sourcePath(Source source)
     static const char* const names[] = {"h264-bframes-aac.mov", "prores-alpha.mov",
                                         "unreadable-audio.mov", "layout-switch.ts"};
     const QLatin1StringView name(names[static_cast<int>(source)]);
-    const QString path = fixtureFolder() + u'/' + name;
+    // Named after the fixtures' make-up, so a build tree holding older ones makes them anew.
+    const QString folder = QStringLiteral(CORVEL_ENGINE_FIXTURES "/160x120");
+    const QString path = folder + u'/' + name;
     if (QFileInfo::exists(path))
         return path;
     // Made under a private name first: several test processes may ask at once.
-    const QString partial = fixtureFolder() + u"/tmp-"_s +
-                            QUuid::createUuid().toString(QUuid::WithoutBraces) + u'-' + name;
+    QDir().mkpath(folder);
+    const QString partial =
+        folder + u"/tmp-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces) + u'-' + name;
     const bool made = make(source, partial);
     EXPECT_TRUE(made) << "could not make " << name.data();
     if (made && !QFileInfo::exists(path))

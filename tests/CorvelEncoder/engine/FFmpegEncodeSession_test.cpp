@@ -96,7 +96,7 @@ TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
         {"encoding ProRes", Codec::proRes422HQ, encoding},
         {"encoding HEVC", Codec::hevc, encoding},
         {"destroyed while paused", Codec::proRes422HQ, destroyed}};
-    sourcePath(Source::h264Aac);
+    const QString source = sourcePath(Source::h264Aac);
     const auto before = filesAndThreads();
     for (const auto& [name, codec, when] : rows) {
         SCOPED_TRACE(name);
@@ -104,9 +104,8 @@ TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
         auto encoders = std::make_shared<ScriptedEncoderChoice>();
         // Released only once cancelled, so no encode can finish before the cancel reaches it.
         encoders->holdAtFrame = when == encoding ? 10 : 1;
-        Encode run =
-            startSession(sourcePath(Source::h264Aac),
-                         settingsFor(codec, AudioMode::aac, folder.path()), encoders, false);
+        Encode run = startSession(source, settingsFor(codec, AudioMode::aac, folder.path()),
+                                  encoders, false);
         // Even when a check below gives up early, the worker is let go before the session ends.
         const auto letGo = qScopeGuard([&] { encoders->released = true; });
         if (when == beforeStart)
@@ -114,13 +113,11 @@ TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
         if (when == paused || when == destroyed)
             run.session->pause();
         run.session->start();
-        if (when == paused || when == destroyed) {
-            ASSERT_TRUE(waitUntil([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
-        }
-        if (when == encoding) {
-            ASSERT_TRUE(waitUntil([&] { return encoders->held && !run.record->progress.empty(); },
-                                  kEncodeTimeoutMs));
-        }
+        const auto reached = [&] {
+            return when == encoding ? encoders->held && !run.record->progress.empty()
+                                    : !run.record->ready.empty();
+        };
+        ASSERT_TRUE(when < paused || waitUntil(reached, kEncodeTimeoutMs));
         if (when == destroyed) {
             run.session.reset();
             EXPECT_TRUE(filesIn(folder.path()).isEmpty());
