@@ -257,7 +257,7 @@ TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
         const auto plan = makePlan(media, settings, source, kNow);
         ASSERT_FALSE(plan.has_value());
         EXPECT_EQ(plan.error().description(), row.message);
-        EXPECT_EQ(filesIn(folder.path()), QStringList{QStringLiteral("plain")});
+        EXPECT_EQ(testing::entriesOf(folder.path()), QStringList{QStringLiteral("plain")});
         EXPECT_FALSE(OutputNames::shared().isReserved(source));
     }
 }
@@ -282,7 +282,7 @@ TEST(EncodePlan, NameTakenByALinkOrFolderIsNeitherFollowedNorReplaced)
         const QFileInfo claimed(partialOutputPath(plan->outputPath)); // written there first
         EXPECT_TRUE(claimed.isFile() && !claimed.isSymLink());
         OutputNames::shared().release(plan->outputPath);
-        EXPECT_EQ(filesIn(elsewhere.path()),
+        EXPECT_EQ(testing::entriesOf(elsewhere.path()),
                   taker.startsWith(u"link") ? QStringList{"target.mov"} : QStringList());
         EXPECT_EQ(QFileInfo(target).size(), taker.startsWith(u"link") ? 4 : 0);
         EXPECT_TRUE(QFileInfo(taken).isSymLink() || QFileInfo(taken).isDir());

@@ -205,11 +205,6 @@ JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirec
     return settings;
 }
 
-QStringList filesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 } // namespace corvel::test
 
 int main(int argc, char** argv)

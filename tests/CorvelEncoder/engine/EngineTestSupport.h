@@ -84,8 +84,6 @@ Encode startSession(const QString& source, const JobSettings& settings,
 void finish(Encode& run);
 
 JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirectory);
-// Files in `folder`, names only.
-QStringList filesIn(const QString& folder);
 // How many files this process holds open and how many threads it runs.
 inline std::pair<qsizetype, qsizetype> filesAndThreads()
 {

@@ -120,7 +120,7 @@ TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
         ASSERT_TRUE(when < paused || waitUntil(reached, kEncodeTimeoutMs));
         if (when == destroyed) {
             run.session.reset();
-            EXPECT_TRUE(filesIn(folder.path()).isEmpty());
+            EXPECT_TRUE(testing::entriesOf(folder.path()).isEmpty());
             deliverPosted(); // the session joined its worker: all it sent is posted
             EXPECT_TRUE(run.record->completions.empty()); // nothing reaches its owner
             continue;
@@ -133,7 +133,7 @@ TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
         finish(run);
         EXPECT_TRUE(run.record->completions.front().error().isCancelled());
         EXPECT_FALSE(QFileInfo::exists(partial));
-        EXPECT_TRUE(filesIn(folder.path()).isEmpty());
+        EXPECT_TRUE(testing::entriesOf(folder.path()).isEmpty());
         // After the outcome the controls do nothing visible.
         run.session->pause();
         run.session->resume();
@@ -191,12 +191,13 @@ TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
         const EncodeResult& result = run.record->completions.front();
         ASSERT_EQ(result.has_value(), row.succeeds);
         if (row.succeeds) {
-            EXPECT_EQ(filesIn(folder.path()), QStringList{QFileInfo(*result).fileName()});
+            EXPECT_EQ(testing::entriesOf(folder.path()),
+                      QStringList{QFileInfo(*result).fileName()});
             EXPECT_EQ(decodeErrors(*result), QString());
         } else {
             EXPECT_EQ(result.error().description(),
                       u"Writing a video frame failed. Input/output error."_s);
-            EXPECT_TRUE(filesIn(folder.path()).isEmpty());
+            EXPECT_TRUE(testing::entriesOf(folder.path()).isEmpty());
         }
     }
 }
@@ -275,7 +276,7 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
         EXPECT_EQ(result.error().description(), row.message);
         // Only a file cut short in its frames gets as far as opening the output.
         EXPECT_EQ(run.record->ready.empty(), !row.opensOutput);
-        EXPECT_TRUE(filesIn(folder.path()).isEmpty());
+        EXPECT_TRUE(testing::entriesOf(folder.path()).isEmpty());
         const QFileInfo after(row.source);
         EXPECT_EQ(after.exists(), before.exists());
         EXPECT_EQ(after.size(), before.size());
@@ -345,12 +346,12 @@ TEST(FFmpegEncodeSession, SourceChangedWhileEncodingFailsAndLeavesNoOutput)
         if (error) {
             ASSERT_FALSE(result.has_value()) << "reported as finished: " << result->toStdString();
             EXPECT_EQ(result.error().description(), QLatin1StringView(error));
-            EXPECT_EQ(filesIn(out), QStringList());
+            EXPECT_EQ(testing::entriesOf(out), QStringList());
         } else {
             ASSERT_TRUE(result.has_value()) << result.error().description().toStdString();
             const QJsonObject info = probe(*result);
             EXPECT_NEAR(info["format"]["duration"].toString().toDouble(), 6.0, 0.15);
-            EXPECT_EQ(filesIn(out), QStringList{QFileInfo(*result).fileName()});
+            EXPECT_EQ(testing::entriesOf(out), QStringList{QFileInfo(*result).fileName()});
             // Elapsed time includes paused time: the first estimate after resuming spans the
             // pause, so it implies more time spent than the work itself took.
             const auto estimated = std::ranges::find_if(
