@@ -284,14 +284,6 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
     EXPECT_EQ(filesAndThreads(), before);
 }
 
-// Long enough that a change at its middle lies beyond what opening the file has read.
-QString longSource(const QString& extension)
-{
-    static QTemporaryDir folder;
-    const QString path = folder.path() + QStringLiteral("/long.") + extension;
-    return QFileInfo::exists(path) || testing::makeMovie(path, 6) ? path : QString();
-}
-
 // The source changing under the encode.
 TEST(FFmpegEncodeSession, SourceChangedWhileEncodingFailsAndLeavesNoOutput)
 {
@@ -316,12 +308,14 @@ TEST(FFmpegEncodeSession, SourceChangedWhileEncodingFailsAndLeavesNoOutput)
         // The open file stays readable, and the output becomes the only copy of the movie.
         {"deleted", "mov", [](QFile& file) { return file.remove(); }, nullptr},
     };
+    QTemporaryDir originals; // one for each format
     for (const auto& [name, extension, change, error] : rows) {
         SCOPED_TRACE(name);
-        const QString original = longSource(QLatin1StringView(extension));
-        ASSERT_FALSE(original.isEmpty());
+        const QString original = originals.filePath(u"long."_s + extension);
+        // Long enough that a change at its middle lies beyond what opening the file has read.
+        ASSERT_TRUE(QFileInfo::exists(original) || testing::makeMovie(original, 6));
         QTemporaryDir folder;
-        const QString source = folder.path() + QStringLiteral("/source.") + extension;
+        const QString source = folder.filePath(u"source."_s + extension);
         ASSERT_TRUE(QFile::copy(original, source));
         const QString out = folder.path() + QStringLiteral("/out");
 
