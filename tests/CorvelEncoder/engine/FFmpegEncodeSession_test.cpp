@@ -4,13 +4,8 @@
 
 #include <QScopeGuard>
 
-extern "C" {
-#include <libavutil/error.h>
-}
-
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <map>
 #include <thread>
 #include <tuple>
