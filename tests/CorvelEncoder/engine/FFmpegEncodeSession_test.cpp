@@ -44,31 +44,28 @@ public:
     }
 
 private:
-    class Scripted final : public VideoEncoder
+    struct Scripted final : VideoEncoder
     {
-    public:
-        Scripted(std::unique_ptr<VideoEncoder> inner, int failAt, ScriptedEncoderChoice& choice)
-            : m_inner(std::move(inner)), m_failAt(failAt), m_choice(choice)
+        Scripted(std::unique_ptr<VideoEncoder> encoder, int failAt, ScriptedEncoderChoice& choice)
+            : inner(std::move(encoder)), failAt(failAt), choice(choice)
         {}
-        AVCodecContext* context() const override { return m_inner->context(); }
+        AVCodecContext* context() const override { return inner->context(); }
         int sendFrame(const AVFrame* frame) override
         {
-            m_frames += frame != nullptr;
-            if (frame && m_frames == m_choice.holdAtFrame) {
-                m_choice.held = true;
-                while (!m_choice.released)
+            frames += frame != nullptr;
+            if (frame && frames == choice.holdAtFrame) {
+                choice.held = true;
+                while (!choice.released)
                     std::this_thread::yield();
             }
-            return frame && m_failAt > 0 && m_frames >= m_failAt ? AVERROR(EIO)
-                                                                 : m_inner->sendFrame(frame);
+            return frame && failAt > 0 && frames >= failAt ? AVERROR(EIO) : inner->sendFrame(frame);
         }
-        int receivePacket(AVPacket* packet) override { return m_inner->receivePacket(packet); }
+        int receivePacket(AVPacket* packet) override { return inner->receivePacket(packet); }
 
-    private:
-        std::unique_ptr<VideoEncoder> m_inner;
-        int m_failAt;
-        ScriptedEncoderChoice& m_choice;
-        int m_frames = 0;
+        std::unique_ptr<VideoEncoder> inner;
+        int failAt;
+        ScriptedEncoderChoice& choice;
+        int frames = 0;
     };
 };
 
