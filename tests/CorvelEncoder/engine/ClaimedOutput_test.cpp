@@ -1,30 +1,11 @@
+#include "EngineTestSupport.h"
+
 #include "CorvelEncoder/engine/ClaimedOutput.h"
-#include "CorvelEncoder/engine/EncodePlan.h"
-#include "tests/TestSupport.h"
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <tuple>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace corvel::test {
 namespace {
-
-// Opens and writes the way FFmpeg's file protocol does: by path, following links, truncating.
-bool writeLikeTheMuxer(const QString& path, const QByteArray& bytes)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    return ::close(fd) == 0 && ok;
-}
 
 // Another local user in a shared folder (mode 777, no sticky bit) plants links between the
 // claim and the writing, at the partial name and at the final name. The encode writes only
@@ -45,7 +26,7 @@ TEST(ClaimedOutput, PlantedLinksAreNeitherWrittenThroughNorReplaced)
         ClaimedOutput::refuseLinksForTesting(noLinks);
         QTemporaryDir dir;
         const QString victim = dir.filePath("victim");
-        ASSERT_TRUE(writeLikeTheMuxer(victim, "secret"));
+        ASSERT_TRUE(testing::writeFile(victim, "secret"));
         OutputNames names;
         auto claim = names.claim(dir.path(), QStringLiteral("a_H264"), QStringLiteral("mp4"));
         ASSERT_TRUE(claim);
@@ -53,19 +34,18 @@ TEST(ClaimedOutput, PlantedLinksAreNeitherWrittenThroughNorReplaced)
         EXPECT_EQ(output.finalPath(), dir.filePath("a_H264.mp4"));
         EXPECT_FALSE(QFile::exists(output.finalPath())) << "nothing under the name until done";
         if (atPartial) {
-            ASSERT_EQ(::unlink(QFile::encodeName(output.partialPath()).constData()), 0);
+            ASSERT_TRUE(QFile::remove(output.partialPath()));
             ASSERT_TRUE(QFile::link(victim, output.partialPath()));
         }
         if (atFinal) {
             ASSERT_TRUE(QFile::link(victim, output.finalPath()));
         }
-        ASSERT_TRUE(writeLikeTheMuxer(output.writePath(), "movie"));
+        // By path, following links and truncating, as FFmpeg's file protocol opens.
+        ASSERT_TRUE(testing::writeFile(output.writePath(), "movie"));
         const auto placed = output.commit();
-        if (atPartial) {
-            // Our file lost its only name to the planted link: nothing to publish.
-            EXPECT_FALSE(placed);
-        } else {
-            ASSERT_TRUE(placed);
+        // With a link over the partial file, ours lost its only name: nothing to publish.
+        EXPECT_EQ(placed.has_value(), !atPartial);
+        if (placed) {
             EXPECT_EQ(testing::readFile(*placed), "movie");
             EXPECT_EQ(*placed, atFinal ? dir.filePath("a_H264-2.mp4") : output.finalPath());
         }
@@ -76,7 +56,7 @@ TEST(ClaimedOutput, PlantedLinksAreNeitherWrittenThroughNorReplaced)
         claim->reset();
         ClaimedOutput::refuseLinksForTesting(false);
         EXPECT_EQ(testing::readFile(victim), "secret");
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2 + int(atFinal))
+        EXPECT_EQ(testing::entriesOf(dir.path()).size(), 2 + int(atFinal))
             << "no claim or partial of ours is left";
     }
 }
@@ -90,8 +70,8 @@ TEST(ClaimedOutput, TheNextClaimClearsOnlyAbandonedPartials)
     auto live = names.claim(dir.path(), QStringLiteral("live"), QStringLiteral("mov"));
     ASSERT_TRUE(live);
     const QString abandoned = partialOutputPath(dir.filePath("killed.mov"));
-    ASSERT_TRUE(writeLikeTheMuxer(abandoned, "cut off"));
-    ASSERT_TRUE(writeLikeTheMuxer(dir.filePath(".corvel-partial-mine"), "a user's file"));
+    ASSERT_TRUE(testing::writeFile(abandoned, "cut off"));
+    ASSERT_TRUE(testing::writeFile(dir.filePath(".corvel-partial-mine"), "a user's file"));
 
     OutputNames nextRun;
     auto next = nextRun.claim(dir.path(), QStringLiteral("killed"), QStringLiteral("mov"));
@@ -101,8 +81,7 @@ TEST(ClaimedOutput, TheNextClaimClearsOnlyAbandonedPartials)
     EXPECT_TRUE(QFile::exists(dir.filePath(".corvel-partial-mine")));
     next->reset();
     live->reset();
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-              QStringList{".corvel-partial-mine"});
+    EXPECT_EQ(testing::entriesOf(dir.path()), QStringList{".corvel-partial-mine"});
 }
 
 // The output folder renamed while the movie is written: the finished movie gets its name in
@@ -116,7 +95,7 @@ TEST(ClaimedOutput, ARenamedFolderKeepsTheMovieOrLosesThePartial)
         OutputNames names;
         auto claim = names.claim(dir.filePath("out"), QStringLiteral("a"), QStringLiteral("mov"));
         ASSERT_TRUE(claim);
-        ASSERT_TRUE(writeLikeTheMuxer((*claim)->writePath(), "movie"));
+        ASSERT_TRUE(testing::writeFile((*claim)->writePath(), "movie"));
         ASSERT_TRUE(QDir(dir.path()).rename("out", "moved"));
         const QDir moved(dir.filePath("moved"));
         if (finished) {
@@ -127,7 +106,7 @@ TEST(ClaimedOutput, ARenamedFolderKeepsTheMovieOrLosesThePartial)
             EXPECT_EQ((*claim)->leftBehind(), QString());
         }
         claim->reset();
-        EXPECT_EQ(moved.entryList(QDir::Files | QDir::Hidden),
+        EXPECT_EQ(testing::entriesOf(moved.path()),
                   finished ? QStringList{"a.mov"} : QStringList());
     }
 }

@@ -1,11 +1,6 @@
+#include "EngineTestSupport.h"
+
 #include "CorvelEncoder/engine/CpuBudget.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 namespace corvel::test {
 namespace {
@@ -47,13 +42,8 @@ TEST(CpuBudget, CgroupQuotaOfTheGroupAndEveryGroupAbove)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         QTemporaryDir root;
-        for (const auto& [name, text] : row.files) {
-            const QString path = root.filePath(QString::fromLatin1(name));
-            ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-            QFile file(path);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(QByteArray(text) + '\n');
-        }
+        for (const auto& [name, text] : row.files)
+            ASSERT_TRUE(testing::writeFile(root.filePath(name), QByteArray(text) + '\n'));
         EXPECT_EQ(cgroupCpuLimit(row.self, root.path().toStdString()), row.cpus);
     }
 }

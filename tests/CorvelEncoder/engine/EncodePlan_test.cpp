@@ -2,30 +2,21 @@
 
 #include "CorvelEncoder/engine/EncodePlan.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 namespace corvel::test {
 namespace {
 
 InspectedMedia media1080(double fps = 25, bool alpha = false, bool audio = true)
 {
     InspectedMedia media;
-    media.path = QStringLiteral("/nowhere/clip.mov");
+    media.path = u"/nowhere/clip.mov"_s;
     media.videoStream = 0;
+    media.audioStream = audio ? 1 : -1;
+    media.info = {1920, 1080, fps, 10, audio, alpha, u"H.264"_s};
     media.naturalWidth = 1920;
     media.naturalHeight = 1080;
     media.duration = 10;
-    media.info = {1920, 1080, fps, 10, audio, alpha, QStringLiteral("H.264")};
-    media.timecode = QStringLiteral("01:00:00:12");
-    if (audio) {
-        media.audioStream = 1;
-        media.audio = AudioTags{48000, 2};
-    }
+    media.audio = audio ? std::optional(AudioTags{48000, 2}) : std::nullopt;
+    media.timecode = u"01:00:00:12"_s;
     return media;
 }
 
@@ -198,8 +189,7 @@ TEST(EncodePlan, EveryTrackDecidedAlone)
         QString writer;
         if (plan.kept()) {
             const AudioSettings& w = plan.candidates.front().writer;
-            writer = QStringLiteral("%1 %2 %3 %4")
-                         .arg(w.format == AudioFormat::aac ? "aac" : "pcm")
+            writer = u"%1 %2 %3 %4"_s.arg(w.format == AudioFormat::aac ? "aac" : "pcm")
                          .arg(w.channels)
                          .arg(w.bitDepth)
                          .arg(w.layout);
@@ -225,8 +215,8 @@ TEST(EncodePlan, EveryTrackDecidedAlone)
 TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
 {
     QTemporaryDir folder;
-    QFile file(folder.filePath(QStringLiteral("plain")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const QString plain = folder.filePath(QStringLiteral("plain"));
+    ASSERT_TRUE(testing::writeFile(plain, {}));
     const QString tooLarge = QStringLiteral(
         " is too large to encode: a frame may have at most as many pixels as 8192×4352.");
     struct Row
@@ -238,7 +228,7 @@ TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
         QString message;
     };
     const Row rows[] = {
-        {"folder under a file", file.fileName() + "/x", 0, 0, 1920, 1080,
+        {"folder under a file", plain + "/x", 0, 0, 1920, 1080,
          "Could not create the output folder. Not a directory."},
         // The source is not on disk yet, so the unique name lands exactly on it.
         {"the source's own name", folder.path(), 0, 0, 1920, 1080,
@@ -267,7 +257,7 @@ TEST(EncodePlan, RefusedPlansSayWhyAndLeaveNothing)
         const auto plan = makePlan(media, settings, source, kNow);
         ASSERT_FALSE(plan.has_value());
         EXPECT_EQ(plan.error().description(), row.message);
-        EXPECT_EQ(filesIn(folder.path()), QStringList{QStringLiteral("plain")});
+        EXPECT_EQ(testing::entriesOf(folder.path()), QStringList{QStringLiteral("plain")});
         EXPECT_FALSE(OutputNames::shared().isReserved(source));
     }
 }
@@ -281,8 +271,7 @@ TEST(EncodePlan, NameTakenByALinkOrFolderIsNeitherFollowedNorReplaced)
         const QString taken = folder.filePath(QStringLiteral("clip.mov"));
         const QString target = elsewhere.filePath(QStringLiteral("target.mov"));
         // A link's target holds something worth keeping.
-        ASSERT_TRUE(!taker.startsWith(u"link") ||
-                    rewrite(target, [](QByteArray& bytes) { return !(bytes = "keep").isEmpty(); }));
+        ASSERT_TRUE(!taker.startsWith(u"link") || testing::writeFile(target, "keep"));
         ASSERT_TRUE(taker == u"folder" ? QDir().mkdir(taken) : QFile::link(target, taken));
         JobSettings settings = settingsFor(Codec::proRes422Proxy, AudioMode::pcm, folder.path());
         settings.body.namingPattern = QStringLiteral("{name}");
@@ -293,7 +282,7 @@ TEST(EncodePlan, NameTakenByALinkOrFolderIsNeitherFollowedNorReplaced)
         const QFileInfo claimed(partialOutputPath(plan->outputPath)); // written there first
         EXPECT_TRUE(claimed.isFile() && !claimed.isSymLink());
         OutputNames::shared().release(plan->outputPath);
-        EXPECT_EQ(filesIn(elsewhere.path()),
+        EXPECT_EQ(testing::entriesOf(elsewhere.path()),
                   taker.startsWith(u"link") ? QStringList{"target.mov"} : QStringList());
         EXPECT_EQ(QFileInfo(target).size(), taker.startsWith(u"link") ? 4 : 0);
         EXPECT_TRUE(QFileInfo(taken).isSymLink() || QFileInfo(taken).isDir());

@@ -2,29 +2,13 @@
 
 #include "CorvelEncoder/engine/FFmpegSetup.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QUuid>
-
-#include <gtest/gtest.h>
 
 namespace corvel::test {
 
 namespace {
-
-QString fixtureFolder()
-{
-    // Named after the fixtures' make-up, so a build tree holding older ones makes them anew.
-    const QString folder = QStringLiteral(CORVEL_ENGINE_FIXTURES "/160x120");
-    QDir().mkpath(folder);
-    return folder;
-}
 
 bool make(Source source, const QString& path)
 {
@@ -38,14 +22,6 @@ bool make(Source source, const QString& path)
     case Source::proResAlpha:
         return runFFmpeg(clip + args("-vf format=yuva444p10le -c:v prores_ks -profile:v 4444") +
                          QStringList{path});
-    case Source::rotated: {
-        const QString plain = path + u".plain.mp4"_s;
-        const bool ok = runFFmpeg(clip + kX264 + QStringList{plain}) &&
-                        runFFmpeg(QStringList{"-i", plain} +
-                                  args("-c copy -metadata:s:v:0 rotate=90") + QStringList{path});
-        QFile::remove(plain);
-        return ok;
-    }
     case Source::unreadableAudio:
         // The sample entry's format renamed, so no decoder claims it.
         return runFFmpeg(clip + args("-f lavfi -i sine=duration=2 -c:a pcm_s16le") + kX264 +
@@ -100,15 +76,18 @@ EncodeCallbacks recordingCallbacks(const std::shared_ptr<SessionRecord>& record)
 
 QString sourcePath(Source source)
 {
-    static const char* const names[] = {"h264-bframes-aac.mov", "prores-alpha.mov", "rotated.mp4",
+    static const char* const names[] = {"h264-bframes-aac.mov", "prores-alpha.mov",
                                         "unreadable-audio.mov", "layout-switch.ts"};
     const QLatin1StringView name(names[static_cast<int>(source)]);
-    const QString path = fixtureFolder() + u'/' + name;
+    // Named after the fixtures' make-up, so a build tree holding older ones makes them anew.
+    const QString folder = QStringLiteral(CORVEL_ENGINE_FIXTURES "/160x120");
+    const QString path = folder + u'/' + name;
     if (QFileInfo::exists(path))
         return path;
     // Made under a private name first: several test processes may ask at once.
-    const QString partial = fixtureFolder() + u"/tmp-"_s +
-                            QUuid::createUuid().toString(QUuid::WithoutBraces) + u'-' + name;
+    QDir().mkpath(folder);
+    const QString partial =
+        folder + u"/tmp-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces) + u'-' + name;
     const bool made = make(source, partial);
     EXPECT_TRUE(made) << "could not make " << name.data();
     if (made && !QFileInfo::exists(path))
@@ -224,18 +203,6 @@ JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirec
     settings.body.bitrateMbps = 2;
     settings.outputDirectory = outputDirectory;
     return settings;
-}
-
-QStringList filesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-int entriesIn(const char* procFolder)
-{
-    return static_cast<int>(QDir(QString::fromLatin1(procFolder))
-                                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
-                                .size());
 }
 
 } // namespace corvel::test

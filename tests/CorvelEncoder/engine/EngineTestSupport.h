@@ -1,18 +1,18 @@
 #pragma once
 
+// Brings what every engine test uses: gtest, scratch folders, TestSupport's files and waits.
 #include "tests/TestSupport.h"
 
 #include "CorvelEncoder/engine/EncoderChoice.h"
 #include "CorvelEncoder/engine/FFmpegEncodeSession.h"
 
-#include <QJsonObject>
-#include <QString>
-#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <vector>
 
 namespace corvel::test {
@@ -23,7 +23,6 @@ enum class Source
 {
     h264Aac,         // H.264 (B-frames), stereo AAC 44.1 kHz
     proResAlpha,     // ProRes 4444 with an alpha plane, no audio
-    rotated,         // H.264 turned a quarter turn by its display matrix
     unreadableAudio, // H.264 with an audio track of an unknown format
     layoutSwitch,    // MPEG-TS whose AAC turns from 6 ch 44.1 kHz to stereo 48 kHz at 1 s
 };
@@ -63,8 +62,6 @@ struct SessionRecord
     bool done() const { return !completions.empty(); }
 };
 
-// Runs the event loop until a condition holds; false when the time (stretched in slow builds)
-// passes.
 using testing::waitUntil;
 
 constexpr int kEncodeTimeoutMs = 60'000;
@@ -87,9 +84,11 @@ Encode startSession(const QString& source, const JobSettings& settings,
 void finish(Encode& run);
 
 JobSettings settingsFor(Codec codec, AudioMode audio, const QString& outputDirectory);
-// Files in `folder`, names only.
-QStringList filesIn(const QString& folder);
-// Open file descriptors or running threads of this process ("/proc/self/fd" or "task").
-int entriesIn(const char* procFolder);
+// How many files this process holds open and how many threads it runs.
+inline std::pair<qsizetype, qsizetype> filesAndThreads()
+{
+    return {testing::entriesOf("/proc/self/fd").size(),
+            testing::entriesOf("/proc/self/task").size()};
+}
 
 } // namespace corvel::test

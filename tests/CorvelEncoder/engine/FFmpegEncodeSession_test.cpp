@@ -1,22 +1,11 @@
 #include "EngineTestSupport.h"
 
 #include "CorvelEncoder/engine/ClaimedOutput.h"
-#include "CorvelEncoder/engine/EncodePlan.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QScopeGuard>
-#include <QTemporaryDir>
-
-extern "C" {
-#include <libavutil/error.h>
-}
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <map>
 #include <thread>
 #include <tuple>
@@ -55,31 +44,28 @@ public:
     }
 
 private:
-    class Scripted final : public VideoEncoder
+    struct Scripted final : VideoEncoder
     {
-    public:
-        Scripted(std::unique_ptr<VideoEncoder> inner, int failAt, ScriptedEncoderChoice& choice)
-            : m_inner(std::move(inner)), m_failAt(failAt), m_choice(choice)
+        Scripted(std::unique_ptr<VideoEncoder> encoder, int failAt, ScriptedEncoderChoice& choice)
+            : inner(std::move(encoder)), failAt(failAt), choice(choice)
         {}
-        AVCodecContext* context() const override { return m_inner->context(); }
+        AVCodecContext* context() const override { return inner->context(); }
         int sendFrame(const AVFrame* frame) override
         {
-            m_frames += frame != nullptr;
-            if (frame && m_frames == m_choice.holdAtFrame) {
-                m_choice.held = true;
-                while (!m_choice.released)
+            frames += frame != nullptr;
+            if (frame && frames == choice.holdAtFrame) {
+                choice.held = true;
+                while (!choice.released)
                     std::this_thread::yield();
             }
-            return frame && m_failAt > 0 && m_frames >= m_failAt ? AVERROR(EIO)
-                                                                 : m_inner->sendFrame(frame);
+            return frame && failAt > 0 && frames >= failAt ? AVERROR(EIO) : inner->sendFrame(frame);
         }
-        int receivePacket(AVPacket* packet) override { return m_inner->receivePacket(packet); }
+        int receivePacket(AVPacket* packet) override { return inner->receivePacket(packet); }
 
-    private:
-        std::unique_ptr<VideoEncoder> m_inner;
-        int m_failAt;
-        ScriptedEncoderChoice& m_choice;
-        int m_frames = 0;
+        std::unique_ptr<VideoEncoder> inner;
+        int failAt;
+        ScriptedEncoderChoice& choice;
+        int frames = 0;
     };
 };
 
@@ -102,18 +88,16 @@ TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
         {"encoding ProRes", Codec::proRes422HQ, encoding},
         {"encoding HEVC", Codec::hevc, encoding},
         {"destroyed while paused", Codec::proRes422HQ, destroyed}};
-    sourcePath(Source::h264Aac);
-    const int filesBefore = entriesIn("/proc/self/fd");
-    const int threadsBefore = entriesIn("/proc/self/task");
+    const QString source = sourcePath(Source::h264Aac);
+    const auto before = filesAndThreads();
     for (const auto& [name, codec, when] : rows) {
         SCOPED_TRACE(name);
         QTemporaryDir folder;
         auto encoders = std::make_shared<ScriptedEncoderChoice>();
         // Released only once cancelled, so no encode can finish before the cancel reaches it.
         encoders->holdAtFrame = when == encoding ? 10 : 1;
-        Encode run =
-            startSession(sourcePath(Source::h264Aac),
-                         settingsFor(codec, AudioMode::aac, folder.path()), encoders, false);
+        Encode run = startSession(source, settingsFor(codec, AudioMode::aac, folder.path()),
+                                  encoders, false);
         // Even when a check below gives up early, the worker is let go before the session ends.
         const auto letGo = qScopeGuard([&] { encoders->released = true; });
         if (when == beforeStart)
@@ -121,16 +105,14 @@ TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
         if (when == paused || when == destroyed)
             run.session->pause();
         run.session->start();
-        if (when == paused || when == destroyed) {
-            ASSERT_TRUE(waitUntil([&] { return !run.record->ready.empty(); }, kEncodeTimeoutMs));
-        }
-        if (when == encoding) {
-            ASSERT_TRUE(waitUntil([&] { return encoders->held && !run.record->progress.empty(); },
-                                  kEncodeTimeoutMs));
-        }
+        const auto reached = [&] {
+            return when == encoding ? encoders->held && !run.record->progress.empty()
+                                    : !run.record->ready.empty();
+        };
+        ASSERT_TRUE(when < paused || waitUntil(reached, kEncodeTimeoutMs));
         if (when == destroyed) {
             run.session.reset();
-            EXPECT_TRUE(filesIn(folder.path()).isEmpty());
+            EXPECT_TRUE(testing::entriesOf(folder.path()).isEmpty());
             deliverPosted(); // the session joined its worker: all it sent is posted
             EXPECT_TRUE(run.record->completions.empty()); // nothing reaches its owner
             continue;
@@ -143,7 +125,7 @@ TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
         finish(run);
         EXPECT_TRUE(run.record->completions.front().error().isCancelled());
         EXPECT_FALSE(QFileInfo::exists(partial));
-        EXPECT_TRUE(filesIn(folder.path()).isEmpty());
+        EXPECT_TRUE(testing::entriesOf(folder.path()).isEmpty());
         // After the outcome the controls do nothing visible.
         run.session->pause();
         run.session->resume();
@@ -152,8 +134,7 @@ TEST(FFmpegEncodeSession, CancelEndsTheEncodeAndLeavesNothing)
         EXPECT_EQ(run.record->completions.size(), 1u);
         EXPECT_EQ(run.record->callbacksAfterCompletion, 0);
     }
-    EXPECT_EQ(entriesIn("/proc/self/fd"), filesBefore);
-    EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
+    EXPECT_EQ(filesAndThreads(), before);
 }
 
 TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
@@ -201,13 +182,13 @@ TEST(FFmpegEncodeSession, HardwareFallsBackToSoftwareOnlyBeforeTheFirstFrame)
                 << logs[i].first.toStdString();
         const EncodeResult& result = run.record->completions.front();
         ASSERT_EQ(result.has_value(), row.succeeds);
+        EXPECT_EQ(testing::entriesOf(folder.path()),
+                  result ? QStringList{QFileInfo(*result).fileName()} : QStringList());
         if (row.succeeds) {
-            EXPECT_EQ(filesIn(folder.path()), QStringList{QFileInfo(*result).fileName()});
             EXPECT_EQ(decodeErrors(*result), QString());
         } else {
             EXPECT_EQ(result.error().description(),
                       u"Writing a video frame failed. Input/output error."_s);
-            EXPECT_TRUE(filesIn(folder.path()).isEmpty());
         }
     }
 }
@@ -231,17 +212,11 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
         return scratch.filePath(name);
     };
     const auto text = [&](const QString& name, const QString& content) {
-        EXPECT_TRUE(rewrite(scratch.filePath(name), [&](QByteArray& bytes) {
-            bytes = content.toUtf8();
-            return true;
-        }));
+        EXPECT_TRUE(testing::writeFile(scratch.filePath(name), content.toUtf8()));
         return scratch.filePath(name);
     };
     const auto halved = [](const QString& path) {
-        EXPECT_TRUE(rewrite(path, [](QByteArray& bytes) {
-            bytes.truncate(bytes.size() / 2);
-            return true;
-        }));
+        EXPECT_TRUE(QFile::resize(path, QFileInfo(path).size() / 2));
         return path;
     };
     const QString clip = video("160x120", 2).join(u' ') + " " + kX264.join(u' ');
@@ -277,8 +252,7 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
         {"playlist",
          text("list.mp4", "#EXTM3U\n#EXTINF:2,\n" + sourcePath(Source::layoutSwitch) + "\n"),
          kNotAMovie}};
-    const int filesBefore = entriesIn("/proc/self/fd");
-    const int threadsBefore = entriesIn("/proc/self/task");
+    const auto before = filesAndThreads();
     for (const BadInput& row : rows) {
         if (row.message.isEmpty())
             continue; // this FFmpeg has what the row lacks
@@ -293,27 +267,12 @@ TEST(FFmpegEncodeSession, BadInputFailsWithAReadableMessageAndLeavesNothing)
         EXPECT_EQ(result.error().description(), row.message);
         // Only a file cut short in its frames gets as far as opening the output.
         EXPECT_EQ(run.record->ready.empty(), !row.opensOutput);
-        EXPECT_TRUE(filesIn(folder.path()).isEmpty());
+        EXPECT_TRUE(testing::entriesOf(folder.path()).isEmpty());
         const QFileInfo after(row.source);
         EXPECT_EQ(after.exists(), before.exists());
         EXPECT_EQ(after.size(), before.size());
     }
-    EXPECT_EQ(entriesIn("/proc/self/fd"), filesBefore);
-    EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
-}
-
-// Long enough that a change at its middle lies beyond what opening the file has read.
-QString longSource(const QString& extension)
-{
-    static QTemporaryDir folder;
-    const QString path = folder.path() + QStringLiteral("/long.") + extension;
-    if (!QFileInfo::exists(path) &&
-        !runFFmpeg(video("320x240", 6) +
-                   args("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=6 -ac 2 -c:a "
-                        "aac") +
-                   kX264 + QStringList{path}))
-        return {};
-    return path;
+    EXPECT_EQ(filesAndThreads(), before);
 }
 
 // The source changing under the encode.
@@ -340,12 +299,14 @@ TEST(FFmpegEncodeSession, SourceChangedWhileEncodingFailsAndLeavesNoOutput)
         // The open file stays readable, and the output becomes the only copy of the movie.
         {"deleted", "mov", [](QFile& file) { return file.remove(); }, nullptr},
     };
+    QTemporaryDir originals; // one for each format
     for (const auto& [name, extension, change, error] : rows) {
         SCOPED_TRACE(name);
-        const QString original = longSource(QLatin1StringView(extension));
-        ASSERT_FALSE(original.isEmpty());
+        const QString original = originals.filePath(u"long."_s + extension);
+        // Long enough that a change at its middle lies beyond what opening the file has read.
+        ASSERT_TRUE(QFileInfo::exists(original) || testing::makeMovie(original, 6));
         QTemporaryDir folder;
-        const QString source = folder.path() + QStringLiteral("/source.") + extension;
+        const QString source = folder.filePath(u"source."_s + extension);
         ASSERT_TRUE(QFile::copy(original, source));
         const QString out = folder.path() + QStringLiteral("/out");
 
@@ -367,15 +328,15 @@ TEST(FFmpegEncodeSession, SourceChangedWhileEncodingFailsAndLeavesNoOutput)
         run.session->resume();
         finish(run);
         const EncodeResult& result = run.record->completions.front();
+        EXPECT_EQ(testing::entriesOf(out),
+                  result ? QStringList{QFileInfo(*result).fileName()} : QStringList());
         if (error) {
             ASSERT_FALSE(result.has_value()) << "reported as finished: " << result->toStdString();
             EXPECT_EQ(result.error().description(), QLatin1StringView(error));
-            EXPECT_EQ(filesIn(out), QStringList());
         } else {
             ASSERT_TRUE(result.has_value()) << result.error().description().toStdString();
             const QJsonObject info = probe(*result);
             EXPECT_NEAR(info["format"]["duration"].toString().toDouble(), 6.0, 0.15);
-            EXPECT_EQ(filesIn(out), QStringList{QFileInfo(*result).fileName()});
             // Elapsed time includes paused time: the first estimate after resuming spans the
             // pause, so it implies more time spent than the work itself took.
             const auto estimated = std::ranges::find_if(

@@ -2,10 +2,6 @@
 
 #include "CorvelEncoder/engine/InspectMedia.h"
 
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 namespace corvel::test {
 namespace {
 

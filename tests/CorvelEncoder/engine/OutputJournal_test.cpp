@@ -1,13 +1,8 @@
-#include "CorvelEncoder/engine/EncodePlan.h"
-#include "CorvelEncoder/engine/OutputJournal.h"
-
-#include <QFile>
-#include <QSet>
-#include <QTemporaryDir>
-
 #include "EngineTestSupport.h"
 
-#include <gtest/gtest.h>
+#include "CorvelEncoder/engine/OutputJournal.h"
+
+#include <QSet>
 
 #include <thread>
 #include <vector>
@@ -26,8 +21,7 @@ TEST(OutputJournal, KeepsWhatWasOpenedAndNeverSettledAcrossProcesses)
     const auto live = names.claim(dir.path(), u"live"_s, u"mov"_s);
     ASSERT_TRUE(live);
     for (const QString& path : {a, b, odd})
-        ASSERT_TRUE(rewrite(partialOutputPath(path),
-                            [](QByteArray& bytes) { return !(bytes = "part").isEmpty(); }));
+        ASSERT_TRUE(testing::writeFile(partialOutputPath(path), "part"));
     {
         OutputJournal journal(journalPath);
         for (const QString& path : {a, b, odd, (*live)->finalPath()})
