@@ -5,8 +5,6 @@
 #include <QDir>
 #include <QHash>
 
-#include "../QtPrinters.h"
-
 #include <gtest/gtest.h>
 
 using namespace corvel;

@@ -9,8 +9,6 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
-#include "../QtPrinters.h"
-
 #include <gtest/gtest.h>
 
 using namespace corvel;
