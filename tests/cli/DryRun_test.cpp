@@ -19,8 +19,6 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 
 namespace corvel::clitest {
@@ -46,12 +44,12 @@ QJsonObject comparable(QJsonObject job)
 
 using testing::writeFile;
 
-class DryRunTest : public ::testing::Test
+class DryRunTest : public CliTest
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
+        CliTest::SetUp();
         m_state = path("state");
         AppSettings settings = AppSettings::defaults(path("default-out"));
         settings.lastPresetID = "h264";
@@ -76,8 +74,6 @@ protected:
                         {"source": "a.mov", "preset": "Web Proxy"},
                         {"source": "b.mov", "preset": "h264", "bitrate": 12}]})");
     }
-
-    QString path(const QString& name) const { return m_dir.filePath(name); }
 
     QString link(const QList<std::pair<QString, QString>>& items) const
     {
@@ -113,8 +109,7 @@ protected:
     QJsonArray dryRun(const QStringList& args)
     {
         const CliRun run =
-            runEncoder(QStringList{"--dry-run", "--json", "--state-dir", m_state} + args,
-                       m_dir.path(), path("home"));
+            runHere(QStringList{"--dry-run", "--json", "--state-dir", m_state} + args);
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         QJsonArray jobs;
         for (const QJsonObject& added : eventsNamed(run, "added"))
@@ -122,7 +117,6 @@ protected:
         return jobs;
     }
 
-    QTemporaryDir m_dir;
     QString m_state;
     QByteArray m_settingsBytes;
 };
