@@ -1,6 +1,5 @@
 #include "CorvelEncoderCore/JsonCoding.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 
 #include "../QtPrinters.h"

@@ -1,8 +1,6 @@
 #include "CliTestSupport.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QJsonDocument>
 #include <QProcess>
 #include <QSet>
 

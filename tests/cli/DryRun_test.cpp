@@ -10,13 +10,10 @@
 #include "CorvelEncoderCore/AppSettings.h"
 #include "CorvelEncoderCore/StateFiles.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
-#include <QUrl>
 #include <QUrlQuery>
 
 #include <algorithm>

@@ -123,14 +123,14 @@ TEST_F(EncodeTest, TextOutputFitsWhereItIsShown)
 
 TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDown)
 {
-    ASSERT_TRUE(QDir().mkpath(path(u"watch"_s)));
-    const QString out = QDir(path(u"watch"_s)).canonicalPath() + u"/Corvel Output"_s;
-    ASSERT_TRUE(QFile::copy(m_clip, path(u"watch/there.mov"_s)));
+    const QString folder = path(u"watch"_s);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString out = QDir(folder).canonicalPath() + u"/Corvel Output"_s;
+    ASSERT_TRUE(QFile::copy(m_clip, folder + u"/there.mov"_s));
     // Each run copies `arriving` in once it watches, and is interrupted once that is encoded.
     auto watchUntil = [&](const QString& arriving, const QString& encoded,
                           const QStringList& more = {}) {
-        const QString folder = path(u"watch"_s);
-        return runHere(
+        const CliRun run = runHere(
             QStringList{u"--json"_s, u"-p"_s, u"h264"_s, u"--watch"_s, folder, u"-o"_s, folder} +
                 more,
             [&](const QByteArray& line, qint64 pid) {
@@ -142,16 +142,14 @@ TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDow
                     event.value(u"output"_s).toString().endsWith(encoded))
                     ::kill(pid_t(pid), SIGINT);
             });
+        EXPECT_EQ(run.exitCode, 130) << encoded.toStdString() << run.err.toStdString();
     };
-    const CliRun first = watchUntil(u"new.mov"_s, u"new_H264.mp4"_s);
-    EXPECT_EQ(first.exitCode, 130) << first.err.toStdString();
-    ASSERT_TRUE(QFile::copy(m_clip, path(u"watch/while down.mov"_s)));
-    const CliRun second = watchUntil({}, u"while down_H264.mp4"_s);
-    EXPECT_EQ(second.exitCode, 130) << second.err.toStdString();
+    watchUntil(u"new.mov"_s, u"new_H264.mp4"_s);
+    ASSERT_TRUE(QFile::copy(m_clip, folder + u"/while down.mov"_s));
+    watchUntil({}, u"while down_H264.mp4"_s);
     // The file there before the first run is left alone until existing files are asked for,
     // nothing is encoded twice, and the results never land where the watch would take them.
-    const CliRun third = watchUntil({}, u"there_H264.mp4"_s, {u"--watch-existing"_s});
-    EXPECT_EQ(third.exitCode, 130) << third.err.toStdString();
+    watchUntil({}, u"there_H264.mp4"_s, {u"--watch-existing"_s});
     EXPECT_EQ(QDir(out).entryList(QDir::Files),
               (QStringList{"new_H264.mp4", "there_H264.mp4", "while down_H264.mp4"}));
 }
