@@ -71,20 +71,6 @@ TEST(JobFileReadings, ValueReadingsTellTypesApart)
     }
 }
 
-TEST(JobFileReadings, FrameRateValues)
-{
-    const std::pair<const char*, std::optional<FrameRateMode>> rows[] = {
-        {R"(" Source ")", FrameRateMode::source()},
-        {R"("native")", FrameRateMode::source()},
-        {R"("29.97")", FrameRateMode::exact(29.97)},
-        {"0.5", FrameRateMode::exact(0.5)},
-        {R"("29.97fps")", std::nullopt}};
-    for (const auto& [json, expected] : rows) {
-        SCOPED_TRACE(json);
-        EXPECT_EQ(parseFrameRateValue(jsonValue(json)), expected);
-    }
-}
-
 TEST(SettingSpecs, Resolution)
 {
     using R = ResolutionMode;
@@ -179,6 +165,7 @@ TEST(JobFileParser, Errors)
         {R"({"sources":[{"path":" "}]})", "A source object is missing a path."},
         {R"({"sources":["a"],"resolution":" 1920x "})", R"(Unknown resolution "1920x".)"},
         {R"({"sources":["a"],"frameRate":0})", "Unknown frame rate."},
+        {R"({"sources":["a"],"frameRate":"29.97fps"})", "Unknown frame rate."},
         {R"({"sources":["a"],"frameRate":null})", "Unknown frame rate."},
         {R"({"sources":["a"],"framerate":""})", "Unknown frame rate."},
         {R"({"sources":["a"],"frameRate":"x","fps":25})", "Unknown frame rate."},
@@ -210,26 +197,14 @@ TEST(JobFileParser, Errors)
     }
 }
 
-// A blank source string is kept as an empty path for the missing-source check.
-TEST(JobFileParser, SourcesInOrderWithInheritedSettings)
-{
-    const auto result = parse(R"({
-        "source": "~/m.mov",
-        "sources": [{"path": "b.mov", "quality": "very high"}, "  "],
-        "jobs": [{"input": "c.mov"}]
-    })");
-    ASSERT_TRUE(result) << errorOf(result).toStdString();
-    EXPECT_EQ(result->jobs,
-              (QList<ParsedJob>{Fields{.quality = QualityTier::veryHigh}.asJob("/x/y/b.mov"),
-                                Fields{}.asJob(""), Fields{}.asJob(home() + "/m.mov"),
-                                Fields{}.asJob("/x/y/c.mov")}));
-}
-
-TEST(JobFileParser, PrecedenceSourceObjectOverEntryOverTopLevel)
+// Top-level sources come first, then the top-level source, then the jobs. A blank source string
+// is kept as an empty path for the missing-source check.
+TEST(JobFileParser, SourcesInOrderAndPrecedenceSourceObjectOverEntryOverTopLevel)
 {
     const auto result = parse(R"({
         "frameRate": "source", "audio": "aac", "preset": "hevc", "naming": "{name}",
         "output": "out", "reveal": true, "start": 1, "sender": " studio.corvel.brisk ",
+        "source": "~/m.mov", "sources": [{"path": "b.mov", "quality": "very high"}, "  "],
         "jobs": [
             {"sources": ["1.mov", {"path": "2.mov", "fps": "25", "audio": "pcm"}], "fps": 24,
              "preset": "h264"},
@@ -240,11 +215,12 @@ TEST(JobFileParser, PrecedenceSourceObjectOverEntryOverTopLevel)
     EXPECT_TRUE(result->start);
     EXPECT_EQ(result->sender, "studio.corvel.brisk");
 
-    const auto job = [](const char* path, const char* preset, FrameRateMode rate, AudioMode audio,
-                        bool reveal) {
+    const auto job = [](const QString& path, const char* preset, FrameRateMode rate,
+                        AudioMode audio, bool reveal, std::optional<QualityTier> quality = {}) {
         return Fields{.presetRaw = preset,
                       .frameRate = rate,
                       .audio = audio,
+                      .quality = quality,
                       .namingPattern = "{name}",
                       .outputDirectory = "/x/y/out",
                       .revealWhenDone = reveal}
@@ -252,6 +228,10 @@ TEST(JobFileParser, PrecedenceSourceObjectOverEntryOverTopLevel)
     };
     EXPECT_EQ(result->jobs,
               (QList<ParsedJob>{
+                  job("/x/y/b.mov", "hevc", FrameRateMode::source(), AudioMode::aac, true,
+                      QualityTier::veryHigh),
+                  job("", "hevc", FrameRateMode::source(), AudioMode::aac, true),
+                  job(home() + "/m.mov", "hevc", FrameRateMode::source(), AudioMode::aac, true),
                   job("/x/y/1.mov", "h264", FrameRateMode::exact(24), AudioMode::aac, true),
                   job("/x/y/2.mov", "h264", FrameRateMode::exact(25), AudioMode::pcm, true),
                   job("/x/y/3.mov", "hevc", FrameRateMode::source(), AudioMode::aac, false)}));
@@ -274,6 +254,10 @@ TEST(JobFileParser, SettingsKeys)
          {.resolution = R::hd720, .customWidth = 640, .customHeight = 360}},
         {R"("width":1280)", {}},
         {R"("width":"","customWidth":5,"height":5)", {}},
+        {R"("frameRate":" Source ")", {.frameRate = FrameRateMode::source()}},
+        {R"("frameRate":"native")", {.frameRate = FrameRateMode::source()}},
+        {R"("frameRate":"29.97")", {.frameRate = FrameRateMode::exact(29.97)}},
+        {R"("frameRate":0.5)", {.frameRate = FrameRateMode::exact(0.5)}},
         {R"("fps":240)", {.frameRate = FrameRateMode::exact(120)}},
         {R"("bitrate":"12.5")", {.bitrateMbps = 12.5}},
         {R"("bitrateMbps":true,"bitrate":8)", {}},
