@@ -1,7 +1,6 @@
 #include "CorvelEncoderCore/JobFile.h"
 #include "CorvelEncoderCore/JobFileReadings.h"
 #include "CorvelEncoderCore/PathNormalization.h"
-#include "CorvelEncoderCore/SettingSpecs.h"
 
 #include "JobTestSupport.h"
 
@@ -71,51 +70,6 @@ TEST(JobFileReadings, ValueReadingsTellTypesApart)
     }
 }
 
-TEST(SettingSpecs, Resolution)
-{
-    using R = ResolutionMode;
-    const std::pair<const char*, std::optional<ResolutionSpec>> rows[] = {
-        {" Source ", ResolutionSpec{R::source, {}, {}}},
-        {"4K", ResolutionSpec{R::uhd4k, {}, {}}},
-        {"1920 × 1080", ResolutionSpec{R::hd1080, {}, {}}},
-        {"720p", ResolutionSpec{R::hd720, {}, {}}},
-        {"custom", ResolutionSpec{R::custom, {}, {}}},
-        {"2048x858", ResolutionSpec{R::custom, 2048, 858}},
-        {"2048X858", ResolutionSpec{R::custom, 2048, 858}},
-        {"1920xx1080", ResolutionSpec{R::custom, 1920, 1080}},
-        {"+100x3", ResolutionSpec{R::custom, 100, 3}},
-        {"0x720", std::nullopt},
-        {"1920x", std::nullopt},
-        {"1.5x2", std::nullopt},
-        {"99999999999999999999x2", std::nullopt},
-        {"8k", std::nullopt}};
-    for (const auto& [text, expected] : rows) {
-        SCOPED_TRACE(text);
-        EXPECT_EQ(parseResolutionSpec(QString::fromUtf8(text)), expected);
-    }
-}
-
-TEST(SettingSpecs, AudioAndQuality)
-{
-    EXPECT_EQ(parseAudioSpec(u" AAC "), AudioMode::aac);
-    for (const char16_t* text : {u"pcm", u"LPCM", u"Linear PCM"})
-        EXPECT_EQ(parseAudioSpec(text), AudioMode::pcm) << QString::fromUtf16(text).toStdString();
-    for (const char16_t* text : {u"mp3", u"linear  pcm", u""})
-        EXPECT_EQ(parseAudioSpec(text), std::nullopt) << QString::fromUtf16(text).toStdString();
-
-    const std::pair<const char16_t*, std::optional<QualityTier>> rows[] = {
-        {u"Low", QualityTier::low},
-        {u"med", QualityTier::medium},
-        {u"high", QualityTier::high},
-        {u"very high", QualityTier::veryHigh},
-        {u"Very-High", QualityTier::veryHigh},
-        {u"max", QualityTier::veryHigh},
-        {u"very+high", std::nullopt},
-        {u"best", std::nullopt}};
-    for (const auto& [text, expected] : rows)
-        EXPECT_EQ(parseQualitySpec(text), expected) << QString::fromUtf16(text).toStdString();
-}
-
 TEST(PathNormalization, Forms)
 {
     const std::tuple<QString, std::optional<QString>, QString> rows[] = {
@@ -164,13 +118,21 @@ TEST(JobFileParser, Errors)
         {R"({"sources":[42]})", "A source must be a path or an object."},
         {R"({"sources":[{"path":" "}]})", "A source object is missing a path."},
         {R"({"sources":["a"],"resolution":" 1920x "})", R"(Unknown resolution "1920x".)"},
+        {R"({"sources":["a"],"resolution":"0x720"})", R"(Unknown resolution "0x720".)"},
+        {R"({"sources":["a"],"resolution":"1.5x2"})", R"(Unknown resolution "1.5x2".)"},
+        {R"({"sources":["a"],"resolution":"99999999999999999999x2"})",
+         R"(Unknown resolution "99999999999999999999x2".)"},
+        {R"({"sources":["a"],"resolution":"8k"})", R"(Unknown resolution "8k".)"},
         {R"({"sources":["a"],"frameRate":0})", "Unknown frame rate."},
         {R"({"sources":["a"],"frameRate":"29.97fps"})", "Unknown frame rate."},
         {R"({"sources":["a"],"frameRate":null})", "Unknown frame rate."},
         {R"({"sources":["a"],"framerate":""})", "Unknown frame rate."},
         {R"({"sources":["a"],"frameRate":"x","fps":25})", "Unknown frame rate."},
         {R"({"sources":["a"],"audio":" MP3 "})", R"(Unknown audio mode "MP3". Use AAC or PCM.)"},
+        {R"({"sources":["a"],"audio":"linear  pcm"})",
+         R"(Unknown audio mode "linear  pcm". Use AAC or PCM.)"},
         {R"({"sources":["a"],"quality":"Best"})", R"(Unknown quality "Best".)"},
+        {R"({"sources":["a"],"quality":"very+high"})", R"(Unknown quality "very+high".)"},
         // The first error in table order wins; a bad top-level value fails the whole file
         // even when every entry overrides it.
         {R"({"sources":["a"],"quality":"bad","resolution":"bad"})", R"(Unknown resolution "bad".)"},
@@ -242,7 +204,27 @@ TEST(JobFileParser, SettingsKeys)
     // Each row: settings keys added to {"sources":["a.mov"]}, and the fields they give.
     using R = ResolutionMode;
     const std::pair<const char*, Fields> rows[] = {
+        {R"("audio":" AAC ")", {.audio = AudioMode::aac}},
         {R"("audio":"PCM")", {.audio = AudioMode::pcm}},
+        {R"("audio":"LPCM")", {.audio = AudioMode::pcm}},
+        {R"("audio":"Linear PCM")", {.audio = AudioMode::pcm}},
+        {R"("quality":"Low")", {.quality = QualityTier::low}},
+        {R"("quality":"med")", {.quality = QualityTier::medium}},
+        {R"("quality":"high")", {.quality = QualityTier::high}},
+        {R"("quality":"very high")", {.quality = QualityTier::veryHigh}},
+        {R"("quality":"Very-High")", {.quality = QualityTier::veryHigh}},
+        {R"("quality":"max")", {.quality = QualityTier::veryHigh}},
+        {R"("resolution":" Source ")", {.resolution = R::source}},
+        {R"("resolution":"4K")", {.resolution = R::uhd4k}},
+        {R"("resolution":"1920 × 1080")", {.resolution = R::hd1080}},
+        {R"("resolution":"720p")", {.resolution = R::hd720}},
+        {R"("resolution":"custom")", {.resolution = R::custom}},
+        {R"("resolution":"2048X858")",
+         {.resolution = R::custom, .customWidth = 2048, .customHeight = 858}},
+        {R"("resolution":"1920xx1080")",
+         {.resolution = R::custom, .customWidth = 1920, .customHeight = 1080}},
+        {R"("resolution":"+100x3")",
+         {.resolution = R::custom, .customWidth = 100, .customHeight = 3}},
         {R"("audio":null,"quality":3,"resolution":"  ","preset":"")", {}},
         {R"("resolution":"2048x858","width":1280,"height":"536")",
          {.resolution = R::custom, .customWidth = 1280, .customHeight = 536}},

@@ -275,20 +275,17 @@ TEST_F(FaultsTest, KilledMidEncodeLeavesNoCutOffMovieAndTheNextRunClearsWhatItLe
 // second says so and ends, whichever it shares.
 TEST_F(FaultsTest, ASecondWatcherSaysSoAndEnds)
 {
-    QStringList folders;
-    for (const char* name : {"watch", "watch2", "state", "state2"}) {
-        folders.append(path(QLatin1StringView(name)));
-        ASSERT_TRUE(QDir().mkpath(folders.last()));
-    }
-    const QString watch = folders[0], state = folders[2];
+    const QString watch = path("watch"), state = path("state");
+    for (const QString& folder : {watch, state, path("watch2"), path("state2")})
+        ASSERT_TRUE(QDir().mkpath(folder));
     const struct
     {
         const char* name;
         QStringList secondArgs;
         const char* says;
     } rows[] = {
-        {"same state folder", {"--state-dir", state, "--watch", folders[1]}, "state folder"},
-        {"same watch folder", {"--state-dir", folders[3], "--watch", watch}, "is watching"}};
+        {"same state folder", {"--state-dir", state, "--watch", path("watch2")}, "state folder"},
+        {"same watch folder", {"--state-dir", path("state2"), "--watch", watch}, "is watching"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         CliRun second;

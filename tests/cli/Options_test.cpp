@@ -15,18 +15,6 @@ TEST_F(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
 {
     const QString clip = path(u"clip.mov"_s);
     ASSERT_TRUE(makeMovie(clip, 0.2, u"64x48"_s, false));
-    ASSERT_TRUE(QFile::copy(clip, path(u"-dash.mov"_s)));
-    const QList<std::pair<const char*, QByteArray>> files = {
-        {"notes.txt", "notes\n"},
-        {"broken.mov", "this is not a movie\n"},
-        {"bad.corveljob", R"({"sources": ["clip.mov"], "quality": "ultra"})"},
-        {"cut.corveljob",
-         R"({"sender": "studio.corvel.brisk", "sources": ["clip.mov", "-dash.mov"]})"}};
-    for (const auto& [name, bytes] : files)
-        ASSERT_TRUE(testing::writeFile(path(QLatin1StringView(name)), bytes));
-    ASSERT_TRUE(QDir(m_dir.path()).mkpath(u"empty"_s));
-    ASSERT_TRUE(QDir(m_dir.path()).mkpath(u"renders"_s));
-    ASSERT_TRUE(QFile::copy(clip, path(u"renders/clip_H264.mp4"_s)));
     // A movie cut off while it was copied in. Its index comes first, as in what the encoder
     // writes, so it opens with its whole length; the end of its pictures is missing.
     const QString whole = path(u"whole.mp4"_s);
@@ -34,9 +22,19 @@ TEST_F(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
                           QStringLiteral("-c:v libx264 -preset ultrafast -pix_fmt yuv420p "
                                          "-movflags +faststart")
                               .split(u' ')));
-    const QByteArray wholeBytes = testing::readFile(whole);
-    ASSERT_TRUE(testing::writeFile(path(u"cut/clip_H264.mp4"_s),
-                                   wholeBytes.left(wholeBytes.size() * 3 / 4)));
+    const QByteArray clipBytes = testing::readFile(clip), wholeBytes = testing::readFile(whole);
+    const QList<std::pair<const char*, QByteArray>> files = {
+        {"-dash.mov", clipBytes},
+        {"renders/clip_H264.mp4", clipBytes},
+        {"cut/clip_H264.mp4", wholeBytes.left(wholeBytes.size() * 3 / 4)},
+        {"notes.txt", "notes\n"},
+        {"broken.mov", "this is not a movie\n"},
+        {"bad.corveljob", R"({"sources": ["clip.mov"], "quality": "ultra"})"},
+        {"cut.corveljob",
+         R"({"sender": "studio.corvel.brisk", "sources": ["clip.mov", "-dash.mov"]})"}};
+    for (const auto& [name, bytes] : files)
+        ASSERT_TRUE(testing::writeFile(path(QLatin1StringView(name)), bytes));
+    ASSERT_TRUE(QDir().mkpath(path(u"empty"_s)));
 
     struct Row
     {
