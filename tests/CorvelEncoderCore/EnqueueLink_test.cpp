@@ -34,7 +34,7 @@ JobFileResult parseLink(const QString& link, FakeFiles* files = nullptr)
 
 } // namespace
 
-TEST(EnqueueLink, ClipForm)
+TEST(EnqueueLink, ClipFormAndErrors)
 {
     struct Row
     {
@@ -43,6 +43,7 @@ TEST(EnqueueLink, ClipForm)
         QStringList sources = {"/a.mov"};
         bool start = false;
         std::optional<QString> sender = {};
+        const char* error = nullptr; // the message parsing fails with, if it fails
     };
     using R = ResolutionMode;
     const Row rows[] = {
@@ -78,36 +79,31 @@ TEST(EnqueueLink, ClipForm)
           .audio = AudioMode::aac}},
         {"&width=1280&customHeight=536"},
         // A blank clip is kept for the missing-source check when the job is added.
-        {"corvelencoder://enqueue?source=", {}, {QString()}}};
+        {"corvelencoder://enqueue?source=", {}, {QString()}},
+        {.link = "corvelencoder://enqueue", .error = "The link has no source or job file."},
+        {.link = "corvelencoder://enqueue?preset=h264&start=1",
+         .error = "The link has no source or job file."},
+        {.link = "corvelenc://enqueue?source=/a.mov", .error = "Not a corvelencoder URL."},
+        {.link = "https://example.com/?source=/a.mov", .error = "Not a corvelencoder URL."},
+        {.link = "", .error = "Not a corvelencoder URL."},
+        {.link = "&quality=very+high", .error = R"(Unknown quality "very+high".)"},
+        {.link = "&fps=", .error = "Unknown frame rate."}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.link);
         QString link = QString::fromUtf8(row.link);
         if (link.startsWith(u'&'))
             link.prepend(u"corvelencoder://enqueue?source=/a.mov"_s);
         const auto result = parseLink(link);
+        if (row.error) {
+            EXPECT_EQ(errorOf(result), QString::fromUtf8(row.error));
+            continue;
+        }
         ASSERT_TRUE(result) << errorOf(result).toStdString();
         EXPECT_EQ(result->start, row.start);
         EXPECT_EQ(result->sender, row.sender);
         ASSERT_EQ(result->jobs.size(), row.sources.size());
         for (qsizetype i = 0; i < row.sources.size(); ++i)
             EXPECT_EQ(result->jobs[i], row.fields.asJob(row.sources[i]));
-    }
-}
-
-TEST(EnqueueLink, Errors)
-{
-    const std::pair<const char*, const char*> rows[] = {
-        {"corvelencoder://enqueue", "The link has no source or job file."},
-        {"corvelencoder://enqueue?preset=h264&start=1", "The link has no source or job file."},
-        {"corvelenc://enqueue?source=/a.mov", "Not a corvelencoder URL."},
-        {"https://example.com/?source=/a.mov", "Not a corvelencoder URL."},
-        {"", "Not a corvelencoder URL."},
-        {"corvelencoder://enqueue?source=/a.mov&quality=very+high",
-         R"(Unknown quality "very+high".)"},
-        {"corvelencoder://enqueue?source=/a.mov&fps=", "Unknown frame rate."}};
-    for (const auto& [link, message] : rows) {
-        SCOPED_TRACE(link);
-        EXPECT_EQ(errorOf(parseLink(QString::fromUtf8(link))), QString::fromUtf8(message));
     }
 }
 

@@ -59,12 +59,7 @@ TEST(Presets, LookupsTakeStoredIdentitiesOnly)
 
 TEST(Presets, SamePresetChoices)
 {
-    const PresetBody base = [] {
-        PresetBody b = PresetBody::standard();
-        b.bitrateFollowsQuality = false;
-        b.bitrateMbps = 10.0;
-        return b;
-    }();
+    const PresetBody base{.bitrateMbps = 10.0, .bitrateFollowsQuality = false};
     const std::tuple<const char*, std::function<void(PresetBody&)>, bool> rows[] = {
         {"identical", [](PresetBody&) {}, true},
         {"custom width outside custom mode", [](PresetBody& b) { b.customWidth = 1280; }, true},
@@ -88,10 +83,8 @@ TEST(Presets, SamePresetChoices)
         EXPECT_EQ(samePresetChoices(base, other), same);
         EXPECT_EQ(samePresetChoices(other, base), same);
     }
-    PresetBody a = PresetBody::standard();
-    PresetBody b = a;
-    b.bitrateMbps = 99;
-    EXPECT_TRUE(samePresetChoices(a, b)) << "bitrates are ignored when both follow quality";
+    EXPECT_TRUE(samePresetChoices(PresetBody::standard(), PresetBody{.bitrateMbps = 99}))
+        << "bitrates are ignored when both follow quality";
 }
 
 TEST(Presets, SuggestedBitrateWorkedValues)
