@@ -22,12 +22,11 @@ JobSettings defaults()
 
 SavedPreset saved(const char* uuid, const char* name, Codec codec)
 {
-    PresetBody body = PresetBody::standard();
-    body.codec = codec;
-    body.bitrateFollowsQuality = false;
-    body.bitrateMbps = 7.5;
-    body.namingPattern = "{name}_grade";
-    return SavedPreset{QUuid::fromString(QLatin1StringView(uuid)), QString::fromUtf8(name), body};
+    return SavedPreset{QUuid::fromString(QLatin1StringView(uuid)), QString::fromUtf8(name),
+                       PresetBody{.codec = codec,
+                                  .bitrateMbps = 7.5,
+                                  .bitrateFollowsQuality = false,
+                                  .namingPattern = "{name}_grade"}};
 }
 
 const QList<SavedPreset> kSaved{

@@ -12,7 +12,6 @@
 
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 
@@ -121,13 +120,9 @@ protected:
 TEST_F(DryRunTest, MakesTheJobsTheDesktopImportMakes)
 {
     const QString clip = path("clip.mov");
-    writeFile(path("with-fields.corveljob"), QJsonDocument(QJsonObject{{"source", clip},
-                                                                       {"preset", "hevc"},
-                                                                       {"audio", "aac"},
-                                                                       {"quality", "low"},
-                                                                       {"naming", "{name}-x"},
-                                                                       {"output", path("renders")}})
-                                                 .toJson());
+    writeFile(path("with-fields.corveljob"),
+              R"({"source": "clip.mov", "preset": "hevc", "audio": "aac", "quality": "low",
+                  "naming": "{name}-x", "output": "renders"})");
     writeFile(path("all-web.corveljob"),
               R"({"sender": "studio.corvel.brisk", "jobs": [
                     {"source": "a.mov", "preset": "Web Proxy"},

@@ -139,12 +139,11 @@ TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
                             "write permission cannot be tried as root";
     }
 
-    const QString scratch = path("scratch");
-    ASSERT_TRUE(QDir().mkpath(scratch + QStringLiteral("/locked")));
+    const QString scratch = path("scratch"), locked = scratch + QStringLiteral("/locked");
+    ASSERT_TRUE(QDir().mkpath(locked));
     ASSERT_TRUE(writeFile(scratch + QStringLiteral("/renders"), "notes\n"));
     ASSERT_TRUE(QFile::setPermissions(scratch, open));
-    ASSERT_TRUE(
-        QFile::setPermissions(scratch + QStringLiteral("/locked"), open & ~QFile::WriteOwner));
+    ASSERT_TRUE(QFile::setPermissions(locked, open & ~QFile::WriteOwner));
     for (const auto& row : rows) {
         SCOPED_TRACE(row.out);
         const QString out = scratch + u'/' + QLatin1StringView(row.out);
@@ -168,7 +167,7 @@ TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
         EXPECT_TRUE(eventsNamed(run, "ready").isEmpty());
         EXPECT_EQ(snapshot(m_dir.path()), before);
     }
-    QFile::setPermissions(scratch + QStringLiteral("/locked"), open);
+    QFile::setPermissions(locked, open);
 }
 
 // Four sources called clip.mov in four folders all want out/clip.mov, which already exists.
