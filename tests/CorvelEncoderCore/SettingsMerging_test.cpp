@@ -11,13 +11,8 @@ namespace {
 
 JobSettings defaults()
 {
-    JobSettings settings;
-    settings.presetID = "prores-422-hq";
-    settings.presetName = "ProRes 422 HQ";
-    settings.body = BuiltinPreset::matching(u"prores-422-hq")->body;
-    settings.outputDirectory = "/home/u/Videos/Corvel Encoder";
-    settings.revealWhenDone = true;
-    return settings;
+    return {"prores-422-hq", "ProRes 422 HQ", BuiltinPreset::matching(u"prores-422-hq")->body,
+            "/home/u/Videos/Corvel Encoder", true};
 }
 
 SavedPreset saved(const char* uuid, const char* name, Codec codec)
