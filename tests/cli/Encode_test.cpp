@@ -25,11 +25,6 @@ protected:
         ASSERT_TRUE(makeMovie(m_clip, 1, u"160x120"_s, true));
     }
 
-    QStringList outputs() const
-    {
-        return QDir(m_out).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    }
-
     QString m_clip = path(u"clip.mov"_s);
     QString m_out = path(u"out"_s);
 };
@@ -62,7 +57,7 @@ TEST_F(EncodeTest, EncodesWithJsonLinesOnlyAndLeavesTheDesktopQueueAlone)
     EXPECT_EQ(ready.first().value(u"output"_s).toString(), output);
     EXPECT_EQ(QFileInfo(output).path(), m_out);
     EXPECT_GT(QFileInfo(output).size(), 1000);
-    EXPECT_EQ(outputs(), QStringList{QFileInfo(output).fileName()});
+    EXPECT_EQ(testing::entriesOf(m_out), QStringList{QFileInfo(output).fileName()});
 
     EXPECT_EQ(testing::readFile(support + u"/queue.json"_s), desktopQueue);
     EXPECT_FALSE(QFile::exists(support + u"/settings.json"_s));
@@ -85,7 +80,7 @@ TEST_F(EncodeTest, ASignalCancelsRemovesPartialFilesAndExitsAsTheShellExpects)
         EXPECT_EQ(run.exitCode, status) << run.err.toStdString();
         EXPECT_EQ(eventsNamed(run, "finished").size(), 0) << "encoded before the signal arrived";
         EXPECT_EQ(eventsNamed(run, "cancelled").size(), 1);
-        EXPECT_EQ(outputs(), QStringList{});
+        EXPECT_EQ(testing::entriesOf(m_out), QStringList{});
     }
 }
 
