@@ -22,12 +22,6 @@ namespace {
 
 const std::optional<QString> kBase = u"/x/y"_s;
 
-QJsonValue jsonValue(const char* json)
-{
-    // Wrapped in an array so scalars parse too.
-    return QJsonDocument::fromJson(QByteArray("[") + json + "]").array().at(0);
-}
-
 JobFileResult parse(const QByteArray& json)
 {
     return parseJobData(json, kBase);
@@ -62,7 +56,9 @@ TEST(JobFileReadings, ValueReadingsTellTypesApart)
                         {"[1]", {}, {}, {}, {}}};
     for (const auto& [json, text, number, integer, boolean] : rows) {
         SCOPED_TRACE(json);
-        const QJsonValue value = jsonValue(json);
+        // Wrapped in an array so scalars parse too.
+        const QJsonValue value =
+            QJsonDocument::fromJson(QByteArray("[") + json + "]").array().at(0);
         EXPECT_EQ(jsonString(value), text);
         EXPECT_EQ(jsonDouble(value), number);
         EXPECT_EQ(jsonInt(value), integer);
@@ -254,8 +250,7 @@ TEST(JobFileParser, SettingsKeys)
         {R"("Audio":"bogus","FPS":"bogus")", {}}};
     for (const auto& [keys, expected] : rows) {
         SCOPED_TRACE(keys);
-        const auto result =
-            parseJobData(QByteArray(R"({"sources":["a.mov"],)") + keys + "}", kBase);
+        const auto result = parse(QByteArray(R"({"sources":["a.mov"],)") + keys + "}");
         ASSERT_TRUE(result) << errorOf(result).toStdString();
         EXPECT_EQ(result->jobs, QList<ParsedJob>{expected.asJob("/x/y/a.mov")});
     }

@@ -16,7 +16,8 @@
 
 namespace corvel::clitest {
 
-using testing::makeMovie;
+// The shared helpers: makeMovie, writeFile, readFile, entriesOf, waitUntil.
+using namespace corvel::testing;
 // The JSON object on one line (an event), or an empty object when the line is not one.
 inline QJsonObject parseLine(const QByteArray& line)
 {

@@ -38,8 +38,6 @@ QJsonObject comparable(QJsonObject job)
     return job;
 }
 
-using testing::writeFile;
-
 class DryRunTest : public CliTest
 {
 protected:
@@ -92,7 +90,7 @@ protected:
         model.intake().handleIncoming(
             commandLineURLs(QStringList{"corvel-encoder"} + args, m_dir.path()));
         // Both read the sources: the reading sets each job's bitrate.
-        EXPECT_TRUE(testing::waitUntil(
+        EXPECT_TRUE(waitUntil(
             [&] { return std::ranges::none_of(model.store().jobs(), &EncodingJob::probing); },
             30000));
         QJsonArray jobs;
@@ -163,7 +161,7 @@ TEST_F(DryRunTest, MakesTheJobsTheDesktopImportMakes)
 
     // The desktop application's state stays as it was.
     EXPECT_FALSE(QFile::exists(m_state + "/queue.json"));
-    EXPECT_EQ(testing::readFile(m_state + "/settings.json"), m_settingsBytes);
+    EXPECT_EQ(readFile(m_state + "/settings.json"), m_settingsBytes);
 }
 
 } // namespace

@@ -40,7 +40,7 @@ TEST_F(EncodeTest, EncodesWithJsonLinesOnlyAndLeavesTheDesktopQueueAlone)
     queued.settings = {u"h264"_s, u"H.264"_s, BuiltinPreset::matching(u"h264")->body, m_out, false};
     queued.settings.body.namingPattern = u"{name}_desk"_s;
     const QByteArray desktopQueue = encodeQueueFile({queued});
-    ASSERT_TRUE(testing::writeFile(support + u"/queue.json"_s, desktopQueue));
+    ASSERT_TRUE(writeFile(support + u"/queue.json"_s, desktopQueue));
 
     const CliRun run = runHere({u"--json"_s, u"-p"_s, u"h264"_s, u"-o"_s, m_out, m_clip});
     ASSERT_FALSE(run.crashed);
@@ -57,9 +57,9 @@ TEST_F(EncodeTest, EncodesWithJsonLinesOnlyAndLeavesTheDesktopQueueAlone)
     EXPECT_EQ(ready.first().value(u"output"_s).toString(), output);
     EXPECT_EQ(QFileInfo(output).path(), m_out);
     EXPECT_GT(QFileInfo(output).size(), 1000);
-    EXPECT_EQ(testing::entriesOf(m_out), QStringList{QFileInfo(output).fileName()});
+    EXPECT_EQ(entriesOf(m_out), QStringList{QFileInfo(output).fileName()});
 
-    EXPECT_EQ(testing::readFile(support + u"/queue.json"_s), desktopQueue);
+    EXPECT_EQ(readFile(support + u"/queue.json"_s), desktopQueue);
     EXPECT_FALSE(QFile::exists(support + u"/settings.json"_s));
 }
 
@@ -80,7 +80,7 @@ TEST_F(EncodeTest, ASignalCancelsRemovesPartialFilesAndExitsAsTheShellExpects)
         EXPECT_EQ(run.exitCode, status) << run.err.toStdString();
         EXPECT_EQ(eventsNamed(run, "finished").size(), 0) << "encoded before the signal arrived";
         EXPECT_EQ(eventsNamed(run, "cancelled").size(), 1);
-        EXPECT_EQ(testing::entriesOf(m_out), QStringList{});
+        EXPECT_EQ(entriesOf(m_out), QStringList{});
     }
 }
 

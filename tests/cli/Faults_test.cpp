@@ -23,10 +23,6 @@
 namespace corvel::clitest {
 namespace {
 
-using testing::entriesOf;
-using testing::readFile;
-using testing::writeFile;
-
 // Every entry below `root` with its size and modification time: two equal snapshots mean
 // nothing was written, created or removed.
 QMap<QString, QString> snapshot(const QString& root)

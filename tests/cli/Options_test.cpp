@@ -22,7 +22,7 @@ TEST_F(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
                           QStringLiteral("-c:v libx264 -preset ultrafast -pix_fmt yuv420p "
                                          "-movflags +faststart")
                               .split(u' ')));
-    const QByteArray clipBytes = testing::readFile(clip), wholeBytes = testing::readFile(whole);
+    const QByteArray clipBytes = readFile(clip), wholeBytes = readFile(whole);
     const QList<std::pair<const char*, QByteArray>> files = {
         {"-dash.mov", clipBytes},
         {"renders/clip_H264.mp4", clipBytes},
@@ -33,7 +33,7 @@ TEST_F(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
         {"cut.corveljob",
          R"({"sender": "studio.corvel.brisk", "sources": ["clip.mov", "-dash.mov"]})"}};
     for (const auto& [name, bytes] : files)
-        ASSERT_TRUE(testing::writeFile(path(QLatin1StringView(name)), bytes));
+        ASSERT_TRUE(writeFile(path(QLatin1StringView(name)), bytes));
     ASSERT_TRUE(QDir().mkpath(path(u"empty"_s)));
 
     struct Row
