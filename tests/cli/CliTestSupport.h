@@ -16,7 +16,6 @@
 
 namespace corvel::clitest {
 
-// The shared helpers: makeMovie, writeFile, readFile, entriesOf, waitUntil.
 using namespace corvel::testing;
 // The JSON object on one line (an event), or an empty object when the line is not one.
 inline QJsonObject parseLine(const QByteArray& line)
