@@ -5,38 +5,29 @@
 #include <QDir>
 #include <QHash>
 
-#include "../QtPrinters.h"
-
 #include <gtest/gtest.h>
 
 using namespace corvel;
 
 namespace {
 
-// Serves files from memory and remembers what was asked for.
-struct FakeFiles
+// Parses with the job files a link may name served from memory.
+JobFileResult parseLink(const QString& link)
 {
-    QHash<QString, QByteArray> files;
-    QStringList requested;
-
-    JobFileLoader loader()
-    {
-        return [this](const QString& path) {
-            requested.append(path);
-            return files.contains(path) ? std::optional(files.value(path)) : std::nullopt;
-        };
-    }
-};
-
-JobFileResult parseLink(const QString& link, FakeFiles* files = nullptr)
-{
-    static FakeFiles none;
-    return parseEnqueueURL(QUrl(link), (files ? files : &none)->loader());
+    static const QHash<QString, QByteArray> files = {
+        {home() + "/cut.corveljob", R"({"sources":["rel.mov"],"output":"r"})"},
+        {"/j.corveljob", R"({"source":"/a.mov"})"},
+        {"/own.corveljob", R"({"source":"/a.mov","sender":"Own"})"},
+        {"/other.corveljob", R"({"source":"/other.mov"})"},
+        {"/bad.corveljob", R"({"sources":[]})"}};
+    return parseEnqueueURL(QUrl(link), [](const QString& path) {
+        return files.contains(path) ? std::optional(files.value(path)) : std::nullopt;
+    });
 }
 
 } // namespace
 
-TEST(EnqueueLink, ClipForm)
+TEST(EnqueueLink, ClipAndJobFileFormsAndErrors)
 {
     struct Row
     {
@@ -45,6 +36,7 @@ TEST(EnqueueLink, ClipForm)
         QStringList sources = {"/a.mov"};
         bool start = false;
         std::optional<QString> sender = {};
+        QString error = {}; // the message parsing fails with, if it fails
     };
     using R = ResolutionMode;
     const Row rows[] = {
@@ -80,13 +72,38 @@ TEST(EnqueueLink, ClipForm)
           .audio = AudioMode::aac}},
         {"&width=1280&customHeight=536"},
         // A blank clip is kept for the missing-source check when the job is added.
-        {"corvelencoder://enqueue?source=", {}, {QString()}}};
+        {"corvelencoder://enqueue?source=", {}, {QString()}},
+        {.link = "corvelencoder://enqueue", .error = "The link has no source or job file."},
+        {.link = "corvelencoder://enqueue?preset=h264&start=1",
+         .error = "The link has no source or job file."},
+        {.link = "corvelenc://enqueue?source=/a.mov", .error = "Not a corvelencoder URL."},
+        {.link = "https://example.com/?source=/a.mov", .error = "Not a corvelencoder URL."},
+        {.link = "", .error = "Not a corvelencoder URL."},
+        {.link = "&quality=very+high", .error = R"(Unknown quality "very+high".)"},
+        {.link = "&fps=", .error = "Unknown frame rate."},
+        // Job files: relative paths inside one named relative to the home folder are its
+        // neighbours, and the link's own source and settings are ignored.
+        {"corvelencoder://enqueue?path=cut.corveljob&source=/ignored.mov&preset=nonsense&start=1",
+         {.outputDirectory = home() + "/r"},
+         {home() + "/rel.mov"}},
+        {"corvelencoder://enqueue?path=/j.corveljob&sender=S", {}, {"/a.mov"}, false, "S"},
+        {"corvelencoder://enqueue?file=/own.corveljob&sender=S", {}, {"/a.mov"}, false, "Own"},
+        // "path" wins over "job" even when it comes later in the query.
+        {"corvelencoder://enqueue?JOB=/other.corveljob&Path=/j.corveljob", {}, {"/a.mov"}},
+        {.link = "corvelencoder://enqueue?job=~/x/../missing.corveljob",
+         .error = "Job file not found at " + home() + "/missing.corveljob."},
+        {.link = "corvelencoder://enqueue?path=/bad.corveljob",
+         .error = "The job file has no sources."}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.link);
         QString link = QString::fromUtf8(row.link);
         if (link.startsWith(u'&'))
             link.prepend(u"corvelencoder://enqueue?source=/a.mov"_s);
         const auto result = parseLink(link);
+        if (!row.error.isEmpty()) {
+            EXPECT_EQ(errorOf(result), row.error);
+            continue;
+        }
         ASSERT_TRUE(result) << errorOf(result).toStdString();
         EXPECT_EQ(result->start, row.start);
         EXPECT_EQ(result->sender, row.sender);
@@ -94,58 +111,4 @@ TEST(EnqueueLink, ClipForm)
         for (qsizetype i = 0; i < row.sources.size(); ++i)
             EXPECT_EQ(result->jobs[i], row.fields.asJob(row.sources[i]));
     }
-}
-
-TEST(EnqueueLink, Errors)
-{
-    const std::pair<const char*, const char*> rows[] = {
-        {"corvelencoder://enqueue", "The link has no source or job file."},
-        {"corvelencoder://enqueue?preset=h264&start=1", "The link has no source or job file."},
-        {"corvelenc://enqueue?source=/a.mov", "Not a corvelencoder URL."},
-        {"https://example.com/?source=/a.mov", "Not a corvelencoder URL."},
-        {"", "Not a corvelencoder URL."},
-        {"corvelencoder://enqueue?source=/a.mov&quality=very+high",
-         R"(Unknown quality "very+high".)"},
-        {"corvelencoder://enqueue?source=/a.mov&fps=", "Unknown frame rate."}};
-    for (const auto& [link, message] : rows) {
-        SCOPED_TRACE(link);
-        EXPECT_EQ(errorOf(parseLink(QString::fromUtf8(link))), QString::fromUtf8(message));
-    }
-}
-
-TEST(EnqueueLink, JobFileForm)
-{
-    FakeFiles files;
-    files.files.insert(home() + "/cut.corveljob", R"({"sources":["rel.mov"],"output":"r"})");
-    files.files.insert("/j.corveljob", R"({"source":"/a.mov"})");
-    files.files.insert("/own.corveljob", R"({"source":"/a.mov","sender":"Own"})");
-    files.files.insert("/bad.corveljob", R"({"sources":[]})");
-
-    // Relative paths inside a file named relative to the home folder are its neighbours.
-    auto result = parseLink("corvelencoder://enqueue?path=cut.corveljob&source=/ignored.mov"
-                            "&preset=nonsense&start=1",
-                            &files);
-    ASSERT_TRUE(result) << errorOf(result).toStdString();
-    EXPECT_EQ(result->jobs, QList<ParsedJob>{Fields{.outputDirectory = home() + "/r"}.asJob(
-                                home() + "/rel.mov")});
-    EXPECT_FALSE(result->start);
-    EXPECT_EQ(files.requested, QStringList{home() + "/cut.corveljob"});
-
-    result = parseLink("corvelencoder://enqueue?path=/j.corveljob&sender=S", &files);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->sender, "S");
-    result = parseLink("corvelencoder://enqueue?file=/own.corveljob&sender=S", &files);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->sender, "Own");
-
-    // "path" wins over "job" even when it comes later in the query.
-    files.requested.clear();
-    result = parseLink("corvelencoder://enqueue?JOB=/nowhere.corveljob&Path=/j.corveljob", &files);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(files.requested, QStringList{"/j.corveljob"});
-
-    EXPECT_EQ(errorOf(parseLink("corvelencoder://enqueue?job=~/x/../missing.corveljob", &files)),
-              "Job file not found at " + home() + "/missing.corveljob.");
-    EXPECT_EQ(errorOf(parseLink("corvelencoder://enqueue?path=/bad.corveljob", &files)),
-              "The job file has no sources.");
 }

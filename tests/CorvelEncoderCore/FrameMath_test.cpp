@@ -92,9 +92,8 @@ TEST(FrameMath, FrameRateMenu)
     EXPECT_EQ(frameRateMenu(FrameRateMode::exact(25)).size(), 10);
     const auto menu = frameRateMenu(FrameRateMode::exact(23.98));
     ASSERT_EQ(menu.size(), 11);
-    EXPECT_EQ(menu.last().id, u"custom");
-    EXPECT_EQ(menu.last().label, u"23.976 fps");
-    EXPECT_EQ(menu.last().mode, FrameRateMode::exact(23.98));
+    EXPECT_EQ(menu.last(),
+              (FrameRateOption{u"custom"_s, u"23.976 fps"_s, FrameRateMode::exact(23.98)}));
     EXPECT_EQ(frameRateMenu(FrameRateMode::exact(12.5)).last().label, u"12.500 fps");
 }
 

@@ -1,7 +1,6 @@
 #include "CorvelEncoderCore/JobFile.h"
 #include "CorvelEncoderCore/JobFileReadings.h"
 #include "CorvelEncoderCore/PathNormalization.h"
-#include "CorvelEncoderCore/SettingSpecs.h"
 
 #include "JobTestSupport.h"
 
@@ -23,15 +22,9 @@ namespace {
 
 const std::optional<QString> kBase = u"/x/y"_s;
 
-QJsonValue jsonValue(const char* json)
+JobFileResult parse(const QByteArray& json)
 {
-    // Wrapped in an array so scalars parse too.
-    return QJsonDocument::fromJson(QByteArray("[") + json + "]").array().at(0);
-}
-
-JobFileResult parse(const char* json)
-{
-    return parseJobData(QByteArray(json), kBase);
+    return parseJobData(json, kBase);
 }
 
 } // namespace
@@ -63,71 +56,14 @@ TEST(JobFileReadings, ValueReadingsTellTypesApart)
                         {"[1]", {}, {}, {}, {}}};
     for (const auto& [json, text, number, integer, boolean] : rows) {
         SCOPED_TRACE(json);
-        const QJsonValue value = jsonValue(json);
+        // Wrapped in an array so scalars parse too.
+        const QJsonValue value =
+            QJsonDocument::fromJson(QByteArray("[") + json + "]").array().at(0);
         EXPECT_EQ(jsonString(value), text);
         EXPECT_EQ(jsonDouble(value), number);
         EXPECT_EQ(jsonInt(value), integer);
         EXPECT_EQ(jsonBool(value), boolean);
     }
-}
-
-TEST(JobFileReadings, FrameRateValues)
-{
-    const std::pair<const char*, std::optional<FrameRateMode>> rows[] = {
-        {R"(" Source ")", FrameRateMode::source()},
-        {R"("native")", FrameRateMode::source()},
-        {R"("29.97")", FrameRateMode::exact(29.97)},
-        {"0.5", FrameRateMode::exact(0.5)},
-        {R"("29.97fps")", std::nullopt}};
-    for (const auto& [json, expected] : rows) {
-        SCOPED_TRACE(json);
-        EXPECT_EQ(parseFrameRateValue(jsonValue(json)), expected);
-    }
-}
-
-TEST(SettingSpecs, Resolution)
-{
-    using R = ResolutionMode;
-    const std::pair<const char*, std::optional<ResolutionSpec>> rows[] = {
-        {" Source ", ResolutionSpec{R::source, {}, {}}},
-        {"4K", ResolutionSpec{R::uhd4k, {}, {}}},
-        {"1920 × 1080", ResolutionSpec{R::hd1080, {}, {}}},
-        {"720p", ResolutionSpec{R::hd720, {}, {}}},
-        {"custom", ResolutionSpec{R::custom, {}, {}}},
-        {"2048x858", ResolutionSpec{R::custom, 2048, 858}},
-        {"2048X858", ResolutionSpec{R::custom, 2048, 858}},
-        {"1920xx1080", ResolutionSpec{R::custom, 1920, 1080}},
-        {"+100x3", ResolutionSpec{R::custom, 100, 3}},
-        {"0x720", std::nullopt},
-        {"1920x", std::nullopt},
-        {"1.5x2", std::nullopt},
-        {"99999999999999999999x2", std::nullopt},
-        {"8k", std::nullopt}};
-    for (const auto& [text, expected] : rows) {
-        SCOPED_TRACE(text);
-        EXPECT_EQ(parseResolutionSpec(QString::fromUtf8(text)), expected);
-    }
-}
-
-TEST(SettingSpecs, AudioAndQuality)
-{
-    EXPECT_EQ(parseAudioSpec(u" AAC "), AudioMode::aac);
-    for (const char16_t* text : {u"pcm", u"LPCM", u"Linear PCM"})
-        EXPECT_EQ(parseAudioSpec(text), AudioMode::pcm) << QString::fromUtf16(text).toStdString();
-    for (const char16_t* text : {u"mp3", u"linear  pcm", u""})
-        EXPECT_EQ(parseAudioSpec(text), std::nullopt) << QString::fromUtf16(text).toStdString();
-
-    const std::pair<const char16_t*, std::optional<QualityTier>> rows[] = {
-        {u"Low", QualityTier::low},
-        {u"med", QualityTier::medium},
-        {u"high", QualityTier::high},
-        {u"very high", QualityTier::veryHigh},
-        {u"Very-High", QualityTier::veryHigh},
-        {u"max", QualityTier::veryHigh},
-        {u"very+high", std::nullopt},
-        {u"best", std::nullopt}};
-    for (const auto& [text, expected] : rows)
-        EXPECT_EQ(parseQualitySpec(text), expected) << QString::fromUtf16(text).toStdString();
 }
 
 TEST(PathNormalization, Forms)
@@ -159,8 +95,11 @@ TEST(PathNormalization, Forms)
 
 TEST(JobFileParser, Errors)
 {
-    const std::pair<const char*, const char*> rows[] = {
+    const std::pair<QByteArray, const char*> rows[] = {
         {R"("sources")", "The job file could not be read as JSON."},
+        // Deep nesting is the on-disk case's to check (a source array is never read recursively).
+        {"{\"source\":\"\xff\xfe\"}", "The job file could not be read as JSON."},
+        {QByteArray("{\"source\":\"a\"}\0", 15), "The job file could not be read as JSON."},
         {R"({"sources":["a"]} x)", "The job file could not be read as JSON."},
         {R"([{"sources":["a.mov"]}])", "The job file must be a JSON object."},
         {"{}", "This JSON file is not a Corvel Encoder job."},
@@ -175,12 +114,21 @@ TEST(JobFileParser, Errors)
         {R"({"sources":[42]})", "A source must be a path or an object."},
         {R"({"sources":[{"path":" "}]})", "A source object is missing a path."},
         {R"({"sources":["a"],"resolution":" 1920x "})", R"(Unknown resolution "1920x".)"},
+        {R"({"sources":["a"],"resolution":"0x720"})", R"(Unknown resolution "0x720".)"},
+        {R"({"sources":["a"],"resolution":"1.5x2"})", R"(Unknown resolution "1.5x2".)"},
+        {R"({"sources":["a"],"resolution":"99999999999999999999x2"})",
+         R"(Unknown resolution "99999999999999999999x2".)"},
+        {R"({"sources":["a"],"resolution":"8k"})", R"(Unknown resolution "8k".)"},
         {R"({"sources":["a"],"frameRate":0})", "Unknown frame rate."},
+        {R"({"sources":["a"],"frameRate":"29.97fps"})", "Unknown frame rate."},
         {R"({"sources":["a"],"frameRate":null})", "Unknown frame rate."},
         {R"({"sources":["a"],"framerate":""})", "Unknown frame rate."},
         {R"({"sources":["a"],"frameRate":"x","fps":25})", "Unknown frame rate."},
         {R"({"sources":["a"],"audio":" MP3 "})", R"(Unknown audio mode "MP3". Use AAC or PCM.)"},
+        {R"({"sources":["a"],"audio":"linear  pcm"})",
+         R"(Unknown audio mode "linear  pcm". Use AAC or PCM.)"},
         {R"({"sources":["a"],"quality":"Best"})", R"(Unknown quality "Best".)"},
+        {R"({"sources":["a"],"quality":"very+high"})", R"(Unknown quality "very+high".)"},
         // The first error in table order wins; a bad top-level value fails the whole file
         // even when every entry overrides it.
         {R"({"sources":["a"],"quality":"bad","resolution":"bad"})", R"(Unknown resolution "bad".)"},
@@ -202,31 +150,19 @@ TEST(JobFileParser, Errors)
         {R"({"sources":[{"path":"a\u0000.mov"}]})",
          "A path contains a NUL character, which no file name can hold."}};
     for (const auto& [json, message] : rows) {
-        SCOPED_TRACE(json);
+        SCOPED_TRACE(json.constData());
         EXPECT_EQ(errorOf(parse(json)), QString::fromUtf8(message));
     }
 }
 
-// A blank source string is kept as an empty path for the missing-source check.
-TEST(JobFileParser, SourcesInOrderWithInheritedSettings)
-{
-    const auto result = parse(R"({
-        "source": "~/m.mov",
-        "sources": [{"path": "b.mov", "quality": "very high"}, "  "],
-        "jobs": [{"input": "c.mov"}]
-    })");
-    ASSERT_TRUE(result) << errorOf(result).toStdString();
-    EXPECT_EQ(result->jobs,
-              (QList<ParsedJob>{Fields{.quality = QualityTier::veryHigh}.asJob("/x/y/b.mov"),
-                                Fields{}.asJob(""), Fields{}.asJob(home() + "/m.mov"),
-                                Fields{}.asJob("/x/y/c.mov")}));
-}
-
-TEST(JobFileParser, PrecedenceSourceObjectOverEntryOverTopLevel)
+// Top-level sources come first, then the top-level source, then the jobs. A blank source string
+// is kept as an empty path for the missing-source check.
+TEST(JobFileParser, SourcesInOrderAndPrecedenceSourceObjectOverEntryOverTopLevel)
 {
     const auto result = parse(R"({
         "frameRate": "source", "audio": "aac", "preset": "hevc", "naming": "{name}",
         "output": "out", "reveal": true, "start": 1, "sender": " studio.corvel.brisk ",
+        "source": "~/m.mov", "sources": [{"path": "b.mov", "quality": "very high"}, "  "],
         "jobs": [
             {"sources": ["1.mov", {"path": "2.mov", "fps": "25", "audio": "pcm"}], "fps": 24,
              "preset": "h264"},
@@ -237,11 +173,12 @@ TEST(JobFileParser, PrecedenceSourceObjectOverEntryOverTopLevel)
     EXPECT_TRUE(result->start);
     EXPECT_EQ(result->sender, "studio.corvel.brisk");
 
-    const auto job = [](const char* path, const char* preset, FrameRateMode rate, AudioMode audio,
-                        bool reveal) {
+    const auto job = [](const QString& path, const char* preset, FrameRateMode rate,
+                        AudioMode audio, bool reveal, std::optional<QualityTier> quality = {}) {
         return Fields{.presetRaw = preset,
                       .frameRate = rate,
                       .audio = audio,
+                      .quality = quality,
                       .namingPattern = "{name}",
                       .outputDirectory = "/x/y/out",
                       .revealWhenDone = reveal}
@@ -249,6 +186,10 @@ TEST(JobFileParser, PrecedenceSourceObjectOverEntryOverTopLevel)
     };
     EXPECT_EQ(result->jobs,
               (QList<ParsedJob>{
+                  job("/x/y/b.mov", "hevc", FrameRateMode::source(), AudioMode::aac, true,
+                      QualityTier::veryHigh),
+                  job("", "hevc", FrameRateMode::source(), AudioMode::aac, true),
+                  job(home() + "/m.mov", "hevc", FrameRateMode::source(), AudioMode::aac, true),
                   job("/x/y/1.mov", "h264", FrameRateMode::exact(24), AudioMode::aac, true),
                   job("/x/y/2.mov", "h264", FrameRateMode::exact(25), AudioMode::pcm, true),
                   job("/x/y/3.mov", "hevc", FrameRateMode::source(), AudioMode::aac, false)}));
@@ -259,7 +200,27 @@ TEST(JobFileParser, SettingsKeys)
     // Each row: settings keys added to {"sources":["a.mov"]}, and the fields they give.
     using R = ResolutionMode;
     const std::pair<const char*, Fields> rows[] = {
+        {R"("audio":" AAC ")", {.audio = AudioMode::aac}},
         {R"("audio":"PCM")", {.audio = AudioMode::pcm}},
+        {R"("audio":"LPCM")", {.audio = AudioMode::pcm}},
+        {R"("audio":"Linear PCM")", {.audio = AudioMode::pcm}},
+        {R"("quality":"Low")", {.quality = QualityTier::low}},
+        {R"("quality":"med")", {.quality = QualityTier::medium}},
+        {R"("quality":"high")", {.quality = QualityTier::high}},
+        {R"("quality":"very high")", {.quality = QualityTier::veryHigh}},
+        {R"("quality":"Very-High")", {.quality = QualityTier::veryHigh}},
+        {R"("quality":"max")", {.quality = QualityTier::veryHigh}},
+        {R"("resolution":" Source ")", {.resolution = R::source}},
+        {R"("resolution":"4K")", {.resolution = R::uhd4k}},
+        {R"("resolution":"1920 × 1080")", {.resolution = R::hd1080}},
+        {R"("resolution":"720p")", {.resolution = R::hd720}},
+        {R"("resolution":"custom")", {.resolution = R::custom}},
+        {R"("resolution":"2048X858")",
+         {.resolution = R::custom, .customWidth = 2048, .customHeight = 858}},
+        {R"("resolution":"1920xx1080")",
+         {.resolution = R::custom, .customWidth = 1920, .customHeight = 1080}},
+        {R"("resolution":"+100x3")",
+         {.resolution = R::custom, .customWidth = 100, .customHeight = 3}},
         {R"("audio":null,"quality":3,"resolution":"  ","preset":"")", {}},
         {R"("resolution":"2048x858","width":1280,"height":"536")",
          {.resolution = R::custom, .customWidth = 1280, .customHeight = 536}},
@@ -271,6 +232,10 @@ TEST(JobFileParser, SettingsKeys)
          {.resolution = R::hd720, .customWidth = 640, .customHeight = 360}},
         {R"("width":1280)", {}},
         {R"("width":"","customWidth":5,"height":5)", {}},
+        {R"("frameRate":" Source ")", {.frameRate = FrameRateMode::source()}},
+        {R"("frameRate":"native")", {.frameRate = FrameRateMode::source()}},
+        {R"("frameRate":"29.97")", {.frameRate = FrameRateMode::exact(29.97)}},
+        {R"("frameRate":0.5)", {.frameRate = FrameRateMode::exact(0.5)}},
         {R"("fps":240)", {.frameRate = FrameRateMode::exact(120)}},
         {R"("bitrate":"12.5")", {.bitrateMbps = 12.5}},
         {R"("bitrateMbps":true,"bitrate":8)", {}},
@@ -285,20 +250,10 @@ TEST(JobFileParser, SettingsKeys)
         {R"("Audio":"bogus","FPS":"bogus")", {}}};
     for (const auto& [keys, expected] : rows) {
         SCOPED_TRACE(keys);
-        const auto result =
-            parseJobData(QByteArray(R"({"sources":["a.mov"],)") + keys + "}", kBase);
+        const auto result = parse(QByteArray(R"({"sources":["a.mov"],)") + keys + "}");
         ASSERT_TRUE(result) << errorOf(result).toStdString();
         EXPECT_EQ(result->jobs, QList<ParsedJob>{expected.asJob("/x/y/a.mov")});
     }
-}
-
-// Deep nesting is the on-disk case's to check (a source array is never read recursively).
-TEST(JobFileParser, BadUtf8AndTrailingBytesAreUnreadable)
-{
-    EXPECT_EQ(parseJobData(QByteArray("{\"source\":\"\xff\xfe\"}")).error(),
-              JobFileError::unreadable());
-    EXPECT_EQ(parseJobData(QByteArray("{\"source\":\"a\"}\0", 15)).error(),
-              JobFileError::unreadable());
 }
 
 class JobFileOnDisk : public ::testing::Test

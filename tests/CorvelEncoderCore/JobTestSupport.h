@@ -53,11 +53,6 @@ struct Fields
     }
 };
 
-[[maybe_unused]] static void PrintTo(const JobFileError& error, std::ostream* os)
-{
-    *os << "JobFileError(" << error.description().toStdString() << ')';
-}
-
 [[maybe_unused]] static void PrintTo(const JobBuildError& error, std::ostream* os)
 {
     *os << "JobBuildError(" << error.description().toStdString() << ')';

@@ -22,14 +22,12 @@ EncodingJob jobWithPreset(const char* id)
 // A source with audio and without alpha, 8-bit SDR.
 SourceInfo sourceOf(int64_t width, int64_t height, double fps, double seconds, const QString& codec)
 {
-    SourceInfo info;
-    info.width = width;
-    info.height = height;
-    info.frameRate = fps;
-    info.duration = seconds;
-    info.hasAudio = true;
-    info.videoCodec = codec;
-    return info;
+    return {.width = width,
+            .height = height,
+            .frameRate = fps,
+            .duration = seconds,
+            .hasAudio = true,
+            .videoCodec = codec};
 }
 
 TEST(JobTexts, PresetLabel)

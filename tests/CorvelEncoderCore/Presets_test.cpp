@@ -18,6 +18,7 @@ TEST(Presets, ResolvePresetID)
     const QList<SavedPreset> presets{saved("5A1B2C3D-0000-4000-8000-00000000000A", "hevc"),
                                      saved("5A1B2C3D-0000-4000-8000-00000000000B", "Grade Réf"),
                                      saved("5A1B2C3D-0000-4000-8000-00000000000C", "x265")};
+    const char* const grade = "custom:5A1B2C3D-0000-4000-8000-00000000000B";
     // Rows: raw text, and the identity (nullptr: none).
     const std::pair<const char*, const char*> rows[] = {
         {"  ProRes 422 HQ ", "prores-422-hq"},
@@ -27,12 +28,10 @@ TEST(Presets, ResolvePresetID)
         {"h265alpha", "hevc-alpha"},
         {"hevc", "hevc"}, // the saved preset of that name never wins
         {"x265", "custom:5A1B2C3D-0000-4000-8000-00000000000C"},
-        {"grade ref", "custom:5A1B2C3D-0000-4000-8000-00000000000B"},
-        {"5a1b2c3d-0000-4000-8000-00000000000b", "custom:5A1B2C3D-0000-4000-8000-00000000000B"},
-        {"custom:5a1b2c3d-0000-4000-8000-00000000000b",
-         "custom:5A1B2C3D-0000-4000-8000-00000000000B"},
-        {"CUSTOM:5A1B2C3D-0000-4000-8000-00000000000B",
-         "custom:5A1B2C3D-0000-4000-8000-00000000000B"},
+        {"grade ref", grade},
+        {"5a1b2c3d-0000-4000-8000-00000000000b", grade},
+        {"custom:5a1b2c3d-0000-4000-8000-00000000000b", grade},
+        {"CUSTOM:5A1B2C3D-0000-4000-8000-00000000000B", grade},
         {"custom:5A1B2C3D-0000-4000-8000-0000000000FF", nullptr},
         {"", nullptr},
         {"Grade", nullptr}};
@@ -60,12 +59,7 @@ TEST(Presets, LookupsTakeStoredIdentitiesOnly)
 
 TEST(Presets, SamePresetChoices)
 {
-    const PresetBody base = [] {
-        PresetBody b = PresetBody::standard();
-        b.bitrateFollowsQuality = false;
-        b.bitrateMbps = 10.0;
-        return b;
-    }();
+    const PresetBody base{.bitrateMbps = 10.0, .bitrateFollowsQuality = false};
     const std::tuple<const char*, std::function<void(PresetBody&)>, bool> rows[] = {
         {"identical", [](PresetBody&) {}, true},
         {"custom width outside custom mode", [](PresetBody& b) { b.customWidth = 1280; }, true},
@@ -89,10 +83,8 @@ TEST(Presets, SamePresetChoices)
         EXPECT_EQ(samePresetChoices(base, other), same);
         EXPECT_EQ(samePresetChoices(other, base), same);
     }
-    PresetBody a = PresetBody::standard();
-    PresetBody b = a;
-    b.bitrateMbps = 99;
-    EXPECT_TRUE(samePresetChoices(a, b)) << "bitrates are ignored when both follow quality";
+    EXPECT_TRUE(samePresetChoices(PresetBody::standard(), PresetBody{.bitrateMbps = 99}))
+        << "bitrates are ignored when both follow quality";
 }
 
 TEST(Presets, SuggestedBitrateWorkedValues)

@@ -1,8 +1,5 @@
 #include "CliTestSupport.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QJsonDocument>
 #include <QProcess>
 #include <QSet>
 
@@ -47,9 +44,8 @@ CliRun runEncoder(const QStringList& args, const QString& workingDirectory, cons
         return run;
 
     QByteArray pending;
-    QElapsedTimer clock;
-    clock.start();
-    while (process.state() != QProcess::NotRunning && clock.elapsed() < timeoutMs) {
+    const QDeadlineTimer deadline(qint64(timeoutMs) * kSlowBuildFactor);
+    while (process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
         process.waitForReadyRead(50);
         const QByteArray chunk = process.readAllStandardOutput();
         run.out += chunk;

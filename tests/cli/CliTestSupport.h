@@ -6,16 +6,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <functional>
-#include <ostream>
 
 namespace corvel::clitest {
 
-using testing::makeMovie;
+using namespace corvel::testing;
 // The JSON object on one line (an event), or an empty object when the line is not one.
 inline QJsonObject parseLine(const QByteArray& line)
 {
@@ -47,5 +48,25 @@ CliRun runEncoder(const QStringList& args, const QString& workingDirectory, cons
 
 // The JSON events called `name` on stdout; every line must be an event of a known kind.
 QList<QJsonObject> eventsNamed(const CliRun& run, const char* name);
+
+// A scratch folder to run the encoder in, with a home of its own below it.
+class CliTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(QDir().mkpath(m_home)); }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    // runEncoder in the scratch folder with its home.
+    CliRun
+    runHere(const QStringList& args,
+            const std::function<void(const QByteArray& line, qint64 pid)>& whileRunning = {}) const
+    {
+        return runEncoder(args, m_dir.path(), m_home, whileRunning);
+    }
+
+    QTemporaryDir m_dir;
+    QString m_home = m_dir.filePath(u"home"_s);
+};
 
 } // namespace corvel::clitest

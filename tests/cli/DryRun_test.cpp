@@ -10,16 +10,10 @@
 #include "CorvelEncoderCore/AppSettings.h"
 #include "CorvelEncoderCore/StateFiles.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QTemporaryDir>
-#include <QUrl>
 #include <QUrlQuery>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
@@ -44,14 +38,12 @@ QJsonObject comparable(QJsonObject job)
     return job;
 }
 
-using testing::writeFile;
-
-class DryRunTest : public ::testing::Test
+class DryRunTest : public CliTest
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
+        CliTest::SetUp();
         m_state = path("state");
         AppSettings settings = AppSettings::defaults(path("default-out"));
         settings.lastPresetID = "h264";
@@ -77,8 +69,6 @@ protected:
                         {"source": "b.mov", "preset": "h264", "bitrate": 12}]})");
     }
 
-    QString path(const QString& name) const { return m_dir.filePath(name); }
-
     QString link(const QList<std::pair<QString, QString>>& items) const
     {
         QUrlQuery query;
@@ -100,7 +90,7 @@ protected:
         model.intake().handleIncoming(
             commandLineURLs(QStringList{"corvel-encoder"} + args, m_dir.path()));
         // Both read the sources: the reading sets each job's bitrate.
-        EXPECT_TRUE(testing::waitUntil(
+        EXPECT_TRUE(waitUntil(
             [&] { return std::ranges::none_of(model.store().jobs(), &EncodingJob::probing); },
             30000));
         QJsonArray jobs;
@@ -113,8 +103,7 @@ protected:
     QJsonArray dryRun(const QStringList& args)
     {
         const CliRun run =
-            runEncoder(QStringList{"--dry-run", "--json", "--state-dir", m_state} + args,
-                       m_dir.path(), path("home"));
+            runHere(QStringList{"--dry-run", "--json", "--state-dir", m_state} + args);
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         QJsonArray jobs;
         for (const QJsonObject& added : eventsNamed(run, "added"))
@@ -122,7 +111,6 @@ protected:
         return jobs;
     }
 
-    QTemporaryDir m_dir;
     QString m_state;
     QByteArray m_settingsBytes;
 };
@@ -130,13 +118,9 @@ protected:
 TEST_F(DryRunTest, MakesTheJobsTheDesktopImportMakes)
 {
     const QString clip = path("clip.mov");
-    writeFile(path("with-fields.corveljob"), QJsonDocument(QJsonObject{{"source", clip},
-                                                                       {"preset", "hevc"},
-                                                                       {"audio", "aac"},
-                                                                       {"quality", "low"},
-                                                                       {"naming", "{name}-x"},
-                                                                       {"output", path("renders")}})
-                                                 .toJson());
+    writeFile(path("with-fields.corveljob"),
+              R"({"source": "clip.mov", "preset": "hevc", "audio": "aac", "quality": "low",
+                  "naming": "{name}-x", "output": "renders"})");
     writeFile(path("all-web.corveljob"),
               R"({"sender": "studio.corvel.brisk", "jobs": [
                     {"source": "a.mov", "preset": "Web Proxy"},
@@ -177,7 +161,7 @@ TEST_F(DryRunTest, MakesTheJobsTheDesktopImportMakes)
 
     // The desktop application's state stays as it was.
     EXPECT_FALSE(QFile::exists(m_state + "/queue.json"));
-    EXPECT_EQ(testing::readFile(m_state + "/settings.json"), m_settingsBytes);
+    EXPECT_EQ(readFile(m_state + "/settings.json"), m_settingsBytes);
 }
 
 } // namespace

@@ -10,51 +10,39 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <signal.h>
 
 namespace corvel::clitest {
 namespace {
 
-class EncodeTest : public ::testing::Test
+class EncodeTest : public CliTest
 {
 protected:
     void SetUp() override
     {
-        m_clip = m_dir.filePath(u"clip.mov"_s);
+        CliTest::SetUp();
         ASSERT_TRUE(makeMovie(m_clip, 1, u"160x120"_s, true));
-        m_out = m_dir.filePath(u"out"_s);
     }
 
-    QStringList outputs() const
-    {
-        return QDir(m_out).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    }
-
-    QTemporaryDir m_dir;
-    QString m_clip;
-    QString m_out;
+    QString m_clip = path(u"clip.mov"_s);
+    QString m_out = path(u"out"_s);
 };
 
 TEST_F(EncodeTest, EncodesWithJsonLinesOnlyAndLeavesTheDesktopQueueAlone)
 {
     // The desktop application has a queue of its own waiting; a command-line run must neither
     // encode it nor rewrite it.
-    const QString home = m_dir.filePath(u"home"_s);
-    const QString support = home + u"/data/Corvel Encoder"_s;
+    const QString support = m_home + u"/data/Corvel Encoder"_s;
     EncodingJob queued;
     queued.id = QUuid::createUuid();
     queued.sourcePath = m_clip;
     queued.settings = {u"h264"_s, u"H.264"_s, BuiltinPreset::matching(u"h264")->body, m_out, false};
     queued.settings.body.namingPattern = u"{name}_desk"_s;
     const QByteArray desktopQueue = encodeQueueFile({queued});
-    ASSERT_TRUE(testing::writeFile(support + u"/queue.json"_s, desktopQueue));
+    ASSERT_TRUE(writeFile(support + u"/queue.json"_s, desktopQueue));
 
-    const CliRun run =
-        runEncoder({u"--json"_s, u"-p"_s, u"h264"_s, u"-o"_s, m_out, m_clip}, m_dir.path(), home);
+    const CliRun run = runHere({u"--json"_s, u"-p"_s, u"h264"_s, u"-o"_s, m_out, m_clip});
     ASSERT_FALSE(run.crashed);
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     ASSERT_EQ(eventsNamed(run, "added").size(), 1);
@@ -69,9 +57,9 @@ TEST_F(EncodeTest, EncodesWithJsonLinesOnlyAndLeavesTheDesktopQueueAlone)
     EXPECT_EQ(ready.first().value(u"output"_s).toString(), output);
     EXPECT_EQ(QFileInfo(output).path(), m_out);
     EXPECT_GT(QFileInfo(output).size(), 1000);
-    EXPECT_EQ(outputs(), QStringList{QFileInfo(output).fileName()});
+    EXPECT_EQ(entriesOf(m_out), QStringList{QFileInfo(output).fileName()});
 
-    EXPECT_EQ(testing::readFile(support + u"/queue.json"_s), desktopQueue);
+    EXPECT_EQ(readFile(support + u"/queue.json"_s), desktopQueue);
     EXPECT_FALSE(QFile::exists(support + u"/settings.json"_s));
 }
 
@@ -80,9 +68,8 @@ TEST_F(EncodeTest, ASignalCancelsRemovesPartialFilesAndExitsAsTheShellExpects)
     for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
         SCOPED_TRACE(signal);
         // Upscaled ProRes keeps the encode busy for seconds on any machine.
-        const CliRun run = runEncoder(
+        const CliRun run = runHere(
             u"--json -p prores-422-hq --resolution 1920x1080 -o"_s.split(u' ') << m_out << m_clip,
-            m_dir.path(), m_dir.filePath(u"home"_s),
             [&, sent = false](const QByteArray& line, qint64 pid) mutable {
                 if (!sent && parseLine(line).value(u"event"_s).toString() == "progress") {
                     sent = true;
@@ -93,7 +80,7 @@ TEST_F(EncodeTest, ASignalCancelsRemovesPartialFilesAndExitsAsTheShellExpects)
         EXPECT_EQ(run.exitCode, status) << run.err.toStdString();
         EXPECT_EQ(eventsNamed(run, "finished").size(), 0) << "encoded before the signal arrived";
         EXPECT_EQ(eventsNamed(run, "cancelled").size(), 1);
-        EXPECT_EQ(outputs(), QStringList{});
+        EXPECT_EQ(entriesOf(m_out), QStringList{});
     }
 }
 
@@ -110,7 +97,7 @@ TEST_F(EncodeTest, TextOutputFitsWhereItIsShown)
         QDir(m_out).removeRecursively();
         const CliRun run =
             runEncoder(u"-p h264 -o"_s.split(u' ') + QStringList{m_out, m_clip} + extra,
-                       m_dir.path(), m_dir.filePath(u"home"_s), {}, 60000, {}, env, columns);
+                       m_dir.path(), m_home, {}, 60000, {}, env, columns);
         ASSERT_FALSE(run.crashed);
         EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
         EXPECT_FALSE(run.out.contains('\x1b')) << run.out.toStdString();
@@ -131,17 +118,17 @@ TEST_F(EncodeTest, TextOutputFitsWhereItIsShown)
 
 TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDown)
 {
-    ASSERT_TRUE(QDir().mkpath(m_dir.filePath(u"watch"_s)));
-    const QString out = QDir(m_dir.filePath(u"watch"_s)).canonicalPath() + u"/Corvel Output"_s;
-    ASSERT_TRUE(QFile::copy(m_clip, m_dir.filePath(u"watch/there.mov"_s)));
+    const QString folder = path(u"watch"_s);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString out = QDir(folder).canonicalPath() + u"/Corvel Output"_s;
+    ASSERT_TRUE(QFile::copy(m_clip, folder + u"/there.mov"_s));
     // Each run copies `arriving` in once it watches, and is interrupted once that is encoded.
     auto watchUntil = [&](const QString& arriving, const QString& encoded,
                           const QStringList& more = {}) {
-        const QString folder = m_dir.filePath(u"watch"_s);
-        return runEncoder(
+        const CliRun run = runHere(
             QStringList{u"--json"_s, u"-p"_s, u"h264"_s, u"--watch"_s, folder, u"-o"_s, folder} +
                 more,
-            m_dir.path(), m_dir.filePath(u"home"_s), [&](const QByteArray& line, qint64 pid) {
+            [&](const QByteArray& line, qint64 pid) {
                 const QJsonObject event = parseLine(line);
                 const QString text = event.value(u"text"_s).toString();
                 if (text.startsWith(u"Watching "_s) && !arriving.isEmpty())
@@ -150,16 +137,14 @@ TEST_F(EncodeTest, WatchWritesApartFromItsFolderAndTakesWhatArrivedWhileItWasDow
                     event.value(u"output"_s).toString().endsWith(encoded))
                     ::kill(pid_t(pid), SIGINT);
             });
+        EXPECT_EQ(run.exitCode, 130) << encoded.toStdString() << run.err.toStdString();
     };
-    const CliRun first = watchUntil(u"new.mov"_s, u"new_H264.mp4"_s);
-    EXPECT_EQ(first.exitCode, 130) << first.err.toStdString();
-    ASSERT_TRUE(QFile::copy(m_clip, m_dir.filePath(u"watch/while down.mov"_s)));
-    const CliRun second = watchUntil({}, u"while down_H264.mp4"_s);
-    EXPECT_EQ(second.exitCode, 130) << second.err.toStdString();
+    watchUntil(u"new.mov"_s, u"new_H264.mp4"_s);
+    ASSERT_TRUE(QFile::copy(m_clip, folder + u"/while down.mov"_s));
+    watchUntil({}, u"while down_H264.mp4"_s);
     // The file there before the first run is left alone until existing files are asked for,
     // nothing is encoded twice, and the results never land where the watch would take them.
-    const CliRun third = watchUntil({}, u"there_H264.mp4"_s, {u"--watch-existing"_s});
-    EXPECT_EQ(third.exitCode, 130) << third.err.toStdString();
+    watchUntil({}, u"there_H264.mp4"_s, {u"--watch-existing"_s});
     EXPECT_EQ(QDir(out).entryList(QDir::Files),
               (QStringList{"new_H264.mp4", "there_H264.mp4", "while down_H264.mp4"}));
 }

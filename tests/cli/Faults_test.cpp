@@ -11,9 +11,6 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QSet>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <grp.h>
@@ -25,10 +22,6 @@
 
 namespace corvel::clitest {
 namespace {
-
-using testing::entriesOf;
-using testing::readFile;
-using testing::writeFile;
 
 // Every entry below `root` with its size and modification time: two equal snapshots mean
 // nothing was written, created or removed.
@@ -63,19 +56,7 @@ bool nobodyCanReach(const QString& program, const QString& file)
            WEXITSTATUS(status) == 0;
 }
 
-class FaultsTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        m_home = m_dir.filePath(QStringLiteral("home"));
-        ASSERT_TRUE(QDir().mkpath(m_home));
-    }
-
-    QTemporaryDir m_dir;
-    QString m_home;
-};
+using FaultsTest = CliTest;
 
 // RLIMIT_FSIZE stands in for a full disk: past the limit write() fails, as it does when the
 // disk fills, and the process gets SIGXFSZ, which must not kill it.
@@ -84,14 +65,14 @@ protected:
 TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobsRemovesTheirFilesAndTheQueueGoesOn)
 {
     constexpr rlim_t kLimit = 256 * 1024;
-    const QString big = m_dir.filePath("big.mov"), small = m_dir.filePath("small.mov");
+    const QString big = path("big.mov"), small = path("small.mov");
     ASSERT_TRUE(makeMovie(big, 3, QStringLiteral("320x240"), true));
-    ASSERT_TRUE(QFile::copy(big, m_dir.filePath("big2.mov")));
+    ASSERT_TRUE(QFile::copy(big, path("big2.mov")));
     ASSERT_TRUE(makeMovie(small, 0.5, QStringLiteral("64x48"), false));
 
-    const QString out = m_dir.filePath(QStringLiteral("out"));
+    const QString out = path("out");
     const CliRun run = runEncoder({"--json", "-p", "proxy", "--audio", "pcm", "-j", "2", "-o", out,
-                                   big, m_dir.filePath("big2.mov"), small},
+                                   big, path("big2.mov"), small},
                                   m_dir.path(), m_home, {}, 60000, [] {
                                       const rlimit limit{kLimit, kLimit};
                                       setrlimit(RLIMIT_FSIZE, &limit);
@@ -116,7 +97,7 @@ TEST_F(FaultsTest, FileSizeLimitFailsTheBigJobsRemovesTheirFilesAndTheQueueGoesO
 
 TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
 {
-    const QString clip = m_dir.filePath(QStringLiteral("clip.mov"));
+    const QString clip = path("clip.mov");
     ASSERT_TRUE(makeMovie(clip, 0.5, QStringLiteral("64x48"), true));
     // The output folder below the scratch folder, which holds the read-only folder "locked"
     // and the regular file "renders".
@@ -154,12 +135,11 @@ TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
                             "write permission cannot be tried as root";
     }
 
-    const QString scratch = m_dir.filePath(QStringLiteral("scratch"));
-    ASSERT_TRUE(QDir().mkpath(scratch + QStringLiteral("/locked")));
+    const QString scratch = path("scratch"), locked = scratch + QStringLiteral("/locked");
+    ASSERT_TRUE(QDir().mkpath(locked));
     ASSERT_TRUE(writeFile(scratch + QStringLiteral("/renders"), "notes\n"));
     ASSERT_TRUE(QFile::setPermissions(scratch, open));
-    ASSERT_TRUE(
-        QFile::setPermissions(scratch + QStringLiteral("/locked"), open & ~QFile::WriteOwner));
+    ASSERT_TRUE(QFile::setPermissions(locked, open & ~QFile::WriteOwner));
     for (const auto& row : rows) {
         SCOPED_TRACE(row.out);
         const QString out = scratch + u'/' + QLatin1StringView(row.out);
@@ -183,7 +163,7 @@ TEST_F(FaultsTest, OutputFolderThatCannotTakeAFileFailsAndWritesNothing)
         EXPECT_TRUE(eventsNamed(run, "ready").isEmpty());
         EXPECT_EQ(snapshot(m_dir.path()), before);
     }
-    QFile::setPermissions(scratch + QStringLiteral("/locked"), open);
+    QFile::setPermissions(locked, open);
 }
 
 // Four sources called clip.mov in four folders all want out/clip.mov, which already exists.
@@ -192,7 +172,7 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
 {
     QStringList sources;
     for (const QString folder : {"a", "b", "c", "d"}) {
-        const QString source = m_dir.filePath(folder + QStringLiteral("/clip.mov"));
+        const QString source = path(folder + QStringLiteral("/clip.mov"));
         ASSERT_TRUE(QDir().mkpath(QFileInfo(source).path()));
         ASSERT_TRUE(makeMovie(source, 0.5, QStringLiteral("64x48"), false));
         sources << source;
@@ -203,7 +183,7 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
     const QByteArray existingBytes = "an earlier render that must survive\n";
     for (const auto& [name, processes, parallel] : rows) {
         SCOPED_TRACE(name);
-        const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(processes));
+        const QString out = path(QStringLiteral("out-%1").arg(processes));
         ASSERT_TRUE(QDir().mkpath(out));
         const QString existing = out + QStringLiteral("/clip.mov");
         ASSERT_TRUE(writeFile(existing, existingBytes));
@@ -218,11 +198,10 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
         std::vector<std::thread> threads;
         for (int p = 0; p < processes; ++p) {
             threads.emplace_back([&, p] {
-                runs[p] = runEncoder(
+                runs[p] = runHere(
                     QStringList{"--json", "-p", "proxy", "--naming", "{name}", "-j", parallel, "-o",
                                 out, u"--shard=%1/%2"_s.arg(p + 1).arg(processes)} +
-                        QStringList{sources.at(2), sources.at(0), sources.at(3), sources.at(1)},
-                    m_dir.path(), m_home);
+                    QStringList{sources.at(2), sources.at(0), sources.at(3), sources.at(1)});
             });
         }
         for (std::thread& thread : threads)
@@ -262,24 +241,23 @@ TEST_F(FaultsTest, EncodesRacingForOneNameGetFourNewNamesAndLeaveTheExistingFile
 // partial file); the next run into the folder clears that file and writes the whole movie.
 TEST_F(FaultsTest, KilledMidEncodeLeavesNoCutOffMovieAndTheNextRunClearsWhatItLeft)
 {
-    const QString source = m_dir.filePath(QStringLiteral("long.mov"));
+    const QString source = path("long.mov");
     ASSERT_TRUE(makeMovie(source, 4, QStringLiteral("640x360"), true));
-    const QString out = m_dir.filePath(QStringLiteral("out"));
+    const QString out = path("out");
     const QStringList args{"--json", "-p", "prores-422-hq", "-o", out, source};
-    const CliRun killed =
-        runEncoder(args, m_dir.path(), m_home, [](const QByteArray& line, qint64 pid) {
-            // Frames are in the file once progress is reported.
-            const QJsonObject event = parseLine(line);
-            if (event.value(QStringLiteral("event")).toString() == u"progress" &&
-                event.value(QStringLiteral("progress")).toDouble() > 0)
-                ::kill(pid_t(pid), SIGKILL);
-        });
+    const CliRun killed = runHere(args, [](const QByteArray& line, qint64 pid) {
+        // Frames are in the file once progress is reported.
+        const QJsonObject event = parseLine(line);
+        if (event.value(QStringLiteral("event")).toString() == u"progress" &&
+            event.value(QStringLiteral("progress")).toDouble() > 0)
+            ::kill(pid_t(pid), SIGKILL);
+    });
     ASSERT_TRUE(killed.crashed) << "the encode ended before it could be killed";
     QStringList left = entriesOf(out);
     ASSERT_EQ(left.size(), 1) << left.join(u' ').toStdString();
     EXPECT_TRUE(left[0].startsWith(u'.')) << left[0].toStdString() << " poses as a movie";
 
-    const CliRun again = runEncoder(args, m_dir.path(), m_home);
+    const CliRun again = runHere(args);
     EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
     const QList<QJsonObject> finished = eventsNamed(again, "finished");
     ASSERT_EQ(finished.size(), 1);
@@ -292,31 +270,27 @@ TEST_F(FaultsTest, KilledMidEncodeLeavesNoCutOffMovieAndTheNextRunClearsWhatItLe
 // second says so and ends, whichever it shares.
 TEST_F(FaultsTest, ASecondWatcherSaysSoAndEnds)
 {
-    QStringList folders;
-    for (const char* name : {"watch", "watch2", "state", "state2"}) {
-        folders.append(m_dir.filePath(QLatin1StringView(name)));
-        ASSERT_TRUE(QDir().mkpath(folders.last()));
-    }
-    const QString watch = folders[0], state = folders[2];
+    const QString watch = path("watch"), state = path("state");
+    for (const QString& folder : {watch, state, path("watch2"), path("state2")})
+        ASSERT_TRUE(QDir().mkpath(folder));
     const struct
     {
         const char* name;
         QStringList secondArgs;
         const char* says;
     } rows[] = {
-        {"same state folder", {"--state-dir", state, "--watch", folders[1]}, "state folder"},
-        {"same watch folder", {"--state-dir", folders[3], "--watch", watch}, "is watching"}};
+        {"same state folder", {"--state-dir", state, "--watch", path("watch2")}, "state folder"},
+        {"same watch folder", {"--state-dir", path("state2"), "--watch", watch}, "is watching"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         CliRun second;
-        const CliRun first =
-            runEncoder({"--state-dir", state, "--watch", watch}, m_dir.path(), m_home,
-                       [&](const QByteArray& line, qint64 pid) {
-                           if (!line.startsWith("Watching") || second.exitCode != -1)
-                               return;
-                           second = runEncoder(row.secondArgs, m_dir.path(), m_home);
-                           ::kill(pid_t(pid), SIGTERM);
-                       });
+        const CliRun first = runHere({"--state-dir", state, "--watch", watch},
+                                     [&](const QByteArray& line, qint64 pid) {
+                                         if (!line.startsWith("Watching") || second.exitCode != -1)
+                                             return;
+                                         second = runHere(row.secondArgs);
+                                         ::kill(pid_t(pid), SIGTERM);
+                                     });
         EXPECT_FALSE(first.crashed);
         EXPECT_EQ(second.exitCode, 1);
         EXPECT_TRUE(second.err.contains(row.says)) << second.err.toStdString();

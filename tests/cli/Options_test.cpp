@@ -5,40 +5,36 @@
 #include <QDir>
 #include <QFile>
 #include <QSet>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 namespace corvel::clitest {
 namespace {
 
-TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
+using OptionsTest = CliTest;
+
+TEST_F(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
 {
-    QTemporaryDir dir;
-    const QString clip = dir.filePath(u"clip.mov"_s);
+    const QString clip = path(u"clip.mov"_s);
     ASSERT_TRUE(makeMovie(clip, 0.2, u"64x48"_s, false));
-    ASSERT_TRUE(QFile::copy(clip, dir.filePath(u"-dash.mov"_s)));
+    // A movie cut off while it was copied in. Its index comes first, as in what the encoder
+    // writes, so it opens with its whole length; the end of its pictures is missing.
+    const QString whole = path(u"whole.mp4"_s);
+    ASSERT_TRUE(makeMovie(whole, 0.2, u"64x48"_s, false,
+                          QStringLiteral("-c:v libx264 -preset ultrafast -pix_fmt yuv420p "
+                                         "-movflags +faststart")
+                              .split(u' ')));
+    const QByteArray clipBytes = readFile(clip), wholeBytes = readFile(whole);
     const QList<std::pair<const char*, QByteArray>> files = {
+        {"-dash.mov", clipBytes},
+        {"renders/clip_H264.mp4", clipBytes},
+        {"cut/clip_H264.mp4", wholeBytes.left(wholeBytes.size() * 3 / 4)},
         {"notes.txt", "notes\n"},
         {"broken.mov", "this is not a movie\n"},
         {"bad.corveljob", R"({"sources": ["clip.mov"], "quality": "ultra"})"},
         {"cut.corveljob",
          R"({"sender": "studio.corvel.brisk", "sources": ["clip.mov", "-dash.mov"]})"}};
     for (const auto& [name, bytes] : files)
-        ASSERT_TRUE(testing::writeFile(dir.filePath(QLatin1StringView(name)), bytes));
-    ASSERT_TRUE(QDir(dir.path()).mkpath(u"empty"_s));
-    ASSERT_TRUE(QDir(dir.path()).mkpath(u"renders"_s));
-    ASSERT_TRUE(QFile::copy(clip, dir.filePath(u"renders/clip_H264.mp4"_s)));
-    // A movie cut off while it was copied in. Its index comes first, as in what the encoder
-    // writes, so it opens with its whole length; the end of its pictures is missing.
-    const QString whole = dir.filePath(u"whole.mp4"_s);
-    ASSERT_TRUE(makeMovie(whole, 0.2, u"64x48"_s, false,
-                          QStringLiteral("-c:v libx264 -preset ultrafast -pix_fmt yuv420p "
-                                         "-movflags +faststart")
-                              .split(u' ')));
-    const QByteArray wholeBytes = testing::readFile(whole);
-    ASSERT_TRUE(testing::writeFile(dir.filePath(u"cut/clip_H264.mp4"_s),
-                                   wholeBytes.left(wholeBytes.size() * 3 / 4)));
+        ASSERT_TRUE(writeFile(path(QLatin1StringView(name)), bytes));
+    ASSERT_TRUE(QDir().mkpath(path(u"empty"_s)));
 
     struct Row
     {
@@ -89,9 +85,7 @@ TEST(OptionsTest, EachInvocationGivesItsExitStatusMessagesAndEvents)
     // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args.join(u' ').toStdString());
-        const CliRun run =
-            runEncoder(QStringList{u"--state-dir"_s, dir.filePath(u"state"_s)} + row.args,
-                       dir.path(), dir.filePath(u"home"_s));
+        const CliRun run = runHere(QStringList{u"--state-dir"_s, path(u"state"_s)} + row.args);
         EXPECT_EQ(run.exitCode, row.exitCode) << run.err.toStdString();
         EXPECT_TRUE(run.err.contains(row.says)) << run.err.toStdString();
         EXPECT_TRUE(run.out.contains(row.emits)) << run.out.toStdString();
