@@ -63,13 +63,12 @@ inline void codeword(Sink& sink, uint32_t value, uint8_t codebook)
     sink.put(w, zeros + width);
 }
 
-// The code words of the small values, per codebook, so coding them is a table look-up.
+// The code words of the small values, per codebook, so coding them is one table look-up:
+// the word above the low byte, its length in the low byte. A length of 0xFF says "not in the
+// table": longer than a decoder takes, or a value past its end.
 constexpr int tableSize = 64;
-struct CodeTable
-{
-    uint8_t length[tableSize]; // more than maxCodeBits: too long for a decoder
-    uint32_t bits[tableSize];
-};
+constexpr uint32_t notInTable = 0xFF;
+using CodeTable = uint32_t[tableSize];
 
 struct CodeTables
 {
@@ -80,11 +79,11 @@ struct CodeTables
     {
         for (int v = 0; v < tableSize; ++v) {
             for (int i = 0; i < 7; ++i)
-                fill(dc[i], v, dcCodebooks[i]);
+                dc[i][v] = entry(v, dcCodebooks[i]);
             for (int i = 0; i < 16; ++i)
-                fill(run[i], v, runCodebooks[i]);
+                run[i][v] = entry(v, runCodebooks[i]);
             for (int i = 0; i < 10; ++i)
-                fill(level[i], v, levelCodebooks[i]);
+                level[i][v] = entry(v, levelCodebooks[i]);
         }
     }
     struct Recorder
@@ -98,30 +97,28 @@ struct CodeTables
             length = n;
         }
     };
-    static void fill(CodeTable& table, int value, uint8_t codebook)
+    static uint32_t entry(int value, uint8_t codebook)
     {
         Recorder word;
         codeword(word, uint32_t(value), codebook);
-        table.length[value] = uint8_t(word.tooLong ? 99 : word.length);
-        table.bits[value] = word.bits;
+        return word.tooLong ? notInTable : word.bits << 8 | uint32_t(word.length);
     }
 };
 
 const CodeTables tables;
 
-// Small values through the tables, others through the codebook's rule.
-inline void code(BitCounter& sink, uint32_t value, uint8_t codebook, const CodeTable& table)
+inline uint32_t lookUp(const CodeTable& table, uint32_t value)
 {
-    if (value < tableSize && table.length[value] <= maxCodeBits)
-        sink.bits += table.length[value];
-    else
-        codeword(sink, value, codebook);
+    return value < tableSize ? table[value] : notInTable;
 }
 
-inline void code(BitSink& sink, uint32_t value, uint8_t codebook, const CodeTable& table)
+// Small values through the tables, others through the codebook's rule.
+template <class Sink>
+inline void code(Sink& sink, uint32_t value, uint8_t codebook, const CodeTable& table)
 {
-    if (value < tableSize && table.length[value] <= maxCodeBits)
-        sink.put(table.bits[value], table.length[value]);
+    const uint32_t word = lookUp(table, value);
+    if (word != notInTable)
+        sink.put(word >> 8, int(word & 0xFF));
     else
         codeword(sink, value, codebook);
 }
@@ -167,7 +164,7 @@ void codeComponent(Sink& sink, const int16_t* levels, int blocks)
         } else {
             negative = false;
         }
-        const int book = int(std::min(prevCode, 6u));
+        const uint32_t book = std::min(prevCode, 6u);
         code(sink, value, dcCodebooks[book], tables.dc[book]);
         prevCode = value;
     }
@@ -187,22 +184,22 @@ void codeComponent(Sink& sink, const int16_t* levels, int blocks)
             const int v = levels[i];
             const uint32_t run = uint32_t(i - last - 1);
             last = i;
-            const int runBook = int(std::min(prevRun, 15u));
             const uint32_t magnitude = uint32_t(v < 0 ? -v : v);
-            const int levelBook = int(std::min(prevLevel, 9u));
-            const CodeTable& runs = tables.run[runBook];
-            const CodeTable& levels = tables.level[levelBook];
-            const int runLength = run < tableSize ? runs.length[run] : 99;
-            const int levelLength = magnitude <= tableSize ? levels.length[magnitude - 1] : 99;
-            if (runLength + levelLength < 32) {
+            const CodeTable& runs = tables.run[std::min(prevRun, 15u)];
+            const CodeTable& levels = tables.level[std::min(prevLevel, 9u)];
+            const uint32_t runWord = lookUp(runs, run);
+            const uint32_t levelWord = lookUp(levels, magnitude - 1);
+            const uint32_t runLength = runWord & 0xFF;
+            const uint32_t levelLength = levelWord & 0xFF;
+            if (runLength + levelLength < 31) {
                 // Run, level and sign in one go: most coefficients are small, near the last.
-                sink.put((runs.bits[run] << (levelLength + 1)) | (levels.bits[magnitude - 1] << 1) |
-                             (v < 0 ? 1 : 0),
-                         runLength + levelLength + 1);
+                sink.put((runWord >> 8 << (levelLength + 1)) | (levelWord >> 8 << 1) |
+                             uint32_t(v < 0),
+                         int(runLength + levelLength + 1));
             } else {
-                code(sink, run, runCodebooks[runBook], runs);
-                code(sink, magnitude - 1, levelCodebooks[levelBook], levels);
-                sink.put(v < 0 ? 1 : 0, 1);
+                code(sink, run, runCodebooks[std::min(prevRun, 15u)], runs);
+                code(sink, magnitude - 1, levelCodebooks[std::min(prevLevel, 9u)], levels);
+                sink.put(uint32_t(v < 0), 1);
             }
             prevRun = run;
             prevLevel = magnitude;
