@@ -29,10 +29,6 @@ protected:
         return job;
     }
 
-    AppSettings storedSettings() const
-    {
-        return decodeSettings(store->files.read(kSettingsFileName).value_or(QByteArray())).value();
-    }
     QList<SavedPreset> storedPresets() const
     {
         const auto data = store->files.read(kPresetsFileName);
