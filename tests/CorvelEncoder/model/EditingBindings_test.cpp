@@ -5,8 +5,6 @@
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "CorvelEncoderCore/StateFiles.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSignalSpy>
 
 #include <cmath>
@@ -20,19 +18,15 @@ protected:
     void SetUp() override { makeModel(); }
     EditingBindings& editing() { return model->editing(); }
 
-    // A job made from its preset, as intake would make it.
-    EncodingJob jobWithStatus(const QString& name, JobStatus status = JobStatus::queued)
+    // A job made from a built-in preset, as intake would make it.
+    EncodingJob presetJob(const QString& name, JobStatus status = JobStatus::queued,
+                          const QString& preset = u"prores-422-hq"_s) const
     {
-        EncodingJob job = queuedJob(name);
-        job.settings.body = presetBody(job.settings.presetID, {}).value();
-        job.status = status;
+        EncodingJob job = queuedJob(name, status);
+        job.settings.presetID = preset;
+        job.settings.presetName = presetDisplayName(preset, {}).value();
+        job.settings.body = presetBody(preset, {}).value();
         return job;
-    }
-
-    QList<SavedPreset> storedPresets() const
-    {
-        const auto data = store->files.read(kPresetsFileName);
-        return data ? decodePresetFile(*data).value().presets : QList<SavedPreset>();
     }
 
     // Lets the delayed queue save happen.
@@ -41,11 +35,11 @@ protected:
 
 TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
 {
-    QList<EncodingJob> jobs = {jobWithStatus(u"running.mov"_s, JobStatus::encoding),
-                               jobWithStatus(u"queued.mov"_s, JobStatus::queued),
-                               jobWithStatus(u"held.mov"_s, JobStatus::paused),
-                               jobWithStatus(u"failed.mov"_s, JobStatus::failed),
-                               jobWithStatus(u"unselected.mov"_s, JobStatus::queued)};
+    QList<EncodingJob> jobs = {presetJob(u"running.mov"_s, JobStatus::encoding),
+                               presetJob(u"queued.mov"_s, JobStatus::queued),
+                               presetJob(u"held.mov"_s, JobStatus::paused),
+                               presetJob(u"failed.mov"_s, JobStatus::failed),
+                               presetJob(u"unselected.mov"_s, JobStatus::queued)};
     jobs[1].sourceInfo = SourceInfo{3840, 2160, 50, 10, true, false, u"H.264"_s};
     jobs[1].settings.revealWhenDone = true;
     model->store().addJobs(jobs);
@@ -119,8 +113,7 @@ TEST_F(EditingTest, PresetWithNothingSelectedChangesOnlyTheDefault)
 
 TEST_F(EditingTest, BitrateIsClampedAndStopsFollowingQualityUntilATierIsChosen)
 {
-    EncodingJob job = queuedJob(u"a.mov"_s);
-    job.settings.body = presetBody(u"h264", {}).value();
+    const EncodingJob job = presetJob(u"a.mov"_s, JobStatus::queued, u"h264"_s);
     model->store().addJobs({job});
     model->store().setSelection({job.id});
 
@@ -214,11 +207,10 @@ TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
 
 TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
 {
-    EncodingJob source = queuedJob(u"a.mov"_s);
-    source.settings.body = presetBody(u"h264", {}).value();
+    EncodingJob source = presetJob(u"a.mov"_s, JobStatus::queued, u"h264"_s);
     source.settings.body.audio = AudioMode::pcm;
     EncodingJob second = queuedJob(u"b.mov"_s);
-    EncodingJob running = jobWithStatus(u"c.mov"_s, JobStatus::encoding);
+    EncodingJob running = presetJob(u"c.mov"_s, JobStatus::encoding);
     model->store().addJobs({source, second, running});
     model->store().setSelection({source.id});
     editing().savePreset(u"Web PCM"_s);
@@ -237,7 +229,8 @@ TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
 
     editing().deletePreset(saved.id);
     EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
-    EXPECT_TRUE(storedPresets().isEmpty());
+    EXPECT_TRUE(
+        decodePresetFile(store->files.read(kPresetsFileName).value()).value().presets.isEmpty());
     for (const EncodingJob& job : {source, second}) {
         const EncodingJob now = current(job);
         EXPECT_EQ(now.settings.presetID, u"inline"_s);
@@ -288,10 +281,7 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
     EXPECT_TRUE(model->feed().banner().has_value()) << "nothing to export";
     EXPECT_TRUE(desktop.saveRequests.isEmpty());
 
-    EncodingJob fixed = jobWithStatus(u"fixed.mov"_s);
-    fixed.settings.presetID = u"h264"_s;
-    fixed.settings.presetName = u"H.264"_s;
-    fixed.settings.body = presetBody(u"h264", {}).value();
+    EncodingJob fixed = presetJob(u"fixed.mov"_s, JobStatus::queued, u"h264"_s);
     fixed.settings.body.bitrateMbps = 12.5;
     fixed.settings.body.bitrateFollowsQuality = false;
     fixed.settings.body.frameRate = FrameRateMode::exact(25);
@@ -302,7 +292,7 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
     orphan.settings.presetID = u"inline"_s;
     orphan.settings.presetName = u"Custom"_s;
     orphan.settings.body.audio = AudioMode::pcm;
-    const EncodingJob hq = jobWithStatus(u"hq.mov"_s);
+    const EncodingJob hq = presetJob(u"hq.mov"_s);
     const QList<EncodingJob> jobs = {fixed, hq, orphan};
     model->store().addJobs(jobs);
 
