@@ -141,16 +141,13 @@ TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
 // at once.
 TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
 {
-    EncodingJob crashed = queuedJob(u"a.mov"_s);
-    crashed.status = JobStatus::encoding;
+    EncodingJob crashed = queuedJob(u"a.mov"_s, JobStatus::encoding);
     crashed.progress = 0.4;
     crashed.etaSeconds = 12;
     crashed.hardwareEncoder = true;
     crashed.outputPath = path(u"a_partial.mov"_s);
-    EncodingJob paused = queuedJob(u"b.mov"_s);
-    paused.status = JobStatus::paused;
-    EncodingJob failed = queuedJob(u"c.mov"_s);
-    failed.status = JobStatus::failed;
+    const EncodingJob paused = queuedJob(u"b.mov"_s, JobStatus::paused);
+    EncodingJob failed = queuedJob(u"c.mov"_s, JobStatus::failed);
     failed.errorMessage = u"Bad."_s;
     EncodingJob reading = queuedJob(u"d.mov"_s);
     reading.probing = true;
@@ -263,13 +260,6 @@ TEST_F(PersistenceTest, OnlyAnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
 TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)
 {
     makeModel();
-    const auto errors = [this] {
-        QStringList texts;
-        for (const LogLine& line : model->feed().logLines())
-            if (line.isError)
-                texts.append(line.text);
-        return texts;
-    };
     model->scheduler().setMaxParallel(3);
     const QByteArray before = readState(u"settings.json"_s);
     ASSERT_FALSE(before.isEmpty());
@@ -280,9 +270,10 @@ TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)
         model->scheduler().setMaxParallel(4);
         model->scheduler().setMaxParallel(5);
     }
-    ASSERT_EQ(errors().size(), 1) << errors().join(u'\n').toStdString();
-    EXPECT_TRUE(errors()[0].contains(u"settings.json"_s)) << errors()[0].toStdString();
-    EXPECT_EQ(model->feed().banner(), errors()[0]) << "shown, not only in the collapsed log";
+    const QStringList errors = logTexts(true);
+    ASSERT_EQ(errors.size(), 1) << errors.join(u'\n').toStdString();
+    EXPECT_TRUE(errors[0].contains(u"settings.json"_s)) << errors[0].toStdString();
+    EXPECT_EQ(model->feed().banner(), errors[0]) << "shown, not only in the collapsed log";
     EXPECT_EQ(readState(u"settings.json"_s), before);
     EXPECT_EQ(QDir(supportDir()).entryList(QDir::Files | QDir::Hidden),
               QStringList{u"settings.json"_s})
@@ -293,7 +284,7 @@ TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)
         FileSizeLimit fullDisk(10);
         model->scheduler().setMaxParallel(7);
     }
-    EXPECT_EQ(errors().size(), 2) << "a save that works again re-arms the message";
+    EXPECT_EQ(logTexts(true).size(), 2) << "a save that works again re-arms the message";
 }
 
 } // namespace
