@@ -28,9 +28,6 @@ protected:
         job.settings.body = presetBody(preset, {}).value();
         return job;
     }
-
-    // Lets the delayed queue save happen.
-    void settle() { clock.advance(1000); }
 };
 
 TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
@@ -44,7 +41,7 @@ TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
     jobs[1].settings.revealWhenDone = true;
     model->store().addJobs(jobs);
     select({jobs[3], jobs[0], jobs[2], jobs[1]});
-    settle();
+    clock.advance(1000); // lets the delayed queue save happen
     const int savesBefore = store->writeCount(kQueueFileName);
 
     EXPECT_EQ(model->store().editableIDs(), (QList<QUuid>{jobs[1].id, jobs[3].id}));
@@ -64,14 +61,14 @@ TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
     EXPECT_EQ(edited.settings.outputDirectory, jobs[1].settings.outputDirectory);
     EXPECT_EQ(edited.settings.body.bitrateMbps,
               automaticBitrateMbps(edited.settings.body, PixelSize{3840, 2160}, 50.0).value());
-    settle();
+    clock.advance(1000);
     EXPECT_EQ(store->writeCount(kQueueFileName), savesBefore + 1);
 
     // Only locked jobs selected: nothing changes and nothing is saved.
     select({jobs[0], jobs[2]});
     editing().setAudio(AudioMode::aac);
     editing().setReveal(true);
-    settle();
+    clock.advance(1000);
     EXPECT_EQ(current(jobs[0]).settings, jobs[0].settings);
     EXPECT_EQ(current(jobs[2]).settings, jobs[2].settings);
     EXPECT_EQ(store->writeCount(kQueueFileName), savesBefore + 1);
@@ -199,7 +196,7 @@ TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
     EXPECT_EQ(editing().presetLabel(current(custom)), u"Grade Look"_s);
     EXPECT_FALSE(model->sheets().showSavePreset());
 
-    settle();
+    clock.advance(1000);
     makeModel();
     EXPECT_EQ(model->persistence().savedPresets(), (QList<SavedPreset>{saved}));
     EXPECT_EQ(editing().presetLabel(current(custom)), u"Grade Look"_s);

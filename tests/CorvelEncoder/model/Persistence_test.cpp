@@ -275,8 +275,7 @@ TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)
     EXPECT_TRUE(errors[0].contains(u"settings.json"_s)) << errors[0].toStdString();
     EXPECT_EQ(model->feed().banner(), errors[0]) << "shown, not only in the collapsed log";
     EXPECT_EQ(readState(u"settings.json"_s), before);
-    EXPECT_EQ(QDir(supportDir()).entryList(QDir::Files | QDir::Hidden),
-              QStringList{u"settings.json"_s})
+    EXPECT_EQ(entriesOf(supportDir()), QStringList{u"settings.json"_s})
         << "the cut-off save leaves nothing beside the file";
 
     model->scheduler().setMaxParallel(6);

@@ -6,7 +6,6 @@
 
 #include "CorvelEncoder/model/WatchRules.h"
 #include "CorvelEncoder/platform/WatchLock.h"
-#include "CorvelEncoderCore/StateFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -163,8 +162,7 @@ TEST_F(WatchTest, HundredsAtOnceAreEachTakenOnceAndNeverWhileGrowing)
     for (const auto& [name, alreadyThere, notedBefore, processExisting] : rows) {
         SCOPED_TRACE(name);
         QDir(watchDir()).removeRecursively();
-        QFile::remove(supportDir() + u'/' + kSettingsFileName);
-        QFile::remove(supportDir() + u'/' + kQueueFileName);
+        QDir(supportDir()).removeRecursively();
         QStringList expected;
         for (int i = 0; i < alreadyThere; ++i) {
             const QString file = write(QStringLiteral("old %1.mov").arg(i), "an older movie");
