@@ -51,7 +51,6 @@ TEST_F(IntakeTest, DroppingAMovieAddsAProbedJobWithTheDefaults)
     EXPECT_EQ(logTexts().last(), u"Added clip.mov");
     EXPECT_FALSE(model->intake().showIntro());
 
-    // The probe fills in the source.
     ASSERT_TRUE(waitUntil([&] { return !model->store().job(job.id)->probing; }));
     EXPECT_EQ(model->store().job(job.id)->sourceInfo, FakeProber::hd(50));
 }
@@ -69,7 +68,6 @@ TEST_F(IntakeTest, FoldersAreWalkedAndOnlyMoviesAndJobsCount)
     for (const EncodingJob& job : jobs())
         names << job.sourceName();
     EXPECT_EQ(names, (QStringList{"deepest-found.mov", "a.mov", "c.mkv", "b.MP4"}));
-    // One line names the skipped files.
     EXPECT_EQ(logTexts().filter(u"notes.pdf, readme.txt").size(), 1);
     EXPECT_EQ(model->store().selection().size(), 4);
 }

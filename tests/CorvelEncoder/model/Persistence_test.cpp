@@ -41,32 +41,26 @@ QJsonObject fullSettingsObject()
 
 TEST_F(PersistenceTest, SettingsAreReadStrictly)
 {
-    struct Row
-    {
-        const char* name;
-        std::function<void(QJsonObject&)> edit;
-        bool readsBack;
-        int parallel = 3;
-    };
-    const QList<Row> rows = {
-        {"complete file", [](QJsonObject&) {}, true},
-        {"slot count below the range", [](QJsonObject& o) { o["maxParallel"] = 0; }, true, 1},
-        {"slot count above the range", [](QJsonObject& o) { o["maxParallel"] = 9; }, true, 4},
-        {"without seenWatchKeys", [](QJsonObject& o) { o.remove("seenWatchKeys"); }, false},
-        {"number as text", [](QJsonObject& o) { o["maxParallel"] = "3"; }, false},
-        {"fractional slot count", [](QJsonObject& o) { o["maxParallel"] = 2.5; }, false},
-        {"null value", [](QJsonObject& o) { o["watchFolder"] = QJsonValue::Null; }, false},
-        {"non-text watch key", [](QJsonObject& o) { o["seenWatchKeys"] = QJsonArray{1}; }, false},
-        {"boolean as number", [](QJsonObject& o) { o["hasSeenIntro"] = 1; }, false}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    // name, the change, the slot count read back (0: the file is refused, the defaults hold)
+    const std::tuple<const char*, std::function<void(QJsonObject&)>, int> rows[] = {
+        {"complete file", [](QJsonObject&) {}, 3},
+        {"slot count below the range", [](QJsonObject& o) { o["maxParallel"] = 0; }, 1},
+        {"slot count above the range", [](QJsonObject& o) { o["maxParallel"] = 9; }, 4},
+        {"without seenWatchKeys", [](QJsonObject& o) { o.remove("seenWatchKeys"); }, 0},
+        {"number as text", [](QJsonObject& o) { o["maxParallel"] = "3"; }, 0},
+        {"fractional slot count", [](QJsonObject& o) { o["maxParallel"] = 2.5; }, 0},
+        {"null value", [](QJsonObject& o) { o["watchFolder"] = QJsonValue::Null; }, 0},
+        {"non-text watch key", [](QJsonObject& o) { o["seenWatchKeys"] = QJsonArray{1}; }, 0},
+        {"boolean as number", [](QJsonObject& o) { o["hasSeenIntro"] = 1; }, 0}};
+    for (const auto& [name, edit, parallel] : rows) {
+        SCOPED_TRACE(name);
         QJsonObject object = fullSettingsObject();
-        row.edit(object);
+        edit(object);
         writeState(kSettingsFileName, QJsonDocument(object).toJson());
         makeModel();
         const AppSettings& s = settings();
-        if (row.readsBack) {
-            EXPECT_EQ(s.maxParallel, row.parallel);
+        if (parallel > 0) {
+            EXPECT_EQ(s.maxParallel, parallel);
             EXPECT_EQ(s.defaultOutputDirectory, u"/m/out"_s);
             EXPECT_EQ(s.watchPresetID, u"hevc"_s);
             EXPECT_EQ(s.seenWatchKeys, QStringList{u"a|1|2"_s});
@@ -118,7 +112,6 @@ TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
     session->ready(partial, true);
     session->progress(0.57, 42.0);
     deliver();
-    // The live job is untouched.
     EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
     EXPECT_DOUBLE_EQ(model->store().job(jobs[0].id)->progress, 0.57);
 
