@@ -4,12 +4,6 @@
 
 namespace corvel::testing {
 
-FakeSession::FakeSession(FakeSessionFactory& factory, QUuid jobID, JobSettings settings,
-                         EncodeCallbacks callbacks)
-    : settings(std::move(settings)), m_factory(factory), m_jobID(jobID),
-      m_callbacks(std::move(callbacks))
-{}
-
 FakeSession::~FakeSession()
 {
     m_factory.live.removeAll(this);

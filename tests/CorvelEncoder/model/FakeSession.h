@@ -18,7 +18,10 @@ class FakeSession final : public EncodeSession
 {
 public:
     FakeSession(FakeSessionFactory& factory, QUuid jobID, JobSettings settings,
-                EncodeCallbacks callbacks);
+                EncodeCallbacks callbacks)
+        : settings(std::move(settings)), m_factory(factory), m_jobID(jobID),
+          m_callbacks(std::move(callbacks))
+    {}
     ~FakeSession() override;
 
     QUuid jobID() const override { return m_jobID; }
