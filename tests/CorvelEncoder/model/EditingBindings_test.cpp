@@ -83,7 +83,6 @@ TEST_F(EditingTest, PresetWithNothingSelectedChangesOnlyTheDefault)
 {
     const QList<EncodingJob> jobs = addQueued(2);
     editing().setPresetSelection(u"hevc"_s);
-    EXPECT_EQ(settings().lastPresetID, u"hevc"_s);
     EXPECT_EQ(storedSettings().lastPresetID, u"hevc"_s);
     EXPECT_EQ(editing().presetSelection(), u"hevc"_s);
     for (const EncodingJob& job : jobs)
