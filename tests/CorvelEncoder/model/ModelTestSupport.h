@@ -31,10 +31,9 @@ public:
     explicit FileSizeLimit(rlim_t bytes)
     {
         m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{};
-        active = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0 && bytes < m_old.rlim_max;
-        limit = {bytes, m_old.rlim_max};
-        active = active && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        const bool lowers = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0 && bytes < m_old.rlim_max;
+        const rlimit limit{bytes, m_old.rlim_max};
+        active = lowers && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
     }
     ~FileSizeLimit()
     {
