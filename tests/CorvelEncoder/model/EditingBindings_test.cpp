@@ -297,16 +297,14 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
     defaults.body = presetBody(u"prores-proxy", {}).value();
     defaults.body.namingPattern = u"{name}_defaults"_s;
     defaults.outputDirectory = path(u"elsewhere"_s);
-    const struct
-    {
-        const char* name;
-        QList<EncodingJob> selected, written;
-    } rows[] = {{"nothing selected", {}, jobs}, {"two selected", {orphan, fixed}, {fixed, orphan}}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const QString file = path(u"%1.corveljob"_s.arg(row.selected.size()));
+    // name, the jobs selected, the jobs written
+    const std::tuple<const char*, QList<EncodingJob>, QList<EncodingJob>> rows[] = {
+        {"nothing selected", {}, jobs}, {"two selected", {orphan, fixed}, {fixed, orphan}}};
+    for (const auto& [name, selected, written] : rows) {
+        SCOPED_TRACE(name);
+        const QString file = path(u"%1.corveljob"_s.arg(selected.size()));
         desktop.nextChoice = {file};
-        select(row.selected);
+        select(selected);
         editing().exportJobFile();
         EXPECT_EQ(desktop.saveRequests.last().suggestedName, u"Queue.corveljob"_s);
         EXPECT_EQ(desktop.reveals.last(), QStringList{file});
@@ -314,10 +312,10 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
         const JobFileResult parsed = parseJobFile(file);
         ASSERT_TRUE(parsed.has_value());
         EXPECT_FALSE(parsed->start);
-        ASSERT_EQ(parsed->jobs.size(), row.written.size());
-        for (qsizetype i = 0; i < row.written.size(); ++i) {
-            const JobSettings& settings = row.written[i].settings;
-            EXPECT_EQ(parsed->jobs[i].sourcePath, row.written[i].sourcePath);
+        ASSERT_EQ(parsed->jobs.size(), written.size());
+        for (qsizetype i = 0; i < written.size(); ++i) {
+            const JobSettings& settings = written[i].settings;
+            EXPECT_EQ(parsed->jobs[i].sourcePath, written[i].sourcePath);
             const auto merged =
                 settingsByMerging(parsed->jobs[i], defaults, model->persistence().savedPresets());
             ASSERT_TRUE(merged.has_value()) << merged.error().description().toStdString();
