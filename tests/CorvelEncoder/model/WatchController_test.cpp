@@ -149,15 +149,12 @@ TEST_F(WatchTest, HundredsAtOnceAreEachTakenOnceAndNeverWhileGrowing)
 {
     constexpr int kDropped = 200;
     constexpr int kSlow = 4;
-    const struct
-    {
-        const char* name;
-        int alreadyThere; // more than the 4000 keys kept of files that are gone
-        bool notedBefore; // by a watch that left existing files alone
-        bool processExisting;
-    } rows[] = {{"files already there are left alone", 10'000, false, false},
-                {"files already there are taken too", 10'000, false, true},
-                {"files noted by an earlier watch are taken too", 5, true, true}};
+    // name; files already there (more than the 4000 keys kept of files that are gone); noted
+    // before by a watch that left existing files alone; existing files processed
+    const std::tuple<const char*, int, bool, bool> rows[] = {
+        {"files already there are left alone", 10'000, false, false},
+        {"files already there are taken too", 10'000, false, true},
+        {"files noted by an earlier watch are taken too", 5, true, true}};
     for (const auto& [name, alreadyThere, notedBefore, processExisting] : rows) {
         SCOPED_TRACE(name);
         QDir(watchDir()).removeRecursively();
