@@ -238,8 +238,7 @@ TEST_F(PersistenceTest, OnlyAnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
         change(*model);
         clock.advance(1000);
         EXPECT_EQ(readState(backup), damaged);
-        QFile::remove(stateFile(backup));
-        QFile::remove(stateFile(file));
+        QDir(supportDir()).removeRecursively();
     }
     // A readable file is replaced without a copy.
     writeState(kQueueFileName, encodeQueueFile({}));
