@@ -172,13 +172,10 @@ TEST_F(IntakeTest, ALinkWithTenThousandSourcesIsTakenWholeAndQuickly)
     // Processor time, not wall time: a busy machine must not fail this, a quadratic import must.
     const std::clock_t start = std::clock();
     model->intake().importURLs({QUrl(query)}, true);
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const QList<EncodingJob> all = jobs();
-            return all.size() == 10'000 &&
-                   std::none_of(all.cbegin(), all.cend(), [](const auto& j) { return j.probing; });
-        },
-        10'000));
+    const auto allRead = [&] {
+        return jobs().size() == 10'000 && std::ranges::none_of(jobs(), &EncodingJob::probing);
+    };
+    ASSERT_TRUE(waitUntil(allRead, 10'000));
     const double cpuMs = 1000.0 * double(std::clock() - start) / CLOCKS_PER_SEC;
     QStringList sources;
     for (const EncodingJob& job : jobs())
