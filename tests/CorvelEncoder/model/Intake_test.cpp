@@ -259,17 +259,14 @@ TEST_F(IntakeTest, ProbeResultsMoveQueuedAndFailedJobs)
 TEST_F(IntakeTest, BeginIntakeTakesPendingAndCommandLineURLs)
 {
     IncomingOpener opener;
-    const QUrl early = QUrl::fromLocalFile(makeFile("early.mov"));
-    const QUrl later = QUrl::fromLocalFile(makeFile("later.mov"));
-    const QUrl argument = QUrl::fromLocalFile(makeFile("argument.mov"));
-    opener.receive({early});
-    model->beginIntake(opener, {argument});
+    opener.receive({QUrl::fromLocalFile(makeFile("early.mov"))});
+    model->beginIntake(opener, {QUrl::fromLocalFile(makeFile("argument.mov"))});
     ASSERT_EQ(jobs().size(), 1);
     EXPECT_EQ(jobs()[0].sourceName(), u"argument.mov");
     ASSERT_TRUE(waitUntil([&] { return jobs().size() == 2; }));
     EXPECT_EQ(jobs()[1].sourceName(), u"early.mov");
 
-    opener.receive({later});
+    opener.receive({QUrl::fromLocalFile(makeFile("later.mov"))});
     EXPECT_EQ(jobs().size(), 2) << "a later URL comes through the event loop, not inside receive";
     ASSERT_TRUE(waitUntil([&] { return jobs().size() == 3; }));
     // A model that is gone no longer receives; the URL waits for the next one.
