@@ -288,8 +288,7 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
     orphan.settings.presetID = u"inline"_s;
     orphan.settings.presetName = u"Custom"_s;
     orphan.settings.body.audio = AudioMode::pcm;
-    const EncodingJob hq = presetJob(u"hq.mov"_s);
-    const QList<EncodingJob> jobs = {fixed, hq, orphan};
+    const QList<EncodingJob> jobs = {fixed, presetJob(u"hq.mov"_s), orphan};
     model->store().addJobs(jobs);
 
     // Defaults unlike every exported job, so each value must come from the file.
