@@ -15,7 +15,6 @@ namespace {
 class EditingTest : public ModelFixture
 {
 protected:
-    void SetUp() override { makeModel(); }
     EditingBindings& editing() { return model->editing(); }
 
     // A job made from a built-in preset, as intake would make it.

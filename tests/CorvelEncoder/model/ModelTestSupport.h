@@ -79,10 +79,12 @@ public:
     QList<std::pair<QString, qint64>> writes;
 };
 
-// A temporary support folder, fakes, and a model made on demand.
+// A temporary support folder, fakes, and a model, made again on demand.
 class ModelFixture : public ::testing::Test
 {
 protected:
+    void SetUp() override { makeModel(); }
+
     QString supportDir() const { return temp.filePath(u"support/Corvel Encoder"_s); }
     QString path(const QString& name) const { return temp.filePath(name); }
 

@@ -75,7 +75,6 @@ TEST_F(PersistenceTest, SettingsAreReadStrictly)
 // of changes gives one queue write, after the last change.
 TEST_F(PersistenceTest, AStartWritesNothingAndABurstOfChangesOneQueueWriteAfterTheLast)
 {
-    makeModel();
     EXPECT_TRUE(QDir(supportDir()).exists());
     clock.advance(5000);
     EXPECT_TRUE(store->writes.isEmpty());
@@ -103,7 +102,6 @@ TEST_F(PersistenceTest, AStartWritesNothingAndABurstOfChangesOneQueueWriteAfterT
 // on record as soon as it exists, its finish as soon as it ends.
 TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
 {
-    makeModel();
     const QList<EncodingJob> jobs = addQueued(1);
     clock.advance(1000); // the save for the addition has gone by; nothing else is pending
     model->scheduler().startQueue();
@@ -251,7 +249,6 @@ TEST_F(PersistenceTest, OnlyAnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
 
 TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)
 {
-    makeModel();
     model->scheduler().setMaxParallel(3);
     const QByteArray before = readState(u"settings.json"_s);
     ASSERT_FALSE(before.isEmpty());

@@ -6,11 +6,7 @@
 namespace corvel::testing {
 namespace {
 
-class QueueTest : public ModelFixture
-{
-protected:
-    void SetUp() override { makeModel(); }
-};
+using QueueTest = ModelFixture;
 
 TEST_F(QueueTest, SlotsFillInQueueOrderAndEachCompletionLaunchesTheNext)
 {

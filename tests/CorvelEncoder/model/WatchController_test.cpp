@@ -52,7 +52,7 @@ protected:
 // The switch asks for a folder first; "encode existing files" forgets only that folder's keys.
 TEST_F(WatchTest, SwitchAsksForAFolderAndAMissingOrWatchedOneSetsTheBanner)
 {
-    AppModel& m = makeModel();
+    AppModel& m = *model;
     const AppSettings& settings = m.persistence().settings();
     m.watch().setEnabled(true);
     EXPECT_FALSE(m.watch().enabled()) << "the chooser was cancelled";
