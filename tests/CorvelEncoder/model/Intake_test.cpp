@@ -15,7 +15,7 @@ namespace {
 class IntakeTest : public ModelFixture
 {
 protected:
-    void SetUp() override { makeModel(nullptr, &prober); }
+    void SetUp() override { makeModel(&prober); }
 
     QString makeFile(const QString& name, const QByteArray& data = "x")
     {

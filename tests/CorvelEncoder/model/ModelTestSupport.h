@@ -88,14 +88,13 @@ protected:
     QString supportDir() const { return temp.filePath(u"support/Corvel Encoder"_s); }
     QString path(const QString& name) const { return temp.filePath(name); }
 
-    // A model on the fake clock; its sessions come from `factory`, or else from `sessions`;
-    // sources are read by `prober`, or else by the engine.
-    AppModel& makeModel(EncodeSessionFactory* factory = nullptr, MediaProber* prober = nullptr)
+    // A model on the fakes; sources are read by `prober`, or else by the engine.
+    AppModel& makeModel(MediaProber* prober = nullptr)
     {
         model.reset();
         store = std::make_unique<CountingStore>(supportDir(), clock);
         model = std::make_unique<AppModel>(*store, temp.filePath(u"Videos/Corvel Encoder"_s),
-                                           factory ? *factory : sessions, desktop, clock, prober);
+                                           sessions, desktop, clock, prober);
         return *model;
     }
 

@@ -146,7 +146,7 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     QFile(crashed.outputPath.value()).open(QIODevice::WriteOnly);
 
     FakeProber prober;
-    makeModel(nullptr, &prober);
+    makeModel(&prober);
     ASSERT_EQ(model->store().jobs().size(), 4);
     const EncodingJob a = model->store().jobs()[0];
     EXPECT_EQ(a.status, JobStatus::queued);

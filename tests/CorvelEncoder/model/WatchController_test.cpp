@@ -21,7 +21,7 @@ protected:
     AppModel& startWatching(bool processExisting, const QString& output = {})
     {
         QDir().mkpath(watchDir());
-        AppModel& m = makeModel(nullptr, &prober);
+        AppModel& m = makeModel(&prober);
         m.persistence().updateSettings([&](AppSettings& s) {
             s.maxParallel = 4;
             s.watchEnabled = true;
