@@ -5,8 +5,6 @@
 #include "CorvelEncoderCore/SettingsMerging.h"
 #include "CorvelEncoderCore/StateFiles.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSignalSpy>
 
 #include <cmath>
@@ -17,44 +15,32 @@ namespace {
 class EditingTest : public ModelFixture
 {
 protected:
-    void SetUp() override { makeModel(); }
     EditingBindings& editing() { return model->editing(); }
 
-    // A job made from its preset, as intake would make it.
-    EncodingJob jobWithStatus(const QString& name, JobStatus status = JobStatus::queued)
+    // A job made from a built-in preset, as intake would make it.
+    EncodingJob presetJob(const QString& name, JobStatus status = JobStatus::queued,
+                          const QString& preset = u"prores-422-hq"_s) const
     {
-        EncodingJob job = queuedJob(name);
-        job.settings.body = presetBody(job.settings.presetID, {}).value();
-        job.status = status;
+        EncodingJob job = queuedJob(name, status);
+        job.settings.presetID = preset;
+        job.settings.presetName = presetDisplayName(preset, {}).value();
+        job.settings.body = presetBody(preset, {}).value();
         return job;
     }
-
-    AppSettings storedSettings() const
-    {
-        return decodeSettings(store->files.read(kSettingsFileName).value_or(QByteArray())).value();
-    }
-    QList<SavedPreset> storedPresets() const
-    {
-        const auto data = store->files.read(kPresetsFileName);
-        return data ? decodePresetFile(*data).value().presets : QList<SavedPreset>();
-    }
-
-    // Lets the delayed queue save happen.
-    void settle() { clock.advance(1000); }
 };
 
 TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
 {
-    QList<EncodingJob> jobs = {jobWithStatus(u"running.mov"_s, JobStatus::encoding),
-                               jobWithStatus(u"queued.mov"_s, JobStatus::queued),
-                               jobWithStatus(u"held.mov"_s, JobStatus::paused),
-                               jobWithStatus(u"failed.mov"_s, JobStatus::failed),
-                               jobWithStatus(u"unselected.mov"_s, JobStatus::queued)};
+    QList<EncodingJob> jobs = {presetJob(u"running.mov"_s, JobStatus::encoding),
+                               presetJob(u"queued.mov"_s, JobStatus::queued),
+                               presetJob(u"held.mov"_s, JobStatus::paused),
+                               presetJob(u"failed.mov"_s, JobStatus::failed),
+                               presetJob(u"unselected.mov"_s, JobStatus::queued)};
     jobs[1].sourceInfo = SourceInfo{3840, 2160, 50, 10, true, false, u"H.264"_s};
     jobs[1].settings.revealWhenDone = true;
     model->store().addJobs(jobs);
     select({jobs[3], jobs[0], jobs[2], jobs[1]});
-    settle();
+    clock.advance(1000); // lets the delayed queue save happen
     const int savesBefore = store->writeCount(kQueueFileName);
 
     EXPECT_EQ(model->store().editableIDs(), (QList<QUuid>{jobs[1].id, jobs[3].id}));
@@ -74,14 +60,14 @@ TEST_F(EditingTest, EditsSkipRunningAndPausedJobsAndLockTheInspector)
     EXPECT_EQ(edited.settings.outputDirectory, jobs[1].settings.outputDirectory);
     EXPECT_EQ(edited.settings.body.bitrateMbps,
               automaticBitrateMbps(edited.settings.body, PixelSize{3840, 2160}, 50.0).value());
-    settle();
+    clock.advance(1000);
     EXPECT_EQ(store->writeCount(kQueueFileName), savesBefore + 1);
 
     // Only locked jobs selected: nothing changes and nothing is saved.
     select({jobs[0], jobs[2]});
     editing().setAudio(AudioMode::aac);
     editing().setReveal(true);
-    settle();
+    clock.advance(1000);
     EXPECT_EQ(current(jobs[0]).settings, jobs[0].settings);
     EXPECT_EQ(current(jobs[2]).settings, jobs[2].settings);
     EXPECT_EQ(store->writeCount(kQueueFileName), savesBefore + 1);
@@ -96,7 +82,6 @@ TEST_F(EditingTest, PresetWithNothingSelectedChangesOnlyTheDefault)
 {
     const QList<EncodingJob> jobs = addQueued(2);
     editing().setPresetSelection(u"hevc"_s);
-    EXPECT_EQ(settings().lastPresetID, u"hevc"_s);
     EXPECT_EQ(storedSettings().lastPresetID, u"hevc"_s);
     EXPECT_EQ(editing().presetSelection(), u"hevc"_s);
     for (const EncodingJob& job : jobs)
@@ -123,8 +108,7 @@ TEST_F(EditingTest, PresetWithNothingSelectedChangesOnlyTheDefault)
 
 TEST_F(EditingTest, BitrateIsClampedAndStopsFollowingQualityUntilATierIsChosen)
 {
-    EncodingJob job = queuedJob(u"a.mov"_s);
-    job.settings.body = presetBody(u"h264", {}).value();
+    const EncodingJob job = presetJob(u"a.mov"_s, JobStatus::queued, u"h264"_s);
     model->store().addJobs({job});
     model->store().setSelection({job.id});
 
@@ -210,7 +194,7 @@ TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
     EXPECT_EQ(editing().presetLabel(current(custom)), u"Grade Look"_s);
     EXPECT_FALSE(model->sheets().showSavePreset());
 
-    settle();
+    clock.advance(1000);
     makeModel();
     EXPECT_EQ(model->persistence().savedPresets(), (QList<SavedPreset>{saved}));
     EXPECT_EQ(editing().presetLabel(current(custom)), u"Grade Look"_s);
@@ -218,11 +202,10 @@ TEST_F(EditingTest, SavingAPresetNamesTheJobAndPersists)
 
 TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
 {
-    EncodingJob source = queuedJob(u"a.mov"_s);
-    source.settings.body = presetBody(u"h264", {}).value();
+    EncodingJob source = presetJob(u"a.mov"_s, JobStatus::queued, u"h264"_s);
     source.settings.body.audio = AudioMode::pcm;
     EncodingJob second = queuedJob(u"b.mov"_s);
-    EncodingJob running = jobWithStatus(u"c.mov"_s, JobStatus::encoding);
+    EncodingJob running = presetJob(u"c.mov"_s, JobStatus::encoding);
     model->store().addJobs({source, second, running});
     model->store().setSelection({source.id});
     editing().savePreset(u"Web PCM"_s);
@@ -241,7 +224,8 @@ TEST_F(EditingTest, DeletingAUsedPresetRelabelsJobsWithoutChangingHowTheyEncode)
 
     editing().deletePreset(saved.id);
     EXPECT_TRUE(model->persistence().savedPresets().isEmpty());
-    EXPECT_TRUE(storedPresets().isEmpty());
+    EXPECT_TRUE(
+        decodePresetFile(store->files.read(kPresetsFileName).value()).value().presets.isEmpty());
     for (const EncodingJob& job : {source, second}) {
         const EncodingJob now = current(job);
         EXPECT_EQ(now.settings.presetID, u"inline"_s);
@@ -292,10 +276,7 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
     EXPECT_TRUE(model->feed().banner().has_value()) << "nothing to export";
     EXPECT_TRUE(desktop.saveRequests.isEmpty());
 
-    EncodingJob fixed = jobWithStatus(u"fixed.mov"_s);
-    fixed.settings.presetID = u"h264"_s;
-    fixed.settings.presetName = u"H.264"_s;
-    fixed.settings.body = presetBody(u"h264", {}).value();
+    EncodingJob fixed = presetJob(u"fixed.mov"_s, JobStatus::queued, u"h264"_s);
     fixed.settings.body.bitrateMbps = 12.5;
     fixed.settings.body.bitrateFollowsQuality = false;
     fixed.settings.body.frameRate = FrameRateMode::exact(25);
@@ -306,8 +287,7 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
     orphan.settings.presetID = u"inline"_s;
     orphan.settings.presetName = u"Custom"_s;
     orphan.settings.body.audio = AudioMode::pcm;
-    const EncodingJob hq = jobWithStatus(u"hq.mov"_s);
-    const QList<EncodingJob> jobs = {fixed, hq, orphan};
+    const QList<EncodingJob> jobs = {fixed, presetJob(u"hq.mov"_s), orphan};
     model->store().addJobs(jobs);
 
     // Defaults unlike every exported job, so each value must come from the file.
@@ -315,16 +295,14 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
     defaults.body = presetBody(u"prores-proxy", {}).value();
     defaults.body.namingPattern = u"{name}_defaults"_s;
     defaults.outputDirectory = path(u"elsewhere"_s);
-    const struct
-    {
-        const char* name;
-        QList<EncodingJob> selected, written;
-    } rows[] = {{"nothing selected", {}, jobs}, {"two selected", {orphan, fixed}, {fixed, orphan}}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const QString file = path(u"%1.corveljob"_s.arg(row.selected.size()));
+    // name, the jobs selected, the jobs written
+    const std::tuple<const char*, QList<EncodingJob>, QList<EncodingJob>> rows[] = {
+        {"nothing selected", {}, jobs}, {"two selected", {orphan, fixed}, {fixed, orphan}}};
+    for (const auto& [name, selected, written] : rows) {
+        SCOPED_TRACE(name);
+        const QString file = path(u"%1.corveljob"_s.arg(selected.size()));
         desktop.nextChoice = {file};
-        select(row.selected);
+        select(selected);
         editing().exportJobFile();
         EXPECT_EQ(desktop.saveRequests.last().suggestedName, u"Queue.corveljob"_s);
         EXPECT_EQ(desktop.reveals.last(), QStringList{file});
@@ -332,10 +310,10 @@ TEST_F(EditingTest, ExportWritesTheSelectionOrEveryJobAndReadsBackTheSameSetting
         const JobFileResult parsed = parseJobFile(file);
         ASSERT_TRUE(parsed.has_value());
         EXPECT_FALSE(parsed->start);
-        ASSERT_EQ(parsed->jobs.size(), row.written.size());
-        for (qsizetype i = 0; i < row.written.size(); ++i) {
-            const JobSettings& settings = row.written[i].settings;
-            EXPECT_EQ(parsed->jobs[i].sourcePath, row.written[i].sourcePath);
+        ASSERT_EQ(parsed->jobs.size(), written.size());
+        for (qsizetype i = 0; i < written.size(); ++i) {
+            const JobSettings& settings = written[i].settings;
+            EXPECT_EQ(parsed->jobs[i].sourcePath, written[i].sourcePath);
             const auto merged =
                 settingsByMerging(parsed->jobs[i], defaults, model->persistence().savedPresets());
             ASSERT_TRUE(merged.has_value()) << merged.error().description().toStdString();

@@ -4,12 +4,6 @@
 
 namespace corvel::testing {
 
-FakeSession::FakeSession(FakeSessionFactory& factory, QUuid jobID, JobSettings settings,
-                         EncodeCallbacks callbacks)
-    : settings(std::move(settings)), m_factory(factory), m_jobID(jobID),
-      m_callbacks(std::move(callbacks))
-{}
-
 FakeSession::~FakeSession()
 {
     m_factory.live.removeAll(this);
@@ -33,37 +27,10 @@ bool FakeSession::waitForStopped(int msecs)
     return stopped;
 }
 
-void FakeSession::progress(double fraction, std::optional<double> eta)
-{
-    m_callbacks.onProgress(fraction, eta);
-}
-
-void FakeSession::ready(const QString& outputPath, bool hardware)
-{
-    m_callbacks.onReady(outputPath, hardware);
-}
-
-void FakeSession::log(const QString& text, bool isError)
-{
-    m_callbacks.onLog(text, isError);
-}
-
-void FakeSession::succeed(const QString& outputPath)
+void FakeSession::end(const EncodeResult& result)
 {
     stopped = true;
-    m_callbacks.onComplete(EncodeResult(outputPath));
-}
-
-void FakeSession::fail(const QString& message)
-{
-    stopped = true;
-    m_callbacks.onComplete(std::unexpected(EncodeFailure::message(message)));
-}
-
-void FakeSession::endCancelled()
-{
-    stopped = true;
-    m_callbacks.onComplete(std::unexpected(EncodeFailure::cancelled()));
+    m_callbacks.onComplete(result);
 }
 
 std::unique_ptr<EncodeSession> FakeSessionFactory::create(const QUuid& jobID,

@@ -18,7 +18,10 @@ class FakeSession final : public EncodeSession
 {
 public:
     FakeSession(FakeSessionFactory& factory, QUuid jobID, JobSettings settings,
-                EncodeCallbacks callbacks);
+                EncodeCallbacks callbacks)
+        : settings(std::move(settings)), m_factory(factory), m_jobID(jobID),
+          m_callbacks(std::move(callbacks))
+    {}
     ~FakeSession() override;
 
     QUuid jobID() const override { return m_jobID; }
@@ -29,12 +32,18 @@ public:
     bool waitForStopped(int msecs) override;
 
     // What the test makes the session report.
-    void progress(double fraction, std::optional<double> eta = std::nullopt);
-    void ready(const QString& outputPath, bool hardware);
-    void log(const QString& text, bool isError = false);
-    void succeed(const QString& outputPath);
-    void fail(const QString& message);
-    void endCancelled();
+    void progress(double fraction, std::optional<double> eta = std::nullopt)
+    {
+        m_callbacks.onProgress(fraction, eta);
+    }
+    void ready(const QString& outputPath, bool hardware)
+    {
+        m_callbacks.onReady(outputPath, hardware);
+    }
+    void log(const QString& text, bool isError = false) { m_callbacks.onLog(text, isError); }
+    void succeed(const QString& outputPath) { end(EncodeResult(outputPath)); }
+    void fail(const QString& message) { end(std::unexpected(EncodeFailure::message(message))); }
+    void endCancelled() { end(std::unexpected(EncodeFailure::cancelled())); }
 
     const JobSettings settings;
     int startCount = 0;
@@ -46,6 +55,8 @@ public:
     QList<int> waitAllowances;
 
 private:
+    void end(const EncodeResult& result);
+
     FakeSessionFactory& m_factory;
     QUuid m_jobID;
     EncodeCallbacks m_callbacks;

@@ -7,6 +7,7 @@
 
 #include "CorvelEncoder/model/AppModel.h"
 #include "CorvelEncoder/platform/AppFiles.h"
+#include "CorvelEncoderCore/StateFiles.h"
 
 #include <QTemporaryDir>
 
@@ -30,10 +31,9 @@ public:
     explicit FileSizeLimit(rlim_t bytes)
     {
         m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{};
-        active = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0 && bytes < m_old.rlim_max;
-        limit = {bytes, m_old.rlim_max};
-        active = active && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        const bool lowers = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0 && bytes < m_old.rlim_max;
+        const rlimit limit{bytes, m_old.rlim_max};
+        active = lowers && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
     }
     ~FileSizeLimit()
     {
@@ -79,26 +79,27 @@ public:
     QList<std::pair<QString, qint64>> writes;
 };
 
-// A temporary support folder, fakes, and a model made on demand.
+// A temporary support folder, fakes, and a model, made again on demand.
 class ModelFixture : public ::testing::Test
 {
 protected:
+    void SetUp() override { makeModel(); }
+
     QString supportDir() const { return temp.filePath(u"support/Corvel Encoder"_s); }
     QString path(const QString& name) const { return temp.filePath(name); }
 
-    // A model on the fake clock; its sessions come from `factory`, or else from `sessions`;
-    // sources are read by `prober`, or else by the engine.
-    AppModel& makeModel(EncodeSessionFactory* factory = nullptr, MediaProber* prober = nullptr)
+    // A model on the fakes; sources are read by `prober`, or else by the engine.
+    AppModel& makeModel(MediaProber* prober = nullptr)
     {
         model.reset();
         store = std::make_unique<CountingStore>(supportDir(), clock);
         model = std::make_unique<AppModel>(*store, temp.filePath(u"Videos/Corvel Encoder"_s),
-                                           factory ? *factory : sessions, desktop, clock, prober);
+                                           sessions, desktop, clock, prober);
         return *model;
     }
 
-    // A queued job for a source in the temporary folder.
-    EncodingJob queuedJob(const QString& name, bool reveal = false) const
+    // A job for a source in the temporary folder, queued unless `status` says otherwise.
+    EncodingJob queuedJob(const QString& name, JobStatus status = JobStatus::queued) const
     {
         EncodingJob job;
         job.id = QUuid::createUuid();
@@ -106,7 +107,7 @@ protected:
         job.settings.presetID = u"prores-422-hq"_s;
         job.settings.presetName = u"ProRes 422 HQ"_s;
         job.settings.outputDirectory = temp.filePath(u"out"_s);
-        job.settings.revealWhenDone = reveal;
+        job.status = status;
         job.addedAt = QDateTime::currentDateTimeUtc();
         return job;
     }
@@ -114,8 +115,10 @@ protected:
     QList<EncodingJob> addQueued(int count, bool reveal = false)
     {
         QList<EncodingJob> jobs;
-        for (int i = 0; i < count; ++i)
-            jobs.append(queuedJob(u"clip%1.mov"_s.arg(i), reveal));
+        for (int i = 0; i < count; ++i) {
+            jobs.append(queuedJob(u"clip%1.mov"_s.arg(i)));
+            jobs.last().settings.revealWhenDone = reveal;
+        }
         model->store().addJobs(jobs);
         return jobs;
     }
@@ -129,13 +132,25 @@ protected:
             ids.insert(job.id);
         model->store().setSelection(ids);
     }
-    const AppSettings& settings() const { return model->persistence().settings(); }
+    // The job's live session ends with an output of that name in the temporary folder.
+    void finish(const EncodingJob& job, const QString& output)
+    {
+        sessions.session(job.id)->succeed(path(output));
+        deliver();
+    }
 
-    QStringList logTexts() const
+    const AppSettings& settings() const { return model->persistence().settings(); }
+    AppSettings storedSettings() const
+    {
+        return decodeSettings(store->files.read(kSettingsFileName).value_or(QByteArray())).value();
+    }
+
+    QStringList logTexts(bool errorsOnly = false) const
     {
         QStringList texts;
         for (const LogLine& line : model->feed().logLines())
-            texts.append(line.text);
+            if (!errorsOnly || line.isError)
+                texts.append(line.text);
         return texts;
     }
 

@@ -41,32 +41,26 @@ QJsonObject fullSettingsObject()
 
 TEST_F(PersistenceTest, SettingsAreReadStrictly)
 {
-    struct Row
-    {
-        const char* name;
-        std::function<void(QJsonObject&)> edit;
-        bool readsBack;
-        int parallel = 3;
-    };
-    const QList<Row> rows = {
-        {"complete file", [](QJsonObject&) {}, true},
-        {"slot count below the range", [](QJsonObject& o) { o["maxParallel"] = 0; }, true, 1},
-        {"slot count above the range", [](QJsonObject& o) { o["maxParallel"] = 9; }, true, 4},
-        {"without seenWatchKeys", [](QJsonObject& o) { o.remove("seenWatchKeys"); }, false},
-        {"number as text", [](QJsonObject& o) { o["maxParallel"] = "3"; }, false},
-        {"fractional slot count", [](QJsonObject& o) { o["maxParallel"] = 2.5; }, false},
-        {"null value", [](QJsonObject& o) { o["watchFolder"] = QJsonValue::Null; }, false},
-        {"non-text watch key", [](QJsonObject& o) { o["seenWatchKeys"] = QJsonArray{1}; }, false},
-        {"boolean as number", [](QJsonObject& o) { o["hasSeenIntro"] = 1; }, false}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    // name, the change, the slot count read back (0: the file is refused, the defaults hold)
+    const std::tuple<const char*, std::function<void(QJsonObject&)>, int> rows[] = {
+        {"complete file", [](QJsonObject&) {}, 3},
+        {"slot count below the range", [](QJsonObject& o) { o["maxParallel"] = 0; }, 1},
+        {"slot count above the range", [](QJsonObject& o) { o["maxParallel"] = 9; }, 4},
+        {"without seenWatchKeys", [](QJsonObject& o) { o.remove("seenWatchKeys"); }, 0},
+        {"number as text", [](QJsonObject& o) { o["maxParallel"] = "3"; }, 0},
+        {"fractional slot count", [](QJsonObject& o) { o["maxParallel"] = 2.5; }, 0},
+        {"null value", [](QJsonObject& o) { o["watchFolder"] = QJsonValue::Null; }, 0},
+        {"non-text watch key", [](QJsonObject& o) { o["seenWatchKeys"] = QJsonArray{1}; }, 0},
+        {"boolean as number", [](QJsonObject& o) { o["hasSeenIntro"] = 1; }, 0}};
+    for (const auto& [name, edit, parallel] : rows) {
+        SCOPED_TRACE(name);
         QJsonObject object = fullSettingsObject();
-        row.edit(object);
+        edit(object);
         writeState(kSettingsFileName, QJsonDocument(object).toJson());
         makeModel();
         const AppSettings& s = settings();
-        if (row.readsBack) {
-            EXPECT_EQ(s.maxParallel, row.parallel);
+        if (parallel > 0) {
+            EXPECT_EQ(s.maxParallel, parallel);
             EXPECT_EQ(s.defaultOutputDirectory, u"/m/out"_s);
             EXPECT_EQ(s.watchPresetID, u"hevc"_s);
             EXPECT_EQ(s.seenWatchKeys, QStringList{u"a|1|2"_s});
@@ -81,7 +75,6 @@ TEST_F(PersistenceTest, SettingsAreReadStrictly)
 // of changes gives one queue write, after the last change.
 TEST_F(PersistenceTest, AStartWritesNothingAndABurstOfChangesOneQueueWriteAfterTheLast)
 {
-    makeModel();
     EXPECT_TRUE(QDir(supportDir()).exists());
     clock.advance(5000);
     EXPECT_TRUE(store->writes.isEmpty());
@@ -109,7 +102,6 @@ TEST_F(PersistenceTest, AStartWritesNothingAndABurstOfChangesOneQueueWriteAfterT
 // on record as soon as it exists, its finish as soon as it ends.
 TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
 {
-    makeModel();
     const QList<EncodingJob> jobs = addQueued(1);
     clock.advance(1000); // the save for the addition has gone by; nothing else is pending
     model->scheduler().startQueue();
@@ -118,7 +110,6 @@ TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
     session->ready(partial, true);
     session->progress(0.57, 42.0);
     deliver();
-    // The live job is untouched.
     EXPECT_EQ(status(jobs[0].id), JobStatus::encoding);
     EXPECT_DOUBLE_EQ(model->store().job(jobs[0].id)->progress, 0.57);
 
@@ -141,16 +132,13 @@ TEST_F(PersistenceTest, TheStoredQueueKnowsAnEncodeFromItsFirstFileToItsEnd)
 // at once.
 TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
 {
-    EncodingJob crashed = queuedJob(u"a.mov"_s);
-    crashed.status = JobStatus::encoding;
+    EncodingJob crashed = queuedJob(u"a.mov"_s, JobStatus::encoding);
     crashed.progress = 0.4;
     crashed.etaSeconds = 12;
     crashed.hardwareEncoder = true;
     crashed.outputPath = path(u"a_partial.mov"_s);
-    EncodingJob paused = queuedJob(u"b.mov"_s);
-    paused.status = JobStatus::paused;
-    EncodingJob failed = queuedJob(u"c.mov"_s);
-    failed.status = JobStatus::failed;
+    const EncodingJob paused = queuedJob(u"b.mov"_s, JobStatus::paused);
+    EncodingJob failed = queuedJob(u"c.mov"_s, JobStatus::failed);
     failed.errorMessage = u"Bad."_s;
     EncodingJob reading = queuedJob(u"d.mov"_s);
     reading.probing = true;
@@ -158,7 +146,7 @@ TEST_F(PersistenceTest, RestoreRequeuesUnfinishedJobsAndRewritesTheQueue)
     QFile(crashed.outputPath.value()).open(QIODevice::WriteOnly);
 
     FakeProber prober;
-    makeModel(nullptr, &prober);
+    makeModel(&prober);
     ASSERT_EQ(model->store().jobs().size(), 4);
     const EncodingJob a = model->store().jobs()[0];
     EXPECT_EQ(a.status, JobStatus::queued);
@@ -248,8 +236,7 @@ TEST_F(PersistenceTest, OnlyAnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
         change(*model);
         clock.advance(1000);
         EXPECT_EQ(readState(backup), damaged);
-        QFile::remove(stateFile(backup));
-        QFile::remove(stateFile(file));
+        QDir(supportDir()).removeRecursively();
     }
     // A readable file is replaced without a copy.
     writeState(kQueueFileName, encodeQueueFile({}));
@@ -262,14 +249,6 @@ TEST_F(PersistenceTest, OnlyAnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
 
 TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)
 {
-    makeModel();
-    const auto errors = [this] {
-        QStringList texts;
-        for (const LogLine& line : model->feed().logLines())
-            if (line.isError)
-                texts.append(line.text);
-        return texts;
-    };
     model->scheduler().setMaxParallel(3);
     const QByteArray before = readState(u"settings.json"_s);
     ASSERT_FALSE(before.isEmpty());
@@ -280,12 +259,12 @@ TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)
         model->scheduler().setMaxParallel(4);
         model->scheduler().setMaxParallel(5);
     }
-    ASSERT_EQ(errors().size(), 1) << errors().join(u'\n').toStdString();
-    EXPECT_TRUE(errors()[0].contains(u"settings.json"_s)) << errors()[0].toStdString();
-    EXPECT_EQ(model->feed().banner(), errors()[0]) << "shown, not only in the collapsed log";
+    const QStringList errors = logTexts(true);
+    ASSERT_EQ(errors.size(), 1) << errors.join(u'\n').toStdString();
+    EXPECT_TRUE(errors[0].contains(u"settings.json"_s)) << errors[0].toStdString();
+    EXPECT_EQ(model->feed().banner(), errors[0]) << "shown, not only in the collapsed log";
     EXPECT_EQ(readState(u"settings.json"_s), before);
-    EXPECT_EQ(QDir(supportDir()).entryList(QDir::Files | QDir::Hidden),
-              QStringList{u"settings.json"_s})
+    EXPECT_EQ(entriesOf(supportDir()), QStringList{u"settings.json"_s})
         << "the cut-off save leaves nothing beside the file";
 
     model->scheduler().setMaxParallel(6);
@@ -293,7 +272,7 @@ TEST_F(PersistenceTest, AFailedSaveIsReportedOnceAsAnErrorUntilASaveSucceeds)
         FileSizeLimit fullDisk(10);
         model->scheduler().setMaxParallel(7);
     }
-    EXPECT_EQ(errors().size(), 2) << "a save that works again re-arms the message";
+    EXPECT_EQ(logTexts(true).size(), 2) << "a save that works again re-arms the message";
 }
 
 } // namespace

@@ -1,44 +1,33 @@
 #include "ModelTestSupport.h"
 
-#include "CorvelEncoderCore/StateFiles.h"
-
-#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 
 namespace corvel::testing {
 namespace {
 
-class QueueTest : public ModelFixture
-{
-protected:
-    void SetUp() override { makeModel(); }
-};
+using QueueTest = ModelFixture;
 
 TEST_F(QueueTest, SlotsFillInQueueOrderAndEachCompletionLaunchesTheNext)
 {
     const QList<EncodingJob> jobs = addQueued(5);
+    QList<QUuid> ids;
+    for (const EncodingJob& job : jobs)
+        ids.append(job.id);
     model->scheduler().startQueue();
-    ASSERT_EQ(sessions.launched, (QList<QUuid>{jobs[0].id, jobs[1].id}));
-    EXPECT_EQ(model->store().activeCount(), 2);
+    ASSERT_EQ(sessions.launched, ids.first(2));
     EXPECT_EQ(model->store().queuedCount(), 3);
     EXPECT_EQ(model->scheduler().phaseLabel(), u"Encoding 2"_s);
     EXPECT_EQ(sessions.session(jobs[0].id)->startCount, 1);
 
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
-        sessions.session(jobs[i].id)->succeed(path(u"out%1.mov"_s.arg(i)));
-        deliver();
+        finish(jobs[i], u"out%1.mov"_s.arg(i));
         EXPECT_EQ(status(jobs[i].id), JobStatus::completed);
         EXPECT_EQ(model->store().job(jobs[i].id)->progress, 1.0);
-        const int nextLaunch = i + 2;
-        EXPECT_EQ(sessions.launched.size(), std::min(nextLaunch + 1, 5));
-        if (nextLaunch < 5) {
-            EXPECT_EQ(sessions.launched.last(), jobs[nextLaunch].id);
-        }
+        EXPECT_EQ(sessions.launched, ids.first(std::min(i + 3, 5)));
     }
     EXPECT_EQ(model->store().doneCount(), 5);
-    EXPECT_TRUE(logTexts().contains(u"Started clip0.mov"_s));
     EXPECT_TRUE(logTexts().contains(u"Finished out4.mov"_s));
     // The queue ran dry and stopped: pause and start have nothing to act on, and a job added
     // later waits.
@@ -60,8 +49,7 @@ TEST_F(QueueTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
         SCOPED_TRACE(typed);
         model->scheduler().setMaxParallel(typed);
         EXPECT_EQ(model->editing().parallel(), stored);
-        EXPECT_EQ(decodeSettings(*store->files.read(kSettingsFileName)).value().maxParallel,
-                  stored);
+        EXPECT_EQ(storedSettings().maxParallel, stored);
     }
 
     model->scheduler().setMaxParallel(1);
@@ -72,8 +60,7 @@ TEST_F(QueueTest, SlotCountIsClampedAndARaiseStartsWaitingJobs)
     EXPECT_EQ(model->store().activeCount(), 3);
     model->scheduler().setMaxParallel(1);
     EXPECT_EQ(model->store().activeCount(), 3) << "a lower count never stops running encodes";
-    sessions.session(jobs[0].id)->succeed(path(u"a.mov"_s));
-    deliver();
+    finish(jobs[0], u"a.mov"_s);
     EXPECT_EQ(status(jobs[3].id), JobStatus::queued) << "a freed slot above the count stays empty";
     model->scheduler().setMaxParallel(9);
     EXPECT_EQ(status(jobs[3].id), JobStatus::encoding);
@@ -108,10 +95,8 @@ TEST_F(QueueTest, PauseAndResumeHoldEverySessionAndTheTerminationBlock)
     EXPECT_FALSE(sessions.session(jobs[1].id)->paused);
     EXPECT_TRUE(logTexts().contains(u"Resumed"_s));
     EXPECT_EQ(sessions.launched.size(), 3);
-    for (int i = 0; i < 3; ++i) {
-        sessions.session(jobs[i].id)->succeed(path(u"o%1.mov"_s.arg(i)));
-        deliver();
-    }
+    for (int i = 0; i < 3; ++i)
+        finish(jobs[i], u"o%1.mov"_s.arg(i));
     EXPECT_EQ(desktop.terminationCalls, (QStringList{u"disable:Encoding"_s, u"enable:Encoding"_s}));
 }
 
@@ -129,10 +114,8 @@ TEST_F(QueueTest, StartJobNowPrefersTheJobOnlyWhenASlotIsFree)
     EXPECT_EQ(sessions.launched.size(), 2) << "every slot is busy";
     EXPECT_EQ(status(jobs[3].id), JobStatus::queued);
     // The preference held for that one fill only: the freed slot goes in queue order.
-    sessions.session(jobs[0].id)->succeed(path(u"o.mov"_s));
-    deliver();
+    finish(jobs[0], u"o.mov"_s);
     EXPECT_EQ(sessions.launched.last(), jobs[1].id);
-    EXPECT_EQ(status(jobs[3].id), JobStatus::queued);
 
     // A failure keeps the progress, takes the message and drops the partial file's name; the
     // session's own lines keep their error flag.
@@ -152,10 +135,8 @@ TEST_F(QueueTest, StartJobNowPrefersTheJobOnlyWhenASlotIsFree)
     EXPECT_TRUE(lines[failed].isError && lines[failed - 2].isError && !lines[failed - 1].isError);
 
     // A finished job is queued again and started.
-    for (int i : {1, 3}) {
-        sessions.session(jobs[i].id)->succeed(path(u"o%1.mov"_s.arg(i)));
-        deliver();
-    }
+    for (int i : {1, 3})
+        finish(jobs[i], u"o%1.mov"_s.arg(i));
     ASSERT_EQ(status(jobs[2].id), JobStatus::failed);
     model->scheduler().startJobNow(jobs[2].id);
     EXPECT_EQ(status(jobs[2].id), JobStatus::encoding);
@@ -237,8 +218,7 @@ TEST_F(QueueTest, RequeueOfAnEncodingJobStartsAFreshEncode)
     second->progress(0.25);
     deliver();
     EXPECT_DOUBLE_EQ(model->store().job(jobs[0].id)->progress, 0.25);
-    second->succeed(path(u"final.mov"_s));
-    deliver();
+    finish(jobs[0], u"final.mov"_s);
     EXPECT_EQ(status(jobs[0].id), JobStatus::completed);
 
     // Stop: a job stays encoding until its session ends, then is cancelled with its progress
@@ -310,15 +290,13 @@ TEST_F(QueueTest, AttentionOnlyWhenSomethingFinishedAndTheAppIsInTheBackground)
         model->persistence().updateSettings([&](AppSettings& s) { s.dockBounceWhenIdle = bounce; });
         const QList<EncodingJob> jobs = addQueued(2);
         model->scheduler().startQueue();
-        FakeSession* a = sessions.session(jobs[0].id);
-        FakeSession* b = sessions.session(jobs[1].id);
         if (succeed)
-            a->succeed(path(u"a.mov"_s));
+            finish(jobs[0], u"a.mov"_s);
         else
-            a->fail(u"No."_s);
+            sessions.session(jobs[0].id)->fail(u"No."_s);
         deliver();
         EXPECT_EQ(desktop.attentionRequests, 0) << "one job still encoding";
-        b->fail(u"No."_s);
+        sessions.session(jobs[1].id)->fail(u"No."_s);
         deliver();
         EXPECT_EQ(desktop.attentionRequests, expected);
     }

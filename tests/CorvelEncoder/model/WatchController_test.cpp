@@ -6,7 +6,6 @@
 
 #include "CorvelEncoder/model/WatchRules.h"
 #include "CorvelEncoder/platform/WatchLock.h"
-#include "CorvelEncoderCore/StateFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,7 +21,7 @@ protected:
     AppModel& startWatching(bool processExisting, const QString& output = {})
     {
         QDir().mkpath(watchDir());
-        AppModel& m = makeModel(nullptr, &prober);
+        AppModel& m = makeModel(&prober);
         m.persistence().updateSettings([&](AppSettings& s) {
             s.maxParallel = 4;
             s.watchEnabled = true;
@@ -53,7 +52,7 @@ protected:
 // The switch asks for a folder first; "encode existing files" forgets only that folder's keys.
 TEST_F(WatchTest, SwitchAsksForAFolderAndAMissingOrWatchedOneSetsTheBanner)
 {
-    AppModel& m = makeModel();
+    AppModel& m = *model;
     const AppSettings& settings = m.persistence().settings();
     m.watch().setEnabled(true);
     EXPECT_FALSE(m.watch().enabled()) << "the chooser was cancelled";
@@ -97,7 +96,6 @@ TEST_F(WatchTest, ExistingFilesAreNotedNewOnesEncodedOnce)
     write("already-there.mov");
     AppModel& m = startWatching(false);
     clock.advance(5000);
-    EXPECT_EQ(m.persistence().settings().notedWatchKeys.size(), 1);
 
     const QString fresh = write("new.mov");
     write("notes.txt");
@@ -151,20 +149,16 @@ TEST_F(WatchTest, HundredsAtOnceAreEachTakenOnceAndNeverWhileGrowing)
 {
     constexpr int kDropped = 200;
     constexpr int kSlow = 4;
-    const struct
-    {
-        const char* name;
-        int alreadyThere; // more than the 4000 keys kept of files that are gone
-        bool notedBefore; // by a watch that left existing files alone
-        bool processExisting;
-    } rows[] = {{"files already there are left alone", 10'000, false, false},
-                {"files already there are taken too", 10'000, false, true},
-                {"files noted by an earlier watch are taken too", 5, true, true}};
+    // name; files already there (more than the 4000 keys kept of files that are gone); noted
+    // before by a watch that left existing files alone; existing files processed
+    const std::tuple<const char*, int, bool, bool> rows[] = {
+        {"files already there are left alone", 10'000, false, false},
+        {"files already there are taken too", 10'000, false, true},
+        {"files noted by an earlier watch are taken too", 5, true, true}};
     for (const auto& [name, alreadyThere, notedBefore, processExisting] : rows) {
         SCOPED_TRACE(name);
         QDir(watchDir()).removeRecursively();
-        QFile::remove(supportDir() + u'/' + kSettingsFileName);
-        QFile::remove(supportDir() + u'/' + kQueueFileName);
+        QDir(supportDir()).removeRecursively();
         QStringList expected;
         for (int i = 0; i < alreadyThere; ++i) {
             const QString file = write(QStringLiteral("old %1.mov").arg(i), "an older movie");

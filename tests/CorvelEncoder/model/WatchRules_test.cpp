@@ -11,7 +11,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <utime.h>
 
 namespace corvel {
 namespace {

@@ -2,7 +2,6 @@
 
 #include "CorvelEncoder/platform/AppFiles.h"
 
-#include <QDir>
 #include <QFile>
 
 namespace corvel::testing {
