@@ -95,14 +95,14 @@ void transpose(__m128i r[8])
     r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-// The basis in pairs of rows for pmaddwd: pairs[j][k] holds basis[2j][k] low, basis[2j+1][k]
-// high.
+// The first half of the basis in pairs of rows for pmaddwd: pairs[j][k] holds basis[2j][k]
+// low, basis[2j+1][k] high.
 struct BasisPairs
 {
-    int32_t w[4][8];
+    int32_t w[2][8];
     BasisPairs()
     {
-        for (int j = 0; j < 4; ++j) {
+        for (int j = 0; j < 2; ++j) {
             for (int k = 0; k < 8; ++k)
                 w[j][k] = int32_t(uint32_t(uint16_t(basis.m[2 * j][k])) |
                                   uint32_t(basis.m[2 * j + 1][k]) << 16);
@@ -113,23 +113,32 @@ struct BasisPairs
 const BasisPairs pairs;
 
 // y[k][l] = (sum_j basis[j][k] x[j][l] + round) >> shift: the same sums as the plain loops,
-// in 32 bits, two products at a time.
+// in 32 bits, two products at a time. The basis is even about its middle for even k and odd
+// for odd k, so each sum needs only the four sums x[j] + x[7 - j] or differences
+// x[j] - x[7 - j]: half the products, and the same result to the bit (neither overflows
+// 16 bits: the samples are 10-bit and the row pass leaves at most 15 bits).
 template <int shift>
 void pass(__m128i x[8])
 {
-    __m128i lo[4], hi[4];
-    for (int j = 0; j < 4; ++j) {
-        lo[j] = _mm_unpacklo_epi16(x[2 * j], x[2 * j + 1]);
-        hi[j] = _mm_unpackhi_epi16(x[2 * j], x[2 * j + 1]);
+    __m128i even[2][2], odd[2][2]; // basis row pairs (0, 1) and (2, 3); low and high halves
+    for (int m = 0; m < 2; ++m) {
+        const __m128i s0 = _mm_add_epi16(x[2 * m], x[7 - 2 * m]);
+        const __m128i s1 = _mm_add_epi16(x[2 * m + 1], x[6 - 2 * m]);
+        const __m128i d0 = _mm_sub_epi16(x[2 * m], x[7 - 2 * m]);
+        const __m128i d1 = _mm_sub_epi16(x[2 * m + 1], x[6 - 2 * m]);
+        even[m][0] = _mm_unpacklo_epi16(s0, s1);
+        even[m][1] = _mm_unpackhi_epi16(s0, s1);
+        odd[m][0] = _mm_unpacklo_epi16(d0, d1);
+        odd[m][1] = _mm_unpackhi_epi16(d0, d1);
     }
     const __m128i round = _mm_set1_epi32(1 << (shift - 1));
     for (int k = 0; k < 8; ++k) {
-        __m128i sumLo = round, sumHi = round;
-        for (int j = 0; j < 4; ++j) {
-            const __m128i w = _mm_set1_epi32(pairs.w[j][k]);
-            sumLo = _mm_add_epi32(sumLo, _mm_madd_epi16(lo[j], w));
-            sumHi = _mm_add_epi32(sumHi, _mm_madd_epi16(hi[j], w));
-        }
+        const __m128i(&in)[2][2] = k % 2 ? odd : even;
+        const __m128i w0 = _mm_set1_epi32(pairs.w[0][k]), w1 = _mm_set1_epi32(pairs.w[1][k]);
+        const __m128i sumLo = _mm_add_epi32(
+            round, _mm_add_epi32(_mm_madd_epi16(in[0][0], w0), _mm_madd_epi16(in[1][0], w1)));
+        const __m128i sumHi = _mm_add_epi32(
+            round, _mm_add_epi32(_mm_madd_epi16(in[0][1], w0), _mm_madd_epi16(in[1][1], w1)));
         x[k] = _mm_packs_epi32(_mm_srai_epi32(sumLo, shift), _mm_srai_epi32(sumHi, shift));
     }
 }
@@ -182,19 +191,27 @@ __attribute__((target("avx2"))) void transpose(__m256i r[8])
 template <int shift>
 __attribute__((target("avx2"))) void pass(__m256i x[8])
 {
-    __m256i lo[4], hi[4];
-    for (int j = 0; j < 4; ++j) {
-        lo[j] = _mm256_unpacklo_epi16(x[2 * j], x[2 * j + 1]);
-        hi[j] = _mm256_unpackhi_epi16(x[2 * j], x[2 * j + 1]);
+    __m256i even[2][2], odd[2][2];
+    for (int m = 0; m < 2; ++m) {
+        const __m256i s0 = _mm256_add_epi16(x[2 * m], x[7 - 2 * m]);
+        const __m256i s1 = _mm256_add_epi16(x[2 * m + 1], x[6 - 2 * m]);
+        const __m256i d0 = _mm256_sub_epi16(x[2 * m], x[7 - 2 * m]);
+        const __m256i d1 = _mm256_sub_epi16(x[2 * m + 1], x[6 - 2 * m]);
+        even[m][0] = _mm256_unpacklo_epi16(s0, s1);
+        even[m][1] = _mm256_unpackhi_epi16(s0, s1);
+        odd[m][0] = _mm256_unpacklo_epi16(d0, d1);
+        odd[m][1] = _mm256_unpackhi_epi16(d0, d1);
     }
     const __m256i round = _mm256_set1_epi32(1 << (shift - 1));
     for (int k = 0; k < 8; ++k) {
-        __m256i sumLo = round, sumHi = round;
-        for (int j = 0; j < 4; ++j) {
-            const __m256i w = _mm256_set1_epi32(pairs.w[j][k]);
-            sumLo = _mm256_add_epi32(sumLo, _mm256_madd_epi16(lo[j], w));
-            sumHi = _mm256_add_epi32(sumHi, _mm256_madd_epi16(hi[j], w));
-        }
+        const __m256i(&in)[2][2] = k % 2 ? odd : even;
+        const __m256i w0 = _mm256_set1_epi32(pairs.w[0][k]), w1 = _mm256_set1_epi32(pairs.w[1][k]);
+        const __m256i sumLo =
+            _mm256_add_epi32(round, _mm256_add_epi32(_mm256_madd_epi16(in[0][0], w0),
+                                                     _mm256_madd_epi16(in[1][0], w1)));
+        const __m256i sumHi =
+            _mm256_add_epi32(round, _mm256_add_epi32(_mm256_madd_epi16(in[0][1], w0),
+                                                     _mm256_madd_epi16(in[1][1], w1)));
         x[k] = _mm256_packs_epi32(_mm256_srai_epi32(sumLo, shift), _mm256_srai_epi32(sumHi, shift));
     }
 }
