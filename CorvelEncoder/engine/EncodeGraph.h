@@ -94,6 +94,7 @@ struct Graph
     double duration = 0;
     Clock::time_point startedAt;
     std::optional<Clock::time_point> lastReport;
+    bool estimated = false; // a report has carried the time left
 
     ff::PacketPtr packet = ff::makePacket();
     ff::FramePtr frame = ff::makeFrame();

@@ -128,6 +128,7 @@ Step FFmpegEncodeSession::Worker::openGraph(const InspectedMedia& media, Graph& 
 
     g.startedAt = Clock::now();
     g.lastReport.reset();
+    g.estimated = false;
     if (!g.hardware)
         m_allowHardware = false;
 

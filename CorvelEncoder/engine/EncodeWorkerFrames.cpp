@@ -239,12 +239,16 @@ Step FFmpegEncodeSession::Worker::writePacket(Graph& g, AVPacket* packet, AVStre
 void FFmpegEncodeSession::Worker::reportProgress(Graph& g, double fraction)
 {
     const Clock::time_point now = Clock::now();
-    if (!(fraction >= 1) && g.lastReport && now - *g.lastReport < std::chrono::milliseconds(100))
+    const double elapsed = std::chrono::duration<double>(now - g.startedAt).count();
+    const bool canEstimate = fraction > 0.03 && elapsed > 0.5;
+    // The first time left goes out at once: a short encode may not last another interval.
+    if (!(fraction >= 1) && !(canEstimate && !g.estimated) && g.lastReport &&
+        now - *g.lastReport < std::chrono::milliseconds(100))
         return;
     g.lastReport = now;
-    const double elapsed = std::chrono::duration<double>(now - g.startedAt).count();
+    g.estimated = g.estimated || canEstimate;
     std::optional<double> eta;
-    if (fraction > 0.03 && elapsed > 0.5)
+    if (canEstimate)
         eta = (1 - fraction) * elapsed / std::max(fraction, 0.001);
     const double shown = fraction > 0 ? std::min(fraction, 0.99) : 0.0;
     post([shown, eta](FFmpegEncodeSession& s) {

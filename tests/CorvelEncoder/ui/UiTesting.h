@@ -12,7 +12,7 @@ namespace corvel::testing {
 class UiFixture : public ModelFixture
 {
 protected:
-    void SetUp() override { makeModel(nullptr, &prober); }
+    void SetUp() override { makeModel(&prober); }
 
     template <class T>
     static T* find(const QObject* root, const char* name)
