@@ -14,6 +14,7 @@ extern "C" {
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string_view>
 
 namespace corvel {
 
@@ -110,7 +111,11 @@ FFmpegEncoderChoice::open(const VideoSettings& s, bool globalHeader)
                  av_color_transfer_from_name(s.color.transfer->toLatin1().constData()));
     if (s.color.matrix)
         setColor(ctx->colorspace, av_color_space_from_name(s.color.matrix->toLatin1().constData()));
-    ctx->thread_count = threadsPerEncode(); // x264's and FFmpeg's own encoders read this
+    // x264's and FFmpeg's own encoders read this. x264 keeps its cores busy with half as many
+    // frames again in flight (its own rule for the CPUs it is given), as it waits on rows of
+    // the frames it references.
+    const bool x264 = std::string_view(codec->name) == "libx264";
+    ctx->thread_count = x264 ? std::max(1, threadsPerEncode() * 3 / 2) : threadsPerEncode();
     if (globalHeader)
         ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (s.interlaced) {
