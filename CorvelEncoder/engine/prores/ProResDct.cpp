@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -219,7 +220,7 @@ __attribute__((target("avx2"))) void pass(__m256i x[8])
 // Two blocks at once, one in each 128-bit lane: the SSE2 steps above work lane by lane.
 __attribute__((target("avx2"))) void dctPairAvx2(const uint16_t* a, const uint16_t* b,
                                                  ptrdiff_t stride, const uint8_t* scan,
-                                                 int16_t* outA, int16_t* outB, ptrdiff_t outStride)
+                                                 int16_t* out, ptrdiff_t outStride)
 {
     __m256i r[8];
     const __m256i bias = _mm256_set1_epi16(512);
@@ -232,16 +233,16 @@ __attribute__((target("avx2"))) void dctPairAvx2(const uint16_t* a, const uint16
     pass<9>(r);
     transpose(r);
     pass<13>(r);
-    alignas(32) int16_t out[2][64];
+    // The two blocks' coefficients side by side, as they lie in the output: one 32-bit move
+    // per scan position.
+    alignas(32) uint32_t pairs[64];
     for (int v = 0; v < 8; ++v) {
-        _mm_store_si128(reinterpret_cast<__m128i*>(out[0] + v * 8), _mm256_castsi256_si128(r[v]));
-        _mm_store_si128(reinterpret_cast<__m128i*>(out[1] + v * 8),
-                        _mm256_extracti128_si256(r[v], 1));
+        const __m128i lo = _mm256_castsi256_si128(r[v]), hi = _mm256_extracti128_si256(r[v], 1);
+        _mm_store_si128(reinterpret_cast<__m128i*>(pairs + v * 8), _mm_unpacklo_epi16(lo, hi));
+        _mm_store_si128(reinterpret_cast<__m128i*>(pairs + v * 8 + 4), _mm_unpackhi_epi16(lo, hi));
     }
-    for (int i = 0; i < 64; ++i) {
-        outA[i * outStride] = out[0][scan[i]];
-        outB[i * outStride] = out[1][scan[i]];
-    }
+    for (int i = 0; i < 64; ++i)
+        std::memcpy(out + i * outStride, pairs + scan[i], 4);
 }
 
 const bool hasAvx2 = __builtin_cpu_supports("avx2");
@@ -249,13 +250,13 @@ const bool hasAvx2 = __builtin_cpu_supports("avx2");
 } // namespace
 
 void proResForwardDctPair(const uint16_t* a, const uint16_t* b, ptrdiff_t stride,
-                          const uint8_t* scan, int16_t* outA, int16_t* outB, ptrdiff_t outStride)
+                          const uint8_t* scan, int16_t* out, ptrdiff_t outStride)
 {
     if (hasAvx2) {
-        dctPairAvx2(a, b, stride, scan, outA, outB, outStride);
+        dctPairAvx2(a, b, stride, scan, out, outStride);
     } else {
-        proResForwardDct(a, stride, scan, outA, outStride);
-        proResForwardDct(b, stride, scan, outB, outStride);
+        proResForwardDct(a, stride, scan, out, outStride);
+        proResForwardDct(b, stride, scan, out + 1, outStride);
     }
 }
 

@@ -15,9 +15,10 @@ extern const uint8_t proResInterlacedScan[64];
 // blocks' interleaving cost nothing more. SSE2 where the machine has it.
 void proResForwardDct(const uint16_t* samples, ptrdiff_t stride, const uint8_t* scan, int16_t* out,
                       ptrdiff_t outStride);
-// Two blocks of one plane at once (with AVX2 where the machine has it), the same output.
+// Two blocks of one plane at once (with AVX2 where the machine has it), the same output,
+// `a`'s at out[i * outStride] and `b`'s beside it at out[i * outStride + 1].
 void proResForwardDctPair(const uint16_t* a, const uint16_t* b, ptrdiff_t stride,
-                          const uint8_t* scan, int16_t* outA, int16_t* outB, ptrdiff_t outStride);
+                          const uint8_t* scan, int16_t* out, ptrdiff_t outStride);
 // The same in plain C++, the reference the vector path must match bit for bit.
 void proResForwardDctPlain(const uint16_t* samples, ptrdiff_t stride, const uint8_t* scan,
                            int16_t* out, ptrdiff_t outStride);

@@ -51,7 +51,7 @@ void dctPair(const uint16_t* plane, ptrdiff_t stride, int width, int height, int
 {
     if (x + dx + 8 <= width && y + dy + 8 <= height) {
         proResForwardDctPair(plane + y * stride + x, plane + (y + dy) * stride + x + dx, stride,
-                             scan, out + index, out + index + 1, blocks);
+                             scan, out + index, blocks);
     } else {
         dctBlock(plane, stride, width, height, x, y, scan, out, index, blocks);
         dctBlock(plane, stride, width, height, x + dx, y + dy, scan, out, index + 1, blocks);
