@@ -84,7 +84,7 @@ public:
     }
 
 private:
-    // 4:2:0 is turned into 4:2:2 as the slices are read: for 4:2:2 profiles, frame by frame.
+    // 4:2:0 is turned into 4:2:2 as the slices are read: 4:2:2 profiles, progressive frames.
     std::optional<ProResSource> sourceOf(int format) const
     {
         if (format == m_ctx->pix_fmt)
