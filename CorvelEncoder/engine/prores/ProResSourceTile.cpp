@@ -99,18 +99,19 @@ void fill(const uint8_t* const data[3], const ptrdiff_t linesize[3], int width, 
     const int chromaRows = (height + 1) / 2;
     const int cx0 = x0 / 2;
     const int tileChroma = tileWidth / 2;
-    for (int plane = 0; plane < 2; ++plane) {
-        for (int r = 0; r < 16; ++r) {
-            // The 4:2:0 row k sits between picture rows 2k and 2k + 1: an even row has its
-            // other neighbour above, an odd one below.
-            const int y = std::min(y0 + r, height - 1);
-            const int k = y / 2;
-            const int toward = y % 2 ? 1 : -1;
+    for (int r = 0; r < 16; ++r) {
+        // The 4:2:0 row k sits between picture rows 2k and 2k + 1: an even row has its other
+        // neighbour above, an odd one below. Both chroma planes read the same rows.
+        const int y = std::min(y0 + r, height - 1);
+        const int k = y / 2;
+        const int toward = y % 2 ? 1 : -1;
+        int rows[4] = {k, k + toward, k - toward, k + 2 * toward};
+        for (int& tapRow : rows)
+            tapRow = std::clamp(tapRow, 0, chromaRows - 1);
+        for (int plane = 0; plane < 2; ++plane) {
             const Sample* taps[4];
-            const int rows[4] = {k, k + toward, k - toward, k + 2 * toward};
             for (int t = 0; t < 4; ++t)
-                taps[t] = row<Sample>(data[1 + plane], linesize[1 + plane],
-                                      std::clamp(rows[t], 0, chromaRows - 1));
+                taps[t] = row<Sample>(data[1 + plane], linesize[1 + plane], rows[t]);
             uint16_t* out = tile.chroma[plane] + r * tileChroma;
             int c = 0;
 #if defined(__SSE2__)
