@@ -203,7 +203,7 @@ const uint16_t* ProResFrameWriter::gatherAlpha(const ProResPlanes& p, const Slic
 {
     if (!m_settings.alpha)
         return nullptr;
-    uint16_t* out = const_cast<uint16_t*>(m_alphaRows[size_t(worker)].data());
+    uint16_t* out = m_alphaRows[size_t(worker)].data();
     const int width = slice.mbCount * 16;
     const Rows picture = rows(slice.picture);
     for (int r = 0; r < 16; ++r) {

@@ -123,10 +123,10 @@ private:
     std::vector<uint8_t> m_codes; // the rate control's, kept from frame to frame
     std::vector<uint8_t> m_previousCodes;
     bool m_started = false;
-    std::vector<std::vector<uint8_t>> m_sliceData;  // each slice as coded
-    std::vector<std::vector<uint8_t>> m_scratch;    // per worker: one slice's room
-    std::vector<std::vector<uint16_t>> m_alphaRows; // per worker: one slice's alpha
-    mutable std::vector<ProResSourceTile> m_tiles;  // per worker: a 4:2:0 slice converted
+    std::vector<std::vector<uint8_t>> m_sliceData;          // each slice as coded
+    std::vector<std::vector<uint8_t>> m_scratch;            // per worker: one slice's room
+    mutable std::vector<std::vector<uint16_t>> m_alphaRows; // per worker: one slice's alpha
+    mutable std::vector<ProResSourceTile> m_tiles;          // per worker: a 4:2:0 slice converted
     ProResRateControl m_rate;
     std::unique_ptr<ProResThreadPool> m_pool;
 };
